@@ -1,0 +1,49 @@
+// CExternalDispatch: the one scripting object handed to page script as
+// window.external. It has no type information; names resolve through the
+// method table and Invoke routes each DISPID to the main window's operation.
+// Its reference count never governs its life: the application deletes it
+// after the main window has closed.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "bridge/zbl_host.h"
+#include "platform/automation.h"
+
+namespace zb {
+
+class CExternalDispatch final : public IDispatch {
+ public:
+  // `mainWindow` is asked for the main window on every call (may give null:
+  // the call then does nothing).
+  explicit CExternalDispatch(std::function<ZblHost*()> mainWindow);
+  virtual ~CExternalDispatch() = default;
+
+  HRESULT QueryInterface(REFIID riid, void** ppv) override;
+  ULONG AddRef() override;
+  ULONG Release() override;
+  HRESULT GetTypeInfoCount(UINT* pctinfo) override;
+  HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+  HRESULT GetIDsOfNames(REFIID riid, OLECHAR** rgszNames, UINT cNames, LCID lcid,
+                        DISPID* rgDispId) override;
+  HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                 DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                 UINT* puArgErr) override;
+
+  LONG refCount() const { return m_refCount; }
+
+ private:
+  LONG m_refCount = 0;
+  std::function<ZblHost*()> m_mainWindow;
+};
+
+// Argument conversions used by Invoke: never read past the array or through
+// the wrong type. A missing argument is "" or 0; a number where a string is
+// listed becomes its decimal text; a string where an integer is listed is
+// parsed as a decimal number (0 when it is none); fractions are cut toward 0.
+std::string ArgAsString(const DISPPARAMS* params, UINT scriptIndex, UINT count);
+int32_t ArgAsInt(const DISPPARAMS* params, UINT scriptIndex, UINT count);
+std::string NumberText(double d);
+
+}  // namespace zb

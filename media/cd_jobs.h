@@ -1,0 +1,24 @@
+// CD listing and grabbing as the scripting members see them.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "media/job_state.h"
+
+namespace zb::media {
+
+class CdAccess;  // the CD access layer (cd_access.h)
+
+// The layer on libcdio: real drives, then the images in $ZIMBREL_CD_IMAGES.
+std::shared_ptr<CdAccess> MakeDefaultCdAccess();
+
+// ZBL_GetDrivesInfo / ZBL_GetTracksInfo: result strings or "ERROR: ..." texts.
+std::string GetDrivesInfo(CdAccess& cd);
+std::string GetTracksInfo(CdAccess& cd, int drive);
+
+// ZBL_GrabAudioDataFromCD: starts the grab job; false when no thread started.
+bool StartGrab(const std::shared_ptr<JobState>& state, std::shared_ptr<CdAccess> cd,
+               const std::string& drive, const std::string& track, const std::string& output);
+
+}  // namespace zb::media

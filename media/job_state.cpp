@@ -1,0 +1,111 @@
+#include "media/job_state.h"
+
+#include <pthread.h>
+
+#include <chrono>
+#include <thread>
+
+namespace zb::media {
+namespace {
+
+std::atomic<bool> gFailThreads{false};
+std::atomic<int> gRunning{0};
+
+struct ThreadStart {
+  JobTicket ticket;
+  std::function<void(JobTicket&)> body;
+};
+
+void* ThreadMain(void* arg) {
+  std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(arg));
+  start->body(start->ticket);
+  start.reset();  // the record is freed before the thread counts as ended
+  gRunning.fetch_sub(1, std::memory_order_acq_rel);
+  return nullptr;
+}
+
+}  // namespace
+
+std::string JobState::Response() const {
+  std::lock_guard<std::mutex> lock(responseLock_);
+  return xhResponse_;
+}
+
+bool JobTicket::Current() const {
+  std::lock_guard<std::mutex> lock(state_->kindLock_[JobState::Index(kind_)]);
+  return state_->generation_[JobState::Index(kind_)] == gen_;
+}
+
+void JobTicket::SetStatus(int32_t v) {
+  int i = JobState::Index(kind_);
+  std::lock_guard<std::mutex> lock(state_->kindLock_[i]);
+  if (state_->generation_[i] != gen_) return;
+  state_->status_[i].store(v, std::memory_order_release);
+}
+
+void JobTicket::SetResponse(std::string text) {
+  int i = JobState::Index(kind_);
+  std::lock_guard<std::mutex> lock(state_->kindLock_[i]);
+  if (state_->generation_[i] != gen_) return;
+  std::lock_guard<std::mutex> rl(state_->responseLock_);
+  state_->xhResponse_ = std::move(text);
+}
+
+void JobTicket::SetProcessId(uint32_t pid) {
+  int i = JobState::Index(kind_);
+  std::lock_guard<std::mutex> lock(state_->kindLock_[i]);
+  if (state_->generation_[i] != gen_) return;
+  state_->tsProcessId_.store(pid, std::memory_order_release);
+}
+
+void JobTicket::ClearProcessId(uint32_t pid) {
+  uint32_t expected = pid;
+  state_->tsProcessId_.compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
+}
+
+bool StartJob(const std::shared_ptr<JobState>& state, JobKind kind,
+              std::function<void(JobTicket&)> body) {
+  int i = JobState::Index(kind);
+  uint64_t gen;
+  {
+    std::lock_guard<std::mutex> lock(state->kindLock_[i]);
+    gen = ++state->generation_[i];
+    state->status_[i].store(0, std::memory_order_release);
+    if (kind == JobKind::kHttp) {
+      std::lock_guard<std::mutex> rl(state->responseLock_);
+      state->xhResponse_.clear();
+    }
+    if (kind == JobKind::kTranscode) state->tsProcessId_.store(0, std::memory_order_release);
+  }
+  state->breakAsync_.store(false, std::memory_order_release);
+  if (gFailThreads.load()) return false;
+
+  auto* start = new ThreadStart{JobTicket(state, kind, gen), std::move(body)};
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+  gRunning.fetch_add(1, std::memory_order_acq_rel);
+  pthread_t tid;
+  int rc = pthread_create(&tid, &attr, ThreadMain, start);
+  pthread_attr_destroy(&attr);
+  if (rc != 0) {
+    gRunning.fetch_sub(1, std::memory_order_acq_rel);
+    delete start;
+    return false;
+  }
+  return true;
+}
+
+void FailThreadCreationForTesting(bool fail) { gFailThreads.store(fail); }
+int RunningJobThreads() { return gRunning.load(std::memory_order_acquire); }
+
+bool WaitForJobThreadsForTesting(int timeoutMs) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (gRunning.load(std::memory_order_acquire) > 0) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+}  // namespace zb::media

@@ -1,0 +1,104 @@
+// The background job model: the job fields that the main window shares with
+// its job threads, and the one way to start a job.
+//
+// Contract:
+// - The fields live in a JobState held by shared_ptr by the main window and
+//   by every running job, so a job that ends after the window has gone still
+//   writes into live memory. Nobody waits for job threads.
+// - Each start of a kind takes a new generation; a job writes its fields only
+//   while its generation is the current one of its kind (checked and written
+//   under the kind's lock), so a stale job never overwrites a newer one.
+// - Status values, the process id and the cancel flag are atomics; the HTTP
+//   response is stored (under a lock) before the status that publishes it.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace zb::media {
+
+enum class JobKind : int { kHttp = 0, kTranscode = 1, kUpload = 2, kRip = 3, kNormalize = 4 };
+constexpr int kJobKinds = 5;
+
+class JobState {
+ public:
+  JobState() = default;
+  JobState(const JobState&) = delete;
+  JobState& operator=(const JobState&) = delete;
+
+  // Reads for the status properties (main thread).
+  int32_t Status(JobKind k) const { return status_[Index(k)].load(std::memory_order_acquire); }
+  std::string Response() const;
+  uint32_t ProcessId() const { return tsProcessId_.load(std::memory_order_acquire); }
+  bool BreakRequested() const { return breakAsync_.load(std::memory_order_acquire); }
+
+  // ZBL_BreakAsyncOperation: asks every running job to stop.
+  void RequestBreak() { breakAsync_.store(true, std::memory_order_release); }
+
+  // Takes the recorded child process id and clears it (so it is signalled at
+  // most once and never after its child has been reaped). 0 when none.
+  uint32_t TakeProcessId() { return tsProcessId_.exchange(0, std::memory_order_acq_rel); }
+
+  // Shows a message box from a job thread; set by the UI before any job runs.
+  // It runs the box on the main thread and returns when the box has closed.
+  std::function<void(const std::string& text)> showMessageBox;
+
+ private:
+  friend class JobTicket;
+  friend bool StartJob(const std::shared_ptr<JobState>&, JobKind,
+                       std::function<void(class JobTicket&)>);
+  static int Index(JobKind k) { return static_cast<int>(k); }
+
+  std::array<std::atomic<int32_t>, kJobKinds> status_{};
+  std::array<uint64_t, kJobKinds> generation_{};  // guarded by kindLock_
+  std::array<std::mutex, kJobKinds> kindLock_;
+  mutable std::mutex responseLock_;
+  std::string xhResponse_;
+  std::atomic<uint32_t> tsProcessId_{0};
+  std::atomic<bool> breakAsync_{false};
+};
+
+// What a job thread holds: its state, its kind and its generation.
+class JobTicket {
+ public:
+  JobTicket(std::shared_ptr<JobState> s, JobKind k, uint64_t gen)
+      : state_(std::move(s)), kind_(k), gen_(gen) {}
+
+  // True while no newer job of this kind has been started.
+  bool Current() const;
+  // Writes the status; ignored when the job is stale.
+  void SetStatus(int32_t v);
+  // HTTP job: stores the response (before the status that publishes it).
+  void SetResponse(std::string text);
+  // Transcode job: records or clears the child's process id.
+  void SetProcessId(uint32_t pid);
+  // Clears the process id only if it still holds `pid`.
+  void ClearProcessId(uint32_t pid);
+  bool Cancelled() const { return state_->BreakRequested(); }
+  const std::shared_ptr<JobState>& state() const { return state_; }
+  JobKind kind() const { return kind_; }
+
+ private:
+  std::shared_ptr<JobState> state_;
+  JobKind kind_;
+  uint64_t gen_;
+};
+
+// Starts a job: resets the kind's fields (status 0; response "" for HTTP;
+// process id 0 for transcode), takes a new generation, clears the cancel flag
+// and runs `body` on a new detached thread. False when no thread could be
+// created; the status is then 0.
+bool StartJob(const std::shared_ptr<JobState>& state, JobKind kind,
+              std::function<void(JobTicket&)> body);
+
+// Test hooks: make thread creation fail; count and await running job threads.
+void FailThreadCreationForTesting(bool fail);
+int RunningJobThreads();
+bool WaitForJobThreadsForTesting(int timeoutMs);
+
+}  // namespace zb::media

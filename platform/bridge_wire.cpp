@@ -1,0 +1,309 @@
+#include "platform/bridge_wire.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/utf.h"
+
+namespace zb::wire {
+namespace {
+
+void PutU32(std::string& o, uint32_t v) {
+  char b[4] = {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+               static_cast<char>(v >> 24)};
+  o.append(b, 4);
+}
+void PutU16(std::string& o, uint16_t v) {
+  o += static_cast<char>(v);
+  o += static_cast<char>(v >> 8);
+}
+
+class Cursor {
+ public:
+  explicit Cursor(std::string_view d) : d_(d) {}
+  bool U8(uint8_t* v) {
+    if (d_.size() - p_ < 1) return false;
+    *v = static_cast<uint8_t>(d_[p_++]);
+    return true;
+  }
+  bool U16(uint16_t* v) {
+    if (d_.size() - p_ < 2) return false;
+    *v = static_cast<uint16_t>(static_cast<uint8_t>(d_[p_]) |
+                               static_cast<uint8_t>(d_[p_ + 1]) << 8);
+    p_ += 2;
+    return true;
+  }
+  bool U32(uint32_t* v) {
+    if (d_.size() - p_ < 4) return false;
+    uint32_t r = 0;
+    for (int i = 3; i >= 0; --i) r = r << 8 | static_cast<uint8_t>(d_[p_ + i]);
+    *v = r;
+    p_ += 4;
+    return true;
+  }
+  bool F64(double* v) {
+    if (d_.size() - p_ < 8) return false;
+    std::memcpy(v, d_.data() + p_, 8);
+    p_ += 8;
+    return true;
+  }
+  bool Bytes(uint32_t n, std::string* s) {
+    if (d_.size() - p_ < n) return false;
+    s->assign(d_.data() + p_, n);
+    p_ += n;
+    return true;
+  }
+  bool AtEnd() const { return p_ == d_.size(); }
+
+ private:
+  std::string_view d_;
+  size_t p_ = 0;
+};
+
+void PutValue(std::string& o, const Value& v) {
+  o += static_cast<char>(v.tag);
+  switch (v.tag) {
+    case Tag::Int:
+      PutU32(o, static_cast<uint32_t>(v.i));
+      break;
+    case Tag::Double: {
+      char b[8];
+      std::memcpy(b, &v.d, 8);
+      o.append(b, 8);
+      break;
+    }
+    case Tag::Bool:
+      o += static_cast<char>(v.b ? 1 : 0);
+      break;
+    case Tag::String:
+      PutU32(o, static_cast<uint32_t>(v.s.size()));
+      o += v.s;
+      break;
+    case Tag::Empty:
+    case Tag::Null:
+      break;
+  }
+}
+
+bool GetValue(Cursor& c, Value* v) {
+  uint8_t tag;
+  if (!c.U8(&tag)) return false;
+  v->tag = static_cast<Tag>(tag);
+  uint32_t u;
+  switch (v->tag) {
+    case Tag::Empty:
+    case Tag::Null:
+      return true;
+    case Tag::Int:
+      if (!c.U32(&u)) return false;
+      v->i = static_cast<int32_t>(u);
+      return true;
+    case Tag::Double:
+      return c.F64(&v->d);
+    case Tag::Bool: {
+      uint8_t b;
+      if (!c.U8(&b) || b > 1) return false;
+      v->b = b != 0;
+      return true;
+    }
+    case Tag::String:
+      return c.U32(&u) && c.Bytes(u, &v->s);
+  }
+  return false;  // unknown tag
+}
+
+}  // namespace
+
+std::string EncodeLookup(std::string_view name) {
+  std::string o;
+  o += static_cast<char>(kOpLookup);
+  PutU32(o, static_cast<uint32_t>(name.size()));
+  o += name;
+  return o;
+}
+
+std::string EncodeInvoke(int32_t dispid, uint16_t flags, const std::vector<Value>& args) {
+  std::string o;
+  o += static_cast<char>(kOpInvoke);
+  PutU32(o, static_cast<uint32_t>(dispid));
+  PutU16(o, flags);
+  PutU32(o, static_cast<uint32_t>(args.size()));
+  for (const auto& a : args) PutValue(o, a);
+  return o;
+}
+
+bool DecodeRequest(std::string_view payload, Request* out) {
+  Cursor c(payload);
+  *out = Request{};
+  if (!c.U8(&out->op)) return false;
+  if (out->op == kOpLookup) {
+    uint32_t n;
+    return c.U32(&n) && c.Bytes(n, &out->name) && c.AtEnd();
+  }
+  if (out->op != kOpInvoke) return false;
+  uint32_t dispid, argc;
+  if (!c.U32(&dispid) || !c.U16(&out->flags) || !c.U32(&argc) || argc > kMaxArgs) return false;
+  out->dispid = static_cast<int32_t>(dispid);
+  out->args.resize(argc);
+  for (auto& a : out->args)
+    if (!GetValue(c, &a)) return false;
+  return c.AtEnd();
+}
+
+std::string EncodeLookupReply(int32_t dispid, uint8_t kind) {
+  std::string o(1, '\0');
+  PutU32(o, static_cast<uint32_t>(dispid));
+  o += static_cast<char>(kind);
+  return o;
+}
+
+std::string EncodeInvokeReply(const Value& result) {
+  std::string o(1, '\0');
+  PutValue(o, result);
+  return o;
+}
+
+std::string EncodeErrorReply(std::string_view message) {
+  std::string o(1, '\1');
+  PutU32(o, static_cast<uint32_t>(message.size()));
+  o += message;
+  return o;
+}
+
+bool DecodeReply(std::string_view payload, uint8_t op, Reply* out) {
+  Cursor c(payload);
+  *out = Reply{};
+  uint8_t status;
+  if (!c.U8(&status)) return false;
+  if (status == 1) {
+    uint32_t n;
+    out->ok = false;
+    return c.U32(&n) && c.Bytes(n, &out->error) && c.AtEnd();
+  }
+  if (status != 0) return false;
+  if (op == kOpLookup) {
+    uint32_t d;
+    if (!c.U32(&d) || !c.U8(&out->kind)) return false;
+    out->dispid = static_cast<int32_t>(d);
+    return c.AtEnd();
+  }
+  return GetValue(c, &out->result) && c.AtEnd();
+}
+
+std::string Frame(std::string_view payload) {
+  std::string o;
+  o.reserve(payload.size() + 4);
+  PutU32(o, static_cast<uint32_t>(payload.size()));
+  o += payload;
+  return o;
+}
+
+FrameReader::Status FrameReader::Next(std::string* payload) {
+  if (buf_.size() < 4) return Status::kNeedMore;
+  uint32_t n = 0;
+  for (int i = 3; i >= 0; --i) n = n << 8 | static_cast<uint8_t>(buf_[i]);
+  if (n > kMaxFrame) return Status::kTooLarge;
+  if (buf_.size() - 4 < n) return Status::kNeedMore;
+  payload->assign(buf_, 4, n);
+  buf_.erase(0, size_t{n} + 4);
+  return Status::kFrame;
+}
+
+bool WriteFully(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t w = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<size_t>(w));
+  }
+  return true;
+}
+
+bool ReadFrame(int fd, std::string* payload) {
+  FrameReader reader;
+  char buf[65536];
+  for (;;) {
+    switch (reader.Next(payload)) {
+      case FrameReader::Status::kFrame:
+        return reader.buffered() == 0;
+      case FrameReader::Status::kTooLarge:
+        return false;
+      case FrameReader::Status::kNeedMore:
+        break;
+    }
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    reader.Feed(buf, static_cast<size_t>(n));
+  }
+}
+
+void ValueToVariant(const Value& v, VARIANT* out) {
+  VariantInit(out);
+  switch (v.tag) {
+    case Tag::Empty:
+      break;
+    case Tag::Null:
+      out->vt = VT_NULL;
+      break;
+    case Tag::Int:
+      out->vt = VT_I4;
+      out->lVal = v.i;
+      break;
+    case Tag::Double:
+      out->vt = VT_R8;
+      out->dblVal = v.d;
+      break;
+    case Tag::Bool:
+      out->vt = VT_BOOL;
+      out->boolVal = v.b ? VARIANT_TRUE : VARIANT_FALSE;
+      break;
+    case Tag::String:
+      out->vt = VT_BSTR;
+      out->bstrVal = SysAllocString(Utf8ToUtf16(v.s));
+      break;
+  }
+}
+
+Value VariantToValue(const VARIANT& v) {
+  Value r;
+  switch (v.vt) {
+    case VT_I4:
+      r.tag = Tag::Int;
+      r.i = v.lVal;
+      break;
+    case VT_INT:
+      r.tag = Tag::Int;
+      r.i = v.intVal;
+      break;
+    case VT_I2:
+      r.tag = Tag::Int;
+      r.i = v.iVal;
+      break;
+    case VT_R8:
+      r.tag = Tag::Double;
+      r.d = v.dblVal;
+      break;
+    case VT_BOOL:
+      r.tag = Tag::Bool;
+      r.b = v.boolVal != VARIANT_FALSE;
+      break;
+    case VT_BSTR:
+      r.tag = Tag::String;
+      r.s = Utf16ToUtf8(BstrView(v.bstrVal));
+      break;
+    case VT_NULL:
+      r.tag = Tag::Null;
+      break;
+    default:
+      break;
+  }
+  return r;
+}
+
+}  // namespace zb::wire

@@ -1,0 +1,91 @@
+// Wire format between a web process (page script's window.external) and the
+// UI process that runs the scripting object. The UI process trusts nothing it
+// reads here: every decoder bounds its input and reports malformed data.
+//
+// Frame: payload length as u32 little-endian, then the payload.
+// Requests:  u8 op=1 (lookup), u32 n, name[n] (UTF-8)
+//            u8 op=2 (invoke), i32 dispid, u16 flags, u32 argc, value[argc]
+// Value:     u8 tag, then: Int i32 | Double f64 | Bool u8 | String u32 n, bytes[n]
+// Replies:   u8 0 (ok), then for lookup i32 dispid, u8 kind; for invoke one value
+//            u8 1 (error), u32 n, message[n]
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/automation.h"
+
+namespace zb::wire {
+
+constexpr uint8_t kOpLookup = 1;
+constexpr uint8_t kOpInvoke = 2;
+constexpr size_t kMaxFrame = 64u << 20;  // larger frames close the connection
+constexpr uint32_t kMaxArgs = 64;
+
+// Member kinds carried by a lookup reply.
+constexpr uint8_t kKindUnknown = 0;
+constexpr uint8_t kKindMethod = 1;
+constexpr uint8_t kKindProperty = 2;
+constexpr uint8_t kKindBoth = 3;
+
+enum class Tag : uint8_t { Empty = 0, Null = 1, Int = 2, Double = 3, Bool = 4, String = 5 };
+
+struct Value {
+  Tag tag = Tag::Empty;
+  int32_t i = 0;
+  double d = 0;
+  bool b = false;
+  std::string s;
+};
+
+struct Request {
+  uint8_t op = 0;
+  std::string name;  // lookup
+  int32_t dispid = 0;
+  uint16_t flags = 0;
+  std::vector<Value> args;
+};
+
+struct Reply {
+  bool ok = true;
+  std::string error;
+  int32_t dispid = DISPID_UNKNOWN;
+  uint8_t kind = kKindUnknown;
+  Value result;
+};
+
+std::string EncodeLookup(std::string_view name);
+std::string EncodeInvoke(int32_t dispid, uint16_t flags, const std::vector<Value>& args);
+bool DecodeRequest(std::string_view payload, Request* out);
+
+std::string EncodeLookupReply(int32_t dispid, uint8_t kind);
+std::string EncodeInvokeReply(const Value& result);
+std::string EncodeErrorReply(std::string_view message);
+bool DecodeReply(std::string_view payload, uint8_t op, Reply* out);
+
+// Prefixes the payload with its length.
+std::string Frame(std::string_view payload);
+
+// Incremental frame splitter for a non-blocking reader.
+class FrameReader {
+ public:
+  enum class Status { kNeedMore, kFrame, kTooLarge };
+  void Feed(const char* data, size_t n) { buf_.append(data, n); }
+  Status Next(std::string* payload);
+  size_t buffered() const { return buf_.size(); }
+
+ private:
+  std::string buf_;
+};
+
+// Blocking helpers for the web process side (restart on EINTR).
+bool WriteFully(int fd, std::string_view data);
+bool ReadFrame(int fd, std::string* payload);
+
+// Conversions at the scripting boundary: strings become BSTRs (UTF-16).
+void ValueToVariant(const Value& v, VARIANT* out);
+Value VariantToValue(const VARIANT& v);
+
+}  // namespace zb::wire

@@ -1,0 +1,59 @@
+// The settings store: one open registry key (`registry`) and its named
+// values (`registry::value`). A value is read once and then answered from
+// memory; an assignment is written at once. Every step is traced on standard
+// output in lines that begin "REG_TRACE:" and a tab.
+//
+// A `registry` must outlive its values (they copy its key handle).
+#pragma once
+
+#include <string>
+
+#include "platform/registry_store.h"
+
+namespace zb {
+
+class registry {
+ public:
+  // rootIndex: 0 HKCR, 1 HKCC, 2 HKCU, 3 HKLM, 4 HKU, 5 HKDD, other HKCU.
+  registry(const std::string& keyPath, int rootIndex);
+  ~registry();
+  registry(const registry&) = delete;
+  registry& operator=(const registry&) = delete;
+
+  reg::HKEY handle() const { return m_key; }
+
+  class value {
+   public:
+    value(registry& owner, const std::string& name);
+    ~value();
+    value(const value&) = delete;
+    value& operator=(const value&) = delete;
+
+    // The string up to the first zero byte; reads the registry until a read
+    // has succeeded.
+    std::string get();
+    // Replaces the data and writes it at once.
+    void set(const std::string& text);
+    // Writes the data; true on success (a failure leaves it pending).
+    bool write();
+
+    bool isRead() const { return m_read; }
+    bool isModified() const { return m_modified; }
+
+   private:
+    bool m_read = false;
+    bool m_modified = false;
+    reg::HKEY m_key;
+    std::string m_name;
+    std::string m_data;
+  };
+
+ private:
+  reg::HKEY m_key = nullptr;
+};
+
+// Writes a trace fragment to standard output and flushes it, so a redirected
+// trace is complete even when the program is killed.
+void RegTrace(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace zb

@@ -1,0 +1,206 @@
+#include "bridge/external_dispatch.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <vector>
+
+#include "bridge/core_host.h"
+#include "bridge/method_table.h"
+#include "platform/utf.h"
+#include "temp_dir.h"
+
+namespace zb {
+namespace {
+
+using zb::testing::ScopedEnv;
+using zb::testing::TempDir;
+
+// The window operations record their arguments; everything else is the real
+// display-free main window.
+class RecordingHost : public CoreHost {
+ public:
+  explicit RecordingHost(std::string dir) : CoreHost(std::move(dir)) {}
+  std::vector<std::string> calls;
+  void CloseActiveWindow() override { calls.push_back("close"); }
+  std::string ShowPageDialog(const std::string& t, const std::string& u, const std::string& a,
+                             int l, int tp, int w, int h) override {
+    calls.push_back("dialog|" + t + "|" + u + "|" + a + "|" + std::to_string(l) + "|" +
+                    std::to_string(tp) + "|" + std::to_string(w) + "|" + std::to_string(h));
+    return "ret:" + a;
+  }
+  void ShowAboutBox() override { calls.push_back("about"); }
+  void ShowContact() override { calls.push_back("contact"); }
+  void ShowCompatibility() override { calls.push_back("compat"); }
+  void ShowUsage() override { calls.push_back("usage"); }
+  void OpenRedirect(const std::string& w) override { calls.push_back("redirect|" + w); }
+  int32_t MessageBox(const std::string& text, int32_t type) override {
+    calls.push_back("box|" + text + "|" + std::to_string(type));
+    return type == 4 ? 6 : 1;
+  }
+  std::string SelectMediaFile() override { return "/music/a.mp3"; }
+};
+
+class DispatchTest : public ::testing::Test {
+ protected:
+  TempDir dir;
+  ScopedEnv env{"ZIMBREL_REGISTRY_DIR", dir.path()};
+  RecordingHost host{dir.path()};
+  CExternalDispatch disp{[this]() -> ZblHost* { return &host; }};
+
+  DISPID Id(const std::u16string& name) {
+    OLECHAR* names[] = {const_cast<OLECHAR*>(name.c_str())};
+    DISPID id = 12345;
+    disp.GetIDsOfNames(IID_NULL, names, 1, 0, &id);
+    return id;
+  }
+  // Invokes with script-order arguments (stored last-first, as the web view does).
+  VARIANT Call(DISPID id, WORD flags, std::vector<VARIANT> scriptArgs = {}) {
+    std::vector<VARIANT> rev(scriptArgs.rbegin(), scriptArgs.rend());
+    DISPPARAMS p{rev.data(), nullptr, static_cast<UINT>(rev.size()), 0};
+    VARIANT r;
+    VariantInit(&r);
+    EXPECT_EQ(disp.Invoke(id, IID_NULL, 0, flags, &p, &r, nullptr, nullptr), S_OK);
+    for (auto& v : rev) VariantClear(&v);
+    return r;
+  }
+  static VARIANT Str(const std::string& s) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(Utf8ToUtf16(s));
+    return v;
+  }
+  static VARIANT Int(int32_t i) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = i;
+    return v;
+  }
+  static VARIANT Dbl(double d) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_R8;
+    v.dblVal = d;
+    return v;
+  }
+  static std::string S(VARIANT v) {
+    EXPECT_EQ(v.vt, VT_BSTR);
+    std::string s = v.vt == VT_BSTR ? Utf16ToUtf8(BstrView(v.bstrVal)) : "<not a string>";
+    VariantClear(&v);
+    return s;
+  }
+};
+
+TEST_F(DispatchTest, NamesResolveCaseSensitivelyAndAllOfThemAreTried) {
+  EXPECT_EQ(Id(u"ZBL_IsZBL"), 1);
+  EXPECT_EQ(Id(u"zbl_iszbl"), DISPID_UNKNOWN);
+  EXPECT_EQ(Id(u"ZBL_norStatus"), 38);
+  std::u16string a = u"ZBL_GetVersion", b = u"Nope", c = u"ZBL_tsStatus";
+  OLECHAR* names[] = {a.data(), b.data(), c.data()};
+  DISPID ids[3] = {0, 0, 0};
+  EXPECT_EQ(disp.GetIDsOfNames(IID_NULL, names, 3, 0, ids), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(ids[0], 14);
+  EXPECT_EQ(ids[1], DISPID_UNKNOWN);
+  EXPECT_EQ(ids[2], 27);
+  DISPID untouched = 77;
+  EXPECT_EQ(disp.GetIDsOfNames(IID_NULL, nullptr, 0, 0, &untouched), S_OK);
+  EXPECT_EQ(untouched, 77);
+  ASSERT_EQ(kMethodTable.size(), 38u);
+}
+
+TEST_F(DispatchTest, IUnknownAndTypeInfoRules) {
+  void* p = reinterpret_cast<void*>(1);
+  GUID other{1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
+  EXPECT_EQ(disp.QueryInterface(other, &p), E_NOINTERFACE);
+  EXPECT_EQ(p, nullptr);
+  EXPECT_EQ(disp.QueryInterface(IID_IDispatch, &p), S_OK);
+  EXPECT_EQ(p, static_cast<IDispatch*>(&disp));
+  EXPECT_EQ(disp.Release(), 0u);
+  EXPECT_EQ(disp.Release(), static_cast<ULONG>(-1));  // never deletes itself
+  disp.AddRef();
+  UINT count = 99;
+  EXPECT_EQ(disp.GetTypeInfoCount(&count), E_NOTIMPL);
+  EXPECT_EQ(count, 99u);
+  EXPECT_EQ(S(Call(14, DISPATCH_METHOD)), "260");  // still answers at count 0
+}
+
+TEST_F(DispatchTest, KindChecksLeaveTheResultUntouched) {
+  VARIANT r = Call(27, DISPATCH_METHOD);  // a property called as a method
+  EXPECT_EQ(r.vt, VT_EMPTY);
+  r = Call(27, DISPATCH_PROPERTYGET);
+  EXPECT_EQ(r.vt, VT_INT);
+  EXPECT_EQ(r.intVal, 0);
+  r = Call(27, DISPATCH_PROPERTYGET | DISPATCH_METHOD);
+  EXPECT_EQ(r.vt, VT_INT);
+  r = Call(14, DISPATCH_PROPERTYGET);  // a method read as a property
+  EXPECT_EQ(r.vt, VT_EMPTY);
+  for (DISPID id : {0, 39, -1}) {
+    VARIANT keep;
+    VariantInit(&keep);
+    keep.vt = VT_I4;
+    keep.lVal = 5;
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    EXPECT_EQ(disp.Invoke(id, IID_NULL, 0, 3, &none, &keep, nullptr, nullptr), S_OK);
+    EXPECT_EQ(keep.vt, VT_I4);
+  }
+  for (WORD flags : {DISPATCH_PROPERTYGET, DISPATCH_METHOD}) {
+    r = Call(1, flags);
+    EXPECT_EQ(r.vt, VT_BOOL);
+    EXPECT_EQ(r.boolVal, VARIANT_TRUE);
+  }
+  // A property read without a result VARIANT does nothing.
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  EXPECT_EQ(disp.Invoke(33, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, nullptr, nullptr, nullptr),
+            S_OK);
+}
+
+TEST_F(DispatchTest, ArgumentsArriveInScriptOrderAndAreConvertedSafely) {
+  Call(3, DISPATCH_METHOD,
+       {Str("T"), Str("u.html"), Str("arg"), Int(1), Int(2), Int(300), Int(200)});
+  ASSERT_EQ(host.calls.size(), 1u);
+  EXPECT_EQ(host.calls[0], "dialog|T|u.html|arg|1|2|300|200");
+  host.calls.clear();
+  // Too few arguments: missing strings are "", missing integers 0.
+  VARIANT r = Call(3, DISPATCH_METHOD, {Str("only")});
+  EXPECT_EQ(S(r), "ret:");
+  EXPECT_EQ(host.calls[0], "dialog|only|||0|0|0|0");
+  host.calls.clear();
+  // Wrong types: numbers become text, text becomes a number, fractions are cut.
+  Call(3, DISPATCH_METHOD,
+       {Int(42), Dbl(2.5), Str("x"), Str("  -17abc"), Dbl(-3.9), Str("zz"), Dbl(1e12)});
+  EXPECT_EQ(host.calls[0], "dialog|42|2.5|x|-17|-3|0|2147483647");
+  r = Call(22, DISPATCH_METHOD, {Str("Yes or no?"), Int(4)});
+  EXPECT_EQ(r.vt, VT_INT);
+  EXPECT_EQ(r.intVal, 6);
+}
+
+TEST_F(DispatchTest, ProfileMembersUseTheStoreAndItsDefaults) {
+  EXPECT_EQ(S(Call(4, DISPATCH_METHOD)), "");
+  EXPECT_EQ(S(Call(10, DISPATCH_METHOD)), "2");
+  EXPECT_EQ(S(Call(12, DISPATCH_METHOD)), "0");
+  Call(5, DISPATCH_METHOD, {Str("Ana \xC3\xA9")});
+  EXPECT_EQ(S(Call(4, DISPATCH_METHOD)), "Ana \xC3\xA9");
+  Call(11, DISPATCH_METHOD, {Str("")});
+  EXPECT_EQ(S(Call(10, DISPATCH_METHOD)), "2");
+  Call(7, DISPATCH_METHOD, {Str("")});
+  EXPECT_EQ(S(Call(6, DISPATCH_METHOD)), "");
+  std::ifstream f(dir / "HKEY_CURRENT_USER/Software/Zimbrel/ZBAid", std::ios::binary);
+  std::string bytes(std::istreambuf_iterator<char>(f), {});
+  EXPECT_EQ(bytes, std::string("\x03\0\0\0" "2", 5));
+}
+
+TEST_F(DispatchTest, CommandLineFileIsHandedOutOnceAndDialogValueIsShared) {
+  host.setCommandLineFile("/home/u/My Music/a b.mp3");
+  EXPECT_EQ(S(Call(33, DISPATCH_PROPERTYGET)), "/home/u/My Music/a b.mp3");
+  EXPECT_EQ(S(Call(33, DISPATCH_PROPERTYGET)), "");
+  Call(16, DISPATCH_METHOD, {Str("v1")});
+  EXPECT_EQ(S(Call(15, DISPATCH_METHOD)), "v1");
+  VARIANT r = Call(36, DISPATCH_METHOD);
+  EXPECT_EQ(r.vt, VT_BOOL);
+  EXPECT_TRUE(host.jobs()->BreakRequested());
+}
+
+}  // namespace
+}  // namespace zb

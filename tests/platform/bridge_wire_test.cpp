@@ -1,0 +1,94 @@
+#include "platform/bridge_wire.h"
+
+#include <gtest/gtest.h>
+
+namespace zb::wire {
+namespace {
+
+TEST(BridgeWire, RequestsRoundTrip) {
+  Request r;
+  ASSERT_TRUE(DecodeRequest(EncodeLookup("ZBL_IsZBL"), &r));
+  EXPECT_EQ(r.op, kOpLookup);
+  EXPECT_EQ(r.name, "ZBL_IsZBL");
+
+  std::vector<Value> args(5);
+  args[0].tag = Tag::String;
+  args[0].s = std::string("a\0b", 3);
+  args[1].tag = Tag::Int;
+  args[1].i = -7;
+  args[2].tag = Tag::Double;
+  args[2].d = 2.5;
+  args[3].tag = Tag::Bool;
+  args[3].b = true;
+  args[4].tag = Tag::Null;
+  ASSERT_TRUE(DecodeRequest(EncodeInvoke(3, DISPATCH_METHOD, args), &r));
+  EXPECT_EQ(r.dispid, 3);
+  EXPECT_EQ(r.flags, DISPATCH_METHOD);
+  ASSERT_EQ(r.args.size(), 5u);
+  EXPECT_EQ(r.args[0].s, std::string("a\0b", 3));
+  EXPECT_EQ(r.args[1].i, -7);
+  EXPECT_EQ(r.args[2].d, 2.5);
+  EXPECT_TRUE(r.args[3].b);
+  EXPECT_EQ(r.args[4].tag, Tag::Null);
+}
+
+TEST(BridgeWire, MalformedInputIsRefused) {
+  Request r;
+  std::string good = EncodeInvoke(1, 1, std::vector<Value>(2));
+  for (size_t cut = 0; cut < good.size(); ++cut)
+    EXPECT_FALSE(DecodeRequest(good.substr(0, cut), &r)) << cut;
+  EXPECT_FALSE(DecodeRequest(good + "x", &r));  // trailing bytes
+  EXPECT_FALSE(DecodeRequest(std::string("\x09", 1), &r));  // unknown op
+  std::string manyArgs = EncodeInvoke(1, 1, {});
+  manyArgs[7] = '\xFF';  // argc 255 > limit
+  EXPECT_FALSE(DecodeRequest(manyArgs, &r));
+  std::string badTag = EncodeInvoke(1, 1, std::vector<Value>(1));
+  badTag.back() = '\x42';
+  EXPECT_FALSE(DecodeRequest(badTag, &r));
+  std::string hugeString = EncodeLookup("abc");
+  hugeString[4] = '\x7F';  // length far past the payload
+  EXPECT_FALSE(DecodeRequest(hugeString, &r));
+}
+
+TEST(BridgeWire, FrameReaderSplitsAndBoundsFrames) {
+  FrameReader fr;
+  std::string two = Frame("one") + Frame("") + Frame("three");
+  std::string payload;
+  // Fed one byte at a time.
+  std::vector<std::string> got;
+  for (char c : two) {
+    fr.Feed(&c, 1);
+    while (fr.Next(&payload) == FrameReader::Status::kFrame) got.push_back(payload);
+  }
+  EXPECT_EQ(got, (std::vector<std::string>{"one", "", "three"}));
+  FrameReader big;
+  std::string header = "\xFF\xFF\xFF\x7F";
+  big.Feed(header.data(), 4);
+  EXPECT_EQ(big.Next(&payload), FrameReader::Status::kTooLarge);
+}
+
+TEST(BridgeWire, RepliesAndVariantsConvert) {
+  Reply rep;
+  ASSERT_TRUE(DecodeReply(EncodeLookupReply(14, kKindMethod), kOpLookup, &rep));
+  EXPECT_EQ(rep.dispid, 14);
+  EXPECT_EQ(rep.kind, kKindMethod);
+  ASSERT_TRUE(DecodeReply(EncodeErrorReply("boom"), kOpInvoke, &rep));
+  EXPECT_FALSE(rep.ok);
+  EXPECT_EQ(rep.error, "boom");
+
+  Value v;
+  v.tag = Tag::String;
+  v.s = "caf\xC3\xA9";
+  VARIANT var;
+  ValueToVariant(v, &var);
+  EXPECT_EQ(var.vt, VT_BSTR);
+  EXPECT_EQ(BstrView(var.bstrVal), u"caf\u00e9");
+  EXPECT_EQ(VariantToValue(var).s, v.s);
+  VariantClear(&var);
+  var.vt = VT_INT;
+  var.intVal = 42;
+  EXPECT_EQ(VariantToValue(var).i, 42);
+}
+
+}  // namespace
+}  // namespace zb::wire

@@ -1,0 +1,161 @@
+#include "platform/registry_store.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "temp_dir.h"
+
+namespace zb::reg {
+namespace {
+
+namespace fs = std::filesystem;
+using zb::testing::ScopedEnv;
+using zb::testing::TempDir;
+
+std::string FileBytes(const std::string& p) {
+  std::ifstream f(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+class RegistryStoreTest : public ::testing::Test {
+ protected:
+  TempDir dir;
+  ScopedEnv env{"ZIMBREL_REGISTRY_DIR", dir.path()};
+  HKEY Create(const char* path, HKEY root = HKEY_CURRENT_USER) {
+    HKEY k = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
+              ERROR_SUCCESS);
+    return k;
+  }
+};
+
+TEST_F(RegistryStoreTest, KeysAreFoldersAndValuesAreTypedFiles) {
+  HKEY k = Create("Software\\Zimbrel");
+  DWORD disp = 0;
+  HKEY again = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Zimbrel", 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &again, &disp),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disp, REG_OPENED_EXISTING_KEY);
+  RegCloseKey(again);
+
+  const BYTE abc[] = {'a', 'b', 'c'};
+  ASSERT_EQ(RegSetValueExA(k, "ZBName", 0, REG_BINARY, abc, 3), ERROR_SUCCESS);
+  std::string file = dir / "HKEY_CURRENT_USER/Software/Zimbrel/ZBName";
+  EXPECT_EQ(FileBytes(file), std::string("\x03\0\0\0abc", 7));
+
+  // REG_SZ is stored as UTF-16LE with its terminator; the narrow read converts back.
+  const char* text = "h\xC3\xA9";
+  ASSERT_EQ(RegSetValueExA(k, "", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), 4),
+            ERROR_SUCCESS);
+  EXPECT_EQ(FileBytes(dir / "HKEY_CURRENT_USER/Software/Zimbrel/@"),
+            std::string("\x01\0\0\0h\0\xE9\0\0\0", 10));
+  char buf[16];
+  DWORD size = sizeof buf, type = 0;
+  ASSERT_EQ(RegQueryValueExA(k, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(type, REG_SZ);
+  EXPECT_EQ(std::string(buf, size), std::string("h\xC3\xA9\0", 4));
+  RegCloseKey(k);
+}
+
+TEST_F(RegistryStoreTest, BufferSizesFollowTheOriginalRules) {
+  HKEY k = Create("K");
+  std::string big(5000, 'x');
+  big[10] = '\0';
+  ASSERT_EQ(RegSetValueExA(k, "big", 0, REG_BINARY, reinterpret_cast<const BYTE*>(big.data()),
+                           static_cast<DWORD>(big.size())),
+            ERROR_SUCCESS);
+  BYTE small[1024];
+  DWORD size = sizeof small;
+  EXPECT_EQ(RegQueryValueExA(k, "big", nullptr, nullptr, small, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 5000u);
+  std::string out(size, '\0');
+  ASSERT_EQ(RegQueryValueExA(k, "big", nullptr, nullptr, reinterpret_cast<BYTE*>(out.data()),
+                             &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(out, big);
+  size = 0;
+  EXPECT_EQ(RegQueryValueExA(k, "missing", nullptr, nullptr, nullptr, &size),
+            ERROR_FILE_NOT_FOUND);
+  RegCloseKey(k);
+}
+
+TEST_F(RegistryStoreTest, NamesAreEscapedCaseSensitiveAndExclusive) {
+  HKEY k = Create("A");
+  const BYTE one[] = {1};
+  for (const char* name : {"a/b", "50%", ".hidden", "@at", "Name", "name"})
+    ASSERT_EQ(RegSetValueExA(k, name, 0, REG_BINARY, one, 1), ERROR_SUCCESS) << name;
+  EXPECT_TRUE(fs::exists(dir / "HKEY_CURRENT_USER/A/a%2Fb"));
+  EXPECT_TRUE(fs::exists(dir / "HKEY_CURRENT_USER/A/50%25"));
+  EXPECT_TRUE(fs::exists(dir / "HKEY_CURRENT_USER/A/%2Ehidden"));
+  EXPECT_TRUE(fs::exists(dir / "HKEY_CURRENT_USER/A/%40at"));
+  auto values = ListValues(k);
+  EXPECT_EQ(values, (std::vector<std::string>{".hidden", "50%", "@at", "Name", "a/b", "name"}));
+
+  // A value and a subkey of one name cannot coexist, either way round.
+  HKEY sub = nullptr;
+  EXPECT_NE(RegCreateKeyExA(k, "Name", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr),
+            ERROR_SUCCESS);
+  HKEY s2 = Create("Sub", k);
+  RegCloseKey(s2);
+  EXPECT_NE(RegSetValueExA(k, "Sub", 0, REG_BINARY, one, 1), ERROR_SUCCESS);
+  RegCloseKey(k);
+}
+
+TEST_F(RegistryStoreTest, DeleteKeyRefusesSubkeysAndDeleteTreeTakesAll) {
+  HKEY k = Create("T\\A\\B");
+  const BYTE one[] = {1};
+  RegSetValueExA(k, "v", 0, REG_DWORD, one, 1);
+  RegCloseKey(k);
+  HKEY t = Create("T");
+  EXPECT_EQ(RegDeleteKeyA(t, "A"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteKeyA(t, "A\\B"), ERROR_SUCCESS);  // values only: fine
+  EXPECT_EQ(ListSubkeys(t), std::vector<std::string>{"A"});
+  HKEY again = Create("T\\A\\B\\C");
+  RegCloseKey(again);
+  EXPECT_EQ(RegDeleteTreeA(t, "A"), ERROR_SUCCESS);
+  EXPECT_TRUE(ListSubkeys(t).empty());
+  EXPECT_EQ(RegDeleteTreeA(t, "A"), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(t);
+}
+
+TEST_F(RegistryStoreTest, TemporariesAreSkippedAndSweptByTheNextWrite) {
+  HKEY k = Create("S");
+  std::string keyDir = KeyDirectory(k);
+  // What a writer killed between create and rename leaves behind (pid 1 is
+  // alive, but the file is old; a dead pid is swept at once).
+  std::string dead = keyDir + "/.zbtmp-999999999-0-0";
+  std::ofstream(dead) << "torn";
+  char name[64];
+  DWORD cch = sizeof name;
+  EXPECT_EQ(RegEnumValueA(k, 0, name, &cch, nullptr, nullptr, nullptr, nullptr),
+            ERROR_NO_MORE_ITEMS);
+  const BYTE one[] = {1};
+  ASSERT_EQ(RegSetValueExA(k, "v", 0, REG_BINARY, one, 1), ERROR_SUCCESS);
+  EXPECT_FALSE(fs::exists(dead));
+  EXPECT_EQ(ListValues(k), std::vector<std::string>{"v"});
+  RegCloseKey(k);
+}
+
+TEST_F(RegistryStoreTest, CorruptValueFilesReadAsMissing) {
+  HKEY k = Create("C");
+  std::ofstream(KeyDirectory(k) + "/short") << "ab";
+  RawValue v;
+  EXPECT_EQ(ReadRawValue(k, "short", &v), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(k);
+}
+
+TEST_F(RegistryStoreTest, MachineRootOutsideTheTestDirIsRootOnly) {
+  // The user root goes to XDG_CONFIG_HOME when no registry dir is set.
+  ScopedEnv unset("ZIMBREL_REGISTRY_DIR", "");
+  ScopedEnv xdg("XDG_CONFIG_HOME", dir.path());
+  EXPECT_EQ(RootDirectory(HKEY_CURRENT_USER), dir / "zimbrel/registry/HKEY_CURRENT_USER");
+  EXPECT_EQ(RootDirectory(HKEY_CLASSES_ROOT), "/var/lib/zimbrel/registry/HKEY_CLASSES_ROOT");
+}
+
+}  // namespace
+}  // namespace zb::reg
