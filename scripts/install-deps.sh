@@ -1,0 +1,24 @@
+#!/bin/sh
+# Installs the Debian 12 packages that building, running and testing Zimbrel
+# need. Run as root (or through sudo). Safe to run again.
+set -e
+SUDO=
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
+PACKAGES="
+  build-essential cmake pkg-config git
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtk-3-dev libwebkit2gtk-4.1-dev
+  libgtk-4-dev libnautilus-extension-dev nautilus
+  libcdio-dev libcurl4-openssl-dev libcpp-httplib-dev
+  ffmpeg mp3gain sox espeak-ng
+  xvfb xauth xdotool x11-utils imagemagick dbus dbus-x11
+  clang libclang-rt-14-dev
+"
+missing=""
+for p in $PACKAGES; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
+fi
