@@ -1,6 +1,5 @@
 // TEMPORARY: placeholders until the media jobs land; each helper deletes the
 // functions it implements, and this file goes with the last of them.
-#include "media/cd_jobs.h"
 #include "media/normalize.h"
 #include "media/transcode.h"
 
@@ -10,9 +9,4 @@ bool StartTranscode(const std::shared_ptr<JobState>&, const std::string&, const 
 bool StartNormalize(const std::shared_ptr<JobState>&, const std::string&, const std::string&) {
   return false;
 }
-std::shared_ptr<CdAccess> MakeDefaultCdAccess() { return nullptr; }
-std::string GetDrivesInfo(CdAccess&) { return "ERROR: No drives found"; }
-std::string GetTracksInfo(CdAccess&, int) { return "ERROR: Invalid Drive ID"; }
-bool StartGrab(const std::shared_ptr<JobState>&, std::shared_ptr<CdAccess>, const std::string&,
-               const std::string&, const std::string&) { return false; }
 }  // namespace zb::media

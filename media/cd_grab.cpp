@@ -1,0 +1,196 @@
+// The grab job: one audio track of a CD, read in chunks of 26 blocks, into a
+// WAV file. The status rises through the percentage read to 100, or ends in
+// one of the failure codes 201..210. The file, the drive handle and the
+// buffer are released before the final status is written, so a page that
+// sees the final value finds the file complete and closed.
+#include <locale.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+
+#include "media/cd_access.h"
+#include "media/cd_jobs.h"
+
+namespace zb::media {
+namespace {
+
+enum GrabResult : int32_t {
+  kGrabDone = 100,
+  kGrabBadDrive = 201,
+  kGrabNoHandle = 202,
+  kGrabNoDisc = 203,
+  kGrabBadTrack = 204,
+  kGrabOneTrackDisc = 205,
+  kGrabDataTrack = 206,
+  kGrabNoMemory = 207,
+  kGrabCannotWrite = 208,
+  kGrabReadFailed = 209,
+  kGrabCancelled = 210,
+};
+
+constexpr int kReadAttempts = 3;
+constexpr int kTraceEvery = 5;
+constexpr size_t kWavHeaderBytes = 44;
+
+void PutLE32(unsigned char* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+void PutLE16(unsigned char* p, uint16_t v) {
+  p[0] = static_cast<unsigned char>(v);
+  p[1] = static_cast<unsigned char>(v >> 8);
+}
+
+// 44-byte header of 16-bit stereo PCM at 44100 Hz with `dataBytes` of data.
+void MakeWavHeader(unsigned char* h, uint32_t dataBytes) {
+  std::memcpy(h, "RIFF", 4);
+  PutLE32(h + 4, dataBytes + 36);
+  std::memcpy(h + 8, "WAVE", 4);
+  std::memcpy(h + 12, "fmt ", 4);
+  PutLE32(h + 16, 16);
+  PutLE16(h + 20, 1);
+  PutLE16(h + 22, 2);
+  PutLE32(h + 24, 44100);
+  PutLE32(h + 28, 176400);
+  PutLE16(h + 32, 4);
+  PutLE16(h + 34, 16);
+  std::memcpy(h + 36, "data", 4);
+  PutLE32(h + 40, dataBytes);
+}
+
+bool WriteAll(FILE* f, const void* p, size_t n) {
+  return std::fwrite(p, 1, n, f) == n;
+}
+
+bool WriteHeader(FILE* f, uint32_t dataBytes) {
+  unsigned char h[kWavHeaderBytes];
+  MakeWavHeader(h, dataBytes);
+  return std::fseek(f, 0, SEEK_SET) == 0 && WriteAll(f, h, sizeof h);
+}
+
+struct FileCloser {
+  void operator()(FILE* f) const { std::fclose(f); }
+};
+
+// One read of `count` blocks from `block`, up to three attempts. A delivery
+// that would reach past the data area counts as a failed attempt.
+bool ReadChunk(CdAccess& cd, CDHandle h, CDAudioBuffer& buf, int32_t block, uint32_t count) {
+  for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+    buf.startBlock = block;
+    buf.numBlocks = count;
+    buf.delivered = 0;
+    buf.startOffset = 0;
+    if (cd.ReadCDAudioLBA(h, &buf) != 1) continue;
+    if (uint64_t{buf.startOffset} + buf.delivered <= sizeof(buf.data)) return true;
+  }
+  return false;
+}
+
+int32_t Grab(CdAccess& cd, int drive, int track, const std::string& output, JobTicket& ticket) {
+  CDDriveList list{};
+  cd.GetCDList(&list);
+  if (drive < 0 || drive >= CdDriveCount(list)) return kGrabBadDrive;
+
+  CDHandleRequest request = CdRequestFor(list.entries[drive]);
+  CDHandle h = cd.GetCDHandle(&request);
+  if (!h) return kGrabNoHandle;
+  CdHandleCloser closer(cd, h);
+
+  cd.ModifyCDParms(h, kCdParmLbaAddressing, 0);
+  CDContents toc{};
+  if (cd.ReadTOC(h, &toc) != 1 || !CdTocFits(toc)) return kGrabNoDisc;
+  if (track < 0 || track >= toc.lastTrack) return kGrabBadTrack;
+  if (toc.firstTrack == toc.lastTrack) return kGrabOneTrackDisc;
+  if (toc.tracks[track].adrControl & kCdControlData) return kGrabDataTrack;
+
+  uint32_t start = CdAddress(toc.tracks[track]);
+  auto total = static_cast<int32_t>(CdAddress(toc.tracks[track + 1]) - start);
+
+  std::unique_ptr<CDAudioBuffer> buf = cd.AllocAudioBuffer();
+  if (!buf) return kGrabNoMemory;
+  buf->capacity = kCdAudioDataBytes;
+
+  // Close-on-exec, so that a tool started by another job never inherits it.
+  std::unique_ptr<FILE, FileCloser> file(std::fopen(output.c_str(), "w+be"));
+  if (!file) return kGrabCannotWrite;
+  if (!WriteHeader(file.get(), 0)) return kGrabCannotWrite;
+
+  auto block = static_cast<int32_t>(start);
+  int32_t remaining = total;
+  int32_t done = 0;
+  uint32_t written = 0;
+  uint32_t chunk = kCdChunkBlocks;
+  for (int pass = 0; remaining > 0; ++pass) {
+    if (pass % kTraceEvery == 0) {
+      std::printf("%d: %d\n", block, remaining);
+      std::fflush(stdout);
+    }
+    if (static_cast<uint32_t>(remaining) < chunk) chunk = static_cast<uint32_t>(remaining);
+    if (!ReadChunk(cd, h, *buf, block, chunk)) return kGrabReadFailed;
+    if (!WriteAll(file.get(), buf->data + buf->startOffset, buf->delivered))
+      return kGrabCannotWrite;
+    written += buf->delivered;
+    block += static_cast<int32_t>(chunk);
+    done += static_cast<int32_t>(chunk);
+    remaining -= static_cast<int32_t>(chunk);
+    if (remaining > 0) ticket.SetStatus(static_cast<int32_t>(int64_t{done} * 100 / total));
+    if (ticket.Cancelled()) return kGrabCancelled;
+  }
+
+  if (!WriteHeader(file.get(), written)) return kGrabCannotWrite;
+  if (std::fclose(file.release()) != 0) return kGrabCannotWrite;
+  return kGrabDone;
+}
+
+}  // namespace
+
+int ParseCdIndex(const std::string& text) {
+  // Take the longest decimal number at the start (after blanks): sign, digits,
+  // fraction, exponent. Hexadecimal, "inf" and "nan" are not numbers here.
+  const char* s = text.c_str();
+  size_t i = 0;
+  while (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r')) ++i;
+  size_t begin = i;
+  if (s[i] == '+' || s[i] == '-') ++i;
+  size_t digits = 0;
+  for (; s[i] >= '0' && s[i] <= '9'; ++i) ++digits;
+  if (s[i] == '.') {
+    ++i;
+    for (; s[i] >= '0' && s[i] <= '9'; ++i) ++digits;
+  }
+  if (digits == 0) return 0;
+  if (s[i] == 'e' || s[i] == 'E') {
+    size_t j = i + 1;
+    if (s[j] == '+' || s[j] == '-') ++j;
+    if (s[j] >= '0' && s[j] <= '9') {
+      while (s[j] >= '0' && s[j] <= '9') ++j;
+      i = j;
+    }
+  }
+  std::string number(s + begin, i - begin);
+  // The number is read in the "C" locale whatever the program's locale is.
+  static locale_t c = newlocale(LC_ALL_MASK, "C", nullptr);
+  double v = c ? strtod_l(number.c_str(), nullptr, c) : std::strtod(number.c_str(), nullptr);
+  if (v >= 2147483647.0) return std::numeric_limits<int>::max();
+  if (v <= -2147483648.0) return std::numeric_limits<int>::min();
+  return static_cast<int>(v);  // toward zero
+}
+
+bool StartGrab(const std::shared_ptr<JobState>& state, std::shared_ptr<CdAccess> cd,
+               const std::string& drive, const std::string& track, const std::string& output) {
+  if (!cd) return false;
+  return StartJob(state, JobKind::kRip,
+                  [cd = std::move(cd), drive, track, output](JobTicket& ticket) {
+                    int d = ParseCdIndex(drive);
+                    int t = ParseCdIndex(track);
+                    ticket.SetStatus(0);
+                    int32_t result = Grab(*cd, d, t, output, ticket);
+                    ticket.SetStatus(result);
+                  });
+}
+
+}  // namespace zb::media

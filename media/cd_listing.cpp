@@ -1,0 +1,54 @@
+// The drive list and the track list that page script reads before a grab.
+// Nothing is kept between calls: each asks the access layer afresh and closes
+// the handle it opened on every path.
+#include <cstring>
+#include <string>
+
+#include "media/cd_access.h"
+#include "media/cd_jobs.h"
+
+namespace zb::media {
+
+std::string GetDrivesInfo(CdAccess& cd) {
+  CDDriveList list{};
+  cd.GetCDList(&list);
+  int count = CdDriveCount(list);
+  if (count < 1) return "ERROR: No drives found";
+  std::string out;
+  for (int i = 0; i < count; ++i) {
+    const char* name = list.entries[i].productName;
+    out.append(name, strnlen(name, sizeof(list.entries[i].productName)));
+    if (i != count - 1) out += ":::";
+  }
+  return out;
+}
+
+std::string GetTracksInfo(CdAccess& cd, int drive) {
+  CDDriveList list{};
+  cd.GetCDList(&list);
+  if (drive < 0 || drive >= CdDriveCount(list)) return "ERROR: Invalid Drive ID";
+
+  CDHandleRequest request = CdRequestFor(list.entries[drive]);
+  CDHandle h = cd.GetCDHandle(&request);
+  if (!h) return "ERROR: Could not get handle to CD";
+  CdHandleCloser closer(cd, h);
+
+  cd.ModifyCDParms(h, kCdParmLbaAddressing, 0);
+  CDContents toc{};
+  if (cd.ReadTOC(h, &toc) != 1 || !CdTocFits(toc)) return "ERROR: No CD inserted";
+  if (toc.firstTrack == toc.lastTrack) return "ERROR: Not an audio CD";
+
+  std::string out;
+  for (int i = 0; i < toc.lastTrack; ++i) {
+    if (toc.tracks[i].adrControl & kCdControlData) {
+      out += "DATA";
+    } else {
+      auto blocks = static_cast<int32_t>(CdAddress(toc.tracks[i + 1]) - CdAddress(toc.tracks[i]));
+      out += std::to_string(blocks);
+    }
+    if (i != toc.lastTrack - 1) out += ":::";
+  }
+  return out;
+}
+
+}  // namespace zb::media
