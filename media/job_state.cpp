@@ -1,6 +1,8 @@
 #include "media/job_state.h"
 
 #include <pthread.h>
+#include <signal.h>
+#include <sys/types.h>
 
 #include <chrono>
 #include <thread>
@@ -51,14 +53,28 @@ void JobTicket::SetResponse(std::string text) {
   state_->xhResponse_ = std::move(text);
 }
 
+bool JobState::TerminateRecordedProcess(int sig) {
+  std::lock_guard<std::mutex> lock(pidLock_);
+  uint32_t pid = tsProcessId_.exchange(0, std::memory_order_acq_rel);
+  if (pid == 0) return false;
+  return ::kill(static_cast<pid_t>(pid), sig) == 0;
+}
+
+uint32_t JobState::TakeProcessId() {
+  std::lock_guard<std::mutex> lock(pidLock_);
+  return tsProcessId_.exchange(0, std::memory_order_acq_rel);
+}
+
 void JobTicket::SetProcessId(uint32_t pid) {
   int i = JobState::Index(kind_);
   std::lock_guard<std::mutex> lock(state_->kindLock_[i]);
   if (state_->generation_[i] != gen_) return;
+  std::lock_guard<std::mutex> pl(state_->pidLock_);
   state_->tsProcessId_.store(pid, std::memory_order_release);
 }
 
 void JobTicket::ClearProcessId(uint32_t pid) {
+  std::lock_guard<std::mutex> pl(state_->pidLock_);
   uint32_t expected = pid;
   state_->tsProcessId_.compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
 }
@@ -75,7 +91,10 @@ bool StartJob(const std::shared_ptr<JobState>& state, JobKind kind,
       std::lock_guard<std::mutex> rl(state->responseLock_);
       state->xhResponse_.clear();
     }
-    if (kind == JobKind::kTranscode) state->tsProcessId_.store(0, std::memory_order_release);
+    if (kind == JobKind::kTranscode) {
+      std::lock_guard<std::mutex> pl(state->pidLock_);
+      state->tsProcessId_.store(0, std::memory_order_release);
+    }
   }
   state->breakAsync_.store(false, std::memory_order_release);
   if (gFailThreads.load()) return false;
@@ -96,8 +115,12 @@ bool StartJob(const std::shared_ptr<JobState>& state, JobKind kind,
   return true;
 }
 
-void FailThreadCreationForTesting(bool fail) { gFailThreads.store(fail); }
-int RunningJobThreads() { return gRunning.load(std::memory_order_acquire); }
+void FailThreadCreationForTesting(bool fail) {
+  gFailThreads.store(fail);
+}
+int RunningJobThreads() {
+  return gRunning.load(std::memory_order_acquire);
+}
 
 bool WaitForJobThreadsForTesting(int timeoutMs) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

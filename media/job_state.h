@@ -10,7 +10,12 @@
 //   under the kind's lock), so a stale job never overwrites a newer one.
 // - Status values, the process id and the cancel flag are atomics; the HTTP
 //   response is stored (under a lock) before the status that publishes it.
+// - The transcode child's process id is recorded, cleared and signalled under
+//   one lock, and the job clears it before it reaps the child (see
+//   tool_runner.h), so TerminateRecordedProcess never signals a reused id.
 #pragma once
+
+#include <signal.h>
 
 #include <array>
 #include <atomic>
@@ -40,9 +45,18 @@ class JobState {
   // ZBL_BreakAsyncOperation: asks every running job to stop.
   void RequestBreak() { breakAsync_.store(true, std::memory_order_release); }
 
-  // Takes the recorded child process id and clears it (so it is signalled at
-  // most once and never after its child has been reaped). 0 when none.
-  uint32_t TakeProcessId() { return tsProcessId_.exchange(0, std::memory_order_acq_rel); }
+  // ZBL_CloseWindow: sends `sig` to the recorded ffmpeg child, if any, and
+  // clears the record (so the child is signalled at most once). The record
+  // is read and the signal sent under the lock that the job holds while it
+  // clears the record before reaping, so the id is never a reaped one. True
+  // when a child was signalled.
+  bool TerminateRecordedProcess(int sig = SIGKILL);
+
+  // Takes the recorded child process id and clears it without signalling.
+  // 0 when none. Do not signal the returned id yourself: its child may be
+  // reaped (and the id reused) at any moment after this returns; use
+  // TerminateRecordedProcess.
+  uint32_t TakeProcessId();
 
   // Shows a message box from a job thread; set by the UI before any job runs.
   // It runs the box on the main thread and returns when the box has closed.
@@ -59,6 +73,7 @@ class JobState {
   std::array<std::mutex, kJobKinds> kindLock_;
   mutable std::mutex responseLock_;
   std::string xhResponse_;
+  std::mutex pidLock_;  // taken after a kindLock_, never before
   std::atomic<uint32_t> tsProcessId_{0};
   std::atomic<bool> breakAsync_{false};
 };
@@ -75,9 +90,10 @@ class JobTicket {
   void SetStatus(int32_t v);
   // HTTP job: stores the response (before the status that publishes it).
   void SetResponse(std::string text);
-  // Transcode job: records or clears the child's process id.
+  // Transcode job: records the child's process id; ignored when stale.
   void SetProcessId(uint32_t pid);
-  // Clears the process id only if it still holds `pid`.
+  // Clears the process id only if it still holds `pid`. Once this returns, no
+  // TerminateRecordedProcess can still be about to signal `pid`.
   void ClearProcessId(uint32_t pid);
   bool Cancelled() const { return state_->BreakRequested(); }
   const std::shared_ptr<JobState>& state() const { return state_; }

@@ -1,0 +1,85 @@
+#include "media/transcode.h"
+
+#include <dirent.h>
+#include <string.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "media/tool_runner.h"
+
+namespace zb::media {
+namespace {
+
+// Deletes every entry of `dir` whose name ends in `ext` (compared without
+// regard to case, as the original platform's file search does). Folders and
+// entries that cannot be deleted stay; a missing folder is no error.
+void Sweep(const std::string& dir, const char* ext) {
+  DIR* d = opendir(dir.c_str());
+  if (!d) return;
+  size_t extLen = strlen(ext);
+  std::vector<std::string> doomed;
+  while (dirent* e = readdir(d)) {
+    size_t len = strlen(e->d_name);
+    if (len >= extLen && strcasecmp(e->d_name + len - extLen, ext) == 0) {
+      doomed.push_back(dir + "/" + e->d_name);
+    }
+  }
+  closedir(d);
+  for (const auto& p : doomed) unlink(p.c_str());
+}
+
+// ffmpeg reads a leading "-" as an option and "word:" before any "/" as a
+// protocol; such relative paths get the "file:" prefix.
+std::string FfmpegPath(const std::string& p) {
+  if (p.empty() || p[0] == '/') return p;
+  size_t colon = p.find(':');
+  bool protocolLike = colon != std::string::npos && p.find('/') > colon;
+  if (p[0] == '-' || protocolLike) return "file:" + p;
+  return p;
+}
+
+// ffmpeg does not notice that its output is its input: it would truncate
+// the song and still exit 0.
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+void RunTranscode(JobTicket& t, const std::string& moduleDir, const std::string& input,
+                  const std::string& output) {
+  t.SetStatus(0);
+  const std::string tmp = moduleDir + "/res/tmp";
+  Sweep(tmp, ".mp3");
+
+  int32_t status = 2;
+  if (!SameFile(input, output)) {
+    ToolRun run;
+    run.program = moduleDir + "/res/ffmpeg";
+    run.args = {"-nostdin", "-i", FfmpegPath(input), "-vn", "-ab", "64k", "-ar", "44100", "-ac",
+                "2",        "-y", FfmpegPath(output)};
+    run.cancelled = [&t] { return t.Cancelled(); };
+    run.started = [&t](pid_t pid) { t.SetProcessId(static_cast<uint32_t>(pid)); };
+    run.ending = [&t](pid_t pid) { t.ClearProcessId(static_cast<uint32_t>(pid)); };
+    // After a cancel the child runs on and is reaped when it ends; the job
+    // fails at once.
+    if (RunTool(run).Succeeded()) status = 1;
+  }
+
+  Sweep(tmp, ".wav");
+  t.SetStatus(status);
+}
+
+}  // namespace
+
+bool StartTranscode(const std::shared_ptr<JobState>& state, const std::string& moduleDir,
+                    const std::string& input, const std::string& output) {
+  return StartJob(state, JobKind::kTranscode, [moduleDir, input, output](JobTicket& t) {
+    RunTranscode(t, moduleDir, input, output);
+  });
+}
+
+}  // namespace zb::media
