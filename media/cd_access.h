@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <string>
 
 namespace zb::media {
 
@@ -144,6 +145,11 @@ inline CDHandleRequest CdRequestFor(const CDDriveEntry& e) {
   r.lun = e.lun;
   return r;
 }
+
+// A product name as the drive list shows it: no ":::" inside and no ':' at
+// either end (so that names joined by ":::" split back unambiguously), at
+// most 42 bytes, cut at a UTF-8 character boundary.
+std::string CdListableName(std::string name);
 
 // Closes a handle when it goes out of scope.
 class CdHandleCloser {

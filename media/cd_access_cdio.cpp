@@ -7,8 +7,10 @@
 // cannot open behaves as an empty drive: it has a handle, but no table of
 // contents.
 #include <cdio/cdio.h>
+#include <cdio/logging.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -66,22 +68,6 @@ std::vector<Drive> AllDrives() {
   return out;
 }
 
-// The name shown in the drive list: no ":::" inside and no ':' at either end
-// (so that joining names with ":::" stays unambiguous), at most 42 bytes, cut
-// at a UTF-8 character boundary.
-std::string ListableName(std::string name) {
-  for (size_t p; (p = name.find(":::")) != std::string::npos;) name.erase(p, 3);
-  if (name.size() > kNameBytes) {
-    size_t cut = kNameBytes;
-    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
-    name.resize(cut);
-  }
-  size_t b = name.find_first_not_of(':');
-  if (b == std::string::npos) return "";
-  size_t e = name.find_last_not_of(':');
-  return name.substr(b, e - b + 1);
-}
-
 std::string DriveName(const Drive& d) {
   if (d.adapter == kAdapterImage) {
     size_t slash = d.path.rfind('/');
@@ -134,7 +120,7 @@ class CdioAccess final : public CdAccess {
       e.hostAdapter = drives[i].adapter;
       e.target = drives[i].target;
       e.lun = 0;
-      std::string name = ListableName(DriveName(drives[i]));
+      std::string name = CdListableName(DriveName(drives[i]));
       std::memset(e.productName, 0, sizeof(e.productName));
       std::memcpy(e.productName, name.data(), name.size());
     }
@@ -261,12 +247,33 @@ class CdioAccess final : public CdAccess {
   std::set<Handle*> live_;
 };
 
+void LogToStderr(cdio_log_level_t level, const char* message) {
+  if (level >= cdio_loglevel_default) std::fprintf(stderr, "libcdio: %s\n", message);
+}
+
 }  // namespace
+
+std::string CdListableName(std::string name) {
+  for (size_t p; (p = name.find(":::")) != std::string::npos;) name.erase(p, 3);
+  if (name.size() > kNameBytes) {
+    size_t cut = kNameBytes;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    name.resize(cut);
+  }
+  size_t b = name.find_first_not_of(':');
+  if (b == std::string::npos) return "";
+  size_t e = name.find_last_not_of(':');
+  return name.substr(b, e - b + 1);
+}
 
 std::shared_ptr<CdAccess> MakeDefaultCdAccess() {
   // libcdio sets up its driver table once; do it before any job thread can.
+  // Its messages go to standard error: standard output carries the traces.
   static std::once_flag once;
-  std::call_once(once, [] { cdio_init(); });
+  std::call_once(once, [] {
+    cdio_log_set_handler(LogToStderr);
+    cdio_init();
+  });
   return std::make_shared<CdioAccess>();
 }
 

@@ -1,0 +1,214 @@
+// The grab job on images that the tests write: the WAV it leaves, its chunks,
+// progress and trace, and every failure code.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <filesystem>
+
+#include "cd_test_image.h"
+#include "media/cd_access.h"
+#include "media/cd_jobs.h"
+#include "temp_dir.h"
+
+namespace zb::media {
+namespace {
+
+using cdtest::BinSlice;
+using cdtest::FaultCdAccess;
+using cdtest::LE32;
+using cdtest::ReadBytes;
+using cdtest::RealDriveCount;
+using cdtest::TestImage;
+using cdtest::WriteCdImage;
+using zb::testing::ScopedEnv;
+using zb::testing::TempDir;
+
+class CdGrab : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    real = RealDriveCount();
+    // Drive real+0: data, 100-block audio, 40-block audio, then 280 blocks
+    // behind a pregap of 150, which counts to the track before it.
+    disc = WriteCdImage(dir.path(), "disc", {{60, true}, {100}, {40}, {280, false, 150}});
+    single = WriteCdImage(dir.path(), "single", {{100}});
+    images = std::make_unique<ScopedEnv>("ZIMBREL_CD_IMAGES",
+                                         disc.cue + ":" + single.cue + ":" + dir / "empty.cue");
+    cd = std::make_shared<FaultCdAccess>(MakeDefaultCdAccess());
+    cd->status = [s = state.get()] { return s->Status(JobKind::kRip); };
+  }
+  void TearDown() override { EXPECT_TRUE(WaitForJobThreadsForTesting(10000)); }
+
+  // Runs a grab to its end and returns the final status.
+  int32_t Grab(const std::string& drive, const std::string& track, const std::string& out) {
+    EXPECT_TRUE(StartGrab(state, cd, drive, track, out));
+    EXPECT_TRUE(WaitForJobThreadsForTesting(30000));
+    EXPECT_EQ(cd->openHandles(), 0) << "a drive handle was left open";
+    return state->Status(JobKind::kRip);
+  }
+  std::string D(int image) { return std::to_string(real + image); }
+
+  TempDir dir;
+  int real = 0;
+  TestImage disc, single;
+  std::unique_ptr<ScopedEnv> images;
+  std::shared_ptr<JobState> state = std::make_shared<JobState>();
+  std::shared_ptr<FaultCdAccess> cd;
+};
+
+TEST_F(CdGrab, WavHoldsTheTrackBytesBehindAnExactHeader) {
+  std::string out = dir / "t.wav";
+  ASSERT_EQ(Grab(D(0), "1", out), 100);
+  std::string wav = ReadBytes(out);
+  const uint32_t data = 100 * kCdBlockBytes;
+  ASSERT_EQ(wav.size(), 44 + data);
+  std::string fmt(
+      "RIFF\0\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x44\xAC\0\0\x10\xB1\x02\0\x04\0\x10\0data", 40);
+  EXPECT_EQ(wav.substr(0, 4), "RIFF");
+  EXPECT_EQ(LE32(wav, 4), data + 36);
+  EXPECT_EQ(wav.substr(8, 32), fmt.substr(8, 32));
+  EXPECT_EQ(LE32(wav, 40), data);
+  EXPECT_TRUE(wav.substr(44) == BinSlice(disc, disc.starts[1], 100));
+
+  // Four chunks of 26, 26, 26 and 22 blocks; progress 26, 52, 78, then 100.
+  auto reads = cd->reads();
+  ASSERT_EQ(reads.size(), 4u);
+  const uint32_t counts[] = {26, 26, 26, 22};
+  const int32_t before[] = {0, 26, 52, 78};
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(reads[i].block, disc.starts[1] + 26 * int32_t(i));
+    EXPECT_EQ(reads[i].count, counts[i]);
+    EXPECT_EQ(reads[i].statusBefore, before[i]);
+  }
+}
+
+TEST_F(CdGrab, TraceEveryFifthPassAndFractionalIndexes) {
+  // 280 blocks, 11 chunks: traces before passes 0, 5 and 10.
+  std::string out = dir / "t.wav";
+  int32_t start = disc.starts[3];
+  int32_t total = disc.leadOut - start;
+  ASSERT_EQ(total, 280);
+  ::testing::internal::CaptureStdout();
+  int32_t rc = Grab(" +" + D(0) + ".9", "3.7", out);
+  std::string trace = ::testing::internal::GetCapturedStdout();
+  ASSERT_EQ(rc, 100);
+  auto line = [](int32_t b, int32_t r) {
+    return std::to_string(b) + ": " + std::to_string(r) + "\n";
+  };
+  EXPECT_EQ(trace,
+            line(start, total) + line(start + 130, total - 130) + line(start + 260, total - 260));
+  EXPECT_TRUE(ReadBytes(out).substr(44) == BinSlice(disc, start, total));
+}
+
+TEST(CdIndexText, ReadsAsADecimalNumberCutTowardZero) {
+  EXPECT_EQ(ParseCdIndex("2"), 2);
+  EXPECT_EQ(ParseCdIndex("2.7"), 2);
+  EXPECT_EQ(ParseCdIndex("  \t+3xyz"), 3);
+  EXPECT_EQ(ParseCdIndex("-0.9"), 0);
+  EXPECT_EQ(ParseCdIndex("-1.5"), -1);
+  EXPECT_EQ(ParseCdIndex("1e1"), 10);
+  EXPECT_EQ(ParseCdIndex("25E-1"), 2);
+  EXPECT_EQ(ParseCdIndex(".5"), 0);
+  EXPECT_EQ(ParseCdIndex("4."), 4);
+  EXPECT_EQ(ParseCdIndex("2e"), 2);
+  EXPECT_EQ(ParseCdIndex(""), 0);
+  EXPECT_EQ(ParseCdIndex("x"), 0);
+  EXPECT_EQ(ParseCdIndex("0x10"), 0);
+  EXPECT_EQ(ParseCdIndex("inf"), 0);
+  EXPECT_EQ(ParseCdIndex("-"), 0);
+  EXPECT_EQ(ParseCdIndex("1e999"), INT_MAX);
+  EXPECT_EQ(ParseCdIndex("-99999999999"), INT_MIN);
+}
+
+TEST_F(CdGrab, CheckFailuresInOrderLeaveNoFile) {
+  std::string out = dir / "never.wav";
+  EXPECT_EQ(Grab(std::to_string(real + 3), "1", out), 201);
+  EXPECT_EQ(Grab("-1", "1", out), 201);
+  EXPECT_EQ(Grab(D(2), "1", out), 203);  // an image that does not open
+  EXPECT_EQ(Grab(D(0), "4", out), 204);  // the last track number
+  EXPECT_EQ(Grab(D(0), "-1", out), 204);
+  EXPECT_EQ(Grab(D(1), "0", out), 205);  // one track, even an audio one
+  EXPECT_EQ(Grab(D(0), "0", out), 206);  // data
+  cd->refuseHandle = true;
+  EXPECT_EQ(Grab(D(0), "1", out), 202);
+  cd->refuseHandle = false;
+  cd->noMemory = true;
+  EXPECT_EQ(Grab(D(0), "1", out), 207);
+  EXPECT_FALSE(std::filesystem::exists(out));
+  EXPECT_TRUE(cd->reads().empty());
+}
+
+TEST_F(CdGrab, OutputInAMissingFolderIs208) {
+  EXPECT_EQ(Grab(D(0), "1", dir / "no/such/folder/t.wav"), 208);
+  EXPECT_EQ(Grab(D(0), "1", ""), 208);
+}
+
+TEST_F(CdGrab, ReadsAreTriedThreeTimes) {
+  std::string out = dir / "t.wav";
+  cd->failFirstReads = 2;  // the third attempt of the first chunk succeeds
+  EXPECT_EQ(Grab(D(0), "1", out), 100);
+  EXPECT_EQ(cd->reads().size(), 6u);
+  EXPECT_TRUE(ReadBytes(out).substr(44) == BinSlice(disc, disc.starts[1], 100));
+
+  cd = std::make_shared<FaultCdAccess>(MakeDefaultCdAccess());
+  cd->failFirstReads = 3;
+  EXPECT_EQ(Grab(D(0), "1", out), 209);
+  EXPECT_EQ(cd->reads().size(), 3u);
+  EXPECT_EQ(ReadBytes(out).size(), 44u);
+  EXPECT_EQ(LE32(ReadBytes(out), 40), 0u);
+}
+
+TEST_F(CdGrab, DeliveryPastTheBufferIsAFailedRead) {
+  // The second chunk claims bytes beyond the data area on every attempt; no
+  // byte from outside the buffer reaches the file.
+  cd->afterRead = [](CDAudioBuffer& b, int n) {
+    if (n == 1 || n == 2) b.startOffset = 8;
+    if (n == 3) b.delivered = kCdAudioDataBytes + 1;
+  };
+  std::string out = dir / "t.wav";
+  EXPECT_EQ(Grab(D(0), "1", out), 209);
+  std::string wav = ReadBytes(out);
+  EXPECT_EQ(wav.size(), 44 + 26 * kCdBlockBytes);
+  EXPECT_TRUE(wav.substr(44) == BinSlice(disc, disc.starts[1], 26));
+
+  // A delivery that starts later in the buffer is taken from there.
+  cd = std::make_shared<FaultCdAccess>(MakeDefaultCdAccess());
+  cd->afterRead = [](CDAudioBuffer& b, int) {
+    std::memmove(b.data + 4, b.data, b.delivered - 4);
+    b.startOffset = 4;
+    b.delivered -= 4;
+  };
+  EXPECT_EQ(Grab(D(0), "1", out), 100);
+  EXPECT_EQ(LE32(ReadBytes(out), 40), 100 * kCdBlockBytes - 16);
+}
+
+TEST_F(CdGrab, CancelDuringTheLastChunkKeepsDataLengthZero) {
+  auto s = state;
+  cd->afterRead = [s](CDAudioBuffer&, int n) {
+    if (n == 3) s->RequestBreak();
+  };
+  std::string out = dir / "t.wav";
+  EXPECT_EQ(Grab(D(0), "1", out), 210);
+  std::string wav = ReadBytes(out);
+  EXPECT_EQ(LE32(wav, 4), 36u);
+  EXPECT_EQ(LE32(wav, 40), 0u);
+  EXPECT_TRUE(wav.substr(44) == BinSlice(disc, disc.starts[1], 100));
+}
+
+TEST_F(CdGrab, FullDiskEndsIn208) {
+  std::string mnt = dir / "small";
+  std::filesystem::create_directory(mnt);
+  if (::mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=64k") != 0)
+    GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+  std::string out = mnt + "/t.wav";
+  int32_t rc = Grab(D(0), "3", out);  // 280 blocks, 658560 bytes
+  uintmax_t size = std::filesystem::file_size(out);
+  ::umount2(mnt.c_str(), MNT_DETACH);
+  EXPECT_EQ(rc, 208);
+  EXPECT_LT(size, 44 + 280 * kCdBlockBytes);
+}
+
+}  // namespace
+}  // namespace zb::media

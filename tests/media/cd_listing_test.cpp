@@ -1,0 +1,166 @@
+// The drive and track lists, and the libcdio layer beneath them, on images
+// that the tests write.
+#include <gtest/gtest.h>
+
+#include "cd_test_image.h"
+#include "media/cd_access.h"
+#include "media/cd_jobs.h"
+#include "temp_dir.h"
+
+namespace zb::media {
+namespace {
+
+using cdtest::FaultCdAccess;
+using cdtest::RealDriveCount;
+using cdtest::TestImage;
+using cdtest::WriteCdImage;
+using zb::testing::ScopedEnv;
+using zb::testing::TempDir;
+
+class CdListing : public ::testing::Test {
+ protected:
+  void SetUp() override { real = RealDriveCount(); }
+
+  // The drive list when the images are `names`: the real drives come first.
+  std::string DriveList(const std::string& names) {
+    if (real == 0) return names;
+    return GetDrivesInfoWith("") + ":::" + names;
+  }
+  std::string GetDrivesInfoWith(const std::string& images) {
+    ScopedEnv env("ZIMBREL_CD_IMAGES", images);
+    return GetDrivesInfo(*MakeDefaultCdAccess());
+  }
+
+  TempDir dir;
+  int real = 0;
+};
+
+TEST_F(CdListing, ListsOneAndTwoImagesByFileName) {
+  WriteCdImage(dir.path(), "first", {{30}, {40}});
+  WriteCdImage(dir.path(), "second", {{30}, {40}});
+  EXPECT_EQ(GetDrivesInfoWith(dir / "first.cue"), DriveList("first.cue"));
+  // Empty entries in the variable are skipped.
+  EXPECT_EQ(GetDrivesInfoWith(dir / "first.cue" + "::" + dir / "second.cue" + ":"),
+            DriveList("first.cue:::second.cue"));
+  if (real == 0) {
+    EXPECT_EQ(GetDrivesInfoWith(""), "ERROR: No drives found");
+  }
+}
+
+TEST_F(CdListing, AtMostEightDrivesAndNamesStayParseable) {
+  std::string images;
+  for (int i = 0; i < 10; ++i) images += dir / ("d" + std::to_string(i) + ".cue") + ":";
+  ScopedEnv env("ZIMBREL_CD_IMAGES", images);
+  auto cd = MakeDefaultCdAccess();
+  CDDriveList list{};
+  cd->GetCDList(&list);
+  EXPECT_EQ(list.count, 8);
+  EXPECT_EQ(list.entries[7].hostAdapter, real > 7 ? 0 : 1);
+
+  // Names are cut to 42 bytes without splitting a character.
+  ScopedEnv names("ZIMBREL_CD_IMAGES", dir / (std::string(41, 'x') + "\xC3\xA9yz.cue"));
+  EXPECT_EQ(cd->GetCDList(&list), 1);
+  EXPECT_EQ(std::string(list.entries[real].productName), std::string(41, 'x'));
+}
+
+TEST(CdDriveName, NamesStayParseableWhenJoined) {
+  EXPECT_EQ(CdListableName("HL-DT-ST DVDRAM GH24NSD1"), "HL-DT-ST DVDRAM GH24NSD1");
+  EXPECT_EQ(CdListableName("A:::B"), "AB");
+  EXPECT_EQ(CdListableName("::::::x:::::y:"), "x::y");
+  EXPECT_EQ(CdListableName(":::"), "");
+  EXPECT_EQ(CdListableName(std::string(50, 'n')), std::string(42, 'n'));
+  EXPECT_EQ(CdListableName(std::string(41, 'n') + ":z"), std::string(41, 'n'));
+}
+
+TEST_F(CdListing, TracksOfMixedAudioAndOneTrackDiscs) {
+  // Data first; track 3 has a pregap, which counts to track 2's length; the
+  // last track runs to the lead-out.
+  TestImage mixed =
+      WriteCdImage(dir.path(), "mixed", {{300, true}, {1000}, {13500, false, 150, "DCP PRE 4CH"}});
+  TestImage audio = WriteCdImage(dir.path(), "audio", {{100}, {250}, {75}});
+  TestImage single = WriteCdImage(dir.path(), "single", {{500}});
+  TestImage data = WriteCdImage(dir.path(), "data", {{500, true}});
+  ScopedEnv env("ZIMBREL_CD_IMAGES", mixed.cue + ":" + audio.cue + ":" + single.cue + ":" +
+                                         data.cue + ":" + dir / "missing.cue");
+  auto cd = MakeDefaultCdAccess();
+  EXPECT_EQ(GetTracksInfo(*cd, real + 0), "DATA:::1150:::13500");
+  EXPECT_EQ(GetTracksInfo(*cd, real + 1), "100:::250:::75");
+  EXPECT_EQ(GetTracksInfo(*cd, real + 2), "ERROR: Not an audio CD");
+  EXPECT_EQ(GetTracksInfo(*cd, real + 3), "ERROR: Not an audio CD");
+  // An image that does not open is a drive without a disc.
+  EXPECT_EQ(GetTracksInfo(*cd, real + 4), "ERROR: No CD inserted");
+  EXPECT_EQ(GetTracksInfo(*cd, real + 5), "ERROR: Invalid Drive ID");
+  EXPECT_EQ(GetTracksInfo(*cd, -1), "ERROR: Invalid Drive ID");
+}
+
+TEST_F(CdListing, LayerFailuresGiveTheirTextsAndEveryHandleIsClosed) {
+  TestImage two = WriteCdImage(dir.path(), "two", {{100}, {100}});
+  TestImage one = WriteCdImage(dir.path(), "one", {{100}});
+  ScopedEnv env("ZIMBREL_CD_IMAGES", two.cue + ":" + one.cue + ":" + dir / "none.cue");
+  FaultCdAccess cd(MakeDefaultCdAccess());
+  EXPECT_EQ(GetTracksInfo(cd, real + 0), "100:::100");
+  EXPECT_EQ(GetTracksInfo(cd, real + 1), "ERROR: Not an audio CD");
+  EXPECT_EQ(GetTracksInfo(cd, real + 2), "ERROR: No CD inserted");
+  EXPECT_EQ(cd.openHandles(), 0);
+  cd.refuseHandle = true;
+  EXPECT_EQ(GetTracksInfo(cd, real + 0), "ERROR: Could not get handle to CD");
+  cd.hideDrives = true;
+  EXPECT_EQ(GetDrivesInfo(cd), "ERROR: No drives found");
+  EXPECT_EQ(GetTracksInfo(cd, 0), "ERROR: Invalid Drive ID");
+}
+
+// The table of contents as READ TOC gives it: big-endian logical block
+// addresses after ModifyCDParms, minute/second/frame without it.
+TEST_F(CdListing, TableOfContentsRecord) {
+  TestImage img = WriteCdImage(dir.path(), "toc", {{300, true}, {1000, false, 150, "DCP PRE 4CH"}});
+  ScopedEnv env("ZIMBREL_CD_IMAGES", img.cue);
+  auto cd = MakeDefaultCdAccess();
+  CDDriveList list{};
+  cd->GetCDList(&list);
+  CDHandleRequest req = CdRequestFor(list.entries[real]);
+  CDHandle h = cd->GetCDHandle(&req);
+  ASSERT_NE(h, 0u);
+
+  CDContents msf{};
+  ASSERT_EQ(cd->ReadTOC(h, &msf), 1);
+  int32_t a = img.starts[1] + 150;  // MSF counts the 2-second lead-in
+  EXPECT_EQ(msf.tracks[1].address[1], a / 4500);
+  EXPECT_EQ(msf.tracks[1].address[2], a / 75 % 60);
+  EXPECT_EQ(msf.tracks[1].address[3], a % 75);
+
+  cd->ModifyCDParms(h, kCdParmLbaAddressing, 0);
+  CDContents toc{};
+  ASSERT_EQ(cd->ReadTOC(h, &toc), 1);
+  EXPECT_EQ(toc.dataLength[0] * 256 + toc.dataLength[1], 2 + 8 * 3);
+  EXPECT_EQ(toc.firstTrack, 1);
+  EXPECT_EQ(toc.lastTrack, 2);
+  EXPECT_EQ(toc.tracks[0].adrControl & 0x0F, kCdControlData);
+  EXPECT_EQ(toc.tracks[1].adrControl & 0x0F,
+            kCdControlCopyPermitted | kCdControlPreEmphasis | kCdControlFourChannels);
+  EXPECT_EQ(toc.tracks[1].trackNumber, 2);
+  EXPECT_EQ(toc.tracks[2].trackNumber, 0xAA);
+  EXPECT_EQ(CdAddress(toc.tracks[0]), 0u);
+  EXPECT_EQ(CdAddress(toc.tracks[1]), uint32_t(img.starts[1]));
+  EXPECT_EQ(CdAddress(toc.tracks[2]), uint32_t(img.leadOut));
+  EXPECT_EQ(toc.tracks[1].address[0], (img.starts[1] >> 24) & 0xFF);
+  EXPECT_EQ(toc.tracks[1].address[3], img.starts[1] & 0xFF);
+
+  // Reads that do not fit the buffer are refused; a closed handle is dead.
+  auto buf = cd->AllocAudioBuffer();
+  buf->capacity = kCdAudioDataBytes;
+  buf->startBlock = img.starts[1];
+  buf->numBlocks = kCdChunkBlocks + 1;
+  EXPECT_NE(cd->ReadCDAudioLBA(h, buf.get()), 1);
+  buf->numBlocks = 2;
+  ASSERT_EQ(cd->ReadCDAudioLBA(h, buf.get()), 1);
+  EXPECT_EQ(buf->delivered, 2 * kCdBlockBytes);
+  EXPECT_EQ(buf->startOffset, 0u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf->data), buf->delivered),
+            cdtest::BinSlice(img, img.starts[1], 2));
+  cd->CloseCDHandle(h);
+  EXPECT_NE(cd->ReadCDAudioLBA(h, buf.get()), 1);
+  EXPECT_NE(cd->ReadTOC(h, &toc), 1);
+}
+
+}  // namespace
+}  // namespace zb::media
