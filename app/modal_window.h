@@ -1,0 +1,57 @@
+// A GTK window run modally: a nested main loop that ends with EndModal.
+// The application keeps a stack of the modal runs; a window that has a run
+// above it ignores close requests until that run ends.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <vector>
+
+namespace zb {
+
+class CModalWindow {
+ public:
+  CModalWindow() = default;
+  virtual ~CModalWindow();
+  CModalWindow(const CModalWindow&) = delete;
+  CModalWindow& operator=(const CModalWindow&) = delete;
+
+  GtkWindow* window() const { return GTK_WINDOW(m_window); }
+  // Runs the window until EndModal; returns its result.
+  int DoModal();
+  void EndModal(int result);
+  bool running() const { return m_loop != nullptr; }
+
+  // The innermost window of a modal run (or null).
+  static CModalWindow* Active();
+  // True when a modal run (a window or a box) is above `w`.
+  static bool HasRunAbove(const CModalWindow* w);
+  // Marks a modal run that is not a CModalWindow (message boxes, the file
+  // chooser) for the close-request rule.
+  class BoxGuard {
+   public:
+    BoxGuard();
+    ~BoxGuard();
+  };
+
+ protected:
+  // Creates the window with a header bar; `title` is set later.
+  GtkWidget* CreateFrame(GtkWidget* headerExtra);
+  // Called once the window exists, before it is shown.
+  virtual void OnInitDialog() = 0;
+  // Title-bar close or Alt+F4 (only while no run is above this window).
+  virtual void OnClose() = 0;
+  // Keys that reach the window before its children; true to swallow.
+  virtual bool OnKeyPress(GdkEventKey*) { return false; }
+
+  GtkWidget* m_window = nullptr;
+  GtkWidget* m_headerBar = nullptr;
+
+ private:
+  static gboolean OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer self);
+  static gboolean OnKeyPressEvent(GtkWidget*, GdkEventKey*, gpointer self);
+  GMainLoop* m_loop = nullptr;
+  int m_result = 0;
+};
+
+}  // namespace zb

@@ -1,0 +1,202 @@
+#include "app/web_browser.h"
+
+#include "app/message_box.h"
+#include "app/zimbrel_app.h"
+#include "app/zimbrel_dlg.h"
+#include "platform/service_host.h"
+
+namespace zb {
+namespace {
+WebKitWebContext* gContext = nullptr;
+std::string gExtensionsDir, gSocketPath, gResPrefix;
+
+void OnInitializeWebExtensions(WebKitWebContext* ctx, gpointer) {
+  webkit_web_context_set_web_extensions_directory(ctx, gExtensionsDir.c_str());
+  std::string service = "http://" + GetServiceHost().authority() + "/";
+  webkit_web_context_set_web_extensions_initialization_user_data(
+      ctx, g_variant_new("(sss)", gSocketPath.c_str(), gResPrefix.c_str(), service.c_str()));
+}
+}  // namespace
+
+void CWebBrowser2::ConfigureContext(const std::string& moduleDir, const std::string& socketPath) {
+  gExtensionsDir = moduleDir + "/extensions";
+  gSocketPath = socketPath;
+  gchar* uri = g_filename_to_uri((moduleDir + "/res/").c_str(), nullptr, nullptr);
+  gResPrefix = uri ? uri : "";
+  g_free(uri);
+  if (!gContext) {
+    gContext = webkit_web_context_new();
+    webkit_web_context_set_cache_model(gContext, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+    g_signal_connect(gContext, "initialize-web-extensions", G_CALLBACK(OnInitializeWebExtensions),
+                     nullptr);
+  }
+}
+
+std::string CWebBrowser2::ToUri(const std::string& pageOrUrl) {
+  if (!pageOrUrl.empty() && pageOrUrl[0] == '/') {
+    gchar* uri = g_filename_to_uri(pageOrUrl.c_str(), nullptr, nullptr);
+    std::string r = uri ? uri : "about:blank";
+    g_free(uri);
+    return r;
+  }
+  gchar* scheme = g_uri_parse_scheme(pageOrUrl.c_str());
+  if (scheme) {
+    g_free(scheme);
+    return pageOrUrl;
+  }
+  gchar* cwd = g_get_current_dir();
+  gchar* abs = g_build_filename(cwd, pageOrUrl.c_str(), nullptr);
+  gchar* uri = g_filename_to_uri(abs, nullptr, nullptr);
+  std::string r = uri ? uri : "about:blank";
+  g_free(uri);
+  g_free(abs);
+  g_free(cwd);
+  return r;
+}
+
+CWebBrowser2::~CWebBrowser2() {
+  if (m_view) g_signal_handlers_disconnect_by_data(m_view, this);
+}
+
+GtkWidget* CWebBrowser2::Create(GtkWindow* owner) {
+  m_owner = owner;
+  WebKitSettings* settings = webkit_settings_new();
+  webkit_settings_set_hardware_acceleration_policy(settings,
+                                                   WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+  webkit_settings_set_enable_javascript(settings, TRUE);
+  webkit_settings_set_javascript_can_open_windows_automatically(settings, FALSE);
+  webkit_settings_set_enable_developer_extras(settings, FALSE);
+  webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
+  webkit_settings_set_enable_back_forward_navigation_gestures(settings, FALSE);
+  webkit_settings_set_enable_caret_browsing(settings, FALSE);
+  // Page console messages on standard output, for developers.
+  if (g_getenv("ZIMBREL_PAGE_CONSOLE"))
+    webkit_settings_set_enable_write_console_messages_to_stdout(settings, TRUE);
+  // A plain view with the shared context gets a web process of its own, so a
+  // dialog's page runs while its opener's script is blocked in a call.
+  m_view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", gContext, "settings",
+                                        settings, nullptr));
+  g_object_unref(settings);
+  g_signal_connect(m_view, "context-menu", G_CALLBACK(OnContextMenu), this);
+  g_signal_connect(m_view, "key-press-event", G_CALLBACK(OnKeyPress), this);
+  g_signal_connect(m_view, "script-dialog", G_CALLBACK(OnScriptDialog), this);
+  g_signal_connect(m_view, "create", G_CALLBACK(OnCreate), this);
+  g_signal_connect(m_view, "web-process-terminated", G_CALLBACK(OnWebProcessTerminated), this);
+  return GTK_WIDGET(m_view);
+}
+
+void CWebBrowser2::Navigate2(const std::string& pageOrUrl) {
+  if (m_view) webkit_web_view_load_uri(m_view, ToUri(pageOrUrl).c_str());
+}
+
+namespace {
+struct MenuEntry {
+  const char* label;
+  int id;
+};
+const MenuEntry kContextMenu[] = {
+    {"_Go to Homepage", ID_GOTO_HOMEPAGE},  {nullptr, 0},
+    {"_Phone Compatibility Test", ID_COMPATIBILITY}, {"How to use the application", ID_USAGE},
+    {"_FAQ and Contact us", ID_FAQ_CONTACT}, {nullptr, 0},
+    {"_About Zimbrel", ID_APP_ABOUT},
+};
+
+void OnMenuItemActivate(GtkMenuItem*, gpointer id) {
+  // Run the command once the menu has gone (it may open a modal dialog).
+  g_idle_add_full(G_PRIORITY_DEFAULT,
+                  +[](gpointer p) {
+                    theApp.OnCommand(GPOINTER_TO_INT(p));
+                    return G_SOURCE_REMOVE;
+                  },
+                  id, nullptr);
+}
+}  // namespace
+
+gboolean CWebBrowser2::OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent* event,
+                                     WebKitHitTestResult* hit, gpointer self) {
+  if (webkit_hit_test_result_context_is_editable(hit) != 0) return FALSE;  // the edit menu
+  if (theApp.m_pageDialogOpen) return TRUE;  // no menu while a page dialog is open
+  auto* b = static_cast<CWebBrowser2*>(self);
+  GtkWidget* menu = gtk_menu_new();
+  for (const auto& e : kContextMenu) {
+    GtkWidget* item = e.label ? gtk_menu_item_new_with_mnemonic(e.label)
+                              : gtk_separator_menu_item_new();
+    if (e.label)
+      g_signal_connect(item, "activate", G_CALLBACK(OnMenuItemActivate), GINT_TO_POINTER(e.id));
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
+  }
+  gtk_widget_show_all(menu);
+  gtk_menu_attach_to_widget(GTK_MENU(menu), GTK_WIDGET(b->m_view), nullptr);
+  g_signal_connect(menu, "deactivate", G_CALLBACK(+[](GtkMenuShell* m, gpointer) {
+                     g_idle_add(+[](gpointer w) {
+                       gtk_widget_destroy(GTK_WIDGET(w));
+                       return G_SOURCE_REMOVE;
+                     }, m);
+                   }),
+                   nullptr);
+  gtk_menu_popup_at_pointer(GTK_MENU(menu), event);
+  return TRUE;
+}
+
+bool SwallowBrowserKey(guint keyval, GdkModifierType state, bool* f1) {
+  *f1 = keyval == GDK_KEY_F1;
+  const bool ctrl = state & GDK_CONTROL_MASK;
+  const bool alt = state & GDK_MOD1_MASK;
+  guint k = gdk_keyval_to_lower(keyval);
+  if (ctrl && (k == GDK_KEY_c || k == GDK_KEY_v)) return false;  // copy and paste work
+  switch (k) {
+    case GDK_KEY_F5: case GDK_KEY_F3: case GDK_KEY_F6: case GDK_KEY_F7: case GDK_KEY_F11:
+    case GDK_KEY_F12: case GDK_KEY_Back: case GDK_KEY_Forward:
+    case GDK_KEY_Refresh: case GDK_KEY_Reload: case GDK_KEY_Print:
+      return true;
+    default:
+      break;
+  }
+  if (ctrl) {
+    switch (k) {
+      case GDK_KEY_o: case GDK_KEY_p: case GDK_KEY_n: case GDK_KEY_r: case GDK_KEY_f:
+      case GDK_KEY_s: case GDK_KEY_u: case GDK_KEY_w: case GDK_KEY_g: case GDK_KEY_t:
+      case GDK_KEY_l: case GDK_KEY_d: case GDK_KEY_h: case GDK_KEY_j: case GDK_KEY_i:
+      case GDK_KEY_plus: case GDK_KEY_minus: case GDK_KEY_equal: case GDK_KEY_0:
+      case GDK_KEY_KP_Add: case GDK_KEY_KP_Subtract: case GDK_KEY_KP_0:
+      case GDK_KEY_F4:
+        return true;
+      default:
+        break;
+    }
+  }
+  if (alt && (k == GDK_KEY_Left || k == GDK_KEY_Right || k == GDK_KEY_Home ||
+              k == GDK_KEY_KP_Left || k == GDK_KEY_KP_Right))
+    return true;
+  return false;
+}
+
+gboolean CWebBrowser2::OnKeyPress(GtkWidget*, GdkEventKey* ev, gpointer) {
+  bool f1 = false;
+  bool swallow = SwallowBrowserKey(ev->keyval, static_cast<GdkModifierType>(ev->state), &f1);
+  if (f1 && theApp.m_mainWnd) theApp.m_mainWnd->OpenHelpFile();
+  return swallow ? TRUE : FALSE;
+}
+
+gboolean CWebBrowser2::OnScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer self) {
+  auto* b = static_cast<CWebBrowser2*>(self);
+  const char* msg = webkit_script_dialog_get_message(dialog);
+  // The program's caption and an OK button, whatever the page asked for; a
+  // confirmation hands back no choice (it stays "not confirmed").
+  ShowMessageBox(b->m_owner, msg ? msg : "", "  Zimbrel", MB_OK);
+  return TRUE;
+}
+
+GtkWidget* CWebBrowser2::OnCreate(WebKitWebView*, WebKitNavigationAction*, gpointer) {
+  return nullptr;  // no new browser windows
+}
+
+void CWebBrowser2::OnWebProcessTerminated(WebKitWebView* view,
+                                          WebKitWebProcessTerminationReason, gpointer self) {
+  // Reload once after a crash; a page that keeps crashing shows WebKit's
+  // crash state instead.
+  auto* b = static_cast<CWebBrowser2*>(self);
+  if (b->m_crashReloads++ < 1) webkit_web_view_reload(view);
+}
+
+}  // namespace zb

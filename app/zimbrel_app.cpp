@@ -1,0 +1,106 @@
+#include "app/zimbrel_app.h"
+
+#include <gtk/gtk.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+
+#include "app/command_line.h"
+#include "app/message_box.h"
+#include "app/zimbrel_dlg.h"
+#include "bridge/bridge_server.h"
+#include "bridge/external_dispatch.h"
+#include "media/job_state.h"
+#include "platform/module_dir.h"
+
+namespace zb {
+
+CZimbrelApp theApp;
+
+void CZimbrelApp::OnCommand(int id) {
+  CZimbrelDlg* w = m_mainWnd;
+  if (!w) return;
+  switch (id) {
+    case ID_GOTO_HOMEPAGE: w->OpenRedirect("homepage"); break;
+    case ID_COMPATIBILITY: w->ShowCompatibility(); break;
+    case ID_USAGE: w->ShowUsage(); break;
+    case ID_FAQ_CONTACT: w->ShowContact(); break;
+    case ID_APP_ABOUT: w->ShowAboutBox(); break;
+    case ID_HELP: w->OpenHelpFile(); break;
+    default: break;
+  }
+}
+
+namespace {
+// Shows a box for a job thread on the main thread and waits until it closes.
+void ShowBoxFromJob(const std::string& text) {
+  struct Request {
+    std::string text;
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+  };
+  auto req = std::make_shared<Request>();
+  req->text = text;
+  auto* holder = new std::shared_ptr<Request>(req);
+  g_main_context_invoke_full(
+      nullptr, G_PRIORITY_DEFAULT,
+      +[](gpointer p) {
+        auto r = *static_cast<std::shared_ptr<Request>*>(p);
+        GtkWindow* owner = theApp.m_mainWnd ? theApp.m_mainWnd->InnermostWindow() : nullptr;
+        ShowMessageBox(owner, r->text, AppName(), MB_OK);
+        std::lock_guard<std::mutex> lock(r->m);
+        r->done = true;
+        r->cv.notify_all();
+        return G_SOURCE_REMOVE;
+      },
+      holder, +[](gpointer p) { delete static_cast<std::shared_ptr<Request>*>(p); });
+  std::unique_lock<std::mutex> lock(req->m);
+  req->cv.wait(lock, [&] { return req->done; });
+}
+}  // namespace
+
+int CZimbrelApp::InitInstance(int argc, char** argv) {
+  m_pageDialogOpen = 0;
+  // The command line as the original platform's shell would have passed it.
+  std::vector<std::string> args(argv, argv + argc);
+  CCommandLineParser parser(RebuildCommandLine(args));
+  std::string switchText, value;
+  parser.Parse(switchText, value);
+
+  // GTK reads no options from our command line: every argument is ours.
+  if (!gtk_init_check(nullptr, nullptr)) {
+    std::fprintf(stderr, "zimbrel: cannot open the display\n");
+    return 1;
+  }
+  const std::string moduleDir = ModuleDirectory();
+  m_scriptingObject = new CExternalDispatch([this]() -> ZblHost* { return m_mainWnd; });
+  auto* bridge = new BridgeServer(m_scriptingObject);
+  m_bridge = bridge;
+  if (!bridge->Start()) std::fprintf(stderr, "zimbrel: cannot create the page bridge\n");
+  CWebBrowser2::ConfigureContext(moduleDir, bridge->socketPath());
+
+  auto* dlg = new CZimbrelDlg(moduleDir);
+  dlg->setCommandLineFile(value);
+  dlg->jobs()->showMessageBox = ShowBoxFromJob;
+  m_mainWnd = dlg;
+  dlg->DoModal();
+
+  m_mainWnd = nullptr;
+  delete m_scriptingObject;
+  m_scriptingObject = nullptr;
+  delete dlg;  // closes the settings store
+  delete bridge;
+  m_bridge = nullptr;
+  std::fflush(stdout);
+  // Job threads are not waited for; leave without running exit handlers
+  // under them.
+  if (media::RunningJobThreads() > 0) ::_exit(0);
+  return 0;
+}
+
+}  // namespace zb
+
+int main(int argc, char** argv) { return zb::theApp.InitInstance(argc, argv); }

@@ -1,0 +1,274 @@
+#include "app/zimbrel_dlg.h"
+
+#include <signal.h>
+#include <sys/types.h>
+
+#include <cmath>
+
+#include "app/message_box.h"
+#include "app/page_dialog.h"
+#include "app/zimbrel_app.h"
+#include "bridge/url_encode.h"
+#include "platform/utf.h"
+
+namespace zb {
+
+CZimbrelDlg::CZimbrelDlg(std::string moduleDir) : CoreHost(std::move(moduleDir)) {}
+
+CZimbrelDlg::~CZimbrelDlg() = default;
+
+GdkPixbuf* CZimbrelDlg::WindowIcon() {
+  // The phone pictogram: a handset with a note on its screen.
+  static GdkPixbuf* icon = [] {
+    const int s = 64;
+    cairo_surface_t* surf = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, s, s);
+    cairo_t* cr = cairo_create(surf);
+    auto rounded = [&](double x, double y, double w, double h, double r) {
+      cairo_new_sub_path(cr);
+      cairo_arc(cr, x + w - r, y + r, r, -M_PI / 2, 0);
+      cairo_arc(cr, x + w - r, y + h - r, r, 0, M_PI / 2);
+      cairo_arc(cr, x + r, y + h - r, r, M_PI / 2, M_PI);
+      cairo_arc(cr, x + r, y + r, r, M_PI, 3 * M_PI / 2);
+      cairo_close_path(cr);
+    };
+    rounded(16, 4, 32, 56, 7);
+    cairo_set_source_rgb(cr, 0.16, 0.33, 0.62);
+    cairo_fill(cr);
+    rounded(20, 12, 24, 34, 2);
+    cairo_set_source_rgb(cr, 0.93, 0.96, 1.0);
+    cairo_fill(cr);
+    cairo_set_source_rgb(cr, 0.95, 0.55, 0.15);
+    cairo_arc(cr, 28, 38, 4, 0, 2 * M_PI);
+    cairo_fill(cr);
+    cairo_rectangle(cr, 31, 20, 2.5, 18);
+    cairo_fill(cr);
+    cairo_move_to(cr, 33, 20);
+    cairo_line_to(cr, 38, 23);
+    cairo_line_to(cr, 38, 26);
+    cairo_line_to(cr, 33, 23.5);
+    cairo_fill(cr);
+    cairo_set_source_rgb(cr, 0.93, 0.96, 1.0);
+    cairo_arc(cr, 32, 53, 3, 0, 2 * M_PI);
+    cairo_fill(cr);
+    cairo_destroy(cr);
+    GdkPixbuf* pb = gdk_pixbuf_get_from_surface(surf, 0, 0, s, s);
+    cairo_surface_destroy(surf);
+    return pb;
+  }();
+  return icon;
+}
+
+void CZimbrelDlg::OnInitDialog() {
+  // The title-bar menu with "About Zimbrel...".
+  GtkWidget* menuButton = gtk_menu_button_new();
+  gtk_button_set_image(GTK_BUTTON(menuButton),
+                       gtk_image_new_from_icon_name("open-menu-symbolic", GTK_ICON_SIZE_BUTTON));
+  gtk_widget_set_tooltip_text(menuButton, "Menu");
+  GtkWidget* menu = gtk_menu_new();
+  GtkWidget* about = gtk_menu_item_new_with_mnemonic("_About Zimbrel...");
+  g_signal_connect_swapped(about, "activate", G_CALLBACK(+[](CZimbrelDlg* d) {
+                             g_idle_add(+[](gpointer p) {
+                               static_cast<CZimbrelDlg*>(p)->ShowAboutBox();
+                               return G_SOURCE_REMOVE;
+                             }, d);
+                           }),
+                           this);
+  gtk_menu_shell_append(GTK_MENU_SHELL(menu), about);
+  gtk_widget_show_all(menu);
+  gtk_menu_button_set_popup(GTK_MENU_BUTTON(menuButton), menu);
+  CreateFrame(menuButton);
+
+  gtk_window_set_icon(GTK_WINDOW(m_window), WindowIcon());
+  gtk_window_set_type_hint(GTK_WINDOW(m_window), GDK_WINDOW_TYPE_HINT_NORMAL);
+
+  // Frame extras from GTK's own sizes: the window around its client area is
+  // the title bar (client-side decorations, no side borders).
+  int headerMin = 0, headerNat = 0;
+  gtk_widget_get_preferred_height(m_headerBar, &headerMin, &headerNat);
+  m_frameExtraWidth = 0 + 2;
+  m_frameExtraHeight = headerNat + 2;
+
+  // Client area 762 x 522 with the web view at (1, 1), 760 x 520.
+  GtkWidget* fixed = gtk_fixed_new();
+  gtk_widget_set_size_request(fixed, 762, 522);
+  GtkWidget* view = m_webView.Create(GTK_WINDOW(m_window));
+  gtk_widget_set_size_request(view, 760, 520);
+  gtk_fixed_put(GTK_FIXED(fixed), view, 1, 1);
+  gtk_container_add(GTK_CONTAINER(m_window), fixed);
+
+  // Centred on the work area.
+  int outerW = m_frameExtraWidth - 2 + 762, outerH = m_frameExtraHeight - 2 + 522;
+  GdkRectangle wa{0, 0, 0, 0};
+  if (GdkMonitor* mon = gdk_display_get_primary_monitor(gdk_display_get_default()))
+    gdk_monitor_get_workarea(mon, &wa);
+  else if (GdkMonitor* m0 = gdk_display_get_monitor(gdk_display_get_default(), 0))
+    gdk_monitor_get_workarea(m0, &wa);
+  gtk_window_move(GTK_WINDOW(m_window), wa.x + std::max(0, (wa.width - outerW) / 2),
+                  wa.y + std::max(0, (wa.height - outerH) / 2));
+
+  gtk_window_set_title(GTK_WINDOW(m_window), "Zimbrel - The Ringtone Creator");
+  SetZBInstDir(m_moduleDir);
+  GetZBAid();
+  m_webView.Navigate2(m_moduleDir + "/res/selectSong.html");
+}
+
+GtkWindow* CZimbrelDlg::InnermostWindow() const {
+  CModalWindow* a = CModalWindow::Active();
+  return a ? a->window() : GTK_WINDOW(m_window);
+}
+
+void CZimbrelDlg::ClearPageDialogRecord() {
+  m_pageDialog = nullptr;
+  m_pageUrl.clear();
+  m_pageWidth = m_pageHeight = m_pageTop = m_pageLeft = 0;
+}
+
+std::string CZimbrelDlg::ShowPageDialog(const std::string& title, const std::string& url,
+                                        const std::string& argument, int left, int top, int width,
+                                        int height) {
+  auto clampAdd = [](int a, int b) {
+    long long r = static_cast<long long>(a) + b;
+    return static_cast<int>(std::clamp<long long>(r, INT32_MIN, INT32_MAX));
+  };
+  auto* dlg = new CPageDialog(this, InnermostWindow());
+  m_pageDialog = dlg;
+  m_pageTitle = "  " + title;
+  m_pageUrl = url;
+  m_dialogValue = argument;
+  m_pageWidth = clampAdd(width, m_frameExtraWidth);
+  m_pageHeight = clampAdd(height, m_frameExtraHeight);
+  m_pageLeft = clampAdd(left, -(m_frameExtraWidth / 2));
+  m_pageTop = clampAdd(top, -(m_frameExtraHeight / 2));
+  theApp.m_pageDialogOpen = 1;
+  dlg->DoModal();
+  if (m_pageDialog == dlg) m_pageDialog = nullptr;  // never left dangling
+  delete dlg;
+  return m_dialogValue;
+}
+
+void CZimbrelDlg::CloseActiveWindow() {
+  // A recorded transcoder is ended first; the job clears the id before it
+  // reaps its child, so a reused process id is never signalled.
+  if (uint32_t pid = m_jobs->ProcessId()) ::kill(static_cast<pid_t>(pid), SIGKILL);
+  CModalWindow* active = CModalWindow::Active();
+  if (active == this || !active) {
+    EndModal(0);
+  } else if (m_pageDialog) {
+    m_pageDialog->EndModal(1);
+    ClearPageDialogRecord();
+  } else {
+    active->EndModal(1);
+  }
+  theApp.m_pageDialogOpen = 0;
+}
+
+void CZimbrelDlg::ShowPage(const char* file, const char* title, int width, int height) {
+  ShowPageDialog(title, m_moduleDir + file, "", 100, 100, width, height);
+}
+
+void CZimbrelDlg::ShowAboutBox() { ShowPage("/res/aboutBox.html", "About Zimbrel", 247, 270); }
+void CZimbrelDlg::ShowContact() {
+  ShowPage("/res/helpContact.html", "Zimbrel - FAQ and Contact us", 720, 520);
+}
+void CZimbrelDlg::ShowCompatibility() {
+  ShowPage("/res/helpCompatibility.html", "Zimbrel - Phone Compatibility Test", 700, 520);
+}
+void CZimbrelDlg::ShowUsage() {
+  ShowPage("/res/helpUsage.html", "Zimbrel - How to use the application", 700, 520);
+}
+
+void CZimbrelDlg::OpenRedirect(const std::string& where) {
+  std::string url = BuildRedirectUrl(where);
+  // The desktop's default web browser; nothing is reported when there is none.
+  GAppInfo* browser = g_app_info_get_default_for_uri_scheme("http");
+  if (!browser) return;
+  GList* uris = g_list_append(nullptr, const_cast<char*>(url.c_str()));
+  g_app_info_launch_uris(browser, uris, nullptr, nullptr);
+  g_list_free(uris);
+  g_object_unref(browser);
+}
+
+void CZimbrelDlg::OpenHelpFile() {
+  std::string path = m_moduleDir + "/help.chm";
+  bool ok = false;
+  if (g_file_test(path.c_str(), G_FILE_TEST_IS_REGULAR)) {
+    gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
+    if (uri) ok = g_app_info_launch_default_for_uri(uri, nullptr, nullptr);
+    g_free(uri);
+  }
+  if (!ok) ShowMessageBox(GTK_WINDOW(m_window), "Could not find the Help file.", "Error", MB_OK);
+}
+
+int32_t CZimbrelDlg::MessageBox(const std::string& text, int32_t type) {
+  return ShowMessageBox(InnermostWindow(), text, AppName(), static_cast<uint32_t>(type));
+}
+
+namespace {
+// "*.mp3" -> "*.[mM][pP]3": patterns match whatever the case.
+std::string CaseFreePattern(const std::string& p) {
+  std::string out;
+  for (char c : p) {
+    if (g_ascii_isalpha(c)) {
+      out += '[';
+      out += g_ascii_tolower(c);
+      out += g_ascii_toupper(c);
+      out += ']';
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+}  // namespace
+
+std::string CZimbrelDlg::SelectMediaFile() {
+  static const char* const kFilters[][2] = {
+      {"All Supported Audio Files", "*.mp3;*.wma;*.aac;*.m4a;*.mp4;*.ogg;*.wav"},
+      {"MPEG Layer-3 Audio Files (mp3)", "*.mp3"},
+      {"Windows Media Audio Files (wma)", "*.wma"},
+      {"Advanced Audio Coding Files (aac, m4a, mp4)", "*.aac;*.m4a;*.mp4"},
+      {"OGG Vorbis Audio Files (ogg)", "*.ogg"},
+      {"Windows Waveform Audio Files (wav)", "*.wav"},
+  };
+  GtkWidget* chooser = gtk_file_chooser_dialog_new(
+      "Select audio file to use on mobile phone as ringtone", GTK_WINDOW(m_window),
+      GTK_FILE_CHOOSER_ACTION_OPEN, "_Cancel", GTK_RESPONSE_CANCEL, "_Open", GTK_RESPONSE_ACCEPT,
+      nullptr);
+  if (!chooser) return "";
+  gtk_window_set_modal(GTK_WINDOW(chooser), TRUE);
+  gtk_file_chooser_set_local_only(GTK_FILE_CHOOSER(chooser), TRUE);
+  gtk_dialog_set_default_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
+  GtkFileFilter* first = nullptr;
+  for (const auto& f : kFilters) {
+    GtkFileFilter* filter = gtk_file_filter_new();
+    gtk_file_filter_set_name(filter, f[0]);
+    gchar** patterns = g_strsplit(f[1], ";", -1);
+    for (gchar** p = patterns; *p; ++p)
+      gtk_file_filter_add_pattern(filter, CaseFreePattern(*p).c_str());
+    g_strfreev(patterns);
+    gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(chooser), filter);
+    if (!first) first = filter;
+  }
+  gtk_file_chooser_set_filter(GTK_FILE_CHOOSER(chooser), first);
+  std::string result;
+  for (;;) {
+    int response;
+    {
+      CModalWindow::BoxGuard guard;
+      response = gtk_dialog_run(GTK_DIALOG(chooser));
+    }
+    if (response != GTK_RESPONSE_ACCEPT) break;
+    gchar* path = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser));
+    // Only an existing file is accepted; anything else keeps the dialog open.
+    if (path && g_file_test(path, G_FILE_TEST_IS_REGULAR)) {
+      result = path;
+      g_free(path);
+      break;
+    }
+    g_free(path);
+  }
+  gtk_widget_destroy(chooser);
+  return result;
+}
+
+}  // namespace zb

@@ -1,0 +1,193 @@
+#include "bridge/bridge_server.h"
+
+#include <fcntl.h>
+#include <glib-unix.h>
+#include <glib/gstdio.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "bridge/method_table.h"
+#include "platform/bridge_wire.h"
+#include "platform/utf.h"
+
+namespace zb {
+
+struct BridgeServer::Client {
+  BridgeServer* server = nullptr;
+  int fd = -1;
+  guint source = 0;
+  wire::FrameReader reader;
+  bool busy = false;    // a request of this client is being served
+  bool closed = false;  // closed while busy: freed when the request returns
+};
+
+BridgeServer::BridgeServer(IDispatch* dispatch) : m_dispatch(dispatch) {}
+
+BridgeServer::~BridgeServer() {
+  for (Client* c : std::vector<Client*>(m_clients)) CloseClient(c);
+  if (m_listenSource) g_source_remove(m_listenSource);
+  if (m_listenFd >= 0) ::close(m_listenFd);
+  if (!m_socketPath.empty()) g_unlink(m_socketPath.c_str());
+  if (!m_dir.empty()) g_rmdir(m_dir.c_str());
+}
+
+bool BridgeServer::Start() {
+  GError* err = nullptr;
+  gchar* dir = g_dir_make_tmp("zimbrel-XXXXXX", &err);  // mode 0700
+  if (!dir) {
+    g_clear_error(&err);
+    return false;
+  }
+  m_dir = dir;
+  g_free(dir);
+  m_socketPath = m_dir + "/bridge";
+  m_listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (m_listenFd < 0) return false;
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (m_socketPath.size() >= sizeof addr.sun_path) return false;
+  std::memcpy(addr.sun_path, m_socketPath.c_str(), m_socketPath.size() + 1);
+  if (::bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::listen(m_listenFd, 16) != 0)
+    return false;
+  m_listenSource = g_unix_fd_add(m_listenFd, G_IO_IN, &BridgeServer::OnAccept, this);
+  return true;
+}
+
+gboolean BridgeServer::OnAccept(gint fd, GIOCondition, gpointer self) {
+  auto* s = static_cast<BridgeServer*>(self);
+  for (;;) {
+    int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (c < 0) break;
+    auto* client = new Client;
+    client->server = s;
+    client->fd = c;
+    client->source = g_unix_fd_add(c, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
+                                   &BridgeServer::OnClientReadable, client);
+    s->m_clients.push_back(client);
+  }
+  return G_SOURCE_CONTINUE;
+}
+
+void BridgeServer::CloseClient(Client* c) {
+  if (c->closed) return;
+  c->closed = true;
+  if (c->source) g_source_remove(c->source);
+  c->source = 0;
+  ::close(c->fd);
+  m_clients.erase(std::remove(m_clients.begin(), m_clients.end(), c), m_clients.end());
+  if (!c->busy) delete c;
+}
+
+namespace {
+// Writes a reply on a non-blocking socket, waiting while the peer's buffer is
+// full; gives up after 5 s of no progress.
+bool SendAll(int fd, const std::string& data) {
+  size_t off = 0;
+  while (off < data.size()) {
+    ssize_t w = ::send(fd, data.data() + off, data.size() - off, MSG_NOSIGNAL);
+    if (w > 0) {
+      off += static_cast<size_t>(w);
+      continue;
+    }
+    if (w < 0 && errno == EINTR) continue;
+    if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd p{fd, POLLOUT, 0};
+      if (::poll(&p, 1, 5000) <= 0) return false;
+      continue;
+    }
+    return false;
+  }
+  return true;
+}
+}  // namespace
+
+gboolean BridgeServer::OnClientReadable(gint fd, GIOCondition, gpointer data) {
+  auto* c = static_cast<Client*>(data);
+  BridgeServer* s = c->server;
+  char buf[65536];
+  bool eof = false;
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n > 0) {
+      c->reader.Feed(buf, static_cast<size_t>(n));
+      if (c->reader.buffered() > wire::kMaxFrame + 4) break;
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    eof = true;
+    break;
+  }
+  std::string payload;
+  for (;;) {
+    auto st = c->reader.Next(&payload);
+    if (st == wire::FrameReader::Status::kNeedMore) break;
+    if (st == wire::FrameReader::Status::kTooLarge) {
+      c->source = 0;
+      s->CloseClient(c);
+      return G_SOURCE_REMOVE;
+    }
+    c->busy = true;
+    ++s->m_pending;
+    std::string reply = s->Handle(payload);
+    --s->m_pending;
+    c->busy = false;
+    if (c->closed) {  // closed while the request ran (server shutting down)
+      delete c;
+      return G_SOURCE_REMOVE;
+    }
+    if (reply.empty() || !SendAll(c->fd, wire::Frame(reply))) {
+      c->source = 0;
+      s->CloseClient(c);
+      return G_SOURCE_REMOVE;
+    }
+  }
+  if (eof) {
+    c->source = 0;
+    s->CloseClient(c);
+    return G_SOURCE_REMOVE;
+  }
+  return G_SOURCE_CONTINUE;
+}
+
+std::string BridgeServer::Handle(const std::string& payload) {
+  wire::Request req;
+  if (!wire::DecodeRequest(payload, &req)) return {};
+  if (req.op == wire::kOpLookup) {
+    std::u16string name = Utf8ToUtf16(req.name);
+    OLECHAR* names[] = {name.data()};
+    DISPID id = DISPID_UNKNOWN;
+    m_dispatch->GetIDsOfNames(IID_NULL, names, 1, 0, &id);
+    uint8_t kind = wire::kKindUnknown;
+    if (id >= 1 && id <= kMemberCount) {
+      switch (kMethodTable[id - 1].kind) {
+        case MemberKind::kMethod: kind = wire::kKindMethod; break;
+        case MemberKind::kProperty: kind = wire::kKindProperty; break;
+        case MemberKind::kBoth: kind = wire::kKindBoth; break;
+      }
+    }
+    return wire::EncodeLookupReply(id, kind);
+  }
+  // Arguments go last-first into DISPPARAMS.
+  std::vector<VARIANT> args(req.args.size());
+  for (size_t i = 0; i < req.args.size(); ++i)
+    wire::ValueToVariant(req.args[i], &args[req.args.size() - 1 - i]);
+  DISPPARAMS params{args.empty() ? nullptr : args.data(), nullptr,
+                    static_cast<UINT>(args.size()), 0};
+  VARIANT result;
+  VariantInit(&result);
+  m_dispatch->Invoke(req.dispid, IID_NULL, 0, req.flags, &params, &result, nullptr, nullptr);
+  std::string reply = wire::EncodeInvokeReply(wire::VariantToValue(result));
+  VariantClear(&result);
+  for (auto& a : args) VariantClear(&a);
+  return reply;
+}
+
+}  // namespace zb

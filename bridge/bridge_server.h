@@ -1,0 +1,50 @@
+// Serves the web processes' window.external requests on a Unix socket in a
+// private (0700) folder, on the GTK main context. A request is answered on the
+// main thread through the one scripting object; a request that runs a modal
+// loop (a page dialog, a message box) keeps the other connections served.
+// Malformed input from a web process closes its connection.
+#pragma once
+
+#include <glib.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/automation.h"
+
+namespace zb {
+
+class BridgeServer {
+ public:
+  explicit BridgeServer(IDispatch* dispatch);
+  ~BridgeServer();
+  BridgeServer(const BridgeServer&) = delete;
+  BridgeServer& operator=(const BridgeServer&) = delete;
+
+  // Creates the folder and the listening socket; false on failure.
+  bool Start();
+  const std::string& socketPath() const { return m_socketPath; }
+  // Requests being served right now (for tests of a dying web process).
+  int pendingRequests() const { return m_pending; }
+
+  // Runs one request payload and returns the reply payload; empty when the
+  // payload is malformed (the connection is then closed).
+  std::string Handle(const std::string& payload);
+
+ private:
+  struct Client;
+  static gboolean OnAccept(gint fd, GIOCondition cond, gpointer self);
+  static gboolean OnClientReadable(gint fd, GIOCondition cond, gpointer client);
+  void CloseClient(Client* c);
+
+  IDispatch* m_dispatch;
+  std::string m_dir;
+  std::string m_socketPath;
+  int m_listenFd = -1;
+  guint m_listenSource = 0;
+  int m_pending = 0;
+  std::vector<Client*> m_clients;
+};
+
+}  // namespace zb

@@ -1,0 +1,253 @@
+// The web process extension: defines window.external for trusted pages and
+// turns every call or property read into a blocking request to the UI
+// process over a Unix socket.
+//
+// Trusted pages are file URLs under the module directory's res/ folder and
+// pages of the service host (http://<host>/). Any other page gets no
+// external object. Names resolve once per web process (the table is fixed for
+// the run); every call still goes to the UI process.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include <webkit2/webkit-web-extension.h>
+
+#include "platform/bridge_wire.h"
+
+namespace {
+
+using zb::wire::Tag;
+using zb::wire::Value;
+
+struct Member {
+  int32_t dispid = zb::DISPID_UNKNOWN;
+  uint8_t kind = zb::wire::kKindUnknown;
+};
+
+struct ExtensionState {
+  std::string socketPath;
+  std::string resPrefix;      // "file:///.../res/"
+  std::string servicePrefix;  // "http://host[:port]/"
+  int fd = -1;
+  bool broken = false;
+  std::unordered_map<std::string, Member> members;
+};
+
+ExtensionState* gState = nullptr;
+
+bool Connect() {
+  if (gState->fd >= 0) return true;
+  if (gState->broken) return false;
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (gState->socketPath.size() >= sizeof addr.sun_path) {
+    ::close(fd);
+    return false;
+  }
+  std::memcpy(addr.sun_path, gState->socketPath.c_str(), gState->socketPath.size() + 1);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    ::close(fd);
+    gState->broken = true;
+    return false;
+  }
+  gState->fd = fd;
+  return true;
+}
+
+// One blocking round trip; false when the UI process cannot be reached.
+bool RoundTrip(const std::string& request, uint8_t op, zb::wire::Reply* reply) {
+  if (g_getenv("ZIMBREL_WEBEXT_DEBUG")) g_printerr("webext: roundtrip op %d\n", op);
+  if (!Connect()) { if (g_getenv("ZIMBREL_WEBEXT_DEBUG")) g_printerr("webext: connect failed\n"); return false; }
+  std::string payload;
+  if (!zb::wire::WriteFully(gState->fd, zb::wire::Frame(request)) ||
+      !zb::wire::ReadFrame(gState->fd, &payload) || !zb::wire::DecodeReply(payload, op, reply)) {
+    ::close(gState->fd);
+    gState->fd = -1;
+    gState->broken = true;  // never hang on a dead peer: every later call throws
+    return false;
+  }
+  return true;
+}
+
+const Member* Resolve(const char* name, bool* failed) {
+  *failed = false;
+  auto it = gState->members.find(name);
+  if (it != gState->members.end()) return &it->second;
+  zb::wire::Reply reply;
+  if (!RoundTrip(zb::wire::EncodeLookup(name), zb::wire::kOpLookup, &reply) || !reply.ok) {
+    *failed = true;
+    return nullptr;
+  }
+  Member m{reply.dispid, reply.kind};
+  return &gState->members.emplace(name, m).first->second;
+}
+
+Value FromJs(JSCValue* v) {
+  Value out;
+  if (jsc_value_is_string(v)) {
+    out.tag = Tag::String;
+    char* s = jsc_value_to_string(v);
+    out.s = s ? s : "";
+    g_free(s);
+  } else if (jsc_value_is_number(v)) {
+    double d = jsc_value_to_double(v);
+    if (std::isfinite(d) && d == std::trunc(d) && d >= -2147483648.0 && d <= 2147483647.0) {
+      out.tag = Tag::Int;
+      out.i = static_cast<int32_t>(d);
+    } else {
+      out.tag = Tag::Double;
+      out.d = d;
+    }
+  } else if (jsc_value_is_boolean(v)) {
+    out.tag = Tag::Bool;
+    out.b = jsc_value_to_boolean(v);
+  } else if (jsc_value_is_null(v)) {
+    out.tag = Tag::Null;
+  }
+  // undefined, objects, arrays and functions pass as a missing argument.
+  return out;
+}
+
+JSCValue* ToJs(JSCContext* ctx, const Value& v) {
+  switch (v.tag) {
+    case Tag::Int:
+      return jsc_value_new_number(ctx, v.i);
+    case Tag::Double:
+      return jsc_value_new_number(ctx, v.d);
+    case Tag::Bool:
+      return jsc_value_new_boolean(ctx, v.b);
+    case Tag::String: {
+      GBytes* bytes = g_bytes_new(v.s.data(), v.s.size());
+      JSCValue* r = jsc_value_new_string_from_bytes(ctx, bytes);
+      g_bytes_unref(bytes);
+      return r;
+    }
+    case Tag::Null:
+      return jsc_value_new_null(ctx);
+    case Tag::Empty:
+      break;
+  }
+  return jsc_value_new_undefined(ctx);
+}
+
+JSCValue* Invoke(JSCContext* ctx, int32_t dispid, uint16_t flags, const std::vector<Value>& args) {
+  zb::wire::Reply reply;
+  if (!RoundTrip(zb::wire::EncodeInvoke(dispid, flags, args), zb::wire::kOpInvoke, &reply)) {
+    jsc_context_throw(ctx, "Zimbrel: the program is not reachable");
+    return jsc_value_new_undefined(ctx);
+  }
+  if (!reply.ok) {
+    jsc_context_throw(ctx, ("Zimbrel: " + reply.error).c_str());
+    return jsc_value_new_undefined(ctx);
+  }
+  return ToJs(ctx, reply.result);
+}
+
+struct MethodData {
+  int32_t dispid;
+};
+
+JSCValue* CallMethod(GPtrArray* args, gpointer userData) {
+  auto* md = static_cast<MethodData*>(userData);
+  JSCContext* ctx = jsc_context_get_current();
+  std::vector<Value> values;
+  values.reserve(args ? args->len : 0);
+  for (guint i = 0; args && i < args->len && i < zb::wire::kMaxArgs; ++i)
+    values.push_back(FromJs(static_cast<JSCValue*>(g_ptr_array_index(args, i))));
+  return Invoke(ctx, md->dispid, zb::DISPATCH_METHOD, values);
+}
+
+constexpr char kFunctionCacheKey[] = "zimbrel-external-functions";
+
+JSCValue* GetProperty(JSCClass*, JSCContext* ctx, gpointer, const char* name) {
+  bool failed = false;
+  const Member* m = Resolve(name, &failed);
+  if (failed) {
+    jsc_context_throw(ctx, "Zimbrel: the program is not reachable");
+    return nullptr;
+  }
+  if (!m || m->dispid == zb::DISPID_UNKNOWN) return nullptr;
+  if (m->kind == zb::wire::kKindProperty) return Invoke(ctx, m->dispid, zb::DISPATCH_PROPERTYGET, {});
+  // Methods (and ZBL_IsZBL, which is both) read as the same function each time.
+  auto* cache = static_cast<GHashTable*>(g_object_get_data(G_OBJECT(ctx), kFunctionCacheKey));
+  if (!cache) {
+    cache = g_hash_table_new_full(g_str_hash, g_str_equal, g_free, g_object_unref);
+    g_object_set_data_full(G_OBJECT(ctx), kFunctionCacheKey, cache,
+                           reinterpret_cast<GDestroyNotify>(g_hash_table_unref));
+  }
+  if (auto* fn = static_cast<JSCValue*>(g_hash_table_lookup(cache, name)))
+    return static_cast<JSCValue*>(g_object_ref(fn));
+  auto* md = new MethodData{m->dispid};
+  JSCValue* fn = jsc_value_new_function_variadic(
+      ctx, name, G_CALLBACK(CallMethod), md, [](gpointer p) { delete static_cast<MethodData*>(p); },
+      JSC_TYPE_VALUE);
+  g_hash_table_insert(cache, g_strdup(name), g_object_ref(fn));
+  return fn;
+}
+
+gboolean HasProperty(JSCClass*, JSCContext*, gpointer, const char* name) {
+  bool failed = false;
+  const Member* m = Resolve(name, &failed);
+  return failed || (m && m->dispid != zb::DISPID_UNKNOWN);
+}
+
+JSCClassVTable gVTable = {
+    GetProperty, nullptr /*set*/, HasProperty, nullptr /*delete*/, nullptr /*enumerate*/,
+    nullptr, nullptr, nullptr, nullptr};
+
+bool Trusted(const char* uri) {
+  if (!uri) return false;
+  std::string u = uri;
+  auto startsWith = [&](const std::string& p) { return !p.empty() && u.compare(0, p.size(), p) == 0; };
+  if (startsWith(gState->servicePrefix)) return true;
+  if (startsWith(gState->resPrefix)) {
+    // No way out of res/ through dot segments.
+    return u.find("/../") == std::string::npos && u.find("/./") == std::string::npos;
+  }
+  return false;
+}
+
+void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage*, WebKitFrame* frame, gpointer) {
+  if (g_getenv("ZIMBREL_WEBEXT_DEBUG")) g_printerr("webext: cleared %s trusted=%d\n", webkit_frame_get_uri(frame), Trusted(webkit_frame_get_uri(frame)));
+  if (!Trusted(webkit_frame_get_uri(frame))) return;
+  JSCContext* ctx = webkit_frame_get_js_context_for_script_world(frame, world);
+  auto* klass = static_cast<JSCClass*>(g_object_get_data(G_OBJECT(ctx), "zimbrel-external-class"));
+  if (!klass) {
+    klass = jsc_context_register_class(ctx, "ZimbrelExternal", nullptr, &gVTable, nullptr);
+    g_object_set_data(G_OBJECT(ctx), "zimbrel-external-class", klass);
+  }
+  JSCValue* obj = jsc_value_new_object(ctx, gState, klass);  // the vtable needs an instance
+  JSCValue* global = jsc_context_get_global_object(ctx);
+  jsc_value_object_define_property_data(global, "external", JSC_VALUE_PROPERTY_ENUMERABLE, obj);
+  g_object_unref(global);
+  g_object_unref(obj);
+  g_object_unref(ctx);
+}
+
+}  // namespace
+
+extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
+    WebKitWebExtension*, const GVariant* userData) {
+  const gchar *socketPath = nullptr, *resPrefix = nullptr, *servicePrefix = nullptr;
+  if (!userData ||
+      !g_variant_is_of_type(const_cast<GVariant*>(userData), G_VARIANT_TYPE("(sss)")))
+    return;
+  g_variant_get(const_cast<GVariant*>(userData), "(&s&s&s)", &socketPath, &resPrefix,
+                &servicePrefix);
+  if (g_getenv("ZIMBREL_WEBEXT_DEBUG")) g_printerr("webext: init %s %s %s\n", socketPath, resPrefix, servicePrefix);
+  gState = new ExtensionState;
+  gState->socketPath = socketPath;
+  gState->resPrefix = resPrefix;
+  gState->servicePrefix = servicePrefix;
+  g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
+                   G_CALLBACK(OnWindowObjectCleared), nullptr);
+}
