@@ -1,0 +1,52 @@
+// The file manager's side of context-menu handlers: finds the handlers
+// registered for every file type (under HKEY_CLASSES_ROOT,
+// "*\ShellEx\ContextMenuHandlers") and approved under HKEY_LOCAL_MACHINE, loads each
+// one's in-process library, creates it through DllGetClassObject, hands it the
+// selection and records the entries it inserts. Display-free: the Nautilus
+// module turns the entries into its own menu items.
+//
+// Use from one thread (the file manager's main thread): handlers are
+// apartment-model objects.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/automation.h"
+#include "platform/shell_extension.h"
+
+namespace zb::host {
+
+class HandlerSession;
+
+struct HostMenuItem {
+  std::string name;   // unique: "ZimbrelHost::<class id>::<command offset>"
+  std::string label;  // the entry's text without mnemonic marks
+  std::string tip;    // the handler's help text, may be empty
+  // The entry's unchecked-state bitmap, 0xRRGGBB rows from the top; empty
+  // when it has none.
+  int iconWidth = 0;
+  int iconHeight = 0;
+  std::vector<uint32_t> iconPixels;
+  UINT commandOffset = 0;
+  // Keeps the handler (and its library) alive while the item exists.
+  std::shared_ptr<HandlerSession> session;
+};
+
+// Runs the entry's command on its handler; the handler's result.
+HRESULT InvokeMenuItem(const HostMenuItem& item);
+
+// Entries of every approved handler for a selection of local files (full
+// paths, UTF-8). Handlers that decline the selection, cannot be loaded or
+// insert nothing contribute nothing.
+std::vector<HostMenuItem> CollectMenuItems(const std::vector<std::string>& paths);
+
+// Libraries currently loaded by the host (for checks).
+size_t LoadedLibraryCount();
+
+// "&Open && run" -> "Open & run".
+std::string StripMnemonics(const std::u16string& text);
+
+}  // namespace zb::host
