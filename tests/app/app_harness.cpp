@@ -1,0 +1,243 @@
+#include "app/app_harness.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace zb::testing {
+namespace fs = std::filesystem;
+
+std::string RunCapture(const std::vector<std::string>& argv) {
+  int pipefd[2];
+  if (::pipe2(pipefd, O_CLOEXEC) != 0) return {};
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, pipefd[1], 1);
+  std::vector<char*> args;
+  for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid;
+  int rc = posix_spawnp(&pid, args[0], &fa, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&fa);
+  ::close(pipefd[1]);
+  std::string out;
+  if (rc == 0) {
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(pipefd[0], buf, sizeof buf)) > 0) out.append(buf, n);
+    int st;
+    ::waitpid(pid, &st, 0);
+  }
+  ::close(pipefd[0]);
+  return out;
+}
+
+AppHarness::AppHarness() {
+  moduleDir_ = dir_ / "Zimbrel Home";  // a space in the module directory too
+  fs::create_directories(moduleDir_);
+  const fs::path build = ZIMBREL_BUILD_DIR;
+  fs::copy_file(build / "zimbrel", fs::path(moduleDir_) / "zimbrel");
+  fs::copy(build / "extensions", fs::path(moduleDir_) / "extensions",
+           fs::copy_options::recursive);
+  fs::copy(build / "res", fs::path(moduleDir_) / "res",
+           fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  fs::create_directories(fs::path(moduleDir_) / "res" / "tmp");
+  outPath_ = dir_ / "stdout.txt";
+}
+
+AppHarness::~AppHarness() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    int st;
+    ::waitpid(pid_, &st, 0);
+  }
+}
+
+void AppHarness::WritePage(const std::string& name, const std::string& html) {
+  WriteFile("res/" + name, html);
+}
+
+void AppHarness::WriteFile(const std::string& rel, const std::string& contents) {
+  fs::path p = fs::path(moduleDir_) / rel;
+  fs::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary) << contents;
+}
+
+void AppHarness::Start(const std::vector<std::string>& args,
+                       const std::map<std::string, std::string>& env) {
+  std::map<std::string, std::string> vars;
+  for (char** e = environ; *e; ++e) {
+    std::string kv = *e;
+    auto eq = kv.find('=');
+    if (eq != std::string::npos) vars[kv.substr(0, eq)] = kv.substr(eq + 1);
+  }
+  vars["ZIMBREL_REGISTRY_DIR"] = regDir_.path();
+  vars["WEBKIT_DISABLE_COMPOSITING_MODE"] = "1";
+  vars["GSK_RENDERER"] = "cairo";
+  vars["NO_AT_BRIDGE"] = "1";
+  for (auto& [k, v] : env) vars[k] = v;
+  std::vector<std::string> envStrings;
+  for (auto& [k, v] : vars) envStrings.push_back(k + "=" + v);
+  std::vector<char*> envp;
+  for (auto& s : envStrings) envp.push_back(s.data());
+  envp.push_back(nullptr);
+
+  std::string prog = moduleDir_ + "/zimbrel";
+  std::vector<char*> argv{prog.data()};
+  std::vector<std::string> copy = args;
+  for (auto& a : copy) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  int rc = posix_spawn(&pid_, prog.c_str(), &fa, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&fa);
+  if (rc != 0) pid_ = -1;
+}
+
+bool AppHarness::Running() {
+  if (pid_ <= 0) return false;
+  int st;
+  return ::waitpid(pid_, &st, WNOHANG) == 0;
+}
+
+bool AppHarness::WaitExit(int timeoutMs, int* exitCode) {
+  if (pid_ <= 0) return false;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    int st;
+    pid_t r = ::waitpid(pid_, &st, WNOHANG);
+    if (r == pid_) {
+      pid_ = -1;
+      if (exitCode) *exitCode = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+      return true;
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, &st, 0);
+      pid_ = -1;
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+std::string AppHarness::Output() const {
+  std::ifstream f(outPath_, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+bool AppHarness::ReadValue(const std::string& name, std::string* data, uint32_t* type) const {
+  std::ifstream f(regDir_.path() + "/HKEY_CURRENT_USER/Software/Zimbrel/" + name,
+                  std::ios::binary);
+  if (!f) return false;
+  std::string bytes(std::istreambuf_iterator<char>(f), {});
+  if (bytes.size() < 4) return false;
+  if (type)
+    *type = static_cast<uint8_t>(bytes[0]) | static_cast<uint8_t>(bytes[1]) << 8 |
+            static_cast<uint8_t>(bytes[2]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(bytes[3])) << 24;
+  *data = bytes.substr(4);
+  return true;
+}
+
+std::string AppHarness::Value(const std::string& name) const {
+  std::string v;
+  ReadValue(name, &v);
+  return v;
+}
+
+bool AppHarness::WaitUntil(const std::function<bool()>& pred, int timeoutMs) const {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  return true;
+}
+
+bool AppHarness::WaitForValue(const std::string& name, const std::string& expected,
+                              int timeoutMs) const {
+  return WaitUntil([&] { return Value(name) == expected; }, timeoutMs);
+}
+
+std::string AppHarness::Xdo(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{"xdotool"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunCapture(argv);
+}
+
+std::string AppHarness::FindWindow(const std::string& title, int timeoutMs) const {
+  std::string id;
+  WaitUntil(
+      [&] {
+        std::string out = Xdo({"search", "--onlyvisible", "--pid", std::to_string(pid_),
+                               "--name", "^" + title + "$"});
+        if (out.empty())  // dialogs of GTK may not carry _NET_WM_PID
+          out = Xdo({"search", "--onlyvisible", "--name", "^" + title + "$"});
+        std::istringstream in(out);
+        in >> id;
+        return !id.empty();
+      },
+      timeoutMs);
+  return id;
+}
+
+void AppHarness::Keys(const std::string& windowId, const std::vector<std::string>& keys) const {
+  Xdo({"windowfocus", "--sync", windowId});
+  std::vector<std::string> args{"key", "--clearmodifiers", "--delay", "60"};
+  args.insert(args.end(), keys.begin(), keys.end());
+  Xdo(args);
+}
+
+AppHarness::Geometry AppHarness::WindowGeometry(const std::string& windowId) {
+  std::string out = RunCapture({"xwininfo", "-id", windowId});
+  Geometry g;
+  auto field = [&](const std::string& key) {
+    auto p = out.find(key);
+    return p == std::string::npos ? 0 : std::atoi(out.c_str() + p + key.size());
+  };
+  g.x = field("Absolute upper-left X:");
+  g.y = field("Absolute upper-left Y:");
+  g.width = field("Width:");
+  g.height = field("Height:");
+  return g;
+}
+
+void AppHarness::RequestClose(const std::string& windowId) {
+  Display* d = XOpenDisplay(nullptr);
+  if (!d) return;
+  Window w = std::stoul(windowId);
+  XEvent ev{};
+  ev.xclient.type = ClientMessage;
+  ev.xclient.window = w;
+  ev.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+  ev.xclient.format = 32;
+  ev.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
+  ev.xclient.data.l[1] = CurrentTime;
+  XSendEvent(d, w, False, NoEventMask, &ev);
+  XFlush(d);
+  XCloseDisplay(d);
+}
+
+bool AppHarness::Screenshot(const std::string& path) {
+  fs::create_directories(fs::path(path).parent_path());
+  RunCapture({"import", "-window", "root", path});
+  return fs::exists(path);
+}
+
+}  // namespace zb::testing

@@ -1,0 +1,74 @@
+// Runs the real program from a copy of the module directory, under the X
+// display that the test runs in (xvfb-run), with a registry of its own.
+// Pages report back through the settings store; keys and clicks go through
+// xdotool.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "temp_dir.h"
+
+namespace zb::testing {
+
+class AppHarness {
+ public:
+  AppHarness();
+  ~AppHarness();
+
+  const std::string& moduleDir() const { return moduleDir_; }
+  const std::string& registryDir() const { return regDir_.path(); }
+  void WritePage(const std::string& name, const std::string& html);
+  void WriteFile(const std::string& rel, const std::string& contents);
+
+  // Starts <copy>/zimbrel with the arguments; standard output is kept.
+  void Start(const std::vector<std::string>& args = {},
+             const std::map<std::string, std::string>& env = {});
+  // Waits for the program to end; false on time-out (it is then killed).
+  bool WaitExit(int timeoutMs, int* exitCode = nullptr);
+  bool Running();
+  pid_t pid() const { return pid_; }
+  std::string Output() const;
+
+  // A value of HKCU\Software\Zimbrel: the stored bytes without the type.
+  bool ReadValue(const std::string& name, std::string* data, uint32_t* type = nullptr) const;
+  std::string Value(const std::string& name) const;
+  // Polls until the value equals `expected`; false on time-out.
+  bool WaitForValue(const std::string& name, const std::string& expected, int timeoutMs) const;
+  // Polls until pred(value) holds.
+  bool WaitUntil(const std::function<bool()>& pred, int timeoutMs) const;
+
+  // xdotool with the arguments; its standard output.
+  static std::string Xdo(const std::vector<std::string>& args);
+  // The X window id of the program's window with that exact title (0 when none).
+  std::string FindWindow(const std::string& title, int timeoutMs = 10000) const;
+  // Focuses the window and sends keys (xdotool key syntax).
+  void Keys(const std::string& windowId, const std::vector<std::string>& keys) const;
+  // Window geometry as xwininfo reports it.
+  struct Geometry {
+    int x = 0, y = 0, width = 0, height = 0;
+  };
+  static Geometry WindowGeometry(const std::string& windowId);
+  // Asks the window to close as a window manager does for the title-bar
+  // close or Alt+F4 (WM_DELETE_WINDOW).
+  static void RequestClose(const std::string& windowId);
+  // Saves a PNG screenshot of the whole screen.
+  static bool Screenshot(const std::string& path);
+
+ private:
+  TempDir dir_;
+  TempDir regDir_;
+  std::string moduleDir_;
+  std::string outPath_;
+  pid_t pid_ = -1;
+};
+
+// Runs a command and returns its standard output (empty on failure).
+std::string RunCapture(const std::vector<std::string>& argv);
+
+}  // namespace zb::testing
