@@ -1,0 +1,117 @@
+#include "net/http_request.h"
+
+#include <memory>
+
+#include "net/charset.h"
+#include "net/transfer.h"
+#include "platform/service_host.h"
+
+namespace zb::net {
+namespace {
+
+using media::JobKind;
+using media::JobTicket;
+
+constexpr char kNoHandleBox[] =
+    "Cannot initialize XMLHTTP Transporter.\n\nIn order to use Zimbrel you must have MSXML "
+    "installed       \non your computer.";
+constexpr char kNoHandle[] = "ERROR:XMLHTTP:CoCreateInstance";
+constexpr char kOpenFailed[] = "ERROR:XMLHTTP:Open";
+constexpr char kSendFailed[] = "ERROR:XMLHTTP:Send";
+// An answer body larger than this fails the request instead of filling memory.
+constexpr size_t kMaxBody = size_t{64} << 20;
+
+// Relative URLs ("/...") go to the service; bytes that cannot stand in a URL
+// (controls, space, DEL, non-ASCII) are percent-encoded as a browser would.
+std::string PrepareUrl(const std::string& url, const std::string& serviceBase) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string full = (!url.empty() && url[0] == '/') ? serviceBase + url : url;
+  std::string out;
+  out.reserve(full.size());
+  for (unsigned char c : full) {
+    if (c <= 0x20 || c >= 0x7F) {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+struct Sink {
+  std::string body;
+  bool tooLarge = false;
+};
+
+size_t Collect(char* data, size_t size, size_t count, void* user) {
+  Sink& s = *static_cast<Sink*>(user);
+  size_t n = size * count;
+  if (s.body.size() + n > kMaxBody) {
+    s.tooLarge = true;
+    return 0;  // curl ends the transfer with a write error
+  }
+  s.body.append(data, n);
+  return n;
+}
+
+// The text for ZBL_xhResponse; `*store` becomes false when a cancel leaves
+// the response as the start left it (empty).
+std::string Fetch(const std::shared_ptr<media::JobState>& state, JobTicket& ticket,
+                  const std::string& url, bool* store) {
+  *store = true;
+  std::unique_ptr<CURLU, void (*)(CURLU*)> parsed(curl_url(), curl_url_cleanup);
+  Transfer t;  // destroyed before the parsed URL it uses
+  if (!t.ok() || !parsed) {
+    // No request handle: the message box is shown on the main thread, and
+    // this job waits until it has been closed.
+    if (state->showMessageBox) state->showMessageBox(kNoHandleBox);
+    return kNoHandle;
+  }
+  if (curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) return kOpenFailed;
+  char* scheme = nullptr;
+  if (curl_url_get(parsed.get(), CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK) return kOpenFailed;
+  std::string s = scheme;
+  curl_free(scheme);
+  if (s != "http" && s != "https") return kOpenFailed;
+
+  Sink sink;
+  CURL* e = t.easy();
+  curl_easy_setopt(e, CURLOPT_CURLU, parsed.get());
+  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(e, CURLOPT_MAXREDIRS, 20L);
+  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Collect);
+  curl_easy_setopt(e, CURLOPT_WRITEDATA, &sink);
+  switch (t.Run([&ticket] { return ticket.Cancelled(); })) {
+    case TransferEnd::kDone: {
+      const char* type = nullptr;
+      curl_easy_getinfo(e, CURLINFO_CONTENT_TYPE, &type);
+      return DecodeToUtf8(sink.body, CharsetOf(type ? type : ""));
+    }
+    case TransferEnd::kCancelled:
+      *store = false;
+      return "";
+    case TransferEnd::kFailed:
+    case TransferEnd::kTimedOut:
+      break;
+  }
+  return kSendFailed;
+}
+
+}  // namespace
+
+bool StartHttpRequest(const std::shared_ptr<media::JobState>& state, const std::string& url) {
+  std::string full = PrepareUrl(url, GetServiceHost().baseUrl());
+  return media::StartJob(state, JobKind::kHttp, [full = std::move(full)](JobTicket& t) {
+    t.SetStatus(0);
+    bool store = true;
+    std::string text = Fetch(t.state(), t, full, &store);
+    if (store) t.SetResponse(std::move(text));
+    t.SetStatus(1);  // after the response, which it publishes
+  });
+}
+
+}  // namespace zb::net

@@ -1,0 +1,66 @@
+// One libcurl transfer run on the calling (job) thread, with the network
+// jobs' cancel and time-out rules.
+//
+// Contract:
+// - Run() drives the easy handle through a multi handle of its own and wakes
+//   at least every 20 ms, so the cancel predicate is looked at while curl
+//   connects, sends and waits; the progress callback asks it too, so a cancel
+//   also stops curl from inside its own steps.
+// - Connecting gives up after the connect time-out; once connected, the
+//   transfer gives up when no byte has moved either way (request body sent,
+//   answer head or body received) for the idle time-out.
+// - Nothing is shared with other threads except what the predicate reads.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <functional>
+
+namespace zb::net {
+
+struct Timeouts {
+  std::chrono::milliseconds connect{30000};
+  std::chrono::milliseconds idle{60000};
+};
+
+// The time-outs every new transfer uses.
+Timeouts CurrentTimeouts();
+// Test hook: shortens (or restores) the time-outs of transfers started later.
+void SetTimeoutsForTesting(Timeouts t);
+// Test hook: makes handle creation fail, as if libcurl had no memory.
+void FailHandleCreationForTesting(bool fail);
+
+enum class TransferEnd {
+  kDone,       // curl finished with CURLE_OK: a complete answer was received
+  kFailed,     // curl reported an error
+  kCancelled,  // the cancel predicate answered true
+  kTimedOut,   // the idle time-out passed
+};
+
+class Transfer {
+ public:
+  // Makes the easy and multi handles; ok() is false when either failed.
+  Transfer();
+  ~Transfer();
+  Transfer(const Transfer&) = delete;
+  Transfer& operator=(const Transfer&) = delete;
+
+  bool ok() const { return easy_ != nullptr && multi_ != nullptr; }
+  CURL* easy() const { return easy_; }
+
+  // Runs the transfer to its end. `cancelled` is called from this thread.
+  TransferEnd Run(const std::function<bool()>& cancelled);
+  // curl's result when Run() gave kFailed.
+  CURLcode code() const { return code_; }
+
+ private:
+  static int Progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+
+  CURL* easy_ = nullptr;
+  CURLM* multi_ = nullptr;
+  const std::function<bool()>* cancelled_ = nullptr;
+  CURLcode code_ = CURLE_OK;
+};
+
+}  // namespace zb::net

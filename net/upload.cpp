@@ -1,0 +1,185 @@
+#include "net/upload.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+
+#include "net/proxy_env.h"
+#include "net/transfer.h"
+#include "platform/service_host.h"
+
+namespace zb::net {
+namespace {
+
+using media::JobKind;
+using media::JobTicket;
+
+constexpr size_t kChunk = 2048;  // bytes read from the file and written at a time
+constexpr int32_t kDone = 100;
+constexpr int32_t kFailed = 101;
+constexpr char kClientName[] = "ZMBL/1.0 (Quorvane)";
+constexpr char kPath[] = "/cgi-bin/zbl_upload2.cgi";
+
+// What the upload thread needs, all read on the starting thread.
+struct Request {
+  std::string file;
+  std::string authority;  // host[:port] of the service
+  std::string target;     // the request target, sent byte for byte
+  std::string proxy;      // "" for a direct connection
+};
+
+// The session id goes into the target as given; only the bytes that would
+// break the request line (controls, space, DEL) are percent-encoded.
+std::string SessionIdForTarget(const std::string& sid) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(sid.size());
+  for (unsigned char c : sid) {
+    if (c <= 0x20 || c == 0x7F) {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The body's state between two calls of the read callback.
+struct Body {
+  int fd = -1;
+  uint64_t size = 0;
+  uint64_t sent = 0;    // bytes curl has written to the connection
+  size_t inFlight = 0;  // the chunk handed to curl last
+  JobTicket* ticket = nullptr;
+};
+
+int32_t Percent(uint64_t sent, uint64_t size) {
+  return static_cast<int32_t>(static_cast<unsigned __int128>(sent) * 100 / size);
+}
+
+// curl calls this again only once it has written the chunk handed last time,
+// so that chunk is counted here: the status moves after each chunk, the
+// chunk that completes the file is never shown as a percentage (curl asks
+// for no more once the announced length is reached), and the cancel flag is
+// looked at after each chunk that did not finish the file.
+size_t ReadChunk(char* buf, size_t size, size_t count, void* user) {
+  Body& b = *static_cast<Body*>(user);
+  if (b.inFlight > 0) {
+    b.sent += b.inFlight;
+    b.inFlight = 0;
+    b.ticket->SetStatus(Percent(b.sent, b.size));
+    if (b.ticket->Cancelled()) return CURL_READFUNC_ABORT;
+  }
+  uint64_t left = b.size - b.sent;
+  size_t want = std::min<uint64_t>({kChunk, size * count, left});
+  if (want == 0) return 0;
+  ssize_t r;
+  do {
+    r = ::read(b.fd, buf, want);
+  } while (r < 0 && errno == EINTR);
+  // A read error, or a file that shrank below the length already announced:
+  // the request cannot be completed honestly.
+  if (r <= 0) return CURL_READFUNC_ABORT;
+  b.inFlight = static_cast<size_t>(r);
+  return static_cast<size_t>(r);
+}
+
+// The service's answer is not read: its body is dropped.
+size_t Discard(char*, size_t size, size_t count, void*) {
+  return size * count;
+}
+
+// The request's headers besides Host, User-Agent and Content-Length, which
+// curl writes itself; the empty ones remove curl's defaults.
+curl_slist* Headers() {
+  curl_slist* h = nullptr;
+  for (const char* line : {"Accept:", "Expect:", "Proxy-Connection:", "Content-Type: audio/mpeg",
+                           "Pragma: no-cache"}) {
+    curl_slist* n = curl_slist_append(h, line);
+    if (!n) {
+      curl_slist_free_all(h);
+      return nullptr;
+    }
+    h = n;
+  }
+  return h;
+}
+
+int32_t RunUpload(JobTicket& ticket, const Request& rq) {
+  // O_NONBLOCK so that a FIFO given as the file cannot hold the thread.
+  Fd fd(::open(rq.file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (fd.get() < 0) return kFailed;
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return kFailed;
+
+  Body body;
+  body.fd = fd.get();
+  body.size = static_cast<uint64_t>(st.st_size);
+  body.ticket = &ticket;
+
+  std::unique_ptr<curl_slist, void (*)(curl_slist*)> headers(Headers(), curl_slist_free_all);
+  if (!headers) return kFailed;
+  Transfer t;  // destroyed before the header list it uses
+  if (!t.ok()) return kFailed;
+  CURL* e = t.easy();
+  std::string url = "http://" + rq.authority + kPath;
+  // Through a proxy the target is the absolute form, as HTTP requires.
+  std::string target = rq.proxy.empty() ? rq.target : "http://" + rq.authority + rq.target;
+  curl_easy_setopt(e, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(e, CURLOPT_REQUEST_TARGET, target.c_str());
+  curl_easy_setopt(e, CURLOPT_PROXY, rq.proxy.c_str());
+  curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+  curl_easy_setopt(e, CURLOPT_USERAGENT, kClientName);
+  curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.get());
+  curl_easy_setopt(e, CURLOPT_POST, 1L);
+  curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size));
+  curl_easy_setopt(e, CURLOPT_READFUNCTION, &ReadChunk);
+  curl_easy_setopt(e, CURLOPT_READDATA, &body);
+  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Discard);
+  TransferEnd end = t.Run([&ticket] { return ticket.Cancelled(); });
+
+  curl_off_t written = -1;
+  curl_easy_getinfo(e, CURLINFO_SIZE_UPLOAD_T, &written);
+  // Done only when the whole body went out and a complete answer came back
+  // (an answer that came before the end of the body ends nothing).
+  return end == TransferEnd::kDone && static_cast<uint64_t>(written) == body.size ? kDone : kFailed;
+}
+
+}  // namespace
+
+bool StartUpload(const std::shared_ptr<media::JobState>& state, const std::string& file,
+                 const std::string& sessionId) {
+  ServiceHost host = GetServiceHost();
+  std::string bare = host.host;
+  if (bare.size() > 1 && bare.front() == '[') bare = bare.substr(1, bare.size() - 2);
+  Request rq{file, host.authority(),
+             std::string(kPath) + "?sid=" + SessionIdForTarget(sessionId) + "&ver=260&aff=2",
+             HttpProxyFor(bare)};
+  return media::StartJob(state, JobKind::kUpload, [rq = std::move(rq)](JobTicket& t) {
+    t.SetStatus(0);
+    t.SetStatus(RunUpload(t, rq));
+  });
+}
+
+}  // namespace zb::net

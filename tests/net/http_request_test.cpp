@@ -1,0 +1,189 @@
+#include "net/http_request.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "net/charset.h"
+#include "net_test_util.h"
+
+namespace zb::net {
+namespace {
+
+using media::JobKind;
+using zb::testing::ParseHead;
+using zb::testing::RawConnection;
+using zb::testing::RawServer;
+using zb::testing::ScopedEnv;
+
+class HttpRequestTest : public zb::testing::NetJobTest {
+ protected:
+  // Runs one request to its end and returns the response.
+  std::string Get(const std::string& url) {
+    EXPECT_TRUE(StartHttpRequest(jobs, url));
+    EXPECT_EQ(WaitFinal(JobKind::kHttp, 1), 1);
+    return jobs->Response();
+  }
+};
+
+std::string Answer(const std::string& status, const std::string& type, const std::string& body) {
+  return "HTTP/1.1 " + status + "\r\nContent-Type: " + type +
+         "\r\nConnection: close\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+         body;
+}
+
+// Serves answers by request path; unknown paths get a 404 page.
+RawServer::Handler Pages(std::map<std::string, std::string> pages) {
+  return [pages = std::move(pages)](RawConnection& conn) {
+    if (!conn.ReadHead()) return;
+    const std::string& r = conn.received();
+    std::string target = r.substr(r.find(' ') + 1);
+    target = target.substr(0, target.find(' '));
+    auto it = pages.find(target);
+    conn.Send(it != pages.end() ? it->second
+                                : Answer("404 Not Found", "text/html", "<h1>no such page</h1>"));
+  };
+}
+
+TEST_F(HttpRequestTest, AnswersReachThePageWhateverTheirStatus) {
+  RawServer server(Pages({
+      {"/ok?x=1", Answer("200 OK", "text/plain", "hello there")},
+      {"/empty", Answer("200 OK", "text/plain", "")},
+      {"/moved",
+       "HTTP/1.1 302 Found\r\nLocation: /final\r\nConnection: close\r\nContent-Length: 0\r\n\r\n"},
+      {"/final", Answer("200 OK", "text/html; charset=utf-8", "arrived \xE2\x9C\x93")},
+      {"/latin", Answer("200 OK", "text/plain; charset=\"ISO-8859-1\"", "caf\xE9 \xA3")},
+      {"/broken", Answer("200 OK", "text/plain", "ok\xFF\xFEok")},
+      {"/error", Answer("500 Internal Server Error", "text/plain", "it broke")},
+  }));
+  std::string base = "http://" + server.authority();
+  EXPECT_EQ(Get(base + "/ok?x=1"), "hello there");
+  EXPECT_EQ(Get(base + "/nothing"), "<h1>no such page</h1>");
+  EXPECT_EQ(Get(base + "/error"), "it broke");
+  EXPECT_EQ(Get(base + "/empty"), "");
+  EXPECT_EQ(Get(base + "/moved"), "arrived \xE2\x9C\x93");
+  EXPECT_EQ(Get(base + "/latin"), "caf\xC3\xA9 \xC2\xA3");
+  EXPECT_EQ(Get(base + "/broken"), "ok\xEF\xBF\xBD\xEF\xBF\xBDok");
+}
+
+// A URL that begins with "/" goes to the service host; the request is a
+// plain GET with nothing added by the program.
+TEST_F(HttpRequestTest, RelativeUrlsReachTheServiceHost) {
+  RawServer server(Pages({{"/cgi-bin/zbl_session.cgi?name=A%20B&phone=%C3%A9",
+                           Answer("200 OK", "text/plain", "OK 42")},
+                          {"//other.example/x", Answer("200 OK", "text/plain", "still here")}}));
+  ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
+  EXPECT_EQ(Get("/cgi-bin/zbl_session.cgi?name=A B&phone=\xC3\xA9"), "OK 42");
+  EXPECT_EQ(Get("//other.example/x"), "still here");
+  ASSERT_TRUE(server.WaitDone(2));
+  std::string got = server.Received()[0];
+  EXPECT_EQ(ParseHead(got.substr(0, got.find("\r\n\r\n") + 4)),
+            ParseHead("GET /cgi-bin/zbl_session.cgi?name=A%20B&phone=%C3%A9 HTTP/1.1\r\nHost: " +
+                      server.authority() + "\r\nAccept: */*\r\n\r\n"));
+}
+
+TEST_F(HttpRequestTest, FailuresGiveTheirErrorTexts) {
+  EXPECT_EQ(Get("http://127.0.0.1:" + std::to_string(zb::testing::ClosedPort()) + "/"),
+            "ERROR:XMLHTTP:Send");
+  for (const char* bad : {"http://", "no scheme here", "ftp://127.0.0.1/x", "file:///etc/passwd",
+                          "http://127.0.0.1:99999/", ""}) {
+    SCOPED_TRACE(bad);
+    EXPECT_EQ(Get(bad), "ERROR:XMLHTTP:Open");
+  }
+  // A redirect to a scheme that is not allowed fails the transfer.
+  RawServer server(Pages({{"/away",
+                           "HTTP/1.1 302 Found\r\nLocation: file:///etc/passwd\r\n"
+                           "Content-Length: 0\r\n\r\n"}}));
+  EXPECT_EQ(Get("http://" + server.authority() + "/away"), "ERROR:XMLHTTP:Send");
+}
+
+TEST_F(HttpRequestTest, SlowAnswersTimeOutOrAreCancelledWithAnEmptyResponse) {
+  std::atomic<bool> headSent{false};
+  RawServer server([&](RawConnection& conn) {
+    if (!conn.ReadHead()) return;
+    conn.Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\npart");
+    headSent = true;
+    conn.ReadUntilClose(20000);  // the rest never comes
+  });
+  std::string url = "http://" + server.authority() + "/slow";
+  {
+    SCOPED_TRACE("cancel");
+    ASSERT_TRUE(StartHttpRequest(jobs, url));
+    ASSERT_TRUE(
+        zb::testing::PollUntil<bool>([&] { return headSent.load(); }, [](bool v) { return v; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(Status(JobKind::kHttp), 0);
+    auto start = std::chrono::steady_clock::now();
+    jobs->RequestBreak();
+    EXPECT_EQ(WaitFinal(JobKind::kHttp, 1), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_EQ(jobs->Response(), "");
+  }
+  {
+    SCOPED_TRACE("time-out");
+    SetTimeoutsForTesting(
+        Timeouts{std::chrono::milliseconds(30000), std::chrono::milliseconds(300)});
+    EXPECT_EQ(Get(url), "ERROR:XMLHTTP:Send");
+  }
+}
+
+// No request handle: the message box is shown (the job waits for it), then
+// the error text is stored and only then the status becomes 1.
+TEST_F(HttpRequestTest, NoHandleShowsTheBoxThenReportsCoCreateInstance) {
+  FailHandleCreationForTesting(true);
+  EXPECT_EQ(Get("http://127.0.0.1/"), "ERROR:XMLHTTP:CoCreateInstance");  // no box set: none shown
+
+  std::mutex mu;
+  std::condition_variable cv;
+  bool closed = false;
+  std::string text;
+  std::atomic<int32_t> statusDuringBox{-1};
+  jobs->showMessageBox = [&](const std::string& t) {
+    statusDuringBox = jobs->Status(JobKind::kHttp);
+    std::unique_lock<std::mutex> lock(mu);
+    text = t;
+    cv.wait(lock, [&] { return closed; });
+  };
+  ASSERT_TRUE(StartHttpRequest(jobs, "http://127.0.0.1/"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(Status(JobKind::kHttp), 0);
+  EXPECT_EQ(jobs->Response(), "");
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    closed = true;
+    cv.notify_all();
+  }
+  EXPECT_EQ(WaitFinal(JobKind::kHttp, 1), 1);
+  EXPECT_EQ(jobs->Response(), "ERROR:XMLHTTP:CoCreateInstance");
+  EXPECT_EQ(statusDuringBox.load(), 0);
+  std::lock_guard<std::mutex> lock(mu);
+  EXPECT_EQ(text,
+            "Cannot initialize XMLHTTP Transporter.\n\nIn order to use Zimbrel you must have MSXML "
+            "installed       \non your computer.");
+}
+
+TEST(CharsetTest, DeclaredCharsetsAndByteOrderMarks) {
+  EXPECT_EQ(CharsetOf("text/html; charset=ISO-8859-1"), "ISO-8859-1");
+  EXPECT_EQ(CharsetOf("text/html;CharSet=\"utf-8\" ; q=1"), "utf-8");
+  EXPECT_EQ(CharsetOf("text/html; format=flowed"), "");
+  EXPECT_EQ(CharsetOf(""), "");
+
+  EXPECT_EQ(DecodeToUtf8("caf\xE9", "latin1"), "caf\xC3\xA9");
+  EXPECT_EQ(DecodeToUtf8("\x83\x65\x83\x58\x83\x67", "Shift_JIS"),
+            "\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88");
+  // Unknown or unusable names read as UTF-8, invalid bytes replaced.
+  EXPECT_EQ(DecodeToUtf8("caf\xE9", "no-such-charset"), "caf\xEF\xBF\xBD");
+  EXPECT_EQ(DecodeToUtf8("caf\xE9", "latin1//TRANSLIT"), "caf\xEF\xBF\xBD");
+  // Invalid bytes in a known charset are replaced one by one.
+  EXPECT_EQ(DecodeToUtf8("a\x80"
+                         "b",
+                         "ASCII"),
+            "a\xEF\xBF\xBD"
+            "b");
+  EXPECT_EQ(DecodeToUtf8("\xEF\xBB\xBFhi", "latin1"), "hi");
+  EXPECT_EQ(DecodeToUtf8(std::string("\xFF\xFEh\0i\0", 6), ""), "hi");
+  EXPECT_EQ(DecodeToUtf8(std::string("\xFE\xFF\0h\0", 5), ""), "h\xEF\xBF\xBD");
+}
+
+}  // namespace
+}  // namespace zb::net

@@ -1,0 +1,284 @@
+#include "net/upload.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "net/proxy_env.h"
+#include "net_test_util.h"
+
+namespace zb::net {
+namespace {
+
+using media::JobKind;
+using zb::testing::Head;
+using zb::testing::ParseHead;
+using zb::testing::Pattern;
+using zb::testing::RawConnection;
+using zb::testing::RawServer;
+using zb::testing::ScopedEnv;
+using zb::testing::WriteFile;
+
+const char kOk[] = "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nOK";
+
+Head ExpectedHead(const std::string& authority, const std::string& target, size_t length) {
+  return ParseHead(
+      "POST " + target + " HTTP/1.0\r\nHost: " + authority +
+      "\r\nUser-Agent: ZMBL/1.0 (Quorvane)\r\nContent-Length: " + std::to_string(length) +
+      "\r\nContent-Type: audio/mpeg\r\nPragma: no-cache\r\n\r\n");
+}
+
+class UploadTest : public zb::testing::NetJobTest {
+ protected:
+  int32_t WaitUpload(int timeoutMs = 10000) { return WaitFinal(JobKind::kUpload, 100, timeoutMs); }
+};
+
+// The request on the wire, byte for byte, for sizes around the chunk size;
+// the status while the service holds its answer shows that the chunk that
+// completes the file never counts as a percentage.
+TEST_F(UploadTest, SendsTheExactRequestAndHoldsTheLastChunkBackFromTheStatus) {
+  struct Case {
+    size_t size;
+    int32_t beforeAnswer;
+  };
+  for (Case c :
+       {Case{0, 0}, Case{2048, 0}, Case{2049, 99}, Case{5 * 1024 * 1024, 99}, Case{3 * 2048, 66}}) {
+    SCOPED_TRACE(c.size);
+    std::string body = Pattern(c.size);
+    std::string file = dir / "tone.mp3";
+    WriteFile(file, body);
+    std::atomic<int32_t> seen{-1};
+    RawServer server([&](RawConnection& conn) {
+      if (!conn.ReadRequest()) return;
+      seen = Status(JobKind::kUpload);
+      conn.Send(kOk);
+    });
+    ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
+    // Bytes that would break the request line are encoded; "&", "#" and
+    // non-ASCII pass as they are.
+    ASSERT_TRUE(StartUpload(jobs, file, "a&b c#d\xC3\xA9\r\n\x01"));
+    EXPECT_EQ(WaitUpload(), 100);
+    ASSERT_TRUE(server.WaitDone(1));
+    std::string got = server.Received()[0];
+    size_t headEnd = got.find("\r\n\r\n");
+    ASSERT_NE(headEnd, std::string::npos);
+    EXPECT_EQ(ParseHead(got.substr(0, headEnd + 4)),
+              ExpectedHead(server.authority(),
+                           "/cgi-bin/zbl_upload2.cgi?sid=a&b%20c#d\xC3\xA9%0D%0A%01&ver=260&aff=2",
+                           c.size));
+    EXPECT_TRUE(got.compare(headEnd + 4, std::string::npos, body) == 0) << "body differs";
+    EXPECT_EQ(got.size(), headEnd + 4 + c.size);
+    EXPECT_EQ(seen.load(), c.beforeAnswer);
+  }
+}
+
+TEST_F(UploadTest, StatusSeenByAPollerRisesAndEndsAt100) {
+  std::string file = dir / "big.mp3";
+  WriteFile(file, Pattern(4 * 1024 * 1024));
+  RawServer server(
+      [&](RawConnection& conn) {
+        // Reads slowly so that the poller sees the percentages go by.
+        while (conn.headEnd() == std::string::npos ||
+               conn.received().size() <
+                   conn.headEnd() + static_cast<size_t>(conn.contentLength())) {
+          if (!conn.ReadSome()) return;
+          std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+        conn.Send(kOk);
+      },
+      16384);
+  ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
+  ASSERT_TRUE(StartUpload(jobs, file, "s1"));
+  std::vector<int32_t> seen;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  for (;;) {
+    int32_t v = Status(JobKind::kUpload);
+    if (seen.empty() || seen.back() != v) seen.push_back(v);
+    if (v >= 100 || std::chrono::steady_clock::now() > deadline) break;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  ASSERT_FALSE(seen.empty());
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  EXPECT_EQ(seen.back(), 100);
+  EXPECT_GT(seen.size(), 10u) << "the percentages should be seen along the way";
+}
+
+TEST_F(UploadTest, CancelMidBodyEndsIn101WithFewerBytesThanAnnounced) {
+  const size_t size = 32 * 1024 * 1024;
+  std::string file = dir / "big.mp3";
+  WriteFile(file, Pattern(size));
+  std::atomic<bool> paused{false};
+  RawServer server(
+      [&](RawConnection& conn) {
+        if (!conn.ReadHead() || !conn.ReadUntil(conn.headEnd() + 65536)) return;
+        paused = true;
+        jobs->RequestBreak();  // the client is blocked by the full window
+        conn.ReadUntilClose();
+      },
+      8192);
+  ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
+  ASSERT_TRUE(StartUpload(jobs, file, "s1"));
+  EXPECT_EQ(WaitUpload(), 101);
+  ASSERT_TRUE(server.WaitDone(1));
+  std::string got = server.Received()[0];
+  size_t headEnd = got.find("\r\n\r\n") + 4;
+  EXPECT_TRUE(paused.load());
+  EXPECT_LT(got.size() - headEnd, size);
+  EXPECT_NE(got.find("Content-Length: " + std::to_string(size)), std::string::npos);
+}
+
+TEST_F(UploadTest, FilesThatCannotBeSentGive101WithoutAConnection) {
+  RawServer server([](RawConnection& conn) { conn.ReadRequest(); });
+  ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
+  std::string fifo = dir / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::string unreadable = dir / "locked.mp3";
+  WriteFile(unreadable, "abc");
+  ::chmod(unreadable.c_str(), 0);
+  std::vector<std::string> files = {dir / "missing.mp3", dir.path(), fifo, ""};
+  if (::geteuid() != 0) files.push_back(unreadable);  // root reads it anyway
+  for (const std::string& f : files) {
+    SCOPED_TRACE(f);
+    ASSERT_TRUE(StartUpload(jobs, f, "s1"));
+    EXPECT_EQ(WaitUpload(), 101);
+  }
+  ASSERT_TRUE(media::WaitForJobThreadsForTesting(5000));
+  EXPECT_EQ(server.Accepted(), 0u);
+}
+
+TEST_F(UploadTest, TransportFailuresGive101) {
+  std::string file = dir / "tone.mp3";
+  WriteFile(file, Pattern(256 * 1024));
+  {
+    SCOPED_TRACE("refused");
+    ScopedEnv host("ZIMBREL_SERVICE_HOST",
+                   "127.0.0.1:" + std::to_string(zb::testing::ClosedPort()));
+    ASSERT_TRUE(StartUpload(jobs, file, "s1"));
+    EXPECT_EQ(WaitUpload(), 101);
+  }
+  {
+    SCOPED_TRACE("reset mid-body");
+    RawServer server([](RawConnection& conn) {
+      if (conn.ReadHead() && conn.ReadUntil(conn.headEnd() + 10000)) conn.Reset();
+    });
+    ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
+    ASSERT_TRUE(StartUpload(jobs, file, "s1"));
+    EXPECT_EQ(WaitUpload(), 101);
+  }
+  {
+    SCOPED_TRACE("closed without an answer");
+    RawServer server([](RawConnection& conn) { conn.ReadRequest(); });
+    ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
+    ASSERT_TRUE(StartUpload(jobs, file, "s1"));
+    EXPECT_EQ(WaitUpload(), 101);
+  }
+  {
+    SCOPED_TRACE("answered before the body was complete");
+    RawServer server([](RawConnection& conn) {
+      if (!conn.ReadHead()) return;
+      conn.Send("HTTP/1.0 413 Too Large\r\nContent-Length: 0\r\n\r\n");
+      conn.ReadUntilClose(2000);
+    });
+    ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
+    ASSERT_TRUE(StartUpload(jobs, file, "s1"));
+    EXPECT_EQ(WaitUpload(), 101);
+  }
+  {
+    SCOPED_TRACE("file shrank while it was sent");
+    std::string big = dir / "shrinks.mp3";
+    WriteFile(big, Pattern(32 * 1024 * 1024));
+    RawServer server(
+        [&](RawConnection& conn) {
+          if (!conn.ReadHead() || !conn.ReadUntil(conn.headEnd() + 65536)) return;
+          std::filesystem::resize_file(big, 1000);
+          conn.ReadUntilClose();
+        },
+        8192);
+    ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
+    ASSERT_TRUE(StartUpload(jobs, big, "s1"));
+    EXPECT_EQ(WaitUpload(), 101);
+  }
+}
+
+TEST_F(UploadTest, AnAnswerThatNeverComesEndsIn101AndACancelEndsTheWaitAtOnce) {
+  std::string file = dir / "tone.mp3";
+  WriteFile(file, Pattern(5000));
+  std::atomic<bool> received{false};
+  RawServer server([&](RawConnection& conn) {
+    if (conn.ReadRequest()) received = true;
+    conn.ReadUntilClose(20000);  // holds the connection, never answers
+  });
+  ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
+  {
+    SCOPED_TRACE("answer time-out");
+    SetTimeoutsForTesting(
+        Timeouts{std::chrono::milliseconds(30000), std::chrono::milliseconds(300)});
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(StartUpload(jobs, file, "s1"));
+    EXPECT_EQ(WaitUpload(), 101);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    ASSERT_TRUE(server.WaitDone(1));
+  }
+  {
+    SCOPED_TRACE("cancel while waiting");
+    SetTimeoutsForTesting(Timeouts{});
+    received = false;
+    ASSERT_TRUE(StartUpload(jobs, file, "s1"));
+    ASSERT_TRUE(
+        zb::testing::PollUntil<bool>([&] { return received.load(); }, [](bool v) { return v; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(Status(JobKind::kUpload), 81);  // 4096 of 5000 bytes; the last chunk waits
+    auto start = std::chrono::steady_clock::now();
+    jobs->RequestBreak();
+    EXPECT_EQ(WaitUpload(), 101);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  }
+}
+
+TEST_F(UploadTest, AnErrorAnswerIsNotJudged) {
+  std::string file = dir / "tone.mp3";
+  WriteFile(file, Pattern(10000));
+  RawServer server([](RawConnection& conn) {
+    if (conn.ReadRequest())
+      conn.Send("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 5\r\n\r\noops!");
+  });
+  ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
+  ASSERT_TRUE(StartUpload(jobs, file, "s1"));
+  EXPECT_EQ(WaitUpload(), 100);
+}
+
+// Through a proxy from the environment the target takes its absolute form;
+// no_proxy sends the request directly.
+TEST_F(UploadTest, ProxyFromTheEnvironment) {
+  std::string file = dir / "tone.mp3";
+  WriteFile(file, "abc");
+  RawServer proxy([](RawConnection& conn) {
+    if (conn.ReadRequest()) conn.Send(kOk);
+  });
+  ScopedEnv http("http_proxy", "http://" + proxy.authority());
+  ScopedEnv none("no_proxy", "");
+  ScopedEnv host("ZIMBREL_SERVICE_HOST", "ringtones.example:8080");
+  ASSERT_TRUE(StartUpload(jobs, file, "x#y"));
+  EXPECT_EQ(WaitUpload(), 100);
+  ASSERT_TRUE(proxy.WaitDone(1));
+  std::string got = proxy.Received()[0];
+  EXPECT_EQ(got.substr(0, got.find("\r\n")),
+            "POST http://ringtones.example:8080/cgi-bin/zbl_upload2.cgi?sid=x#y&ver=260&aff=2 "
+            "HTTP/1.0");
+  EXPECT_NE(got.find("\r\nHost: ringtones.example:8080\r\n"), std::string::npos);
+  EXPECT_EQ(got.find("Proxy-Connection"), std::string::npos);
+  EXPECT_EQ(got.substr(got.size() - 3), "abc");
+
+  EXPECT_EQ(HttpProxyFor("ringtones.example"), "http://" + proxy.authority());
+  ScopedEnv bypass("no_proxy", "localhost, .example");
+  EXPECT_EQ(HttpProxyFor("ringtones.example"), "");
+  EXPECT_EQ(HttpProxyFor("example"), "");
+  EXPECT_EQ(HttpProxyFor("badexample"), "http://" + proxy.authority());
+  ScopedEnv all("no_proxy", "*");
+  EXPECT_EQ(HttpProxyFor("anything"), "");
+}
+
+}  // namespace
+}  // namespace zb::net
