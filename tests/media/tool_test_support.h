@@ -90,11 +90,10 @@ inline std::vector<std::vector<std::string>> FakeCalls(const std::string& resDir
 }
 
 // A script body that prints every 10 ms until the file "go" appears beside
-// it, writing its pid to "pid" first.
+// it, writing its pid to "pid" first; then goes on with what follows.
 inline const char* kHangUntilGo =
     "echo $$ > \"$d/pid\"\n"
-    "while [ ! -e \"$d/go\" ]; do echo tick; sleep 0.01; done\n"
-    "exit 0";
+    "while [ ! -e \"$d/go\" ]; do echo tick; sleep 0.01; done\n";
 
 // A module directory: <dir>/res with tmp/ in it.
 struct ModuleDir {
