@@ -1,0 +1,22 @@
+/* The About box: the program's version and the version code it reports. */
+"use strict";
+
+(function () {
+  if (!ZB.host) {
+    ZB.showNoHost(document.body, "The About box");
+    return;
+  }
+  document.getElementById("versionCode").textContent = String(ZB.call("ZBL_GetVersion", [], ""));
+  var ok = document.getElementById("ok");
+  ok.addEventListener("click", function () {
+    ZB.call("ZBL_CloseWindow", []);
+  });
+  document.addEventListener("keydown", function (e) {
+    if (e.key === "Enter" && document.activeElement !== ok) {
+      e.preventDefault();
+      ok.click();
+    }
+  });
+  ZB.guardDragAndDrop(null);
+  ok.focus();
+})();
