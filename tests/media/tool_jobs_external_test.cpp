@@ -1,0 +1,149 @@
+// A page's ringtone flow through the scripting object: transcode a song,
+// normalise the result, cancel, as page script does through window.external.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "bridge/core_host.h"
+#include "bridge/external_dispatch.h"
+#include "platform/utf.h"
+#include "tool_test_support.h"
+
+namespace zb {
+namespace {
+
+using namespace zb::testing;
+
+// The display-free main window; its window operations are never reached here.
+class PageHost : public CoreHost {
+ public:
+  using CoreHost::CoreHost;
+  void CloseActiveWindow() override {}
+  std::string ShowPageDialog(const std::string&, const std::string&, const std::string&, int, int,
+                             int, int) override {
+    return "";
+  }
+  void ShowAboutBox() override {}
+  void ShowContact() override {}
+  void ShowCompatibility() override {}
+  void ShowUsage() override {}
+  void OpenRedirect(const std::string&) override {}
+  int32_t MessageBox(const std::string&, int32_t) override { return 1; }
+  std::string SelectMediaFile() override { return ""; }
+};
+
+class ToolJobsThroughExternal : public ::testing::Test {
+ protected:
+  void TearDown() override { EXPECT_TRUE(AllSettled()); }
+
+  // Calls a member by name with script-order arguments, as the web view does.
+  VARIANT Call(const std::u16string& name, WORD flags, std::vector<VARIANT> args = {}) {
+    OLECHAR* names[] = {const_cast<OLECHAR*>(name.c_str())};
+    DISPID id = DISPID_UNKNOWN;
+    EXPECT_EQ(disp->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
+    std::vector<VARIANT> rev(args.rbegin(), args.rend());
+    DISPPARAMS p{rev.data(), nullptr, static_cast<UINT>(rev.size()), 0};
+    VARIANT r;
+    VariantInit(&r);
+    EXPECT_EQ(disp->Invoke(id, IID_NULL, 0, flags, &p, &r, nullptr, nullptr), S_OK);
+    for (auto& v : rev) VariantClear(&v);
+    return r;
+  }
+  static VARIANT Str(const std::string& s) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(Utf8ToUtf16(s));
+    return v;
+  }
+  bool Start(const std::u16string& name, std::vector<VARIANT> args) {
+    VARIANT r = Call(name, DISPATCH_METHOD, std::move(args));
+    EXPECT_EQ(r.vt, VT_BOOL);
+    return r.vt == VT_BOOL && r.boolVal == VARIANT_TRUE;
+  }
+  int32_t Status(const std::u16string& name) {
+    VARIANT r = Call(name, DISPATCH_PROPERTYGET);
+    EXPECT_EQ(r.vt, VT_INT);
+    return r.intVal;
+  }
+  // Polls as a page does; returns the values seen, in order, without repeats.
+  std::vector<int32_t> Poll(const std::u16string& name, std::vector<int32_t> running) {
+    std::vector<int32_t> seen;
+    WaitUntil(
+        [&] {
+          int32_t v = Status(name);
+          if (seen.empty() || seen.back() != v) seen.push_back(v);
+          for (int32_t r : running)
+            if (v == r) return false;
+          return true;
+        },
+        60000);
+    return seen;
+  }
+
+  ModuleDir m;
+  ScopedEnv registryDir{"ZIMBREL_REGISTRY_DIR", m.dir / "registry"};
+  std::unique_ptr<PageHost> host = std::make_unique<PageHost>(m.path());
+  std::unique_ptr<CExternalDispatch> disp =
+      std::make_unique<CExternalDispatch>([this]() -> ZblHost* { return host.get(); });
+};
+
+TEST_F(ToolJobsThroughExternal, SongBecomesANormalisedRingtone) {
+  m.LinkTool("ffmpeg", "/usr/bin/ffmpeg");
+  m.LinkTool("mp3gain", "/usr/bin/mp3gain");
+  std::string song = m.dir / "My Song.wav", ring = m.tmp + "/ringtone.mp3";
+  ASSERT_EQ(Sh("espeak-ng -w " + ShellQuote(song) + " 'Your phone is ringing, pick it up.'"), 0);
+
+  ASSERT_TRUE(Start(u"ZBL_TranscodeMedia", {Str(song), Str(ring)}));
+  std::vector<int32_t> ts = Poll(u"ZBL_tsStatus", {0});
+  EXPECT_EQ(ts.back(), 1);
+  EXPECT_LE(ts.size(), 2u);  // 0, then the final value: nothing in between
+
+  ASSERT_TRUE(Start(u"ZBL_NormalizeAudio", {Str(ring)}));
+  std::vector<int32_t> nor = Poll(u"ZBL_norStatus", {0, 10, 30, 80});
+  EXPECT_EQ(nor.back(), 100);
+  EXPECT_TRUE(std::is_sorted(nor.begin(), nor.end()));
+  EXPECT_EQ(
+      ShOut("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 " + ShellQuote(ring)),
+      "mp3\n");
+  EXPECT_EQ(ShOut("ls " + ShellQuote(m.tmp)), "ringtone.mp3\n");  // no mp3gain leftovers
+  EXPECT_TRUE(Exists(song));
+  EXPECT_EQ(Status(u"ZBL_tsStatus"), 1);  // kept until the next transcode
+}
+
+TEST_F(ToolJobsThroughExternal, BreakAsyncOperationCancelsAndTheNextStartClearsIt) {
+  m.FakeTool("ffmpeg", kHangUntilGo);
+  m.FakeTool("mp3gain", "echo done; exit 0");
+  ASSERT_TRUE(Start(u"ZBL_TranscodeMedia", {Str(m.dir / "a.wav"), Str(m.dir / "a.mp3")}));
+  EXPECT_EQ(Status(u"ZBL_tsStatus"), 0);
+  ASSERT_TRUE(WaitUntil([&] { return host->jobs()->ProcessId() != 0; }));
+  VARIANT r = Call(u"ZBL_BreakAsyncOperation", DISPATCH_METHOD);
+  EXPECT_EQ(r.boolVal, VARIANT_TRUE);
+  EXPECT_EQ(Poll(u"ZBL_tsStatus", {0}).back(), 2);
+  EXPECT_EQ(host->jobs()->ProcessId(), 0u);
+
+  // A cancel given with no job running is cleared by the next start.
+  Call(u"ZBL_BreakAsyncOperation", DISPATCH_METHOD);
+  ASSERT_TRUE(Start(u"ZBL_NormalizeAudio", {Str(m.dir / "a.mp3")}));
+  EXPECT_EQ(Poll(u"ZBL_norStatus", {0, 10, 30, 80}).back(), 100);
+  WriteFile(m.res + "/go", "");
+}
+
+TEST_F(ToolJobsThroughExternal, JobsRunOnAfterTheWindowHasGone) {
+  m.FakeTool("ffmpeg", kHangUntilGo);
+  m.FakeTool("mp3gain", kHangUntilGo);
+  ASSERT_TRUE(Start(u"ZBL_TranscodeMedia", {Str(m.dir / "a.wav"), Str(m.dir / "a.mp3")}));
+  ASSERT_TRUE(Start(u"ZBL_NormalizeAudio", {Str(m.dir / "b.mp3")}));
+  ASSERT_TRUE(WaitUntil([&] { return ChildProcesses().size() == 2; }));
+  std::weak_ptr<media::JobState> state = host->jobs();
+  disp.reset();
+  host.reset();
+  EXPECT_FALSE(state.expired());  // the running jobs hold it
+  WriteFile(m.res + "/go", "");
+  EXPECT_TRUE(AllSettled());
+  EXPECT_TRUE(state.expired());
+}
+
+}  // namespace
+}  // namespace zb
