@@ -1,0 +1,21 @@
+// The demo service's HTML pages.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "service/service_store.h"
+
+namespace zb::service {
+
+std::string HtmlEscape(const std::string& text);
+
+// The page that /redir.php shows for a `where` other than a phone number
+// ("homepage" gives the home page).
+std::string WherePage(const std::string& where);
+// The ringtones delivered to a phone, each with a player and a download link.
+std::string PhonePage(const std::string& digits, const std::vector<Delivery>& deliveries);
+// A short page for errors that a browser may show.
+std::string MessagePage(const std::string& title, const std::string& text);
+
+}  // namespace zb::service

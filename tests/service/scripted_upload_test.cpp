@@ -1,0 +1,130 @@
+// A page's whole exchange with the service, made through window.external's
+// members on the display-free main window: open a session with a GET, upload
+// the ringtone, then read the phone's page.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "bridge/core_host.h"
+#include "bridge/external_dispatch.h"
+#include "platform/utf.h"
+#include "service_process.h"
+#include "temp_dir.h"
+
+namespace zb {
+namespace {
+
+using zb::testing::ScopedEnv;
+using zb::testing::ServiceProcess;
+using zb::testing::TempDir;
+
+// The window operations do nothing; everything else is the real main window.
+class HeadlessHost : public CoreHost {
+ public:
+  using CoreHost::CoreHost;
+  void CloseActiveWindow() override {}
+  std::string ShowPageDialog(const std::string&, const std::string&, const std::string&, int, int,
+                             int, int) override {
+    return "";
+  }
+  void ShowAboutBox() override {}
+  void ShowContact() override {}
+  void ShowCompatibility() override {}
+  void ShowUsage() override {}
+  void OpenRedirect(const std::string&) override {}
+  int32_t MessageBox(const std::string&, int32_t) override { return 1; }
+  std::string SelectMediaFile() override { return ""; }
+};
+
+class ScriptedUploadTest : public ::testing::Test {
+ protected:
+  ~ScriptedUploadTest() override { EXPECT_TRUE(media::WaitForJobThreadsForTesting(20000)); }
+
+  VARIANT Call(const std::u16string& name, WORD flags, std::vector<std::string> args = {}) {
+    std::u16string n = name;
+    OLECHAR* names[] = {n.data()};
+    DISPID id = DISPID_UNKNOWN;
+    EXPECT_EQ(disp.GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
+    std::vector<VARIANT> rev;  // arguments are stored last-first, as the web view does
+    for (auto it = args.rbegin(); it != args.rend(); ++it) {
+      VARIANT v;
+      VariantInit(&v);
+      v.vt = VT_BSTR;
+      v.bstrVal = SysAllocString(Utf8ToUtf16(*it));
+      rev.push_back(v);
+    }
+    DISPPARAMS p{rev.data(), nullptr, static_cast<UINT>(rev.size()), 0};
+    VARIANT r;
+    VariantInit(&r);
+    EXPECT_EQ(disp.Invoke(id, IID_NULL, 0, flags, &p, &r, nullptr, nullptr), S_OK);
+    for (auto& v : rev) VariantClear(&v);
+    return r;
+  }
+  bool Method(const std::u16string& name, std::vector<std::string> args) {
+    VARIANT r = Call(name, DISPATCH_METHOD, std::move(args));
+    return r.vt == VT_BOOL && r.boolVal == VARIANT_TRUE;
+  }
+  int32_t Property(const std::u16string& name) {
+    VARIANT r = Call(name, DISPATCH_PROPERTYGET);
+    return r.vt == VT_INT ? r.intVal : (r.vt == VT_I4 ? r.lVal : -1);
+  }
+  std::string Text(const std::u16string& name) {
+    VARIANT r = Call(name, DISPATCH_PROPERTYGET);
+    std::string s = r.vt == VT_BSTR ? Utf16ToUtf8(BstrView(r.bstrVal)) : "<not a string>";
+    VariantClear(&r);
+    return s;
+  }
+  // Polls a status property as a page does, until it reaches `final`.
+  int32_t Poll(const std::u16string& name, int32_t final) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    int32_t v = Property(name);
+    while (v < final && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      v = Property(name);
+    }
+    return v;
+  }
+  std::string Fetch(const std::string& url) {
+    EXPECT_TRUE(Method(u"ZBL_MakeHttpRequest", {url}));
+    EXPECT_EQ(Poll(u"ZBL_xhStatus", 1), 1);
+    return Text(u"ZBL_xhResponse");
+  }
+
+  TempDir dir;
+  TempDir data;
+  ServiceProcess service{data.path()};
+  ScopedEnv registry{"ZIMBREL_REGISTRY_DIR", dir.path()};
+  ScopedEnv host{"ZIMBREL_SERVICE_HOST", service.authority()};
+  HeadlessHost window{dir.path()};
+  CExternalDispatch disp{[this]() -> ZblHost* { return &window; }};
+};
+
+TEST_F(ScriptedUploadTest, PageUploadsARingtoneThatTheServiceDelivers) {
+  ASSERT_GT(service.port(), 0) << service.firstLine();
+  std::string tone(123457, '\0');
+  for (size_t i = 0; i < tone.size(); ++i) tone[i] = static_cast<char>(i * 31 + (i >> 9));
+  std::string file = dir / "my tone.mp3";
+  std::ofstream(file, std::ios::binary) << tone;
+
+  std::string session = Fetch("/cgi-bin/zbl_session.cgi?name=Zo\xC3\xAB&phone=555 0142&network=V");
+  ASSERT_EQ(session.rfind("OK ", 0), 0u) << session;
+  ASSERT_TRUE(Method(u"ZBL_UploadFile", {file, session.substr(3)}));
+  EXPECT_EQ(Poll(u"ZBL_upStatus", 100), 100);
+
+  std::filesystem::path phone = std::filesystem::path(data.path()) / "phones" / "5550142";
+  std::vector<std::filesystem::path> files;
+  for (const auto& e : std::filesystem::directory_iterator(phone)) files.push_back(e.path());
+  ASSERT_EQ(files.size(), 1u);
+  std::ifstream in(files[0], std::ios::binary);
+  std::string stored((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(stored == tone) << "stored " << stored.size() << " bytes";
+
+  std::string page = Fetch("/redir.php?ver=260&aff=2&where=phone:5550142");
+  EXPECT_NE(page.find("<audio"), std::string::npos);
+  EXPECT_NE(page.find(files[0].filename().string()), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zb

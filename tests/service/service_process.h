@@ -1,0 +1,83 @@
+// Runs the real zimbrel-service on a free port of 127.0.0.1 for a test and
+// stops (and reaps) it when the test ends.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace zb::testing {
+
+class ServiceProcess {
+ public:
+  // Starts the service on `dataDir`; port() is 0 when it did not come up.
+  explicit ServiceProcess(const std::string& dataDir) {
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    std::vector<std::string> args = {ZIMBREL_SERVICE_BIN, "--port", "0", "--data", dataDir};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, ZIMBREL_SERVICE_BIN, &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    ::close(out[1]);
+    // The first line names the address: "listening on http://127.0.0.1:PORT/ ...".
+    std::string line;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (pid_ > 0 && line.find('\n') == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+      pollfd p{out[0], POLLIN, 0};
+      if (::poll(&p, 1, 100) <= 0) continue;
+      char buf[256];
+      ssize_t n = ::read(out[0], buf, sizeof buf);
+      if (n <= 0) break;
+      line.append(buf, static_cast<size_t>(n));
+    }
+    ::close(out[0]);
+    firstLine_ = line.substr(0, line.find('\n'));
+    const std::string prefix = "listening on http://127.0.0.1:";
+    if (firstLine_.rfind(prefix, 0) == 0) port_ = std::stoi(firstLine_.substr(prefix.size()));
+  }
+  ~ServiceProcess() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+  }
+  ServiceProcess(const ServiceProcess&) = delete;
+  ServiceProcess& operator=(const ServiceProcess&) = delete;
+
+  int port() const { return port_; }
+  std::string authority() const { return "127.0.0.1:" + std::to_string(port_); }
+  const std::string& firstLine() const { return firstLine_; }
+
+  // Sends SIGTERM and returns the exit status (as waitpid gives it).
+  int Stop() {
+    int status = -1;
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, &status, 0);
+      pid_ = -1;
+    }
+    return status;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+  std::string firstLine_;
+};
+
+}  // namespace zb::testing

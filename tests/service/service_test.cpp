@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "media/job_state.h"
+#include "net/upload.h"
+#include "service_process.h"
+#include "temp_dir.h"
+
+namespace zb {
+namespace {
+
+namespace fs = std::filesystem;
+using zb::testing::ScopedEnv;
+using zb::testing::ServiceProcess;
+using zb::testing::TempDir;
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string Bytes(size_t n) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7919) >> 3);
+  return s;
+}
+
+class ServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_GT(service.port(), 0) << service.firstLine(); }
+  ~ServiceTest() override { EXPECT_TRUE(media::WaitForJobThreadsForTesting(20000)); }
+
+  std::string OpenSession(const std::string& query) {
+    auto r = client.Get("/cgi-bin/zbl_session.cgi?" + query);
+    return r ? r->body : "<no answer>";
+  }
+  // Uploads a file with the program's upload job and returns its final status.
+  int32_t UploadWithTheJob(const std::string& file, const std::string& sid) {
+    ScopedEnv host("ZIMBREL_SERVICE_HOST", service.authority());
+    EXPECT_TRUE(net::StartUpload(jobs, file, sid));
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    int32_t s = 0;
+    while ((s = jobs->Status(media::JobKind::kUpload)) < 100 &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return s;
+  }
+  std::vector<fs::path> Delivered(const std::string& digits) {
+    std::vector<fs::path> out;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(fs::path(data.path()) / "phones" / digits, ec))
+      out.push_back(e.path());
+    return out;
+  }
+
+  TempDir data;
+  ServiceProcess service{data.path()};
+  httplib::Client client{"127.0.0.1", service.port()};
+  std::shared_ptr<media::JobState> jobs = std::make_shared<media::JobState>();
+};
+
+TEST_F(ServiceTest, SessionsNeedEveryField) {
+  std::string ok = OpenSession("name=Ann%20Lee&phone=%2B44%20(0)20%207946-0000&network=Vodafone");
+  EXPECT_TRUE(std::regex_match(ok, std::regex("OK [0-9a-f]{32}"))) << ok;
+  EXPECT_EQ(OpenSession("phone=5550100&network=V"), "ERROR Please enter your name.");
+  EXPECT_EQ(OpenSession("name=Ann&phone=12&network=V"),
+            "ERROR Please enter your mobile phone number, with its area code.");
+  EXPECT_EQ(OpenSession("name=Ann&phone=5550100&network=%20"),
+            "ERROR Please choose your mobile network.");
+  EXPECT_NE(OpenSession("name=A&phone=5550100&network=V"),
+            OpenSession("name=A&phone=5550100&network=V"));
+}
+
+// The upload job's request is stored byte for byte and shown on the phone's
+// page with a player; the file itself is served back unchanged.
+TEST_F(ServiceTest, UploadsAreDeliveredToThePhonesPage) {
+  std::string sid = OpenSession("name=Ann&phone=555-0100&network=V").substr(3);
+  std::string tone = Bytes(300000);
+  std::string file = data / "tone.mp3";
+  std::ofstream(file, std::ios::binary) << tone;
+  EXPECT_EQ(UploadWithTheJob(file, sid), 100);
+  auto files = Delivered("5550100");
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_TRUE(ReadAll(files[0]) == tone);
+
+  auto page = client.Get("/phone/5550100");
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->status, 200);
+  std::string src = "/phone/5550100/" + files[0].filename().string();
+  EXPECT_NE(page->body.find("<audio controls preload=\"none\" src=\"" + src + "\">"),
+            std::string::npos);
+  auto audio = client.Get(src);
+  ASSERT_TRUE(audio);
+  EXPECT_EQ(audio->get_header_value("Content-Type"), "audio/mpeg");
+  EXPECT_TRUE(audio->body == tone);
+  EXPECT_EQ(client.Get("/phone/5550100/../../sessions/" + sid)->status, 404);
+  EXPECT_EQ(client.Get("/phone/5550199")->body.find("<audio"), std::string::npos);
+}
+
+// The service refuses them, but the program does not judge the answer.
+TEST_F(ServiceTest, UploadsWithAnUnknownSessionAreRefused) {
+  std::string file = data / "tone.mp3";
+  std::ofstream(file, std::ios::binary) << Bytes(5000);
+  EXPECT_EQ(UploadWithTheJob(file, "0123456789abcdef0123456789abcdef"), 100);
+  EXPECT_EQ(UploadWithTheJob(file, "../sessions"), 100);
+  auto r = client.Post("/cgi-bin/zbl_upload2.cgi?sid=nope&ver=260&aff=2", Bytes(10), "audio/mpeg");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 403);
+  EXPECT_TRUE(fs::is_empty(fs::path(data.path()) / "phones"));
+  EXPECT_TRUE(fs::is_empty(fs::path(data.path()) / "incoming"));
+}
+
+TEST_F(ServiceTest, RedirectPages) {
+  auto phone = client.Get("/redir.php?ver=260&aff=2&where=phone%3A555%200100");
+  ASSERT_TRUE(phone);
+  EXPECT_EQ(phone->status, 302);
+  EXPECT_EQ(phone->get_header_value("Location"), "/phone/5550100");
+  auto home = client.Get("/redir.php?ver=260&aff=2&where=homepage");
+  ASSERT_TRUE(home);
+  EXPECT_EQ(home->status, 200);
+  EXPECT_NE(home->body.find("<form"), std::string::npos);
+  auto other = client.Get("/redir.php?ver=260&aff=2&where=%3Cscript%3Ex%3C%2Fscript%3E");
+  ASSERT_TRUE(other);
+  EXPECT_EQ(other->body.find("<script>"), std::string::npos);
+  EXPECT_NE(other->body.find("&lt;script&gt;"), std::string::npos);
+  EXPECT_EQ(client.Get("/redir.php?where=phone:x")->status, 404);
+  EXPECT_EQ(client.Get("/no/such/page")->status, 404);
+}
+
+TEST_F(ServiceTest, CommandLineAndStop) {
+  EXPECT_EQ(service.firstLine().rfind("listening on http://127.0.0.1:", 0), 0u);
+  int status = service.Stop();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+  for (std::vector<std::string> args : {std::vector<std::string>{},
+                                        {"--port", "70000", data.path()},
+                                        {"--bogus", data.path()},
+                                        {"/proc/no/such/folder"}}) {
+    std::string cmd = std::string(ZIMBREL_SERVICE_BIN);
+    for (auto& a : args) cmd += " '" + a + "'";
+    EXPECT_EQ(WEXITSTATUS(std::system((cmd + " 2>/dev/null").c_str())), 2) << cmd;
+  }
+}
+
+}  // namespace
+}  // namespace zb
