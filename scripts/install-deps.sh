@@ -13,6 +13,8 @@ PACKAGES="
   ffmpeg mp3gain sox espeak-ng
   xvfb xauth xdotool x11-utils imagemagick dbus dbus-x11
   clang libclang-rt-14-dev
+  fp-utils xchm desktop-file-utils appstream librsvg2-bin fonts-cantarell
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
 "
 missing=""
 for p in $PACKAGES; do
@@ -21,4 +23,10 @@ done
 if [ -n "$missing" ]; then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
+fi
+# Node.js and npm run the page linter (scripts/lint-pages.sh); a Node.js
+# that is already installed (with its npm) is kept.
+if ! command -v npm >/dev/null 2>&1; then
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends nodejs npm
 fi
