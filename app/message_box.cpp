@@ -56,6 +56,10 @@ int ShowMessageBox(GtkWindow* owner, const std::string& text, const std::string&
                        return TRUE;
                      }),
                      nullptr);
+    g_signal_connect(box, "close", G_CALLBACK(+[](GtkDialog* d, gpointer) {
+                       g_signal_stop_emission_by_name(d, "close");
+                     }),
+                     nullptr);
   }
   int result;
   {

@@ -171,10 +171,16 @@ bool SwallowBrowserKey(guint keyval, GdkModifierType state, bool* f1) {
   return false;
 }
 
-gboolean CWebBrowser2::OnKeyPress(GtkWidget*, GdkEventKey* ev, gpointer) {
+gboolean CWebBrowser2::OnKeyPress(GtkWidget*, GdkEventKey* ev, gpointer self) {
+  auto* b = static_cast<CWebBrowser2*>(self);
   bool f1 = false;
   bool swallow = SwallowBrowserKey(ev->keyval, static_cast<GdkModifierType>(ev->state), &f1);
-  if (f1 && theApp.m_mainWnd) theApp.m_mainWnd->OpenHelpFile();
+  // WebKit hands a key that the page did not take back to the view's
+  // handlers a second time: open the help file once per key press.
+  if (f1 && theApp.m_mainWnd && ev->time != b->m_lastF1Time) {
+    b->m_lastF1Time = ev->time;
+    theApp.m_mainWnd->OpenHelpFile();
+  }
   return swallow ? TRUE : FALSE;
 }
 

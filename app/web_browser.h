@@ -40,6 +40,7 @@ class CWebBrowser2 {
   WebKitWebView* m_view = nullptr;
   GtkWindow* m_owner = nullptr;
   int m_crashReloads = 0;
+  guint32 m_lastF1Time = 0;
 };
 
 // Key filter of every web view: true when the key must not reach the page.

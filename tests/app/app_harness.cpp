@@ -185,7 +185,7 @@ std::string AppHarness::FindWindow(const std::string& title, int timeoutMs) cons
   std::string id;
   WaitUntil(
       [&] {
-        std::string out = Xdo({"search", "--onlyvisible", "--pid", std::to_string(pid_),
+        std::string out = Xdo({"search", "--all", "--onlyvisible", "--pid", std::to_string(pid_),
                                "--name", "^" + title + "$"});
         if (out.empty())  // dialogs of GTK may not carry _NET_WM_PID
           out = Xdo({"search", "--onlyvisible", "--name", "^" + title + "$"});
@@ -194,12 +194,16 @@ std::string AppHarness::FindWindow(const std::string& title, int timeoutMs) cons
         return !id.empty();
       },
       timeoutMs);
+  // A window that has just been mapped takes a moment before GTK gives its
+  // widgets the keyboard focus.
+  if (!id.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(250));
   return id;
 }
 
 void AppHarness::Keys(const std::string& windowId, const std::vector<std::string>& keys) const {
   Xdo({"windowfocus", "--sync", windowId});
-  std::vector<std::string> args{"key", "--clearmodifiers", "--delay", "60"};
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::vector<std::string> args{"key", "--delay", "60"};
   args.insert(args.end(), keys.begin(), keys.end());
   Xdo(args);
 }
