@@ -7,6 +7,7 @@
  * round trip to the program. A page shown in an ordinary browser has no
  * program behind it: ZB.host is then null and the page says so.
  */
+/* exported ZB */
 "use strict";
 
 var ZB = (function () {

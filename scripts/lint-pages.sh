@@ -1,0 +1,18 @@
+#!/bin/sh
+# Lints the page scripts (res/*.js) with ESLint, pinned in package.json and
+# package-lock.json and installed into ./node_modules with npm (from the npm
+# registry the first time; offline afterwards). Any warning fails.
+set -e
+cd "$(dirname "$0")/.."
+if ! command -v npm >/dev/null 2>&1; then
+  echo "lint-pages: npm is missing (scripts/install-deps.sh installs Node.js and npm)" >&2
+  exit 2
+fi
+if [ ! -x node_modules/.bin/eslint ] || [ package-lock.json -nt node_modules/.package-lock.json ]; then
+  if [ -f package-lock.json ]; then
+    npm ci --no-audit --no-fund --loglevel=error
+  else
+    npm install --no-audit --no-fund --loglevel=error
+  fi
+fi
+exec node_modules/.bin/eslint --max-warnings 0 res
