@@ -145,5 +145,24 @@ TEST_F(ToolJobsThroughExternal, JobsRunOnAfterTheWindowHasGone) {
   EXPECT_TRUE(state.expired());
 }
 
+TEST_F(ToolJobsThroughExternal, ProgramExitsCleanlyWithJobsRunning) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  m.FakeTool("ffmpeg", kHangUntilGo);
+  m.FakeTool("mp3gain", kHangUntilGo);
+  // The program closes its window and returns from main while both jobs
+  // still wait for their tools; any crash or sanitizer report fails the exit.
+  EXPECT_EXIT(
+      {
+        Start(u"ZBL_TranscodeMedia", {Str(m.dir / "a.wav"), Str(m.dir / "a.mp3")});
+        Start(u"ZBL_NormalizeAudio", {Str(m.dir / "b.mp3")});
+        WaitUntil([&] { return ChildProcesses().size() == 2; });
+        disp.reset();
+        host.reset();
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+  WriteFile(m.res + "/go", "");  // ends the tools the exited program left
+}
+
 }  // namespace
 }  // namespace zb
