@@ -7,14 +7,18 @@ std::string RebuildCommandLine(const std::vector<std::string>& argv) {
   for (size_t i = 0; i < argv.size(); ++i) {
     if (i) line += ' ';
     const std::string& a = argv[i];
-    if (a.empty() || a.find_first_of(" \t") != std::string::npos) line += '"' + a + '"';
-    else line += a;
+    if (a.empty() || a.find_first_of(" \t") != std::string::npos)
+      line += '"' + a + '"';
+    else
+      line += a;
   }
   return line;
 }
 
 namespace {
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 }  // namespace
 
 CCommandLineParser::CCommandLineParser(const std::string& commandLine) {

@@ -30,7 +30,7 @@ class CCommandLineParser {
 
   std::string m_commandLine;
   std::vector<char> m_copy;
-  size_t m_pos = 0;        // where the next token starts in m_copy
+  size_t m_pos = 0;  // where the next token starts in m_copy
   bool m_hasToken = false;
   bool m_tokenQuoted = false;
   std::string m_token;

@@ -13,25 +13,44 @@ int ShowMessageBox(GtkWindow* owner, const std::string& text, const std::string&
   using Button = std::pair<const char*, int>;
   std::vector<Button> buttons;
   switch (type & 0xF) {
-    case MB_OKCANCEL: buttons = {{"_OK", IDOK}, {"_Cancel", IDCANCEL}}; break;
+    case MB_OKCANCEL:
+      buttons = {{"_OK", IDOK}, {"_Cancel", IDCANCEL}};
+      break;
     case MB_ABORTRETRYIGNORE:
       buttons = {{"_Abort", IDABORT}, {"_Retry", IDRETRY}, {"_Ignore", IDIGNORE}};
       break;
-    case MB_YESNOCANCEL: buttons = {{"_Yes", IDYES}, {"_No", IDNO}, {"_Cancel", IDCANCEL}}; break;
-    case MB_YESNO: buttons = {{"_Yes", IDYES}, {"_No", IDNO}}; break;
-    case MB_RETRYCANCEL: buttons = {{"_Retry", IDRETRY}, {"_Cancel", IDCANCEL}}; break;
+    case MB_YESNOCANCEL:
+      buttons = {{"_Yes", IDYES}, {"_No", IDNO}, {"_Cancel", IDCANCEL}};
+      break;
+    case MB_YESNO:
+      buttons = {{"_Yes", IDYES}, {"_No", IDNO}};
+      break;
+    case MB_RETRYCANCEL:
+      buttons = {{"_Retry", IDRETRY}, {"_Cancel", IDCANCEL}};
+      break;
     case MB_CANCELTRYCONTINUE:
       buttons = {{"_Cancel", IDCANCEL}, {"_Try Again", IDTRYAGAIN}, {"C_ontinue", IDCONTINUE}};
       break;
-    default: buttons = {{"_OK", IDOK}}; break;
+    default:
+      buttons = {{"_OK", IDOK}};
+      break;
   }
   GtkMessageType icon = GTK_MESSAGE_OTHER;
   switch (type & 0xF0) {
-    case MB_ICONHAND: icon = GTK_MESSAGE_ERROR; break;
-    case MB_ICONQUESTION: icon = GTK_MESSAGE_QUESTION; break;
-    case MB_ICONEXCLAMATION: icon = GTK_MESSAGE_WARNING; break;
-    case MB_ICONASTERISK: icon = GTK_MESSAGE_INFO; break;
-    default: break;
+    case MB_ICONHAND:
+      icon = GTK_MESSAGE_ERROR;
+      break;
+    case MB_ICONQUESTION:
+      icon = GTK_MESSAGE_QUESTION;
+      break;
+    case MB_ICONEXCLAMATION:
+      icon = GTK_MESSAGE_WARNING;
+      break;
+    case MB_ICONASTERISK:
+      icon = GTK_MESSAGE_INFO;
+      break;
+    default:
+      break;
   }
   size_t def = (type & 0xF00) >> 8;
   if (def >= buttons.size()) def = 0;
@@ -52,10 +71,8 @@ int ShowMessageBox(GtkWindow* owner, const std::string& text, const std::string&
     gtk_widget_grab_focus(d);
   if (!cancelId) {
     // No Cancel button: Esc and the title bar cannot close the box.
-    g_signal_connect(box, "delete-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer) {
-                       return TRUE;
-                     }),
-                     nullptr);
+    g_signal_connect(box, "delete-event",
+                     G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer) { return TRUE; }), nullptr);
     g_signal_connect(box, "close", G_CALLBACK(+[](GtkDialog* d, gpointer) {
                        g_signal_stop_emission_by_name(d, "close");
                      }),

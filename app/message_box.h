@@ -8,9 +8,8 @@
 
 namespace zb {
 
-constexpr uint32_t MB_OK = 0x0, MB_OKCANCEL = 0x1, MB_ABORTRETRYIGNORE = 0x2,
-                   MB_YESNOCANCEL = 0x3, MB_YESNO = 0x4, MB_RETRYCANCEL = 0x5,
-                   MB_CANCELTRYCONTINUE = 0x6;
+constexpr uint32_t MB_OK = 0x0, MB_OKCANCEL = 0x1, MB_ABORTRETRYIGNORE = 0x2, MB_YESNOCANCEL = 0x3,
+                   MB_YESNO = 0x4, MB_RETRYCANCEL = 0x5, MB_CANCELTRYCONTINUE = 0x6;
 constexpr uint32_t MB_ICONHAND = 0x10, MB_ICONQUESTION = 0x20, MB_ICONEXCLAMATION = 0x30,
                    MB_ICONASTERISK = 0x40;
 constexpr uint32_t MB_DEFBUTTON2 = 0x100, MB_DEFBUTTON3 = 0x200;

@@ -23,7 +23,9 @@ bool CModalWindow::HasRunAbove(const CModalWindow* w) {
   return it != gModalStack.end() && it + 1 != gModalStack.end();
 }
 
-CModalWindow::BoxGuard::BoxGuard() { gModalStack.push_back(nullptr); }
+CModalWindow::BoxGuard::BoxGuard() {
+  gModalStack.push_back(nullptr);
+}
 CModalWindow::BoxGuard::~BoxGuard() {
   auto it = std::find(gModalStack.rbegin(), gModalStack.rend(), nullptr);
   if (it != gModalStack.rend()) gModalStack.erase(std::next(it).base());

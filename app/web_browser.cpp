@@ -74,8 +74,8 @@ GtkWidget* CWebBrowser2::Create(GtkWindow* owner) {
     webkit_settings_set_enable_write_console_messages_to_stdout(settings, TRUE);
   // A plain view with the shared context gets a web process of its own, so a
   // dialog's page runs while its opener's script is blocked in a call.
-  m_view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", gContext, "settings",
-                                        settings, nullptr));
+  m_view = WEBKIT_WEB_VIEW(
+      g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", gContext, "settings", settings, nullptr));
   g_object_unref(settings);
   g_signal_connect(m_view, "context-menu", G_CALLBACK(OnContextMenu), this);
   g_signal_connect(m_view, "key-press-event", G_CALLBACK(OnKeyPress), this);
@@ -95,20 +95,24 @@ struct MenuEntry {
   int id;
 };
 const MenuEntry kContextMenu[] = {
-    {"_Go to Homepage", ID_GOTO_HOMEPAGE},  {nullptr, 0},
-    {"_Phone Compatibility Test", ID_COMPATIBILITY}, {"How to use the application", ID_USAGE},
-    {"_FAQ and Contact us", ID_FAQ_CONTACT}, {nullptr, 0},
+    {"_Go to Homepage", ID_GOTO_HOMEPAGE},
+    {nullptr, 0},
+    {"_Phone Compatibility Test", ID_COMPATIBILITY},
+    {"How to use the application", ID_USAGE},
+    {"_FAQ and Contact us", ID_FAQ_CONTACT},
+    {nullptr, 0},
     {"_About Zimbrel", ID_APP_ABOUT},
 };
 
 void OnMenuItemActivate(GtkMenuItem*, gpointer id) {
   // Run the command once the menu has gone (it may open a modal dialog).
-  g_idle_add_full(G_PRIORITY_DEFAULT,
-                  +[](gpointer p) {
-                    theApp.OnCommand(GPOINTER_TO_INT(p));
-                    return G_SOURCE_REMOVE;
-                  },
-                  id, nullptr);
+  g_idle_add_full(
+      G_PRIORITY_DEFAULT,
+      +[](gpointer p) {
+        theApp.OnCommand(GPOINTER_TO_INT(p));
+        return G_SOURCE_REMOVE;
+      },
+      id, nullptr);
 }
 }  // namespace
 
@@ -119,8 +123,8 @@ gboolean CWebBrowser2::OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEven
   auto* b = static_cast<CWebBrowser2*>(self);
   GtkWidget* menu = gtk_menu_new();
   for (const auto& e : kContextMenu) {
-    GtkWidget* item = e.label ? gtk_menu_item_new_with_mnemonic(e.label)
-                              : gtk_separator_menu_item_new();
+    GtkWidget* item =
+        e.label ? gtk_menu_item_new_with_mnemonic(e.label) : gtk_separator_menu_item_new();
     if (e.label)
       g_signal_connect(item, "activate", G_CALLBACK(OnMenuItemActivate), GINT_TO_POINTER(e.id));
     gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
@@ -128,10 +132,12 @@ gboolean CWebBrowser2::OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEven
   gtk_widget_show_all(menu);
   gtk_menu_attach_to_widget(GTK_MENU(menu), GTK_WIDGET(b->m_view), nullptr);
   g_signal_connect(menu, "deactivate", G_CALLBACK(+[](GtkMenuShell* m, gpointer) {
-                     g_idle_add(+[](gpointer w) {
-                       gtk_widget_destroy(GTK_WIDGET(w));
-                       return G_SOURCE_REMOVE;
-                     }, m);
+                     g_idle_add(
+                         +[](gpointer w) {
+                           gtk_widget_destroy(GTK_WIDGET(w));
+                           return G_SOURCE_REMOVE;
+                         },
+                         m);
                    }),
                    nullptr);
   gtk_menu_popup_at_pointer(GTK_MENU(menu), event);
@@ -145,20 +151,45 @@ bool SwallowBrowserKey(guint keyval, GdkModifierType state, bool* f1) {
   guint k = gdk_keyval_to_lower(keyval);
   if (ctrl && (k == GDK_KEY_c || k == GDK_KEY_v)) return false;  // copy and paste work
   switch (k) {
-    case GDK_KEY_F5: case GDK_KEY_F3: case GDK_KEY_F6: case GDK_KEY_F7: case GDK_KEY_F11:
-    case GDK_KEY_F12: case GDK_KEY_Back: case GDK_KEY_Forward:
-    case GDK_KEY_Refresh: case GDK_KEY_Reload: case GDK_KEY_Print:
+    case GDK_KEY_F5:
+    case GDK_KEY_F3:
+    case GDK_KEY_F6:
+    case GDK_KEY_F7:
+    case GDK_KEY_F11:
+    case GDK_KEY_F12:
+    case GDK_KEY_Back:
+    case GDK_KEY_Forward:
+    case GDK_KEY_Refresh:
+    case GDK_KEY_Reload:
+    case GDK_KEY_Print:
       return true;
     default:
       break;
   }
   if (ctrl) {
     switch (k) {
-      case GDK_KEY_o: case GDK_KEY_p: case GDK_KEY_n: case GDK_KEY_r: case GDK_KEY_f:
-      case GDK_KEY_s: case GDK_KEY_u: case GDK_KEY_w: case GDK_KEY_g: case GDK_KEY_t:
-      case GDK_KEY_l: case GDK_KEY_d: case GDK_KEY_h: case GDK_KEY_j: case GDK_KEY_i:
-      case GDK_KEY_plus: case GDK_KEY_minus: case GDK_KEY_equal: case GDK_KEY_0:
-      case GDK_KEY_KP_Add: case GDK_KEY_KP_Subtract: case GDK_KEY_KP_0:
+      case GDK_KEY_o:
+      case GDK_KEY_p:
+      case GDK_KEY_n:
+      case GDK_KEY_r:
+      case GDK_KEY_f:
+      case GDK_KEY_s:
+      case GDK_KEY_u:
+      case GDK_KEY_w:
+      case GDK_KEY_g:
+      case GDK_KEY_t:
+      case GDK_KEY_l:
+      case GDK_KEY_d:
+      case GDK_KEY_h:
+      case GDK_KEY_j:
+      case GDK_KEY_i:
+      case GDK_KEY_plus:
+      case GDK_KEY_minus:
+      case GDK_KEY_equal:
+      case GDK_KEY_0:
+      case GDK_KEY_KP_Add:
+      case GDK_KEY_KP_Subtract:
+      case GDK_KEY_KP_0:
       case GDK_KEY_F4:
         return true;
       default:
@@ -197,8 +228,8 @@ GtkWidget* CWebBrowser2::OnCreate(WebKitWebView*, WebKitNavigationAction*, gpoin
   return nullptr;  // no new browser windows
 }
 
-void CWebBrowser2::OnWebProcessTerminated(WebKitWebView* view,
-                                          WebKitWebProcessTerminationReason, gpointer self) {
+void CWebBrowser2::OnWebProcessTerminated(WebKitWebView* view, WebKitWebProcessTerminationReason,
+                                          gpointer self) {
   // Reload once after a crash; a page that keeps crashing shows WebKit's
   // crash state instead.
   auto* b = static_cast<CWebBrowser2*>(self);

@@ -29,8 +29,8 @@ class CWebBrowser2 {
   static std::string ToUri(const std::string& pageOrUrl);
 
  private:
-  static gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*,
-                                WebKitHitTestResult*, gpointer self);
+  static gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*,
+                                gpointer self);
   static gboolean OnKeyPress(GtkWidget*, GdkEventKey*, gpointer self);
   static gboolean OnScriptDialog(WebKitWebView*, WebKitScriptDialog*, gpointer self);
   static GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction*, gpointer);

@@ -23,13 +23,26 @@ void CZimbrelApp::OnCommand(int id) {
   CZimbrelDlg* w = m_mainWnd;
   if (!w) return;
   switch (id) {
-    case ID_GOTO_HOMEPAGE: w->OpenRedirect("homepage"); break;
-    case ID_COMPATIBILITY: w->ShowCompatibility(); break;
-    case ID_USAGE: w->ShowUsage(); break;
-    case ID_FAQ_CONTACT: w->ShowContact(); break;
-    case ID_APP_ABOUT: w->ShowAboutBox(); break;
-    case ID_HELP: w->OpenHelpFile(); break;
-    default: break;
+    case ID_GOTO_HOMEPAGE:
+      w->OpenRedirect("homepage");
+      break;
+    case ID_COMPATIBILITY:
+      w->ShowCompatibility();
+      break;
+    case ID_USAGE:
+      w->ShowUsage();
+      break;
+    case ID_FAQ_CONTACT:
+      w->ShowContact();
+      break;
+    case ID_APP_ABOUT:
+      w->ShowAboutBox();
+      break;
+    case ID_HELP:
+      w->OpenHelpFile();
+      break;
+    default:
+      break;
   }
 }
 
@@ -103,4 +116,6 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
 
 }  // namespace zb
 
-int main(int argc, char** argv) { return zb::theApp.InitInstance(argc, argv); }
+int main(int argc, char** argv) {
+  return zb::theApp.InitInstance(argc, argv);
+}

@@ -32,6 +32,8 @@ struct CZimbrelApp {
 extern CZimbrelApp theApp;
 
 // The application's name, the caption of its message boxes.
-inline const char* AppName() { return "Zimbrel"; }
+inline const char* AppName() {
+  return "Zimbrel";
+}
 
 }  // namespace zb

@@ -67,10 +67,12 @@ void CZimbrelDlg::OnInitDialog() {
   GtkWidget* menu = gtk_menu_new();
   GtkWidget* about = gtk_menu_item_new_with_mnemonic("_About Zimbrel...");
   g_signal_connect_swapped(about, "activate", G_CALLBACK(+[](CZimbrelDlg* d) {
-                             g_idle_add(+[](gpointer p) {
-                               static_cast<CZimbrelDlg*>(p)->ShowAboutBox();
-                               return G_SOURCE_REMOVE;
-                             }, d);
+                             g_idle_add(
+                                 +[](gpointer p) {
+                                   static_cast<CZimbrelDlg*>(p)->ShowAboutBox();
+                                   return G_SOURCE_REMOVE;
+                                 },
+                                 d);
                            }),
                            this);
   gtk_menu_shell_append(GTK_MENU_SHELL(menu), about);
@@ -147,9 +149,10 @@ std::string CZimbrelDlg::ShowPageDialog(const std::string& title, const std::str
 }
 
 void CZimbrelDlg::CloseActiveWindow() {
-  // A recorded transcoder is ended first; the job clears the id before it
-  // reaps its child, so a reused process id is never signalled.
-  if (uint32_t pid = m_jobs->ProcessId()) ::kill(static_cast<pid_t>(pid), SIGKILL);
+  // A recorded transcoder is ended first (the id stays recorded; the job
+  // clears it under the same lock before it reaps its child, so a reused
+  // process id is never signalled).
+  m_jobs->TerminateRecordedProcess(SIGKILL);
   CModalWindow* active = CModalWindow::Active();
   if (active == this || !active) {
     EndModal(0);
@@ -166,7 +169,9 @@ void CZimbrelDlg::ShowPage(const char* file, const char* title, int width, int h
   ShowPageDialog(title, m_moduleDir + file, "", 100, 100, width, height);
 }
 
-void CZimbrelDlg::ShowAboutBox() { ShowPage("/res/aboutBox.html", "About Zimbrel", 247, 270); }
+void CZimbrelDlg::ShowAboutBox() {
+  ShowPage("/res/aboutBox.html", "About Zimbrel", 247, 270);
+}
 void CZimbrelDlg::ShowContact() {
   ShowPage("/res/helpContact.html", "Zimbrel - FAQ and Contact us", 720, 520);
 }
@@ -230,10 +235,10 @@ std::string CZimbrelDlg::SelectMediaFile() {
       {"OGG Vorbis Audio Files (ogg)", "*.ogg"},
       {"Windows Waveform Audio Files (wav)", "*.wav"},
   };
-  GtkWidget* chooser = gtk_file_chooser_dialog_new(
-      "Select audio file to use on mobile phone as ringtone", GTK_WINDOW(m_window),
-      GTK_FILE_CHOOSER_ACTION_OPEN, "_Cancel", GTK_RESPONSE_CANCEL, "_Open", GTK_RESPONSE_ACCEPT,
-      nullptr);
+  GtkWidget* chooser =
+      gtk_file_chooser_dialog_new("Select audio file to use on mobile phone as ringtone",
+                                  GTK_WINDOW(m_window), GTK_FILE_CHOOSER_ACTION_OPEN, "_Cancel",
+                                  GTK_RESPONSE_CANCEL, "_Open", GTK_RESPONSE_ACCEPT, nullptr);
   if (!chooser) return "";
   gtk_window_set_modal(GTK_WINDOW(chooser), TRUE);
   gtk_file_chooser_set_local_only(GTK_FILE_CHOOSER(chooser), TRUE);

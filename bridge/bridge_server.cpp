@@ -168,9 +168,15 @@ std::string BridgeServer::Handle(const std::string& payload) {
     uint8_t kind = wire::kKindUnknown;
     if (id >= 1 && id <= kMemberCount) {
       switch (kMethodTable[id - 1].kind) {
-        case MemberKind::kMethod: kind = wire::kKindMethod; break;
-        case MemberKind::kProperty: kind = wire::kKindProperty; break;
-        case MemberKind::kBoth: kind = wire::kKindBoth; break;
+        case MemberKind::kMethod:
+          kind = wire::kKindMethod;
+          break;
+        case MemberKind::kProperty:
+          kind = wire::kKindProperty;
+          break;
+        case MemberKind::kBoth:
+          kind = wire::kKindBoth;
+          break;
       }
     }
     return wire::EncodeLookupReply(id, kind);
@@ -179,8 +185,8 @@ std::string BridgeServer::Handle(const std::string& payload) {
   std::vector<VARIANT> args(req.args.size());
   for (size_t i = 0; i < req.args.size(); ++i)
     wire::ValueToVariant(req.args[i], &args[req.args.size() - 1 - i]);
-  DISPPARAMS params{args.empty() ? nullptr : args.data(), nullptr,
-                    static_cast<UINT>(args.size()), 0};
+  DISPPARAMS params{args.empty() ? nullptr : args.data(), nullptr, static_cast<UINT>(args.size()),
+                    0};
   VARIANT result;
   VariantInit(&result);
   m_dispatch->Invoke(req.dispid, IID_NULL, 0, req.flags, &params, &result, nullptr, nullptr);

@@ -25,12 +25,24 @@ CoreHost::CoreHost(std::string moduleDir, std::shared_ptr<media::CdAccess> cd)
 // Members are destroyed in reverse: ZBInstDir back to ZBName, then registry.
 CoreHost::~CoreHost() = default;
 
-std::string CoreHost::GetZBName() { return m_ZBName.get(); }
-void CoreHost::SetZBName(const std::string& v) { m_ZBName.set(v); }
-std::string CoreHost::GetZBPhone() { return m_ZBPhone.get(); }
-void CoreHost::SetZBPhone(const std::string& v) { m_ZBPhone.set(v); }
-std::string CoreHost::GetZBNetwork() { return m_ZBNetwork.get(); }
-void CoreHost::SetZBNetwork(const std::string& v) { m_ZBNetwork.set(v); }
+std::string CoreHost::GetZBName() {
+  return m_ZBName.get();
+}
+void CoreHost::SetZBName(const std::string& v) {
+  m_ZBName.set(v);
+}
+std::string CoreHost::GetZBPhone() {
+  return m_ZBPhone.get();
+}
+void CoreHost::SetZBPhone(const std::string& v) {
+  m_ZBPhone.set(v);
+}
+std::string CoreHost::GetZBNetwork() {
+  return m_ZBNetwork.get();
+}
+void CoreHost::SetZBNetwork(const std::string& v) {
+  m_ZBNetwork.set(v);
+}
 
 std::string CoreHost::GetZBAid() {
   std::string v = m_ZBAid.get();
@@ -40,7 +52,9 @@ std::string CoreHost::GetZBAid() {
   }
   return v;
 }
-void CoreHost::SetZBAid(const std::string& v) { m_ZBAid.set(v); }
+void CoreHost::SetZBAid(const std::string& v) {
+  m_ZBAid.set(v);
+}
 
 std::string CoreHost::GetZBNVCheck() {
   std::string v = m_ZBNVCheck.get();
@@ -50,7 +64,9 @@ std::string CoreHost::GetZBNVCheck() {
   }
   return v;
 }
-void CoreHost::SetZBNVCheck(const std::string& v) { m_ZBNVCheck.set(v); }
+void CoreHost::SetZBNVCheck(const std::string& v) {
+  m_ZBNVCheck.set(v);
+}
 
 std::string CoreHost::clFileName() {
   std::string f = std::move(m_commandLineFile);
@@ -61,18 +77,26 @@ std::string CoreHost::clFileName() {
 bool CoreHost::MakeHttpRequest(const std::string& url) {
   return net::StartHttpRequest(m_jobs, url);
 }
-int32_t CoreHost::xhStatus() { return m_jobs->Status(JobKind::kHttp); }
-std::string CoreHost::xhResponse() { return m_jobs->Response(); }
+int32_t CoreHost::xhStatus() {
+  return m_jobs->Status(JobKind::kHttp);
+}
+std::string CoreHost::xhResponse() {
+  return m_jobs->Response();
+}
 
 bool CoreHost::TranscodeMedia(const std::string& input, const std::string& output) {
   return media::StartTranscode(m_jobs, m_moduleDir, input, output);
 }
-int32_t CoreHost::tsStatus() { return m_jobs->Status(JobKind::kTranscode); }
+int32_t CoreHost::tsStatus() {
+  return m_jobs->Status(JobKind::kTranscode);
+}
 
 bool CoreHost::UploadFile(const std::string& path, const std::string& sessionId) {
   return net::StartUpload(m_jobs, path, sessionId);
 }
-int32_t CoreHost::upStatus() { return m_jobs->Status(JobKind::kUpload); }
+int32_t CoreHost::upStatus() {
+  return m_jobs->Status(JobKind::kUpload);
+}
 
 media::CdAccess& CoreHost::cd() {
   if (!m_cd) m_cd = media::MakeDefaultCdAccess();
@@ -84,7 +108,9 @@ bool CoreHost::GrabAudioDataFromCD(const std::string& drive, const std::string& 
   cd();
   return m_cd ? media::StartGrab(m_jobs, m_cd, drive, track, output) : false;
 }
-int32_t CoreHost::ripStatus() { return m_jobs->Status(JobKind::kRip); }
+int32_t CoreHost::ripStatus() {
+  return m_jobs->Status(JobKind::kRip);
+}
 
 std::string CoreHost::GetDrivesInfo() {
   cd();
@@ -103,6 +129,8 @@ bool CoreHost::BreakAsyncOperation() {
 bool CoreHost::NormalizeAudio(const std::string& path) {
   return media::StartNormalize(m_jobs, m_moduleDir, path);
 }
-int32_t CoreHost::norStatus() { return m_jobs->Status(JobKind::kNormalize); }
+int32_t CoreHost::norStatus() {
+  return m_jobs->Status(JobKind::kNormalize);
+}
 
 }  // namespace zb

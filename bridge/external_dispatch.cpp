@@ -24,10 +24,18 @@ HRESULT CExternalDispatch::QueryInterface(REFIID riid, void** ppv) {
   return E_NOINTERFACE;
 }
 
-ULONG CExternalDispatch::AddRef() { return static_cast<ULONG>(++m_refCount); }
-ULONG CExternalDispatch::Release() { return static_cast<ULONG>(--m_refCount); }
-HRESULT CExternalDispatch::GetTypeInfoCount(UINT*) { return E_NOTIMPL; }
-HRESULT CExternalDispatch::GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
+ULONG CExternalDispatch::AddRef() {
+  return static_cast<ULONG>(++m_refCount);
+}
+ULONG CExternalDispatch::Release() {
+  return static_cast<ULONG>(--m_refCount);
+}
+HRESULT CExternalDispatch::GetTypeInfoCount(UINT*) {
+  return E_NOTIMPL;
+}
+HRESULT CExternalDispatch::GetTypeInfo(UINT, LCID, ITypeInfo**) {
+  return E_NOTIMPL;
+}
 
 HRESULT CExternalDispatch::GetIDsOfNames(REFIID, OLECHAR** rgszNames, UINT cNames, LCID,
                                          DISPID* rgDispId) {
@@ -174,44 +182,119 @@ HRESULT CExternalDispatch::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAM
   auto I = [&](UINT k) { return ArgAsInt(params, k, n); };
 
   switch (id) {
-    case 2: w->CloseActiveWindow(); break;
-    case 3: setStr(w->ShowPageDialog(S(0), S(1), S(2), I(3), I(4), I(5), I(6))); break;
-    case 4: setStr(w->GetZBName()); break;
-    case 5: w->SetZBName(S(0)); break;
-    case 6: setStr(w->GetZBPhone()); break;
-    case 7: w->SetZBPhone(S(0)); break;
-    case 8: setStr(w->GetZBNetwork()); break;
-    case 9: w->SetZBNetwork(S(0)); break;
-    case 10: setStr(w->GetZBAid()); break;
-    case 11: w->SetZBAid(S(0)); break;
-    case 12: setStr(w->GetZBNVCheck()); break;
-    case 13: w->SetZBNVCheck(S(0)); break;
-    case 14: setStr(w->GetVersion()); break;
-    case 15: setStr(w->GetDialogArgument()); break;
-    case 16: w->SetDialogRetValue(S(0)); break;
-    case 17: w->ShowAboutBox(); break;
-    case 18: w->ShowContact(); break;
-    case 19: w->ShowCompatibility(); break;
-    case 20: w->ShowUsage(); break;
-    case 21: w->OpenRedirect(S(0)); break;
-    case 22: setInt(w->MessageBox(S(0), I(1))); break;
-    case 23: setBool(w->MakeHttpRequest(S(0))); break;
-    case 24: setInt(w->xhStatus()); break;
-    case 25: setStr(w->xhResponse()); break;
-    case 26: setBool(w->TranscodeMedia(S(0), S(1))); break;
-    case 27: setInt(w->tsStatus()); break;
-    case 28: setStr(w->SelectMediaFile()); break;
-    case 29: setBool(w->UploadFile(S(0), S(1))); break;
-    case 30: setInt(w->upStatus()); break;
-    case 31: setBool(w->GrabAudioDataFromCD(S(0), S(1), S(2))); break;
-    case 32: setInt(w->ripStatus()); break;
-    case 33: setStr(w->clFileName()); break;
-    case 34: setStr(w->GetDrivesInfo()); break;
-    case 35: setStr(w->GetTracksInfo(I(0))); break;
-    case 36: setBool(w->BreakAsyncOperation()); break;
-    case 37: setBool(w->NormalizeAudio(S(0))); break;
-    case 38: setInt(w->norStatus()); break;
-    default: break;
+    case 2:
+      w->CloseActiveWindow();
+      break;
+    case 3:
+      setStr(w->ShowPageDialog(S(0), S(1), S(2), I(3), I(4), I(5), I(6)));
+      break;
+    case 4:
+      setStr(w->GetZBName());
+      break;
+    case 5:
+      w->SetZBName(S(0));
+      break;
+    case 6:
+      setStr(w->GetZBPhone());
+      break;
+    case 7:
+      w->SetZBPhone(S(0));
+      break;
+    case 8:
+      setStr(w->GetZBNetwork());
+      break;
+    case 9:
+      w->SetZBNetwork(S(0));
+      break;
+    case 10:
+      setStr(w->GetZBAid());
+      break;
+    case 11:
+      w->SetZBAid(S(0));
+      break;
+    case 12:
+      setStr(w->GetZBNVCheck());
+      break;
+    case 13:
+      w->SetZBNVCheck(S(0));
+      break;
+    case 14:
+      setStr(w->GetVersion());
+      break;
+    case 15:
+      setStr(w->GetDialogArgument());
+      break;
+    case 16:
+      w->SetDialogRetValue(S(0));
+      break;
+    case 17:
+      w->ShowAboutBox();
+      break;
+    case 18:
+      w->ShowContact();
+      break;
+    case 19:
+      w->ShowCompatibility();
+      break;
+    case 20:
+      w->ShowUsage();
+      break;
+    case 21:
+      w->OpenRedirect(S(0));
+      break;
+    case 22:
+      setInt(w->MessageBox(S(0), I(1)));
+      break;
+    case 23:
+      setBool(w->MakeHttpRequest(S(0)));
+      break;
+    case 24:
+      setInt(w->xhStatus());
+      break;
+    case 25:
+      setStr(w->xhResponse());
+      break;
+    case 26:
+      setBool(w->TranscodeMedia(S(0), S(1)));
+      break;
+    case 27:
+      setInt(w->tsStatus());
+      break;
+    case 28:
+      setStr(w->SelectMediaFile());
+      break;
+    case 29:
+      setBool(w->UploadFile(S(0), S(1)));
+      break;
+    case 30:
+      setInt(w->upStatus());
+      break;
+    case 31:
+      setBool(w->GrabAudioDataFromCD(S(0), S(1), S(2)));
+      break;
+    case 32:
+      setInt(w->ripStatus());
+      break;
+    case 33:
+      setStr(w->clFileName());
+      break;
+    case 34:
+      setStr(w->GetDrivesInfo());
+      break;
+    case 35:
+      setStr(w->GetTracksInfo(I(0)));
+      break;
+    case 36:
+      setBool(w->BreakAsyncOperation());
+      break;
+    case 37:
+      setBool(w->NormalizeAudio(S(0)));
+      break;
+    case 38:
+      setInt(w->norStatus());
+      break;
+    default:
+      break;
   }
   return S_OK;
 }

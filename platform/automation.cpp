@@ -11,7 +11,9 @@ const IID IID_IDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 
 const IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 
-bool operator==(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
+bool operator==(const GUID& a, const GUID& b) {
+  return std::memcmp(&a, &b, sizeof(GUID)) == 0;
+}
 
 std::string GuidToString(const GUID& g) {
   char buf[40];
@@ -67,8 +69,10 @@ BSTR SysAllocStringLen(const OLECHAR* s, UINT len) {
   uint32_t bytes = len * 2;
   std::memcpy(block, &bytes, sizeof bytes);
   auto* str = reinterpret_cast<OLECHAR*>(block + sizeof(uint32_t));
-  if (s) std::memcpy(str, s, size_t{len} * 2);
-  else std::memset(str, 0, size_t{len} * 2);
+  if (s)
+    std::memcpy(str, s, size_t{len} * 2);
+  else
+    std::memset(str, 0, size_t{len} * 2);
   str[len] = 0;
   return str;
 }
@@ -88,7 +92,9 @@ UINT SysStringLen(BSTR s) {
   return bytes / 2;
 }
 
-std::u16string_view BstrView(BSTR s) { return s ? std::u16string_view(s, SysStringLen(s)) : u""; }
+std::u16string_view BstrView(BSTR s) {
+  return s ? std::u16string_view(s, SysStringLen(s)) : u"";
+}
 
 void VariantInit(VARIANT* v) {
   std::memset(v, 0, sizeof *v);

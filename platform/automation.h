@@ -42,8 +42,12 @@ constexpr HRESULT DISP_E_MEMBERNOTFOUND = static_cast<HRESULT>(0x80020003u);
 constexpr HRESULT DISP_E_BADINDEX = static_cast<HRESULT>(0x8002000Bu);
 constexpr HRESULT TYPE_E_ELEMENTNOTFOUND = static_cast<HRESULT>(0x8002802Bu);
 
-inline bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-inline bool FAILED(HRESULT hr) { return hr < 0; }
+inline bool SUCCEEDED(HRESULT hr) {
+  return hr >= 0;
+}
+inline bool FAILED(HRESULT hr) {
+  return hr < 0;
+}
 
 constexpr DISPID DISPID_UNKNOWN = -1;
 constexpr DISPID DISPID_VALUE = 0;
@@ -81,14 +85,16 @@ using REFIID = const IID&;
 using REFCLSID = const CLSID&;
 
 bool operator==(const GUID& a, const GUID& b);
-inline bool IsEqualGUID(const GUID& a, const GUID& b) { return a == b; }
+inline bool IsEqualGUID(const GUID& a, const GUID& b) {
+  return a == b;
+}
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" in upper case.
 std::string GuidToString(const GUID& g);
 // Parses the braced form; false when the text is not one.
 bool GuidFromString(std::string_view text, GUID* out);
 
-extern const IID IID_IUnknown;    // {00000000-0000-0000-C000-000000000046}
-extern const IID IID_IDispatch;   // {00020400-0000-0000-C000-000000000046}
+extern const IID IID_IUnknown;       // {00000000-0000-0000-C000-000000000046}
+extern const IID IID_IDispatch;      // {00020400-0000-0000-C000-000000000046}
 extern const IID IID_IClassFactory;  // {00000001-0000-0000-C000-000000000046}
 extern const IID IID_NULL;
 

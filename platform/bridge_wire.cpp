@@ -31,8 +31,8 @@ class Cursor {
   }
   bool U16(uint16_t* v) {
     if (d_.size() - p_ < 2) return false;
-    *v = static_cast<uint16_t>(static_cast<uint8_t>(d_[p_]) |
-                               static_cast<uint8_t>(d_[p_ + 1]) << 8);
+    *v =
+        static_cast<uint16_t>(static_cast<uint8_t>(d_[p_]) | static_cast<uint8_t>(d_[p_ + 1]) << 8);
     p_ += 2;
     return true;
   }

@@ -37,13 +37,18 @@ KeyObject gRoots[6] = {
 
 constexpr const char kTempPrefix[] = ".zbtmp-";
 
-bool IsPredefined(HKEY k) { return k >= &gRoots[0] && k < &gRoots[6]; }
+bool IsPredefined(HKEY k) {
+  return k >= &gRoots[0] && k < &gRoots[6];
+}
 
-bool IsValid(HKEY k) { return k != nullptr; }
+bool IsValid(HKEY k) {
+  return k != nullptr;
+}
 
 std::string RootDir(HKEY root) {
   std::string name = root->rootName;
-  if (const char* d = std::getenv("ZIMBREL_REGISTRY_DIR"); d && *d) return std::string(d) + "/" + name;
+  if (const char* d = std::getenv("ZIMBREL_REGISTRY_DIR"); d && *d)
+    return std::string(d) + "/" + name;
   if (root == &gRoots[1]) {
     std::string base;
     if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x == '/') {
@@ -57,7 +62,9 @@ std::string RootDir(HKEY root) {
   return "/var/lib/zimbrel/registry/" + name;
 }
 
-std::string DirOf(HKEY k) { return IsPredefined(k) ? RootDir(k) : k->dir; }
+std::string DirOf(HKEY k) {
+  return IsPredefined(k) ? RootDir(k) : k->dir;
+}
 
 bool IsMachineRoot(const std::string& dir) {
   const char* d = std::getenv("ZIMBREL_REGISTRY_DIR");
@@ -214,15 +221,19 @@ std::vector<Entry> ListEntries(const std::string& dir) {
     std::string full = dir + "/" + e->d_name;
     struct stat st;
     if (::lstat(full.c_str(), &st) != 0) continue;
-    if (S_ISDIR(st.st_mode)) out.push_back({UnescapeName(e->d_name), true});
-    else if (S_ISREG(st.st_mode)) out.push_back({UnescapeName(e->d_name), false});
+    if (S_ISDIR(st.st_mode))
+      out.push_back({UnescapeName(e->d_name), true});
+    else if (S_ISREG(st.st_mode))
+      out.push_back({UnescapeName(e->d_name), false});
   }
   ::closedir(d);
   std::sort(out.begin(), out.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
   return out;
 }
 
-bool IsStringType(DWORD t) { return t == REG_SZ || t == REG_EXPAND_SZ || t == REG_MULTI_SZ; }
+bool IsStringType(DWORD t) {
+  return t == REG_SZ || t == REG_EXPAND_SZ || t == REG_MULTI_SZ;
+}
 
 std::string ValueFile(const char* name) {
   return (name == nullptr || *name == 0) ? std::string("@") : EscapeName(name);
@@ -272,12 +283,18 @@ std::string EscapeName(std::string_view name) {
   out.reserve(name.size());
   for (size_t i = 0; i < name.size(); ++i) {
     char c = name[i];
-    if (c == '/') out += "%2F";
-    else if (c == '%') out += "%25";
-    else if (c == '\0') out += "%00";
-    else if (i == 0 && c == '.') out += "%2E";
-    else if (i == 0 && c == '@') out += "%40";
-    else out += c;
+    if (c == '/')
+      out += "%2F";
+    else if (c == '%')
+      out += "%25";
+    else if (c == '\0')
+      out += "%00";
+    else if (i == 0 && c == '.')
+      out += "%2E";
+    else if (i == 0 && c == '@')
+      out += "%40";
+    else
+      out += c;
   }
   return out;
 }
@@ -305,8 +322,12 @@ std::string UnescapeName(std::string_view file) {
   return out;
 }
 
-std::string RootDirectory(HKEY root) { return IsPredefined(root) ? RootDir(root) : ""; }
-std::string KeyDirectory(HKEY key) { return IsValid(key) ? DirOf(key) : ""; }
+std::string RootDirectory(HKEY root) {
+  return IsPredefined(root) ? RootDir(root) : "";
+}
+std::string KeyDirectory(HKEY key) {
+  return IsValid(key) ? DirOf(key) : "";
+}
 
 void SweepTemporaries(HKEY key) {
   if (!IsValid(key)) return;
@@ -475,8 +496,8 @@ LONG DeleteKeyDir(HKEY key, const std::string& subUtf8, bool tree) {
     // Empty the key itself, keep it.
     for (const auto& e : ListEntries(dir)) {
       std::string full = dir + "/" + EscapeName(e.name);
-      LONG r = e.isKey ? RemoveTree(full) : (::unlink(full.c_str()) == 0 ? ERROR_SUCCESS
-                                                                          : ErrnoToError(errno));
+      LONG r = e.isKey ? RemoveTree(full)
+                       : (::unlink(full.c_str()) == 0 ? ERROR_SUCCESS : ErrnoToError(errno));
       if (r != ERROR_SUCCESS) return r;
     }
     return ERROR_SUCCESS;
@@ -488,12 +509,12 @@ LONG DeleteKeyDir(HKEY key, const std::string& subUtf8, bool tree) {
 
 }  // namespace
 
-LONG RegQueryValueExA(HKEY key, const char* name, DWORD*, DWORD* type, BYTE* data,
-                      DWORD* cbData) {
+LONG RegQueryValueExA(HKEY key, const char* name, DWORD*, DWORD* type, BYTE* data, DWORD* cbData) {
   RawValue v;
   LONG r = ReadRawValue(key, name ? name : "", &v);
   if (r != ERROR_SUCCESS) return r;
-  if (IsStringType(v.type)) return DeliverData(Utf16BytesToUtf8Z(v.data), v.type, type, data, cbData);
+  if (IsStringType(v.type))
+    return DeliverData(Utf16BytesToUtf8Z(v.data), v.type, type, data, cbData);
   return DeliverData(v.data, v.type, type, data, cbData);
 }
 
@@ -505,8 +526,7 @@ LONG RegQueryValueExW(HKEY key, const char16_t* name, DWORD*, DWORD* type, BYTE*
   return DeliverData(v.data, v.type, type, data, cbData);
 }
 
-LONG RegSetValueExA(HKEY key, const char* name, DWORD, DWORD type, const BYTE* data,
-                    DWORD cbData) {
+LONG RegSetValueExA(HKEY key, const char* name, DWORD, DWORD type, const BYTE* data, DWORD cbData) {
   if (!data && cbData) return ERROR_INVALID_PARAMETER;
   std::string bytes = IsStringType(type) ? Utf8ToUtf16Bytes(data, cbData)
                                          : std::string(reinterpret_cast<const char*>(data), cbData);
@@ -521,7 +541,9 @@ LONG RegSetValueExW(HKEY key, const char16_t* name, DWORD, DWORD type, const BYT
                       std::string(reinterpret_cast<const char*>(data), cbData));
 }
 
-LONG RegDeleteValueA(HKEY key, const char* name) { return DeleteValueFile(key, ValueFile(name)); }
+LONG RegDeleteValueA(HKEY key, const char* name) {
+  return DeleteValueFile(key, ValueFile(name));
+}
 LONG RegDeleteValueW(HKEY key, const char16_t* name) {
   std::string n = ToUtf8(name);
   return DeleteValueFile(key, ValueFile(n.c_str()));
@@ -540,8 +562,7 @@ LONG RegDeleteTreeW(HKEY key, const char16_t* subKey) {
 }
 
 LONG RegCreateKeyExW(HKEY key, const char16_t* subKey, DWORD reserved, const char16_t*,
-                     DWORD options, REGSAM sam, void* security, HKEY* result,
-                     DWORD* disposition) {
+                     DWORD options, REGSAM sam, void* security, HKEY* result, DWORD* disposition) {
   std::string s = ToUtf8(subKey);
   return RegCreateKeyExA(key, s.c_str(), reserved, nullptr, options, sam, security, result,
                          disposition);

@@ -68,9 +68,8 @@ constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
 
 // Narrow (UTF-8) functions. String-typed data (REG_SZ, REG_EXPAND_SZ,
 // REG_MULTI_SZ) is converted between UTF-8 and the stored UTF-16LE.
-LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD reserved, const char* cls,
-                     DWORD options, REGSAM sam, void* security, HKEY* result,
-                     DWORD* disposition);
+LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD reserved, const char* cls, DWORD options,
+                     REGSAM sam, void* security, HKEY* result, DWORD* disposition);
 LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM sam, HKEY* result);
 LONG RegCloseKey(HKEY key);
 LONG RegQueryValueExA(HKEY key, const char* name, DWORD* reserved, DWORD* type, BYTE* data,
@@ -82,20 +81,19 @@ LONG RegDeleteValueA(HKEY key, const char* name);
 LONG RegDeleteKeyA(HKEY key, const char* subKey);
 // Deletes subKey with everything below it; a null subKey empties the key itself.
 LONG RegDeleteTreeA(HKEY key, const char* subKey);
-LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* cchName, DWORD* reserved,
-                   char* cls, DWORD* cchClass, void* lastWrite);
-LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* cchName, DWORD* reserved,
-                   DWORD* type, BYTE* data, DWORD* cbData);
+LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* cchName, DWORD* reserved, char* cls,
+                   DWORD* cchClass, void* lastWrite);
+LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* cchName, DWORD* reserved, DWORD* type,
+                   BYTE* data, DWORD* cbData);
 
 // Wide (UTF-16) functions: names convert to UTF-8, data passes unchanged.
 LONG RegCreateKeyExW(HKEY key, const char16_t* subKey, DWORD reserved, const char16_t* cls,
-                     DWORD options, REGSAM sam, void* security, HKEY* result,
-                     DWORD* disposition);
+                     DWORD options, REGSAM sam, void* security, HKEY* result, DWORD* disposition);
 LONG RegOpenKeyExW(HKEY key, const char16_t* subKey, DWORD options, REGSAM sam, HKEY* result);
 LONG RegQueryValueExW(HKEY key, const char16_t* name, DWORD* reserved, DWORD* type, BYTE* data,
                       DWORD* cbData);
-LONG RegSetValueExW(HKEY key, const char16_t* name, DWORD reserved, DWORD type,
-                    const BYTE* data, DWORD cbData);
+LONG RegSetValueExW(HKEY key, const char16_t* name, DWORD reserved, DWORD type, const BYTE* data,
+                    DWORD cbData);
 LONG RegDeleteValueW(HKEY key, const char16_t* name);
 LONG RegDeleteKeyW(HKEY key, const char16_t* subKey);
 LONG RegDeleteTreeW(HKEY key, const char16_t* subKey);

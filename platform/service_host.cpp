@@ -12,7 +12,9 @@ std::string ServiceHost::authority() const {
   return port == 80 ? host : host + ":" + std::to_string(port);
 }
 
-std::string ServiceHost::baseUrl() const { return "http://" + authority(); }
+std::string ServiceHost::baseUrl() const {
+  return "http://" + authority();
+}
 
 bool ParseServiceHost(const std::string& text, ServiceHost* out) {
   if (text.empty()) return false;
@@ -28,8 +30,7 @@ bool ParseServiceHost(const std::string& text, ServiceHost* out) {
     }
   } else {
     colon = text.find(':');
-    if (colon != std::string::npos && text.find(':', colon + 1) != std::string::npos)
-      return false;
+    if (colon != std::string::npos && text.find(':', colon + 1) != std::string::npos) return false;
   }
   if (colon != std::string::npos) {
     std::string p = text.substr(colon + 1);

@@ -72,9 +72,9 @@ std::string registry::value::get() {
     // counted as empty, so a default never replaces a long stored value.
     std::vector<reg::BYTE> buf(1024);
     reg::DWORD size = static_cast<reg::DWORD>(buf.size());
-    reg::LONG rc = m_key ? reg::RegQueryValueExA(m_key, m_name.c_str(), nullptr, nullptr,
-                                                 buf.data(), &size)
-                         : reg::ERROR_INVALID_HANDLE;
+    reg::LONG rc =
+        m_key ? reg::RegQueryValueExA(m_key, m_name.c_str(), nullptr, nullptr, buf.data(), &size)
+              : reg::ERROR_INVALID_HANDLE;
     for (int attempt = 0; rc == reg::ERROR_MORE_DATA && attempt < 3; ++attempt) {
       buf.resize(size);
       rc = reg::RegQueryValueExA(m_key, m_name.c_str(), nullptr, nullptr, buf.data(), &size);
@@ -100,14 +100,14 @@ void registry::value::set(const std::string& text) {
 }
 
 bool registry::value::write() {
-  RegTrace("REG_TRACE:\twriting current value of key \"%s\" (data size is %i bytes) to registry "
-           "... ",
-           m_name.c_str(), static_cast<int>(m_data.size()));
-  reg::LONG rc =
-      m_key ? reg::RegSetValueExA(m_key, m_name.c_str(), 0, reg::REG_BINARY,
-                                  reinterpret_cast<const reg::BYTE*>(m_data.data()),
-                                  static_cast<reg::DWORD>(m_data.size()))
-            : reg::ERROR_INVALID_HANDLE;
+  RegTrace(
+      "REG_TRACE:\twriting current value of key \"%s\" (data size is %i bytes) to registry "
+      "... ",
+      m_name.c_str(), static_cast<int>(m_data.size()));
+  reg::LONG rc = m_key ? reg::RegSetValueExA(m_key, m_name.c_str(), 0, reg::REG_BINARY,
+                                             reinterpret_cast<const reg::BYTE*>(m_data.data()),
+                                             static_cast<reg::DWORD>(m_data.size()))
+                       : reg::ERROR_INVALID_HANDLE;
   if (rc == reg::ERROR_SUCCESS) {
     RegTrace("OK\n");
     m_modified = false;

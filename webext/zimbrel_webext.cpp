@@ -65,8 +65,7 @@ bool Connect() {
 
 // One blocking round trip; false when the UI process cannot be reached.
 bool RoundTrip(const std::string& request, uint8_t op, zb::wire::Reply* reply) {
-  if (g_getenv("ZIMBREL_WEBEXT_DEBUG")) g_printerr("webext: roundtrip op %d\n", op);
-  if (!Connect()) { if (g_getenv("ZIMBREL_WEBEXT_DEBUG")) g_printerr("webext: connect failed\n"); return false; }
+  if (!Connect()) return false;
   std::string payload;
   if (!zb::wire::WriteFully(gState->fd, zb::wire::Frame(request)) ||
       !zb::wire::ReadFrame(gState->fd, &payload) || !zb::wire::DecodeReply(payload, op, reply)) {
@@ -176,7 +175,8 @@ JSCValue* GetProperty(JSCClass*, JSCContext* ctx, gpointer, const char* name) {
     return nullptr;
   }
   if (!m || m->dispid == zb::DISPID_UNKNOWN) return nullptr;
-  if (m->kind == zb::wire::kKindProperty) return Invoke(ctx, m->dispid, zb::DISPATCH_PROPERTYGET, {});
+  if (m->kind == zb::wire::kKindProperty)
+    return Invoke(ctx, m->dispid, zb::DISPATCH_PROPERTYGET, {});
   // Methods (and ZBL_IsZBL, which is both) read as the same function each time.
   auto* cache = static_cast<GHashTable*>(g_object_get_data(G_OBJECT(ctx), kFunctionCacheKey));
   if (!cache) {
@@ -201,13 +201,15 @@ gboolean HasProperty(JSCClass*, JSCContext*, gpointer, const char* name) {
 }
 
 JSCClassVTable gVTable = {
-    GetProperty, nullptr /*set*/, HasProperty, nullptr /*delete*/, nullptr /*enumerate*/,
-    nullptr, nullptr, nullptr, nullptr};
+    GetProperty, nullptr /*set*/, HasProperty, nullptr /*delete*/, nullptr /*enumerate*/, nullptr,
+    nullptr,     nullptr,         nullptr};
 
 bool Trusted(const char* uri) {
   if (!uri) return false;
   std::string u = uri;
-  auto startsWith = [&](const std::string& p) { return !p.empty() && u.compare(0, p.size(), p) == 0; };
+  auto startsWith = [&](const std::string& p) {
+    return !p.empty() && u.compare(0, p.size(), p) == 0;
+  };
   if (startsWith(gState->servicePrefix)) return true;
   if (startsWith(gState->resPrefix)) {
     // No way out of res/ through dot segments.
@@ -217,7 +219,6 @@ bool Trusted(const char* uri) {
 }
 
 void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage*, WebKitFrame* frame, gpointer) {
-  if (g_getenv("ZIMBREL_WEBEXT_DEBUG")) g_printerr("webext: cleared %s trusted=%d\n", webkit_frame_get_uri(frame), Trusted(webkit_frame_get_uri(frame)));
   if (!Trusted(webkit_frame_get_uri(frame))) return;
   JSCContext* ctx = webkit_frame_get_js_context_for_script_world(frame, world);
   auto* klass = static_cast<JSCClass*>(g_object_get_data(G_OBJECT(ctx), "zimbrel-external-class"));
@@ -238,12 +239,10 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage*, WebKitFrame
 extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
     WebKitWebExtension*, const GVariant* userData) {
   const gchar *socketPath = nullptr, *resPrefix = nullptr, *servicePrefix = nullptr;
-  if (!userData ||
-      !g_variant_is_of_type(const_cast<GVariant*>(userData), G_VARIANT_TYPE("(sss)")))
+  if (!userData || !g_variant_is_of_type(const_cast<GVariant*>(userData), G_VARIANT_TYPE("(sss)")))
     return;
   g_variant_get(const_cast<GVariant*>(userData), "(&s&s&s)", &socketPath, &resPrefix,
                 &servicePrefix);
-  if (g_getenv("ZIMBREL_WEBEXT_DEBUG")) g_printerr("webext: init %s %s %s\n", socketPath, resPrefix, servicePrefix);
   gState = new ExtensionState;
   gState->socketPath = socketPath;
   gState->resPrefix = resPrefix;

@@ -50,8 +50,7 @@ AppHarness::AppHarness() {
   fs::create_directories(moduleDir_);
   const fs::path build = ZIMBREL_BUILD_DIR;
   fs::copy_file(build / "zimbrel", fs::path(moduleDir_) / "zimbrel");
-  fs::copy(build / "extensions", fs::path(moduleDir_) / "extensions",
-           fs::copy_options::recursive);
+  fs::copy(build / "extensions", fs::path(moduleDir_) / "extensions", fs::copy_options::recursive);
   fs::copy(build / "res", fs::path(moduleDir_) / "res",
            fs::copy_options::recursive | fs::copy_options::copy_symlinks);
   fs::create_directories(fs::path(moduleDir_) / "res" / "tmp");
@@ -143,14 +142,14 @@ std::string AppHarness::Output() const {
 }
 
 bool AppHarness::ReadValue(const std::string& name, std::string* data, uint32_t* type) const {
-  std::ifstream f(regDir_.path() + "/HKEY_CURRENT_USER/Software/Zimbrel/" + name,
-                  std::ios::binary);
+  std::ifstream f(regDir_.path() + "/HKEY_CURRENT_USER/Software/Zimbrel/" + name, std::ios::binary);
   if (!f) return false;
   std::string bytes(std::istreambuf_iterator<char>(f), {});
   if (bytes.size() < 4) return false;
   if (type)
     *type = static_cast<uint8_t>(bytes[0]) | static_cast<uint8_t>(bytes[1]) << 8 |
-            static_cast<uint8_t>(bytes[2]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(bytes[3])) << 24;
+            static_cast<uint8_t>(bytes[2]) << 16 |
+            static_cast<uint32_t>(static_cast<uint8_t>(bytes[3])) << 24;
   *data = bytes.substr(4);
   return true;
 }

@@ -57,8 +57,7 @@ x.ZBL_CloseWindow();
                       "REG_TRACE:\tconstructed object registry::value with name \"ZBName\"\n",
                       0),
             0u);
-  EXPECT_NE(out.find("REG_TRACE:\twriting current value of key \"ZBInstDir\""),
-            std::string::npos);
+  EXPECT_NE(out.find("REG_TRACE:\twriting current value of key \"ZBInstDir\""), std::string::npos);
   EXPECT_NE(out.find("REG_TRACE:\tdestructed object registry::value with name \"ZBName\"\n"
                      "REG_TRACE:\tdestructing registry\n"),
             std::string::npos);

@@ -48,16 +48,16 @@ void Click(int x, int y, int button) {
 
 TEST(ShellUi, BrowserKeysAreSwallowedAndEditingKeysPass) {
   AppHarness app;
-  app.WritePage("selectSong.html",
-                Page("<input id=f>",
-                     "var n = parseInt(x.ZBL_GetZBNVCheck(), 10); x.ZBL_SetZBNVCheck(String(n + 1));"
-                     "document.getElementById('f').focus(); report('ready');"));
+  app.WritePage(
+      "selectSong.html",
+      Page("<input id=f>",
+           "var n = parseInt(x.ZBL_GetZBNVCheck(), 10); x.ZBL_SetZBNVCheck(String(n + 1));"
+           "document.getElementById('f').focus(); report('ready');"));
   app.Start();
   ASSERT_TRUE(app.WaitForValue("ZBName", "ready", 30000)) << app.Output();
   std::string id = app.FindWindow(kMainTitle);
   app.Keys(id, {"F5", "ctrl+p", "ctrl+r", "ctrl+o", "ctrl+n", "ctrl+f", "ctrl+s", "ctrl+u",
-                "ctrl+plus", "alt+Left", "a", "b", "ctrl+a", "ctrl+c", "BackSpace", "ctrl+v",
-                "z"});
+                "ctrl+plus", "alt+Left", "a", "b", "ctrl+a", "ctrl+c", "BackSpace", "ctrl+v", "z"});
   // Only the editing keys reach the page; nothing reloaded it.
   EXPECT_TRUE(app.WaitForValue("ZBNetwork", "a,b,C-a,C-c,Backspace,C-v,z", 10000))
       << app.Value("ZBNetwork");
@@ -83,9 +83,9 @@ TEST(ShellUi, F1OpensTheHelpFileOrSaysItIsMissingAndTheKeyGoesOn) {
 
 TEST(ShellUi, ScriptDialogsUseTheProgramCaptionAndConfirmGivesNoChoice) {
   AppHarness app;
-  app.WritePage("selectSong.html",
-                Page("", "report('ready'); setTimeout(function () { alert('Hello');"
-                         "report('confirm=' + confirm('Sure?')); }, 50);"));
+  app.WritePage("selectSong.html", Page("",
+                                        "report('ready'); setTimeout(function () { alert('Hello');"
+                                        "report('confirm=' + confirm('Sure?')); }, 50);"));
   app.Start();
   ASSERT_TRUE(app.WaitForValue("ZBName", "ready", 30000));
   std::string box = app.FindWindow("  Zimbrel");
@@ -127,8 +127,8 @@ setTimeout(function () {
 }, 50);
 )"));
   app.Start();
-  ASSERT_TRUE(app.WaitUntil([&] { return app.Value("ZBName").find("ret-close|ret-close") !=
-                                         std::string::npos; }, 30000))
+  ASSERT_TRUE(app.WaitUntil(
+      [&] { return app.Value("ZBName").find("ret-close|ret-close") != std::string::npos; }, 30000))
       << app.Value("ZBName");
   // The second dialog waits for Esc: 300 x 200 asked, 302 x 202 of client,
   // centred on the main window whatever left and top were.
@@ -148,12 +148,14 @@ setTimeout(function () {
   std::string three = app.FindWindow("  Three");
   ASSERT_FALSE(three.empty());
   AppHarness::RequestClose(three);
-  EXPECT_TRUE(app.WaitUntil([&] { return app.Value("ZBName").find("|outer got") != std::string::npos ||
-                                         app.Value("ZBName").find("from-inner") != std::string::npos; },
-                            30000))
+  EXPECT_TRUE(app.WaitUntil(
+      [&] {
+        return app.Value("ZBName").find("|outer got") != std::string::npos ||
+               app.Value("ZBName").find("from-inner") != std::string::npos;
+      },
+      30000))
       << app.Value("ZBName");
-  EXPECT_EQ(app.Value("ZBName"),
-            "ready|ret-close|ret-close|last-set|untouched|from-inner");
+  EXPECT_EQ(app.Value("ZBName"), "ready|ret-close|ret-close|last-set|untouched|from-inner");
   EXPECT_EQ(app.Value("ZBPhone"), "outer got from-inner from-inner");
   AppHarness::RequestClose(app.FindWindow(kMainTitle));
   EXPECT_TRUE(app.WaitExit(20000));
@@ -173,16 +175,19 @@ setTimeout(function () {
   app.Start();
   ASSERT_TRUE(app.WaitForValue("ZBName", "ready", 30000));
   const std::vector<std::vector<std::string>> answers = {
-      {"Return"}, {"Escape"}, {"alt+r"}, {"alt+n"}, {"alt+y"}, {"Return"},
-      {"Escape"}, {"alt+o"}, {"Escape", "alt+y"}};
+      {"Return"}, {"Escape"}, {"alt+r"}, {"alt+n"},          {"alt+y"},
+      {"Return"}, {"Escape"}, {"alt+o"}, {"Escape", "alt+y"}};
   std::string prev;
   for (size_t i = 0; i < answers.size(); ++i) {
     std::string box;
-    ASSERT_TRUE(app.WaitUntil([&] {
-      box = app.FindWindow("Zimbrel", 200);
-      return !box.empty() && box != prev;
-    }, 10000)) << "box " << i << " prev " << prev << " now " << box << " all: "
-                 << AppHarness::Xdo({"search", "--name", "Zimbrel"});
+    ASSERT_TRUE(app.WaitUntil(
+        [&] {
+          box = app.FindWindow("Zimbrel", 200);
+          return !box.empty() && box != prev;
+        },
+        10000))
+        << "box " << i << " prev " << prev << " now " << box
+        << " all: " << AppHarness::Xdo({"search", "--name", "Zimbrel"});
     if (answers[i].size() == 2) {
       app.Keys(box, {answers[i][0]});  // Esc cannot close a Yes/No box
       std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -193,8 +198,7 @@ setTimeout(function () {
     }
     prev = box;
   }
-  EXPECT_TRUE(app.WaitForValue("ZBName", "ready|1,2,4,7,6,7,2,11,6", 10000))
-      << app.Value("ZBName");
+  EXPECT_TRUE(app.WaitForValue("ZBName", "ready|1,2,4,7,6,7,2,11,6", 10000)) << app.Value("ZBName");
   AppHarness::RequestClose(app.FindWindow(kMainTitle));
   EXPECT_TRUE(app.WaitExit(20000));
 }
@@ -219,16 +223,17 @@ setTimeout(function () {
   app.Keys(dlg, {"Escape"});
   ASSERT_TRUE(app.WaitForValue("ZBName", "ready|[]", 10000));
   std::string dlg2;
-  ASSERT_TRUE(app.WaitUntil([&] {
-    dlg2 = app.FindWindow(kTitle, 200);
-    return !dlg2.empty() && dlg2 != dlg;
-  }, 10000));
+  ASSERT_TRUE(app.WaitUntil(
+      [&] {
+        dlg2 = app.FindWindow(kTitle, 200);
+        return !dlg2.empty() && dlg2 != dlg;
+      },
+      10000));
   app.Keys(dlg2, {"ctrl+l"});
   AppHarness::Xdo({"type", "--delay", "20", song});
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   app.Keys(dlg2, {"Return"});
-  EXPECT_TRUE(app.WaitForValue("ZBName", "ready|[]|[" + song + "]", 10000))
-      << app.Value("ZBName");
+  EXPECT_TRUE(app.WaitForValue("ZBName", "ready|[]|[" + song + "]", 10000)) << app.Value("ZBName");
   AppHarness::RequestClose(app.FindWindow(kMainTitle));
   EXPECT_TRUE(app.WaitExit(20000));
 }
@@ -251,12 +256,14 @@ TEST(ShellUi, ContextMenuIsTheProgramsExceptInFieldsAndGoesHome) {
   std::ofstream(xdg / "config/mimeapps.list")
       << "[Default Applications]\nx-scheme-handler/http=fake-browser.desktop\n";
 
-  app.WritePage("selectSong.html",
-                Page("<input id=f value=hello><div style='height:380px'></div>",
-                     "document.getElementById('f').addEventListener('select', function (e) {"
-                     "  report('selected ' + e.target.selectionStart + '-' + e.target.selectionEnd);"
-                     "}); report('ready');"));
-  app.Start({}, {{"XDG_DATA_HOME", xdg / "data"}, {"XDG_CONFIG_HOME", xdg / "config"},
+  app.WritePage(
+      "selectSong.html",
+      Page("<input id=f value=hello><div style='height:380px'></div>",
+           "document.getElementById('f').addEventListener('select', function (e) {"
+           "  report('selected ' + e.target.selectionStart + '-' + e.target.selectionEnd);"
+           "}); report('ready');"));
+  app.Start({}, {{"XDG_DATA_HOME", xdg / "data"},
+                 {"XDG_CONFIG_HOME", xdg / "config"},
                  {"ZIMBREL_SERVICE_HOST", "example.test"}});
   ASSERT_TRUE(app.WaitForValue("ZBName", "ready", 30000));
   std::string id = app.FindWindow(kMainTitle);
@@ -295,14 +302,14 @@ TEST(ShellUi, OnlyLocalPagesAndTheServiceHostGetTheScriptingObject) {
   other.Serve("/page.html",
               "<!doctype html><script>var i = new Image(); i.src = '/report?ext=' + typeof "
               "window.external; i.onload = i.onerror = function () { location.href = 'http://"
-              "127.0.0.1:" + std::to_string(service.port()) + "/ok.html'; };</script>");
+              "127.0.0.1:" +
+                  std::to_string(service.port()) + "/ok.html'; };</script>");
   service.Serve("/ok.html",
                 "<!doctype html><script>window.external.ZBL_SetZBName('service ' + typeof "
                 "window.external + ' ' + window.external.ZBL_GetVersion());</script>");
   AppHarness app;
-  app.WritePage("selectSong.html",
-                "<!doctype html><script>location.href = 'http://127.0.0.1:" +
-                    std::to_string(other.port()) + "/page.html';</script>");
+  app.WritePage("selectSong.html", "<!doctype html><script>location.href = 'http://127.0.0.1:" +
+                                       std::to_string(other.port()) + "/page.html';</script>");
   app.Start({}, {{"ZIMBREL_SERVICE_HOST", "127.0.0.1:" + std::to_string(service.port())}});
   EXPECT_TRUE(other.WaitForRequest("/report?ext=undefined", 30000));
   EXPECT_TRUE(app.WaitForValue("ZBName", "service object 260", 30000)) << app.Value("ZBName");

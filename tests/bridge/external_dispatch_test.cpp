@@ -188,7 +188,9 @@ TEST_F(DispatchTest, ProfileMembersUseTheStoreAndItsDefaults) {
   EXPECT_EQ(S(Call(6, DISPATCH_METHOD)), "");
   std::ifstream f(dir / "HKEY_CURRENT_USER/Software/Zimbrel/ZBAid", std::ios::binary);
   std::string bytes(std::istreambuf_iterator<char>(f), {});
-  EXPECT_EQ(bytes, std::string("\x03\0\0\0" "2", 5));
+  EXPECT_EQ(bytes, std::string("\x03\0\0\0"
+                               "2",
+                               5));
 }
 
 TEST_F(DispatchTest, CommandLineFileIsHandedOutOnceAndDialogValueIsShared) {

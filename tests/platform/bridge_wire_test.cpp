@@ -37,7 +37,7 @@ TEST(BridgeWire, MalformedInputIsRefused) {
   std::string good = EncodeInvoke(1, 1, std::vector<Value>(2));
   for (size_t cut = 0; cut < good.size(); ++cut)
     EXPECT_FALSE(DecodeRequest(good.substr(0, cut), &r)) << cut;
-  EXPECT_FALSE(DecodeRequest(good + "x", &r));  // trailing bytes
+  EXPECT_FALSE(DecodeRequest(good + "x", &r));              // trailing bytes
   EXPECT_FALSE(DecodeRequest(std::string("\x09", 1), &r));  // unknown op
   std::string manyArgs = EncodeInvoke(1, 1, {});
   manyArgs[7] = '\xFF';  // argc 255 > limit

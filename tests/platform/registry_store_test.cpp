@@ -36,8 +36,8 @@ TEST_F(RegistryStoreTest, KeysAreFoldersAndValuesAreTypedFiles) {
   HKEY k = Create("Software\\Zimbrel");
   DWORD disp = 0;
   HKEY again = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Zimbrel", 0, nullptr, 0,
-                            KEY_ALL_ACCESS, nullptr, &again, &disp),
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Zimbrel", 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &again, &disp),
             ERROR_SUCCESS);
   EXPECT_EQ(disp, REG_OPENED_EXISTING_KEY);
   RegCloseKey(again);
@@ -74,13 +74,12 @@ TEST_F(RegistryStoreTest, BufferSizesFollowTheOriginalRules) {
   EXPECT_EQ(RegQueryValueExA(k, "big", nullptr, nullptr, small, &size), ERROR_MORE_DATA);
   EXPECT_EQ(size, 5000u);
   std::string out(size, '\0');
-  ASSERT_EQ(RegQueryValueExA(k, "big", nullptr, nullptr, reinterpret_cast<BYTE*>(out.data()),
-                             &size),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegQueryValueExA(k, "big", nullptr, nullptr, reinterpret_cast<BYTE*>(out.data()), &size),
+      ERROR_SUCCESS);
   EXPECT_EQ(out, big);
   size = 0;
-  EXPECT_EQ(RegQueryValueExA(k, "missing", nullptr, nullptr, nullptr, &size),
-            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegQueryValueExA(k, "missing", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
   RegCloseKey(k);
 }
 

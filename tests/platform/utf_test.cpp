@@ -13,7 +13,9 @@ TEST(Utf, RoundTripsAndReplacesWhatCannotConvert) {
   std::u16string w = Utf8ToUtf16(s);
   EXPECT_EQ(w, u"a\u00e9\u20ac\U0001F3B5");
   EXPECT_EQ(Utf16ToUtf8(w), s);
-  EXPECT_EQ(Utf8ToUtf16("\xFF" "a\xC3"), u"\uFFFDa\uFFFD");
+  EXPECT_EQ(Utf8ToUtf16("\xFF"
+                        "a\xC3"),
+            u"\uFFFDa\uFFFD");
   EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
   EXPECT_EQ(Utf16ToUtf8(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");
   EXPECT_EQ(SanitizeUtf8("ok\x80"), "ok\xEF\xBF\xBD");

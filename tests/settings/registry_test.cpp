@@ -101,7 +101,9 @@ TEST_F(SettingsTest, FailedWriteStaysPendingAndTheDestructorRetries) {
   std::string out = ::testing::internal::GetCapturedStdout();
   EXPECT_NE(out.find("(data size is 3 bytes) to registry ... Failed!\n"), std::string::npos);
   EXPECT_NE(out.find("(data size is 3 bytes) to registry ... OK\n"), std::string::npos);
-  EXPECT_EQ(FileBytes(ValueFile("ZBPhone")), std::string("\x03\0\0\0" "555", 7));
+  EXPECT_EQ(FileBytes(ValueFile("ZBPhone")), std::string("\x03\0\0\0"
+                                                         "555",
+                                                         7));
 }
 
 TEST_F(SettingsTest, UnopenableKeyFailsEveryStepButKeepsValuesInMemory) {
@@ -119,9 +121,9 @@ TEST_F(SettingsTest, UnopenableKeyFailsEveryStepButKeepsValuesInMemory) {
     EXPECT_TRUE(v.isModified());
   }
   std::string out = ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out.rfind("REG_TRACE:\tconstructing registry for \"Software\\Zimbrel\" ... Failed!\n",
-                      0),
-            0u);
+  EXPECT_EQ(
+      out.rfind("REG_TRACE:\tconstructing registry for \"Software\\Zimbrel\" ... Failed!\n", 0),
+      0u);
   // set fails, then the destructor's retry fails too.
   size_t first = out.find("to registry ... Failed!");
   EXPECT_NE(first, std::string::npos);
