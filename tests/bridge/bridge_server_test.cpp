@@ -1,0 +1,136 @@
+// The socket server that web processes call: requests answered through the
+// scripting object, and hostile input closing the connection.
+#include "bridge/bridge_server.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "bridge/core_host.h"
+#include "bridge/external_dispatch.h"
+#include "platform/bridge_wire.h"
+#include "temp_dir.h"
+
+namespace zb {
+namespace {
+
+using testing::ScopedEnv;
+using testing::TempDir;
+
+class QuietHost : public CoreHost {
+ public:
+  using CoreHost::CoreHost;
+  void CloseActiveWindow() override {}
+  std::string ShowPageDialog(const std::string&, const std::string&, const std::string& a, int,
+                             int, int, int) override {
+    return a;
+  }
+  void ShowAboutBox() override {}
+  void ShowContact() override {}
+  void ShowCompatibility() override {}
+  void ShowUsage() override {}
+  void OpenRedirect(const std::string&) override {}
+  int32_t MessageBox(const std::string&, int32_t) override { return 1; }
+  std::string SelectMediaFile() override { return ""; }
+};
+
+int Connect(const std::string& path) {
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un a{};
+  a.sun_family = AF_UNIX;
+  std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+class BridgeServerTest : public ::testing::Test {
+ protected:
+  TempDir dir;
+  ScopedEnv env{"ZIMBREL_REGISTRY_DIR", dir.path()};
+  QuietHost host{dir.path()};
+  CExternalDispatch disp{[this]() -> ZblHost* { return &host; }};
+  BridgeServer server{&disp};
+
+  // Runs `client` on a thread while this thread serves the main context.
+  void RunClient(const std::function<void()>& client) {
+    std::atomic<bool> done{false};
+    std::thread t([&] {
+      client();
+      done = true;
+    });
+    while (!done) g_main_context_iteration(nullptr, FALSE), std::this_thread::yield();
+    t.join();
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+  }
+};
+
+TEST_F(BridgeServerTest, LookupsAndCallsRoundTrip) {
+  ASSERT_TRUE(server.Start());
+  RunClient([&] {
+    int fd = Connect(server.socketPath());
+    ASSERT_GE(fd, 0);
+    std::string payload;
+    wire::Reply r;
+    ASSERT_TRUE(wire::WriteFully(fd, wire::Frame(wire::EncodeLookup("ZBL_tsStatus"))));
+    ASSERT_TRUE(wire::ReadFrame(fd, &payload));
+    ASSERT_TRUE(wire::DecodeReply(payload, wire::kOpLookup, &r));
+    EXPECT_EQ(r.dispid, 27);
+    EXPECT_EQ(r.kind, wire::kKindProperty);
+    ASSERT_TRUE(wire::WriteFully(fd, wire::Frame(wire::EncodeLookup("nope"))));
+    ASSERT_TRUE(wire::ReadFrame(fd, &payload));
+    ASSERT_TRUE(wire::DecodeReply(payload, wire::kOpLookup, &r));
+    EXPECT_EQ(r.dispid, DISPID_UNKNOWN);
+
+    // A 1 MB string through a setter and back.
+    std::vector<wire::Value> args(1);
+    args[0].tag = wire::Tag::String;
+    args[0].s = std::string(1 << 20, 'z');
+    ASSERT_TRUE(wire::WriteFully(fd, wire::Frame(wire::EncodeInvoke(5, DISPATCH_METHOD, args))));
+    ASSERT_TRUE(wire::ReadFrame(fd, &payload));
+    ASSERT_TRUE(wire::WriteFully(fd, wire::Frame(wire::EncodeInvoke(4, DISPATCH_METHOD, {}))));
+    ASSERT_TRUE(wire::ReadFrame(fd, &payload));
+    ASSERT_TRUE(wire::DecodeReply(payload, wire::kOpInvoke, &r));
+    EXPECT_EQ(r.result.s.size(), size_t{1} << 20);
+    ::close(fd);
+  });
+  EXPECT_EQ(server.pendingRequests(), 0);
+}
+
+TEST_F(BridgeServerTest, MalformedOrOversizedInputClosesOnlyThatConnection) {
+  ASSERT_TRUE(server.Start());
+  RunClient([&] {
+    int bad = Connect(server.socketPath());
+    int good = Connect(server.socketPath());
+    ASSERT_TRUE(wire::WriteFully(bad, wire::Frame(std::string("\x07garbage", 8))));
+    std::string payload;
+    EXPECT_FALSE(wire::ReadFrame(bad, &payload));  // closed, no reply
+    ::close(bad);
+    int huge = Connect(server.socketPath());
+    ASSERT_TRUE(wire::WriteFully(huge, std::string("\xFF\xFF\xFF\xFF", 4)));
+    EXPECT_FALSE(wire::ReadFrame(huge, &payload));
+    ::close(huge);
+    // Half a frame, then the peer goes away: nothing stays pending.
+    int half = Connect(server.socketPath());
+    ASSERT_TRUE(wire::WriteFully(half, std::string("\x10\x00\x00\x00\x02", 5)));
+    ::close(half);
+    ASSERT_TRUE(wire::WriteFully(good, wire::Frame(wire::EncodeInvoke(14, DISPATCH_METHOD, {}))));
+    ASSERT_TRUE(wire::ReadFrame(good, &payload));
+    wire::Reply r;
+    ASSERT_TRUE(wire::DecodeReply(payload, wire::kOpInvoke, &r));
+    EXPECT_EQ(r.result.s, "260");
+    ::close(good);
+  });
+  EXPECT_EQ(server.pendingRequests(), 0);
+}
+
+}  // namespace
+}  // namespace zb
