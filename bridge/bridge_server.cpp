@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cerrno>
 #include <cstring>
 
@@ -27,9 +29,20 @@ struct BridgeServer::Client {
   bool closed = false;  // closed while busy: freed when the request returns
 };
 
-BridgeServer::BridgeServer(IDispatch* dispatch) : m_dispatch(dispatch) {}
+BridgeServer::BridgeServer(IDispatch* dispatch) : m_dispatch(dispatch) {
+  if (const char* t = g_getenv("ZIMBREL_BRIDGE_TIMING"); t && *t) {
+    m_timingFile = t;
+    m_arrivals.reserve(1 << 20);
+  }
+}
 
 BridgeServer::~BridgeServer() {
+  if (!m_timingFile.empty()) {
+    if (FILE* f = std::fopen(m_timingFile.c_str(), "w")) {
+      for (int64_t t : m_arrivals) std::fprintf(f, "%lld\n", static_cast<long long>(t));
+      std::fclose(f);
+    }
+  }
   for (Client* c : std::vector<Client*>(m_clients)) CloseClient(c);
   if (m_listenSource) g_source_remove(m_listenSource);
   if (m_listenFd >= 0) ::close(m_listenFd);
@@ -134,6 +147,10 @@ gboolean BridgeServer::OnClientReadable(gint fd, GIOCondition, gpointer data) {
       s->CloseClient(c);
       return G_SOURCE_REMOVE;
     }
+    if (!s->m_timingFile.empty() && s->m_arrivals.size() < s->m_arrivals.capacity())
+      s->m_arrivals.push_back(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                  std::chrono::steady_clock::now().time_since_epoch())
+                                  .count());
     c->busy = true;
     ++s->m_pending;
     std::string reply = s->Handle(payload);

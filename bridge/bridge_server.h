@@ -38,6 +38,12 @@ class BridgeServer {
   static gboolean OnClientReadable(gint fd, GIOCondition cond, gpointer client);
   void CloseClient(Client* c);
 
+  // Arrival times of requests (ns), recorded when $ZIMBREL_BRIDGE_TIMING names
+  // a file to write them to when the server ends: the benchmark's measure of
+  // one call from page script.
+  std::vector<int64_t> m_arrivals;
+  std::string m_timingFile;
+
   IDispatch* m_dispatch;
   std::string m_dir;
   std::string m_socketPath;
