@@ -1,6 +1,9 @@
 // The program started for real: its start page reaches window.external.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "app/app_harness.h"
 
 namespace zb::testing {
@@ -81,6 +84,44 @@ window.external.ZBL_SetZBName("up " + window.innerWidth + "x" + window.innerHeig
   ASSERT_TRUE(app.WaitExit(20000, &code));
   EXPECT_EQ(code, 0);
   EXPECT_EQ(app.Value("ZBInstDir"), app.moduleDir());
+}
+
+}  // namespace
+}  // namespace zb::testing
+
+namespace zb::testing {
+namespace {
+
+TEST(HostSpine, CloseWindowEndsARunningTranscoderAndThenTheProgram) {
+  AppHarness app;
+  // A transcoder that never finishes and tells us who it is.
+  std::string pidFile = app.moduleDir() + "/ffmpeg.pid";
+  std::filesystem::remove(app.moduleDir() + "/res/ffmpeg");
+  app.WriteFile("res/ffmpeg", "#!/bin/sh\necho $$ > '" + pidFile + "'\nexec sleep 120\n");
+  std::filesystem::permissions(app.moduleDir() + "/res/ffmpeg", std::filesystem::perms::owner_all);
+  app.WriteFile("song.wav", "RIFF");
+  app.WritePage("selectSong.html", R"(<!doctype html><script>
+var x = window.external;
+var dir = decodeURIComponent(location.pathname).replace(/res\/[^/]*$/, '');
+x.ZBL_SetZBName(String(x.ZBL_TranscodeMedia(dir + 'song.wav', dir + 'res/tmp/out.mp3')));
+setTimeout(function () { x.ZBL_SetZBPhone('closing ' + x.ZBL_tsStatus); x.ZBL_CloseWindow(); }, 1500);
+</script>)");
+  app.Start();
+  int code = -1;
+  ASSERT_TRUE(app.WaitExit(30000, &code)) << app.Output();
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(app.Value("ZBName"), "true");
+  EXPECT_EQ(app.Value("ZBPhone"), "closing 0");  // still running when the window closed
+  std::ifstream f(pidFile);
+  pid_t pid = 0;
+  ASSERT_TRUE(f >> pid);
+  // The transcoder is gone (or a zombie waiting for its new parent).
+  EXPECT_TRUE(app.WaitUntil([&] {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string s;
+    std::getline(stat, s);
+    return s.empty() || s.find(") Z") != std::string::npos;
+  }, 5000));
 }
 
 }  // namespace
