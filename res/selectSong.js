@@ -29,7 +29,8 @@
     cancel: null, // what Esc and the Cancel buttons do while a job runs
     cancelled: false,
     drives: [],
-    view: ""
+    view: "",
+    uploading: false
   };
 
   function stamp() {
@@ -44,6 +45,14 @@
     $(id).textContent = text;
   }
 
+  // What the page does, one line per step, for whoever reads the page's
+  // console (the program prints it when ZIMBREL_PAGE_CONSOLE is set).
+  function report(what) {
+    if (window.console) {
+      console.info("zimbrel-page: " + what);
+    }
+  }
+
   // ---------- Views and the step indicator ----------
 
   function showView(id, focusEl) {
@@ -52,6 +61,7 @@
       v.hidden = v.id !== id;
     });
     state.view = id;
+    report("view " + id);
     var step = Number($(id).getAttribute("data-step"));
     var items = document.querySelectorAll("#stepper li");
     Array.prototype.forEach.call(items, function (li) {
@@ -332,6 +342,7 @@
         }
         show($("cdProgress"), false);
         cdError(cancelled ? "Copying the track was cancelled." : ZB.grabMessage(status));
+        report("grab " + (cancelled ? "cancelled" : "failed " + status));
         $("cdUse").focus();
         return true;
       },
@@ -477,6 +488,7 @@
   }
 
   function makeFailed(marks, text, loudnessOnly) {
+    report("make failed: " + text);
     markSteps(marks);
     makeNotice(text, true);
     makeButtons(loudnessOnly ? "loudness" : "failed");
@@ -484,6 +496,7 @@
   }
 
   function makeCancelled(marks) {
+    report("make cancelled");
     var keep = {};
     Object.keys(marks).forEach(function (k) {
       keep[k] = marks[k] === "failed" || marks[k] === "active" ? "" : marks[k];
@@ -536,6 +549,7 @@
       var info = ZB.mp3Info(bytes);
       if (info) {
         r.duration = info.duration;
+        report("ringtone " + info.duration.toFixed(2) + " s, " + bytes.byteLength + " bytes");
         setText("readyDuration", ZB.formatDuration(info.duration));
         setText(
           "readyQuality",
@@ -700,6 +714,7 @@
   }
 
   function sendFailed(text) {
+    report("send failed: " + text);
     setText("sendTitle", "Send your ringtone");
     setText("sendLead", "Something went wrong.");
     sendResult(
@@ -714,6 +729,7 @@
   }
 
   function sendCancelled() {
+    report("send cancelled");
     setText("sendTitle", "Send your ringtone");
     setText("sendLead", "Sending was stopped.");
     sendResult(
@@ -728,6 +744,7 @@
   }
 
   function sendDone() {
+    report("send done");
     ZB.call("ZBL_SetZBNVCheck", ["1"]);
     setText("sendTitle", "Done!");
     setText("sendLead", "Your ringtone has been handed to the service.");
@@ -783,6 +800,7 @@
     sendRunning("Sending the ringtone\u2026");
     setBar("sendBar", 0);
     setText("sendPct", "0 %");
+    state.uploading = false;
     var started = ZB.call("ZBL_UploadFile", [state.ringtone.path, sid], false);
     if (!started) {
       sendFailed(ZB.messages.uploadNotStarted);
@@ -794,6 +812,10 @@
       },
       function (status) {
         if (status >= 0 && status < 100) {
+          if (status > 0 && !state.uploading) {
+            state.uploading = true;
+            report("upload running");
+          }
           setBar("sendBar", status);
           setText("sendPct", status + " %");
           return false;

@@ -332,8 +332,17 @@ var ZB = (function () {
         i += 1;
         continue;
       }
+      var mono = b[i + 3] >> 6 === 3;
       if (!first) {
-        first = {kbps: kbps, rate: rate, channels: (b[i + 3] >> 6) === 3 ? 1 : 2};
+        // The first frame may be the encoder's "Xing"/"Info" header, which
+        // holds no sound.
+        var side = 4 + (version === 3 ? (mono ? 17 : 32) : mono ? 9 : 17);
+        var tagText = String.fromCharCode(b[i + side], b[i + side + 1], b[i + side + 2], b[i + side + 3]);
+        first = {kbps: kbps, rate: rate, channels: mono ? 1 : 2};
+        if (tagText === "Xing" || tagText === "Info") {
+          i += length;
+          continue;
+        }
       }
       frames += 1;
       samples += perFrame;
