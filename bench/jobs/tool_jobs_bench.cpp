@@ -1,0 +1,164 @@
+// Runs the whole transcode job and the whole normalise job on a 3-minute song,
+// and the same ffmpeg and mp3gain command lines directly (spawned, output to
+// /dev/null, waited for), in alternating rounds; prints the median of each and
+// their ratio.
+//
+//   tool_jobs_bench [rounds] [work folder]
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "media/normalize.h"
+#include "media/transcode.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Argv = std::vector<std::string>;
+
+// Spawns argv[0] with its output to /dev/null and waits; true on exit code 0.
+bool RunDirect(const Argv& args) {
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&fa, 1, 2);
+  pid_t pid;
+  int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&fa);
+  int st = 0;
+  return rc == 0 && waitpid(pid, &st, 0) == pid && WIFEXITED(st) && WEXITSTATUS(st) == 0;
+}
+
+double Seconds(Clock::time_point t0) {
+  return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+bool Copy(const std::string& from, const std::string& to) {
+  std::error_code ec;
+  return std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing,
+                                    ec);
+}
+
+struct Bench {
+  std::string dir, module, song, ring;
+
+  double TranscodeJob() {
+    auto state = std::make_shared<zb::media::JobState>();
+    auto t0 = Clock::now();
+    if (!zb::media::StartTranscode(state, module, song, dir + "/job.mp3")) return -1;
+    if (!zb::media::WaitForJobThreadsForTesting(600000)) return -1;
+    double s = Seconds(t0);
+    return state->Status(zb::media::JobKind::kTranscode) == 1 ? s : -1;
+  }
+  double TranscodeDirect() {
+    auto t0 = Clock::now();
+    bool ok = RunDirect({module + "/res/ffmpeg", "-nostdin", "-i", song, "-vn", "-ab", "64k", "-ar",
+                         "44100", "-ac", "2", "-y", dir + "/direct.mp3"});
+    return ok ? Seconds(t0) : -1;
+  }
+  double NormalizeJob() {
+    std::string f = dir + "/norm-job.mp3";
+    if (!Copy(ring, f)) return -1;
+    auto state = std::make_shared<zb::media::JobState>();
+    auto t0 = Clock::now();
+    if (!zb::media::StartNormalize(state, module, f)) return -1;
+    if (!zb::media::WaitForJobThreadsForTesting(600000)) return -1;
+    double s = Seconds(t0);
+    return state->Status(zb::media::JobKind::kNormalize) == 100 ? s : -1;
+  }
+  double NormalizeDirect() {
+    std::string f = dir + "/norm-direct.mp3", tool = module + "/res/mp3gain";
+    if (!Copy(ring, f)) return -1;
+    auto t0 = Clock::now();
+    bool ok = RunDirect({tool, "/s", "d", f}) && RunDirect({tool, "/k", "/r", f}) &&
+              RunDirect({tool, "/g", "4", f});
+    return ok ? Seconds(t0) : -1;
+  }
+};
+
+// Alternating rounds (round -1 warms caches); medians; false when a run failed.
+bool Measure(int rounds, double (Bench::*job)(), double (Bench::*direct)(), Bench& b,
+             double* jobMedian, double* directMedian) {
+  std::vector<double> js, ds;
+  for (int r = -1; r < rounds; ++r) {
+    double j, d;
+    if (r % 2) {
+      j = (b.*job)();
+      d = (b.*direct)();
+    } else {
+      d = (b.*direct)();
+      j = (b.*job)();
+    }
+    if (j < 0 || d < 0) return false;
+    if (r >= 0) {
+      js.push_back(j);
+      ds.push_back(d);
+    }
+  }
+  *jobMedian = Median(js);
+  *directMedian = Median(ds);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+  std::string base = argc > 2 ? argv[2] : std::filesystem::temp_directory_path().string();
+  std::string tmpl = base + "/zb-jobsbench-XXXXXX";
+  if (!mkdtemp(tmpl.data())) {
+    std::perror("mkdtemp");
+    return 1;
+  }
+  Bench b;
+  b.dir = tmpl;
+  b.module = b.dir + "/module";
+  b.song = b.dir + "/song.wav";
+  b.ring = b.dir + "/ring.mp3";
+  std::filesystem::create_directories(b.module + "/res/tmp");
+  std::filesystem::create_symlink(BENCH_FFMPEG, b.module + "/res/ffmpeg");
+  std::filesystem::create_symlink(BENCH_MP3GAIN, b.module + "/res/mp3gain");
+
+  // A 3-minute stereo song at 44100 Hz, as a grabbed CD track would be, and
+  // its ringtone for the normalisation.
+  bool ok = RunDirect({BENCH_SOX, "-n", "-r", "44100", "-c", "2", "-b", "16", b.song, "synth",
+                       "180", "sine", "200-800", "sine", "300-450", "tremolo", "3", "60"}) &&
+            RunDirect({BENCH_FFMPEG, "-nostdin", "-i", b.song, "-ab", "64k", b.ring});
+  double tj = 0, td = 0, nj = 0, nd = 0;
+  ok = ok && Measure(rounds, &Bench::TranscodeJob, &Bench::TranscodeDirect, b, &tj, &td) &&
+       Measure(rounds, &Bench::NormalizeJob, &Bench::NormalizeDirect, b, &nj, &nd);
+  std::filesystem::remove_all(b.dir);
+  if (!ok) {
+    std::printf("tool_jobs: a run failed\n");
+    return 1;
+  }
+  std::printf("%-32s %10s\n", "tool jobs (3-minute song)", "median ms");
+  std::printf("%-32s %10.1f\n", "transcode job", tj * 1e3);
+  std::printf("%-32s %10.1f\n", "ffmpeg run directly", td * 1e3);
+  std::printf("%-32s %10.3f   (goal <= 1.03, %d rounds)\n", "ratio transcode job/direct", tj / td,
+              rounds);
+  std::printf("%-32s %10.1f\n", "normalise job", nj * 1e3);
+  std::printf("%-32s %10.1f\n", "3 mp3gain runs directly", nd * 1e3);
+  std::printf("%-32s %10.3f   (goal <= 1.03, %d rounds)\n", "ratio normalise job/direct", nj / nd,
+              rounds);
+  return 0;
+}
