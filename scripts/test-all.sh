@@ -14,7 +14,7 @@ cmake --build build -j"$JOBS"
 (cd build && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j2)
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZIMBREL_WERROR=ON \
-  -DZIMBREL_SANITIZE=address,undefined -DZIMBREL_SHELLEXT=OFF
+  -DZIMBREL_SANITIZE=address,undefined
 cmake --build build-asan -j"$JOBS"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   xvfb-run -a ctest --output-on-failure -j2 -L 'unit|jobs')
@@ -23,3 +23,5 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DZIMBREL_WERROR=ON \
   -DZIMBREL_SANITIZE=thread -DZIMBREL_APP=OFF -DZIMBREL_SHELLEXT=OFF
 cmake --build build-tsan -j"$JOBS"
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j2 -L jobs)
+
+./scripts/fuzz.sh
