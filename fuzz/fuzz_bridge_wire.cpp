@@ -5,10 +5,10 @@
 #include <string>
 
 #include "bridge/bridge_server.h"
-#include "bridge/zbl_host.h"
 #include "bridge/external_dispatch.h"
-#include "platform/bridge_wire.h"
+#include "bridge/zbl_host.h"
 #include "fuzz_host.h"
+#include "platform/bridge_wire.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static zb::FuzzHost host;

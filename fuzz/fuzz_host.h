@@ -9,8 +9,8 @@ namespace zb {
 class FuzzHost : public ZblHost {
  public:
   void CloseActiveWindow() override {}
-  std::string ShowPageDialog(const std::string& t, const std::string& u, const std::string& a,
-                             int, int, int, int) override {
+  std::string ShowPageDialog(const std::string& t, const std::string& u, const std::string& a, int,
+                             int, int, int) override {
     return t + u + a;
   }
   std::string GetZBName() override { return name; }

@@ -24,17 +24,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (auto& v : args) {
     zb::VariantInit(&v);
     switch (take(1) % 8) {
-      case 0: break;
-      case 1: v.vt = zb::VT_NULL; break;
-      case 2: v.vt = zb::VT_I4; v.lVal = static_cast<int32_t>(take(4)); break;
-      case 3: v.vt = zb::VT_INT; v.intVal = static_cast<int32_t>(take(4)); break;
+      case 0:
+        break;
+      case 1:
+        v.vt = zb::VT_NULL;
+        break;
+      case 2:
+        v.vt = zb::VT_I4;
+        v.lVal = static_cast<int32_t>(take(4));
+        break;
+      case 3:
+        v.vt = zb::VT_INT;
+        v.intVal = static_cast<int32_t>(take(4));
+        break;
       case 4: {
         v.vt = zb::VT_R8;
         uint64_t bits = take(8);
         std::memcpy(&v.dblVal, &bits, 8);
         break;
       }
-      case 5: v.vt = zb::VT_BOOL; v.boolVal = static_cast<int16_t>(take(2)); break;
+      case 5:
+        v.vt = zb::VT_BOOL;
+        v.boolVal = static_cast<int16_t>(take(2));
+        break;
       case 6: {
         size_t n = take(1) % 64;
         std::u16string s;
@@ -43,7 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         v.bstrVal = zb::SysAllocString(s);
         break;
       }
-      default: v.vt = static_cast<zb::VARTYPE>(take(2) | 0x40); break;  // types nobody reads
+      default:
+        v.vt = static_cast<zb::VARTYPE>(take(2) | 0x40);
+        break;  // types nobody reads
     }
   }
   zb::DISPPARAMS params{args.empty() ? nullptr : args.data(), nullptr,
@@ -51,8 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (params.cArgs > argc) params.cArgs = static_cast<zb::UINT>(argc);
   zb::VARIANT result;
   zb::VariantInit(&result);
-  if (disp.Invoke(dispid, zb::IID_NULL, 0, flags, &params, withResult ? &result : nullptr,
-                  nullptr, nullptr) != zb::S_OK)
+  if (disp.Invoke(dispid, zb::IID_NULL, 0, flags, &params, withResult ? &result : nullptr, nullptr,
+                  nullptr) != zb::S_OK)
     __builtin_trap();
   zb::VariantClear(&result);
   for (auto& v : args)

@@ -116,12 +116,14 @@ setTimeout(function () { x.ZBL_SetZBPhone('closing ' + x.ZBL_tsStatus); x.ZBL_Cl
   pid_t pid = 0;
   ASSERT_TRUE(f >> pid);
   // The transcoder is gone (or a zombie waiting for its new parent).
-  EXPECT_TRUE(app.WaitUntil([&] {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string s;
-    std::getline(stat, s);
-    return s.empty() || s.find(") Z") != std::string::npos;
-  }, 5000));
+  EXPECT_TRUE(app.WaitUntil(
+      [&] {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string s;
+        std::getline(stat, s);
+        return s.empty() || s.find(") Z") != std::string::npos;
+      },
+      5000));
 }
 
 }  // namespace

@@ -29,7 +29,9 @@ std::string Bytes(const std::string& path) {
 }
 
 // Values large enough that a torn write would show.
-std::string Payload(char c) { return std::string(64 * 1024, c); }
+std::string Payload(char c) {
+  return std::string(64 * 1024, c);
+}
 
 TEST(SettingsKill, KilledWritersLeaveOldOrNewBytesAndSweepableTemporaries) {
   TempDir dir;
@@ -77,9 +79,9 @@ TEST(SettingsKill, KilledWritersLeaveOldOrNewBytesAndSweepableTemporaries) {
     killedMidWrite += leftover;
     {
       reg::HKEY k = nullptr;
-      ASSERT_EQ(reg::RegOpenKeyExA(reg::HKEY_CURRENT_USER, "Software\\Zimbrel", 0, reg::KEY_READ,
-                                   &k),
-                reg::ERROR_SUCCESS);
+      ASSERT_EQ(
+          reg::RegOpenKeyExA(reg::HKEY_CURRENT_USER, "Software\\Zimbrel", 0, reg::KEY_READ, &k),
+          reg::ERROR_SUCCESS);
       EXPECT_EQ(reg::ListValues(k), (std::vector<std::string>{"ZBName", "ZBPhone"}));
       reg::RegCloseKey(k);
     }

@@ -1,0 +1,600 @@
+// The whole ringtone flow as a user goes through it: the real program with
+// its real pages, driven with keys and clicks (xdotool), against the demo
+// service zimbrel-service. The start page reports each step on its console,
+// which the program prints when ZIMBREL_PAGE_CONSOLE is set; the tests wait
+// for those lines and check the outcome where it lands: the service's data
+// folder and the settings store.
+//
+// Screenshots of each step go to $ZIMBREL_SCREENSHOT_DIR (the README's
+// pictures: docs/screenshots/) or else to <build>/screenshots.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app_harness.h"
+#include "temp_dir.h"
+
+extern char** environ;
+
+namespace zb::testing {
+namespace {
+namespace fs = std::filesystem;
+
+constexpr char kTitle[] = "Zimbrel - The Ringtone Creator";
+constexpr char kPhoneDigits[] = "447700900123";
+
+void SleepMs(int ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// zimbrel-service on 127.0.0.1 with a data folder of its own.
+class Service {
+ public:
+  // Port 0 takes any free port.
+  explicit Service(int port = 0) {
+    const std::string prog = std::string(ZIMBREL_BUILD_DIR) + "/bin/zimbrel-service";
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<std::string> args{prog, "--port", std::to_string(port), data_.path()};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, prog.c_str(), &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    ::close(out[1]);
+    // It prints "listening on http://127.0.0.1:PORT/ ..." once it accepts.
+    std::string line;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (pid_ > 0 && line.find('\n') == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+      pollfd p{out[0], POLLIN, 0};
+      if (::poll(&p, 1, 200) <= 0) continue;
+      char buf[256];
+      ssize_t n = ::read(out[0], buf, sizeof buf);
+      if (n <= 0) break;
+      line.append(buf, n);
+    }
+    ::close(out[0]);
+    auto at = line.find("http://127.0.0.1:");
+    if (at != std::string::npos) port_ = std::atoi(line.c_str() + at + 17);
+  }
+  ~Service() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      int st;
+      ::waitpid(pid_, &st, 0);
+    }
+  }
+  int port() const { return port_; }
+  std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
+
+  // The ringtones delivered to a phone (its digits), as files.
+  std::vector<fs::path> Deliveries(const std::string& digits) const {
+    std::vector<fs::path> files;
+    std::error_code ec;
+    for (auto& e : fs::directory_iterator(data_.path() + "/phones/" + digits, ec))
+      if (e.is_regular_file() && e.path().filename().string()[0] != '.') files.push_back(e.path());
+    return files;
+  }
+
+ private:
+  TempDir data_;
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+// A TCP relay on 127.0.0.1 in front of the service that passes what the
+// program sends at a limited rate, so that an upload lasts long enough to be
+// watched and cancelled. Answers pass at full speed.
+class ThrottlingRelay {
+ public:
+  ThrottlingRelay(int targetPort, size_t bytesPerSecond)
+      : target_(targetPort), rate_(bytesPerSecond) {
+    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int small = 4096;  // keep the kernel from buffering much of the upload
+    ::setsockopt(listen_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::listen(listen_, 8) == 0 &&
+        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+      port_ = ntohs(a.sin_port);
+    acceptor_ = std::thread([this] { AcceptLoop(); });
+  }
+  ~ThrottlingRelay() {
+    stop_ = true;
+    acceptor_.join();
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      for (int fd : fds_) ::shutdown(fd, SHUT_RDWR);
+    }
+    for (auto& t : pumps_) t.join();
+    for (int fd : fds_) ::close(fd);
+    ::close(listen_);
+  }
+  int port() const { return port_; }
+  std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
+  void Unthrottle() { rate_ = 0; }
+
+ private:
+  void AcceptLoop() {
+    while (!stop_) {
+      pollfd p{listen_, POLLIN, 0};
+      if (::poll(&p, 1, 100) <= 0) continue;
+      int client = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (client < 0) continue;
+      int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      sockaddr_in a{};
+      a.sin_family = AF_INET;
+      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      a.sin_port = htons(static_cast<uint16_t>(target_));
+      if (::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(server);
+        ::close(client);
+        continue;
+      }
+      std::lock_guard<std::mutex> lock(m_);
+      fds_.push_back(client);
+      fds_.push_back(server);
+      pumps_.emplace_back([this, client, server] { Pump(client, server, true); });
+      pumps_.emplace_back([this, client, server] { Pump(server, client, false); });
+    }
+  }
+  void Pump(int from, int to, bool throttled) {
+    char buf[16384];
+    while (!stop_) {
+      pollfd p{from, POLLIN, 0};
+      if (::poll(&p, 1, 100) <= 0) continue;
+      size_t rate = rate_;
+      size_t want = throttled && rate ? 1024 : sizeof buf;
+      ssize_t n = ::read(from, buf, want);
+      if (n <= 0) break;
+      for (ssize_t done = 0; done < n;) {
+        ssize_t w = ::send(to, buf + done, n - done, MSG_NOSIGNAL);
+        if (w <= 0) return;
+        done += w;
+      }
+      if (throttled && rate) SleepMs(static_cast<int>(n * 1000 / rate));
+    }
+    ::shutdown(to, SHUT_WR);
+  }
+
+  int listen_ = -1;
+  int port_ = 0;
+  int target_;
+  std::atomic<size_t> rate_;
+  std::atomic<bool> stop_{false};
+  std::mutex m_;
+  std::vector<int> fds_;
+  std::vector<std::thread> pumps_;
+  std::thread acceptor_;
+};
+
+// A port of 127.0.0.1 where nothing listens (for now).
+int FreePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  int port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+    port = ntohs(a.sin_port);
+  ::close(fd);
+  return port;
+}
+
+// A stereo 44100 Hz song of `seconds` made by ffmpeg; `mp3` makes a small
+// MP3 (for long songs), otherwise a WAV file.
+bool MakeSong(const std::string& path, double seconds, bool mp3 = false) {
+  std::vector<std::string> argv{
+      "ffmpeg",
+      "-nostdin",
+      "-v",
+      "error",
+      "-y",
+      "-f",
+      "lavfi",
+      "-i",
+      "sine=frequency=440:sample_rate=44100:duration=" + std::to_string(seconds),
+      "-ac",
+      "2"};
+  if (mp3) argv.insert(argv.end(), {"-c:a", "libmp3lame", "-b:a", "32k"});
+  argv.push_back(path);
+  RunCapture(argv);
+  return fs::exists(path) && fs::file_size(path) > 0;
+}
+
+// What ffprobe says of an audio file: codec_name, bit_rate, sample_rate,
+// channels, duration.
+std::map<std::string, std::string> Probe(const std::string& path) {
+  std::string out = RunCapture({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
+                                "stream=codec_name,bit_rate,sample_rate,channels:format=duration",
+                                "-of", "default=noprint_wrappers=1", path});
+  std::map<std::string, std::string> facts;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) {
+    auto eq = line.find('=');
+    if (eq != std::string::npos) facts[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return facts;
+}
+
+void ExpectRingtone(const fs::path& file, double seconds) {
+  auto f = Probe(file.string());
+  EXPECT_EQ(f["codec_name"], "mp3") << file;
+  EXPECT_EQ(f["bit_rate"], "64000") << file;
+  EXPECT_EQ(f["sample_rate"], "44100") << file;
+  EXPECT_EQ(f["channels"], "2") << file;
+  EXPECT_NEAR(std::atof(f["duration"].c_str()), seconds, 0.1) << file;
+}
+
+std::string ShotDir() {
+  const char* dir = std::getenv("ZIMBREL_SCREENSHOT_DIR");
+  return dir && *dir ? dir : std::string(ZIMBREL_BUILD_DIR) + "/screenshots";
+}
+
+// Saves a picture of one window (the X window id) under ShotDir().
+void Shot(const std::string& windowId, const std::string& name) {
+  std::error_code ec;
+  fs::create_directories(ShotDir(), ec);
+  SleepMs(400);  // let the page paint what it just changed
+  RunCapture({"import", "-window", windowId, ShotDir() + "/" + name});
+}
+
+// The program with the start page, its console lines read in order. WebKit
+// prints page console messages on the program's standard error, which the
+// harness leaves to the test: the test's own standard error is pointed at a
+// file while the program starts, so the program inherits that file.
+class Flow {
+ public:
+  explicit Flow(std::map<std::string, std::string> env) : env_(std::move(env)) {
+    env_["ZIMBREL_PAGE_CONSOLE"] = "1";
+  }
+  AppHarness& app() { return app_; }
+  const std::string& window() const { return window_; }
+
+  bool Start(const std::vector<std::string>& args = {}) {
+    cursor_ = 0;
+    int log = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int saved = ::dup(2);
+    ::dup2(log, 2);
+    app_.Start(args, env_);
+    ::dup2(saved, 2);
+    ::close(saved);
+    ::close(log);
+    window_ = app_.FindWindow(kTitle, 30000);
+    return !window_.empty() && Wait("view viewSong", 30000);
+  }
+
+  // Waits for the page to report `what` after what was already seen.
+  bool Wait(const std::string& what, int timeoutMs = 30000) {
+    std::string needle = "zimbrel-page: " + what;
+    size_t at = std::string::npos;
+    bool found = app_.WaitUntil(
+        [&] {
+          at = Log().find(needle, cursor_);
+          return at != std::string::npos;
+        },
+        timeoutMs);
+    if (found) cursor_ = at + needle.size();
+    return found;
+  }
+  // The rest of the line the last Wait() found.
+  std::string RestOfLine() {
+    std::string out = Log();
+    auto end = out.find('\n', cursor_);
+    return out.substr(cursor_, end == std::string::npos ? std::string::npos : end - cursor_);
+  }
+  std::string Log() {
+    std::ifstream f(logPath_, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+  }
+
+  void Keys(const std::vector<std::string>& keys) { app_.Keys(window_, keys); }
+  void Type(const std::string& text) {
+    AppHarness::Xdo({"windowfocus", "--sync", window_});
+    AppHarness::Xdo({"type", "--delay", "40", text});
+  }
+  // A click at a point of the window (pixels from its top-left corner).
+  void Click(int x, int y) {
+    AppHarness::Xdo({"windowfocus", "--sync", window_});
+    AppHarness::Xdo(
+        {"mousemove", "--window", window_, std::to_string(x), std::to_string(y), "click", "1"});
+  }
+  void Shot(const std::string& name) { zb::testing::Shot(window_, name); }
+
+  // From the start page with a song chosen to the ringtone, played in the page.
+  bool MakeRingtone() {
+    Keys({"Return"});
+    return Wait("view viewMake") && Wait("view viewReady", 120000) && Wait("ringtone ", 10000);
+  }
+  // The profile form, empty, filled with the keyboard.
+  void FillProfile() {
+    Type("Ann Example");
+    Keys({"Tab"});
+    Type("+44 7700 900123");
+    Keys({"Tab"});
+    Type("Tellwave");
+  }
+  // From the ringtone to the send step with a profile already kept.
+  bool ToSendStep() {
+    Keys({"Return"});
+    if (!Wait("view viewProfile")) return false;
+    Keys({"Return"});  // Continue has the focus when the form is complete
+    return Wait("view viewSend");
+  }
+
+ private:
+  AppHarness app_;
+  TempDir logDir_;
+  std::string logPath_ = logDir_ / "console.txt";
+  std::map<std::string, std::string> env_;
+  std::string window_;
+  size_t cursor_ = 0;
+};
+
+TEST(Flow, CommandLineSongReachesThePhoneAndTheProfileIsKeptAcrossARestart) {
+  Service service;
+  ASSERT_GT(service.port(), 0);
+  TempDir music;
+  const std::string song = music / "My Song.wav";  // a space in the path
+  ASSERT_TRUE(MakeSong(song, 6.0));
+
+  Flow flow({{"ZIMBREL_SERVICE_HOST", service.host()}});
+  ASSERT_TRUE(flow.Start({song})) << flow.Log();
+  flow.Shot("01-song-chosen.png");
+
+  ASSERT_TRUE(flow.MakeRingtone()) << flow.Log();
+  EXPECT_NEAR(std::atof(flow.RestOfLine().c_str()), 6.0, 0.1) << flow.RestOfLine();
+  flow.Shot("03-ringtone-ready.png");
+
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.Wait("view viewProfile")) << flow.Log();
+  // An empty phone number is refused in the page, not sent.
+  flow.Type("Ann Example");
+  flow.Keys({"Return"});
+  SleepMs(500);
+  EXPECT_EQ(flow.Log().find("view viewSend"), std::string::npos);
+  flow.Shot("04a-profile-check.png");
+  flow.Type("+44 7700 900123");  // the refused field has the focus
+  flow.Keys({"Tab"});
+  flow.Type("Tellwave");
+  flow.Shot("04-your-phone.png");
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.Wait("view viewSend")) << flow.Log();
+  flow.Shot("05-send.png");
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.Wait("send done", 60000)) << flow.Log();
+  flow.Shot("07-sent.png");
+
+  auto delivered = service.Deliveries(kPhoneDigits);
+  ASSERT_EQ(delivered.size(), 1u);
+  ExpectRingtone(delivered[0], 6.0);
+  EXPECT_EQ(flow.app().Value("ZBName"), "Ann Example");
+  EXPECT_EQ(flow.app().Value("ZBPhone"), "+447700900123");
+  EXPECT_EQ(flow.app().Value("ZBNetwork"), "Tellwave");
+  EXPECT_EQ(flow.app().Value("ZBNVCheck"), "1");
+
+  // Another song without restarting: "Make another ringtone" has the focus.
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.Wait("view viewSong")) << flow.Log();
+
+  // A restart shows the profile again: it goes straight through.
+  AppHarness::RequestClose(flow.window());
+  ASSERT_TRUE(flow.app().WaitExit(20000));
+  ASSERT_TRUE(flow.Start({song})) << flow.Log();
+  ASSERT_TRUE(flow.MakeRingtone()) << flow.Log();
+  ASSERT_TRUE(flow.ToSendStep()) << flow.Log();
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.Wait("send done", 60000)) << flow.Log();
+  EXPECT_EQ(service.Deliveries(kPhoneDigits).size(), 2u);
+}
+
+// A CUE/BIN image: a data track, then audio tracks of 5 s and 3 s.
+void WriteCdImage(const TempDir& dir, std::string* cue) {
+  const std::string a1 = dir / "a1.raw", a2 = dir / "a2.raw";
+  for (auto [path, secs] : {std::pair{a1, 5}, std::pair{a2, 3}})
+    RunCapture({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                "sine=frequency=523:sample_rate=44100:duration=" + std::to_string(secs), "-ac", "2",
+                "-f", "s16le", "-acodec", "pcm_s16le", path});
+  std::ofstream bin(dir / "disc.bin", std::ios::binary);
+  bin << std::string(300 * 2352, '\0');
+  for (const std::string& path : {a1, a2}) {
+    std::ifstream in(path, std::ios::binary);
+    bin << in.rdbuf();
+  }
+  *cue = dir / "disc.cue";
+  std::ofstream(*cue) << "FILE \"disc.bin\" BINARY\n"
+                         "  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n"
+                         "  TRACK 02 AUDIO\n    INDEX 01 00:04:00\n"
+                         "  TRACK 03 AUDIO\n    INDEX 01 00:09:00\n";
+}
+
+TEST(Flow, AudioTrackOfACdImageReachesThePhone) {
+  Service service;
+  ASSERT_GT(service.port(), 0);
+  TempDir cd;
+  std::string cue;
+  WriteCdImage(cd, &cue);
+
+  Flow flow({{"ZIMBREL_SERVICE_HOST", service.host()}, {"ZIMBREL_CD_IMAGES", cue}});
+  ASSERT_TRUE(flow.Start()) << flow.Log();
+  flow.Keys({"Tab", "Return"});  // from "Choose a file..." to "Choose a CD track..."
+  ASSERT_TRUE(flow.Wait("view viewCd")) << flow.Log();
+  flow.Shot("02-cd-tracks.png");
+  // The first audio track is chosen; "Use this track" is at the window's
+  // bottom right.
+  auto g = AppHarness::WindowGeometry(flow.window());
+  flow.Click(g.width - 80, g.height - 35);
+  ASSERT_TRUE(flow.Wait("view viewMake")) << flow.Log();
+  ASSERT_TRUE(flow.Wait("view viewReady", 120000)) << flow.Log();
+  ASSERT_TRUE(flow.Wait("ringtone ", 10000));
+  EXPECT_NEAR(std::atof(flow.RestOfLine().c_str()), 5.0, 0.1) << flow.RestOfLine();
+
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.Wait("view viewProfile")) << flow.Log();
+  flow.FillProfile();
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.Wait("view viewSend")) << flow.Log();
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.Wait("send done", 60000)) << flow.Log();
+
+  auto delivered = service.Deliveries(kPhoneDigits);
+  ASSERT_EQ(delivered.size(), 1u);
+  ExpectRingtone(delivered[0], 5.0);
+}
+
+TEST(Flow, CancelWhileConvertingLeavesThePageReadyForTheNextTry) {
+  TempDir music;
+  const std::string song = music / "long song.mp3";
+  ASSERT_TRUE(MakeSong(song, 300.0, true));  // long enough to be cancelled
+
+  Flow flow({{"ZIMBREL_SERVICE_HOST", "127.0.0.1:" + std::to_string(FreePort())}});
+  ASSERT_TRUE(flow.Start({song})) << flow.Log();
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.Wait("view viewMake")) << flow.Log();
+  flow.Shot("03a-making.png");
+  EXPECT_EQ(flow.Log().find("view viewReady"), std::string::npos) << "too fast to cancel";
+  flow.Keys({"Escape"});
+  ASSERT_TRUE(flow.Wait("make cancelled", 30000)) << flow.Log();
+  flow.Shot("03b-making-cancelled.png");
+
+  // "Try again" has the focus and makes the ringtone.
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.Wait("view viewMake")) << flow.Log();
+  ASSERT_TRUE(flow.Wait("view viewReady", 180000)) << flow.Log();
+  ASSERT_TRUE(flow.Wait("ringtone ", 10000));
+  EXPECT_NEAR(std::atof(flow.RestOfLine().c_str()), 300.0, 0.2) << flow.RestOfLine();
+}
+
+TEST(Flow, CancelWhileSendingLeavesTheRingtoneReadyToSendAgain) {
+  Service service;
+  ASSERT_GT(service.port(), 0);
+  ThrottlingRelay relay(service.port(), 40 * 1024);
+  ASSERT_GT(relay.port(), 0);
+  TempDir music;
+  const std::string song = music / "song.wav";
+  ASSERT_TRUE(MakeSong(song, 60.0));  // about 480 KB of ringtone
+
+  Flow flow({{"ZIMBREL_SERVICE_HOST", relay.host()}});
+  ASSERT_TRUE(flow.Start({song})) << flow.Log();
+  ASSERT_TRUE(flow.MakeRingtone()) << flow.Log();
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.Wait("view viewProfile")) << flow.Log();
+  flow.FillProfile();
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.Wait("view viewSend")) << flow.Log();
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.Wait("upload running", 30000)) << flow.Log();
+  flow.Shot("06-sending.png");
+  flow.Keys({"Escape"});
+  ASSERT_TRUE(flow.Wait("send cancelled", 30000)) << flow.Log();
+  flow.Shot("06a-send-cancelled.png");
+  SleepMs(500);
+  EXPECT_TRUE(service.Deliveries(kPhoneDigits).empty());
+
+  // "Send again" has the focus; the same ringtone goes out whole.
+  relay.Unthrottle();
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.Wait("send done", 60000)) << flow.Log();
+  auto delivered = service.Deliveries(kPhoneDigits);
+  ASSERT_EQ(delivered.size(), 1u);
+  ExpectRingtone(delivered[0], 60.0);
+}
+
+TEST(Flow, ServiceDownGivesAClearMessageAndTheRingtoneIsKeptForARetry) {
+  const int port = FreePort();
+  ASSERT_GT(port, 0);
+  TempDir music;
+  const std::string song = music / "song.wav";
+  ASSERT_TRUE(MakeSong(song, 4.0));
+
+  Flow flow({{"ZIMBREL_SERVICE_HOST", "127.0.0.1:" + std::to_string(port)}});
+  ASSERT_TRUE(flow.Start({song})) << flow.Log();
+  ASSERT_TRUE(flow.MakeRingtone()) << flow.Log();
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.Wait("view viewProfile")) << flow.Log();
+  flow.FillProfile();
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.Wait("view viewSend")) << flow.Log();
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.Wait("send failed: ", 60000)) << flow.Log();
+  EXPECT_NE(flow.RestOfLine().find("could not be reached"), std::string::npos) << flow.RestOfLine();
+  flow.Shot("08-service-down.png");
+
+  // The service comes up; "Try again" sends the ringtone that was kept.
+  Service service(port);
+  ASSERT_EQ(service.port(), port);
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.Wait("send done", 60000)) << flow.Log();
+  EXPECT_EQ(flow.Log().find("view viewMake", flow.Log().find("send failed")), std::string::npos);
+  auto delivered = service.Deliveries(kPhoneDigits);
+  ASSERT_EQ(delivered.size(), 1u);
+  ExpectRingtone(delivered[0], 4.0);
+}
+
+// The About box and the help pages, opened from the links of the start
+// page's title band with the keyboard.
+TEST(Flow, HelpPagesOpenInTheirDialogs) {
+  Flow flow({});
+  ASSERT_TRUE(flow.Start()) << flow.Log();
+  struct Page {
+    const char* title;
+    const char* shot;
+    const char* closeKey;
+  };
+  // Shift+Tab from "Choose a file..." walks the links backwards.
+  const Page pages[] = {
+      {"About Zimbrel", "10-about.png", "Return"},
+      {"Zimbrel - FAQ and Contact us", "11-help-contact.png", "Escape"},
+      {"Zimbrel - Phone Compatibility Test", "12-help-compatibility.png", "Escape"},
+      {"Zimbrel - How to use the application", "13-help-usage.png", "Escape"},
+  };
+  for (const Page& page : pages) {
+    flow.Keys({"shift+Tab", "Return"});
+    std::string dialog = flow.app().FindWindow(std::string("  ") + page.title, 15000);
+    ASSERT_FALSE(dialog.empty()) << page.title;
+    Shot(dialog, page.shot);
+    flow.app().Keys(dialog, {page.closeKey});
+    ASSERT_TRUE(flow.app().WaitUntil(
+        [&] {
+          return AppHarness::Xdo(
+                     {"search", "--onlyvisible", "--name", std::string("^  ") + page.title + "$"})
+              .empty();
+        },
+        10000))
+        << page.title;
+  }
+  EXPECT_TRUE(flow.app().Running());
+}
+
+}  // namespace
+}  // namespace zb::testing
