@@ -77,3 +77,8 @@ if(ZIMBREL_DESKTOP_FILE_VALIDATE AND ZIMBREL_APPSTREAMCLI AND TARGET zimbrel)
     COMMAND sh ${CMAKE_SOURCE_DIR}/tests/install/check_install.sh ${CMAKE_BINARY_DIR})
   set_tests_properties(install_layout PROPERTIES LABELS unit TIMEOUT 300)
 endif()
+
+# The flow tests drive the program against the demo service.
+if(TARGET app_e2e_tests AND TARGET zimbrel-service)
+  add_dependencies(app_e2e_tests zimbrel-service)
+endif()

@@ -90,19 +90,22 @@
   }
 
   // Starts polling a job's status; onValue returns true when the value is
-  // final.
+  // final. onValue may start the next job (transcode, then normalise), which
+  // then owns state.poller and state.cancel.
   function watch(read, onValue, cancel) {
     stopJob();
     state.cancelled = false;
     state.cancel = cancel || null;
-    state.poller = ZB.poll(read, function (value) {
+    var mine = null;
+    mine = ZB.poll(read, function (value) {
       var done = onValue(value) === true;
-      if (done) {
+      if (done && state.poller === mine) {
         state.poller = null;
         state.cancel = null;
       }
       return done;
     }, POLL_MS);
+    state.poller = mine;
   }
 
   function requestCancel(button) {
@@ -111,6 +114,7 @@
     }
     state.cancelled = true;
     ZB.call("ZBL_BreakAsyncOperation", [], true);
+    report("cancel requested");
     if (button) {
       button.disabled = true;
       button.textContent = "Cancelling\u2026";
@@ -328,7 +332,7 @@
         }
         var cancelled = state.cancelled;
         setCdBusy(false);
-        if (status === 100) {
+        if (status === 100 && !cancelled) {
           show($("cdProgress"), false);
           setSong({
             kind: "cd",
@@ -341,7 +345,7 @@
           return true;
         }
         show($("cdProgress"), false);
-        cdError(cancelled ? "Copying the track was cancelled." : ZB.grabMessage(status));
+        cdError(cancelled ? ZB.grabMessage(210) : ZB.grabMessage(status));
         report("grab " + (cancelled ? "cancelled" : "failed " + status));
         $("cdUse").focus();
         return true;
@@ -417,7 +421,7 @@
         if (status === 0) {
           return false;
         }
-        if (status === 1) {
+        if (status === 1 && !state.cancelled) {
           startNormalize(out);
           return true;
         }
@@ -735,7 +739,7 @@
     sendResult(
       "cancelled",
       "Sending cancelled",
-      "You stopped sending the ringtone before it reached the service.",
+      "You stopped sending the ringtone.",
       "Your ringtone is kept: you can send it again whenever you like."
     );
     $("sendGo").textContent = "Send again";
