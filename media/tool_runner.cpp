@@ -41,14 +41,17 @@ bool MakePipe(int fds[2]) {
   return false;
 }
 
-// Reads until the output ends (or a read fails). With `cancelled`, stops
-// after a read that returned data once it answers true; returns true then.
-bool Drain(int fd, const std::function<bool()>* cancelled) {
+// Reads until the output ends (or a read fails), showing each piece to
+// `output`. With `cancelled`, stops after a read that returned data once it
+// answers true; returns true then.
+bool Drain(int fd, const std::function<bool()>* cancelled,
+           const std::function<void(std::string_view)>* output = nullptr) {
   char buf[kReadSize];
   for (;;) {
     ssize_t n = read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
+    if (output) (*output)(std::string_view(buf, static_cast<size_t>(n)));
     if (cancelled && (*cancelled)()) return true;
   }
 }
@@ -162,7 +165,8 @@ ToolResult RunTool(const ToolRun& run) {
   }
 
   if (run.started) run.started(pid);
-  bool cancelled = Drain(out[0], run.cancelled ? &run.cancelled : nullptr);
+  bool cancelled =
+      Drain(out[0], run.cancelled ? &run.cancelled : nullptr, run.output ? &run.output : nullptr);
   if (run.ending) run.ending(pid);
   if (cancelled) {
     HandToReaper(pid, out[0]);

@@ -6,8 +6,8 @@
 // closes at once, and one pipe for both standard output and standard error.
 // Every descriptor the runner makes is close-on-exec, so no other child (nor
 // a child started by another thread at the same moment) inherits one. The
-// output is read in pieces of up to 512 bytes and discarded; after every read
-// that returned data the runner asks `cancelled`.
+// output is read in pieces of up to 512 bytes, shown to `output` and
+// discarded; after every read that returned data the runner asks `cancelled`.
 //
 // Outcomes:
 // - kNotStarted: no pipe, or the program is missing, not executable or
@@ -36,6 +36,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zb::media {
@@ -56,6 +57,9 @@ struct ToolRun {
   std::function<bool()> cancelled;  // may be empty: never cancelled
   std::function<void(pid_t)> started;
   std::function<void(pid_t)> ending;
+  // May be empty. Sees each piece of output the runner reads, in order, on
+  // the calling thread (not what the reaper drains after a cancel).
+  std::function<void(std::string_view)> output;
 };
 
 // Runs the tool on the calling thread; blocks until its output has ended and

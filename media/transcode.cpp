@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "media/tool_runner.h"
@@ -49,6 +51,38 @@ bool SameFile(const std::string& a, const std::string& b) {
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+// ffmpeg 5.1 exits with 0 when only the last writes of its output fail (the
+// final buffer, the trailer, the close: a disk that fills up near the end of
+// the file), leaving a cut file; it reports each such failure on a line of
+// its own. This looks for those lines in the output, whose lines end in "\n"
+// or "\r" (the progress line).
+class OutputWriteFailureWatch {
+ public:
+  void operator()(std::string_view piece) {
+    for (char c : piece) {
+      if (c == '\n' || c == '\r') {
+        Judge();
+        line_.clear();
+      } else if (line_.size() < kKeep) {
+        line_ += c;
+      }
+    }
+  }
+  bool failed() {
+    Judge();  // a last line without an end
+    return failed_;
+  }
+
+ private:
+  static constexpr size_t kKeep = 64;  // only the start of a line matters
+  void Judge() {
+    for (std::string_view m : {"Error writing trailer", "Error closing file"})
+      if (std::string_view(line_).substr(0, m.size()) == m) failed_ = true;
+  }
+  std::string line_;
+  bool failed_ = false;
+};
+
 void RunTranscode(JobTicket& t, const std::string& moduleDir, const std::string& input,
                   const std::string& output) {
   t.SetStatus(0);
@@ -64,9 +98,11 @@ void RunTranscode(JobTicket& t, const std::string& moduleDir, const std::string&
     run.cancelled = [&t] { return t.Cancelled(); };
     run.started = [&t](pid_t pid) { t.SetProcessId(static_cast<uint32_t>(pid)); };
     run.ending = [&t](pid_t pid) { t.ClearProcessId(static_cast<uint32_t>(pid)); };
+    OutputWriteFailureWatch watch;
+    run.output = [&watch](std::string_view piece) { watch(piece); };
     // After a cancel the child runs on and is reaped when it ends; the job
     // fails at once.
-    if (RunTool(run).Succeeded()) status = 1;
+    if (RunTool(run).Succeeded() && !watch.failed()) status = 1;
   }
 
   Sweep(tmp, ".wav");

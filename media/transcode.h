@@ -13,8 +13,10 @@ namespace zb::media {
 //   res/ffmpeg -nostdin -i <input> -vn -ab 64k -ar 44100 -ac 2 -y <output>
 // with the ffmpeg process id recorded in the state while it runs, deletes
 // every *.wav in res/tmp, and then publishes 1 (exit code 0) or 2 (anything
-// else: no start, a non-zero exit, a signal, a cancel, or an output that is
-// the input file, which is refused before ffmpeg starts). A cancel ends the
+// else: no start, a non-zero exit, a signal, a cancel, an exit code 0 after
+// ffmpeg reported that the end of its output could not be written ("Error
+// writing trailer...", "Error closing file..." at the start of a line), or
+// an output that is the input file, which is refused before ffmpeg starts). A cancel ends the
 // job at once with 2; ffmpeg then runs on, unrecorded, and is reaped when it
 // ends.
 bool StartTranscode(const std::shared_ptr<JobState>& state, const std::string& moduleDir,

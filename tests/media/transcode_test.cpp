@@ -50,6 +50,20 @@ TEST_F(TranscodeFake, ExitCodeDecidesAndTheArgumentsAreFixed) {
   EXPECT_EQ(AwaitFinal(*state, JobKind::kTranscode, kRunning), 2);  // could not start
 }
 
+// ffmpeg exits with 0 when only the end of its output could not be written;
+// its report of that, wherever a read splits it, fails the job. The same
+// words inside a line (a file name) do not.
+TEST_F(TranscodeFake, ReportedOutputWriteFailureFailsDespiteExitCodeZero) {
+  EXPECT_EQ(Transcode("printf 'size=  64kB\\r' >&2; "
+                      "echo 'Error writing trailer of o.mp3: No space left on device' >&2; exit 0"),
+            2);
+  // One write; the runner's first read of 512 bytes ends inside "Error".
+  EXPECT_EQ(Transcode("printf '%0508d\\nError closing file o.mp3: No space left on device' 0; "
+                      "exit 0"),
+            2);
+  EXPECT_EQ(Transcode("echo \"Input #0, wav, from 'Error closing file.wav':\"; exit 0"), 1);
+}
+
 TEST_F(TranscodeFake, StatusIsZeroUntilTheEndAndThenKept) {
   m.FakeTool("ffmpeg", kHangUntilGo);
   state->RequestBreak();  // before the start: cleared by it
