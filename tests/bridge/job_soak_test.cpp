@@ -1,0 +1,376 @@
+// Soak test of the five job kinds through the scripting object: each kind is
+// started many times in a row with ZBL_BreakAsyncOperation at random moments,
+// restarts while a job still runs, and runs left to finish. Real ffmpeg and
+// mp3gain, real HTTP servers on 127.0.0.1, a CUE/BIN image for the grab.
+// Afterwards no child is left (zombie or running), and the descriptors and
+// threads of this process are back at their baseline.
+//
+// ZIMBREL_SOAK_COUNT sets the starts per kind (default 20, for CI);
+// ZIMBREL_SOAK_SEED replays a run (the seed is printed). The full run:
+//   ZIMBREL_SOAK_COUNT=200 build/tests/bridge_tests --gtest_filter='JobSoak.*'
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <random>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "bridge/core_host.h"
+#include "bridge/external_dispatch.h"
+#include "media/cd_test_image.h"
+#include "media/tool_test_support.h"
+#include "net/raw_server.h"
+#include "platform/utf.h"
+
+namespace zb {
+namespace {
+
+using namespace zb::testing;
+
+// The display-free main window; its window operations are never reached here.
+class PageHost : public CoreHost {
+ public:
+  using CoreHost::CoreHost;
+  void CloseActiveWindow() override {}
+  std::string ShowPageDialog(const std::string&, const std::string&, const std::string&, int, int,
+                             int, int) override {
+    return "";
+  }
+  void ShowAboutBox() override {}
+  void ShowContact() override {}
+  void ShowCompatibility() override {}
+  void ShowUsage() override {}
+  void OpenRedirect(const std::string&) override {}
+  int32_t MessageBox(const std::string&, int32_t) override { return 1; }
+  std::string SelectMediaFile() override { return ""; }
+};
+
+int SoakCount() {
+  const char* v = std::getenv("ZIMBREL_SOAK_COUNT");
+  int n = v ? std::atoi(v) : 0;
+  return n > 0 ? n : 20;
+}
+
+uint32_t SoakSeed() {
+  if (const char* v = std::getenv("ZIMBREL_SOAK_SEED"); v && *v)
+    return static_cast<uint32_t>(std::strtoul(v, nullptr, 10));
+  return std::random_device{}();
+}
+
+int Threads() {
+  int n = 0;
+  if (DIR* d = ::opendir("/proc/self/task")) {
+    while (dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
+    ::closedir(d);
+  }
+  return n;
+}
+
+const char kBody[] = "soak answer";
+
+// What a page may read from one kind's status property.
+struct KindSpec {
+  const char* name;
+  std::u16string status;
+  std::function<bool(int32_t)> running;  // values while the job runs
+  std::set<int32_t> finals;              // documented final values
+  int32_t success;
+  int maxDelayMs;  // cancels land in [0, maxDelayMs] after the start
+};
+
+bool Between(int32_t v, int32_t lo, int32_t hi) {
+  return v >= lo && v <= hi;
+}
+
+class JobSoak : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::cout << "soak: " << count << " starts per kind, ZIMBREL_SOAK_SEED=" << seed << "\n";
+    m.LinkTool("ffmpeg", "/usr/bin/ffmpeg");
+    m.LinkTool("mp3gain", "/usr/bin/mp3gain");
+    ASSERT_EQ(Sh("sox -n -r 44100 -c 2 " + ShellQuote(song) + " synth 0.5 sine 440 2>/dev/null"),
+              0);
+    ASSERT_EQ(Sh("ffmpeg -nostdin -v error -i " + ShellQuote(song) + " -ab 64k -y " +
+                 ShellQuote(m.dir / "base.mp3")),
+              0);
+    std::filesystem::create_directory(m.dir / "norm");
+    WriteFile(upload, std::string(512 * 1024, 'u'));
+    img = media::cdtest::WriteCdImage(m.path(), "soak", {{60, true}, {1500}, {300}});
+    images = std::make_unique<ScopedEnv>("ZIMBREL_CD_IMAGES", img.cue);
+    drive = std::to_string(media::cdtest::RealDriveCount());
+  }
+  void TearDown() override {
+    disp.reset();
+    host.reset();
+    EXPECT_TRUE(AllSettled(60000));
+  }
+
+  VARIANT Call(const std::u16string& name, WORD flags, std::vector<VARIANT> args = {}) {
+    OLECHAR* names[] = {const_cast<OLECHAR*>(name.c_str())};
+    DISPID id = DISPID_UNKNOWN;
+    EXPECT_EQ(disp->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
+    std::vector<VARIANT> rev(args.rbegin(), args.rend());
+    DISPPARAMS p{rev.data(), nullptr, static_cast<UINT>(rev.size()), 0};
+    VARIANT r;
+    VariantInit(&r);
+    EXPECT_EQ(disp->Invoke(id, IID_NULL, 0, flags, &p, &r, nullptr, nullptr), S_OK);
+    for (auto& v : rev) VariantClear(&v);
+    return r;
+  }
+  static VARIANT Str(const std::string& s) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(Utf8ToUtf16(s));
+    return v;
+  }
+  int32_t Status(const std::u16string& name) {
+    VARIANT r = Call(name, DISPATCH_PROPERTYGET);
+    EXPECT_EQ(r.vt, VT_INT);
+    return r.intVal;
+  }
+  std::string Response() {
+    VARIANT r = Call(u"ZBL_xhResponse", DISPATCH_PROPERTYGET);
+    std::string s = r.vt == VT_BSTR ? Utf16ToUtf8(BstrView(r.bstrVal)) : "<not a string>";
+    VariantClear(&r);
+    return s;
+  }
+  void Break() {
+    VARIANT r = Call(u"ZBL_BreakAsyncOperation", DISPATCH_METHOD);
+    EXPECT_EQ(r.vt, VT_BOOL);
+    EXPECT_EQ(r.boolVal, VARIANT_TRUE);
+  }
+
+  // Starts one job of `kind` through its member; `i` numbers the start.
+  bool Start(media::JobKind kind, int i) {
+    std::vector<VARIANT> args;
+    std::u16string member;
+    switch (kind) {
+      case media::JobKind::kHttp:
+        member = u"ZBL_MakeHttpRequest";
+        args = {Str("http://" + get.authority() + "/soak?n=" + std::to_string(i))};
+        break;
+      case media::JobKind::kTranscode:
+        member = u"ZBL_TranscodeMedia";
+        args = {Str(song), Str(m.tmp + "/ringtone.mp3")};
+        break;
+      case media::JobKind::kUpload:
+        member = u"ZBL_UploadFile";
+        args = {Str(upload), Str("sid" + std::to_string(i))};
+        break;
+      case media::JobKind::kRip:
+        member = u"ZBL_GrabAudioDataFromCD";
+        args = {Str(drive), Str("1"), Str(m.tmp + "/track.wav")};
+        break;
+      case media::JobKind::kNormalize: {
+        // A copy per start: an earlier run's mp3gain may still work on its own.
+        std::string f = m.dir / ("norm/n" + std::to_string(copies++) + ".mp3");
+        std::filesystem::copy_file(m.dir / "base.mp3", f);
+        member = u"ZBL_NormalizeAudio";
+        args = {Str(f)};
+        break;
+      }
+    }
+    VARIANT r = Call(member, DISPATCH_METHOD, std::move(args));
+    EXPECT_EQ(r.vt, VT_BOOL);
+    return r.vt == VT_BOOL && r.boolVal == VARIANT_TRUE;
+  }
+
+  // Polls the status until it leaves the running values; every value read
+  // must be a documented one. Returns the final value (or -1 on time-out).
+  int32_t AwaitFinal(const KindSpec& k, int i) {
+    int32_t v = -1;
+    bool ended = WaitUntil(
+        [&] {
+          v = Status(k.status);
+          if (k.running(v)) return false;
+          return true;
+        },
+        120000);
+    if (!ended) {
+      ADD_FAILURE() << k.name << " start " << i << " never ended; status " << v;
+      return -1;
+    }
+    EXPECT_TRUE(k.finals.count(v)) << k.name << " start " << i << " ended in " << v;
+    return v;
+  }
+
+  // Descriptors and threads of this process, once every job has ended.
+  struct Baseline {
+    int fds, threads;
+  };
+  Baseline Measure() { return {OpenFds(), Threads()}; }
+
+  void ExpectBackToBaseline(const Baseline& base, const char* after) {
+    ASSERT_TRUE(AllSettled(120000)) << "jobs or children still running after " << after;
+    // A detached thread leaves /proc/self/task shortly after it counts as ended.
+    WaitUntil([&] { return OpenFds() <= base.fds && Threads() <= base.threads; }, 10000);
+    EXPECT_EQ(ZombieChildren(), 0) << after;
+    EXPECT_TRUE(ChildProcesses().empty()) << after;
+    EXPECT_LE(OpenFds(), base.fds) << "descriptors left open after " << after;
+    EXPECT_LE(Threads(), base.threads) << "threads left after " << after;
+  }
+
+  // One run of each kind that is left to finish: it must succeed. Also warms
+  // up what libraries set up once per process (libcurl's global state).
+  void ExpectEachKindSucceeds() {
+    for (const KindSpec& k : kinds) {
+      auto kind = static_cast<media::JobKind>(&k - kinds.data());
+      ASSERT_TRUE(Start(kind, -1)) << k.name;
+      EXPECT_EQ(AwaitFinal(k, -1), k.success) << k.name;
+    }
+    EXPECT_EQ(Response(), kBody);
+  }
+
+  void Soak(media::JobKind kind) {
+    const KindSpec& k = kinds[static_cast<int>(kind)];
+    ExpectEachKindSucceeds();
+    ASSERT_TRUE(AllSettled(60000));
+    Baseline base = Measure();
+
+    std::uniform_int_distribution<int> delay(0, k.maxDelayMs * 1000);
+    std::uniform_int_distribution<int> action(0, 99);
+    int cancelled = 0, finished = 0, restarted = 0;
+    std::map<int32_t, int> seen;
+    for (int i = 0; i < count; ++i) {
+      ASSERT_TRUE(Start(kind, i)) << k.name << " start " << i;
+      std::this_thread::sleep_for(std::chrono::microseconds(delay(rng)));
+      int a = action(rng);
+      if (a < 15 && i + 1 < count) {  // started again while this one may run
+        ++restarted;
+        continue;
+      }
+      bool cancel = a < 75;
+      if (cancel) Break();
+      int32_t v = AwaitFinal(k, i);
+      ++seen[v];
+      if (v < 0) return;
+      if (cancel) {
+        ++cancelled;
+        if (kind == media::JobKind::kHttp) {
+          std::string r = Response();
+          EXPECT_TRUE(r == kBody || r.empty()) << "start " << i << ": " << r;
+        }
+      } else {
+        ++finished;
+        EXPECT_EQ(v, k.success) << k.name << " start " << i << " ran uncancelled";
+        if (kind == media::JobKind::kHttp) {
+          EXPECT_EQ(Response(), kBody) << "start " << i;
+        }
+      }
+    }
+    std::cout << k.name << " (baseline " << base.fds << " fds, " << base.threads
+              << " threads): " << cancelled << " cancelled, " << finished << " finished, "
+              << restarted << " restarted; final values:";
+    for (auto [v, n] : seen) std::cout << " " << v << "x" << n;
+    std::cout << "\n";
+    ExpectBackToBaseline(base, k.name);
+    // The state that the soak leaves behind does not stop the next jobs.
+    ExpectEachKindSucceeds();
+  }
+
+  int count = SoakCount();
+  int copies = 0;
+  uint32_t seed = SoakSeed();
+  std::mt19937 rng{seed};
+
+  ModuleDir m;
+  ScopedEnv registryDir{"ZIMBREL_REGISTRY_DIR", m.dir / "registry"};
+  ScopedEnv noProxy{"no_proxy", "*"};
+  std::string song = m.dir / "song.wav";
+  std::string upload = m.dir / "upload.mp3";
+  media::cdtest::TestImage img;
+  std::unique_ptr<ScopedEnv> images;
+  std::string drive;
+
+  // The GET server answers after a random pause; the upload server reads the
+  // body slowly (a small receive buffer, a pause per read), so that a cancel
+  // can land while bytes move.
+  std::mt19937 serverRng{seed ^ 0x5eedu};
+  RawServer get{[this](RawConnection& c) {
+    if (!c.ReadHead()) return;
+    std::this_thread::sleep_for(std::chrono::microseconds(serverRng() % 20000));
+    c.Send(std::string("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: ") +
+           std::to_string(sizeof kBody - 1) + "\r\n\r\n" + kBody);
+  }};
+  RawServer up{[](RawConnection& c) {
+                 if (!c.ReadHead()) return;
+                 size_t total = c.headEnd() + static_cast<size_t>(c.contentLength());
+                 while (c.received().size() < total) {
+                   if (!c.ReadSome()) return;
+                   std::this_thread::sleep_for(std::chrono::microseconds(300));
+                 }
+                 c.Send("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nOK");
+               },
+               8192};
+  ScopedEnv service{"ZIMBREL_SERVICE_HOST", up.authority()};
+
+  std::unique_ptr<PageHost> host = std::make_unique<PageHost>(m.path());
+  std::unique_ptr<CExternalDispatch> disp =
+      std::make_unique<CExternalDispatch>([this]() -> ZblHost* { return host.get(); });
+
+  // In JobKind order.
+  const std::vector<KindSpec> kinds = {
+      {"http", u"ZBL_xhStatus", [](int32_t v) { return v == 0; }, {1}, 1, 30},
+      {"transcode", u"ZBL_tsStatus", [](int32_t v) { return v == 0; }, {1, 2}, 1, 150},
+      {"upload", u"ZBL_upStatus", [](int32_t v) { return Between(v, 0, 99); }, {100, 101}, 100, 40},
+      {"grab",
+       u"ZBL_ripStatus",
+       [](int32_t v) { return Between(v, 0, 99); },
+       {100, 201, 202, 203, 204, 205, 206, 207, 208, 209, 210},
+       100,
+       15},
+      {"normalise",
+       u"ZBL_norStatus",
+       [](int32_t v) { return v == 0 || v == 10 || v == 30 || v == 80; },
+       {100, 201, 202, 203},
+       100,
+       60},
+  };
+};
+
+TEST_F(JobSoak, HttpRequests) {
+  Soak(media::JobKind::kHttp);
+}
+TEST_F(JobSoak, Transcodes) {
+  Soak(media::JobKind::kTranscode);
+}
+TEST_F(JobSoak, Uploads) {
+  Soak(media::JobKind::kUpload);
+}
+TEST_F(JobSoak, CdGrabs) {
+  Soak(media::JobKind::kRip);
+}
+TEST_F(JobSoak, Normalisations) {
+  Soak(media::JobKind::kNormalize);
+}
+
+// All five kinds run at once and one break stops them all.
+TEST_F(JobSoak, AllKindsAtOnceWithOneBreak) {
+  ExpectEachKindSucceeds();
+  ASSERT_TRUE(AllSettled(60000));
+  Baseline base = Measure();
+  std::uniform_int_distribution<int> delay(0, 60000);
+  for (int i = 0; i < std::max(1, count / 2); ++i) {
+    for (int k = 0; k < media::kJobKinds; ++k)
+      ASSERT_TRUE(Start(static_cast<media::JobKind>(k), 1000 + i));
+    std::this_thread::sleep_for(std::chrono::microseconds(delay(rng)));
+    Break();
+    for (const KindSpec& k : kinds)
+      if (AwaitFinal(k, i) < 0) return;
+  }
+  ExpectBackToBaseline(base, "all kinds at once");
+  ExpectEachKindSucceeds();
+}
+
+}  // namespace
+}  // namespace zb
