@@ -1,0 +1,198 @@
+// A full disk under the transcode output and under the settings store, as a
+// page meets it through the scripting object: each reports failure in its own
+// terms, nothing is reported as done, and stored settings keep their bytes.
+// The disk is a small tmpfs mounted for the test (skipped where mounting is
+// not permitted). The grab's full disk is in tests/media/cd_grab_test.cpp.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "bridge/core_host.h"
+#include "bridge/external_dispatch.h"
+#include "media/tool_test_support.h"
+#include "platform/utf.h"
+
+namespace zb {
+namespace {
+
+using namespace zb::testing;
+
+class PageHost : public CoreHost {
+ public:
+  using CoreHost::CoreHost;
+  void CloseActiveWindow() override {}
+  std::string ShowPageDialog(const std::string&, const std::string&, const std::string&, int, int,
+                             int, int) override {
+    return "";
+  }
+  void ShowAboutBox() override {}
+  void ShowContact() override {}
+  void ShowCompatibility() override {}
+  void ShowUsage() override {}
+  void OpenRedirect(const std::string&) override {}
+  int32_t MessageBox(const std::string&, int32_t) override { return 1; }
+  std::string SelectMediaFile() override { return ""; }
+};
+
+// A tmpfs of `size` mounted on a new folder; unmounted when it goes.
+class SmallDisk {
+ public:
+  SmallDisk(const std::string& where, const char* size) : path_(where) {
+    std::filesystem::create_directory(path_);
+    std::string opts = std::string("size=") + size;
+    if (::mount("tmpfs", path_.c_str(), "tmpfs", 0, opts.c_str()) == 0)
+      mounted_ = true;
+    else
+      why_ = std::strerror(errno);
+  }
+  ~SmallDisk() {
+    if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+  const std::string& why() const { return why_; }
+  const std::string& path() const { return path_; }
+
+  // Writes a filler file until the disk refuses another byte.
+  void Fill() {
+    int fd = ::open((path_ + "/filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    std::vector<char> block(4096, 'f');
+    while (::write(fd, block.data(), block.size()) > 0) {
+    }
+    for (char c = 'f'; ::write(fd, &c, 1) == 1;) {
+    }
+    ::close(fd);
+  }
+  void Unfill() { ::unlink((path_ + "/filler").c_str()); }
+
+ private:
+  std::string path_;
+  bool mounted_ = false;
+  std::string why_;
+};
+
+class DiskFull : public ::testing::Test {
+ protected:
+  void TearDown() override { EXPECT_TRUE(AllSettled()); }
+
+  VARIANT Call(CExternalDispatch& d, const std::u16string& name, WORD flags,
+               std::vector<VARIANT> args = {}) {
+    OLECHAR* names[] = {const_cast<OLECHAR*>(name.c_str())};
+    DISPID id = DISPID_UNKNOWN;
+    EXPECT_EQ(d.GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
+    std::vector<VARIANT> rev(args.rbegin(), args.rend());
+    DISPPARAMS p{rev.data(), nullptr, static_cast<UINT>(rev.size()), 0};
+    VARIANT r;
+    VariantInit(&r);
+    EXPECT_EQ(d.Invoke(id, IID_NULL, 0, flags, &p, &r, nullptr, nullptr), S_OK);
+    for (auto& v : rev) VariantClear(&v);
+    return r;
+  }
+  static VARIANT Str(const std::string& s) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(Utf8ToUtf16(s));
+    return v;
+  }
+  static std::string S(VARIANT v) {
+    std::string s = v.vt == VT_BSTR ? Utf16ToUtf8(BstrView(v.bstrVal)) : "<not a string>";
+    VariantClear(&v);
+    return s;
+  }
+
+  ModuleDir m;
+};
+
+// The ringtone does not fit: cut in the middle (ffmpeg exits with 1) or only
+// at its very end (ffmpeg 5.1 exits with 0 but reports the failed writes).
+// Either way the page never reads 1.
+TEST_F(DiskFull, TranscodeOutputEndsInTwo) {
+  SmallDisk disk(m.dir / "small", "64k");
+  if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here: " << disk.why();
+  m.LinkTool("ffmpeg", "/usr/bin/ffmpeg");
+  ScopedEnv registryDir("ZIMBREL_REGISTRY_DIR", m.dir / "registry");
+  PageHost host(m.path());
+  CExternalDispatch disp([&]() -> ZblHost* { return &host; });
+
+  // At 64 kbit/s: 10 s is 80 kB, a little more than the disk; 60 s is 480 kB.
+  for (int seconds : {10, 60}) {
+    SCOPED_TRACE(seconds);
+    std::string song = m.dir / ("song" + std::to_string(seconds) + ".wav");
+    ASSERT_EQ(Sh("sox -n -r 44100 -c 2 " + ShellQuote(song) + " synth " + std::to_string(seconds) +
+                 " sine 440"),
+              0);
+    std::string ring = disk.path() + "/ringtone.mp3";
+    VARIANT r = Call(disp, u"ZBL_TranscodeMedia", DISPATCH_METHOD, {Str(song), Str(ring)});
+    ASSERT_EQ(r.boolVal, VARIANT_TRUE);
+    std::vector<int32_t> seen;
+    WaitUntil(
+        [&] {
+          VARIANT s = Call(disp, u"ZBL_tsStatus", DISPATCH_PROPERTYGET);
+          if (seen.empty() || seen.back() != s.intVal) seen.push_back(s.intVal);
+          return s.intVal != 0;
+        },
+        60000);
+    EXPECT_EQ(seen, (std::vector<int32_t>{0, 2}));
+    ::unlink(ring.c_str());
+  }
+}
+
+// A value set while the settings' disk is full: the write fails with its
+// trace, the page still reads the new value (kept pending in memory), the
+// value file keeps its old bytes, a value never stored gets no file, and the
+// pending value is written when the window closes once there is room again.
+TEST_F(DiskFull, SettingsKeepTheirBytesAndTheNewValueStaysPending) {
+  SmallDisk disk(m.dir / "registry", "64k");
+  if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here: " << disk.why();
+  ScopedEnv registryDir("ZIMBREL_REGISTRY_DIR", disk.path());
+  std::string key = disk.path() + "/HKEY_CURRENT_USER/Software/Zimbrel";
+  auto host = std::make_unique<PageHost>(m.path());
+  auto disp = std::make_unique<CExternalDispatch>([&]() -> ZblHost* { return host.get(); });
+  Call(*disp, u"ZBL_SetZBName", DISPATCH_METHOD, {Str("Alice Example")});
+  const std::string stored = ReadFile(key + "/ZBName");  // type REG_BINARY, then the data
+  ASSERT_EQ(stored, std::string("\x03\0\0\0Alice Example", 17));
+
+  disk.Fill();
+  ::testing::internal::CaptureStdout();
+  Call(*disp, u"ZBL_SetZBName", DISPATCH_METHOD, {Str("Bob")});
+  Call(*disp, u"ZBL_SetZBPhone", DISPATCH_METHOD, {Str("5551234")});
+  std::string trace = ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(trace.find("writing current value of key \"ZBName\" (data size is 3 bytes) to "
+                       "registry ... Failed!\n"),
+            std::string::npos)
+      << trace;
+  EXPECT_NE(trace.find("writing current value of key \"ZBPhone\" (data size is 7 bytes) to "
+                       "registry ... Failed!\n"),
+            std::string::npos)
+      << trace;
+  EXPECT_EQ(S(Call(*disp, u"ZBL_GetZBName", DISPATCH_METHOD)), "Bob");
+  EXPECT_EQ(S(Call(*disp, u"ZBL_GetZBPhone", DISPATCH_METHOD)), "5551234");
+  EXPECT_EQ(ReadFile(key + "/ZBName"), stored);
+  EXPECT_FALSE(Exists(key + "/ZBPhone"));
+  EXPECT_EQ(ShOut("ls -A " + ShellQuote(key)), "ZBName\n");  // no temporary left
+  {
+    // Another reader of the store sees the stored value.
+    registry r("Software\\Zimbrel", 2);
+    registry::value v(r, "ZBName");
+    EXPECT_EQ(v.get(), "Alice Example");
+  }
+
+  disk.Unfill();
+  disp.reset();
+  host.reset();  // the pending values are written as the window goes
+  EXPECT_EQ(ReadFile(key + "/ZBName"), std::string("\x03\0\0\0Bob", 7));
+  EXPECT_EQ(ReadFile(key + "/ZBPhone"), std::string("\x03\0\0\0"
+                                                    "5551234",
+                                                    11));
+}
+
+}  // namespace
+}  // namespace zb
