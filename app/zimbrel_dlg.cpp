@@ -9,6 +9,7 @@
 #include "app/page_dialog.h"
 #include "app/zimbrel_app.h"
 #include "bridge/url_encode.h"
+#include "platform/module_dir.h"
 #include "platform/utf.h"
 
 namespace zb {
@@ -18,8 +19,11 @@ CZimbrelDlg::CZimbrelDlg(std::string moduleDir) : CoreHost(std::move(moduleDir))
 CZimbrelDlg::~CZimbrelDlg() = default;
 
 GdkPixbuf* CZimbrelDlg::WindowIcon() {
-  // The phone pictogram: a handset with a note on its screen.
+  // The phone pictogram of the desktop icon; drawn here when the picture
+  // cannot be read.
   static GdkPixbuf* icon = [] {
+    std::string svg = ModuleDirectory() + "/res/images/zimbrel.svg";
+    if (GdkPixbuf* pb = gdk_pixbuf_new_from_file_at_size(svg.c_str(), 64, 64, nullptr)) return pb;
     const int s = 64;
     cairo_surface_t* surf = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, s, s);
     cairo_t* cr = cairo_create(surf);

@@ -25,3 +25,4 @@ cmake --build build-tsan -j"$JOBS"
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j2 -L jobs)
 
 ./scripts/fuzz.sh
+./scripts/lint-pages.sh
