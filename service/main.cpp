@@ -10,6 +10,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -189,11 +190,14 @@ int Run(int argc, char** argv) {
     std::fprintf(stderr, "zimbrel-service: cannot listen on %s:%d\n", o.host.c_str(), o.port);
     return 1;
   }
-  std::atomic<bool> stopping{false};
+  std::atomic<bool> stopping{false}, ended{false};
   std::thread stopper([&] {
     int sig = 0;
     sigwait(&stopSignals, &sig);
     stopping = true;
+    // stop() does nothing before the accept loop runs, so a signal that comes
+    // between the bind and the loop waits for it.
+    while (!ended && !svr.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     svr.stop();
   });
   bool v6 = o.host.find(':') != std::string::npos;
@@ -201,6 +205,7 @@ int Run(int argc, char** argv) {
               v6 ? "]" : "", port, o.data.c_str());
   std::fflush(stdout);
   bool ok = svr.listen_after_bind();
+  ended = true;
   // When the server ended by itself the stopper still waits for a signal.
   if (!stopping) pthread_kill(stopper.native_handle(), SIGTERM);
   stopper.join();

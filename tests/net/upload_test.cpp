@@ -176,13 +176,18 @@ TEST_F(UploadTest, TransportFailuresGive101) {
   }
   {
     SCOPED_TRACE("answered before the body was complete");
-    RawServer server([](RawConnection& conn) {
-      if (!conn.ReadHead()) return;
-      conn.Send("HTTP/1.0 413 Too Large\r\nContent-Length: 0\r\n\r\n");
-      conn.ReadUntilClose(2000);
-    });
+    // The body is never read, so it cannot all be written before the answer.
+    std::string big = dir / "big.mp3";
+    WriteFile(big, Pattern(16 * 1024 * 1024));
+    RawServer server(
+        [&](RawConnection& conn) {
+          if (!conn.ReadHead()) return;
+          conn.Send("HTTP/1.0 413 Too Large\r\nContent-Length: 0\r\n\r\n");
+          WaitUpload();
+        },
+        8192);
     ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
-    ASSERT_TRUE(StartUpload(jobs, file, "s1"));
+    ASSERT_TRUE(StartUpload(jobs, big, "s1"));
     EXPECT_EQ(WaitUpload(), 101);
   }
   {

@@ -50,12 +50,7 @@ class ServiceProcess {
     const std::string prefix = "listening on http://127.0.0.1:";
     if (firstLine_.rfind(prefix, 0) == 0) port_ = std::stoi(firstLine_.substr(prefix.size()));
   }
-  ~ServiceProcess() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-  }
+  ~ServiceProcess() { Stop(); }
   ServiceProcess(const ServiceProcess&) = delete;
   ServiceProcess& operator=(const ServiceProcess&) = delete;
 
@@ -63,14 +58,22 @@ class ServiceProcess {
   std::string authority() const { return "127.0.0.1:" + std::to_string(port_); }
   const std::string& firstLine() const { return firstLine_; }
 
-  // Sends SIGTERM and returns the exit status (as waitpid gives it).
+  // Sends SIGTERM and returns the exit status (as waitpid gives it); a
+  // service that has not ended after 5 s is killed.
   int Stop() {
     int status = -1;
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, &status, 0);
-      pid_ = -1;
+    if (pid_ <= 0) return status;
+    ::kill(pid_, SIGTERM);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (::waitpid(pid_, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &status, 0);
+        break;
+      }
+      ::usleep(2000);
     }
+    pid_ = -1;
     return status;
   }
 
