@@ -131,6 +131,8 @@ gboolean BridgeServer::OnClientReadable(gint fd, GIOCondition, gpointer data) {
     if (n > 0) {
       c->reader.Feed(buf, static_cast<size_t>(n));
       if (c->reader.buffered() > wire::kMaxFrame + 4) break;
+      // A short read took all there was: spare the read that would say so.
+      if (static_cast<size_t>(n) < sizeof buf) break;
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
