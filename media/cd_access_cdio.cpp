@@ -35,8 +35,14 @@ struct Drive {
   std::string path;
 };
 
+// libcdio lists drives with getmntent(), whose buffer all threads share: two
+// jobs listing at once (a grab started while the one before still runs)
+// would overwrite each other's entries.
+std::mutex gDeviceListLock;
+
 std::vector<std::string> RealDrives() {
   std::vector<std::string> out;
+  std::lock_guard<std::mutex> lock(gDeviceListLock);
   char** list = cdio_get_devices(DRIVER_DEVICE);
   for (char** d = list; d && *d && out.size() < kMaxDrives; ++d) out.emplace_back(*d);
   if (list) cdio_free_device_list(list);
