@@ -37,10 +37,11 @@ Activity Snapshot(CURL* easy) {
   return a;
 }
 
-bool Connected(CURL* easy) {
-  curl_off_t t = 0;
-  curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &t);
-  return t > 0;
+bool Connected(CURL* easy, const Activity& a) {
+  curl_off_t connect = 0, pretransfer = 0;
+  curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connect);
+  curl_easy_getinfo(easy, CURLINFO_PRETRANSFER_TIME_T, &pretransfer);
+  return connect > 0 || pretransfer > 0 || a.up > 0 || a.down > 0 || a.headers > 0;
 }
 
 }  // namespace
@@ -122,7 +123,7 @@ TransferEnd Transfer::Run(const std::function<bool()>& cancelled) {
     }
     Activity now = Snapshot(easy_);
     Clock::time_point t = Clock::now();
-    if (!connected && Connected(easy_)) {
+    if (!connected && Connected(easy_, now)) {
       connected = true;
       lastMove = t;
     }
