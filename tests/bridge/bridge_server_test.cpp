@@ -14,6 +14,7 @@
 #include "bridge/core_host.h"
 #include "bridge/external_dispatch.h"
 #include "platform/bridge_wire.h"
+#include "page_host.h"
 #include "temp_dir.h"
 
 namespace zb {
@@ -22,22 +23,7 @@ namespace {
 using testing::ScopedEnv;
 using testing::TempDir;
 
-class QuietHost : public CoreHost {
- public:
-  using CoreHost::CoreHost;
-  void CloseActiveWindow() override {}
-  std::string ShowPageDialog(const std::string&, const std::string&, const std::string& a, int,
-                             int, int, int) override {
-    return a;
-  }
-  void ShowAboutBox() override {}
-  void ShowContact() override {}
-  void ShowCompatibility() override {}
-  void ShowUsage() override {}
-  void OpenRedirect(const std::string&) override {}
-  int32_t MessageBox(const std::string&, int32_t) override { return 1; }
-  std::string SelectMediaFile() override { return ""; }
-};
+using testing::PageHost;
 
 int Connect(const std::string& path) {
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -55,7 +41,7 @@ class BridgeServerTest : public ::testing::Test {
  protected:
   TempDir dir;
   ScopedEnv env{"ZIMBREL_REGISTRY_DIR", dir.path()};
-  QuietHost host{dir.path()};
+  PageHost host{dir.path()};
   CExternalDispatch disp{[this]() -> ZblHost* { return &host; }};
   BridgeServer server{&disp};
 
