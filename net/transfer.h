@@ -2,10 +2,11 @@
 // jobs' cancel and time-out rules.
 //
 // Contract:
-// - Run() drives the easy handle through a multi handle of its own and wakes
-//   at least every 20 ms, so the cancel predicate is looked at while curl
-//   connects, sends and waits; the progress callback asks it too, so a cancel
-//   also stops curl from inside its own steps.
+// - Run() drives the easy handle through a multi handle of its own (curl's
+//   socket interface, polled here) and wakes at least every 20 ms, so the
+//   cancel predicate is looked at while curl connects, sends and waits; the
+//   progress callback asks it too, so a cancel also stops curl from inside
+//   its own steps.
 // - Connecting gives up after the connect time-out; once connected, the
 //   transfer gives up when no byte has moved either way (request body sent,
 //   answer head or body received) for the idle time-out.
@@ -14,6 +15,7 @@
 
 #include <curl/curl.h>
 
+#include <array>
 #include <chrono>
 #include <functional>
 
@@ -55,8 +57,21 @@ class Transfer {
   CURLcode code() const { return code_; }
 
  private:
-  static int Progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+  using Clock = std::chrono::steady_clock;
+  struct Watch {
+    curl_socket_t fd;
+    int what;  // CURL_POLL_IN / _OUT / _INOUT
+  };
+  static constexpr size_t kMaxSockets = 8;
 
+  static int Progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+  static int OnSocket(CURL*, curl_socket_t s, int what, void* self, void*);
+  static int OnTimer(CURLM*, long ms, void* self);
+
+  std::array<Watch, kMaxSockets> sockets_{};
+  size_t socketCount_ = 0;
+  bool timerSet_ = false;
+  Clock::time_point timerAt_;
   CURL* easy_ = nullptr;
   CURLM* multi_ = nullptr;
   const std::function<bool()>* cancelled_ = nullptr;
