@@ -62,8 +62,8 @@ void ShowBoxFromJob(const std::string& text) {
       nullptr, G_PRIORITY_DEFAULT,
       +[](gpointer p) {
         auto r = *static_cast<std::shared_ptr<Request>*>(p);
-        GtkWindow* owner = theApp.m_mainWnd ? theApp.m_mainWnd->InnermostWindow() : nullptr;
-        ShowMessageBox(owner, r->text, AppName(), MB_OK);
+        // The request component's failure box: no owner window.
+        ShowMessageBox(nullptr, r->text, "Fatal Error", MB_OK | MB_ICONHAND);
         std::lock_guard<std::mutex> lock(r->m);
         r->done = true;
         r->cv.notify_all();

@@ -62,8 +62,13 @@ class DispatchTest : public ::testing::Test {
     VariantInit(&r);
     EXPECT_EQ(disp.Invoke(id, IID_NULL, 0, flags, &p, &r, nullptr, nullptr), S_OK);
     for (auto& v : rev) VariantClear(&v);
+    results.push_back(r);  // freed when the test ends
     return r;
   }
+  void TearDown() override {
+    for (auto& r : results) VariantClear(&r);
+  }
+  std::vector<VARIANT> results;
   static VARIANT Str(const std::string& s) {
     VARIANT v;
     VariantInit(&v);
@@ -87,9 +92,7 @@ class DispatchTest : public ::testing::Test {
   }
   static std::string S(VARIANT v) {
     EXPECT_EQ(v.vt, VT_BSTR);
-    std::string s = v.vt == VT_BSTR ? Utf16ToUtf8(BstrView(v.bstrVal)) : "<not a string>";
-    VariantClear(&v);
-    return s;
+    return v.vt == VT_BSTR ? Utf16ToUtf8(BstrView(v.bstrVal)) : "<not a string>";
   }
 };
 
