@@ -1,6 +1,7 @@
 #include "net/transfer.h"
 
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
@@ -106,6 +107,14 @@ int Transfer::OnTimer(CURLM*, long ms, void* self) {
   t->timerSet_ = ms >= 0;
   if (ms >= 0) t->timerAt_ = Clock::now() + milliseconds(ms);
   return 0;
+}
+
+bool Transfer::AnswerWaiting() const {
+  for (size_t i = 0; i < socketCount_; ++i) {
+    char c;
+    if (::recv(sockets_[i].fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) > 0) return true;
+  }
+  return false;
 }
 
 int Transfer::Progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {

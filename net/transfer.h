@@ -56,6 +56,10 @@ class Transfer {
   // curl's result when Run() gave kFailed.
   CURLcode code() const { return code_; }
 
+  // From curl's callbacks: true when bytes from the peer wait unread on a
+  // socket of the transfer (looked at without taking them).
+  bool AnswerWaiting() const;
+
  private:
   using Clock = std::chrono::steady_clock;
   struct Watch {

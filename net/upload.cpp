@@ -72,6 +72,11 @@ struct Body {
   uint64_t sent = 0;    // bytes curl has written to the connection
   size_t inFlight = 0;  // the chunk handed to curl last
   JobTicket* ticket = nullptr;
+  Transfer* transfer = nullptr;
+  CURL* easy = nullptr;
+  // The service answered before the whole body was written: the answer is
+  // not one to the request as announced, so the upload has failed.
+  bool answeredEarly = false;
 };
 
 int32_t Percent(uint64_t sent, uint64_t size) {
@@ -83,6 +88,13 @@ int32_t Percent(uint64_t sent, uint64_t size) {
 // chunk that completes the file is never shown as a percentage (curl asks
 // for no more once the announced length is reached), and the cancel flag is
 // looked at after each chunk that did not finish the file.
+//
+// An early answer is caught in two ways: curl reads it while the body still
+// goes out (OnHeader), or it waits unread on the socket when the chunk that
+// completes the body is handed over (curl is told the socket is writable
+// while bytes move, so it may not have looked at the answer yet). Known
+// race: an answer that arrives between that last look and the write of the
+// last chunk counts as an answer to the whole body.
 size_t ReadChunk(char* buf, size_t size, size_t count, void* user) {
   Body& b = *static_cast<Body*>(user);
   if (b.inFlight > 0) {
@@ -91,6 +103,7 @@ size_t ReadChunk(char* buf, size_t size, size_t count, void* user) {
     b.ticket->SetStatus(Percent(b.sent, b.size));
     if (b.ticket->Cancelled()) return CURL_READFUNC_ABORT;
   }
+  if (b.answeredEarly) return CURL_READFUNC_ABORT;
   uint64_t left = b.size - b.sent;
   size_t want = std::min<uint64_t>({kChunk, size * count, left});
   if (want == 0) return 0;
@@ -101,8 +114,22 @@ size_t ReadChunk(char* buf, size_t size, size_t count, void* user) {
   // A read error, or a file that shrank below the length already announced:
   // the request cannot be completed honestly.
   if (r <= 0) return CURL_READFUNC_ABORT;
+  if (static_cast<uint64_t>(r) == left && b.transfer->AnswerWaiting()) {
+    b.answeredEarly = true;
+    return CURL_READFUNC_ABORT;
+  }
   b.inFlight = static_cast<size_t>(r);
   return static_cast<size_t>(r);
+}
+
+// Each line of the answer's head; only its timing matters. (A server sends
+// no interim 1xx answers to an HTTP/1.0 request, so any line counts.)
+size_t OnHeader(char*, size_t size, size_t count, void* user) {
+  Body& b = *static_cast<Body*>(user);
+  curl_off_t written = 0;
+  curl_easy_getinfo(b.easy, CURLINFO_SIZE_UPLOAD_T, &written);
+  if (static_cast<uint64_t>(written) < b.size) b.answeredEarly = true;
+  return size * count;
 }
 
 // The service's answer is not read: its body is dropped.
@@ -143,6 +170,8 @@ int32_t RunUpload(JobTicket& ticket, const Request& rq) {
   Transfer t;  // destroyed before the header list it uses
   if (!t.ok()) return kFailed;
   CURL* e = t.easy();
+  body.transfer = &t;
+  body.easy = e;
   std::string url = "http://" + rq.authority + kPath;
   // Through a proxy the target is the absolute form, as HTTP requires.
   std::string target = rq.proxy.empty() ? rq.target : "http://" + rq.authority + rq.target;
@@ -157,13 +186,18 @@ int32_t RunUpload(JobTicket& ticket, const Request& rq) {
   curl_easy_setopt(e, CURLOPT_READFUNCTION, &ReadChunk);
   curl_easy_setopt(e, CURLOPT_READDATA, &body);
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Discard);
+  curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &OnHeader);
+  curl_easy_setopt(e, CURLOPT_HEADERDATA, &body);
   TransferEnd end = t.Run([&ticket] { return ticket.Cancelled(); });
 
   curl_off_t written = -1;
   curl_easy_getinfo(e, CURLINFO_SIZE_UPLOAD_T, &written);
-  // Done only when the whole body went out and a complete answer came back
-  // (an answer that came before the end of the body ends nothing).
-  return end == TransferEnd::kDone && static_cast<uint64_t>(written) == body.size ? kDone : kFailed;
+  // Done only when the whole body went out and then a complete answer came
+  // back (an answer that came before the end of the body ends nothing).
+  return end == TransferEnd::kDone && static_cast<uint64_t>(written) == body.size &&
+                 !body.answeredEarly
+             ? kDone
+             : kFailed;
 }
 
 }  // namespace

@@ -190,6 +190,27 @@ TEST_F(UploadTest, TransportFailuresGive101) {
     ASSERT_TRUE(StartUpload(jobs, big, "s1"));
     EXPECT_EQ(WaitUpload(), 101);
   }
+  // A service that answers at once but goes on reading the body: the answer
+  // may wait unread while the program still sends, yet it is no answer to
+  // the whole body. The request is cut short, whatever the answer says.
+  for (const char* answer : {"HTTP/1.0 413 Too Large\r\nContent-Length: 0\r\n\r\n",
+                             "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nOK"}) {
+    SCOPED_TRACE(std::string("answered at once, then the body was read: ") + answer);
+    const size_t size = 4 * 1024 * 1024;
+    std::string drained = dir / "drained.mp3";
+    WriteFile(drained, Pattern(size));
+    RawServer server([&](RawConnection& conn) {
+      if (!conn.ReadHead()) return;
+      conn.Send(answer);
+      conn.ReadUntilClose();
+    });
+    ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
+    ASSERT_TRUE(StartUpload(jobs, drained, "s1"));
+    EXPECT_EQ(WaitUpload(), 101);
+    ASSERT_TRUE(server.WaitDone(1));
+    std::string got = server.Received()[0];
+    EXPECT_LT(got.size() - (got.find("\r\n\r\n") + 4), size);
+  }
   {
     SCOPED_TRACE("file shrank while it was sent");
     std::string big = dir / "shrinks.mp3";
