@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -75,6 +76,8 @@ Transfer::Transfer() {
   curl_easy_setopt(easy_, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(easy_, CURLOPT_XFERINFOFUNCTION, &Transfer::Progress);
   curl_easy_setopt(easy_, CURLOPT_XFERINFODATA, this);
+  curl_easy_setopt(easy_, CURLOPT_CLOSESOCKETFUNCTION, &Transfer::OnClose);
+  curl_easy_setopt(easy_, CURLOPT_CLOSESOCKETDATA, this);
   if (!multi_) return;
   curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, &Transfer::OnSocket);
   curl_multi_setopt(multi_, CURLMOPT_SOCKETDATA, this);
@@ -109,6 +112,18 @@ int Transfer::OnTimer(CURLM*, long ms, void* self) {
   return 0;
 }
 
+// curl closes the connection from inside the step that ends the transfer
+// (an abort by a callback, an error), so the reset is decided before that
+// step: by the callback that gives up, or here for a cancel.
+int Transfer::OnClose(void* self, curl_socket_t s) {
+  auto* t = static_cast<Transfer*>(self);
+  if (t->resetOnClose_) {
+    linger l{1, 0};
+    ::setsockopt(s, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  }
+  return ::close(s);
+}
+
 bool Transfer::AnswerWaiting() const {
   for (size_t i = 0; i < socketCount_; ++i) {
     char c;
@@ -119,7 +134,9 @@ bool Transfer::AnswerWaiting() const {
 
 int Transfer::Progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   auto* t = static_cast<Transfer*>(self);
-  return (t->cancelled_ && (*t->cancelled_)()) ? 1 : 0;
+  if (!t->cancelled_ || !(*t->cancelled_)()) return 0;
+  t->resetOnClose_ = true;
+  return 1;
 }
 
 TransferEnd Transfer::Run(const std::function<bool()>& cancelled) {
@@ -159,6 +176,7 @@ TransferEnd Transfer::Run(const std::function<bool()>& cancelled) {
     }
     if (cancelled()) {
       end = TransferEnd::kCancelled;
+      resetOnClose_ = true;
       break;
     }
     Activity now = Snapshot(easy_);
@@ -189,6 +207,7 @@ TransferEnd Transfer::Run(const std::function<bool()>& cancelled) {
     }
     if (connected && t - lastMove >= idle) {
       end = TransferEnd::kTimedOut;
+      resetOnClose_ = true;
       break;
     }
     std::array<pollfd, kMaxSockets> fds;

@@ -10,6 +10,12 @@
 // - Connecting gives up after the connect time-out; once connected, the
 //   transfer gives up when no byte has moved either way (request body sent,
 //   answer head or body received) for the idle time-out.
+// - A transfer that ends cancelled or timed out, or that a callback gave up
+//   with ResetOnClose(), ends its connection with a reset (RST) when curl
+//   closes the socket: the bytes still in the socket's send buffer are
+//   dropped, so the peer sees a request cut short, never an orderly end of
+//   an incomplete (or complete but abandoned) request. Other connections end
+//   with an orderly close.
 // - Nothing is shared with other threads except what the predicate reads.
 #pragma once
 
@@ -56,6 +62,9 @@ class Transfer {
   // curl's result when Run() gave kFailed.
   CURLcode code() const { return code_; }
 
+  // From curl's callbacks while Run() goes on: the connection is to end with
+  // a reset when curl closes it.
+  void ResetOnClose() { resetOnClose_ = true; }
   // From curl's callbacks: true when bytes from the peer wait unread on a
   // socket of the transfer (looked at without taking them).
   bool AnswerWaiting() const;
@@ -71,6 +80,7 @@ class Transfer {
   static int Progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
   static int OnSocket(CURL*, curl_socket_t s, int what, void* self, void*);
   static int OnTimer(CURLM*, long ms, void* self);
+  static int OnClose(void* self, curl_socket_t s);
 
   std::array<Watch, kMaxSockets> sockets_{};
   size_t socketCount_ = 0;
@@ -80,6 +90,7 @@ class Transfer {
   CURLM* multi_ = nullptr;
   const std::function<bool()>* cancelled_ = nullptr;
   CURLcode code_ = CURLE_OK;
+  bool resetOnClose_ = false;
 };
 
 }  // namespace zb::net

@@ -83,6 +83,14 @@ int32_t Percent(uint64_t sent, uint64_t size) {
   return static_cast<int32_t>(static_cast<unsigned __int128>(sent) * 100 / size);
 }
 
+// Ends the request short: the connection is reset, so the service sees
+// fewer bytes than announced even when the rest already sat in the socket's
+// send buffer.
+size_t GiveUp(Body& b) {
+  b.transfer->ResetOnClose();
+  return CURL_READFUNC_ABORT;
+}
+
 // curl calls this again only once it has written the chunk handed last time,
 // so that chunk is counted here: the status moves after each chunk, the
 // chunk that completes the file is never shown as a percentage (curl asks
@@ -101,9 +109,9 @@ size_t ReadChunk(char* buf, size_t size, size_t count, void* user) {
     b.sent += b.inFlight;
     b.inFlight = 0;
     b.ticket->SetStatus(Percent(b.sent, b.size));
-    if (b.ticket->Cancelled()) return CURL_READFUNC_ABORT;
+    if (b.ticket->Cancelled()) return GiveUp(b);
   }
-  if (b.answeredEarly) return CURL_READFUNC_ABORT;
+  if (b.answeredEarly) return GiveUp(b);
   uint64_t left = b.size - b.sent;
   size_t want = std::min<uint64_t>({kChunk, size * count, left});
   if (want == 0) return 0;
@@ -113,10 +121,10 @@ size_t ReadChunk(char* buf, size_t size, size_t count, void* user) {
   } while (r < 0 && errno == EINTR);
   // A read error, or a file that shrank below the length already announced:
   // the request cannot be completed honestly.
-  if (r <= 0) return CURL_READFUNC_ABORT;
+  if (r <= 0) return GiveUp(b);
   if (static_cast<uint64_t>(r) == left && b.transfer->AnswerWaiting()) {
     b.answeredEarly = true;
-    return CURL_READFUNC_ABORT;
+    return GiveUp(b);
   }
   b.inFlight = static_cast<size_t>(r);
   return static_cast<size_t>(r);

@@ -72,21 +72,32 @@ void Routes(httplib::Server& svr, Store& store) {
     std::optional<Session> session = store.FindSession(req.get_param_value("sid"));
     std::string temp = store.BeginDelivery();
     size_t total = 0;
-    bool fits = true;
+    bool fits = true, whole = false, written = false;
     {
       std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-      bool whole = read([&](const char* data, size_t n) {
+      // False when the connection ended (orderly or with a reset) before the
+      // announced length: such a body is never stored, not even in part.
+      whole = read([&](const char* data, size_t n) {
         total += n;
         if (total > kMaxRingtone) fits = false;
         if (session && fits) out.write(data, static_cast<std::streamsize>(n));
         return true;  // an unknown session's body is read and dropped
       });
-      out.flush();
-      if (!whole || !out) fits = false;
+      written = static_cast<bool>(out.flush());
+    }
+    if (!whole) {
+      store.AbandonDelivery(temp);
+      std::fprintf(stderr, "upload cut short after %zu of %s bytes: dropped\n", total,
+                   req.get_header_value("Content-Length").c_str());
+      return Text(res, 400, "ERROR the ringtone arrived incomplete");
     }
     if (!session) {
       store.AbandonDelivery(temp);
       return Text(res, 403, "ERROR unknown session");
+    }
+    if (!written) {
+      store.AbandonDelivery(temp);
+      return Text(res, 500, "ERROR the ringtone could not be stored");
     }
     if (!fits || total == 0) {
       store.AbandonDelivery(temp);

@@ -4,16 +4,21 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -47,12 +52,20 @@ class RawConnection {
   const std::string& received() const { return data_; }
   size_t headEnd() const;  // offset of the body, npos while incomplete
   long contentLength() const;
+  // True once a read found that the peer ended the connection with a reset.
+  bool resetByPeer() const { return reset_; }
+  // Bytes that have arrived but were not read yet.
+  size_t Waiting() const;
+  // When the peer is a socket of this process (the job under test): the
+  // bytes written to it that it has not sent yet; -1 when it is not found.
+  long PeerUnsent() const;
 
  private:
   friend class RawServer;
   RawServer& server_;
   int fd_;
   std::string data_;
+  bool reset_ = false;
 };
 
 class RawServer {
@@ -148,6 +161,7 @@ inline bool RawConnection::ReadSome(int timeoutMs) {
   if (::poll(p, 2, timeoutMs) <= 0 || p[1].revents) return false;
   char buf[65536];
   ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+  if (n < 0 && errno == ECONNRESET) reset_ = true;
   if (n <= 0) return false;
   data_.append(buf, static_cast<size_t>(n));
   server_.live_.fetch_add(static_cast<size_t>(n));
@@ -186,6 +200,38 @@ inline bool RawConnection::ReadRequest() {
 inline void RawConnection::ReadUntilClose(int timeoutMs) {
   while (ReadSome(timeoutMs)) {
   }
+}
+
+inline size_t RawConnection::Waiting() const {
+  int n = 0;
+  return ::ioctl(fd_, SIOCINQ, &n) == 0 && n > 0 ? static_cast<size_t>(n) : 0;
+}
+
+inline long RawConnection::PeerUnsent() const {
+  sockaddr_in peer{}, self{};
+  socklen_t len = sizeof peer;
+  if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&peer), &len) != 0) return -1;
+  len = sizeof self;
+  if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&self), &len) != 0) return -1;
+  long unsent = -1;
+  DIR* d = ::opendir("/proc/self/fd");
+  if (!d) return -1;
+  while (dirent* e = ::readdir(d)) {
+    int fd = std::atoi(e->d_name);
+    if (fd <= 2 || fd == fd_ || fd == ::dirfd(d)) continue;
+    sockaddr_in a{}, b{};
+    socklen_t la = sizeof a, lb = sizeof b;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &la) != 0 || a.sin_family != AF_INET ||
+        a.sin_port != peer.sin_port || a.sin_addr.s_addr != peer.sin_addr.s_addr)
+      continue;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&b), &lb) != 0 || b.sin_port != self.sin_port)
+      continue;
+    int n = 0;
+    if (::ioctl(fd, SIOCOUTQNSD, &n) == 0) unsent = n;
+    break;
+  }
+  ::closedir(d);
+  return unsent;
 }
 
 inline void RawConnection::Send(const std::string& bytes) {

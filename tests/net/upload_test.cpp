@@ -109,13 +109,14 @@ TEST_F(UploadTest, CancelMidBodyEndsIn101WithFewerBytesThanAnnounced) {
   const size_t size = 32 * 1024 * 1024;
   std::string file = dir / "big.mp3";
   WriteFile(file, Pattern(size));
-  std::atomic<bool> paused{false};
+  std::atomic<bool> paused{false}, reset{false};
   RawServer server(
       [&](RawConnection& conn) {
         if (!conn.ReadHead() || !conn.ReadUntil(conn.headEnd() + 65536)) return;
         paused = true;
         jobs->RequestBreak();  // the client is blocked by the full window
         conn.ReadUntilClose();
+        reset = conn.resetByPeer();
       },
       8192);
   ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
@@ -125,8 +126,49 @@ TEST_F(UploadTest, CancelMidBodyEndsIn101WithFewerBytesThanAnnounced) {
   std::string got = server.Received()[0];
   size_t headEnd = got.find("\r\n\r\n") + 4;
   EXPECT_TRUE(paused.load());
+  EXPECT_TRUE(reset.load());
   EXPECT_LT(got.size() - headEnd, size);
   EXPECT_NE(got.find("Content-Length: " + std::to_string(size)), std::string::npos);
+}
+
+// A cancel that comes once the whole request has left the program (the end
+// of the body still sits in the socket's send buffer, the service has not
+// read it) still cuts the request short: the connection ends with a reset,
+// the unsent bytes are dropped and the service never sees the whole body.
+TEST_F(UploadTest, CancelWhileTheBodyWaitsInTheSendBufferResetsTheConnection) {
+  const size_t size = 256 * 1024;
+  std::string file = dir / "tone.mp3";
+  WriteFile(file, Pattern(size));
+  std::atomic<bool> buffered{false}, reset{false};
+  RawServer server(
+      [&](RawConnection& conn) {
+        if (!conn.ReadHead()) return;
+        const size_t request = conn.headEnd() + size;
+        // The service reads nothing more until every byte of the request
+        // is either with it or waits unsent in the program's socket.
+        buffered = zb::testing::PollUntil<bool>(
+            [&] {
+              long unsent = conn.PeerUnsent();
+              return unsent >= 0 &&
+                     conn.received().size() + conn.Waiting() + static_cast<size_t>(unsent) >=
+                         request;
+            },
+            [](bool v) { return v; });
+        if (!buffered) return;
+        jobs->RequestBreak();
+        WaitUpload();  // the program has closed its socket
+        conn.ReadUntilClose();
+        reset = conn.resetByPeer();
+      },
+      8192);
+  ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
+  ASSERT_TRUE(StartUpload(jobs, file, "s1"));
+  EXPECT_EQ(WaitUpload(), 101);
+  ASSERT_TRUE(server.WaitDone(1));
+  EXPECT_TRUE(buffered.load());
+  EXPECT_TRUE(reset.load());
+  std::string got = server.Received()[0];
+  EXPECT_LT(got.size() - (got.find("\r\n\r\n") + 4), size);
 }
 
 TEST_F(UploadTest, FilesThatCannotBeSentGive101WithoutAConnection) {

@@ -1,5 +1,6 @@
 // Runs the real zimbrel-service on a free port of 127.0.0.1 for a test and
-// stops (and reaps) it when the test ends.
+// stops (and reaps) it when the test ends. Its standard error (one line per
+// request, and the uploads it drops) goes to a file the test can read.
 #pragma once
 
 #include <fcntl.h>
@@ -10,8 +11,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
+
+#include "temp_dir.h"
 
 extern char** environ;
 
@@ -26,6 +31,7 @@ class ServiceProcess {
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_addopen(&fa, 2, logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     std::vector<std::string> args = {ZIMBREL_SERVICE_BIN, "--port", "0", "--data", dataDir};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -57,6 +63,10 @@ class ServiceProcess {
   int port() const { return port_; }
   std::string authority() const { return "127.0.0.1:" + std::to_string(port_); }
   const std::string& firstLine() const { return firstLine_; }
+  std::string Log() const {
+    std::ifstream in(logPath_, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
 
   // Sends SIGTERM and returns the exit status (as waitpid gives it); a
   // service that has not ended after 5 s is killed.
@@ -78,6 +88,8 @@ class ServiceProcess {
   }
 
  private:
+  TempDir logDir_;
+  std::string logPath_ = logDir_ / "service.log";
   pid_t pid_ = -1;
   int port_ = 0;
   std::string firstLine_;

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
+#include <thread>
 
 #include "media/job_state.h"
 #include "net/upload.h"
@@ -28,6 +32,21 @@ std::string Bytes(size_t n) {
   std::string s(n, '\0');
   for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7919) >> 3);
   return s;
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
 }
 
 class ServiceTest : public ::testing::Test {
@@ -113,6 +132,48 @@ TEST_F(ServiceTest, UploadsWithAnUnknownSessionAreRefused) {
   EXPECT_EQ(r->status, 403);
   EXPECT_TRUE(fs::is_empty(fs::path(data.path()) / "phones"));
   EXPECT_TRUE(fs::is_empty(fs::path(data.path()) / "incoming"));
+}
+
+// A body cut short, by an orderly end of the connection or by a reset, is
+// never stored, not even the part that came.
+TEST_F(ServiceTest, AnIncompleteBodyIsNotStored) {
+  std::string sid = OpenSession("name=Ann&phone=555-0100&network=V").substr(3);
+  const std::string head = "POST /cgi-bin/zbl_upload2.cgi?sid=" + sid +
+                           "&ver=260&aff=2 HTTP/1.0\r\nHost: x\r\nContent-Type: audio/mpeg\r\n"
+                           "Content-Length: 100000\r\n\r\n";
+  size_t dropped = 0;
+  for (bool reset : {false, true}) {
+    SCOPED_TRACE(reset ? "reset" : "orderly end");
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(service.port()));
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    std::string request = head + Bytes(60000);
+    ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(request.size()));
+    if (reset) {
+      linger l{1, 0};
+      ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    } else {
+      ::shutdown(fd, SHUT_WR);
+      std::string answer;
+      char buf[4096];
+      ssize_t n;
+      while ((n = ::recv(fd, buf, sizeof buf, 0)) > 0) answer.append(buf, static_cast<size_t>(n));
+      // The server library sends nothing once a body read fails.
+      EXPECT_EQ(answer.find("OK delivered"), std::string::npos) << answer;
+    }
+    ::close(fd);
+    ++dropped;
+    ASSERT_TRUE(WaitFor([&] { return Count(service.Log(), "upload cut short") == dropped; }))
+        << service.Log();
+    EXPECT_TRUE(Delivered("5550100").empty());
+    EXPECT_TRUE(fs::is_empty(fs::path(data.path()) / "incoming"));
+  }
+  EXPECT_NE(service.Log().find("upload cut short after 60000 of 100000 bytes"), std::string::npos)
+      << service.Log();
 }
 
 TEST_F(ServiceTest, RedirectPages) {
