@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bridge/core_host.h"
+#include "page_host.h"
 #include "bridge/external_dispatch.h"
 #include "media/tool_test_support.h"
 #include "platform/utf.h"
@@ -24,22 +25,7 @@ namespace {
 
 using namespace zb::testing;
 
-class PageHost : public CoreHost {
- public:
-  using CoreHost::CoreHost;
-  void CloseActiveWindow() override {}
-  std::string ShowPageDialog(const std::string&, const std::string&, const std::string&, int, int,
-                             int, int) override {
-    return "";
-  }
-  void ShowAboutBox() override {}
-  void ShowContact() override {}
-  void ShowCompatibility() override {}
-  void ShowUsage() override {}
-  void OpenRedirect(const std::string&) override {}
-  int32_t MessageBox(const std::string&, int32_t) override { return 1; }
-  std::string SelectMediaFile() override { return ""; }
-};
+using zb::testing::PageHost;
 
 // A tmpfs of `size` mounted on a new folder; unmounted when it goes.
 class SmallDisk {

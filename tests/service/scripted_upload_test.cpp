@@ -11,6 +11,7 @@
 #include "bridge/external_dispatch.h"
 #include "platform/utf.h"
 #include "service_process.h"
+#include "page_host.h"
 #include "temp_dir.h"
 
 namespace zb {
@@ -20,23 +21,7 @@ using zb::testing::ScopedEnv;
 using zb::testing::ServiceProcess;
 using zb::testing::TempDir;
 
-// The window operations do nothing; everything else is the real main window.
-class HeadlessHost : public CoreHost {
- public:
-  using CoreHost::CoreHost;
-  void CloseActiveWindow() override {}
-  std::string ShowPageDialog(const std::string&, const std::string&, const std::string&, int, int,
-                             int, int) override {
-    return "";
-  }
-  void ShowAboutBox() override {}
-  void ShowContact() override {}
-  void ShowCompatibility() override {}
-  void ShowUsage() override {}
-  void OpenRedirect(const std::string&) override {}
-  int32_t MessageBox(const std::string&, int32_t) override { return 1; }
-  std::string SelectMediaFile() override { return ""; }
-};
+using HeadlessHost = zb::testing::PageHost;
 
 class ScriptedUploadTest : public ::testing::Test {
  protected:
