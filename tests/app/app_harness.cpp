@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -45,7 +46,47 @@ std::string RunCapture(const std::vector<std::string>& argv) {
   return out;
 }
 
+namespace {
+
+// The X server repeats a key that stays down longer than its repeat delay,
+// and that holds for the keys xdotool presses too: on a loaded machine
+// xdotool may sleep between the press and the release long enough for one
+// Tab or letter to arrive twice. No test wants repeated keys, so the display
+// the tests run on has key repeat off.
+void TurnKeyRepeatOff() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return;
+    XKeyboardControl kc{};
+    kc.auto_repeat_mode = AutoRepeatModeOff;
+    XChangeKeyboardControl(d, KBAutoRepeatMode, &kc);
+    XSync(d, False);
+    XCloseDisplay(d);
+  });
+}
+
+// True when the window that has the keyboard focus is `target` or inside it.
+bool FocusIsIn(Display* d, Window target) {
+  Window focus = 0;
+  int revert = 0;
+  XGetInputFocus(d, &focus, &revert);
+  while (focus != 0 && focus != PointerRoot) {
+    if (focus == target) return true;
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned int n = 0;
+    if (!XQueryTree(d, focus, &root, &parent, &children, &n)) return false;
+    if (children) XFree(children);
+    if (parent == root) return false;
+    focus = parent;
+  }
+  return false;
+}
+
+}  // namespace
+
 AppHarness::AppHarness() {
+  TurnKeyRepeatOff();
   moduleDir_ = dir_ / "Zimbrel Home";  // a space in the module directory too
   fs::create_directories(moduleDir_);
   const fs::path build = ZIMBREL_BUILD_DIR;
@@ -103,7 +144,6 @@ void AppHarness::Start(const std::vector<std::string>& args,
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_addopen(&fa, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&fa, 1, 2);  // page console and warnings too
   posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
   int rc = posix_spawn(&pid_, prog.c_str(), &fa, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&fa);
@@ -200,12 +240,35 @@ std::string AppHarness::FindWindow(const std::string& title, int timeoutMs) cons
   return id;
 }
 
-void AppHarness::Keys(const std::string& windowId, const std::vector<std::string>& keys) const {
-  Xdo({"windowfocus", "--sync", windowId});
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+bool AppHarness::FocusWindow(const std::string& windowId, int timeoutMs) {
+  Display* d = XOpenDisplay(nullptr);
+  if (!d) return false;
+  Window target = std::stoul(windowId);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  bool focused = false;
+  for (;;) {
+    Xdo({"windowfocus", "--sync", windowId});
+    XSync(d, False);
+    focused = FocusIsIn(d, target);
+    if (focused || std::chrono::steady_clock::now() > deadline) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  XCloseDisplay(d);
+  return focused;
+}
+
+bool AppHarness::Keys(const std::string& windowId, const std::vector<std::string>& keys) const {
+  if (!FocusWindow(windowId)) return false;
   std::vector<std::string> args{"key", "--delay", "60"};
   args.insert(args.end(), keys.begin(), keys.end());
   Xdo(args);
+  return true;
+}
+
+bool AppHarness::Type(const std::string& windowId, const std::string& text) {
+  if (!FocusWindow(windowId)) return false;
+  Xdo({"type", "--delay", "40", text});
+  return true;
 }
 
 AppHarness::Geometry AppHarness::WindowGeometry(const std::string& windowId) {
