@@ -47,8 +47,15 @@ class AppHarness {
   static std::string Xdo(const std::vector<std::string>& args);
   // The X window id of the program's window with that exact title (0 when none).
   std::string FindWindow(const std::string& title, int timeoutMs = 10000) const;
-  // Focuses the window and sends keys (xdotool key syntax).
-  void Keys(const std::string& windowId, const std::vector<std::string>& keys) const;
+  // Gives the window the keyboard focus and checks that the X server says it
+  // (or a window inside it) has it; false when it never got it.
+  static bool FocusWindow(const std::string& windowId, int timeoutMs = 10000);
+  // Focuses the window and sends keys (xdotool key syntax); false, and no
+  // key sent, when the window could not get the focus.
+  bool Keys(const std::string& windowId, const std::vector<std::string>& keys) const;
+  // Focuses the window and types the text; false, and nothing typed, when
+  // the window could not get the focus.
+  static bool Type(const std::string& windowId, const std::string& text);
   // Window geometry as xwininfo reports it.
   struct Geometry {
     int x = 0, y = 0, width = 0, height = 0;
