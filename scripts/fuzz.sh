@@ -1,6 +1,6 @@
 #!/bin/sh
 # Builds the libFuzzer targets with clang (ASan + UBSan) and runs each for a
-# bounded time (FUZZ_SECONDS, default 30) on a copy of its seed corpus. A crash
+# bounded time (FUZZ_SECONDS, default 30) on a copy of its starting corpus. A crash
 # fails the run; its input is left in build-fuzz/crashes/ to add to the corpus.
 set -eu
 cd "$(dirname "$0")/.."

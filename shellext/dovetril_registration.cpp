@@ -25,14 +25,14 @@ struct ValueSpec {
   std::string data;
 };
 
-struct KeySpec {
+struct KeyEntry {
   std::string name;
   Mode mode;
   std::vector<ValueSpec> values;
-  std::vector<KeySpec> children;
+  std::vector<KeyEntry> children;
 };
 
-std::vector<KeySpec> KeyTable(const std::string& modulePath) {
+std::vector<KeyEntry> KeyTable(const std::string& modulePath) {
   const std::string clsid = GuidToString(CLSID_DovetrilShl);
   const std::string libid = GuidToString(LIBID_DOVETRILLib);
   return {
@@ -72,33 +72,33 @@ std::vector<KeySpec> KeyTable(const std::string& modulePath) {
   };
 }
 
-LONG ApplyKey(HKEY parent, const KeySpec& spec) {
-  if (spec.mode == Mode::kForceRemove) {
-    LONG rc = RegDeleteTreeA(parent, spec.name.c_str());
+LONG ApplyKey(HKEY parent, const KeyEntry& entry) {
+  if (entry.mode == Mode::kForceRemove) {
+    LONG rc = RegDeleteTreeA(parent, entry.name.c_str());
     if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return rc;
   }
   HKEY key = nullptr;
-  LONG rc = RegCreateKeyExA(parent, spec.name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+  LONG rc = RegCreateKeyExA(parent, entry.name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                             KEY_ALL_ACCESS, nullptr, &key, nullptr);
   if (rc != ERROR_SUCCESS) return rc;
-  for (const auto& v : spec.values) {
+  for (const auto& v : entry.values) {
     rc = RegSetValueExA(key, v.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(v.data.c_str()),
                         static_cast<DWORD>(v.data.size() + 1));
     if (rc != ERROR_SUCCESS) break;
   }
-  for (size_t i = 0; rc == ERROR_SUCCESS && i < spec.children.size(); ++i)
-    rc = ApplyKey(key, spec.children[i]);
+  for (size_t i = 0; rc == ERROR_SUCCESS && i < entry.children.size(); ++i)
+    rc = ApplyKey(key, entry.children[i]);
   RegCloseKey(key);
   return rc;
 }
 
 // Deepest first; a key that still has subkeys is left in place.
-void RemoveKey(HKEY parent, const KeySpec& spec) {
+void RemoveKey(HKEY parent, const KeyEntry& entry) {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(parent, spec.name.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
-  for (auto it = spec.children.rbegin(); it != spec.children.rend(); ++it) RemoveKey(key, *it);
+  if (RegOpenKeyExA(parent, entry.name.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+  for (auto it = entry.children.rbegin(); it != entry.children.rend(); ++it) RemoveKey(key, *it);
   RegCloseKey(key);
-  if (spec.mode != Mode::kKeep) RegDeleteKeyA(parent, spec.name.c_str());
+  if (entry.mode != Mode::kKeep) RegDeleteKeyA(parent, entry.name.c_str());
 }
 
 std::string FolderOf(const std::string& path) {
@@ -135,8 +135,8 @@ HRESULT RegisterServer(const std::string& modulePath, uint32_t platformVersion) 
     RegCloseKey(approved);
     if (rc != ERROR_SUCCESS) return E_ACCESSDENIED;
   }
-  for (const auto& spec : KeyTable(modulePath)) {
-    LONG rc = ApplyKey(HKEY_CLASSES_ROOT, spec);
+  for (const auto& entry : KeyTable(modulePath)) {
+    LONG rc = ApplyKey(HKEY_CLASSES_ROOT, entry);
     if (rc != ERROR_SUCCESS) return HResultFromWin32(rc);
   }
   return RegisterTypeLib(DovetrilTypeLib(), modulePath, FolderOf(modulePath));

@@ -4,9 +4,14 @@
 // shown; a box answers OK).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
+#include <vector>
 
 #include "bridge/core_host.h"
+#include "bridge/external_dispatch.h"
+#include "platform/utf.h"
 
 namespace zb::testing {
 
@@ -26,5 +31,44 @@ class PageHost : public CoreHost {
   int32_t MessageBox(const std::string&, int32_t) override { return 1; }
   std::string SelectMediaFile() override { return ""; }
 };
+
+// Calls a member by name with script-order arguments, as the web view does;
+// the arguments are freed, the caller owns the result.
+inline VARIANT CallMember(IDispatch& d, const std::u16string& name, WORD flags,
+                          std::vector<VARIANT> args = {}) {
+  OLECHAR* names[] = {const_cast<OLECHAR*>(name.c_str())};
+  DISPID id = DISPID_UNKNOWN;
+  EXPECT_EQ(d.GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
+  std::vector<VARIANT> rev(args.rbegin(), args.rend());
+  DISPPARAMS p{rev.data(), nullptr, static_cast<UINT>(rev.size()), 0};
+  VARIANT r;
+  VariantInit(&r);
+  EXPECT_EQ(d.Invoke(id, IID_NULL, 0, flags, &p, &r, nullptr, nullptr), S_OK);
+  for (auto& v : rev) VariantClear(&v);
+  return r;
+}
+
+inline VARIANT StrArg(const std::string& s) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_BSTR;
+  v.bstrVal = SysAllocString(Utf8ToUtf16(s));
+  return v;
+}
+
+inline VARIANT IntArg(int32_t i) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_I4;
+  v.lVal = i;
+  return v;
+}
+
+// The text of a string result, which is then freed.
+inline std::string TakeString(VARIANT v) {
+  std::string s = v.vt == VT_BSTR ? Utf16ToUtf8(BstrView(v.bstrVal)) : "<not a string>";
+  VariantClear(&v);
+  return s;
+}
 
 }  // namespace zb::testing

@@ -70,29 +70,10 @@ class DiskFull : public ::testing::Test {
 
   VARIANT Call(CExternalDispatch& d, const std::u16string& name, WORD flags,
                std::vector<VARIANT> args = {}) {
-    OLECHAR* names[] = {const_cast<OLECHAR*>(name.c_str())};
-    DISPID id = DISPID_UNKNOWN;
-    EXPECT_EQ(d.GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
-    std::vector<VARIANT> rev(args.rbegin(), args.rend());
-    DISPPARAMS p{rev.data(), nullptr, static_cast<UINT>(rev.size()), 0};
-    VARIANT r;
-    VariantInit(&r);
-    EXPECT_EQ(d.Invoke(id, IID_NULL, 0, flags, &p, &r, nullptr, nullptr), S_OK);
-    for (auto& v : rev) VariantClear(&v);
-    return r;
+    return CallMember(d, name, flags, std::move(args));
   }
-  static VARIANT Str(const std::string& s) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(Utf8ToUtf16(s));
-    return v;
-  }
-  static std::string S(VARIANT v) {
-    std::string s = v.vt == VT_BSTR ? Utf16ToUtf8(BstrView(v.bstrVal)) : "<not a string>";
-    VariantClear(&v);
-    return s;
-  }
+  static VARIANT Str(const std::string& s) { return StrArg(s); }
+  static std::string S(VARIANT v) { return TakeString(v); }
 
   ModuleDir m;
 };

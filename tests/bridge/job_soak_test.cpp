@@ -100,24 +100,9 @@ class JobSoak : public ::testing::Test {
   }
 
   VARIANT Call(const std::u16string& name, WORD flags, std::vector<VARIANT> args = {}) {
-    OLECHAR* names[] = {const_cast<OLECHAR*>(name.c_str())};
-    DISPID id = DISPID_UNKNOWN;
-    EXPECT_EQ(disp->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
-    std::vector<VARIANT> rev(args.rbegin(), args.rend());
-    DISPPARAMS p{rev.data(), nullptr, static_cast<UINT>(rev.size()), 0};
-    VARIANT r;
-    VariantInit(&r);
-    EXPECT_EQ(disp->Invoke(id, IID_NULL, 0, flags, &p, &r, nullptr, nullptr), S_OK);
-    for (auto& v : rev) VariantClear(&v);
-    return r;
+    return CallMember(*disp, name, flags, std::move(args));
   }
-  static VARIANT Str(const std::string& s) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(Utf8ToUtf16(s));
-    return v;
-  }
+  static VARIANT Str(const std::string& s) { return StrArg(s); }
   int32_t Status(const std::u16string& name) {
     VARIANT r = Call(name, DISPATCH_PROPERTYGET);
     EXPECT_EQ(r.vt, VT_INT);

@@ -25,7 +25,11 @@ using media::cdtest::WriteCdImage;
 using zb::testing::ScopedEnv;
 using zb::testing::TempDir;
 
+using zb::testing::CallMember;
+using zb::testing::IntArg;
 using zb::testing::PageHost;
+using zb::testing::StrArg;
+using zb::testing::TakeString;
 
 class CdThroughExternal : public ::testing::Test {
  protected:
@@ -33,36 +37,11 @@ class CdThroughExternal : public ::testing::Test {
 
   // Calls a member by name with script-order arguments, as the web view does.
   VARIANT Call(const std::u16string& name, WORD flags, std::vector<VARIANT> args = {}) {
-    OLECHAR* names[] = {const_cast<OLECHAR*>(name.c_str())};
-    DISPID id = DISPID_UNKNOWN;
-    EXPECT_EQ(disp.GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
-    std::vector<VARIANT> rev(args.rbegin(), args.rend());
-    DISPPARAMS p{rev.data(), nullptr, static_cast<UINT>(rev.size()), 0};
-    VARIANT r;
-    VariantInit(&r);
-    EXPECT_EQ(disp.Invoke(id, IID_NULL, 0, flags, &p, &r, nullptr, nullptr), S_OK);
-    for (auto& v : rev) VariantClear(&v);
-    return r;
+    return CallMember(disp, name, flags, std::move(args));
   }
-  static VARIANT Str(const std::string& s) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(Utf8ToUtf16(s));
-    return v;
-  }
-  static VARIANT Int(int32_t i) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = i;
-    return v;
-  }
-  static std::string S(VARIANT v) {
-    std::string s = v.vt == VT_BSTR ? Utf16ToUtf8(BstrView(v.bstrVal)) : "<not a string>";
-    VariantClear(&v);
-    return s;
-  }
+  static VARIANT Str(const std::string& s) { return StrArg(s); }
+  static VARIANT Int(int32_t i) { return IntArg(i); }
+  static std::string S(VARIANT v) { return TakeString(v); }
 
   TempDir dir;
   ScopedEnv registryDir{"ZIMBREL_REGISTRY_DIR", dir / "registry"};
