@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <map>
 
-#include "platform/bitmap.h"
-#include "platform/file_drop.h"
-#include "platform/menu.h"
 #include "platform/registry_store.h"
 #include "platform/utf.h"
+#include "shellext/bitmap.h"
+#include "shellext/file_drop.h"
+#include "shellext/menu.h"
 
 namespace zb::host {
 
@@ -45,7 +45,7 @@ Library* AcquireLibrary(const std::string& path) {
   if (it == libs.end()) {
     void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!h) {
-      std::fprintf(stderr, "zimbrel-nautilus: cannot load %s: %s\n", path.c_str(), dlerror());
+      std::fprintf(stderr, "zimbrel: cannot load %s: %s\n", path.c_str(), dlerror());
       return nullptr;
     }
     auto lib = std::make_unique<Library>();
@@ -209,11 +209,16 @@ void CollectFromHandler(const std::string& clsidText, const CLSID& clsid,
 
 }  // namespace
 
-std::vector<HostMenuItem> CollectMenuItems(const std::vector<std::string>& paths) {
+std::vector<HostMenuItem> CollectMenuItems(const std::vector<SelectedItem>& selection) {
   std::vector<HostMenuItem> items;
-  if (paths.empty()) return items;
-  for (const auto& p : paths)
-    if (p.empty() || p[0] != '/' || SanitizeUtf8(p) != p) return items;
+  if (selection.empty()) return items;
+  std::vector<std::string> paths;
+  paths.reserve(selection.size());
+  for (const auto& s : selection) {
+    if (s.isDirectory || s.path.empty() || s.path[0] != '/' || SanitizeUtf8(s.path) != s.path)
+      return items;
+    paths.push_back(s.path);
+  }
   HKEY handlers = nullptr;
   if (RegOpenKeyExA(HKEY_CLASSES_ROOT, kHandlersKey, 0, KEY_READ, &handlers) != ERROR_SUCCESS)
     return items;

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/automation.h"
-#include "platform/shell_extension.h"
+#include "shellext/shell_extension.h"
 
 namespace zb::host {
 
@@ -38,10 +38,20 @@ struct HostMenuItem {
 // Runs the entry's command on its handler; the handler's result.
 HRESULT InvokeMenuItem(const HostMenuItem& item);
 
-// Entries of every approved handler for a selection of local files (full
-// paths, UTF-8). Handlers that decline the selection, cannot be loaded or
-// insert nothing contribute nothing.
-std::vector<HostMenuItem> CollectMenuItems(const std::vector<std::string>& paths);
+// One selected item as the file manager describes it. `isDirectory` is the
+// file manager's own answer (never a stat here: a dead network mount would
+// hang the file manager's thread).
+struct SelectedItem {
+  std::string path;  // full local path, UTF-8
+  bool isDirectory = false;
+};
+
+// Entries of every approved handler for a selection. The handlers registered
+// for every file type ("*") apply to files only: a selection holding a folder,
+// an empty or relative path or a name that is not valid UTF-8 gets none.
+// Handlers that decline the selection, cannot be loaded or insert nothing
+// contribute nothing.
+std::vector<HostMenuItem> CollectMenuItems(const std::vector<SelectedItem>& selection);
 
 // Libraries currently loaded by the host (for checks).
 size_t LoadedLibraryCount();

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/automation.h"
-#include "platform/bitmap.h"
+#include "shellext/bitmap.h"
 
 #define DOVETRIL_EXPORT extern "C" __attribute__((visibility("default")))
 

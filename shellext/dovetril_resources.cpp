@@ -14,7 +14,7 @@
 //   ..#LLLLLLL#..
 //   ..#LLLLLLL#..
 //   ...#######...
-#include "platform/bitmap.h"
+#include "shellext/bitmap.h"
 #include "shellext/dovetril_ids.h"
 #include "shellext/dovetril_module.h"
 

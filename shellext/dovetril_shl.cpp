@@ -4,10 +4,10 @@
 #include <new>
 #include <vector>
 
-#include "platform/bitmap.h"
-#include "platform/detached_process.h"
-#include "platform/file_drop.h"
-#include "platform/menu.h"
+#include "shellext/bitmap.h"
+#include "shellext/detached_process.h"
+#include "shellext/file_drop.h"
+#include "shellext/menu.h"
 #include "platform/utf.h"
 #include "shellext/dovetril_ids.h"
 #include "shellext/dovetril_module.h"

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "platform/shell_extension.h"
+#include "shellext/shell_extension.h"
 #include "settings/registry.h"
 
 namespace zb::dovetril {

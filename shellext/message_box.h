@@ -8,7 +8,7 @@
 // instead and the answer is IDOK.
 #pragma once
 
-#include "platform/shell_extension.h"
+#include "shellext/shell_extension.h"
 
 namespace zb {
 

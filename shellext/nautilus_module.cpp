@@ -88,18 +88,19 @@ void DeleteItem(gpointer p) {
 }
 
 GList* GetFileItems(NautilusMenuProvider*, GList* files) {
-  std::vector<std::string> paths;
+  std::vector<zb::host::SelectedItem> selection;
   for (GList* l = files; l; l = l->next) {
-    GFile* location = nautilus_file_info_get_location(NAUTILUS_FILE_INFO(l->data));
+    NautilusFileInfo* info = NAUTILUS_FILE_INFO(l->data);
+    GFile* location = nautilus_file_info_get_location(info);
     char* path = location ? g_file_get_path(location) : nullptr;
     if (location) g_object_unref(location);
     // Handlers see local files only: a selection with any other offers nothing.
     if (!path) return nullptr;
-    paths.emplace_back(path);
+    selection.push_back({path, nautilus_file_info_is_directory(info) != FALSE});
     g_free(path);
   }
   GList* result = nullptr;
-  for (auto& hostItem : zb::host::CollectMenuItems(paths)) {
+  for (auto& hostItem : zb::host::CollectMenuItems(selection)) {
     std::string icon = IconFile(hostItem);
     NautilusMenuItem* item =
         nautilus_menu_item_new(hostItem.name.c_str(), hostItem.label.c_str(),

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/bitmap.h"
-#include "platform/file_drop.h"
-#include "platform/menu.h"
+#include "shellext/bitmap.h"
+#include "shellext/file_drop.h"
+#include "shellext/menu.h"
 #include "shellext/dovetril_ids.h"
 #include "shellext/dovetril_module.h"
 #include "shellext/message_box.h"

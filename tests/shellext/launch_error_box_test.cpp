@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/file_drop.h"
+#include "shellext/file_drop.h"
 #include "shellext/dovetril_ids.h"
 #include "shellext/dovetril_module.h"
 #include "shellext/message_box.h"

@@ -10,10 +10,10 @@
 #include <fstream>
 #include <string>
 
-#include "platform/bitmap.h"
-#include "platform/detached_process.h"
-#include "platform/file_drop.h"
-#include "platform/menu.h"
+#include "shellext/bitmap.h"
+#include "shellext/detached_process.h"
+#include "shellext/file_drop.h"
+#include "shellext/menu.h"
 #include "shellext/dovetril_ids.h"
 #include "shellext/dovetril_module.h"
 #include "shellext_test_support.h"

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/shell_extension.h"
+#include "shellext/shell_extension.h"
 
 namespace zb {
 

@@ -1,4 +1,4 @@
-#include "platform/bitmap.h"
+#include "shellext/bitmap.h"
 
 #include <new>
 

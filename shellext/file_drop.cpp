@@ -1,4 +1,4 @@
-#include "platform/file_drop.h"
+#include "shellext/file_drop.h"
 
 #include <algorithm>
 #include <atomic>

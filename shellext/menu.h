@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/shell_extension.h"
+#include "shellext/shell_extension.h"
 
 namespace zb {
 

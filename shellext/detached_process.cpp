@@ -1,4 +1,4 @@
-#include "platform/detached_process.h"
+#include "shellext/detached_process.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "platform/menu.h"
+#include "shellext/menu.h"
 
 #include <new>
 
