@@ -7,8 +7,22 @@
 
 namespace zb {
 
+GdkRectangle OwnerWorkArea(GtkWindow* owner) {
+  // The monitor that holds most of the owner (the primary one when the owner
+  // is not on screen yet).
+  GdkDisplay* display = owner ? gtk_widget_get_display(GTK_WIDGET(owner)) : gdk_display_get_default();
+  GdkMonitor* mon = nullptr;
+  if (owner && gtk_widget_get_window(GTK_WIDGET(owner)))
+    mon = gdk_display_get_monitor_at_window(display, gtk_widget_get_window(GTK_WIDGET(owner)));
+  if (!mon) mon = gdk_display_get_primary_monitor(display);
+  if (!mon && gdk_display_get_n_monitors(display) > 0) mon = gdk_display_get_monitor(display, 0);
+  GdkRectangle wa{0, 0, 0, 0};
+  if (mon) gdk_monitor_get_workarea(mon, &wa);
+  return wa;
+}
+
 void CPageDialog::OnInitDialog() {
-  CreateFrame(nullptr);
+  CreateFrame(nullptr, TitleBarKind::kPageDialog);
   m_page = m_main->m_pageUrl;
   m_value = m_main->dialogValue();
   gtk_window_set_icon(GTK_WINDOW(m_window), CZimbrelDlg::WindowIcon());
@@ -32,10 +46,8 @@ void CPageDialog::OnInitDialog() {
   gtk_window_get_size(m_owner, &ow, &oh);
   int outerW = clientW + ownExtraW, outerH = clientH + ownExtraH;
   int x = ox + (ow - outerW) / 2, y = oy + (oh - outerH) / 2;
-  GdkRectangle wa{0, 0, 0, 0};
-  if (GdkMonitor* mon = gdk_display_get_primary_monitor(gdk_display_get_default()))
-    gdk_monitor_get_workarea(mon, &wa);
-  if (wa.width > 0) {
+  GdkRectangle wa = OwnerWorkArea(m_owner);
+  if (wa.width > 0 && wa.height > 0) {
     x = std::clamp(x, wa.x, std::max(wa.x, wa.x + wa.width - outerW));
     y = std::clamp(y, wa.y, std::max(wa.y, wa.y + wa.height - outerH));
   }

@@ -12,6 +12,9 @@ namespace zb {
 
 class CZimbrelDlg;
 
+// The work area of the monitor a window is on.
+GdkRectangle OwnerWorkArea(GtkWindow* owner);
+
 class CPageDialog : public CModalWindow {
  public:
   CPageDialog(CZimbrelDlg* main, GtkWindow* owner) : m_main(main), m_owner(owner) {}
