@@ -57,13 +57,12 @@ GtkWidget* CModalWindow::CreateFrame(GtkWidget* headerExtra, TitleBarKind kind) 
   ApplyTitleBarLayout(this);
   // Follows the desktop's layout while the window lives.
   g_object_set_data(G_OBJECT(m_window), "zimbrel-modal-window", this);
-  g_signal_connect_object(
-      gtk_widget_get_settings(m_window), "notify::gtk-decoration-layout",
-      G_CALLBACK(+[](GObject*, GParamSpec*, gpointer window) {
-        ApplyTitleBarLayout(
-            static_cast<CModalWindow*>(g_object_get_data(G_OBJECT(window), "zimbrel-modal-window")));
-      }),
-      m_window, G_CONNECT_DEFAULT);
+  g_signal_connect_object(gtk_widget_get_settings(m_window), "notify::gtk-decoration-layout",
+                          G_CALLBACK(+[](GObject*, GParamSpec*, gpointer window) {
+                            ApplyTitleBarLayout(static_cast<CModalWindow*>(
+                                g_object_get_data(G_OBJECT(window), "zimbrel-modal-window")));
+                          }),
+                          m_window, G_CONNECT_DEFAULT);
   if (headerExtra) gtk_header_bar_pack_end(GTK_HEADER_BAR(m_headerBar), headerExtra);
   gtk_window_set_titlebar(GTK_WINDOW(m_window), m_headerBar);
   gtk_window_set_resizable(GTK_WINDOW(m_window), FALSE);

@@ -14,6 +14,8 @@ class CZimbrelDlg;
 
 // The work area of the monitor a window is on.
 GdkRectangle OwnerWorkArea(GtkWindow* owner);
+// Where a window is on the screen, its decorations included.
+GdkRectangle ScreenRect(GtkWindow* w);
 
 class CPageDialog : public CModalWindow {
  public:
