@@ -195,19 +195,6 @@ bool AppHarness::ReadValue(const std::string& name, std::string* data, uint32_t*
   return true;
 }
 
-void AppHarness::WriteValue(const std::string& name, const std::string& data) const {
-  const fs::path key = fs::path(regDir_.path()) / "HKEY_CURRENT_USER/Software/Zimbrel";
-  fs::create_directories(key);
-  const fs::path tmp = key / (".test-" + name);
-  {
-    std::ofstream f(tmp, std::ios::binary);
-    const char type[4] = {3, 0, 0, 0};  // REG_BINARY
-    f.write(type, 4);
-    f << data;
-  }
-  fs::rename(tmp, key / name);
-}
-
 std::string AppHarness::Value(const std::string& name) const {
   std::string v;
   ReadValue(name, &v);

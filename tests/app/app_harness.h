@@ -38,9 +38,6 @@ class AppHarness {
   // A value of HKCU\Software\Zimbrel: the stored bytes without the type.
   bool ReadValue(const std::string& name, std::string* data, uint32_t* type = nullptr) const;
   std::string Value(const std::string& name) const;
-  // Stores a profile value (REG_BINARY, as the program keeps them), whole:
-  // written under a temporary name and renamed.
-  void WriteValue(const std::string& name, const std::string& data) const;
   // Polls until the value equals `expected`; false on time-out.
   bool WaitForValue(const std::string& name, const std::string& expected, int timeoutMs) const;
   // Polls until pred(value) holds.
