@@ -81,8 +81,8 @@ int main(int argc, char** argv) {
   std::string reg = std::string(REGSVR_TOOL) + " " + DOVETRIL_SO + " >/dev/null";
   if (std::system(reg.c_str()) != 0) return 1;
 
-  char arg0[] = "dolphin_actions_bench", platform[] = "-platform", offscreen[] = "offscreen";
-  char* qtArgv[] = {arg0, platform, offscreen, nullptr};
+  char arg0[] = "dolphin_actions_bench", platform[] = "-platform", minimal[] = "minimal";
+  char* qtArgv[] = {arg0, platform, minimal, nullptr};
   int qtArgc = 3;
   QApplication app(qtArgc, qtArgv);
   QCoreApplication::addLibraryPath(QStringLiteral(DOLPHIN_PLUGIN_ROOT));

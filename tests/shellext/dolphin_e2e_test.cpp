@@ -95,6 +95,10 @@ run_case() {
   else
     xdotool key Escape
   fi
+  if [ "$choose" = yes ]; then
+    i=0
+    until [ -e "$RECORD" ] || [ $i -gt 100 ]; do i=$((i+1)); sleep 0.1; done
+  fi
   if [ "$choose" = box ]; then
     "$PROBE" window "Fatal Error" "$OUT/box" 15
     ok=$(grep "^button .*	&*O&*K\$" "$OUT/box" | head -n 1 | cut -f 1 | cut -d ' ' -f 2-)
@@ -103,7 +107,6 @@ run_case() {
     "$PROBE" window "Fatal Error" "$OUT/box-after" 2 || echo closed > "$OUT/box-closed"
     kill -0 $d 2>/dev/null && echo alive > "$OUT/alive-after-box"
   fi
-  sleep 1
   kill $d 2>/dev/null; wait $d
 }
 run_case song yes "$SONG"
@@ -154,9 +157,10 @@ TEST(DolphinE2E, EntryOnlyForOneAudioFileStartsTheProgramOrShowsTheErrorBox) {
       " XDG_CACHE_HOME=" + Quote(home + "/.cache") +
       " XDG_DATA_HOME=" + Quote(home + "/.local/share") + " XDG_RUNTIME_DIR=" + Quote(dir.path()) +
       " ZIMBREL_REGISTRY_DIR=" + Quote(reg) + " REG_NOWHERE=" + Quote(regNowhere) +
-      " QT_PLUGIN_PATH=" + Quote(DOLPHIN_PLUGIN_ROOT) + " PROBE=" + Quote(DOLPHIN_UI_PROBE) +
-      " OUT=" + Quote(out) + " ENTRY=" + Quote(kEntry) + " SONG=" + Quote(song) +
-      " OTHER=" + Quote(other) + " NOTES=" + Quote(notes) + " FOLDER=" + Quote(folder) +
+      " RECORD=" + Quote(record) + " QT_PLUGIN_PATH=" + Quote(DOLPHIN_PLUGIN_ROOT) +
+      " PROBE=" + Quote(DOLPHIN_UI_PROBE) + " OUT=" + Quote(out) + " ENTRY=" + Quote(kEntry) +
+      " SONG=" + Quote(song) + " OTHER=" + Quote(other) + " NOTES=" + Quote(notes) +
+      " FOLDER=" + Quote(folder) +
       " timeout -k 5 240 xvfb-run -a -s '-screen 0 1280x800x24' dbus-run-session -- " +
       Quote(driver) + " >/dev/null 2>&1";
   Shell(cmd);

@@ -2,8 +2,7 @@
 // kf5/kfileitemaction/ on Qt's plugin path (the build's plugins/ folder),
 // created through KPluginFactory, asked for actions with KFileItems of real
 // files; and through KFileItemActions, the KIO class that builds Dolphin's
-// context menu. Runs on Qt's offscreen platform.
-#include <dlfcn.h>
+// context menu. Runs on Qt's minimal platform (no display).
 #include <gtest/gtest.h>
 
 #include <KAbstractFileItemActionPlugin>
@@ -283,14 +282,14 @@ TEST_F(DolphinPluginTest, MessageBoxServiceAnswersWithTheButtonsId) {
 
 }  // namespace
 
-// Qt's offscreen platform (given on the command line, so programs the tests
+// Qt's minimal platform (given on the command line, so programs the tests
 // start do not inherit it); the build's plugins/ folder on Qt's plugin path,
 // as QT_PLUGIN_PATH would put it.
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   std::vector<char*> args(argv, argv + argc);
-  char platform[] = "-platform", offscreen[] = "offscreen";
-  args.insert(args.begin() + 1, {platform, offscreen});
+  char platform[] = "-platform", minimal[] = "minimal";
+  args.insert(args.begin() + 1, {platform, minimal});
   int qtArgc = static_cast<int>(args.size());
   QApplication app(qtArgc, args.data());
   QCoreApplication::addLibraryPath(QStringLiteral(DOLPHIN_PLUGIN_ROOT));

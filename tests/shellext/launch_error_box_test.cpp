@@ -14,9 +14,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "shellext/file_drop.h"
 #include "shellext/dovetril_ids.h"
 #include "shellext/dovetril_module.h"
+#include "shellext/file_drop.h"
 #include "shellext/message_box.h"
 #include "shellext_test_support.h"
 
