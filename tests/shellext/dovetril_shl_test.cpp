@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "shellext/bitmap.h"
-#include "shellext/dovetril_ids.h"
-#include "shellext/dovetril_module.h"
 #include "shellext/file_drop.h"
 #include "shellext/menu.h"
+#include "shellext/dovetril_ids.h"
+#include "shellext/dovetril_module.h"
 #include "shellext/message_box.h"
 #include "shellext_test_support.h"
 

@@ -12,10 +12,10 @@
 
 #include "shellext/bitmap.h"
 #include "shellext/detached_process.h"
-#include "shellext/dovetril_ids.h"
-#include "shellext/dovetril_module.h"
 #include "shellext/file_drop.h"
 #include "shellext/menu.h"
+#include "shellext/dovetril_ids.h"
+#include "shellext/dovetril_module.h"
 #include "shellext_test_support.h"
 
 namespace zb {
