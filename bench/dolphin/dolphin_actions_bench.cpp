@@ -65,6 +65,7 @@ int main(int argc, char** argv) {
   if (!mkdtemp(tmpl.data())) return 1;
   std::string dir = tmpl;
   setenv("ZIMBREL_REGISTRY_DIR", (dir + "/reg").c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", dir.c_str(), 0);
   std::ofstream(dir + "/song.mp3") << "x";
   std::ofstream(dir + "/notes.txt") << "x";
   {
