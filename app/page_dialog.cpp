@@ -31,9 +31,14 @@ GdkRectangle ScreenRect(GtkWindow* w) {
 }
 
 void CPageDialog::OnInitDialog() {
-  CreateFrame(nullptr, TitleBarKind::kPageDialog);
+  // The page first (usually in the spare view, whose web process is already
+  // running), then the window around it.
   m_page = m_main->m_pageUrl;
   m_value = m_main->dialogValue();
+  GtkWidget* view = m_webView.Create(nullptr);
+  m_webView.Navigate2(m_page);
+  CreateFrame(nullptr, TitleBarKind::kPageDialog);
+  m_webView.SetOwner(GTK_WINDOW(m_window));
   gtk_window_set_icon(GTK_WINDOW(m_window), CZimbrelDlg::WindowIcon());
   gtk_window_set_transient_for(GTK_WINDOW(m_window), m_owner);
   gtk_window_set_destroy_with_parent(GTK_WINDOW(m_window), TRUE);
@@ -45,7 +50,6 @@ void CPageDialog::OnInitDialog() {
   const int ownExtraW = 0, ownExtraH = headerNat;
   int clientW = std::clamp(m_main->m_pageWidth - ownExtraW, 1, 4096);
   int clientH = std::clamp(m_main->m_pageHeight - ownExtraH, 1, 4096);
-  GtkWidget* view = m_webView.Create(GTK_WINDOW(m_window));
   gtk_widget_set_size_request(view, clientW, clientH);
   gtk_container_add(GTK_CONTAINER(m_window), view);
 
@@ -71,7 +75,6 @@ void CPageDialog::OnInitDialog() {
   }
   gtk_window_move(GTK_WINDOW(m_window), x - offX, y - offY);
   gtk_window_set_title(GTK_WINDOW(m_window), m_main->m_pageTitle.c_str());
-  m_webView.Navigate2(m_page);
 }
 
 bool CPageDialog::OnKeyPress(GdkEventKey* ev) {

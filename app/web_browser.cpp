@@ -1,14 +1,22 @@
 #include "app/web_browser.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "app/message_box.h"
+#include "app/web_view_settings.h"
 #include "app/zimbrel_app.h"
 #include "app/zimbrel_dlg.h"
+#include "bridge/bridge_server.h"
 #include "platform/service_host.h"
 
 namespace zb {
 namespace {
 WebKitWebContext* gContext = nullptr;
 std::string gExtensionsDir, gSocketPath, gResPrefix;
+std::vector<CWebBrowser2*> gLive;  // views of windows, for the bridge's caller
+WebKitWebView* gSpare = nullptr;   // a view whose web process is running, unused
+guint gSpareSource = 0;
 
 void OnInitializeWebExtensions(WebKitWebContext* ctx, gpointer) {
   webkit_web_context_set_web_extensions_directory(ctx, gExtensionsDir.c_str());
@@ -16,16 +24,69 @@ void OnInitializeWebExtensions(WebKitWebContext* ctx, gpointer) {
   webkit_web_context_set_web_extensions_initialization_user_data(
       ctx, g_variant_new("(sss)", gSocketPath.c_str(), gResPrefix.c_str(), service.c_str()));
 }
+
+WebKitWebView* NewView() {
+  WebKitSettings* settings = NewViewSettings();
+  auto* view = WEBKIT_WEB_VIEW(
+      g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", gContext, "settings", settings, nullptr));
+  g_object_unref(settings);
+  g_object_ref_sink(view);  // its CWebBrowser2 (or the spare slot) holds it
+  return view;
+}
+
+void OnSpareTerminated(WebKitWebView* view, WebKitWebProcessTerminationReason, gpointer) {
+  // A spare whose web process died is of no use; the next page load makes
+  // another.
+  if (view != gSpare) return;
+  g_idle_add(
+      +[](gpointer v) {
+        if (gSpare == v) CWebBrowser2::DropSpare();
+        return G_SOURCE_REMOVE;
+      },
+      view);
+}
+
+void MakeSpare() {
+  if (gSpare || !gContext) return;
+  gSpare = NewView();
+  g_signal_connect(gSpare, "web-process-terminated", G_CALLBACK(OnSpareTerminated), nullptr);
+  // Starts its web process; about:blank gets no external object, so the
+  // spare never reaches the bridge.
+  webkit_web_view_load_uri(gSpare, "about:blank");
+}
+
+// Once a page has loaded: a spare for the next page dialog, when the main
+// loop has nothing else to do.
+void PrepareSpareSoon() {
+  if (gSpare || gSpareSource || !gContext) return;
+  gSpareSource = g_idle_add_full(
+      G_PRIORITY_LOW,
+      +[](gpointer) {
+        gSpareSource = 0;
+        MakeSpare();
+        return G_SOURCE_REMOVE;
+      },
+      nullptr, nullptr);
+}
+
 }  // namespace
 
-void CWebBrowser2::ConfigureContext(const std::string& moduleDir, const std::string& socketPath) {
+void CWebBrowser2::ConfigureContext(const std::string& moduleDir, BridgeServer& bridge) {
   gExtensionsDir = moduleDir + "/extensions";
-  gSocketPath = socketPath;
+  gSocketPath = bridge.socketPath();
+  bridge.SetCallerFilter([](uint64_t pageId) { return FromPageId(pageId) != nullptr; });
   gchar* uri = g_filename_to_uri((moduleDir + "/res/").c_str(), nullptr, nullptr);
   gResPrefix = uri ? uri : "";
   g_free(uri);
   if (!gContext) {
-    gContext = webkit_web_context_new();
+    // The network process takes these when it starts (with the first view).
+    WebKitMemoryPressureSettings* network = NewMemoryPressureSettings(kNetworkMemoryLimitMB);
+    webkit_website_data_manager_set_memory_pressure_settings(network);
+    webkit_memory_pressure_settings_free(network);
+    WebKitMemoryPressureSettings* web = NewMemoryPressureSettings(kWebMemoryLimitMB);
+    gContext = WEBKIT_WEB_CONTEXT(
+        g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "memory-pressure-settings", web, nullptr));
+    webkit_memory_pressure_settings_free(web);
     webkit_web_context_set_cache_model(gContext, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
     g_signal_connect(gContext, "initialize-web-extensions", G_CALLBACK(OnInitializeWebExtensions),
                      nullptr);
@@ -55,38 +116,99 @@ std::string CWebBrowser2::ToUri(const std::string& pageOrUrl) {
 }
 
 CWebBrowser2::~CWebBrowser2() {
-  if (m_view) g_signal_handlers_disconnect_by_data(m_view, this);
+  gLive.erase(std::remove(gLive.begin(), gLive.end(), this), gLive.end());
+  if (m_pendingTimer) g_source_remove(m_pendingTimer);
+  if (m_view) {
+    g_signal_handlers_disconnect_by_data(m_view, this);
+    g_object_unref(m_view);  // its window, if it still has one, keeps it
+  }
 }
 
 GtkWidget* CWebBrowser2::Create(GtkWindow* owner) {
   m_owner = owner;
-  WebKitSettings* settings = webkit_settings_new();
-  webkit_settings_set_hardware_acceleration_policy(settings,
-                                                   WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
-  webkit_settings_set_enable_javascript(settings, TRUE);
-  webkit_settings_set_javascript_can_open_windows_automatically(settings, FALSE);
-  webkit_settings_set_enable_developer_extras(settings, FALSE);
-  webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
-  webkit_settings_set_enable_back_forward_navigation_gestures(settings, FALSE);
-  webkit_settings_set_enable_caret_browsing(settings, FALSE);
-  // Page console messages on standard output, for developers.
-  if (g_getenv("ZIMBREL_PAGE_CONSOLE"))
-    webkit_settings_set_enable_write_console_messages_to_stdout(settings, TRUE);
-  // A plain view with the shared context gets a web process of its own, so a
-  // dialog's page runs while its opener's script is blocked in a call.
-  m_view = WEBKIT_WEB_VIEW(
-      g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", gContext, "settings", settings, nullptr));
-  g_object_unref(settings);
+  if (gSpare) {
+    // The spare's web process is running (or starting): a plain view of its
+    // own, never one related to a view whose script may be blocked.
+    m_view = gSpare;
+    gSpare = nullptr;
+    m_fromSpare = true;
+    g_signal_handlers_disconnect_by_func(m_view, reinterpret_cast<gpointer>(OnSpareTerminated),
+                                         nullptr);
+  } else {
+    m_view = NewView();
+  }
+  gLive.push_back(this);
   g_signal_connect(m_view, "context-menu", G_CALLBACK(OnContextMenu), this);
   g_signal_connect(m_view, "key-press-event", G_CALLBACK(OnKeyPress), this);
   g_signal_connect(m_view, "script-dialog", G_CALLBACK(OnScriptDialog), this);
   g_signal_connect(m_view, "create", G_CALLBACK(OnCreate), this);
   g_signal_connect(m_view, "web-process-terminated", G_CALLBACK(OnWebProcessTerminated), this);
+  g_signal_connect(m_view, "load-changed", G_CALLBACK(OnLoadChanged), this);
   return GTK_WIDGET(m_view);
 }
 
+CWebBrowser2* CWebBrowser2::FromPageId(guint64 pageId) {
+  for (CWebBrowser2* b : gLive)
+    if (b->m_view && pageId != 0 && webkit_web_view_get_page_id(b->m_view) == pageId) return b;
+  return nullptr;
+}
+
+void CWebBrowser2::DropSpare() {
+  if (gSpareSource) g_source_remove(gSpareSource);
+  gSpareSource = 0;
+  if (!gSpare) return;
+  WebKitWebView* spare = gSpare;
+  gSpare = nullptr;
+  g_signal_handlers_disconnect_by_func(spare, reinterpret_cast<gpointer>(OnSpareTerminated),
+                                       nullptr);
+  gtk_widget_destroy(GTK_WIDGET(spare));  // ends its web process
+  g_object_unref(spare);
+}
+
+void CWebBrowser2::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer) {
+  if (event == WEBKIT_LOAD_FINISHED) PrepareSpareSoon();
+}
+
 void CWebBrowser2::Navigate2(const std::string& pageOrUrl) {
-  if (m_view) webkit_web_view_load_uri(m_view, ToUri(pageOrUrl).c_str());
+  if (!m_view) return;
+  std::string uri = ToUri(pageOrUrl);
+  if (m_fromSpare && !m_drawn) {
+    // A spare view's page exists already. Once the view is shown, WebKit's
+    // first drawing of it waits (up to half a second) until that page has
+    // painted at the view's new size, which a page in the middle of a
+    // navigation does not do. So the page loads once the view has been drawn
+    // (at the latest after a fifth of a second, should it stay hidden).
+    m_pendingUri = uri;
+    if (!m_drawHandler)
+      m_drawHandler = g_signal_connect_after(
+          m_view, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t*, gpointer self) -> gboolean {
+            static_cast<CWebBrowser2*>(self)->LoadPending();
+            return FALSE;
+          }),
+          this);
+    if (!m_pendingTimer)
+      m_pendingTimer = g_timeout_add(
+          200,
+          +[](gpointer self) {
+            auto* b = static_cast<CWebBrowser2*>(self);
+            b->m_pendingTimer = 0;
+            b->LoadPending();
+            return G_SOURCE_REMOVE;
+          },
+          this);
+    return;
+  }
+  webkit_web_view_load_uri(m_view, uri.c_str());
+}
+
+void CWebBrowser2::LoadPending() {
+  m_drawn = true;
+  if (m_drawHandler) g_signal_handler_disconnect(m_view, m_drawHandler);
+  m_drawHandler = 0;
+  if (m_pendingTimer) g_source_remove(m_pendingTimer);
+  m_pendingTimer = 0;
+  if (!m_pendingUri.empty()) webkit_web_view_load_uri(m_view, m_pendingUri.c_str());
+  m_pendingUri.clear();
 }
 
 namespace {

@@ -1,7 +1,15 @@
 // CWebBrowser2: the web view of a window (WebKitGTK) with the control site's
 // behaviour: the program's context menu, browser keys swallowed, script
 // dialogs under the program's caption, window.external through the web
-// process extension. Every view gets its own web process.
+// process extension. Every view gets its own web process (never a related
+// view: a page dialog's page must run while its opener's script is blocked in
+// a call).
+//
+// The spare view: once a page has loaded, a view with its own web process is
+// prepared in the background (it shows about:blank, which gets no external
+// object); the next view created, a page dialog's, takes it and so skips
+// starting a web process. Views are known by their web page id, which the
+// bridge learns from each connection, so a request's view is known.
 #pragma once
 
 #include <webkit2/webkit2.h>
@@ -10,6 +18,8 @@
 
 namespace zb {
 
+class BridgeServer;
+
 class CWebBrowser2 {
  public:
   CWebBrowser2() = default;
@@ -17,16 +27,26 @@ class CWebBrowser2 {
   CWebBrowser2(const CWebBrowser2&) = delete;
   CWebBrowser2& operator=(const CWebBrowser2&) = delete;
 
-  // Creates the view; `owner` is the window whose modal boxes it shows.
+  // Creates the view (taking the spare one when there is one); `owner` is the
+  // window whose modal boxes it shows, which may be set later.
   GtkWidget* Create(GtkWindow* owner);
+  void SetOwner(GtkWindow* owner) { m_owner = owner; }
   GtkWidget* widget() const { return GTK_WIDGET(m_view); }
   bool exists() const { return m_view != nullptr; }
   // Navigates to an absolute file path or a URL.
   void Navigate2(const std::string& pageOrUrl);
 
-  // The one web context: extension folder and bridge socket (set once).
-  static void ConfigureContext(const std::string& moduleDir, const std::string& socketPath);
+  // The one web context (set once): extension folder, bridge socket, the
+  // memory-pressure settings of the web and network processes. Pages that no
+  // window shows (a closed dialog's page still running) may not use the
+  // bridge.
+  static void ConfigureContext(const std::string& moduleDir, BridgeServer& bridge);
   static std::string ToUri(const std::string& pageOrUrl);
+
+  // The live view whose web page has that id, or null (the spare is not one).
+  static CWebBrowser2* FromPageId(guint64 pageId);
+  // Ends the spare view and its web process (at exit).
+  static void DropSpare();
 
  private:
   static gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*,
@@ -36,10 +56,18 @@ class CWebBrowser2 {
   static GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction*, gpointer);
   static void OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason,
                                      gpointer self);
+  static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent, gpointer self);
+  // A view taken from the spare loads its first page once it has been drawn.
+  void LoadPending();
 
   WebKitWebView* m_view = nullptr;
   GtkWindow* m_owner = nullptr;
   int m_crashReloads = 0;
+  bool m_fromSpare = false;
+  bool m_drawn = false;
+  std::string m_pendingUri;
+  gulong m_drawHandler = 0;
+  guint m_pendingTimer = 0;
   guint32 m_lastF1Time = 0;
 };
 

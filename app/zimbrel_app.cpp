@@ -9,6 +9,7 @@
 
 #include "app/command_line.h"
 #include "app/message_box.h"
+#include "app/process_environment.h"
 #include "app/zimbrel_dlg.h"
 #include "bridge/bridge_server.h"
 #include "bridge/external_dispatch.h"
@@ -93,13 +94,14 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
   auto* bridge = new BridgeServer(m_scriptingObject);
   m_bridge = bridge;
   if (!bridge->Start()) std::fprintf(stderr, "zimbrel: cannot create the page bridge\n");
-  CWebBrowser2::ConfigureContext(moduleDir, bridge->socketPath());
+  CWebBrowser2::ConfigureContext(moduleDir, *bridge);
 
   auto* dlg = new CZimbrelDlg(moduleDir);
   dlg->setCommandLineFile(value);
   dlg->jobs()->showMessageBox = ShowBoxFromJob;
   m_mainWnd = dlg;
   dlg->DoModal();
+  CWebBrowser2::DropSpare();
 
   m_mainWnd = nullptr;
   delete m_scriptingObject;
@@ -117,5 +119,6 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
 }  // namespace zb
 
 int main(int argc, char** argv) {
+  zb::PrepareProcessEnvironment();  // before GTK and any thread
   return zb::theApp.InitInstance(argc, argv);
 }

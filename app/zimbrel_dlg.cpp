@@ -7,6 +7,7 @@
 
 #include "app/message_box.h"
 #include "app/page_dialog.h"
+#include "app/process_environment.h"
 #include "app/zimbrel_app.h"
 #include "bridge/url_encode.h"
 #include "platform/module_dir.h"
@@ -19,11 +20,12 @@ CZimbrelDlg::CZimbrelDlg(std::string moduleDir) : CoreHost(std::move(moduleDir))
 CZimbrelDlg::~CZimbrelDlg() = default;
 
 GdkPixbuf* CZimbrelDlg::WindowIcon() {
-  // The phone pictogram of the desktop icon; drawn here when the picture
+  // The phone pictogram of the desktop icon, from its PNG (an SVG would load
+  // librsvg, about 6 MB, for this one picture); drawn here when the picture
   // cannot be read.
   static GdkPixbuf* icon = [] {
-    std::string svg = ModuleDirectory() + "/res/images/zimbrel.svg";
-    if (GdkPixbuf* pb = gdk_pixbuf_new_from_file_at_size(svg.c_str(), 64, 64, nullptr)) return pb;
+    std::string png = ModuleDirectory() + "/res/images/zimbrel-48.png";
+    if (GdkPixbuf* pb = gdk_pixbuf_new_from_file(png.c_str(), nullptr)) return pb;
     const int s = 64;
     cairo_surface_t* surf = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, s, s);
     cairo_t* cr = cairo_create(surf);
@@ -63,6 +65,13 @@ GdkPixbuf* CZimbrelDlg::WindowIcon() {
 }
 
 void CZimbrelDlg::OnInitDialog() {
+  // The start page first: its web process starts while the window is built.
+  SetZBInstDir(m_moduleDir);
+  GetZBAid();
+  GtkWidget* view = m_webView.Create(nullptr);
+  gtk_widget_set_size_request(view, 760, 520);
+  m_webView.Navigate2(m_moduleDir + "/res/selectSong.html");
+
   // The title-bar menu with "About Zimbrel...".
   GtkWidget* menuButton = gtk_menu_button_new();
   gtk_button_set_image(GTK_BUTTON(menuButton),
@@ -83,6 +92,7 @@ void CZimbrelDlg::OnInitDialog() {
   gtk_widget_show_all(menu);
   gtk_menu_button_set_popup(GTK_MENU_BUTTON(menuButton), menu);
   CreateFrame(menuButton, TitleBarKind::kMainWindow);
+  m_webView.SetOwner(GTK_WINDOW(m_window));
 
   gtk_window_set_icon(GTK_WINDOW(m_window), WindowIcon());
 
@@ -96,8 +106,6 @@ void CZimbrelDlg::OnInitDialog() {
   // Client area 762 x 522 with the web view at (1, 1), 760 x 520.
   GtkWidget* fixed = gtk_fixed_new();
   gtk_widget_set_size_request(fixed, 762, 522);
-  GtkWidget* view = m_webView.Create(GTK_WINDOW(m_window));
-  gtk_widget_set_size_request(view, 760, 520);
   gtk_fixed_put(GTK_FIXED(fixed), view, 1, 1);
   gtk_container_add(GTK_CONTAINER(m_window), fixed);
 
@@ -112,9 +120,6 @@ void CZimbrelDlg::OnInitDialog() {
                   wa.y + std::max(0, (wa.height - outerH) / 2));
 
   gtk_window_set_title(GTK_WINDOW(m_window), "Zimbrel - The Ringtone Creator");
-  SetZBInstDir(m_moduleDir);
-  GetZBAid();
-  m_webView.Navigate2(m_moduleDir + "/res/selectSong.html");
 }
 
 GtkWindow* CZimbrelDlg::InnermostWindow() const {
@@ -191,7 +196,9 @@ void CZimbrelDlg::OpenRedirect(const std::string& where) {
   GAppInfo* browser = g_app_info_get_default_for_uri_scheme("http");
   if (!browser) return;
   GList* uris = g_list_append(nullptr, const_cast<char*>(url.c_str()));
-  g_app_info_launch_uris(browser, uris, nullptr, nullptr);
+  GAppLaunchContext* ctx = NewLaunchContext();
+  g_app_info_launch_uris(browser, uris, ctx, nullptr);
+  g_object_unref(ctx);
   g_list_free(uris);
   g_object_unref(browser);
 }
@@ -201,7 +208,9 @@ void CZimbrelDlg::OpenHelpFile() {
   bool ok = false;
   if (g_file_test(path.c_str(), G_FILE_TEST_IS_REGULAR)) {
     gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
-    if (uri) ok = g_app_info_launch_default_for_uri(uri, nullptr, nullptr);
+    GAppLaunchContext* ctx = NewLaunchContext();
+    if (uri) ok = g_app_info_launch_default_for_uri(uri, ctx, nullptr);
+    g_object_unref(ctx);
     g_free(uri);
   }
   if (!ok) ShowMessageBox(GTK_WINDOW(m_window), "Could not find the Help file.", "Error", MB_OK);

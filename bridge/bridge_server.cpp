@@ -25,9 +25,19 @@ struct BridgeServer::Client {
   int fd = -1;
   guint source = 0;
   wire::FrameReader reader;
+  uint64_t pageId = 0;  // from the hello
   bool busy = false;    // a request of this client is being served
   bool closed = false;  // closed while busy: freed when the request returns
 };
+
+namespace {
+// Pages of the requests being served, innermost last.
+std::vector<uint64_t> gCallers;
+}  // namespace
+
+uint64_t BridgeServer::CallerPageId() {
+  return gCallers.empty() ? 0 : gCallers.back();
+}
 
 BridgeServer::BridgeServer(IDispatch* dispatch) : m_dispatch(dispatch) {
   if (const char* t = g_getenv("ZIMBREL_BRIDGE_TIMING"); t && *t) {
@@ -157,7 +167,20 @@ gboolean BridgeServer::OnClientReadable(gint fd, GIOCondition, gpointer data) {
                                     .count());
       c->busy = true;
       ++s->m_pending;
-      std::string reply = s->Handle(payload);
+      std::string reply;
+      wire::Request hello;
+      if (!payload.empty() && static_cast<uint8_t>(payload[0]) == wire::kOpHello) {
+        // Only the first request may name the page; anything else about a
+        // hello closes the connection.
+        if (c->pageId == 0 && wire::DecodeRequest(payload, &hello) && hello.pageId != 0) {
+          c->pageId = hello.pageId;
+          reply = wire::EncodeHelloReply();
+        }
+      } else {
+        gCallers.push_back(c->pageId);
+        reply = s->Handle(payload, c->pageId);
+        gCallers.pop_back();
+      }
       --s->m_pending;
       c->busy = false;
       if (c->closed) {  // closed while the request ran (server shutting down)
@@ -187,9 +210,11 @@ gboolean BridgeServer::OnClientReadable(gint fd, GIOCondition, gpointer data) {
   return G_SOURCE_CONTINUE;
 }
 
-std::string BridgeServer::Handle(const std::string& payload) {
+std::string BridgeServer::Handle(const std::string& payload, uint64_t pageId) {
   wire::Request req;
-  if (!wire::DecodeRequest(payload, &req)) return {};
+  if (!wire::DecodeRequest(payload, &req) || req.op == wire::kOpHello) return {};
+  if (m_callerFilter && !m_callerFilter(pageId))
+    return wire::EncodeErrorReply("this page is not shown in a window of the program");
   if (req.op == wire::kOpLookup) {
     std::u16string name = Utf8ToUtf16(req.name);
     OLECHAR* names[] = {name.data()};

@@ -3,10 +3,15 @@
 // main thread through the one scripting object; a request that runs a modal
 // loop (a page dialog, a message box) keeps the other connections served.
 // Malformed input from a web process closes its connection.
+//
+// Each connection names the web page it serves (the hello request, sent first
+// by the web process extension), so the server knows which view a request
+// comes from; a caller filter can refuse pages that no window shows.
 #pragma once
 
 #include <glib.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,8 +34,20 @@ class BridgeServer {
   int pendingRequests() const { return m_pending; }
 
   // Runs one request payload and returns the reply payload; empty when the
-  // payload is malformed (the connection is then closed).
-  std::string Handle(const std::string& payload);
+  // payload is malformed (the connection is then closed). `pageId` is the page
+  // the connection named (0 before its hello).
+  std::string Handle(const std::string& payload, uint64_t pageId = 0);
+
+  // Whether the page with that id may use the scripting object; a refused
+  // page's lookups and calls get an error reply (the connection stays open).
+  // Without a filter every page may.
+  void SetCallerFilter(std::function<bool(uint64_t pageId)> filter) {
+    m_callerFilter = std::move(filter);
+  }
+  // The page whose request is being served (the innermost one while requests
+  // nest: a page dialog's page calls while its opener's request runs the
+  // dialog); 0 when none is.
+  static uint64_t CallerPageId();
 
  private:
   struct Client;
@@ -44,6 +61,7 @@ class BridgeServer {
   std::vector<int64_t> m_arrivals;
   std::string m_timingFile;
 
+  std::function<bool(uint64_t)> m_callerFilter;
   IDispatch* m_dispatch;
   std::string m_dir;
   std::string m_socketPath;

@@ -44,6 +44,14 @@ class Cursor {
     p_ += 4;
     return true;
   }
+  bool U64(uint64_t* v) {
+    if (d_.size() - p_ < 8) return false;
+    uint64_t r = 0;
+    for (int i = 7; i >= 0; --i) r = r << 8 | static_cast<uint8_t>(d_[p_ + i]);
+    *v = r;
+    p_ += 8;
+    return true;
+  }
   bool F64(double* v) {
     if (d_.size() - p_ < 8) return false;
     std::memcpy(v, d_.data() + p_, 8);
@@ -135,6 +143,14 @@ std::string EncodeInvoke(int32_t dispid, uint16_t flags, const std::vector<Value
   return o;
 }
 
+std::string EncodeHello(uint64_t pageId) {
+  std::string o;
+  o += static_cast<char>(kOpHello);
+  PutU32(o, static_cast<uint32_t>(pageId));
+  PutU32(o, static_cast<uint32_t>(pageId >> 32));
+  return o;
+}
+
 bool DecodeRequest(std::string_view payload, Request* out) {
   Cursor c(payload);
   *out = Request{};
@@ -143,6 +159,7 @@ bool DecodeRequest(std::string_view payload, Request* out) {
     uint32_t n;
     return c.U32(&n) && c.Bytes(n, &out->name) && c.AtEnd();
   }
+  if (out->op == kOpHello) return c.U64(&out->pageId) && c.AtEnd();
   if (out->op != kOpInvoke) return false;
   uint32_t dispid, argc;
   if (!c.U32(&dispid) || !c.U16(&out->flags) || !c.U32(&argc) || argc > kMaxArgs) return false;
@@ -164,6 +181,10 @@ std::string EncodeInvokeReply(const Value& result) {
   std::string o(1, '\0');
   PutValue(o, result);
   return o;
+}
+
+std::string EncodeHelloReply() {
+  return std::string(1, '\0');
 }
 
 std::string EncodeErrorReply(std::string_view message) {
@@ -190,6 +211,7 @@ bool DecodeReply(std::string_view payload, uint8_t op, Reply* out) {
     out->dispid = static_cast<int32_t>(d);
     return c.AtEnd();
   }
+  if (op == kOpHello) return c.AtEnd();
   return GetValue(c, &out->result) && c.AtEnd();
 }
 

@@ -5,8 +5,11 @@
 // Frame: payload length as u32 little-endian, then the payload.
 // Requests:  u8 op=1 (lookup), u32 n, name[n] (UTF-8)
 //            u8 op=2 (invoke), i32 dispid, u16 flags, u32 argc, value[argc]
+//            u8 op=3 (hello), u64 page id: the first request of a connection,
+//            naming the web page (webkit_web_page_get_id) whose script uses it
 // Value:     u8 tag, then: Int i32 | Double f64 | Bool u8 | String u32 n, bytes[n]
-// Replies:   u8 0 (ok), then for lookup i32 dispid, u8 kind; for invoke one value
+// Replies:   u8 0 (ok), then for lookup i32 dispid, u8 kind; for invoke one
+//            value; for hello nothing
 //            u8 1 (error), u32 n, message[n]
 #pragma once
 
@@ -21,6 +24,7 @@ namespace zb::wire {
 
 constexpr uint8_t kOpLookup = 1;
 constexpr uint8_t kOpInvoke = 2;
+constexpr uint8_t kOpHello = 3;
 constexpr size_t kMaxFrame = 64u << 20;  // larger frames close the connection
 constexpr uint32_t kMaxArgs = 64;
 
@@ -42,7 +46,8 @@ struct Value {
 
 struct Request {
   uint8_t op = 0;
-  std::string name;  // lookup
+  std::string name;     // lookup
+  uint64_t pageId = 0;  // hello
   int32_t dispid = 0;
   uint16_t flags = 0;
   std::vector<Value> args;
@@ -58,10 +63,12 @@ struct Reply {
 
 std::string EncodeLookup(std::string_view name);
 std::string EncodeInvoke(int32_t dispid, uint16_t flags, const std::vector<Value>& args);
+std::string EncodeHello(uint64_t pageId);
 bool DecodeRequest(std::string_view payload, Request* out);
 
 std::string EncodeLookupReply(int32_t dispid, uint8_t kind);
 std::string EncodeInvokeReply(const Value& result);
+std::string EncodeHelloReply();
 std::string EncodeErrorReply(std::string_view message);
 bool DecodeReply(std::string_view payload, uint8_t op, Reply* out);
 

@@ -5,7 +5,9 @@
 // Trusted pages are file URLs under the module directory's res/ folder and
 // pages of the service host (http://<host>/). Any other page gets no
 // external object. Names resolve once per web process (the table is fixed for
-// the run); every call still goes to the UI process. Trusted pages also get
+// the run); every call still goes to the UI process, over a connection of the
+// page's own that first names the page (its web page id), so that the UI
+// process knows which of its views a request comes from. Trusted pages also get
 // zimbrelService, the service's address ("http://host[:port]/", read-only), so
 // that they can show the addresses the program opens in the browser.
 #include <sys/socket.h>
@@ -37,16 +39,40 @@ struct ExtensionState {
   std::string socketPath;
   std::string resPrefix;      // "file:///.../res/"
   std::string servicePrefix;  // "http://host[:port]/"
-  int fd = -1;
-  bool broken = false;
   std::unordered_map<std::string, Member> members;
 };
 
 ExtensionState* gState = nullptr;
 
-bool Connect() {
-  if (gState->fd >= 0) return true;
-  if (gState->broken) return false;
+// One web page's way to the UI process: a connection of its own that names
+// the page first (the hello), so that the UI process knows which view calls.
+struct PageLink {
+  uint64_t pageId = 0;
+  int fd = -1;
+  bool broken = false;
+};
+
+// Links by page id; they live as long as the web process.
+std::unordered_map<uint64_t, PageLink*> gLinks;
+
+PageLink* LinkFor(uint64_t pageId) {
+  PageLink*& link = gLinks[pageId];
+  if (!link) {
+    link = new PageLink;
+    link->pageId = pageId;
+  }
+  return link;
+}
+
+bool Exchange(PageLink* link, const std::string& request, uint8_t op, zb::wire::Reply* reply) {
+  std::string payload;
+  return zb::wire::WriteFully(link->fd, zb::wire::Frame(request)) &&
+         zb::wire::ReadFrame(link->fd, &payload) && zb::wire::DecodeReply(payload, op, reply);
+}
+
+bool Connect(PageLink* link) {
+  if (link->fd >= 0) return true;
+  if (link->broken) return false;
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
   sockaddr_un addr{};
@@ -58,34 +84,49 @@ bool Connect() {
   std::memcpy(addr.sun_path, gState->socketPath.c_str(), gState->socketPath.size() + 1);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
     ::close(fd);
-    gState->broken = true;
+    link->broken = true;
     return false;
   }
-  gState->fd = fd;
+  link->fd = fd;
+  zb::wire::Reply reply;
+  if (!Exchange(link, zb::wire::EncodeHello(link->pageId), zb::wire::kOpHello, &reply) ||
+      !reply.ok) {
+    ::close(fd);
+    link->fd = -1;
+    link->broken = true;
+    return false;
+  }
   return true;
 }
 
 // One blocking round trip; false when the UI process cannot be reached.
-bool RoundTrip(const std::string& request, uint8_t op, zb::wire::Reply* reply) {
-  if (!Connect()) return false;
-  std::string payload;
-  if (!zb::wire::WriteFully(gState->fd, zb::wire::Frame(request)) ||
-      !zb::wire::ReadFrame(gState->fd, &payload) || !zb::wire::DecodeReply(payload, op, reply)) {
-    ::close(gState->fd);
-    gState->fd = -1;
-    gState->broken = true;  // never hang on a dead peer: every later call throws
+bool RoundTrip(PageLink* link, const std::string& request, uint8_t op, zb::wire::Reply* reply) {
+  if (!Connect(link)) return false;
+  if (!Exchange(link, request, op, reply)) {
+    ::close(link->fd);
+    link->fd = -1;
+    link->broken = true;  // never hang on a dead peer: every later call throws
     return false;
   }
   return true;
 }
 
-const Member* Resolve(const char* name, bool* failed) {
+// Names resolve once per web process (the table is fixed for the run); a
+// lookup that fails (the UI process unreachable, or refusing this page) is
+// not remembered.
+const Member* Resolve(PageLink* link, const char* name, bool* failed, std::string* error) {
   *failed = false;
   auto it = gState->members.find(name);
   if (it != gState->members.end()) return &it->second;
   zb::wire::Reply reply;
-  if (!RoundTrip(zb::wire::EncodeLookup(name), zb::wire::kOpLookup, &reply) || !reply.ok) {
+  if (!RoundTrip(link, zb::wire::EncodeLookup(name), zb::wire::kOpLookup, &reply)) {
     *failed = true;
+    *error = "the program is not reachable";
+    return nullptr;
+  }
+  if (!reply.ok) {
+    *failed = true;
+    *error = reply.error;
     return nullptr;
   }
   Member m{reply.dispid, reply.kind};
@@ -140,9 +181,10 @@ JSCValue* ToJs(JSCContext* ctx, const Value& v) {
   return jsc_value_new_undefined(ctx);
 }
 
-JSCValue* Invoke(JSCContext* ctx, int32_t dispid, uint16_t flags, const std::vector<Value>& args) {
+JSCValue* Invoke(PageLink* link, JSCContext* ctx, int32_t dispid, uint16_t flags,
+                 const std::vector<Value>& args) {
   zb::wire::Reply reply;
-  if (!RoundTrip(zb::wire::EncodeInvoke(dispid, flags, args), zb::wire::kOpInvoke, &reply)) {
+  if (!RoundTrip(link, zb::wire::EncodeInvoke(dispid, flags, args), zb::wire::kOpInvoke, &reply)) {
     jsc_context_throw(ctx, "Zimbrel: the program is not reachable");
     return jsc_value_new_undefined(ctx);
   }
@@ -154,6 +196,7 @@ JSCValue* Invoke(JSCContext* ctx, int32_t dispid, uint16_t flags, const std::vec
 }
 
 struct MethodData {
+  PageLink* link;
   int32_t dispid;
 };
 
@@ -164,21 +207,23 @@ JSCValue* CallMethod(GPtrArray* args, gpointer userData) {
   values.reserve(args ? args->len : 0);
   for (guint i = 0; args && i < args->len && i < zb::wire::kMaxArgs; ++i)
     values.push_back(FromJs(static_cast<JSCValue*>(g_ptr_array_index(args, i))));
-  return Invoke(ctx, md->dispid, zb::DISPATCH_METHOD, values);
+  return Invoke(md->link, ctx, md->dispid, zb::DISPATCH_METHOD, values);
 }
 
 constexpr char kFunctionCacheKey[] = "zimbrel-external-functions";
 
-JSCValue* GetProperty(JSCClass*, JSCContext* ctx, gpointer, const char* name) {
+JSCValue* GetProperty(JSCClass*, JSCContext* ctx, gpointer instance, const char* name) {
+  auto* link = static_cast<PageLink*>(instance);
   bool failed = false;
-  const Member* m = Resolve(name, &failed);
+  std::string error;
+  const Member* m = Resolve(link, name, &failed, &error);
   if (failed) {
-    jsc_context_throw(ctx, "Zimbrel: the program is not reachable");
+    jsc_context_throw(ctx, ("Zimbrel: " + error).c_str());
     return nullptr;
   }
   if (!m || m->dispid == zb::DISPID_UNKNOWN) return nullptr;
   if (m->kind == zb::wire::kKindProperty)
-    return Invoke(ctx, m->dispid, zb::DISPATCH_PROPERTYGET, {});
+    return Invoke(link, ctx, m->dispid, zb::DISPATCH_PROPERTYGET, {});
   // Methods (and ZBL_IsZBL, which is both) read as the same function each time.
   auto* cache = static_cast<GHashTable*>(g_object_get_data(G_OBJECT(ctx), kFunctionCacheKey));
   if (!cache) {
@@ -188,7 +233,7 @@ JSCValue* GetProperty(JSCClass*, JSCContext* ctx, gpointer, const char* name) {
   }
   if (auto* fn = static_cast<JSCValue*>(g_hash_table_lookup(cache, name)))
     return static_cast<JSCValue*>(g_object_ref(fn));
-  auto* md = new MethodData{m->dispid};
+  auto* md = new MethodData{link, m->dispid};
   JSCValue* fn = jsc_value_new_function_variadic(
       ctx, name, G_CALLBACK(CallMethod), md, [](gpointer p) { delete static_cast<MethodData*>(p); },
       JSC_TYPE_VALUE);
@@ -196,9 +241,10 @@ JSCValue* GetProperty(JSCClass*, JSCContext* ctx, gpointer, const char* name) {
   return fn;
 }
 
-gboolean HasProperty(JSCClass*, JSCContext*, gpointer, const char* name) {
+gboolean HasProperty(JSCClass*, JSCContext*, gpointer instance, const char* name) {
   bool failed = false;
-  const Member* m = Resolve(name, &failed);
+  std::string error;
+  const Member* m = Resolve(static_cast<PageLink*>(instance), name, &failed, &error);
   return failed || (m && m->dispid != zb::DISPID_UNKNOWN);
 }
 
@@ -220,7 +266,8 @@ bool Trusted(const char* uri) {
   return false;
 }
 
-void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage*, WebKitFrame* frame, gpointer) {
+void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame,
+                           gpointer) {
   if (!Trusted(webkit_frame_get_uri(frame))) return;
   JSCContext* ctx = webkit_frame_get_js_context_for_script_world(frame, world);
   auto* klass = static_cast<JSCClass*>(g_object_get_data(G_OBJECT(ctx), "zimbrel-external-class"));
@@ -228,7 +275,8 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage*, WebKitFrame
     klass = jsc_context_register_class(ctx, "ZimbrelExternal", nullptr, &gVTable, nullptr);
     g_object_set_data(G_OBJECT(ctx), "zimbrel-external-class", klass);
   }
-  JSCValue* obj = jsc_value_new_object(ctx, gState, klass);  // the vtable needs an instance
+  // The instance (the vtable needs one) is the page's link.
+  JSCValue* obj = jsc_value_new_object(ctx, LinkFor(webkit_web_page_get_id(page)), klass);
   JSCValue* global = jsc_context_get_global_object(ctx);
   jsc_value_object_define_property_data(global, "external", JSC_VALUE_PROPERTY_ENUMERABLE, obj);
   JSCValue* service = jsc_value_new_string(ctx, gState->servicePrefix.c_str());

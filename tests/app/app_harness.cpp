@@ -21,6 +21,38 @@ extern char** environ;
 namespace zb::testing {
 namespace fs = std::filesystem;
 
+std::vector<pid_t> AppHarness::ChildrenNamed(pid_t parent, const std::string& name) {
+  std::vector<pid_t> out;
+  for (auto& e : fs::directory_iterator("/proc")) {
+    std::string pidText = e.path().filename();
+    if (pidText.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(e.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    auto close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    std::string comm = line.substr(line.find('(') + 1, close - line.find('(') - 1);
+    std::istringstream rest(line.substr(close + 2));
+    char state;
+    pid_t ppid;
+    rest >> state >> ppid;
+    if (ppid == parent && state != 'Z' && comm.find(name) != std::string::npos)
+      out.push_back(std::stoi(pidText));
+  }
+  return out;
+}
+
+std::vector<std::string> AppHarness::MappedFiles(pid_t pid) {
+  std::vector<std::string> out;
+  std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+  std::string line;
+  while (std::getline(maps, line)) {
+    auto slash = line.find('/');
+    if (slash != std::string::npos) out.push_back(line.substr(slash));
+  }
+  return out;
+}
+
 std::string RunCapture(const std::vector<std::string>& argv) {
   int pipefd[2];
   if (::pipe2(pipefd, O_CLOEXEC) != 0) return {};

@@ -3,9 +3,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <filesystem>
-#include <fstream>
-#include <set>
 #include <sstream>
 #include <thread>
 
@@ -99,27 +96,6 @@ setTimeout(function () {
   EXPECT_EQ(app.Value("ZBName"), "done 195 0 number,number,number,number,number string");
 }
 
-// Children of a process, by name.
-std::vector<pid_t> ChildrenNamed(pid_t parent, const std::string& name) {
-  std::vector<pid_t> out;
-  for (auto& e : std::filesystem::directory_iterator("/proc")) {
-    std::string pidText = e.path().filename();
-    if (pidText.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat(e.path() / "stat");
-    std::string line;
-    std::getline(stat, line);
-    auto close = line.rfind(')');
-    if (close == std::string::npos) continue;
-    std::string comm = line.substr(line.find('(') + 1, close - line.find('(') - 1);
-    std::istringstream rest(line.substr(close + 2));
-    char state;
-    pid_t ppid;
-    rest >> state >> ppid;
-    if (ppid == parent && comm.find(name) != std::string::npos) out.push_back(std::stoi(pidText));
-  }
-  return out;
-}
-
 TEST(Robustness, AWebProcessThatDiesMidCallLeavesTheProgramWorking) {
   AppHarness app;
   app.WritePage("selectSong.html", R"(<!doctype html><script>
@@ -134,7 +110,7 @@ if (loads === 1) setTimeout(function () { x.ZBL_MessageBox('Kill me', 0); }, 50)
   std::string box = app.FindWindow("Zimbrel");
   ASSERT_FALSE(box.empty());
   // The page is blocked in its call: kill its web process.
-  auto webProcs = ChildrenNamed(app.pid(), "WebKitWebProces");
+  auto webProcs = AppHarness::ChildrenNamed(app.pid(), "WebKitWebProces");
   ASSERT_FALSE(webProcs.empty());
   for (pid_t p : webProcs) ::kill(p, SIGKILL);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));

@@ -13,8 +13,8 @@
 
 #include "bridge/core_host.h"
 #include "bridge/external_dispatch.h"
-#include "platform/bridge_wire.h"
 #include "page_host.h"
+#include "platform/bridge_wire.h"
 #include "temp_dir.h"
 
 namespace zb {
@@ -115,6 +115,57 @@ TEST_F(BridgeServerTest, MalformedOrOversizedInputClosesOnlyThatConnection) {
     EXPECT_EQ(r.result.s, "260");
     ::close(good);
   });
+  EXPECT_EQ(server.pendingRequests(), 0);
+}
+
+// A request and its reply on a blocking client socket.
+bool Ask(int fd, const std::string& request, uint8_t op, wire::Reply* r) {
+  std::string payload;
+  return wire::WriteFully(fd, wire::Frame(request)) && wire::ReadFrame(fd, &payload) &&
+         wire::DecodeReply(payload, op, r);
+}
+
+TEST_F(BridgeServerTest, ConnectionsNameTheirPageAndPagesNoWindowShowsAreRefused) {
+  ASSERT_TRUE(server.Start());
+  std::vector<uint64_t> asked;
+  server.SetCallerFilter([&](uint64_t page) {
+    EXPECT_EQ(BridgeServer::CallerPageId(), page);  // the request being served
+    asked.push_back(page);
+    return page == 7;
+  });
+  RunClient([&] {
+    wire::Reply r;
+    int shown = Connect(server.socketPath());
+    ASSERT_TRUE(Ask(shown, wire::EncodeHello(7), wire::kOpHello, &r));
+    EXPECT_TRUE(r.ok);
+    ASSERT_TRUE(Ask(shown, wire::EncodeInvoke(14, DISPATCH_METHOD, {}), wire::kOpInvoke, &r));
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.result.s, "260");
+
+    // A page that no window shows, and a connection that never named its
+    // page: errors, on connections that stay open.
+    int hidden = Connect(server.socketPath());
+    ASSERT_TRUE(Ask(hidden, wire::EncodeHello(8), wire::kOpHello, &r));
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_TRUE(Ask(hidden, wire::EncodeLookup("ZBL_GetVersion"), wire::kOpLookup, &r));
+      EXPECT_FALSE(r.ok);
+      EXPECT_EQ(r.error, "this page is not shown in a window of the program");
+    }
+    int anonymous = Connect(server.socketPath());
+    ASSERT_TRUE(Ask(anonymous, wire::EncodeInvoke(14, DISPATCH_METHOD, {}), wire::kOpInvoke, &r));
+    EXPECT_FALSE(r.ok);
+
+    // A page is named once, never as page 0.
+    std::string payload;
+    ASSERT_TRUE(wire::WriteFully(shown, wire::Frame(wire::EncodeHello(9))));
+    EXPECT_FALSE(wire::ReadFrame(shown, &payload));
+    int zero = Connect(server.socketPath());
+    ASSERT_TRUE(wire::WriteFully(zero, wire::Frame(wire::EncodeHello(0))));
+    EXPECT_FALSE(wire::ReadFrame(zero, &payload));
+    for (int fd : {shown, hidden, anonymous, zero}) ::close(fd);
+  });
+  EXPECT_EQ(asked, (std::vector<uint64_t>{7, 8, 8, 0}));
+  EXPECT_EQ(BridgeServer::CallerPageId(), 0u);
   EXPECT_EQ(server.pendingRequests(), 0);
 }
 

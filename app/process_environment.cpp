@@ -1,0 +1,72 @@
+#include "app/process_environment.h"
+
+#include <gdk/gdk.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace zb {
+namespace {
+
+std::vector<std::string> gSet;
+
+void SetUnlessSet(const char* name, const std::string& value) {
+  const char* now = g_getenv(name);
+  if (now && *now) return;  // the user's choice stands
+  if (g_setenv(name, value.c_str(), TRUE)) gSet.emplace_back(name);
+}
+
+}  // namespace
+
+std::string RenderNodeFor(const std::string& driDir) {
+  long best = LONG_MAX;
+  if (GDir* dir = g_dir_open(driDir.c_str(), 0, nullptr)) {
+    while (const char* name = g_dir_read_name(dir)) {
+      if (std::strncmp(name, "renderD", 7) != 0 || !g_ascii_isdigit(name[7])) continue;
+      char* end = nullptr;
+      long n = std::strtol(name + 7, &end, 10);
+      if (end && *end == '\0' && n < best) best = n;
+    }
+    g_dir_close(dir);
+  }
+  return driDir + "/renderD" + std::to_string(best == LONG_MAX ? 128 : best);
+}
+
+void PrepareProcessEnvironment() {
+  SetUnlessSet("GDK_GL", "disable");
+  SetUnlessSet("WEBKIT_DISABLE_DMABUF_RENDERER", "1");
+  SetUnlessSet("WEBKIT_WEB_RENDER_DEVICE_FILE", RenderNodeFor("/dev/dri"));
+  // The pages' scripts are small and mostly wait for the program: the
+  // interpreter serves them, and each web process is spared the JIT's memory
+  // (its options are read from the environment when the process starts).
+  SetUnlessSet("JSC_useJIT", "false");
+  const char* bus = g_getenv("DBUS_SESSION_BUS_ADDRESS");
+  if (!bus || !*bus) {
+    // The accessibility bridge (libdbus), GTK and WebKit (GDBus) would each
+    // run this search; with no address set, each search may start
+    // dbus-launch. Found once, all of them and the web processes use it.
+    if (gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)) {
+      if (*address && g_setenv("DBUS_SESSION_BUS_ADDRESS", address, TRUE))
+        gSet.emplace_back("DBUS_SESSION_BUS_ADDRESS");
+      g_free(address);
+    }
+  }
+}
+
+const std::vector<std::string>& VariablesSetForThisProgram() {
+  return gSet;
+}
+
+GAppLaunchContext* NewLaunchContext() {
+  GAppLaunchContext* ctx = nullptr;
+  if (GdkDisplay* display = gdk_display_get_default())
+    ctx = G_APP_LAUNCH_CONTEXT(gdk_display_get_app_launch_context(display));
+  if (!ctx) ctx = g_app_launch_context_new();
+  // The session bus address stays: it names the bus the program would find.
+  for (const std::string& name : gSet)
+    if (name != "DBUS_SESSION_BUS_ADDRESS") g_app_launch_context_unsetenv(ctx, name.c_str());
+  return ctx;
+}
+
+}  // namespace zb

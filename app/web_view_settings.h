@@ -1,0 +1,24 @@
+// What every web view and web process of the program is set up with.
+#pragma once
+
+#include <webkit2/webkit2.h>
+
+namespace zb {
+
+// Memory limits of the memory-pressure handlers (MB): web and network
+// processes.
+constexpr guint kWebMemoryLimitMB = 200;
+constexpr guint kNetworkMemoryLimitMB = 100;
+
+// The settings of every view: no GPU (the pages are small documents), none of
+// the features the pages never use (they play audio files in an audio
+// element); script, local files and media elements on. The caller unrefs.
+WebKitSettings* NewViewSettings();
+
+// Memory-pressure settings for a process kind: caches are released above
+// half and again above 80 % of the limit, checked every 5 s; the kill
+// threshold is 0, so a process is never ended (a web process that ended
+// would reload its page and lose its state). The caller frees them.
+WebKitMemoryPressureSettings* NewMemoryPressureSettings(guint limitMB);
+
+}  // namespace zb
