@@ -71,6 +71,24 @@ std::string MenuIconFile(const HostMenuItem& item) {
   return path;
 }
 
+GType RegisterMenuProviderType(GTypeModule* module, const char* name, GType menuProvider,
+                               GInterfaceInitFunc init) {
+  static const GTypeInfo info = {sizeof(GObjectClass), nullptr, nullptr, nullptr, nullptr, nullptr,
+                                 sizeof(GObject),      0,       nullptr, nullptr};
+  GType type =
+      g_type_module_register_type(module, G_TYPE_OBJECT, name, &info, static_cast<GTypeFlags>(0));
+  const GInterfaceInfo menuInfo = {init, nullptr, nullptr};
+  g_type_module_add_interface(module, type, menuProvider, &menuInfo);
+  return type;
+}
+
+void ListProviderType(GType type, const GType** types, int* count) {
+  static GType list[1];
+  list[0] = type;
+  *types = list;
+  *count = 1;
+}
+
 void AttachHostItem(GObject* menuItem, HostMenuItem item) {
   g_object_set_data_full(menuItem, kItemKey, new HostMenuItem(std::move(item)), DeleteItem);
   g_signal_connect(menuItem, "activate", G_CALLBACK(OnActivate), nullptr);

@@ -36,6 +36,16 @@ std::optional<std::vector<SelectedItem>> SelectionFrom(GList* files, GFile* (*lo
   return selection;
 }
 
+// A plain GObject type named `name`, registered in `module`, that implements
+// the file manager's menu-provider interface through `init`. For the file
+// managers whose modules are GTypeModules (Nautilus, Caja, Nemo).
+GType RegisterMenuProviderType(GTypeModule* module, const char* name, GType menuProvider,
+                               GInterfaceInitFunc init);
+
+// The one type a module lists: `*types` points at storage that lives as long
+// as the module.
+void ListProviderType(GType type, const GType** types, int* count);
+
 // The item's bitmap as a PNG file in the user's cache (written once, named
 // by its content); its absolute path serves as the icon name. Empty when the
 // item has no bitmap or the file cannot be written.

@@ -33,19 +33,12 @@ void MenuProviderInit(gpointer iface, gpointer) {
 }  // namespace
 
 ZB_NAUTILUS_EXPORT void nautilus_module_initialize(GTypeModule* module) {
-  static const GTypeInfo info = {sizeof(GObjectClass), nullptr, nullptr, nullptr, nullptr, nullptr,
-                                 sizeof(GObject),      0,       nullptr, nullptr};
-  static const GInterfaceInfo menuInfo = {MenuProviderInit, nullptr, nullptr};
-  gProviderType = g_type_module_register_type(module, G_TYPE_OBJECT, "ZimbrelMenuProvider", &info,
-                                              static_cast<GTypeFlags>(0));
-  g_type_module_add_interface(module, gProviderType, NAUTILUS_TYPE_MENU_PROVIDER, &menuInfo);
+  gProviderType = zb::host::RegisterMenuProviderType(module, "ZimbrelMenuProvider",
+                                                     NAUTILUS_TYPE_MENU_PROVIDER, MenuProviderInit);
 }
 
 ZB_NAUTILUS_EXPORT void nautilus_module_shutdown(void) {}
 
 ZB_NAUTILUS_EXPORT void nautilus_module_list_types(const GType** types, int* count) {
-  static GType list[1];
-  list[0] = gProviderType;
-  *types = list;
-  *count = 1;
+  zb::host::ListProviderType(gProviderType, types, count);
 }

@@ -24,19 +24,12 @@ void MenuProviderInit(gpointer iface, gpointer) {
 }  // namespace
 
 ZB_NEMO_EXPORT void nemo_module_initialize(GTypeModule* module) {
-  static const GTypeInfo info = {sizeof(GObjectClass), nullptr, nullptr, nullptr, nullptr, nullptr,
-                                 sizeof(GObject),      0,       nullptr, nullptr};
-  static const GInterfaceInfo menuInfo = {MenuProviderInit, nullptr, nullptr};
-  gProviderType = g_type_module_register_type(module, G_TYPE_OBJECT, "ZimbrelNemoMenuProvider",
-                                              &info, static_cast<GTypeFlags>(0));
-  g_type_module_add_interface(module, gProviderType, NEMO_TYPE_MENU_PROVIDER, &menuInfo);
+  gProviderType = zb::host::RegisterMenuProviderType(module, "ZimbrelNemoMenuProvider",
+                                                     NEMO_TYPE_MENU_PROVIDER, MenuProviderInit);
 }
 
 ZB_NEMO_EXPORT void nemo_module_shutdown(void) {}
 
 ZB_NEMO_EXPORT void nemo_module_list_types(const GType** types, int* count) {
-  static GType list[1];
-  list[0] = gProviderType;
-  *types = list;
-  *count = 1;
+  zb::host::ListProviderType(gProviderType, types, count);
 }

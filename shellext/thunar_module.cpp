@@ -43,8 +43,5 @@ ZB_THUNAR_EXPORT void thunar_extension_initialize(ThunarxProviderPlugin* plugin)
 ZB_THUNAR_EXPORT void thunar_extension_shutdown(void) {}
 
 ZB_THUNAR_EXPORT void thunar_extension_list_types(const GType** types, gint* count) {
-  static GType list[1];
-  list[0] = gProviderType;
-  *types = list;
-  *count = 1;
+  zb::host::ListProviderType(gProviderType, types, count);
 }

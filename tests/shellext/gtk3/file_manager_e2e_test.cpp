@@ -182,15 +182,43 @@ class Session {
   Session& operator=(const Session&) = delete;
 
   bool Alive() const { return pid_ > 0 && kill(pid_, 0) == 0; }
-  std::string Log() const { return FileBytes(log_); }
-  // Every report the probe wrote, for failure messages.
-  std::string Reports() const {
-    std::string out;
+  // The file manager's output and every report the probe wrote, for failure
+  // messages.
+  std::string Diagnostics() const {
+    std::string out = FileBytes(log_);
     for (const auto& e : fs::directory_iterator(probe_))
       out += "--- " + e.path().filename().string() + "\n" + FileBytes(e.path().string());
     return out;
   }
 
+  // Waits for the window, then selects everything in the folder and opens
+  // the selection's context menu; none when either never came.
+  std::optional<Menu> OpenFileMenu() {
+    if (window_.empty()) window_ = WaitForWindow();
+    if (window_.empty()) return std::nullopt;
+    return SelectAllAndOpenMenu(window_);
+  }
+
+  void Keys(const std::string& keys) { Xdo({"key", "--delay", "80", keys}, log_); }
+  void Click(int x, int y) {
+    Xdo({"mousemove", "--sync", std::to_string(x), std::to_string(y)}, log_);
+    Xdo({"click", "1"}, log_);
+  }
+
+  std::optional<Dialog> NextDialog() {
+    std::optional<std::string> report = NextReport("dialog", std::chrono::seconds(20));
+    if (!report) return std::nullopt;
+    Dialog d;
+    std::string body = *report;
+    size_t title = body.find('\n');
+    d.title = body.substr(0, title);
+    size_t ok = body.rfind("\nOK\t");
+    d.text = body.substr(title + 1, (ok == std::string::npos ? body.size() - 1 : ok) - title - 1);
+    if (ok != std::string::npos) std::sscanf(body.c_str() + ok + 4, "%d\t%d", &d.okX, &d.okY);
+    return d;
+  }
+
+ private:
   // The X window of the file manager's first toplevel window.
   std::string WaitForWindow() {
     std::optional<std::string> report = NextReport("window", std::chrono::seconds(30));
@@ -216,12 +244,6 @@ class Session {
         std::chrono::seconds(10));
     XCloseDisplay(d);
     return ok;
-  }
-
-  void Keys(const std::string& keys) { Xdo({"key", "--delay", "80", keys}, log_); }
-  void Click(int x, int y) {
-    Xdo({"mousemove", "--sync", std::to_string(x), std::to_string(y)}, log_);
-    Xdo({"click", "1"}, log_);
   }
 
   // Selects everything in the folder and opens the context menu of the
@@ -254,20 +276,6 @@ class Session {
     return std::nullopt;
   }
 
-  std::optional<Dialog> NextDialog() {
-    std::optional<std::string> report = NextReport("dialog", std::chrono::seconds(20));
-    if (!report) return std::nullopt;
-    Dialog d;
-    std::string body = *report;
-    size_t title = body.find('\n');
-    d.title = body.substr(0, title);
-    size_t ok = body.rfind("\nOK\t");
-    d.text = body.substr(title + 1, (ok == std::string::npos ? body.size() - 1 : ok) - title - 1);
-    if (ok != std::string::npos) std::sscanf(body.c_str() + ok + 4, "%d\t%d", &d.okX, &d.okY);
-    return d;
-  }
-
- private:
   std::vector<std::string> Env() const {
     return {"GTK_MODULES=" + std::string(MENU_PROBE_MODULE), "ZB_PROBE_DIR=" + probe_};
   }
@@ -295,7 +303,7 @@ class Session {
   }
 
   FileManager fm_;
-  std::string probe_, log_;
+  std::string probe_, log_, window_;
   pid_t pid_ = -1;
   int seen_ = 0;
 };
@@ -390,25 +398,21 @@ TEST_P(FileManagerE2E, TheEntryShowsForOneSongAndStartsTheProgramWithItsPath) {
   const FileManager& fm = GetParam();
   {
     Session s(fm, d, d + "/music/one", "one");
-    std::string window = s.WaitForWindow();
-    ASSERT_FALSE(window.empty()) << "no window\n" << s.Log();
-    auto menu = s.SelectAllAndOpenMenu(window);
-    ASSERT_TRUE(menu) << "no file menu\n" << s.Log();
+    auto menu = s.OpenFileMenu();
+    ASSERT_TRUE(menu) << "no file menu\n" << s.Diagnostics();
     const MenuItem* entry = menu->Find(kEntry);
     ASSERT_NE(entry, nullptr) << menu->Labels();
     EXPECT_TRUE(entry->sensitive);
     s.Click(entry->x, entry->y);
     EXPECT_EQ(WaitForRecord(d + "/argv"),
               (std::vector<std::string>{d + "/app/zimbrel", songs.song}))
-        << s.Log();
+        << s.Diagnostics();
   }
   // Selections that get no entry; each menu is checked to be a file menu.
   for (const char* folder : {"text", "two", "album"}) {
     Session s(fm, d, d + "/music/" + folder, folder);
-    std::string window = s.WaitForWindow();
-    ASSERT_FALSE(window.empty()) << folder << ": no window\n" << s.Log() << s.Reports();
-    auto menu = s.SelectAllAndOpenMenu(window);
-    ASSERT_TRUE(menu) << folder << ": no file menu\n" << s.Log();
+    auto menu = s.OpenFileMenu();
+    ASSERT_TRUE(menu) << folder << ": no file menu\n" << s.Diagnostics();
     EXPECT_EQ(menu->Find(kEntry), nullptr) << folder << ": " << menu->Labels();
     s.Keys("Escape");
   }
@@ -422,16 +426,14 @@ TEST_P(FileManagerE2E, WithoutTheProgramTheLaunchErrorBoxShowsAndTheFileManagerG
   }
   const std::string d = driverDir;
   Session s(GetParam(), d, d + "/music/one", "nowhere");
-  std::string window = s.WaitForWindow();
-  ASSERT_FALSE(window.empty()) << "no window\n" << s.Log();
-  auto menu = s.SelectAllAndOpenMenu(window);
-  ASSERT_TRUE(menu) << "no file menu\n" << s.Log();
+  auto menu = s.OpenFileMenu();
+  ASSERT_TRUE(menu) << "no file menu\n" << s.Diagnostics();
   const MenuItem* entry = menu->Find(kEntry);
   ASSERT_NE(entry, nullptr) << menu->Labels();
   s.Click(entry->x, entry->y);
 
   auto box = s.NextDialog();
-  ASSERT_TRUE(box) << "no message box\n" << s.Log();
+  ASSERT_TRUE(box) << "no message box\n" << s.Diagnostics();
   EXPECT_EQ(box->title, "Fatal Error");
   EXPECT_EQ(box->text,
             "An error occured while trying to launch Zimbrel!           \n"
@@ -446,8 +448,7 @@ TEST_P(FileManagerE2E, WithoutTheProgramTheLaunchErrorBoxShowsAndTheFileManagerG
       },
       std::chrono::seconds(10)));
   EXPECT_TRUE(s.Alive());
-  EXPECT_TRUE(s.SelectAllAndOpenMenu(window)) << "the file manager no longer shows its menu\n"
-                                              << s.Log();
+  EXPECT_TRUE(s.OpenFileMenu()) << "the file manager no longer shows its menu\n" << s.Diagnostics();
   s.Keys("Escape");
   EXPECT_FALSE(fs::exists(d + "/argv"));
 }
