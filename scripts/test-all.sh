@@ -11,7 +11,8 @@ export WEBKIT_DISABLE_COMPOSITING_MODE=1
 
 # Every file manager's module is built and tested (a missing -dev package
 # stops the configure instead of leaving a module out).
-FILE_MANAGERS="-DZIMBREL_NAUTILUS=ON -DZIMBREL_CAJA=ON -DZIMBREL_NEMO=ON -DZIMBREL_THUNAR=ON"
+FILE_MANAGERS="-DZIMBREL_NAUTILUS=ON -DZIMBREL_CAJA=ON -DZIMBREL_NEMO=ON -DZIMBREL_THUNAR=ON
+  -DZIMBREL_DOLPHIN=ON"
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZIMBREL_WERROR=ON $FILE_MANAGERS
 cmake --build build -j"$JOBS"

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "platform/utf.h"
+#include "shellext/host_message_box.h"
 
 namespace zb {
 
@@ -119,6 +120,8 @@ void OnResponse(GtkDialog*, int response, gpointer data) {
 int MessageBoxW(HWND, const char16_t* text, const char16_t* caption, UINT type) {
   std::string body = Utf16ToUtf8(text ? text : u"");
   std::string title = Utf16ToUtf8(caption ? caption : u"Error");
+  if (host::HostMessageBoxFn hostBox = host::FindHostMessageBox())
+    return hostBox(body.c_str(), title.c_str(), type);
   const GtkApi* gtk = HostGtk();
   if (!gtk || !gtk->initialized()) {
     std::fprintf(stderr, "%s: %s\n", title.c_str(), body.c_str());
