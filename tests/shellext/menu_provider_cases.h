@@ -163,16 +163,6 @@ class CacheFolder : public ::testing::Environment {
 inline ::testing::Environment* const kCacheFolder =
     ::testing::AddGlobalTestEnvironment(new CacheFolder);
 
-inline bool LibraryMapped(const std::string& path) {
-  std::ifstream maps("/proc/self/maps");
-  std::string line;
-  while (std::getline(maps, line))
-    if (line.size() >= path.size() &&
-        line.compare(line.size() - path.size(), path.size(), path) == 0)
-      return true;
-  return false;
-}
-
 template <typename Traits>
 class MenuProviderTest : public ::testing::Test {
  protected:

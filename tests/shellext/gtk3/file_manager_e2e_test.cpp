@@ -69,12 +69,6 @@ std::vector<FileManager> BuiltFileManagers() {
   return out;
 }
 
-std::string Quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
 bool WaitUntil(const std::function<bool()>& ready, std::chrono::milliseconds limit) {
   auto until = Clock::now() + limit;
   while (!ready()) {
