@@ -13,7 +13,7 @@
 
 #include "bridge/core_host.h"
 #include "bridge/external_dispatch.h"
-#include "platform/bridge_wire.h"
+#include "bridge/bridge_wire.h"
 #include "page_host.h"
 #include "temp_dir.h"
 
