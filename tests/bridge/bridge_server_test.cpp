@@ -11,10 +11,10 @@
 #include <cstring>
 #include <thread>
 
+#include "bridge/bridge_wire.h"
 #include "bridge/core_host.h"
 #include "bridge/external_dispatch.h"
 #include "page_host.h"
-#include "platform/bridge_wire.h"
 #include "temp_dir.h"
 
 namespace zb {
