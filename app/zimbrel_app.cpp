@@ -9,10 +9,12 @@
 
 #include "app/command_line.h"
 #include "app/message_box.h"
+#include "app/program_end.h"
 #include "app/zimbrel_dlg.h"
 #include "bridge/bridge_server.h"
 #include "bridge/external_dispatch.h"
 #include "media/job_state.h"
+#include "media/tool_runner.h"
 #include "platform/module_dir.h"
 
 namespace zb {
@@ -77,6 +79,7 @@ void ShowBoxFromJob(const std::string& text) {
 
 int CZimbrelApp::InitInstance(int argc, char** argv) {
   m_pageDialogOpen = 0;
+  EndOnSignals();
   // The command line as the original platform's shell would have passed it.
   std::vector<std::string> args(argv, argv + argc);
   CCommandLineParser parser(RebuildCommandLine(args));
@@ -100,6 +103,9 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
   dlg->jobs()->showMessageBox = ShowBoxFromJob;
   m_mainWnd = dlg;
   dlg->DoModal();
+  // No tool child outlives the window: every ffmpeg and mp3gain still
+  // running is ended and reaped, and what it half wrote is removed.
+  media::EndAllChildren(900);
 
   m_mainWnd = nullptr;
   delete m_scriptingObject;

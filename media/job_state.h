@@ -98,6 +98,7 @@ class JobTicket {
   bool Cancelled() const { return state_->BreakRequested(); }
   const std::shared_ptr<JobState>& state() const { return state_; }
   JobKind kind() const { return kind_; }
+  uint64_t generation() const { return gen_; }
 
  private:
   std::shared_ptr<JobState> state_;
