@@ -10,6 +10,7 @@ PACKAGES="
   libgtk-3-dev libwebkit2gtk-4.1-dev
   libgtk-4-dev libnautilus-extension-dev nautilus
   libcdio-dev libcurl4-openssl-dev libcpp-httplib-dev curl
+  tinyproxy-bin microsocks
   ffmpeg mp3gain sox espeak-ng
   xvfb xauth xdotool x11-utils imagemagick dbus dbus-x11
   clang libclang-rt-14-dev
