@@ -9,6 +9,8 @@
 
 #include <vector>
 
+#include "app/title_bar_layout.h"
+
 namespace zb {
 
 class CModalWindow {
@@ -48,8 +50,11 @@ class CModalWindow {
   };
 
  protected:
-  // Creates the window with a header bar; `title` is set later.
-  GtkWidget* CreateFrame(GtkWidget* headerExtra);
+  // Creates the window with a header bar whose buttons follow the desktop's
+  // layout for that kind of window (and its later changes); `title` is set
+  // later. A page dialog is modal to the window it is transient for; the
+  // main window is modal to nothing, so the desktop lets it be minimised.
+  GtkWidget* CreateFrame(GtkWidget* headerExtra, TitleBarKind kind);
   // Called once the window exists, before it is shown.
   virtual void OnInitDialog() = 0;
   // Title-bar close or Alt+F4 (only while no run is above this window).
@@ -63,6 +68,9 @@ class CModalWindow {
  private:
   static gboolean OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer self);
   static gboolean OnKeyPressEvent(GtkWidget*, GdkEventKey*, gpointer self);
+  static void ApplyTitleBarLayout(CModalWindow* self);
+  static void OnRealize(GtkWidget*, gpointer self);
+  TitleBarKind m_kind = TitleBarKind::kPageDialog;
   GMainLoop* m_loop = nullptr;
   int m_result = 0;
 };

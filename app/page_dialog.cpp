@@ -7,8 +7,31 @@
 
 namespace zb {
 
+GdkRectangle OwnerWorkArea(GtkWindow* owner) {
+  // The monitor that holds most of the owner (the primary one when the owner
+  // is not on screen yet).
+  GdkDisplay* display =
+      owner ? gtk_widget_get_display(GTK_WIDGET(owner)) : gdk_display_get_default();
+  GdkMonitor* mon = nullptr;
+  if (owner && gtk_widget_get_window(GTK_WIDGET(owner)))
+    mon = gdk_display_get_monitor_at_window(display, gtk_widget_get_window(GTK_WIDGET(owner)));
+  if (!mon) mon = gdk_display_get_primary_monitor(display);
+  if (!mon && gdk_display_get_n_monitors(display) > 0) mon = gdk_display_get_monitor(display, 0);
+  GdkRectangle wa{0, 0, 0, 0};
+  if (mon) gdk_monitor_get_workarea(mon, &wa);
+  return wa;
+}
+
+GdkRectangle ScreenRect(GtkWindow* w) {
+  GdkRectangle r{0, 0, 0, 0};
+  gtk_window_get_position(w, &r.x, &r.y);
+  gtk_window_get_size(w, &r.width, &r.height);
+  if (GdkWindow* g = gtk_widget_get_window(GTK_WIDGET(w))) gdk_window_get_frame_extents(g, &r);
+  return r;
+}
+
 void CPageDialog::OnInitDialog() {
-  CreateFrame(nullptr);
+  CreateFrame(nullptr, TitleBarKind::kPageDialog);
   m_page = m_main->m_pageUrl;
   m_value = m_main->dialogValue();
   gtk_window_set_icon(GTK_WINDOW(m_window), CZimbrelDlg::WindowIcon());
@@ -26,20 +49,27 @@ void CPageDialog::OnInitDialog() {
   gtk_widget_set_size_request(view, clientW, clientH);
   gtk_container_add(GTK_CONTAINER(m_window), view);
 
-  // Placed at (left, top), then centred on its owner within the work area.
-  int ox = 0, oy = 0, ow = 0, oh = 0;
-  gtk_window_get_position(m_owner, &ox, &oy);
-  gtk_window_get_size(m_owner, &ow, &oh);
-  int outerW = clientW + ownExtraW, outerH = clientH + ownExtraH;
-  int x = ox + (ow - outerW) / 2, y = oy + (oh - outerH) / 2;
-  GdkRectangle wa{0, 0, 0, 0};
-  if (GdkMonitor* mon = gdk_display_get_primary_monitor(gdk_display_get_default()))
-    gdk_monitor_get_workarea(mon, &wa);
-  if (wa.width > 0) {
+  // Placed at (left, top), then centred on its owner within the work area of
+  // the owner's monitor. The window's whole extent counts: GTK leaves out the
+  // margins of client-side decorations, which show as a border when the
+  // screen is not composited. Both windows have the same kind of frame, so
+  // the owner tells how GTK's positions relate to the screen's.
+  gtk_widget_show_all(m_headerBar);
+  gtk_widget_show_all(view);
+  gtk_widget_realize(m_window);  // sizes the window from its contents
+  GdkRectangle owner = ScreenRect(m_owner);
+  int gtkX = 0, gtkY = 0;
+  gtk_window_get_position(m_owner, &gtkX, &gtkY);
+  const int offX = owner.x - gtkX, offY = owner.y - gtkY;
+  GdkWindow* self = gtk_widget_get_window(m_window);
+  const int outerW = gdk_window_get_width(self), outerH = gdk_window_get_height(self);
+  int x = owner.x + (owner.width - outerW) / 2, y = owner.y + (owner.height - outerH) / 2;
+  GdkRectangle wa = OwnerWorkArea(m_owner);
+  if (wa.width > 0 && wa.height > 0) {
     x = std::clamp(x, wa.x, std::max(wa.x, wa.x + wa.width - outerW));
     y = std::clamp(y, wa.y, std::max(wa.y, wa.y + wa.height - outerH));
   }
-  gtk_window_move(GTK_WINDOW(m_window), x, y);
+  gtk_window_move(GTK_WINDOW(m_window), x - offX, y - offY);
   gtk_window_set_title(GTK_WINDOW(m_window), m_main->m_pageTitle.c_str());
   m_webView.Navigate2(m_page);
 }

@@ -12,6 +12,11 @@ namespace zb {
 
 class CZimbrelDlg;
 
+// The work area of the monitor a window is on.
+GdkRectangle OwnerWorkArea(GtkWindow* owner);
+// Where a window is on the screen, its decorations included.
+GdkRectangle ScreenRect(GtkWindow* w);
+
 class CPageDialog : public CModalWindow {
  public:
   CPageDialog(CZimbrelDlg* main, GtkWindow* owner) : m_main(main), m_owner(owner) {}

@@ -92,7 +92,7 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
     return 1;
   }
   const std::string moduleDir = ModuleDirectory();
-  m_scriptingObject = new CExternalDispatch([this]() -> ZblHost* { return m_mainWnd; });
+  m_scriptingObject = new CExternalDispatch([this]() -> CoreHost* { return m_mainWnd; });
   auto* bridge = new BridgeServer(m_scriptingObject);
   m_bridge = bridge;
   if (!bridge->Start()) std::fprintf(stderr, "zimbrel: cannot create the page bridge\n");

@@ -82,10 +82,9 @@ void CZimbrelDlg::OnInitDialog() {
   gtk_menu_shell_append(GTK_MENU_SHELL(menu), about);
   gtk_widget_show_all(menu);
   gtk_menu_button_set_popup(GTK_MENU_BUTTON(menuButton), menu);
-  CreateFrame(menuButton);
+  CreateFrame(menuButton, TitleBarKind::kMainWindow);
 
   gtk_window_set_icon(GTK_WINDOW(m_window), WindowIcon());
-  gtk_window_set_type_hint(GTK_WINDOW(m_window), GDK_WINDOW_TYPE_HINT_NORMAL);
 
   // Frame extras from GTK's own sizes: the window around its client area is
   // the title bar (client-side decorations, no side borders).

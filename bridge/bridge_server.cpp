@@ -204,7 +204,7 @@ std::string BridgeServer::Handle(const std::string& payload) {
         case MemberKind::kProperty:
           kind = wire::kKindProperty;
           break;
-        case MemberKind::kBoth:
+        case MemberKind::kEither:
           kind = wire::kKindBoth;
           break;
       }

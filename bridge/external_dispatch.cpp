@@ -5,12 +5,13 @@
 #include <cstdlib>
 #include <limits>
 
+#include "bridge/core_host.h"
 #include "bridge/method_table.h"
 #include "platform/utf.h"
 
 namespace zb {
 
-CExternalDispatch::CExternalDispatch(std::function<ZblHost*()> mainWindow)
+CExternalDispatch::CExternalDispatch(std::function<CoreHost*()> mainWindow)
     : m_mainWindow(std::move(mainWindow)) {}
 
 HRESULT CExternalDispatch::QueryInterface(REFIID riid, void** ppv) {
@@ -143,157 +144,53 @@ int32_t ArgAsInt(const DISPPARAMS* params, UINT scriptIndex, UINT count) {
 
 HRESULT CExternalDispatch::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
                                   VARIANT* result, EXCEPINFO*, UINT*) {
-  ZblHost* w = m_mainWindow ? m_mainWindow() : nullptr;
   if (id < 1 || id > kMemberCount) return S_OK;
-  const MemberInfo& m = kMethodTable[id - 1];
+  const Member& m = kMethodTable[id - 1];
   const bool method = flags & DISPATCH_METHOD;
   const bool propget = (flags & DISPATCH_PROPERTYGET) && result;
 
-  auto setBool = [&](bool b) {
-    if (!result) return;
-    VariantClear(result);
-    result->vt = VT_BOOL;
-    result->boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
-  };
-  auto setInt = [&](int32_t i) {
-    if (!result) return;
-    VariantClear(result);
-    result->vt = VT_INT;
-    result->intVal = i;
-  };
-  auto setStr = [&](const std::string& s) {
-    if (!result) return;
-    VariantClear(result);
-    result->vt = VT_BSTR;
-    result->bstrVal = SysAllocString(Utf8ToUtf16(s));
-  };
-
-  if (m.kind == MemberKind::kBoth) {  // ZBL_IsZBL
-    if (propget) setBool(true);
-    if (method && w) setBool(w->IsZBL());
-    return S_OK;
+  if (m.kind == MemberKind::kEither) {
+    // ZBL_IsZBL read as a property is answered at once, without the window;
+    // as a method (also both at once) its operation answers too.
+    if (propget) {
+      VariantClear(result);
+      result->vt = VT_BOOL;
+      result->boolVal = VARIANT_TRUE;
+    }
+    if (!method) return S_OK;
   }
   if (m.kind == MemberKind::kMethod && !method) return S_OK;
   if (m.kind == MemberKind::kProperty && !propget) return S_OK;
+  CoreHost* w = m_mainWindow ? m_mainWindow() : nullptr;
   if (!w) return S_OK;
 
   const UINT n = params ? params->cArgs : 0;
-  auto S = [&](UINT k) { return ArgAsString(params, k, n); };
-  auto I = [&](UINT k) { return ArgAsInt(params, k, n); };
+  MemberArgs args;
+  for (int k = 0; k < m.argCount; ++k) {
+    if (m.args[k] == ArgType::kString)
+      args[k].text = ArgAsString(params, k, n);
+    else
+      args[k].number = ArgAsInt(params, k, n);
+  }
+  MemberResult r;
+  m.call(*w, args, &r);
 
-  switch (id) {
-    case 2:
-      w->CloseActiveWindow();
+  if (!result || m.result == ResultType::kNone) return S_OK;
+  VariantClear(result);
+  switch (m.result) {
+    case ResultType::kBool:
+      result->vt = VT_BOOL;
+      result->boolVal = r.truth ? VARIANT_TRUE : VARIANT_FALSE;
       break;
-    case 3:
-      setStr(w->ShowPageDialog(S(0), S(1), S(2), I(3), I(4), I(5), I(6)));
+    case ResultType::kInteger:
+      result->vt = VT_INT;
+      result->intVal = r.number;
       break;
-    case 4:
-      setStr(w->GetZBName());
+    case ResultType::kString:
+      result->vt = VT_BSTR;
+      result->bstrVal = SysAllocString(Utf8ToUtf16(r.text));
       break;
-    case 5:
-      w->SetZBName(S(0));
-      break;
-    case 6:
-      setStr(w->GetZBPhone());
-      break;
-    case 7:
-      w->SetZBPhone(S(0));
-      break;
-    case 8:
-      setStr(w->GetZBNetwork());
-      break;
-    case 9:
-      w->SetZBNetwork(S(0));
-      break;
-    case 10:
-      setStr(w->GetZBAid());
-      break;
-    case 11:
-      w->SetZBAid(S(0));
-      break;
-    case 12:
-      setStr(w->GetZBNVCheck());
-      break;
-    case 13:
-      w->SetZBNVCheck(S(0));
-      break;
-    case 14:
-      setStr(w->GetVersion());
-      break;
-    case 15:
-      setStr(w->GetDialogArgument());
-      break;
-    case 16:
-      w->SetDialogRetValue(S(0));
-      break;
-    case 17:
-      w->ShowAboutBox();
-      break;
-    case 18:
-      w->ShowContact();
-      break;
-    case 19:
-      w->ShowCompatibility();
-      break;
-    case 20:
-      w->ShowUsage();
-      break;
-    case 21:
-      w->OpenRedirect(S(0));
-      break;
-    case 22:
-      setInt(w->MessageBox(S(0), I(1)));
-      break;
-    case 23:
-      setBool(w->MakeHttpRequest(S(0)));
-      break;
-    case 24:
-      setInt(w->xhStatus());
-      break;
-    case 25:
-      setStr(w->xhResponse());
-      break;
-    case 26:
-      setBool(w->TranscodeMedia(S(0), S(1)));
-      break;
-    case 27:
-      setInt(w->tsStatus());
-      break;
-    case 28:
-      setStr(w->SelectMediaFile());
-      break;
-    case 29:
-      setBool(w->UploadFile(S(0), S(1)));
-      break;
-    case 30:
-      setInt(w->upStatus());
-      break;
-    case 31:
-      setBool(w->GrabAudioDataFromCD(S(0), S(1), S(2)));
-      break;
-    case 32:
-      setInt(w->ripStatus());
-      break;
-    case 33:
-      setStr(w->clFileName());
-      break;
-    case 34:
-      setStr(w->GetDrivesInfo());
-      break;
-    case 35:
-      setStr(w->GetTracksInfo(I(0)));
-      break;
-    case 36:
-      setBool(w->BreakAsyncOperation());
-      break;
-    case 37:
-      setBool(w->NormalizeAudio(S(0)));
-      break;
-    case 38:
-      setInt(w->norStatus());
-      break;
-    default:
+    case ResultType::kNone:
       break;
   }
   return S_OK;

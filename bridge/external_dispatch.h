@@ -1,6 +1,7 @@
 // CExternalDispatch: the one scripting object handed to page script as
 // window.external. It has no type information; names resolve through the
-// method table and Invoke routes each DISPID to the main window's operation.
+// method table; Invoke converts the arguments and the result as the member's
+// entry lists them and calls the main window's operation the entry names.
 // Its reference count never governs its life: the application deletes it
 // after the main window has closed.
 #pragma once
@@ -8,16 +9,17 @@
 #include <functional>
 #include <string>
 
-#include "bridge/zbl_host.h"
 #include "platform/automation.h"
 
 namespace zb {
+
+class CoreHost;
 
 class CExternalDispatch final : public IDispatch {
  public:
   // `mainWindow` is asked for the main window on every call (may give null:
   // the call then does nothing).
-  explicit CExternalDispatch(std::function<ZblHost*()> mainWindow);
+  explicit CExternalDispatch(std::function<CoreHost*()> mainWindow);
   virtual ~CExternalDispatch() = default;
 
   HRESULT QueryInterface(REFIID riid, void** ppv) override;
@@ -34,7 +36,7 @@ class CExternalDispatch final : public IDispatch {
 
  private:
   LONG m_refCount = 0;
-  std::function<ZblHost*()> m_mainWindow;
+  std::function<CoreHost*()> m_mainWindow;
 };
 
 // Argument conversions used by Invoke: never read past the array or through

@@ -6,14 +6,14 @@
 
 #include "bridge/bridge_server.h"
 #include "bridge/external_dispatch.h"
-#include "bridge/zbl_host.h"
 #include "fuzz_host.h"
 #include "platform/bridge_wire.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static zb::FuzzHost host;
-  static zb::CExternalDispatch disp([] { return static_cast<zb::ZblHost*>(&host); });
-  static zb::BridgeServer server(&disp);
+  static zb::CExternalDispatch disp([] { return static_cast<zb::CoreHost*>(&host); });
+  static zb::FuzzDispatch safe(&disp);
+  static zb::BridgeServer server(&safe);
   std::string bytes(reinterpret_cast<const char*>(data), size);
   zb::wire::FrameReader reader;
   reader.Feed(bytes.data(), bytes.size());

@@ -1,57 +1,96 @@
-// A host whose operations do nothing: the fuzzers exercise the conversions
-// and the dispatch, not the operations.
+// The real display-free main window for the fuzzers, with window operations
+// that do nothing, no CD drive and a settings store in a folder of its own.
+// The fuzzers exercise the conversions and the dispatch; they never start a
+// job (that would start tools and connections with random arguments).
 #pragma once
 
-#include "bridge/zbl_host.h"
+#include <cstdlib>
+#include <string>
+
+#include "bridge/core_host.h"
+#include "bridge/method_table.h"
+#include "media/cd_access.h"
 
 namespace zb {
 
-class FuzzHost : public ZblHost {
+class NoCdDrives : public media::CdAccess {
  public:
+  int GetCDList(media::CDDriveList* list) override {
+    *list = {};
+    return 1;
+  }
+  media::CDHandle GetCDHandle(const media::CDHandleRequest*) override { return 0; }
+  int ModifyCDParms(media::CDHandle, int, uint32_t) override { return 0; }
+  int ReadTOC(media::CDHandle, media::CDContents*) override { return 0; }
+  int ReadCDAudioLBA(media::CDHandle, media::CDAudioBuffer*) override { return 0; }
+  void CloseCDHandle(media::CDHandle) override {}
+};
+
+inline std::string FuzzRegistryDir() {
+  static std::string dir = [] {
+    if (const char* given = std::getenv("ZIMBREL_REGISTRY_DIR"); given && *given)
+      return std::string(given);
+    char tmpl[] = "/tmp/zimbrel-fuzz-XXXXXX";
+    const char* d = mkdtemp(tmpl);
+    std::string path = d ? d : "/tmp";
+    setenv("ZIMBREL_REGISTRY_DIR", path.c_str(), 1);
+    return path;
+  }();
+  return dir;
+}
+
+class FuzzHost : public CoreHost {
+ public:
+  FuzzHost() : CoreHost(FuzzRegistryDir(), std::make_shared<NoCdDrives>()) {}
   void CloseActiveWindow() override {}
-  std::string ShowPageDialog(const std::string& t, const std::string& u, const std::string& a, int,
-                             int, int, int) override {
+  std::string ShowPageDialog(const std::string& t, const std::string& u, const std::string& a,
+                             int32_t, int32_t, int32_t, int32_t) override {
     return t + u + a;
   }
-  std::string GetZBName() override { return name; }
-  void SetZBName(const std::string& v) override { name = v; }
-  std::string GetZBPhone() override { return ""; }
-  void SetZBPhone(const std::string&) override {}
-  std::string GetZBNetwork() override { return ""; }
-  void SetZBNetwork(const std::string&) override {}
-  std::string GetZBAid() override { return "2"; }
-  void SetZBAid(const std::string&) override {}
-  std::string GetZBNVCheck() override { return "0"; }
-  void SetZBNVCheck(const std::string&) override {}
-  std::string GetVersion() override { return "260"; }
-  std::string GetDialogArgument() override { return name; }
-  void SetDialogRetValue(const std::string& v) override { name = v; }
   void ShowAboutBox() override {}
   void ShowContact() override {}
   void ShowCompatibility() override {}
   void ShowUsage() override {}
   void OpenRedirect(const std::string&) override {}
   int32_t MessageBox(const std::string&, int32_t t) override { return t; }
-  bool MakeHttpRequest(const std::string&) override { return false; }
-  int32_t xhStatus() override { return 0; }
-  std::string xhResponse() override { return name; }
-  bool TranscodeMedia(const std::string&, const std::string&) override { return false; }
-  int32_t tsStatus() override { return 0; }
   std::string SelectMediaFile() override { return ""; }
-  bool UploadFile(const std::string&, const std::string&) override { return false; }
-  int32_t upStatus() override { return 0; }
-  bool GrabAudioDataFromCD(const std::string&, const std::string&, const std::string&) override {
-    return false;
-  }
-  int32_t ripStatus() override { return 0; }
-  std::string clFileName() override { return ""; }
-  std::string GetDrivesInfo() override { return ""; }
-  std::string GetTracksInfo(int32_t d) override { return std::to_string(d); }
-  bool BreakAsyncOperation() override { return true; }
-  bool NormalizeAudio(const std::string&) override { return false; }
-  int32_t norStatus() override { return 0; }
+};
 
-  std::string name;
+// The DISPID the fuzzers invoke for `id`: a job starter becomes ZBL_IsZBL.
+inline int32_t FuzzSafeDispid(int32_t id) {
+  if (id < 1 || id > kMemberCount) return id;
+  static const std::string_view kStarters[] = {"ZBL_MakeHttpRequest", "ZBL_TranscodeMedia",
+                                               "ZBL_UploadFile", "ZBL_GrabAudioDataFromCD",
+                                               "ZBL_NormalizeAudio"};
+  for (auto name : kStarters)
+    if (kMethodTable[id - 1].name == name) return 1;
+  return id;
+}
+
+// The scripting object as the fuzzers see it: every call goes to `inner`,
+// job starters turned into ZBL_IsZBL.
+class FuzzDispatch final : public IDispatch {
+ public:
+  explicit FuzzDispatch(IDispatch* inner) : m_inner(inner) {}
+  HRESULT QueryInterface(REFIID riid, void** ppv) override {
+    return m_inner->QueryInterface(riid, ppv);
+  }
+  ULONG AddRef() override { return m_inner->AddRef(); }
+  ULONG Release() override { return m_inner->Release(); }
+  HRESULT GetTypeInfoCount(UINT* n) override { return m_inner->GetTypeInfoCount(n); }
+  HRESULT GetTypeInfo(UINT i, LCID l, ITypeInfo** t) override {
+    return m_inner->GetTypeInfo(i, l, t);
+  }
+  HRESULT GetIDsOfNames(REFIID riid, OLECHAR** names, UINT n, LCID l, DISPID* ids) override {
+    return m_inner->GetIDsOfNames(riid, names, n, l, ids);
+  }
+  HRESULT Invoke(DISPID id, REFIID riid, LCID l, WORD flags, DISPPARAMS* p, VARIANT* r,
+                 EXCEPINFO* e, UINT* a) override {
+    return m_inner->Invoke(FuzzSafeDispid(id), riid, l, flags, p, r, e, a);
+  }
+
+ private:
+  IDispatch* m_inner;
 };
 
 }  // namespace zb

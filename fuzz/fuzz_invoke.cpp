@@ -9,14 +9,14 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static zb::FuzzHost host;
-  zb::CExternalDispatch disp([] { return static_cast<zb::ZblHost*>(&host); });
+  zb::CExternalDispatch disp([] { return static_cast<zb::CoreHost*>(&host); });
   size_t p = 0;
   auto take = [&](size_t n) -> uint64_t {
     uint64_t v = 0;
     for (size_t i = 0; i < n && p < size; ++i) v = v << 8 | data[p++];
     return v;
   };
-  int32_t dispid = static_cast<int32_t>(static_cast<int8_t>(take(1)));
+  int32_t dispid = zb::FuzzSafeDispid(static_cast<int32_t>(static_cast<int8_t>(take(1))));
   uint16_t flags = static_cast<uint16_t>(take(1));
   size_t argc = take(1) % 12;
   bool withResult = take(1) & 1;

@@ -43,6 +43,7 @@
   var phoneButton = $("phonePage");
   if (phoneButton && phone) {
     phoneButton.hidden = false;
+    ZB.showAddress(phoneButton, "phone:" + phone);
     phoneButton.addEventListener("click", function () {
       ZB.call("ZBL_NavigateURL", ["phone:" + phone]);
     });

@@ -126,12 +126,14 @@
     button.textContent = "Cancel";
   }
 
-  function setBar(barId, percent) {
+  // The bar and its percentage text always show the same whole figure.
+  function setProgress(barId, pctId, percent) {
     var bar = $(barId);
-    var p = Math.max(0, Math.min(100, percent));
+    var p = Math.round(Math.max(0, Math.min(100, Number(percent) || 0)));
     bar.classList.remove("indeterminate");
     bar.firstElementChild.style.width = p + "%";
     bar.setAttribute("aria-valuenow", String(p));
+    setText(pctId, p + " %");
   }
 
   function setBarIndeterminate(barId) {
@@ -154,6 +156,12 @@
     setText("songHint", "Ready when you are.");
   }
 
+  // What the ringtone is: the song's name and the format it is made in.
+  function ringtoneName(song) {
+    var name = song.kind === "file" ? song.name.replace(/\.[^./]{1,5}$/, "") : song.name;
+    return (name || song.name) + " (MP3)";
+  }
+
   function fileSong(path) {
     var dir = ZB.dirName(path);
     return {kind: "file", path: path, name: ZB.baseName(path), where: dir ? "in " + dir : ""};
@@ -170,6 +178,7 @@
     player.pause();
     player.removeAttribute("src");
     player.load();
+    playerShow();
     state.song = null;
     state.ringtone = null;
     show($("songChosen"), false);
@@ -314,8 +323,7 @@
       return;
     }
     setText("cdProgressText", "Copying track " + (track + 1) + " from the CD\u2026");
-    setText("cdPct", "0 %");
-    setBar("cdBar", 0);
+    setProgress("cdBar", "cdPct", 0);
     show($("cdProgress"), true);
     setCdBusy(true);
     $("cdCancel").focus();
@@ -326,8 +334,7 @@
       },
       function (status) {
         if (status >= 0 && status < 100) {
-          setBar("cdBar", status);
-          setText("cdPct", status + " %");
+          setProgress("cdBar", "cdPct", status);
           return false;
         }
         var cancelled = state.cancelled;
@@ -532,9 +539,47 @@
 
   // ---------- 2b. The ringtone ----------
 
+  // The in-page player. Its total is the ringtone's length as the facts
+  // show it: both come from the one duration read from the file's frames.
+  function playerShow() {
+    var audio = $("player");
+    var r = state.ringtone;
+    var total = r && typeof r.duration === "number" ? r.duration : null;
+    var pos = audio.ended && total !== null ? total : audio.currentTime || 0;
+    setText(
+      "playerTime",
+      ZB.formatDuration(pos) + " / " + (total !== null ? ZB.formatDuration(total) : "\u2013")
+    );
+    var seek = $("playerSeek");
+    seek.max = String(total || 0);
+    seek.value = String(Math.min(pos, total || 0));
+    seek.disabled = total === null;
+    $("playerPlay").textContent = audio.paused || audio.ended ? "Play" : "Pause";
+  }
+
+  ["timeupdate", "play", "pause", "ended", "emptied", "loadedmetadata"].forEach(function (name) {
+    $("player").addEventListener(name, playerShow);
+  });
+  $("playerPlay").addEventListener("click", function () {
+    var audio = $("player");
+    if (audio.paused || audio.ended) {
+      var played = audio.play();
+      if (played && played.catch) {
+        played.catch(function (e) {
+          report("player: " + e);
+        });
+      }
+    } else {
+      audio.pause();
+    }
+  });
+  $("playerSeek").addEventListener("input", function () {
+    $("player").currentTime = Number($("playerSeek").value) || 0;
+  });
+
   function showReady() {
     var r = state.ringtone;
-    setText("readyName", state.song.name);
+    setText("readyName", ringtoneName(state.song));
     setText("readyDuration", "\u2013");
     setText("readySize", "\u2013");
     setText("readyQuality", "\u2013");
@@ -544,6 +589,7 @@
     var player = $("player");
     player.src = r.url;
     player.load();
+    playerShow();
     showView("viewReady", $("readyNext"));
     ZB.readFile(r.url, function (bytes) {
       if (state.ringtone !== r || !bytes) {
@@ -555,12 +601,17 @@
         r.duration = info.duration;
         report("ringtone " + info.duration.toFixed(2) + " s, " + bytes.byteLength + " bytes");
         setText("readyDuration", ZB.formatDuration(info.duration));
+        playerShow();
         setText(
           "readyQuality",
           info.kbps + " kbit/s, " + (info.sampleRate / 1000).toFixed(1) + " kHz, " +
             (info.channels === 2 ? "stereo" : "mono")
         );
       }
+      report(
+        "labels name=" + $("readyName").textContent + "|length=" + $("readyDuration").textContent +
+          "|player=" + $("playerTime").textContent
+      );
     });
   }
 
@@ -676,7 +727,8 @@
   }
 
   function showSend() {
-    setText("sumSong", state.song.name);
+    setText("sumSong", ringtoneName(state.song));
+    report("summary ringtone=" + $("sumSong").textContent);
     setText("sumPhone", profile.phone);
     setText("sumNetwork", profile.network);
     setText("sumName", profile.name);
@@ -714,6 +766,7 @@
     setText("sendResultMore", more || "");
     show($("sendProgress"), false);
     show($("sendSummary"), kind !== "ok");
+    show($("sendViewAddress"), false);
     show(box, true);
   }
 
@@ -755,11 +808,13 @@
     sendResult(
       "ok",
       "Ringtone sent",
-      "\u201c" + state.song.name + "\u201d is on its way to " + profile.phone +
+      "\u201c" + ringtoneName(state.song) + "\u201d is on its way to " + profile.phone +
         ". It arrives on your phone as a message within a few minutes.",
       "You can also play it on the service\u2019s page for your phone."
     );
     sendButtons(["sendView", "sendNew"]);
+    ZB.showAddress($("sendView"), "phone:" + profile.phone, $("sendViewAddress"));
+    report("service address " + $("sendViewAddress").textContent);
     $("sendNew").focus();
   }
 
@@ -802,8 +857,7 @@
 
   function startUpload(sid) {
     sendRunning("Sending the ringtone\u2026");
-    setBar("sendBar", 0);
-    setText("sendPct", "0 %");
+    setProgress("sendBar", "sendPct", 0);
     state.uploading = false;
     var started = ZB.call("ZBL_UploadFile", [state.ringtone.path, sid], false);
     if (!started) {
@@ -820,12 +874,12 @@
             state.uploading = true;
             report("upload running");
           }
-          setBar("sendBar", status);
-          setText("sendPct", status + " %");
+          setProgress("sendBar", "sendPct", status);
+          report("upload " + $("sendPct").textContent + " bar " + $("sendBar").firstElementChild.style.width);
           return false;
         }
         if (status === 100) {
-          setBar("sendBar", 100);
+          setProgress("sendBar", "sendPct", 100);
           sendDone();
         } else if (state.cancelled) {
           sendCancelled();

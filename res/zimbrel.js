@@ -259,6 +259,55 @@ var ZB = (function () {
     return {error: MESSAGES.oddAnswer};
   }
 
+  // ---------- The service's pages ----------
+
+  // A text as the program puts it in the redirect address: letters and
+  // digits as they are, white space as "+", every other byte of its UTF-8
+  // form as "%" and two upper-case hexadecimal digits.
+  function urlEncode(text) {
+    var bytes = unescape(encodeURIComponent(String(text)));
+    var out = "";
+    for (var i = 0; i < bytes.length; i += 1) {
+      var c = bytes.charCodeAt(i);
+      if ((c >= 48 && c <= 57) || (c >= 65 && c <= 90) || (c >= 97 && c <= 122)) {
+        out += bytes.charAt(i);
+      } else if (c === 32 || (c >= 9 && c <= 13)) {
+        out += "+";
+      } else {
+        out += "%" + (c < 16 ? "0" : "") + c.toString(16).toUpperCase();
+      }
+    }
+    return out;
+  }
+
+  // The address ZBL_NavigateURL opens for `where`, or "" when the page does
+  // not know the service (the program tells its pages as zimbrelService).
+  function redirectAddress(where) {
+    var service = typeof window.zimbrelService === "string" ? window.zimbrelService : "";
+    if (!service || !host) {
+      return "";
+    }
+    return (
+      service + "redir.php?ver=" + urlEncode(call("ZBL_GetVersion", [], "")) + "&aff=" + urlEncode("2") +
+      "&where=" + urlEncode(where)
+    );
+  }
+
+  // Shows the address a browser button opens as selectable text after the
+  // button (in `holder` when given).
+  function showAddress(button, where, holder) {
+    var el = holder;
+    if (!el) {
+      el = document.createElement("span");
+      el.className = "address";
+      button.parentNode.insertBefore(el, button.nextSibling);
+    }
+    var address = redirectAddress(where);
+    el.textContent = address;
+    el.hidden = !address;
+    return el;
+  }
+
   // ---------- Formatting ----------
 
   function formatDuration(seconds) {
@@ -406,10 +455,14 @@ var ZB = (function () {
     el.appendChild(box);
   }
 
-  // Buttons marked data-zbl="Member" call that member of the program.
+  // Buttons marked data-zbl="Member" call that member of the program; one
+  // that opens the service in the browser also shows the address.
   function wireMemberButtons(root) {
     var buttons = (root || document).querySelectorAll("[data-zbl]");
     Array.prototype.forEach.call(buttons, function (btn) {
+      if (btn.getAttribute("data-zbl") === "ZBL_NavigateURL") {
+        showAddress(btn, btn.getAttribute("data-zbl-arg") || "");
+      }
       btn.addEventListener("click", function () {
         var args = btn.getAttribute("data-zbl-arg");
         call(btn.getAttribute("data-zbl"), args === null ? [] : [args]);
@@ -538,6 +591,9 @@ var ZB = (function () {
     cdListError: cdListError,
     sessionAnswer: sessionAnswer,
     formatDuration: formatDuration,
+    urlEncode: urlEncode,
+    redirectAddress: redirectAddress,
+    showAddress: showAddress,
     formatSize: formatSize,
     blocksToSeconds: blocksToSeconds,
     mp3Info: mp3Info,

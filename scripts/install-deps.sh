@@ -9,10 +9,12 @@ PACKAGES="
   libgtest-dev libgmock-dev libbenchmark-dev
   libgtk-3-dev libwebkit2gtk-4.1-dev
   libgtk-4-dev libnautilus-extension-dev nautilus
+  qtbase5-dev libkf5kio-dev dolphin phonon4qt5-backend-null at-spi2-core
   libcdio-dev libcurl4-openssl-dev libcpp-httplib-dev curl
   tinyproxy-bin microsocks
   ffmpeg mp3gain sox espeak-ng
   xvfb xauth xdotool x11-utils imagemagick dbus dbus-x11
+  xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils xfwm4
   clang libclang-rt-14-dev
   fp-utils xchm desktop-file-utils appstream librsvg2-bin fonts-cantarell
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good

@@ -9,12 +9,12 @@ cd "$(dirname "$0")/.."
 JOBS=$(nproc)
 export WEBKIT_DISABLE_COMPOSITING_MODE=1
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZIMBREL_WERROR=ON
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZIMBREL_WERROR=ON -DZIMBREL_DOLPHIN=ON
 cmake --build build -j"$JOBS"
 (cd build && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j2)
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZIMBREL_WERROR=ON -DZIMBREL_APP=OFF \
-  -DZIMBREL_SANITIZE=address,undefined
+  -DZIMBREL_DOLPHIN=ON -DZIMBREL_SANITIZE=address,undefined
 cmake --build build-asan -j"$JOBS"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   xvfb-run -a ctest --output-on-failure -j2 -L 'unit|jobs')

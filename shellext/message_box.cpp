@@ -7,20 +7,27 @@
 #include <mutex>
 
 #include "platform/utf.h"
+#include "shellext/host_message_box.h"
 
 namespace zb {
 
 namespace {
 
-struct Gtk4 {
-  decltype(&gtk_is_initialized) is_initialized = nullptr;
-  decltype(&gtk_init_check) init_check = nullptr;
-  decltype(&gtk_message_dialog_new) message_dialog_new = nullptr;
-  decltype(&gtk_window_set_title) window_set_title = nullptr;
-  decltype(&gtk_window_set_modal) window_set_modal = nullptr;
-  decltype(&gtk_window_present) window_present = nullptr;
-  decltype(&gtk_window_destroy) window_destroy = nullptr;
+constexpr char kGtk3Library[] = "libgtk-3.so.0";
+constexpr char kGtk4Library[] = "libgtk-4.so.1";
+
+// The calls the box makes, bound to one GTK major version. The types,
+// enumerations and signals used here are the same in GTK 3 and GTK 4; the
+// few functions that differ are wrapped so both versions look alike.
+struct GtkApi {
   bool ok = false;
+  bool (*initialized)() = nullptr;  // initialises GTK when it can; false without a display
+  GtkWidget* (*message_dialog_new)(GtkWindow*, GtkDialogFlags, GtkMessageType, GtkButtonsType,
+                                   const char*, ...) = nullptr;
+  void (*window_set_title)(GtkWindow*, const char*) = nullptr;
+  void (*window_set_modal)(GtkWindow*, gboolean) = nullptr;
+  void (*window_present)(GtkWindow*) = nullptr;
+  void (*destroy)(GtkWidget*) = nullptr;
 };
 
 template <typename F>
@@ -29,24 +36,65 @@ bool Bind(void* lib, const char* name, F* out) {
   return *out != nullptr;
 }
 
-// GTK 4, from the process when it has it, else loaded (and kept loaded:
-// GTK's types cannot be unregistered). Null in a GTK 3 process.
-const Gtk4* LoadGtk4() {
-  static Gtk4 gtk;
+bool BindCommon(void* lib, GtkApi* api) {
+  return Bind(lib, "gtk_message_dialog_new", &api->message_dialog_new) &&
+         Bind(lib, "gtk_window_set_title", &api->window_set_title) &&
+         Bind(lib, "gtk_window_set_modal", &api->window_set_modal) &&
+         Bind(lib, "gtk_window_present", &api->window_present);
+}
+
+// GTK 3: gtk_init_check(int*, char***) returns at once when GTK is already
+// up; the box goes with gtk_widget_destroy.
+gboolean (*gGtk3InitCheck)(int*, char***) = nullptr;
+void (*gGtk3WidgetDestroy)(GtkWidget*) = nullptr;
+
+const GtkApi* Gtk3(void* lib) {
+  static GtkApi api;
   static std::once_flag once;
-  std::call_once(once, [] {
-    if (dlsym(RTLD_DEFAULT, "gtk_container_add")) return;  // GTK 3 is here: no GTK 4
-    void* lib = dlopen("libgtk-4.so.1", RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE);
-    if (!lib) return;
-    gtk.ok = Bind(lib, "gtk_is_initialized", &gtk.is_initialized) &&
-             Bind(lib, "gtk_init_check", &gtk.init_check) &&
-             Bind(lib, "gtk_message_dialog_new", &gtk.message_dialog_new) &&
-             Bind(lib, "gtk_window_set_title", &gtk.window_set_title) &&
-             Bind(lib, "gtk_window_set_modal", &gtk.window_set_modal) &&
-             Bind(lib, "gtk_window_present", &gtk.window_present) &&
-             Bind(lib, "gtk_window_destroy", &gtk.window_destroy);
+  std::call_once(once, [lib] {
+    api.ok = BindCommon(lib, &api) && Bind(lib, "gtk_init_check", &gGtk3InitCheck) &&
+             Bind(lib, "gtk_widget_destroy", &gGtk3WidgetDestroy);
+    api.initialized = [] { return gGtk3InitCheck(nullptr, nullptr) != FALSE; };
+    api.destroy = [](GtkWidget* w) { gGtk3WidgetDestroy(w); };
   });
-  return gtk.ok ? &gtk : nullptr;
+  return api.ok ? &api : nullptr;
+}
+
+// GTK 4: gtk_is_initialized, gtk_init_check(void), gtk_window_destroy.
+gboolean (*gGtk4IsInitialized)() = nullptr;
+gboolean (*gGtk4InitCheck)() = nullptr;
+void (*gGtk4WindowDestroy)(GtkWindow*) = nullptr;
+
+const GtkApi* Gtk4(void* lib) {
+  static GtkApi api;
+  static std::once_flag once;
+  std::call_once(once, [lib] {
+    api.ok = BindCommon(lib, &api) && Bind(lib, "gtk_is_initialized", &gGtk4IsInitialized) &&
+             Bind(lib, "gtk_init_check", &gGtk4InitCheck) &&
+             Bind(lib, "gtk_window_destroy", &gGtk4WindowDestroy);
+    api.initialized = [] { return gGtk4IsInitialized() || gGtk4InitCheck(); };
+    // Plain cast: the checked cast macros would call into GTK by link name.
+    api.destroy = [](GtkWidget* w) { gGtk4WindowDestroy(reinterpret_cast<GtkWindow*>(w)); };
+  });
+  return api.ok ? &api : nullptr;
+}
+
+// The host's own GTK: GTK 3 or GTK 4, whichever the process has loaded
+// (looked for in every scope, not only the global one); a process with
+// neither gets GTK 4, loaded here and kept loaded (GTK's types cannot be
+// unregistered). Null when no usable GTK could be had.
+const GtkApi* HostGtk() {
+  if (void* lib = dlopen(kGtk3Library, RTLD_NOW | RTLD_NOLOAD)) {
+    const GtkApi* api = Gtk3(lib);
+    dlclose(lib);  // drops the count RTLD_NOLOAD added; the host keeps it loaded
+    return api;
+  }
+  void* lib = dlopen(kGtk4Library, RTLD_NOW | RTLD_NOLOAD);
+  if (!lib) lib = dlopen(kGtk4Library, RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE);
+  if (!lib) return nullptr;
+  const GtkApi* api = Gtk4(lib);
+  dlclose(lib);
+  return api;
 }
 
 struct RunState {
@@ -72,8 +120,10 @@ void OnResponse(GtkDialog*, int response, gpointer data) {
 int MessageBoxW(HWND, const char16_t* text, const char16_t* caption, UINT type) {
   std::string body = Utf16ToUtf8(text ? text : u"");
   std::string title = Utf16ToUtf8(caption ? caption : u"Error");
-  const Gtk4* gtk = LoadGtk4();
-  if (!gtk || (!gtk->is_initialized() && !gtk->init_check())) {
+  if (host::HostMessageBoxFn hostBox = host::FindHostMessageBox())
+    return hostBox(body.c_str(), title.c_str(), type);
+  const GtkApi* gtk = HostGtk();
+  if (!gtk || !gtk->initialized()) {
     std::fprintf(stderr, "%s: %s\n", title.c_str(), body.c_str());
     return IDOK;
   }
@@ -81,7 +131,6 @@ int MessageBoxW(HWND, const char16_t* text, const char16_t* caption, UINT type) 
   GtkButtonsType buttons = (type & 0xF) == MB_OKCANCEL ? GTK_BUTTONS_OK_CANCEL : GTK_BUTTONS_OK;
   GtkWidget* dialog =
       gtk->message_dialog_new(nullptr, GTK_DIALOG_MODAL, kind, buttons, "%s", body.c_str());
-  // Plain casts: the checked cast macros would call into GTK by link name.
   auto* window = reinterpret_cast<GtkWindow*>(dialog);
   gtk->window_set_title(window, title.c_str());
   gtk->window_set_modal(window, TRUE);
@@ -90,7 +139,7 @@ int MessageBoxW(HWND, const char16_t* text, const char16_t* caption, UINT type) 
   gtk->window_present(window);
   g_main_loop_run(state.loop);
   g_signal_handlers_disconnect_by_data(dialog, &state);
-  gtk->window_destroy(window);
+  gtk->destroy(dialog);
   g_main_loop_unref(state.loop);
   return state.answer;
 }

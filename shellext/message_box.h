@@ -1,11 +1,13 @@
-// A message box on GTK 4: the text, the caption as the title, the buttons of
-// the MB_ style. It runs a nested main loop until the user answers and
-// returns the button's id (IDOK ...).
+// A message box on the host's toolkit: the text, the caption as the title, the
+// buttons of the MB_ style. It runs a nested main loop until the user answers
+// and returns the button's id (IDOK ...).
 //
-// GTK 4 is not linked: the box uses the GTK 4 of the host process (the file
-// manager) or loads it when the process has none. In a process that has
-// GTK 3, or where no display can be opened, the text goes to standard error
-// instead and the answer is IDOK.
+// No toolkit is linked. A host module that offers its own box (Dolphin's,
+// on Qt: host_message_box.h) is used first; otherwise the box uses the GTK
+// of the host process, GTK 3 (Caja, Nemo, Thunar) or GTK 4 (Nautilus),
+// looked up at run time, and loads GTK 4 when the process has neither. Where
+// no display can be opened the text goes to standard error instead and the
+// answer is IDOK.
 #pragma once
 
 #include "shellext/shell_extension.h"

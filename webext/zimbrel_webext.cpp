@@ -5,7 +5,9 @@
 // Trusted pages are file URLs under the module directory's res/ folder and
 // pages of the service host (http://<host>/). Any other page gets no
 // external object. Names resolve once per web process (the table is fixed for
-// the run); every call still goes to the UI process.
+// the run); every call still goes to the UI process. Trusted pages also get
+// zimbrelService, the service's address ("http://host[:port]/", read-only), so
+// that they can show the addresses the program opens in the browser.
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -229,6 +231,10 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage*, WebKitFrame
   JSCValue* obj = jsc_value_new_object(ctx, gState, klass);  // the vtable needs an instance
   JSCValue* global = jsc_context_get_global_object(ctx);
   jsc_value_object_define_property_data(global, "external", JSC_VALUE_PROPERTY_ENUMERABLE, obj);
+  JSCValue* service = jsc_value_new_string(ctx, gState->servicePrefix.c_str());
+  jsc_value_object_define_property_data(global, "zimbrelService", JSC_VALUE_PROPERTY_ENUMERABLE,
+                                        service);
+  g_object_unref(service);
   g_object_unref(global);
   g_object_unref(obj);
   g_object_unref(ctx);

@@ -23,13 +23,16 @@ bench/run reads:
                            same moments
   web_processes <n>
 """
+import json
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
 import threading
 import time
+import urllib.parse
 
 LOAD = """<script>
 addEventListener('load', function () {
@@ -184,11 +187,315 @@ def windows(src, poll):
         shutil.rmtree(work, ignore_errors=True)
 
 
+# ---------- Bare web view, dialogs, memory ----------
+
+BARE_LOAD = """<script>
+addEventListener('load', function () {
+  document.title = 'load ' + (performance.timeOrigin + performance.now()).toFixed(3);
+});
+</script>"""
+
+# A dialog page reports the first frame after its load finished: the second
+# animation frame after the load event has the first one painted.
+PAINTED = """<script>
+addEventListener('load', function () {
+  requestAnimationFrame(function () { requestAnimationFrame(function () {
+    var t = (performance.timeOrigin + performance.now()).toFixed(3);
+    if (window.external && window.external.ZBL_SetZBPhone) {
+      window.external.ZBL_SetZBPhone(t); window.external.ZBL_CloseWindow();
+    } else { document.title = 'painted ' + t; }
+  }); });
+});
+</script>"""
+
+DIALOGS = """<script>
+addEventListener('load', function () { setTimeout(function () {
+  var x = window.external, base = decodeURIComponent(location.pathname).replace(/[^/]*$/, '');
+  var out = [];
+  for (var i = 0; i < %d; i++) {
+    var t0 = performance.timeOrigin + performance.now();
+    x.ZBL_ShowModalDialog('About Zimbrel', base + 'aboutBox.html', '', 100, 100, 247, 270);
+    out.push(((Number(x.ZBL_GetZBPhone()) - t0) / 1000).toFixed(4));
+  }
+  x.ZBL_SetZBName(out.join(' '));
+  x.ZBL_CloseWindow();
+}, 1000); });
+</script>"""
+
+BARE_DIALOGS = """<script>
+var n = 0;
+function next() {
+  n++;
+  document.title = n > %d ? 'quit' : 'open ' + n + ' ' + (performance.timeOrigin + performance.now()).toFixed(3);
+}
+addEventListener('load', function () { setTimeout(next, 1000); });
+</script>"""
+
+STAY = """<script>
+addEventListener('load', function () {
+  var x = window.external;
+  if (x && x.ZBL_SetZBNetwork) x.ZBL_SetZBNetwork('loaded');
+  else document.title = 'shown';
+});
+</script>"""
+
+OPEN_ONE = """<script>
+addEventListener('load', function () { setTimeout(function () {
+  var x = window.external, base = decodeURIComponent(location.pathname).replace(/[^/]*$/, '');
+  if (x && x.ZBL_ShowModalDialog) {
+    x.ZBL_SetZBName('loaded');
+    x.ZBL_ShowModalDialog('About Zimbrel', base + 'aboutBox.html', '', 100, 100, 247, 270);
+  } else { document.title = 'open'; }
+}, 500); });
+</script>"""
+
+# Thirty ringtones made in one run, each played in an audio element as the
+# start page's player does; marks after the first and the last.
+RINGTONES = """<!doctype html><body><audio id=a preload=metadata></audio><script>
+var x = window.external, dir = decodeURIComponent(location.pathname).replace(/[^/]*$/, '');
+var song = %s, n = 0;
+function wait(read, done) { var t = setInterval(function () { var v = read(); if (done(v)) clearInterval(t); }, 50); }
+function one() {
+  n++;
+  var out = dir + 'tmp/r' + n + '.mp3';
+  x.ZBL_TranscodeMedia(song, out);
+  wait(function () { return x.ZBL_tsStatus; }, function (s) {
+    if (s === 0) return false;
+    x.ZBL_NormalizeAudio(out);
+    wait(function () { return x.ZBL_norStatus; }, function (v) {
+      if (v < 100) return false;
+      var a = document.getElementById('a');
+      a.onloadedmetadata = function () {
+        if (n === 1 || n === 30) { x.ZBL_SetZBNetwork('mark ' + n); }
+        setTimeout(n < 30 ? one : function () { x.ZBL_CloseWindow(); }, n === 1 || n === 30 ? 6500 : 50);
+      };
+      a.src = 'tmp/r' + n + '.mp3'; a.load();
+      return true;
+    });
+    return true;
+  });
+}
+setTimeout(one, 500);
+</script></body>"""
+
+
+def file_uri(path):
+    return "file://" + urllib.parse.quote(path)
+
+
+def page_copy(src, work, name, script, base_page=None):
+    m = module_copy(src, work, "") if not os.path.isdir(os.path.join(work, "m")) else os.path.join(work, "m")
+    page = os.path.join(m, "res", name)
+    with open(os.path.join(m, "res", base_page or name), encoding="utf-8") as f:
+        html = f.read()
+    html = html.replace("</body>", script + "\n</body>", 1)
+    with open(page, "w", encoding="utf-8") as f:
+        f.write(html)
+    return m
+
+
+def bare_lines(bare, args, on_line, timeout):
+    t0 = time.time()
+    p = subprocess.Popen([bare] + args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                         env=env_for(tempfile.gettempdir()), text=True, bufsize=1)
+    timer = threading.Timer(timeout, p.kill)
+    timer.start()
+    try:
+        for line in p.stdout:
+            if on_line(p, line.strip()):
+                break
+    finally:
+        p.kill()
+        p.wait()
+        timer.cancel()
+    return t0
+
+
+def bare_start_times(src, bare, starts):
+    out = []
+    for _ in range(starts):
+        work = tempfile.mkdtemp(prefix="zb-appbench-")
+        try:
+            m = page_copy(src, work, "selectSong.html", BARE_LOAD)
+            seen = []
+            t0 = bare_lines(bare, [file_uri(os.path.join(m, "res", "selectSong.html"))],
+                            lambda p, l: seen.append(l) or l.startswith("load "), 60)
+            loads = [float(l.split()[1]) / 1000 for l in seen if l.startswith("load ")]
+            if loads:
+                out.append(loads[0] - t0)
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
+    return out
+
+
+def dialog_times(src, n):
+    work = tempfile.mkdtemp(prefix="zb-appbench-")
+    try:
+        m = page_copy(src, work, "selectSong.html", DIALOGS % n)
+        page_copy(src, work, "aboutBox.html", PAINTED)
+        run_lines(m, work, lambda p, line: None, 120)
+        value = os.path.join(work, "reg", "HKEY_CURRENT_USER", "Software", "Zimbrel", "ZBName")
+        with open(value, "rb") as f:
+            return [float(v) for v in f.read()[4:].decode().split()]
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def bare_dialog_times(src, bare, n):
+    work = tempfile.mkdtemp(prefix="zb-appbench-")
+    try:
+        m = page_copy(src, work, "selectSong.html", BARE_DIALOGS % n)
+        page_copy(src, work, "aboutBox.html", PAINTED)
+        seen = []
+        bare_lines(bare, [file_uri(os.path.join(m, "res", "selectSong.html")),
+                          file_uri(os.path.join(m, "res", "aboutBox.html"))],
+                   lambda p, l: seen.append(l) or l == "quit", 120)
+        out, opened = [], None
+        for l in seen:
+            if l.startswith("open "):
+                opened = float(l.split()[2])
+            elif l.startswith("painted ") and opened is not None:
+                out.append((float(l.split()[1]) - opened) / 1000)
+                opened = None
+        return out
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def tree_memory(pid):
+    """PSS summed over the process and every process below it (smaps_rollup),
+    and the tree's distinct resident pages (each physical page once, from
+    pagemap): the second does not depend on what other programs of the
+    machine share with the tree."""
+    procs = [pid] + [c for c, _ in descendants(pid)]
+    pss, frames = 0, set()
+    for p in procs:
+        try:
+            with open("/proc/%d/smaps_rollup" % p) as f:
+                for line in f:
+                    if line.startswith("Pss:"):
+                        pss += int(line.split()[1])
+            regions = []
+            with open("/proc/%d/smaps" % p) as f:
+                cur = None
+                for line in f:
+                    a = line.split()
+                    if not a[0].endswith(":") and "-" in a[0]:
+                        lo, hi = (int(v, 16) for v in a[0].split("-"))
+                        cur = [lo, hi, 0]
+                        regions.append(cur)
+                    elif a[0] == "Rss:":
+                        cur[2] = int(a[1])
+            with open("/proc/%d/pagemap" % p, "rb") as pm:
+                for lo, hi, rss in regions:
+                    if rss == 0:
+                        continue
+                    pm.seek((lo // 4096) * 8)
+                    for (e,) in struct.iter_unpack("<Q", pm.read(((hi - lo) // 4096) * 8)):
+                        if e >> 63 & 1:
+                            frames.add(e & ((1 << 55) - 1))
+        except OSError:
+            continue
+    return pss / 1024.0, len(frames) * 4 / 1024.0, len(procs)
+
+
+def settle_and_measure(pid, ready, timeout=60):
+    deadline = time.time() + timeout
+    while not ready() and time.time() < deadline:
+        time.sleep(0.05)
+    if not ready():
+        raise SystemExit("app_bench: the page never got ready")
+    time.sleep(5)
+    return tree_memory(pid)
+
+
+def program_memory(src, case, song=None):
+    work = tempfile.mkdtemp(prefix="zb-appbench-")
+    try:
+        if case == "start":
+            m = page_copy(src, work, "selectSong.html", STAY)
+        elif case == "dialog":
+            m = page_copy(src, work, "selectSong.html", OPEN_ONE)
+            page_copy(src, work, "aboutBox.html", STAY)
+        else:
+            m = module_copy(src, work, "")
+            with open(os.path.join(m, "res", "selectSong.html"), "w") as f:
+                f.write(RINGTONES % json.dumps(song))
+        reg = os.path.join(work, "reg", "HKEY_CURRENT_USER", "Software", "Zimbrel", "ZBNetwork")
+
+        def value():
+            try:
+                with open(reg, "rb") as f:
+                    return f.read()[4:].decode()
+            except OSError:
+                return ""
+        p = subprocess.Popen([os.path.join(m, "zimbrel")], stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL, env=env_for(work))
+        try:
+            if case != "ringtones":
+                return [settle_and_measure(p.pid, lambda: value() == "loaded")]
+            first = settle_and_measure(p.pid, lambda: value() == "mark 1", 120)
+            last = settle_and_measure(p.pid, lambda: value() == "mark 30", 600)
+            return [first, last]
+        finally:
+            p.kill()
+            p.wait()
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def bare_memory(src, bare, case):
+    work = tempfile.mkdtemp(prefix="zb-appbench-")
+    try:
+        m = page_copy(src, work, "selectSong.html", STAY if case == "start" else OPEN_ONE)
+        page_copy(src, work, "aboutBox.html", STAY)
+        result = []
+
+        def on_line(p, line):
+            if line == "shown":
+                time.sleep(5)
+                result.append(tree_memory(p.pid))
+                return True
+            return False
+        bare_lines(bare, [file_uri(os.path.join(m, "res", "selectSong.html")),
+                          file_uri(os.path.join(m, "res", "aboutBox.html"))], on_line, 60)
+        return result
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def make_song(work):
+    path = os.path.join(work, "song.wav")
+    subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                    "sine=frequency=440:sample_rate=44100:duration=5", "-ac", "2", path],
+                   check=True)
+    return path
+
+
+def mem_line(name, rows):
+    print("%s %s" % (name, " ".join("%.1f/%.1f" % (r[0], r[1]) for r in rows)), flush=True)
+
+
 def main():
     src = os.path.abspath(sys.argv[1])
     starts = int(sys.argv[2]) if len(sys.argv) > 2 else 10
+    bare = os.path.join(src, "bench", "bare_view")
     t = start_times(src, starts)
     print("start_to_load_s " + " ".join("%.4f" % v for v in t), flush=True)
+    print("bare_start_to_load_s " + " ".join("%.4f" % v for v in bare_start_times(src, bare, starts)),
+          flush=True)
+    print("dialog_to_painted_s " + " ".join("%.4f" % v for v in dialog_times(src, 10)), flush=True)
+    print("bare_dialog_to_painted_s " + " ".join("%.4f" % v for v in bare_dialog_times(src, bare, 10)),
+          flush=True)
+    mem_line("pss_start_mb", program_memory(src, "start"))
+    mem_line("bare_pss_start_mb", bare_memory(src, bare, "start"))
+    mem_line("pss_dialog_mb", program_memory(src, "dialog"))
+    mem_line("bare_pss_dialog_mb", bare_memory(src, bare, "dialog"))
+    songdir = tempfile.mkdtemp(prefix="zb-appbench-song-")
+    try:
+        mem_line("pss_ringtones_mb", program_memory(src, "ringtones", make_song(songdir)))
+    finally:
+        shutil.rmtree(songdir, ignore_errors=True)
     cpu, samples = windows(src, True)
     print("poll_cpu_pct " + " ".join("%.3f" % v for v in cpu), flush=True)
     print("rss_ui_kb " + " ".join(str(s[2]) for s in samples[:3]))

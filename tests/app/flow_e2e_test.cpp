@@ -21,6 +21,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -388,6 +389,10 @@ TEST(Flow, CommandLineSongReachesThePhoneAndTheProfileIsKeptAcrossARestart) {
 
   ASSERT_TRUE(flow.MakeRingtone()) << flow.Log();
   EXPECT_NEAR(std::atof(flow.RestOfLine().c_str()), 6.0, 0.1) << flow.RestOfLine();
+  // The ringtone is named as what it is, and the facts and the player give
+  // the same length.
+  ASSERT_TRUE(flow.Wait("labels ")) << flow.Log();
+  EXPECT_EQ(flow.RestOfLine(), "name=My Song (MP3)|length=0:06|player=0:00 / 0:06");
   flow.Shot("03-ringtone-ready.png");
 
   flow.Keys({"Return"});
@@ -404,10 +409,16 @@ TEST(Flow, CommandLineSongReachesThePhoneAndTheProfileIsKeptAcrossARestart) {
   flow.Type("Tellwave");
   flow.Shot("04-your-phone.png");
   flow.Keys({"Return"});
+  ASSERT_TRUE(flow.Wait("summary ringtone=")) << flow.Log();
+  EXPECT_EQ(flow.RestOfLine(), "My Song (MP3)");
   ASSERT_TRUE(flow.Wait("view viewSend")) << flow.Log();
   flow.Shot("05-send.png");
   flow.Keys({"Return"});
   ASSERT_TRUE(flow.Wait("send done", 60000)) << flow.Log();
+  // The service's page for the phone: the button and the address it opens.
+  ASSERT_TRUE(flow.Wait("service address ")) << flow.Log();
+  EXPECT_EQ(flow.RestOfLine(), "http://" + service.host() +
+                                   "/redir.php?ver=260&aff=2&where=phone%3A%2B" + kPhoneDigits);
   flow.Shot("07-sent.png");
 
   auto delivered = service.Deliveries(kPhoneDigits);
@@ -530,6 +541,22 @@ TEST(Flow, CancelWhileSendingLeavesTheRingtoneReadyToSendAgain) {
   flow.Keys({"Return"});
   ASSERT_TRUE(flow.Wait("upload running", 30000)) << flow.Log();
   flow.Shot("06-sending.png");
+  // Every figure of the percentage text is the bar's.
+  {
+    std::istringstream lines(flow.Log());
+    int seen = 0;
+    for (std::string line; std::getline(lines, line);) {
+      auto at = line.find("zimbrel-page: upload ");
+      if (at == std::string::npos || line.find(" bar ") == std::string::npos) continue;
+      int text = -1, bar = -1;
+      ASSERT_EQ(std::sscanf(line.c_str() + at, "zimbrel-page: upload %d %% bar %d%%", &text, &bar),
+                2)
+          << line;
+      EXPECT_EQ(text, bar) << line;
+      ++seen;
+    }
+    EXPECT_GT(seen, 0);
+  }
   ASSERT_TRUE(flow.Cancel()) << flow.Log();
   ASSERT_TRUE(flow.Wait("send cancelled", 30000)) << flow.Log();
   flow.Shot("06a-send-cancelled.png");

@@ -44,7 +44,7 @@ class BridgeServerTest : public ::testing::Test {
   TempDir dir;
   ScopedEnv env{"ZIMBREL_REGISTRY_DIR", dir.path()};
   PageHost host{dir.path()};
-  CExternalDispatch disp{[this]() -> ZblHost* { return &host; }};
+  CExternalDispatch disp{[this]() -> CoreHost* { return &host; }};
   BridgeServer server{&disp};
 
   // Runs `client` on a thread while this thread serves the main context.

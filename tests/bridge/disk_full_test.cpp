@@ -87,7 +87,7 @@ TEST_F(DiskFull, TranscodeOutputEndsInTwo) {
   m.LinkTool("ffmpeg", "/usr/bin/ffmpeg");
   ScopedEnv registryDir("ZIMBREL_REGISTRY_DIR", m.dir / "registry");
   PageHost host(m.path());
-  CExternalDispatch disp([&]() -> ZblHost* { return &host; });
+  CExternalDispatch disp([&]() -> CoreHost* { return &host; });
 
   // At 64 kbit/s: 10 s is 80 kB, a little more than the disk; 60 s is 480 kB.
   for (int seconds : {10, 60}) {
@@ -122,7 +122,7 @@ TEST_F(DiskFull, SettingsKeepTheirBytesAndTheNewValueStaysPending) {
   ScopedEnv registryDir("ZIMBREL_REGISTRY_DIR", disk.path());
   std::string key = disk.path() + "/HKEY_CURRENT_USER/Software/Zimbrel";
   auto host = std::make_unique<PageHost>(m.path());
-  auto disp = std::make_unique<CExternalDispatch>([&]() -> ZblHost* { return host.get(); });
+  auto disp = std::make_unique<CExternalDispatch>([&]() -> CoreHost* { return host.get(); });
   Call(*disp, u"ZBL_SetZBName", DISPATCH_METHOD, {Str("Alice Example")});
   const std::string stored = ReadFile(key + "/ZBName");  // type REG_BINARY, then the data
   ASSERT_EQ(stored, std::string("\x03\0\0\0Alice Example", 17));

@@ -46,13 +46,19 @@ class DispatchTest : public ::testing::Test {
   TempDir dir;
   ScopedEnv env{"ZIMBREL_REGISTRY_DIR", dir.path()};
   RecordingHost host{dir.path()};
-  CExternalDispatch disp{[this]() -> ZblHost* { return &host; }};
+  CExternalDispatch disp{[this]() -> CoreHost* { return &host; }};
 
   DISPID Id(const std::u16string& name) {
     OLECHAR* names[] = {const_cast<OLECHAR*>(name.c_str())};
     DISPID id = 12345;
     disp.GetIDsOfNames(IID_NULL, names, 1, 0, &id);
     return id;
+  }
+  // Invokes by name with script-order arguments.
+  VARIANT Call(const std::u16string& name, WORD flags, std::vector<VARIANT> scriptArgs = {}) {
+    DISPID id = Id(name);
+    EXPECT_NE(id, DISPID_UNKNOWN) << Utf16ToUtf8(name);
+    return Call(id, flags, std::move(scriptArgs));
   }
   // Invokes with script-order arguments (stored last-first, as the web view does).
   VARIANT Call(DISPID id, WORD flags, std::vector<VARIANT> scriptArgs = {}) {
@@ -160,35 +166,35 @@ TEST_F(DispatchTest, KindChecksLeaveTheResultUntouched) {
 }
 
 TEST_F(DispatchTest, ArgumentsArriveInScriptOrderAndAreConvertedSafely) {
-  Call(3, DISPATCH_METHOD,
+  Call(u"ZBL_ShowModalDialog", DISPATCH_METHOD,
        {Str("T"), Str("u.html"), Str("arg"), Int(1), Int(2), Int(300), Int(200)});
   ASSERT_EQ(host.calls.size(), 1u);
   EXPECT_EQ(host.calls[0], "dialog|T|u.html|arg|1|2|300|200");
   host.calls.clear();
   // Too few arguments: missing strings are "", missing integers 0.
-  VARIANT r = Call(3, DISPATCH_METHOD, {Str("only")});
+  VARIANT r = Call(u"ZBL_ShowModalDialog", DISPATCH_METHOD, {Str("only")});
   EXPECT_EQ(S(r), "ret:");
   EXPECT_EQ(host.calls[0], "dialog|only|||0|0|0|0");
   host.calls.clear();
   // Wrong types: numbers become text, text becomes a number, fractions are cut.
-  Call(3, DISPATCH_METHOD,
+  Call(u"ZBL_ShowModalDialog", DISPATCH_METHOD,
        {Int(42), Dbl(2.5), Str("x"), Str("  -17abc"), Dbl(-3.9), Str("zz"), Dbl(1e12)});
   EXPECT_EQ(host.calls[0], "dialog|42|2.5|x|-17|-3|0|2147483647");
-  r = Call(22, DISPATCH_METHOD, {Str("Yes or no?"), Int(4)});
+  r = Call(u"ZBL_MessageBox", DISPATCH_METHOD, {Str("Yes or no?"), Int(4)});
   EXPECT_EQ(r.vt, VT_INT);
   EXPECT_EQ(r.intVal, 6);
 }
 
 TEST_F(DispatchTest, ProfileMembersUseTheStoreAndItsDefaults) {
-  EXPECT_EQ(S(Call(4, DISPATCH_METHOD)), "");
-  EXPECT_EQ(S(Call(10, DISPATCH_METHOD)), "2");
-  EXPECT_EQ(S(Call(12, DISPATCH_METHOD)), "0");
-  Call(5, DISPATCH_METHOD, {Str("Ana \xC3\xA9")});
-  EXPECT_EQ(S(Call(4, DISPATCH_METHOD)), "Ana \xC3\xA9");
-  Call(11, DISPATCH_METHOD, {Str("")});
-  EXPECT_EQ(S(Call(10, DISPATCH_METHOD)), "2");
-  Call(7, DISPATCH_METHOD, {Str("")});
-  EXPECT_EQ(S(Call(6, DISPATCH_METHOD)), "");
+  EXPECT_EQ(S(Call(u"ZBL_GetZBName", DISPATCH_METHOD)), "");
+  EXPECT_EQ(S(Call(u"ZBL_GetZBAid", DISPATCH_METHOD)), "2");
+  EXPECT_EQ(S(Call(u"ZBL_GetZBNVCheck", DISPATCH_METHOD)), "0");
+  Call(u"ZBL_SetZBName", DISPATCH_METHOD, {Str("Ana \xC3\xA9")});
+  EXPECT_EQ(S(Call(u"ZBL_GetZBName", DISPATCH_METHOD)), "Ana \xC3\xA9");
+  Call(u"ZBL_SetZBAid", DISPATCH_METHOD, {Str("")});
+  EXPECT_EQ(S(Call(u"ZBL_GetZBAid", DISPATCH_METHOD)), "2");
+  Call(u"ZBL_SetZBPhone", DISPATCH_METHOD, {Str("")});
+  EXPECT_EQ(S(Call(u"ZBL_GetZBPhone", DISPATCH_METHOD)), "");
   std::ifstream f(dir / "HKEY_CURRENT_USER/Software/Zimbrel/ZBAid", std::ios::binary);
   std::string bytes(std::istreambuf_iterator<char>(f), {});
   EXPECT_EQ(bytes, std::string("\x03\0\0\0"
@@ -198,13 +204,45 @@ TEST_F(DispatchTest, ProfileMembersUseTheStoreAndItsDefaults) {
 
 TEST_F(DispatchTest, CommandLineFileIsHandedOutOnceAndDialogValueIsShared) {
   host.setCommandLineFile("/home/u/My Music/a b.mp3");
-  EXPECT_EQ(S(Call(33, DISPATCH_PROPERTYGET)), "/home/u/My Music/a b.mp3");
-  EXPECT_EQ(S(Call(33, DISPATCH_PROPERTYGET)), "");
-  Call(16, DISPATCH_METHOD, {Str("v1")});
-  EXPECT_EQ(S(Call(15, DISPATCH_METHOD)), "v1");
-  VARIANT r = Call(36, DISPATCH_METHOD);
+  EXPECT_EQ(S(Call(u"ZBL_clFileName", DISPATCH_PROPERTYGET)), "/home/u/My Music/a b.mp3");
+  EXPECT_EQ(S(Call(u"ZBL_clFileName", DISPATCH_PROPERTYGET)), "");
+  Call(u"ZBL_SetDialogRetValue", DISPATCH_METHOD, {Str("v1")});
+  EXPECT_EQ(S(Call(u"ZBL_GetDialogArgument", DISPATCH_METHOD)), "v1");
+  VARIANT r = Call(u"ZBL_BreakAsyncOperation", DISPATCH_METHOD);
   EXPECT_EQ(r.vt, VT_BOOL);
   EXPECT_TRUE(host.jobs()->BreakRequested());
+}
+
+// Every member's result has the type its entry lists, also when it is called
+// with none of its arguments (each listed argument then reads as "" or 0).
+// The job starters, which the job tests cover, start nothing here.
+TEST_F(DispatchTest, EveryMemberAnswersWithItsListedResultType) {
+  for (const Member& m : kMethodTable) {
+    std::u16string name = Utf8ToUtf16(m.name);
+    if (m.name == "ZBL_MakeHttpRequest" || m.name == "ZBL_TranscodeMedia" ||
+        m.name == "ZBL_UploadFile" || m.name == "ZBL_GrabAudioDataFromCD" ||
+        m.name == "ZBL_NormalizeAudio")
+      continue;
+    WORD flags = m.kind == MemberKind::kProperty ? DISPATCH_PROPERTYGET : DISPATCH_METHOD;
+    VARIANT r = Call(name, flags);
+    VARTYPE want = VT_EMPTY;
+    switch (m.result) {
+      case ResultType::kNone:
+        want = VT_EMPTY;
+        break;
+      case ResultType::kBool:
+        want = VT_BOOL;
+        break;
+      case ResultType::kInteger:
+        want = VT_INT;
+        break;
+      case ResultType::kString:
+        want = VT_BSTR;
+        break;
+    }
+    EXPECT_EQ(r.vt, want) << m.name;
+  }
+  EXPECT_EQ(host.calls.front(), "close");
 }
 
 }  // namespace

@@ -286,7 +286,7 @@ class JobSoak : public ::testing::Test {
 
   std::unique_ptr<PageHost> host = std::make_unique<PageHost>(m.path());
   std::unique_ptr<CExternalDispatch> disp =
-      std::make_unique<CExternalDispatch>([this]() -> ZblHost* { return host.get(); });
+      std::make_unique<CExternalDispatch>([this]() -> CoreHost* { return host.get(); });
 
   // In JobKind order.
   const std::vector<KindSpec> kinds = {

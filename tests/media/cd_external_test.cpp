@@ -49,7 +49,7 @@ class CdThroughExternal : public ::testing::Test {
   ScopedEnv images{"ZIMBREL_CD_IMAGES", img.cue};
   int real = media::cdtest::RealDriveCount();
   PageHost host{dir.path()};
-  CExternalDispatch disp{[this]() -> ZblHost* { return &host; }};
+  CExternalDispatch disp{[this]() -> CoreHost* { return &host; }};
 };
 
 TEST_F(CdThroughExternal, ListsTheImageAndGrabsATrack) {

@@ -56,7 +56,7 @@ class ToolJobsThroughExternal : public ::testing::Test {
   ScopedEnv registryDir{"ZIMBREL_REGISTRY_DIR", m.dir / "registry"};
   std::unique_ptr<PageHost> host = std::make_unique<PageHost>(m.path());
   std::unique_ptr<CExternalDispatch> disp =
-      std::make_unique<CExternalDispatch>([this]() -> ZblHost* { return host.get(); });
+      std::make_unique<CExternalDispatch>([this]() -> CoreHost* { return host.get(); });
 };
 
 TEST_F(ToolJobsThroughExternal, SongBecomesANormalisedRingtone) {

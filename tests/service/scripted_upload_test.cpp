@@ -83,7 +83,7 @@ class ScriptedUploadTest : public ::testing::Test {
   ScopedEnv registry{"ZIMBREL_REGISTRY_DIR", dir.path()};
   ScopedEnv host{"ZIMBREL_SERVICE_HOST", service.authority()};
   HeadlessHost window{dir.path()};
-  CExternalDispatch disp{[this]() -> ZblHost* { return &window; }};
+  CExternalDispatch disp{[this]() -> CoreHost* { return &window; }};
 };
 
 TEST_F(ScriptedUploadTest, PageUploadsARingtoneThatTheServiceDelivers) {

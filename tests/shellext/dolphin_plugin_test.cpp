@@ -1,0 +1,297 @@
+// zimbrel_dolphin.so loaded the way Dolphin loads it: found by KIO's scan of
+// kf5/kfileitemaction/ on Qt's plugin path (the build's plugins/ folder),
+// created through KPluginFactory, asked for actions with KFileItems of real
+// files; and through KFileItemActions, the KIO class that builds Dolphin's
+// context menu. Runs on Qt's minimal platform (no display).
+#include <gtest/gtest.h>
+
+#include <KAbstractFileItemActionPlugin>
+#include <KFileItem>
+#include <KFileItemActions>
+#include <KFileItemListProperties>
+#include <KPluginFactory>
+#include <KPluginMetaData>
+#include <QAction>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QImage>
+#include <QLibrary>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "shellext_test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using zb::testing::ScopedEnv;
+using zb::testing::TempDir;
+
+constexpr char kEntry[] = "Send to Phone as Ringtone";
+constexpr char kHelp[] =
+    "Use Zimbrel to personalize and send this song to your mobile phone as ringtone";
+constexpr char kLaunchError[] =
+    "An error occured while trying to launch Zimbrel!           \n"
+    "If this problem persists, please re-install the application.\n\nClick OK to continue.";
+
+bool LibraryMapped(const std::string& path) {
+  std::ifstream maps("/proc/self/maps");
+  std::string line;
+  while (std::getline(maps, line))
+    if (line.size() >= path.size() &&
+        line.compare(line.size() - path.size(), path.size(), path) == 0)
+      return true;
+  return false;
+}
+
+// The plugin's metadata as KIO's scan finds it.
+KPluginMetaData FindPlugin() {
+  const QVector<KPluginMetaData> found = KPluginMetaData::findPlugins(
+      QStringLiteral("kf5/kfileitemaction"),
+      [](const KPluginMetaData& md) { return md.pluginId() == QLatin1String("zimbrel_dolphin"); });
+  return found.isEmpty() ? KPluginMetaData() : found.first();
+}
+
+KFileItemListProperties Props(const std::vector<std::string>& paths) {
+  KFileItemList items;
+  for (const auto& p : paths) items << KFileItem(QUrl::fromLocalFile(QFile::decodeName(p.c_str())));
+  return KFileItemListProperties(items);
+}
+
+QStringList Texts(const QList<QAction*>& actions) {
+  QStringList out;
+  for (QAction* a : actions)
+    if (!a->isSeparator()) out << a->text();
+  return out;
+}
+
+// While `run` waits in a nested loop, answers the first message box that
+// shows with `button`; returns what the box showed.
+struct BoxSeen {
+  QString title, text;
+  QStringList buttons;
+  bool hasIcon = true;
+};
+BoxSeen AnswerBox(const std::function<void()>& run, QMessageBox::StandardButton button) {
+  BoxSeen seen;
+  QTimer poll;
+  int ticks = 0;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) {
+      if (++ticks > 500) poll.stop();  // 10 s: give up, the test then fails
+      return;
+    }
+    poll.stop();
+    seen.title = box->windowTitle();
+    seen.text = box->text();
+    seen.hasIcon = box->icon() != QMessageBox::NoIcon;
+    for (QAbstractButton* b : box->buttons()) seen.buttons << b->text().remove(QLatin1Char('&'));
+    box->button(button)->click();
+  });
+  poll.start(20);
+  run();
+  return seen;
+}
+
+class DolphinPluginTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(dir / "Music/folder.mp3");
+    for (const auto& f : {song, other, notes, loud, quoted}) std::ofstream(f) << "audio?";
+    zb::testing::ProvisionApprovalKey();
+    zb::testing::MakeFakeProgram(app, record);
+    zb::testing::WriteInstDir(app);
+    metaData_ = FindPlugin();
+    ASSERT_TRUE(metaData_.isValid()) << "no zimbrel_dolphin in kf5/kfileitemaction";
+    auto result = KPluginFactory::instantiatePlugin<KAbstractFileItemActionPlugin>(metaData_);
+    ASSERT_TRUE(result.plugin) << result.errorString.toStdString();
+    plugin_.reset(result.plugin);
+  }
+
+  void Register() {
+    ASSERT_EQ(std::system((std::string(REGSVR_TOOL) + " " + DOVETRIL_SO + " >/dev/null").c_str()),
+              0);
+  }
+
+  QList<QAction*> ActionsFor(const std::vector<std::string>& paths) {
+    return plugin_->actions(Props(paths), nullptr);
+  }
+
+  TempDir dir;
+  ScopedEnv env{"ZIMBREL_REGISTRY_DIR", dir / "reg"};
+  std::string app = dir / "app";
+  std::string record = dir / "argv";
+  std::string song = dir / "Music/my song.mp3";
+  std::string other = dir / "Music/other.mp3";
+  std::string notes = dir / "Music/notes.txt";
+  std::string loud = dir / "Music/LOUD.M4A";
+  std::string quoted = dir / "Music/it's \"the\"   one.ogg";
+  std::string folder = dir / "Music/folder.mp3";
+  KPluginMetaData metaData_;
+  std::unique_ptr<KAbstractFileItemActionPlugin> plugin_;
+};
+
+TEST_F(DolphinPluginTest, MetadataAsksForEveryFileAndTheTopLevelOfTheMenu) {
+  EXPECT_EQ(metaData_.mimeTypes(), QStringList{QStringLiteral("application/octet-stream")});
+  EXPECT_NE(metaData_.value(QStringLiteral("X-KDE-Show-In-Submenu")), QStringLiteral("true"));
+  EXPECT_EQ(fs::path(metaData_.fileName().toStdString()).filename(), "zimbrel_dolphin.so");
+}
+
+TEST_F(DolphinPluginTest, UnregisteredOffersNothing) {
+  EXPECT_TRUE(ActionsFor({song}).isEmpty());
+  EXPECT_FALSE(LibraryMapped(DOVETRIL_SO));
+}
+
+TEST_F(DolphinPluginTest, OneAudioFileGetsTheEntryAndChoosingItStartsTheProgram) {
+  Register();
+  QList<QAction*> actions = ActionsFor({song});
+  ASSERT_EQ(Texts(actions), QStringList{kEntry});
+  QAction* entry = actions.first();
+  EXPECT_EQ(entry->toolTip(), kHelp);
+  EXPECT_EQ(entry->parent(), plugin_.get());
+
+  // The icon is the handler's bitmap, pixel for pixel (Qt's reader widens
+  // the file's 5-bit channels by a shift: within one 5-bit step).
+  QImage bitmap(QStringLiteral(DOVETRIL_PHONE_BMP));
+  ASSERT_EQ(bitmap.size(), QSize(13, 13));
+  QImage icon = entry->icon().pixmap(13, 13).toImage();
+  ASSERT_EQ(icon.size(), QSize(13, 13));
+  int worst = 0;
+  for (int y = 0; y < 13; ++y)
+    for (int x = 0; x < 13; ++x) {
+      QColor a = icon.pixelColor(x, y), b = bitmap.pixelColor(x, y);
+      worst = std::max({worst, std::abs(a.red() - b.red()), std::abs(a.green() - b.green()),
+                        std::abs(a.blue() - b.blue())});
+    }
+  EXPECT_LE(worst, 8);
+
+  EXPECT_TRUE(LibraryMapped(DOVETRIL_SO));  // the handler lives while its action does
+  entry->trigger();
+  EXPECT_EQ(zb::testing::WaitForRecord(record), (std::vector<std::string>{app + "/zimbrel", song}));
+  plugin_.reset();
+  EXPECT_FALSE(LibraryMapped(DOVETRIL_SO)) << "the library says it may be unloaded";
+}
+
+TEST_F(DolphinPluginTest, TheWholePathReachesTheProgramAndCaseIsIgnored) {
+  Register();
+  QList<QAction*> actions = ActionsFor({quoted});
+  ASSERT_EQ(Texts(actions), QStringList{kEntry});
+  actions.first()->trigger();
+  EXPECT_EQ(zb::testing::WaitForRecord(record),
+            (std::vector<std::string>{app + "/zimbrel", quoted}));
+  EXPECT_EQ(Texts(ActionsFor({loud})), QStringList{kEntry});
+}
+
+TEST_F(DolphinPluginTest, NoEntryForOtherSelections) {
+  Register();
+  EXPECT_TRUE(ActionsFor({notes}).isEmpty());
+  EXPECT_TRUE(ActionsFor({song, other}).isEmpty());
+  EXPECT_TRUE(ActionsFor({folder}).isEmpty()) << "a folder named like a song";
+  EXPECT_TRUE(ActionsFor({}).isEmpty());
+  // Not a local file: KIO knows no local path for it.
+  KFileItemList remote{KFileItem(QUrl(QStringLiteral("sftp://host/music/song.mp3")),
+                                 QStringLiteral("audio/mpeg"), S_IFREG)};
+  EXPECT_TRUE(plugin_->actions(KFileItemListProperties(remote), nullptr).isEmpty());
+  // A name that is not valid UTF-8 reaches the plugin with U+FFFD in it.
+  std::string bad = dir / "Music/bad\xff.mp3";
+  std::ofstream(bad) << "x";
+  EXPECT_TRUE(ActionsFor({bad}).isEmpty());
+  EXPECT_FALSE(LibraryMapped(DOVETRIL_SO));
+}
+
+TEST_F(DolphinPluginTest, KioPutsTheEntryAtTheTopOfTheMenuForOneAudioFileOnly) {
+  Register();
+  auto topLevel = [](const std::vector<std::string>& paths, QStringList* inSubmenus) {
+    KFileItemActions kio;
+    kio.setItemListProperties(Props(paths));
+    QMenu menu;
+    kio.addActionsTo(&menu, KFileItemActions::MenuActionSource::Plugins);
+    QStringList top;
+    for (QAction* a : menu.actions()) {
+      if (a->menu())
+        *inSubmenus << Texts(a->menu()->actions());
+      else if (!a->isSeparator())
+        top << a->text();
+    }
+    return top;
+  };
+  QStringList sub;
+  EXPECT_EQ(topLevel({song}, &sub).count(kEntry), 1);
+  EXPECT_EQ(topLevel({notes}, &sub).count(kEntry), 0);
+  EXPECT_EQ(topLevel({song, other}, &sub).count(kEntry), 0);
+  EXPECT_EQ(topLevel({folder}, &sub).count(kEntry), 0);
+  EXPECT_EQ(sub.count(kEntry), 0);
+}
+
+TEST_F(DolphinPluginTest, ActionsOfEarlierMenusDoNotPileUp) {
+  Register();
+  QMenu live;
+  live.addActions(ActionsFor({song}));
+  QPointer<QAction> kept = live.actions().first();
+  for (int i = 0; i < 20; ++i) ActionsFor({song});  // never put in a menu
+  EXPECT_TRUE(kept) << "an action a menu still holds stays";
+  EXPECT_EQ(plugin_->findChildren<QAction*>().size(), 2);
+  live.clear();
+  ActionsFor({notes});
+  EXPECT_FALSE(kept);
+  EXPECT_TRUE(plugin_->findChildren<QAction*>().isEmpty());
+}
+
+TEST_F(DolphinPluginTest, LaunchErrorShowsQtsBoxWhenTheProgramIsNotThere) {
+  Register();
+  zb::testing::WriteInstDir(dir / "nowhere");
+  QList<QAction*> actions = ActionsFor({song});
+  ASSERT_EQ(actions.size(), 1);
+  BoxSeen seen = AnswerBox([&] { actions.first()->trigger(); }, QMessageBox::Ok);
+  EXPECT_EQ(seen.title, "Fatal Error");
+  EXPECT_EQ(seen.text, kLaunchError);
+  EXPECT_EQ(seen.buttons, QStringList{QStringLiteral("OK")});
+  EXPECT_FALSE(seen.hasIcon);
+  EXPECT_FALSE(fs::exists(record));
+}
+
+TEST_F(DolphinPluginTest, MessageBoxServiceAnswersWithTheButtonsId) {
+  QLibrary library(metaData_.fileName());
+  auto box = reinterpret_cast<int (*)(const char*, const char*, unsigned)>(
+      library.resolve("zimbrel_host_message_box"));
+  ASSERT_NE(box, nullptr);
+  int answer = 0;
+  BoxSeen seen =
+      AnswerBox([&] { answer = box("Go on?", "Question", 0x1 | 0x10); }, QMessageBox::Cancel);
+  EXPECT_EQ(answer, 2);
+  EXPECT_EQ(seen.title, "Question");
+  EXPECT_EQ(seen.text, "Go on?");
+  EXPECT_EQ(seen.buttons.size(), 2);
+  EXPECT_TRUE(seen.hasIcon);
+  seen = AnswerBox([&] { answer = box("Done", "Note", 0); }, QMessageBox::Ok);
+  EXPECT_EQ(answer, 1);
+}
+
+}  // namespace
+
+// Qt's minimal platform (given on the command line, so programs the tests
+// start do not inherit it); the build's plugins/ folder on Qt's plugin path,
+// as QT_PLUGIN_PATH would put it.
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  std::vector<char*> args(argv, argv + argc);
+  char platform[] = "-platform", minimal[] = "minimal";
+  args.insert(args.begin() + 1, {platform, minimal});
+  int qtArgc = static_cast<int>(args.size());
+  QApplication app(qtArgc, args.data());
+  QCoreApplication::addLibraryPath(QStringLiteral(DOLPHIN_PLUGIN_ROOT));
+  return RUN_ALL_TESTS();
+}
