@@ -36,11 +36,19 @@ struct Child {
   bool ended = false;  // killed by EndEarlierChildren or EndAllChildren
 };
 
-std::mutex gChildLock;
-std::condition_variable gChildGone;
-std::list<Child> gChildren;             // guarded by gChildLock
-std::map<int, uint64_t> gFirstAllowed;  // per kind: the oldest generation that may start
-bool gClosed = false;                   // the program is ending: no more starts
+// Never destroyed: detached job and reaper threads may still use it while
+// the program exits.
+struct Children {
+  std::mutex lock;
+  std::condition_variable gone;
+  std::list<Child> list;                 // guarded by lock
+  std::map<int, uint64_t> firstAllowed;  // per kind: the oldest generation that may start
+  bool closed = false;                   // the program is ending: no more starts
+};
+Children& Known() {
+  static Children* c = new Children;
+  return *c;
+}
 
 using ChildRef = std::list<Child>::iterator;
 
@@ -60,9 +68,10 @@ ToolResult Finish(ChildRef c) {
     r = waitid(P_PID, static_cast<id_t>(c->pid), &info, WEXITED | WNOWAIT);
   } while (r < 0 && errno == EINTR);
   bool signalled = r == 0 && (info.si_code == CLD_KILLED || info.si_code == CLD_DUMPED);
+  Children& k = Known();
   bool ended;
   {
-    std::lock_guard<std::mutex> lock(gChildLock);
+    std::lock_guard<std::mutex> lock(k.lock);
     ended = c->ended;
   }
   if (signalled || ended) {
@@ -74,18 +83,19 @@ ToolResult Finish(ChildRef c) {
   }
   pid_t pid = c->pid;
   {
-    std::lock_guard<std::mutex> lock(gChildLock);
-    gChildren.erase(c);
+    std::lock_guard<std::mutex> lock(k.lock);
+    k.list.erase(c);
   }
-  gChildGone.notify_all();
+  k.gone.notify_all();
   return Reap(pid);
 }
 
 // Waits until no child that `match` picks is left; false on time-out.
 template <typename Match>
 bool WaitGone(std::unique_lock<std::mutex>& lock, int timeoutMs, Match match) {
-  return gChildGone.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-    for (const Child& c : gChildren)
+  Children& k = Known();
+  return k.gone.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+    for (const Child& c : k.list)
       if (match(c)) return false;
     return true;
   });
@@ -232,9 +242,10 @@ ToolResult RunTool(const ToolRun& run) {
   {
     // Started and listed under the lock, so that no kill of the kind's
     // earlier children, nor the program's end, can miss it.
-    std::lock_guard<std::mutex> lock(gChildLock);
-    auto allowed = gFirstAllowed.find(run.kind);
-    if (gClosed || (allowed != gFirstAllowed.end() && run.generation < allowed->second)) {
+    Children& k = Known();
+    std::lock_guard<std::mutex> lock(k.lock);
+    auto allowed = k.firstAllowed.find(run.kind);
+    if (k.closed || (allowed != k.firstAllowed.end() && run.generation < allowed->second)) {
       rc = ECANCELED;
     } else {
       Child c;
@@ -253,7 +264,7 @@ ToolResult RunTool(const ToolRun& run) {
       rc = posix_spawn(&pid, run.program.c_str(), &fa, &attr, argv.data(), environ);
       if (rc == 0) {
         c.pid = pid;
-        child = gChildren.insert(gChildren.end(), std::move(c));
+        child = k.list.insert(k.list.end(), std::move(c));
       }
     }
   }
@@ -289,10 +300,11 @@ int ChildrenAwaitingReap() {
 
 bool EndEarlierChildren(int kind, uint64_t generation, int timeoutMs) {
   auto earlier = [&](const Child& c) { return c.kind == kind && c.generation < generation; };
-  std::unique_lock<std::mutex> lock(gChildLock);
-  uint64_t& first = gFirstAllowed[kind];
+  Children& k = Known();
+  std::unique_lock<std::mutex> lock(k.lock);
+  uint64_t& first = k.firstAllowed[kind];
   if (first < generation) first = generation;
-  for (Child& c : gChildren) {
+  for (Child& c : k.list) {
     if (!earlier(c)) continue;
     c.ended = true;
     ::kill(c.pid, SIGKILL);
@@ -301,9 +313,10 @@ bool EndEarlierChildren(int kind, uint64_t generation, int timeoutMs) {
 }
 
 bool EndAllChildren(int timeoutMs) {
-  std::unique_lock<std::mutex> lock(gChildLock);
-  gClosed = true;
-  for (Child& c : gChildren) {
+  Children& k = Known();
+  std::unique_lock<std::mutex> lock(k.lock);
+  k.closed = true;
+  for (Child& c : k.list) {
     c.ended = true;
     ::kill(c.pid, SIGKILL);
   }
@@ -311,8 +324,9 @@ bool EndAllChildren(int timeoutMs) {
 }
 
 void AllowChildrenForTesting() {
-  std::lock_guard<std::mutex> lock(gChildLock);
-  gClosed = false;
+  Children& k = Known();
+  std::lock_guard<std::mutex> lock(k.lock);
+  k.closed = false;
 }
 
 }  // namespace zb::media
