@@ -206,7 +206,6 @@ TransferEnd Transfer::Run(const std::function<bool()>& cancelled) {
       resetOnClose_ = true;
       break;
     }
-    if (onWake) onWake();
     Activity now = Snapshot(easy_);
     Clock::time_point t = Clock::now();
     if (!connected && Connected(easy_, now)) {
@@ -233,6 +232,7 @@ TransferEnd Transfer::Run(const std::function<bool()>& cancelled) {
       if (count == 0) ok = act(CURL_SOCKET_TIMEOUT, 0);
       continue;
     }
+    if (onWake) onWake();
     // curl moved nothing: bytes may still be leaving the send buffer.
     if (long unsent = Unsent(); unsent != lastUnsent) {
       lastUnsent = unsent;

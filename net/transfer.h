@@ -11,9 +11,9 @@
 //   transfer gives up when no byte has moved either way (request body sent
 //   or leaving the socket's send buffer, answer head or body received) for
 //   the idle time-out.
-// - `onWake`, when set, is called on every pass of the loop (at least every
-//   20 ms, every 5 ms while bytes wait in the socket's send buffer), on this
-//   thread.
+// - `onWake`, when set, is called whenever the loop is about to wait (at
+//   least every 20 ms, every 5 ms while bytes wait in the socket's send
+//   buffer), on this thread.
 // - A transfer that ends cancelled or timed out, or that a callback gave up
 //   with ResetOnClose(), ends its connection with a reset (RST) when curl
 //   closes the socket: the bytes still in the socket's send buffer are
@@ -76,7 +76,7 @@ class Transfer {
   // yet: not sent, or sent and not acknowledged by the peer (SIOCOUTQ). Through
   // a proxy the peer is the proxy. -1 when there is no such socket.
   long Unsent() const;
-  // Called on every pass of Run()'s loop.
+  // Called whenever Run()'s loop is about to wait.
   std::function<void()> onWake;
 
  private:
