@@ -1,5 +1,5 @@
-// The program's command line: rebuilt from argv as the original platform's
-// shell would have passed it, then cut into tokens by CCommandLineParser.
+// The program's command line: its arguments as the system hands them over,
+// one token each, cut into items by CCommandLineParser.
 #pragma once
 
 #include <string>
@@ -7,33 +7,38 @@
 
 namespace zb {
 
-// Joins the arguments with one space, wrapping each one that is empty or
-// holds a space or tab in double quotes.
-std::string RebuildCommandLine(const std::vector<std::string>& argv);
-
-// Tokens are separated by spaces. A token that begins with '"' starts a
-// quoted value that runs through the following tokens up to the first one
-// that ends with '"' (each separator put back as one space, the quotes
-// removed; an unclosed quote takes the rest of the line). Only '-' starts a
-// switch here: '/' starts every absolute path.
+// Each argument is one token, taken whole: it is never split at spaces,
+// never searched for quotes and never trimmed, since a file name here may
+// hold spaces, tabs, quotes and any other byte but '/' and NUL. A token that
+// begins with '-' is a switch (only '-' starts one here: '/' starts every
+// absolute path); any other token is a value.
 class CCommandLineParser {
  public:
-  explicit CCommandLineParser(const std::string& commandLine);
+  // `arguments` as main() receives them, the program path first.
+  explicit CCommandLineParser(std::vector<std::string> arguments);
 
   // Reads the program path and then the argument; only the second item
-  // survives. A trailing switch gives an empty value.
+  // survives. An item is a switch, a value, or a switch followed by a value;
+  // a trailing switch gives an empty value.
   void Parse(std::string& switchOut, std::string& valueOut);
+
+  // The switch argument (with its '-') that the last Parse read in the
+  // surviving item; empty when it read none.
+  const std::string& switchArgument() const { return m_switchArgument; }
 
  private:
   bool ReadItem(std::string& switchOut, std::string& valueOut);
   void TakeToken();
 
-  std::string m_commandLine;
-  std::vector<char> m_copy;
-  size_t m_pos = 0;  // where the next token starts in m_copy
+  std::vector<std::string> m_arguments;
+  size_t m_next = 0;  // the argument after the current token
   bool m_hasToken = false;
-  bool m_tokenQuoted = false;
   std::string m_token;
+  std::string m_switchArgument;
 };
+
+// The one line start-up writes on standard error for a dropped switch:
+// it names the switch and, when a file of that name exists, how to give it.
+std::string IgnoredSwitchNotice(const std::string& switchArgument, bool fileExists);
 
 }  // namespace zb

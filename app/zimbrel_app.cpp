@@ -80,11 +80,13 @@ void ShowBoxFromJob(const std::string& text) {
 int CZimbrelApp::InitInstance(int argc, char** argv) {
   m_pageDialogOpen = 0;
   EndOnSignals();
-  // The command line as the original platform's shell would have passed it.
-  std::vector<std::string> args(argv, argv + argc);
-  CCommandLineParser parser(RebuildCommandLine(args));
+  // The arguments as the system hands them over; the switch is dropped, and
+  // the user learns why nothing was chosen.
+  CCommandLineParser parser(std::vector<std::string>(argv, argv + argc));
   std::string switchText, value;
   parser.Parse(switchText, value);
+  if (const std::string& dropped = parser.switchArgument(); !dropped.empty())
+    std::fputs(IgnoredSwitchNotice(dropped, ::access(dropped.c_str(), F_OK) == 0).c_str(), stderr);
 
   // GTK reads no options from our command line: every argument is ours.
   if (!gtk_init_check(nullptr, nullptr)) {

@@ -35,14 +35,18 @@ struct Drive {
   std::string path;
 };
 
-// libcdio lists drives with getmntent(), whose buffer all threads share: two
-// jobs listing at once (a grab started while the one before still runs)
-// would overwrite each other's entries.
-std::mutex gDeviceListLock;
+// libcdio is not safe to enter from two threads at once: it lists drives
+// with getmntent(), whose buffer all threads share, parses CUE sheets with
+// strtok(), and logs through one process-wide slot that aborts the program
+// when a second thread logs while the first still does. Every call into it
+// holds this lock. A slow real drive therefore holds up the other CD users
+// (the drive list on the main thread included) while it reads.
+std::mutex gCdioLock;
+using CdioGuard = std::lock_guard<std::mutex>;
 
 std::vector<std::string> RealDrives() {
   std::vector<std::string> out;
-  std::lock_guard<std::mutex> lock(gDeviceListLock);
+  CdioGuard lock(gCdioLock);
   char** list = cdio_get_devices(DRIVER_DEVICE);
   for (char** d = list; d && *d && out.size() < kMaxDrives; ++d) out.emplace_back(*d);
   if (list) cdio_free_device_list(list);
@@ -80,6 +84,7 @@ std::string DriveName(const Drive& d) {
     return slash == std::string::npos ? d.path : d.path.substr(slash + 1);
   }
   std::string name = d.path;
+  CdioGuard lock(gCdioLock);
   if (CdIo_t* p = cdio_open(d.path.c_str(), DRIVER_DEVICE)) {
     cdio_hwinfo_t hw{};
     if (cdio_get_hwinfo(p, &hw)) {
@@ -148,8 +153,11 @@ class CdioAccess final : public CdAccess {
       return 0;
     }
     auto* h = new Handle;
-    h->cdio =
-        cdio_open(path.c_str(), r->hostAdapter == kAdapterDrive ? DRIVER_DEVICE : DRIVER_UNKNOWN);
+    {
+      CdioGuard lock(gCdioLock);
+      h->cdio =
+          cdio_open(path.c_str(), r->hostAdapter == kAdapterDrive ? DRIVER_DEVICE : DRIVER_UNKNOWN);
+    }
     if (!h->cdio && r->hostAdapter == kAdapterDrive) {  // no access to the drive
       delete h;
       return 0;
@@ -169,6 +177,7 @@ class CdioAccess final : public CdAccess {
   int ReadTOC(CDHandle hv, CDContents* toc) override {
     Handle* h = Find(hv);
     if (!h || !h->cdio || !toc) return 0;
+    CdioGuard lock(gCdioLock);
     track_t first = cdio_get_first_track_num(h->cdio);
     track_t last = cdio_get_last_track_num(h->cdio);
     if (first == CDIO_INVALID_TRACK || last == CDIO_INVALID_TRACK || first < 1 || last < first ||
@@ -208,8 +217,11 @@ class CdioAccess final : public CdAccess {
     if (!h || !h->cdio || !b) return 0;
     uint32_t capacity = std::min(b->capacity, kCdAudioDataBytes);
     if (b->numBlocks == 0 || b->numBlocks > capacity / kCdBlockBytes) return 0;
-    driver_return_code_t rc =
-        cdio_read_audio_sectors(h->cdio, b->data, b->startBlock, b->numBlocks);
+    driver_return_code_t rc;
+    {
+      CdioGuard lock(gCdioLock);
+      rc = cdio_read_audio_sectors(h->cdio, b->data, b->startBlock, b->numBlocks);
+    }
     b->layerStatus = static_cast<uint32_t>(rc);
     if (rc != DRIVER_OP_SUCCESS) return 0;
     b->delivered = b->numBlocks * kCdBlockBytes;
@@ -237,7 +249,10 @@ class CdioAccess final : public CdAccess {
   }
 
   static void Destroy(Handle* h) {
-    if (h->cdio) cdio_destroy(h->cdio);
+    if (h->cdio) {
+      CdioGuard lock(gCdioLock);
+      cdio_destroy(h->cdio);
+    }
     delete h;
   }
 
@@ -277,6 +292,7 @@ std::shared_ptr<CdAccess> MakeDefaultCdAccess() {
   // Its messages go to standard error: standard output carries the traces.
   static std::once_flag once;
   std::call_once(once, [] {
+    CdioGuard lock(gCdioLock);
     cdio_log_set_handler(LogToStderr);
     cdio_init();
   });

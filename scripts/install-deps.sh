@@ -9,6 +9,7 @@ PACKAGES="
   libgtest-dev libgmock-dev libbenchmark-dev
   libgtk-3-dev libwebkit2gtk-4.1-dev
   libgtk-4-dev libnautilus-extension-dev nautilus
+  libcaja-extension-dev caja libnemo-extension-dev nemo libthunarx-3-dev thunar
   qtbase5-dev libkf5kio-dev dolphin phonon4qt5-backend-null at-spi2-core
   libcdio-dev libcurl4-openssl-dev libcpp-httplib-dev curl
   tinyproxy-bin microsocks

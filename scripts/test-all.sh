@@ -9,12 +9,17 @@ cd "$(dirname "$0")/.."
 JOBS=$(nproc)
 export WEBKIT_DISABLE_COMPOSITING_MODE=1
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZIMBREL_WERROR=ON -DZIMBREL_DOLPHIN=ON
+# Every file manager's module is built and tested (a missing -dev package
+# stops the configure instead of leaving a module out).
+FILE_MANAGERS="-DZIMBREL_NAUTILUS=ON -DZIMBREL_CAJA=ON -DZIMBREL_NEMO=ON -DZIMBREL_THUNAR=ON
+  -DZIMBREL_DOLPHIN=ON"
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZIMBREL_WERROR=ON $FILE_MANAGERS
 cmake --build build -j"$JOBS"
 (cd build && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j2)
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZIMBREL_WERROR=ON -DZIMBREL_APP=OFF \
-  -DZIMBREL_DOLPHIN=ON -DZIMBREL_SANITIZE=address,undefined
+  -DZIMBREL_SANITIZE=address,undefined $FILE_MANAGERS
 cmake --build build-asan -j"$JOBS"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   xvfb-run -a ctest --output-on-failure -j2 -L 'unit|jobs')

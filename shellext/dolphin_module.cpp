@@ -118,10 +118,10 @@ K_PLUGIN_CLASS_WITH_JSON(ZimbrelFileItemActions, "zimbrel_dolphin.json")
 extern "C" __attribute__((visibility("default"))) int zimbrel_host_message_box(const char* text,
                                                                                const char* caption,
                                                                                unsigned type) {
-  constexpr unsigned kButtonsMask = 0xF, kOkCancel = 0x1, kIconError = 0x10;
+  constexpr unsigned kButtonsMask = 0xF, kOkCancel = 0x1, kIconMask = 0xF0, kIconError = 0x10;
   constexpr int kIdOk = 1, kIdCancel = 2;
   bool withCancel = (type & kButtonsMask) == kOkCancel;
-  QMessageBox box((type & kIconError) ? QMessageBox::Critical : QMessageBox::NoIcon,
+  QMessageBox box((type & kIconMask) == kIconError ? QMessageBox::Critical : QMessageBox::NoIcon,
                   QString::fromUtf8(caption ? caption : ""), QString::fromUtf8(text ? text : ""),
                   withCancel ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok);
   box.setTextFormat(Qt::PlainText);

@@ -97,7 +97,8 @@ TEST(HostSpine, CloseWindowEndsARunningTranscoderAndThenTheProgram) {
   // A transcoder that never finishes and tells us who it is.
   std::string pidFile = app.moduleDir() + "/ffmpeg.pid";
   std::filesystem::remove(app.moduleDir() + "/res/ffmpeg");
-  app.WriteFile("res/ffmpeg", "#!/bin/sh\necho $$ > '" + pidFile + "'\nexec sleep 120\n");
+  app.WriteFile("res/ffmpeg", "#!/bin/sh\necho $$ > '" + pidFile + ".tmp' && mv '" + pidFile +
+                                  ".tmp' '" + pidFile + "'\nexec sleep 120\n");
   std::filesystem::permissions(app.moduleDir() + "/res/ffmpeg", std::filesystem::perms::owner_all);
   app.WriteFile("song.wav", "RIFF");
   app.WritePage("selectSong.html", R"(<!doctype html><script>

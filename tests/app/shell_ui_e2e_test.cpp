@@ -247,7 +247,8 @@ TEST(ShellUi, ContextMenuIsTheProgramsExceptInFieldsAndGoesHome) {
   std::filesystem::create_directories(xdg / "config");
   {
     std::ofstream s(xdg / "fake-browser");
-    s << "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" << record << "'\n";
+    s << "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" << record << ".tmp' && mv '" << record << ".tmp' '"
+      << record << "'\n";
   }
   std::filesystem::permissions(xdg / "fake-browser", std::filesystem::perms::owner_all);
   std::ofstream(xdg / "data/applications/fake-browser.desktop")

@@ -2,6 +2,10 @@
 // that the tests write.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "cd_test_image.h"
 #include "media/cd_access.h"
 #include "media/cd_jobs.h"
@@ -160,6 +164,39 @@ TEST_F(CdListing, TableOfContentsRecord) {
   cd->CloseCDHandle(h);
   EXPECT_NE(cd->ReadCDAudioLBA(h, buf.get()), 1);
   EXPECT_NE(cd->ReadTOC(h, &toc), 1);
+}
+
+// libcdio logs through one process-wide slot that aborts the program when
+// two threads log at once. An image whose data track is shorter than the
+// pregap makes every open log a warning: threads that list, open and read
+// such an image at the same time must never meet inside libcdio.
+TEST_F(CdListing, ThreadsThatMakeLibcdioLogAtOnceDoNotAbort) {
+  WriteCdImage(dir.path(), "warns", {{60, true}, {80}});
+  ScopedEnv env("ZIMBREL_CD_IMAGES", dir / "warns.cue");
+  auto cd = MakeDefaultCdAccess();
+  CDDriveList list{};
+  ASSERT_EQ(cd->GetCDList(&list), 1);
+  const CDDriveEntry entry = list.entries[list.count - 1];
+  std::atomic<int> tocs{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 150; ++i) {
+        if (t == 0) {
+          GetDrivesInfo(*cd);
+          continue;
+        }
+        CDHandleRequest r{};
+        r.hostAdapter = entry.hostAdapter;
+        r.target = entry.target;
+        CDHandle h = cd->GetCDHandle(&r);
+        CDContents toc{};
+        if (h && cd->ReadTOC(h, &toc)) ++tocs;
+        cd->CloseCDHandle(h);
+      }
+    });
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(tocs.load(), 3 * 150);
 }
 
 }  // namespace

@@ -63,14 +63,15 @@ inline void WriteFile(const std::string& p, const std::string& text) {
 }
 
 // Writes an executable shell script: it appends its arguments, one a line
-// and then a line ".", to calls.log beside it, and runs `body`. $d is the
-// script's folder.
+// and then a line ".", to calls.log beside it, in one write (so a reader
+// never sees half a call), and runs `body`. $d is the script's folder.
 inline void WriteFakeTool(const std::string& path, const std::string& body) {
   WriteFile(path,
             "#!/bin/sh\n"
             "d=$(dirname \"$0\")\n"
-            "for a; do printf '%s\\n' \"$a\"; done >> \"$d/calls.log\"\n"
-            "echo . >> \"$d/calls.log\"\n" +
+            "rec=''\n"
+            "for a; do rec=\"$rec$a\n\"; done\n"
+            "printf '%s.\\n' \"$rec\" >> \"$d/calls.log\"\n" +
                 body + "\n");
   ::chmod(path.c_str(), 0755);
 }
@@ -90,9 +91,10 @@ inline std::vector<std::vector<std::string>> FakeCalls(const std::string& resDir
 }
 
 // A script body that prints every 10 ms until the file "go" appears beside
-// it, writing its pid to "pid" first; then goes on with what follows.
+// it, writing its pid to "pid" first (under a temporary name, then renamed,
+// so "pid" is whole once it exists); then goes on with what follows.
 inline const char* kHangUntilGo =
-    "echo $$ > \"$d/pid\"\n"
+    "echo $$ > \"$d/pid.tmp\" && mv \"$d/pid.tmp\" \"$d/pid\"\n"
     "while [ ! -e \"$d/go\" ]; do echo tick; sleep 0.01; done\n";
 
 // A module directory: <dir>/res with tmp/ in it.

@@ -20,20 +20,11 @@
 namespace {
 
 namespace fs = std::filesystem;
+using zb::testing::Quote;
+using zb::testing::Shell;
 using zb::testing::TempDir;
 
 constexpr char kEntry[] = "Send to Phone as Ringtone";
-
-int Shell(const std::string& cmd) {
-  int status = std::system(cmd.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string Quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
 
 // The probe's lines, the part after the tab unescaped.
 std::vector<std::string> Texts(const std::string& file) {

@@ -36,6 +36,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using zb::testing::LibraryMapped;
 using zb::testing::ScopedEnv;
 using zb::testing::TempDir;
 
@@ -45,16 +46,6 @@ constexpr char kHelp[] =
 constexpr char kLaunchError[] =
     "An error occured while trying to launch Zimbrel!           \n"
     "If this problem persists, please re-install the application.\n\nClick OK to continue.";
-
-bool LibraryMapped(const std::string& path) {
-  std::ifstream maps("/proc/self/maps");
-  std::string line;
-  while (std::getline(maps, line))
-    if (line.size() >= path.size() &&
-        line.compare(line.size() - path.size(), path.size(), path) == 0)
-      return true;
-  return false;
-}
 
 // The plugin's metadata as KIO's scan finds it.
 KPluginMetaData FindPlugin() {

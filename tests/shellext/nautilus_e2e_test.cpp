@@ -16,18 +16,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+using zb::testing::Quote;
+using zb::testing::Shell;
 using zb::testing::TempDir;
-
-int Shell(const std::string& cmd) {
-  int status = std::system(cmd.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string Quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
 
 TEST(NautilusE2E, ChoosingTheEntryStartsTheProgramWithTheSelectedFile) {
   for (const char* tool : {"/usr/bin/nautilus", "/usr/bin/xvfb-run", "/usr/bin/dbus-run-session",

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -89,6 +91,30 @@ inline std::map<std::string, std::string> Snapshot(const std::string& root) {
     }
   }
   return out;
+}
+
+// Runs `cmd` with /bin/sh; its exit status, -1 when it did not exit.
+inline int Shell(const std::string& cmd) {
+  int status = std::system(cmd.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// `s` as one single-quoted shell word.
+inline std::string Quote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// Whether this process has the library at `path` mapped (loaded).
+inline bool LibraryMapped(const std::string& path) {
+  std::ifstream maps("/proc/self/maps");
+  std::string line;
+  while (std::getline(maps, line))
+    if (line.size() >= path.size() &&
+        line.compare(line.size() - path.size(), path.size(), path) == 0)
+      return true;
+  return false;
 }
 
 inline std::string FileBytes(const std::string& p) {
