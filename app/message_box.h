@@ -1,4 +1,6 @@
-// Message boxes with the original platform's style bits and button ids.
+// Message boxes chosen by MB_ style bits (buttons, icon, default button),
+// answering with the button ids 1 OK, 2 Cancel, 3 Abort, 4 Retry, 5 Ignore,
+// 6 Yes, 7 No.
 #pragma once
 
 #include <gtk/gtk.h>

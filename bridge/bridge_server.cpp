@@ -15,7 +15,7 @@
 #include <cstring>
 
 #include "bridge/method_table.h"
-#include "platform/bridge_wire.h"
+#include "bridge/bridge_wire.h"
 #include "platform/utf.h"
 
 namespace zb {

@@ -7,7 +7,7 @@
 #include "bridge/bridge_server.h"
 #include "bridge/external_dispatch.h"
 #include "fuzz_host.h"
-#include "platform/bridge_wire.h"
+#include "bridge/bridge_wire.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static zb::FuzzHost host;

@@ -19,7 +19,7 @@ namespace zb::media {
 namespace {
 
 // Deletes every entry of `dir` whose name ends in `ext` (compared without
-// regard to case, as the original platform's file search does). Folders and
+// regard to case: "A.MP3" is swept with "a.mp3"). Folders and
 // entries that cannot be deleted stay; a missing folder is no error.
 void Sweep(const std::string& dir, const char* ext) {
   DIR* d = opendir(dir.c_str());

@@ -1,6 +1,7 @@
 // Automation types: the small object model that the scripting object and the
-// file-manager extension are built on. Slot order, constants and result codes
-// are those of the original platform's component runtime.
+// file-manager extension are built on: IUnknown and IDispatch in their slot
+// order, VARIANT and BSTR, GUIDs and the HRESULT codes callers test for
+// (S_OK, E_NOINTERFACE 0x80004002, DISP_E_UNKNOWNNAME 0x80020006 ...).
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
-// A file-backed registry with the semantics of the original platform's
-// registry functions, shared by the program and the file-manager extension.
+// A file-backed registry behind the Reg* functions (open, create, query, set,
+// enumerate, delete, with their result codes and size rules), shared by the
+// program and the file-manager extension.
 //
 // Layout: a root lives in a folder (HKEY_CURRENT_USER under
 // $XDG_CONFIG_HOME/zimbrel/registry/, the machine roots under

@@ -19,7 +19,7 @@ using HDROP = HGLOBAL;
 HGLOBAL GlobalAlloc(size_t bytes);
 // Null for a null block; every successful lock needs an unlock.
 void* GlobalLock(HGLOBAL block);
-// False once the lock count is back to zero (as on the original platform).
+// False once the lock count is back to zero, true while locks remain.
 bool GlobalUnlock(HGLOBAL block);
 size_t GlobalSize(HGLOBAL block);
 // Frees the block; returns null. Freeing a locked block is allowed.

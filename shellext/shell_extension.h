@@ -1,7 +1,7 @@
 // The file manager's context-menu extension interfaces (IShellExtInit,
 // IContextMenu), the data object that carries a selection, and the handles
-// they pass. Slot order, constants and result codes are those of the original
-// platform. The file-drop list, the menu and the bitmap behind these handles
+// they pass, in the slot order, constants and result codes that handlers and
+// their hosts agree on. The file-drop list, the menu and the bitmap behind these handles
 // are in file_drop.h, menu.h and bitmap.h.
 #pragma once
 

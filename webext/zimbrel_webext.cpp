@@ -21,7 +21,7 @@
 
 #include <webkit2/webkit-web-extension.h>
 
-#include "platform/bridge_wire.h"
+#include "bridge/bridge_wire.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 
 #include "bridge/core_host.h"
 #include "bridge/external_dispatch.h"
+#include "bridge/bridge_wire.h"
 #include "media/job_state.h"
 #include "net/raw_server.h"
 #include "page_host.h"
-#include "platform/bridge_wire.h"
 #include "temp_dir.h"
 
 namespace zb {

@@ -1,4 +1,4 @@
-#include "platform/bridge_wire.h"
+#include "bridge/bridge_wire.h"
 
 #include <sys/socket.h>
 #include <unistd.h>
