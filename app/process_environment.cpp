@@ -46,6 +46,8 @@ void PrepareProcessEnvironment() {
     // The accessibility bridge (libdbus), GTK and WebKit (GDBus) would each
     // run this search; with no address set, each search may start
     // dbus-launch. Found once, all of them and the web processes use it.
+    // The search starts GLib's worker thread, which only waits in its main
+    // loop meanwhile (it reads no environment): this variable comes last.
     if (gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)) {
       if (*address && g_setenv("DBUS_SESSION_BUS_ADDRESS", address, TRUE))
         gSet.emplace_back("DBUS_SESSION_BUS_ADDRESS");
