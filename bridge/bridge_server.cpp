@@ -240,7 +240,12 @@ std::string BridgeServer::Handle(const std::string& payload) {
   VARIANT result;
   VariantInit(&result);
   m_dispatch->Invoke(req.dispid, IID_NULL, 0, req.flags, &params, &result, nullptr, nullptr);
-  std::string reply = wire::EncodeInvokeReply(wire::VariantToValue(result));
+  wire::Value value = wire::VariantToValue(result);
+  // A result too large for one frame would end the page's connection for
+  // good: the call gets the empty result of its type instead. (Only a text
+  // can be that large; its reply adds 6 bytes to it.)
+  if (value.s.size() > wire::kMaxFrame - 6) value.s = std::string();
+  std::string reply = wire::EncodeInvokeReply(value);
   VariantClear(&result);
   for (auto& a : args) VariantClear(&a);
   return reply;
