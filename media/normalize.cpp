@@ -46,10 +46,10 @@ std::vector<std::string> Mp3gainLeftovers(const std::string& path) {
   return {tmp};
 }
 
-void RunNormalize(JobTicket& t, const std::string& moduleDir, const std::string& file) {
+void RunNormalize(jobs::JobTicket& t, const std::string& moduleDir, const std::string& file) {
   // One mp3gain at a time on a file: one that an earlier job left running is
   // ended first.
-  EndEarlierChildren(static_cast<int>(JobKind::kNormalize), t.generation());
+  EndEarlierChildren(static_cast<int>(jobs::JobKind::kNormalize), t.generation());
   const std::string path = Mp3gainPath(file);
   for (size_t i = 0; i < std::size(kSteps); ++i) {
     const Step& s = kSteps[i];
@@ -64,7 +64,7 @@ void RunNormalize(JobTicket& t, const std::string& moduleDir, const std::string&
     run.program = moduleDir + "/res/mp3gain";
     run.args = {s.option, s.value, path};
     run.cancelled = [&t] { return t.Cancelled(); };
-    run.kind = static_cast<int>(JobKind::kNormalize);
+    run.kind = static_cast<int>(jobs::JobKind::kNormalize);
     run.generation = t.generation();
     run.leftovers = Mp3gainLeftovers(path);
     if (!RunTool(run).Succeeded()) {  // includes a run stopped by a cancel
@@ -77,10 +77,11 @@ void RunNormalize(JobTicket& t, const std::string& moduleDir, const std::string&
 
 }  // namespace
 
-bool StartNormalize(const std::shared_ptr<JobState>& state, const std::string& moduleDir,
+bool StartNormalize(const std::shared_ptr<jobs::JobState>& state, const std::string& moduleDir,
                     const std::string& file) {
-  return StartJob(state, JobKind::kNormalize,
-                  [moduleDir, file](JobTicket& t) { RunNormalize(t, moduleDir, file); });
+  return jobs::StartJob(state, jobs::JobKind::kNormalize, [moduleDir, file](jobs::JobTicket& t) {
+    RunNormalize(t, moduleDir, file);
+  });
 }
 
 }  // namespace zb::media

@@ -9,8 +9,6 @@
 namespace zb::net {
 namespace {
 
-using media::JobKind;
-using media::JobTicket;
 
 constexpr char kNoHandleBox[] =
     "Cannot initialize XMLHTTP Transporter.\n\nIn order to use Zimbrel you must have MSXML "
@@ -60,7 +58,7 @@ size_t Collect(char* data, size_t size, size_t count, void* user) {
 
 // The text for ZBL_xhResponse; `*store` becomes false when a cancel leaves
 // the response as the start left it (empty).
-std::string Fetch(const std::shared_ptr<media::JobState>& state, JobTicket& ticket,
+std::string Fetch(const std::shared_ptr<jobs::JobState>& state, jobs::JobTicket& ticket,
                   const std::string& url, bool* store) {
   *store = true;
   std::unique_ptr<CURLU, void (*)(CURLU*)> parsed(curl_url(), curl_url_cleanup);
@@ -105,9 +103,9 @@ std::string Fetch(const std::shared_ptr<media::JobState>& state, JobTicket& tick
 
 }  // namespace
 
-bool StartHttpRequest(const std::shared_ptr<media::JobState>& state, const std::string& url) {
+bool StartHttpRequest(const std::shared_ptr<jobs::JobState>& state, const std::string& url) {
   std::string full = PrepareUrl(url, GetServiceHost().baseUrl());
-  return media::StartJob(state, JobKind::kHttp, [full = std::move(full)](JobTicket& t) {
+  return jobs::StartJob(state, jobs::JobKind::kHttp, [full = std::move(full)](jobs::JobTicket& t) {
     t.SetStatus(0);
     bool store = true;
     std::string text = Fetch(t.state(), t, full, &store);

@@ -16,8 +16,6 @@
 namespace zb::net {
 namespace {
 
-using media::JobKind;
-using media::JobTicket;
 
 constexpr size_t kChunk = 2048;  // bytes read from the file and written at a time
 constexpr int32_t kDone = 100;
@@ -70,7 +68,7 @@ struct Body {
   uint64_t size = 0;
   uint64_t sent = 0;    // bytes curl has written to the connection
   size_t inFlight = 0;  // the chunk handed to curl last
-  JobTicket* ticket = nullptr;
+  jobs::JobTicket* ticket = nullptr;
   Transfer* transfer = nullptr;
   CURL* easy = nullptr;
   // The service answered before the whole body was written: the answer is
@@ -199,7 +197,7 @@ curl_slist* Headers() {
   return h;
 }
 
-int32_t RunUpload(JobTicket& ticket, const Request& rq) {
+int32_t RunUpload(jobs::JobTicket& ticket, const Request& rq) {
   // O_NONBLOCK so that a FIFO given as the file cannot hold the thread.
   Fd fd(::open(rq.file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) return kFailed;
@@ -243,11 +241,11 @@ int32_t RunUpload(JobTicket& ticket, const Request& rq) {
 
 }  // namespace
 
-bool StartUpload(const std::shared_ptr<media::JobState>& state, const std::string& file,
+bool StartUpload(const std::shared_ptr<jobs::JobState>& state, const std::string& file,
                  const std::string& sessionId) {
   Request rq{file, "http://" + GetServiceHost().authority() + kPath +
                        "?sid=" + SessionIdForUrl(sessionId) + "&ver=260&aff=2"};
-  return media::StartJob(state, JobKind::kUpload, [rq = std::move(rq)](JobTicket& t) {
+  return jobs::StartJob(state, jobs::JobKind::kUpload, [rq = std::move(rq)](jobs::JobTicket& t) {
     t.SetStatus(0);
     t.SetStatus(RunUpload(t, rq));
   });

@@ -15,7 +15,7 @@
 #include "bridge/bridge_wire.h"
 #include "bridge/core_host.h"
 #include "bridge/external_dispatch.h"
-#include "media/job_state.h"
+#include "jobs/job_state.h"
 #include "net/raw_server.h"
 #include "page_host.h"
 #include "temp_dir.h"
@@ -231,7 +231,7 @@ TEST_F(BridgeServerTest, TheLargestResponseTextCrossesTheBridgeWhole) {
     EXPECT_EQ(text.s.substr(0, 6), "\xEF\xBF\xBD\xEF\xBF\xBD");
     ::close(fd);
   });
-  EXPECT_TRUE(media::WaitForJobThreadsForTesting(10000));
+  EXPECT_TRUE(jobs::WaitForJobThreadsForTesting(10000));
 }
 
 }  // namespace
