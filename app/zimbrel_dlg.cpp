@@ -8,7 +8,7 @@
 #include "app/message_box.h"
 #include "app/page_dialog.h"
 #include "app/zimbrel_app.h"
-#include "bridge/url_encode.h"
+#include "bridge/redirect_url.h"
 #include "platform/module_dir.h"
 #include "platform/utf.h"
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "jobs/job_state.h"
+#include "platform/service_host.h"
 #include "settings/registry.h"
 
 namespace zb {
@@ -59,7 +60,7 @@ class CoreHost {
   void SetZBAid(const std::string& v);
   std::string GetZBNVCheck();
   void SetZBNVCheck(const std::string& v);
-  std::string GetVersion() { return "260"; }
+  std::string GetVersion() { return kVersionCode; }
   std::string GetDialogArgument() { return m_dialogValue; }
   void SetDialogRetValue(const std::string& v) { m_dialogValue = v; }
   bool MakeHttpRequest(const std::string& url);

@@ -4,6 +4,7 @@
 
 #include <iterator>
 
+#include "jobs/job_status.h"
 #include "media/tool_runner.h"
 
 namespace zb::media {
@@ -18,10 +19,14 @@ struct Step {
 
 // "/k" lets the track gain be applied lowered to what does not clip, instead
 // of asking on standard input (which reads as "no" and changes nothing).
+namespace st = jobs::status;
 constexpr Step kSteps[] = {
-    {"/s", "d", 10, 201},   // delete stored gain information
-    {"/k", "/r", 30, 202},  // apply track gain
-    {"/g", "4", 80, 203},   // raise by 4 steps of 1.5 dB
+    // delete stored gain information
+    {"/s", "d", st::kNormalizeRemovingGain, st::kNormalizeRemoveGainFailed},
+    // apply track gain
+    {"/k", "/r", st::kNormalizeApplyingTrackGain, st::kNormalizeTrackGainFailed},
+    // raise by 4 steps of 1.5 dB
+    {"/g", "4", st::kNormalizeRaisingGain, st::kNormalizeRaiseGainFailed},
 };
 
 // mp3gain takes any two-character argument that starts with "/" or "-" for an
@@ -72,7 +77,7 @@ void RunNormalize(jobs::JobTicket& t, const std::string& moduleDir, const std::s
       return;
     }
   }
-  t.SetStatus(100);
+  t.SetStatus(st::kNormalizeDone);
 }
 
 }  // namespace

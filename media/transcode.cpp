@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "jobs/job_status.h"
 #include "media/tool_runner.h"
 
 namespace zb::media {
@@ -97,14 +98,14 @@ class OutputWriteFailureWatch {
 
 void RunTranscode(jobs::JobTicket& t, const std::string& moduleDir, const std::string& input,
                   const std::string& output) {
-  t.SetStatus(0);
+  t.SetStatus(jobs::status::kRunning);
   // Two encoders never run at once: a transcoder that an earlier job left
   // running (cancelled, or replaced by this start) is ended first.
   EndEarlierChildren(static_cast<int>(jobs::JobKind::kTranscode), t.generation());
   const std::string tmp = moduleDir + "/res/tmp";
   Sweep(tmp, ".mp3");
 
-  int32_t status = 2;
+  int32_t status = jobs::status::kTranscodeFailed;
   if (!SameFile(input, output)) {
     ToolRun run;
     run.program = moduleDir + "/res/ffmpeg";
@@ -121,7 +122,7 @@ void RunTranscode(jobs::JobTicket& t, const std::string& moduleDir, const std::s
     run.output = [&watch](std::string_view piece) { watch(piece); };
     // After a cancel the child runs on and is reaped when it ends; the job
     // fails at once.
-    if (RunTool(run).Succeeded() && !watch.failed()) status = 1;
+    if (RunTool(run).Succeeded() && !watch.failed()) status = jobs::status::kTranscodeDone;
   }
 
   Sweep(tmp, ".wav");

@@ -2,13 +2,14 @@
 
 #include <memory>
 
+#include "jobs/job_status.h"
 #include "net/charset.h"
+#include "net/percent_encode.h"
 #include "net/transfer.h"
 #include "platform/service_host.h"
 
 namespace zb::net {
 namespace {
-
 
 constexpr char kNoHandleBox[] =
     "Cannot initialize XMLHTTP Transporter.\n\nIn order to use Zimbrel you must have MSXML "
@@ -24,20 +25,8 @@ constexpr size_t kMaxBody = size_t{16} << 20;
 // Relative URLs ("/...") go to the service; bytes that cannot stand in a URL
 // (controls, space, DEL, non-ASCII) are percent-encoded as a browser would.
 std::string PrepareUrl(const std::string& url, const std::string& serviceBase) {
-  static const char kHex[] = "0123456789ABCDEF";
   std::string full = (!url.empty() && url[0] == '/') ? serviceBase + url : url;
-  std::string out;
-  out.reserve(full.size());
-  for (unsigned char c : full) {
-    if (c <= 0x20 || c >= 0x7F) {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
+  return PercentEncode(full, kUrl);
 }
 
 struct Sink {
@@ -106,11 +95,11 @@ std::string Fetch(const std::shared_ptr<jobs::JobState>& state, jobs::JobTicket&
 bool StartHttpRequest(const std::shared_ptr<jobs::JobState>& state, const std::string& url) {
   std::string full = PrepareUrl(url, GetServiceHost().baseUrl());
   return jobs::StartJob(state, jobs::JobKind::kHttp, [full = std::move(full)](jobs::JobTicket& t) {
-    t.SetStatus(0);
+    t.SetStatus(jobs::status::kRunning);
     bool store = true;
     std::string text = Fetch(t.state(), t, full, &store);
     if (store) t.SetResponse(std::move(text));
-    t.SetStatus(1);  // after the response, which it publishes
+    t.SetStatus(jobs::status::kHttpDone);  // after the response, which it publishes
   });
 }
 

@@ -10,16 +10,17 @@
 #include <cstdint>
 #include <memory>
 
+#include "jobs/job_status.h"
+#include "net/percent_encode.h"
 #include "net/transfer.h"
 #include "platform/service_host.h"
 
 namespace zb::net {
 namespace {
 
-
 constexpr size_t kChunk = 2048;  // bytes read from the file and written at a time
-constexpr int32_t kDone = 100;
-constexpr int32_t kFailed = 101;
+constexpr int32_t kDone = jobs::status::kUploadDone;
+constexpr int32_t kFailed = jobs::status::kUploadFailed;
 constexpr char kClientName[] = "ZMBL/1.0 (Quorvane)";
 constexpr char kPath[] = "/cgi-bin/zbl_upload2.cgi";
 
@@ -28,25 +29,6 @@ struct Request {
   std::string file;
   std::string url;  // the whole URL; curl picks the target's form for the route
 };
-
-// The session id goes into the URL as given; only the bytes that would break
-// the request line or cut the URL short (controls, space, DEL, "#") are
-// percent-encoded.
-std::string SessionIdForUrl(const std::string& sid) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(sid.size());
-  for (unsigned char c : sid) {
-    if (c <= 0x20 || c == 0x7F || c == '#') {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
 
 class Fd {
  public:
@@ -244,9 +226,10 @@ int32_t RunUpload(jobs::JobTicket& ticket, const Request& rq) {
 bool StartUpload(const std::shared_ptr<jobs::JobState>& state, const std::string& file,
                  const std::string& sessionId) {
   Request rq{file, "http://" + GetServiceHost().authority() + kPath +
-                       "?sid=" + SessionIdForUrl(sessionId) + "&ver=260&aff=2"};
+                       "?sid=" + PercentEncode(sessionId, kSessionId) + "&ver=" + kVersionCode +
+                       "&aff=" + kAffiliateCode};
   return jobs::StartJob(state, jobs::JobKind::kUpload, [rq = std::move(rq)](jobs::JobTicket& t) {
-    t.SetStatus(0);
+    t.SetStatus(jobs::status::kRunning);
     t.SetStatus(RunUpload(t, rq));
   });
 }

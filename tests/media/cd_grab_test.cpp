@@ -102,26 +102,6 @@ TEST_F(CdGrab, TraceEveryFifthPassAndFractionalIndexes) {
   EXPECT_TRUE(ReadBytes(out).substr(44) == BinSlice(disc, start, total));
 }
 
-TEST(CdIndexText, ReadsAsADecimalNumberCutTowardZero) {
-  EXPECT_EQ(ParseCdIndex("2"), 2);
-  EXPECT_EQ(ParseCdIndex("2.7"), 2);
-  EXPECT_EQ(ParseCdIndex("  \t+3xyz"), 3);
-  EXPECT_EQ(ParseCdIndex("-0.9"), 0);
-  EXPECT_EQ(ParseCdIndex("-1.5"), -1);
-  EXPECT_EQ(ParseCdIndex("1e1"), 10);
-  EXPECT_EQ(ParseCdIndex("25E-1"), 2);
-  EXPECT_EQ(ParseCdIndex(".5"), 0);
-  EXPECT_EQ(ParseCdIndex("4."), 4);
-  EXPECT_EQ(ParseCdIndex("2e"), 2);
-  EXPECT_EQ(ParseCdIndex(""), 0);
-  EXPECT_EQ(ParseCdIndex("x"), 0);
-  EXPECT_EQ(ParseCdIndex("0x10"), 0);
-  EXPECT_EQ(ParseCdIndex("inf"), 0);
-  EXPECT_EQ(ParseCdIndex("-"), 0);
-  EXPECT_EQ(ParseCdIndex("1e999"), INT_MAX);
-  EXPECT_EQ(ParseCdIndex("-99999999999"), INT_MIN);
-}
-
 TEST_F(CdGrab, CheckFailuresInOrderLeaveNoFile) {
   std::string out = dir / "never.wav";
   EXPECT_EQ(Grab(std::to_string(real + 3), "1", out), 201);
