@@ -4,8 +4,18 @@
 
 namespace zb {
 namespace {
-// Entries are windows, or null for a box run (message box, file chooser).
-std::vector<CModalWindow*> gModalStack;
+// A window's run, or a box's run (message box, file chooser).
+struct Run {
+  CModalWindow* window;
+  GtkDialog* box;
+};
+std::vector<Run> gModalStack;
+bool gEnding = false;
+
+auto FindWindowRun(const CModalWindow* w) {
+  return std::find_if(gModalStack.begin(), gModalStack.end(),
+                      [w](const Run& r) { return r.window == w; });
+}
 }  // namespace
 
 CModalWindow::~CModalWindow() {
@@ -14,20 +24,35 @@ CModalWindow::~CModalWindow() {
 
 CModalWindow* CModalWindow::Active() {
   for (auto it = gModalStack.rbegin(); it != gModalStack.rend(); ++it)
-    if (*it) return *it;
+    if (it->window) return it->window;
   return nullptr;
 }
 
 bool CModalWindow::HasRunAbove(const CModalWindow* w) {
-  auto it = std::find(gModalStack.begin(), gModalStack.end(), w);
+  auto it = FindWindowRun(w);
   return it != gModalStack.end() && it + 1 != gModalStack.end();
 }
 
-CModalWindow::BoxGuard::BoxGuard() {
-  gModalStack.push_back(nullptr);
+void CModalWindow::EndAllRuns(int result) {
+  gEnding = true;
+  for (auto it = gModalStack.rbegin(); it != gModalStack.rend(); ++it) {
+    if (it->window)
+      it->window->EndModal(result);
+    else if (it->box)
+      gtk_dialog_response(it->box, GTK_RESPONSE_DELETE_EVENT);
+  }
+}
+
+bool CModalWindow::Ending() {
+  return gEnding;
+}
+
+CModalWindow::BoxGuard::BoxGuard(GtkDialog* box) : m_box(box) {
+  gModalStack.push_back(Run{nullptr, box});
 }
 CModalWindow::BoxGuard::~BoxGuard() {
-  auto it = std::find(gModalStack.rbegin(), gModalStack.rend(), nullptr);
+  auto it = std::find_if(gModalStack.rbegin(), gModalStack.rend(),
+                         [this](const Run& r) { return !r.window && r.box == m_box; });
   if (it != gModalStack.rend()) gModalStack.erase(std::next(it).base());
 }
 
@@ -88,9 +113,10 @@ gboolean CModalWindow::OnKeyPressEvent(GtkWidget*, GdkEventKey* ev, gpointer sel
 }
 
 int CModalWindow::DoModal() {
+  if (gEnding) return -1;
   if (!m_window) OnInitDialog();
   if (!m_window) return -1;
-  gModalStack.push_back(this);
+  gModalStack.push_back(Run{this, nullptr});
   m_loop = g_main_loop_new(nullptr, FALSE);
   gtk_window_set_modal(GTK_WINDOW(m_window), m_kind == TitleBarKind::kPageDialog);
   gtk_widget_show_all(m_window);
@@ -98,7 +124,7 @@ int CModalWindow::DoModal() {
   g_main_loop_run(m_loop);
   g_main_loop_unref(m_loop);
   m_loop = nullptr;
-  gModalStack.erase(std::find(gModalStack.begin(), gModalStack.end(), this));
+  gModalStack.erase(FindWindowRun(this));
   gtk_widget_hide(m_window);
   return m_result;
 }

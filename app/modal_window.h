@@ -1,6 +1,8 @@
 // A GTK window run modally: a nested main loop that ends with EndModal.
 // The application keeps a stack of the modal runs; a window that has a run
-// above it ignores close requests until that run ends.
+// above it ignores close requests until that run ends. EndAllRuns ends the
+// program's runs from the innermost out (a signal ends the program as a
+// close does); from then on no new run starts.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -19,7 +21,8 @@ class CModalWindow {
   CModalWindow& operator=(const CModalWindow&) = delete;
 
   GtkWindow* window() const { return GTK_WINDOW(m_window); }
-  // Runs the window until EndModal; returns its result.
+  // Runs the window until EndModal; returns its result (-1 at once once
+  // EndAllRuns has been called).
   int DoModal();
   void EndModal(int result);
   bool running() const { return m_loop != nullptr; }
@@ -28,12 +31,22 @@ class CModalWindow {
   static CModalWindow* Active();
   // True when a modal run (a window or a box) is above `w`.
   static bool HasRunAbove(const CModalWindow* w);
+  // Ends every modal run, innermost first: boxes get a close response,
+  // windows end with `result`. Later runs do not start.
+  static void EndAllRuns(int result);
+  // True once EndAllRuns has been called: boxes and dialogs are not shown.
+  static bool Ending();
   // Marks a modal run that is not a CModalWindow (message boxes, the file
-  // chooser) for the close-request rule.
+  // chooser) for the close-request rule and for EndAllRuns.
   class BoxGuard {
    public:
-    BoxGuard();
+    explicit BoxGuard(GtkDialog* box);
     ~BoxGuard();
+    BoxGuard(const BoxGuard&) = delete;
+    BoxGuard& operator=(const BoxGuard&) = delete;
+
+   private:
+    GtkDialog* m_box;
   };
 
  protected:

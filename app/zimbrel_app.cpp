@@ -9,10 +9,12 @@
 
 #include "app/command_line.h"
 #include "app/message_box.h"
+#include "app/program_end.h"
 #include "app/zimbrel_dlg.h"
 #include "bridge/bridge_server.h"
 #include "bridge/external_dispatch.h"
-#include "media/job_state.h"
+#include "jobs/job_state.h"
+#include "media/tool_runner.h"
 #include "platform/module_dir.h"
 
 namespace zb {
@@ -77,6 +79,7 @@ void ShowBoxFromJob(const std::string& text) {
 
 int CZimbrelApp::InitInstance(int argc, char** argv) {
   m_pageDialogOpen = 0;
+  EndOnSignals();
   // The arguments as the system hands them over; the switch is dropped, and
   // the user learns why nothing was chosen.
   CCommandLineParser parser(std::vector<std::string>(argv, argv + argc));
@@ -102,6 +105,9 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
   dlg->jobs()->showMessageBox = ShowBoxFromJob;
   m_mainWnd = dlg;
   dlg->DoModal();
+  // No tool child outlives the window: every ffmpeg and mp3gain still
+  // running is ended and reaped, and what it half wrote is removed.
+  media::EndAllChildren(900);
 
   m_mainWnd = nullptr;
   delete m_scriptingObject;
@@ -112,7 +118,7 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
   std::fflush(stdout);
   // Job threads are not waited for; leave without running exit handlers
   // under them.
-  if (media::RunningJobThreads() > 0) ::_exit(0);
+  if (jobs::RunningJobThreads() > 0) ::_exit(0);
   return 0;
 }
 

@@ -230,6 +230,7 @@ std::string CaseFreePattern(const std::string& p) {
 }  // namespace
 
 std::string CZimbrelDlg::SelectMediaFile() {
+  if (CModalWindow::Ending()) return "";
   static const char* const kFilters[][2] = {
       {"All Supported Audio Files", "*.mp3;*.wma;*.aac;*.m4a;*.mp4;*.ogg;*.wav"},
       {"MPEG Layer-3 Audio Files (mp3)", "*.mp3"},
@@ -262,7 +263,7 @@ std::string CZimbrelDlg::SelectMediaFile() {
   for (;;) {
     int response;
     {
-      CModalWindow::BoxGuard guard;
+      CModalWindow::BoxGuard guard(GTK_DIALOG(chooser));
       response = gtk_dialog_run(GTK_DIALOG(chooser));
     }
     if (response != GTK_RESPONSE_ACCEPT) break;

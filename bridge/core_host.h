@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "media/job_state.h"
+#include "jobs/job_state.h"
 #include "settings/registry.h"
 
 namespace zb {
@@ -26,7 +26,7 @@ class CoreHost {
   virtual ~CoreHost();
 
   const std::string& moduleDir() const { return m_moduleDir; }
-  const std::shared_ptr<media::JobState>& jobs() const { return m_jobs; }
+  const std::shared_ptr<jobs::JobState>& jobs() const { return m_jobs; }
   void setCommandLineFile(std::string f) { m_commandLineFile = std::move(f); }
   void setCdAccess(std::shared_ptr<media::CdAccess> cd) { m_cd = std::move(cd); }
 
@@ -81,7 +81,7 @@ class CoreHost {
 
  protected:
   std::string m_moduleDir;
-  std::shared_ptr<media::JobState> m_jobs;
+  std::shared_ptr<jobs::JobState> m_jobs;
   std::string m_commandLineFile;
   std::string m_dialogValue;
 

@@ -90,7 +90,8 @@ bool ReadChunk(CdAccess& cd, CDHandle h, CDAudioBuffer& buf, int32_t block, uint
   return false;
 }
 
-int32_t Grab(CdAccess& cd, int drive, int track, const std::string& output, JobTicket& ticket) {
+int32_t Grab(CdAccess& cd, int drive, int track, const std::string& output,
+             jobs::JobTicket& ticket) {
   CDDriveList list{};
   cd.GetCDList(&list);
   if (drive < 0 || drive >= CdDriveCount(list)) return kGrabBadDrive;
@@ -180,17 +181,17 @@ int ParseCdIndex(const std::string& text) {
   return static_cast<int>(v);  // toward zero
 }
 
-bool StartGrab(const std::shared_ptr<JobState>& state, std::shared_ptr<CdAccess> cd,
+bool StartGrab(const std::shared_ptr<jobs::JobState>& state, std::shared_ptr<CdAccess> cd,
                const std::string& drive, const std::string& track, const std::string& output) {
   if (!cd) return false;
-  return StartJob(state, JobKind::kRip,
-                  [cd = std::move(cd), drive, track, output](JobTicket& ticket) {
-                    int d = ParseCdIndex(drive);
-                    int t = ParseCdIndex(track);
-                    ticket.SetStatus(0);
-                    int32_t result = Grab(*cd, d, t, output, ticket);
-                    ticket.SetStatus(result);
-                  });
+  return jobs::StartJob(state, jobs::JobKind::kRip,
+                        [cd = std::move(cd), drive, track, output](jobs::JobTicket& ticket) {
+                          int d = ParseCdIndex(drive);
+                          int t = ParseCdIndex(track);
+                          ticket.SetStatus(0);
+                          int32_t result = Grab(*cd, d, t, output, ticket);
+                          ticket.SetStatus(result);
+                        });
 }
 
 }  // namespace zb::media

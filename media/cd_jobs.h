@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "media/job_state.h"
+#include "jobs/job_state.h"
 
 namespace zb::media {
 
@@ -23,7 +23,7 @@ std::string GetTracksInfo(CdAccess& cd, int drive);
 // number reads as 0, one out of the int range as the nearest int.
 int ParseCdIndex(const std::string& text);
 
-bool StartGrab(const std::shared_ptr<JobState>& state, std::shared_ptr<CdAccess> cd,
+bool StartGrab(const std::shared_ptr<jobs::JobState>& state, std::shared_ptr<CdAccess> cd,
                const std::string& drive, const std::string& track, const std::string& output);
 
 }  // namespace zb::media

@@ -1,5 +1,7 @@
 #include "media/normalize.h"
 
+#include <sys/stat.h>
+
 #include <iterator>
 
 #include "media/tool_runner.h"
@@ -30,7 +32,24 @@ std::string Mp3gainPath(const std::string& p) {
   return p;
 }
 
-void RunNormalize(JobTicket& t, const std::string& moduleDir, const std::string& file) {
+// mp3gain writes the changed file to the path with its last three
+// characters replaced by "TMP" ("song.mp3" -> "song.TMP") and renames it over
+// the file; a run ended half way leaves it behind. None when that would be
+// the file itself.
+std::vector<std::string> Mp3gainLeftovers(const std::string& path) {
+  if (path.size() < 3) return {};
+  std::string tmp = path.substr(0, path.size() - 3) + "TMP";
+  struct stat a, b;
+  if (tmp == path || (::stat(tmp.c_str(), &a) == 0 && ::stat(path.c_str(), &b) == 0 &&
+                      a.st_dev == b.st_dev && a.st_ino == b.st_ino))
+    return {};
+  return {tmp};
+}
+
+void RunNormalize(jobs::JobTicket& t, const std::string& moduleDir, const std::string& file) {
+  // One mp3gain at a time on a file: one that an earlier job left running is
+  // ended first.
+  EndEarlierChildren(static_cast<int>(jobs::JobKind::kNormalize), t.generation());
   const std::string path = Mp3gainPath(file);
   for (size_t i = 0; i < std::size(kSteps); ++i) {
     const Step& s = kSteps[i];
@@ -45,6 +64,9 @@ void RunNormalize(JobTicket& t, const std::string& moduleDir, const std::string&
     run.program = moduleDir + "/res/mp3gain";
     run.args = {s.option, s.value, path};
     run.cancelled = [&t] { return t.Cancelled(); };
+    run.kind = static_cast<int>(jobs::JobKind::kNormalize);
+    run.generation = t.generation();
+    run.leftovers = Mp3gainLeftovers(path);
     if (!RunTool(run).Succeeded()) {  // includes a run stopped by a cancel
       t.SetStatus(s.failed);
       return;
@@ -55,10 +77,11 @@ void RunNormalize(JobTicket& t, const std::string& moduleDir, const std::string&
 
 }  // namespace
 
-bool StartNormalize(const std::shared_ptr<JobState>& state, const std::string& moduleDir,
+bool StartNormalize(const std::shared_ptr<jobs::JobState>& state, const std::string& moduleDir,
                     const std::string& file) {
-  return StartJob(state, JobKind::kNormalize,
-                  [moduleDir, file](JobTicket& t) { RunNormalize(t, moduleDir, file); });
+  return jobs::StartJob(state, jobs::JobKind::kNormalize, [moduleDir, file](jobs::JobTicket& t) {
+    RunNormalize(t, moduleDir, file);
+  });
 }
 
 }  // namespace zb::media

@@ -5,17 +5,101 @@
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <list>
+#include <map>
 #include <memory>
+#include <mutex>
 
 namespace zb::media {
 namespace {
 
 constexpr size_t kReadSize = 512;
 std::atomic<int> gAwaitingReap{0};
+
+ToolResult Reap(pid_t pid);
+
+// The children that have started and not yet been reaped.
+struct Child {
+  pid_t pid = 0;
+  int kind = -1;
+  uint64_t generation = 0;
+  std::vector<std::string> leftovers;
+  timespec started{};
+  bool ended = false;  // killed by EndEarlierChildren or EndAllChildren
+};
+
+// Never destroyed: detached job and reaper threads may still use it while
+// the program exits.
+struct Children {
+  std::mutex lock;
+  std::condition_variable gone;
+  std::list<Child> list;                 // guarded by lock
+  std::map<int, uint64_t> firstAllowed;  // per kind: the oldest generation that may start
+  bool closed = false;                   // the program is ending: no more starts
+};
+Children& Known() {
+  static Children* c = new Children;
+  return *c;
+}
+
+using ChildRef = std::list<Child>::iterator;
+
+bool WrittenSince(const struct stat& st, const timespec& t) {
+  return st.st_mtim.tv_sec > t.tv_sec ||
+         (st.st_mtim.tv_sec == t.tv_sec && st.st_mtim.tv_nsec >= t.tv_nsec);
+}
+
+// The child has ended: its leftovers go when it was ended by a signal, then
+// it leaves the list (waking whoever waits for it) and is reaped. Until it
+// has left the list it is a zombie at worst, so a kill never hits a reused
+// process id.
+ToolResult Finish(ChildRef c) {
+  siginfo_t info{};
+  int r;
+  do {
+    r = waitid(P_PID, static_cast<id_t>(c->pid), &info, WEXITED | WNOWAIT);
+  } while (r < 0 && errno == EINTR);
+  bool signalled = r == 0 && (info.si_code == CLD_KILLED || info.si_code == CLD_DUMPED);
+  Children& k = Known();
+  bool ended;
+  {
+    std::lock_guard<std::mutex> lock(k.lock);
+    ended = c->ended;
+  }
+  if (signalled || ended) {
+    for (const auto& f : c->leftovers) {
+      struct stat st;
+      if (::lstat(f.c_str(), &st) == 0 && S_ISREG(st.st_mode) && WrittenSince(st, c->started))
+        ::unlink(f.c_str());
+    }
+  }
+  pid_t pid = c->pid;
+  {
+    std::lock_guard<std::mutex> lock(k.lock);
+    k.list.erase(c);
+  }
+  k.gone.notify_all();
+  return Reap(pid);
+}
+
+// Waits until no child that `match` picks is left; false on time-out.
+template <typename Match>
+bool WaitGone(std::unique_lock<std::mutex>& lock, int timeoutMs, Match match) {
+  Children& k = Known();
+  return k.gone.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+    for (const Child& c : k.list)
+      if (match(c)) return false;
+    return true;
+  });
+}
 
 // Moves a descriptor to 3 or above (close-on-exec), so that the child's
 // dup2 onto 0, 1 and 2 can never overwrite another end it still needs.
@@ -79,7 +163,7 @@ ToolResult Reap(pid_t pid) {
 }
 
 struct Orphan {
-  pid_t pid;
+  ChildRef child;
   int fd;
 };
 
@@ -87,7 +171,7 @@ void* ReaperMain(void* arg) {
   std::unique_ptr<Orphan> o(static_cast<Orphan*>(arg));
   Drain(o->fd, nullptr);
   close(o->fd);
-  Reap(o->pid);
+  Finish(o->child);
   gAwaitingReap.fetch_sub(1, std::memory_order_acq_rel);
   return nullptr;
 }
@@ -95,9 +179,9 @@ void* ReaperMain(void* arg) {
 // A cancelled child runs on: a detached thread drains and reaps it. When no
 // thread can be made, the caller does it (the cancel is then late, but no
 // zombie is left).
-void HandToReaper(pid_t pid, int fd) {
+void HandToReaper(ChildRef child, int fd) {
   gAwaitingReap.fetch_add(1, std::memory_order_acq_rel);
-  auto* o = new Orphan{pid, fd};
+  auto* o = new Orphan{child, fd};
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
@@ -134,6 +218,9 @@ ToolResult RunTool(const ToolRun& run) {
   posix_spawn_file_actions_adddup2(&fa, in[0], 0);
   posix_spawn_file_actions_adddup2(&fa, out[1], 1);
   posix_spawn_file_actions_adddup2(&fa, out[1], 2);
+  // Nothing else: not the sockets of libcurl or the files of libcdio, which
+  // are not close-on-exec, nor anything the program's parent left open.
+  posix_spawn_file_actions_addclosefrom_np(&fa, 3);
   // The child starts with no blocked signals and the usual dispositions,
   // whatever the job thread or the program set for themselves.
   posix_spawnattr_t attr;
@@ -150,7 +237,37 @@ ToolResult RunTool(const ToolRun& run) {
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
   pid_t pid = 0;
-  int rc = posix_spawn(&pid, run.program.c_str(), &fa, &attr, argv.data(), environ);
+  int rc;
+  ChildRef child;
+  {
+    // Started and listed under the lock, so that no kill of the kind's
+    // earlier children, nor the program's end, can miss it.
+    Children& k = Known();
+    std::lock_guard<std::mutex> lock(k.lock);
+    auto allowed = k.firstAllowed.find(run.kind);
+    if (k.closed || (allowed != k.firstAllowed.end() && run.generation < allowed->second)) {
+      rc = ECANCELED;
+    } else {
+      Child c;
+      c.kind = run.kind;
+      c.generation = run.generation;
+      c.leftovers = run.leftovers;
+      clock_gettime(CLOCK_REALTIME, &c.started);
+      // File times come from a coarser clock: count from a little before.
+      constexpr long kSlackNs = 20'000'000;
+      if (c.started.tv_nsec >= kSlackNs) {
+        c.started.tv_nsec -= kSlackNs;
+      } else {
+        c.started.tv_sec -= 1;
+        c.started.tv_nsec += 1'000'000'000 - kSlackNs;
+      }
+      rc = posix_spawn(&pid, run.program.c_str(), &fa, &attr, argv.data(), environ);
+      if (rc == 0) {
+        c.pid = pid;
+        child = k.list.insert(k.list.end(), std::move(c));
+      }
+    }
+  }
   posix_spawn_file_actions_destroy(&fa);
   posix_spawnattr_destroy(&attr);
   // The child's standard input is empty and closed; only the read end of the
@@ -169,16 +286,47 @@ ToolResult RunTool(const ToolRun& run) {
       Drain(out[0], run.cancelled ? &run.cancelled : nullptr, run.output ? &run.output : nullptr);
   if (run.ending) run.ending(pid);
   if (cancelled) {
-    HandToReaper(pid, out[0]);
+    HandToReaper(child, out[0]);
     res.outcome = ToolOutcome::kLeftRunning;
     return res;
   }
   close(out[0]);
-  return Reap(pid);
+  return Finish(child);
 }
 
 int ChildrenAwaitingReap() {
   return gAwaitingReap.load(std::memory_order_acquire);
+}
+
+bool EndEarlierChildren(int kind, uint64_t generation, int timeoutMs) {
+  auto earlier = [&](const Child& c) { return c.kind == kind && c.generation < generation; };
+  Children& k = Known();
+  std::unique_lock<std::mutex> lock(k.lock);
+  uint64_t& first = k.firstAllowed[kind];
+  if (first < generation) first = generation;
+  for (Child& c : k.list) {
+    if (!earlier(c)) continue;
+    c.ended = true;
+    ::kill(c.pid, SIGKILL);
+  }
+  return WaitGone(lock, timeoutMs, earlier);
+}
+
+bool EndAllChildren(int timeoutMs) {
+  Children& k = Known();
+  std::unique_lock<std::mutex> lock(k.lock);
+  k.closed = true;
+  for (Child& c : k.list) {
+    c.ended = true;
+    ::kill(c.pid, SIGKILL);
+  }
+  return WaitGone(lock, timeoutMs, [](const Child&) { return true; });
+}
+
+void AllowChildrenForTesting() {
+  Children& k = Known();
+  std::lock_guard<std::mutex> lock(k.lock);
+  k.closed = false;
 }
 
 }  // namespace zb::media

@@ -3,15 +3,18 @@
 // ended.
 //
 // The child gets, as standard input, an empty pipe whose write end the runner
-// closes at once, and one pipe for both standard output and standard error.
-// Every descriptor the runner makes is close-on-exec, so no other child (nor
-// a child started by another thread at the same moment) inherits one. The
-// output is read in pieces of up to 512 bytes, shown to `output` and
-// discarded; after every read that returned data the runner asks `cancelled`.
+// closes at once, and one pipe for both standard output and standard error;
+// every other descriptor is closed in the child, whatever the program,
+// libcurl, libcdio or GLib left open (and every descriptor the runner makes
+// is close-on-exec as well). The output is read in pieces of up to 512
+// bytes, shown to `output` and discarded; after every read that returned
+// data the runner asks `cancelled`.
 //
 // Outcomes:
-// - kNotStarted: no pipe, or the program is missing, not executable or
-//   refused by exec. No child exists.
+// - kNotStarted: no pipe, the program is missing, not executable or refused
+//   by exec, or the start was refused (the program is ending, or the run
+//   belongs to a job that a newer start of its kind has replaced). No child
+//   exists.
 // - kExited: the output ended and the child exited with `exitCode`.
 // - kSignalled: the child was killed by `signal`. Always a failure.
 // - kLeftRunning: `cancelled` answered true. The child is not terminated: a
@@ -20,6 +23,14 @@
 //   when it ends. The runner returns at once.
 // Every child is reaped exactly once, by the runner or by the reaper; nothing
 // (descriptor, zombie) is left behind.
+//
+// Every child is known to the runner from its start until it has been
+// reaped, with the job kind and generation of its run, so that the next
+// start of a kind (EndEarlierChildren) and the program's end
+// (EndAllChildren) can end it; a child is signalled only while it is known,
+// that is before it has been reaped, so a reused process id is never hit.
+// A child that ends by a signal leaves its `leftovers` (the files it may
+// have half written) removed before it counts as gone.
 //
 // Process-id contract (what makes ending a recorded child from another thread
 // safe): `started(pid)` is called once the child runs, before the first read;
@@ -34,6 +45,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -60,6 +72,12 @@ struct ToolRun {
   // May be empty. Sees each piece of output the runner reads, in order, on
   // the calling thread (not what the reaper drains after a cancel).
   std::function<void(std::string_view)> output;
+  // The job kind and generation the child belongs to (kind < 0: none).
+  int kind = -1;
+  uint64_t generation = 0;
+  // Files the child may leave half written: removed when the child ends by a
+  // signal, each only if it was written since the child started.
+  std::vector<std::string> leftovers;
 };
 
 // Runs the tool on the calling thread; blocks until its output has ended and
@@ -68,5 +86,19 @@ ToolResult RunTool(const ToolRun& run);
 
 // Children handed to the reaper after a cancel that have not ended yet.
 int ChildrenAwaitingReap();
+
+// The next start of a kind: kills every child of `kind` from an earlier
+// generation (a cancelled job's child that runs on, or the child of a job
+// that this start replaced), refuses later starts of those generations, and
+// waits until each of them has been reaped and its leftovers removed (at
+// most `timeoutMs`). True when none is left.
+bool EndEarlierChildren(int kind, uint64_t generation, int timeoutMs = 5000);
+
+// The program's end: refuses every later start, kills every child still
+// running and waits until all have been reaped and their leftovers removed
+// (at most `timeoutMs`). True when none is left.
+bool EndAllChildren(int timeoutMs);
+// Test hook: lets children start again after EndAllChildren.
+void AllowChildrenForTesting();
 
 }  // namespace zb::media

@@ -1,11 +1,14 @@
 #include "media/transcode.h"
 
 #include <dirent.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +54,15 @@ bool SameFile(const std::string& a, const std::string& b) {
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+// True when `path` names an entry of the folder `dir` (both resolved).
+bool InFolder(const std::string& path, const std::string& dir) {
+  size_t slash = path.rfind('/');
+  std::string parent(path, 0, slash == std::string::npos ? 0 : std::max<size_t>(slash, 1));
+  char a[PATH_MAX], b[PATH_MAX];
+  return realpath(parent.empty() ? "." : parent.c_str(), a) && realpath(dir.c_str(), b) &&
+         strcmp(a, b) == 0;
+}
+
 // ffmpeg 5.1 exits with 0 when only the last writes of its output fail (the
 // final buffer, the trailer, the close: a disk that fills up near the end of
 // the file), leaving a cut file; it reports each such failure on a line of
@@ -83,9 +95,12 @@ class OutputWriteFailureWatch {
   bool failed_ = false;
 };
 
-void RunTranscode(JobTicket& t, const std::string& moduleDir, const std::string& input,
+void RunTranscode(jobs::JobTicket& t, const std::string& moduleDir, const std::string& input,
                   const std::string& output) {
   t.SetStatus(0);
+  // Two encoders never run at once: a transcoder that an earlier job left
+  // running (cancelled, or replaced by this start) is ended first.
+  EndEarlierChildren(static_cast<int>(jobs::JobKind::kTranscode), t.generation());
   const std::string tmp = moduleDir + "/res/tmp";
   Sweep(tmp, ".mp3");
 
@@ -98,6 +113,10 @@ void RunTranscode(JobTicket& t, const std::string& moduleDir, const std::string&
     run.cancelled = [&t] { return t.Cancelled(); };
     run.started = [&t](pid_t pid) { t.SetProcessId(static_cast<uint32_t>(pid)); };
     run.ending = [&t](pid_t pid) { t.ClearProcessId(static_cast<uint32_t>(pid)); };
+    run.kind = static_cast<int>(jobs::JobKind::kTranscode);
+    run.generation = t.generation();
+    // A transcoder ended half way leaves no ringtone behind in res/tmp.
+    if (InFolder(output, tmp)) run.leftovers = {output};
     OutputWriteFailureWatch watch;
     run.output = [&watch](std::string_view piece) { watch(piece); };
     // After a cancel the child runs on and is reaped when it ends; the job
@@ -111,11 +130,12 @@ void RunTranscode(JobTicket& t, const std::string& moduleDir, const std::string&
 
 }  // namespace
 
-bool StartTranscode(const std::shared_ptr<JobState>& state, const std::string& moduleDir,
+bool StartTranscode(const std::shared_ptr<jobs::JobState>& state, const std::string& moduleDir,
                     const std::string& input, const std::string& output) {
-  return StartJob(state, JobKind::kTranscode, [moduleDir, input, output](JobTicket& t) {
-    RunTranscode(t, moduleDir, input, output);
-  });
+  return jobs::StartJob(state, jobs::JobKind::kTranscode,
+                        [moduleDir, input, output](jobs::JobTicket& t) {
+                          RunTranscode(t, moduleDir, input, output);
+                        });
 }
 
 }  // namespace zb::media

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "media/job_state.h"
+#include "jobs/job_state.h"
 
 namespace zb::media {
 
@@ -16,10 +16,12 @@ namespace zb::media {
 // else: no start, a non-zero exit, a signal, a cancel, an exit code 0 after
 // ffmpeg reported that the end of its output could not be written ("Error
 // writing trailer...", "Error closing file..." at the start of a line), or
-// an output that is the input file, which is refused before ffmpeg starts). A cancel ends the
-// job at once with 2; ffmpeg then runs on, unrecorded, and is reaped when it
-// ends.
-bool StartTranscode(const std::shared_ptr<JobState>& state, const std::string& moduleDir,
+// an output that is the input file, which is refused before ffmpeg starts).
+// A cancel ends the job at once with 2; ffmpeg then runs on, unrecorded, and
+// is reaped when it ends, or ended when the next transcode starts (before
+// its sweep) or the program ends. An ffmpeg ended half way leaves no output
+// behind in res/tmp.
+bool StartTranscode(const std::shared_ptr<jobs::JobState>& state, const std::string& moduleDir,
                     const std::string& input, const std::string& output);
 
 }  // namespace zb::media

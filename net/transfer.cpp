@@ -1,6 +1,8 @@
 #include "net/transfer.h"
 
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,6 +16,9 @@ namespace {
 using std::chrono::milliseconds;
 
 constexpr int kWakeMs = 20;  // longest sleep between two looks at the cancel flag
+// The same while bytes wait in the socket's send buffer and someone follows
+// them (onWake): their leaving is seen in steps this fine.
+constexpr int kDrainWakeMs = 5;
 
 std::mutex gTimeoutsLock;
 Timeouts gTimeouts;
@@ -78,6 +83,8 @@ Transfer::Transfer() {
   curl_easy_setopt(easy_, CURLOPT_XFERINFODATA, this);
   curl_easy_setopt(easy_, CURLOPT_CLOSESOCKETFUNCTION, &Transfer::OnClose);
   curl_easy_setopt(easy_, CURLOPT_CLOSESOCKETDATA, this);
+  curl_easy_setopt(easy_, CURLOPT_SOCKOPTFUNCTION, &Transfer::OnSocketOpened);
+  curl_easy_setopt(easy_, CURLOPT_SOCKOPTDATA, this);
   if (!multi_) return;
   curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, &Transfer::OnSocket);
   curl_multi_setopt(multi_, CURLMOPT_SOCKETDATA, this);
@@ -115,8 +122,14 @@ int Transfer::OnTimer(CURLM*, long ms, void* self) {
 // curl closes the connection from inside the step that ends the transfer
 // (an abort by a callback, an error), so the reset is decided before that
 // step: by the callback that gives up, or here for a cancel.
+int Transfer::OnSocketOpened(void* self, curl_socket_t s, curlsocktype) {
+  static_cast<Transfer*>(self)->lastOpened_ = s;
+  return CURL_SOCKOPT_OK;
+}
+
 int Transfer::OnClose(void* self, curl_socket_t s) {
   auto* t = static_cast<Transfer*>(self);
+  if (t->lastOpened_ == s) t->lastOpened_ = CURL_SOCKET_BAD;
   if (t->resetOnClose_) {
     linger l{1, 0};
     ::setsockopt(s, SOL_SOCKET, SO_LINGER, &l, sizeof l);
@@ -130,6 +143,19 @@ bool Transfer::AnswerWaiting() const {
     if (::recv(sockets_[i].fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) > 0) return true;
   }
   return false;
+}
+
+// The sockets curl watches now (only the connected one once the connection
+// stands), else the one it opened last.
+long Transfer::Unsent() const {
+  long most = -1;
+  auto look = [&most](curl_socket_t s) {
+    int n = 0;
+    if (::ioctl(s, SIOCOUTQ, &n) == 0) most = std::max<long>(most, n);
+  };
+  for (size_t i = 0; i < socketCount_; ++i) look(sockets_[i].fd);
+  if (socketCount_ == 0 && lastOpened_ != CURL_SOCKET_BAD) look(lastOpened_);
+  return most;
 }
 
 int Transfer::Progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
@@ -151,6 +177,7 @@ TransferEnd Transfer::Run(const std::function<bool()>& cancelled) {
 
   TransferEnd end = TransferEnd::kFailed;
   Activity last;
+  long lastUnsent = -1;
   bool connected = false;
   Clock::time_point lastMove = Clock::now();
   int running = 1;
@@ -205,6 +232,12 @@ TransferEnd Transfer::Run(const std::function<bool()>& cancelled) {
       if (count == 0) ok = act(CURL_SOCKET_TIMEOUT, 0);
       continue;
     }
+    if (onWake) onWake();
+    // curl moved nothing: bytes may still be leaving the send buffer.
+    if (long unsent = Unsent(); unsent != lastUnsent) {
+      lastUnsent = unsent;
+      lastMove = t;
+    }
     if (connected && t - lastMove >= idle) {
       end = TransferEnd::kTimedOut;
       resetOnClose_ = true;
@@ -217,10 +250,11 @@ TransferEnd Transfer::Run(const std::function<bool()>& cancelled) {
                                          ((watch[i].what & CURL_POLL_OUT) ? POLLOUT : 0));
       fds[i].revents = 0;
     }
-    int wait = kWakeMs;
+    const int wake = onWake && lastUnsent > 0 ? kDrainWakeMs : kWakeMs;
+    int wait = wake;
     if (timerSet_)
       wait = static_cast<int>(
-          std::clamp<int64_t>(std::chrono::ceil<milliseconds>(timerAt_ - t).count(), 0, kWakeMs));
+          std::clamp<int64_t>(std::chrono::ceil<milliseconds>(timerAt_ - t).count(), 0, wake));
     int n = ::poll(fds.data(), count, wait);
     for (size_t i = 0; n > 0 && ok && running > 0 && i < count; ++i) {
       short r = fds[i].revents;

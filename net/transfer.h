@@ -8,8 +8,12 @@
 //   progress callback asks it too, so a cancel also stops curl from inside
 //   its own steps.
 // - Connecting gives up after the connect time-out; once connected, the
-//   transfer gives up when no byte has moved either way (request body sent,
-//   answer head or body received) for the idle time-out.
+//   transfer gives up when no byte has moved either way (request body sent
+//   or leaving the socket's send buffer, answer head or body received) for
+//   the idle time-out.
+// - `onWake`, when set, is called whenever the loop is about to wait (at
+//   least every 20 ms, every 5 ms while bytes wait in the socket's send
+//   buffer), on this thread.
 // - A transfer that ends cancelled or timed out, or that a callback gave up
 //   with ResetOnClose(), ends its connection with a reset (RST) when curl
 //   closes the socket: the bytes still in the socket's send buffer are
@@ -68,6 +72,12 @@ class Transfer {
   // From curl's callbacks: true when bytes from the peer wait unread on a
   // socket of the transfer (looked at without taking them).
   bool AnswerWaiting() const;
+  // Bytes written to the connection's socket that have not left the machine
+  // yet: not sent, or sent and not acknowledged by the peer (SIOCOUTQ). Through
+  // a proxy the peer is the proxy. -1 when there is no such socket.
+  long Unsent() const;
+  // Called whenever Run()'s loop is about to wait.
+  std::function<void()> onWake;
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -81,6 +91,7 @@ class Transfer {
   static int OnSocket(CURL*, curl_socket_t s, int what, void* self, void*);
   static int OnTimer(CURLM*, long ms, void* self);
   static int OnClose(void* self, curl_socket_t s);
+  static int OnSocketOpened(void* self, curl_socket_t s, curlsocktype);
 
   std::array<Watch, kMaxSockets> sockets_{};
   size_t socketCount_ = 0;
@@ -91,6 +102,7 @@ class Transfer {
   const std::function<bool()>* cancelled_ = nullptr;
   CURLcode code_ = CURLE_OK;
   bool resetOnClose_ = false;
+  curl_socket_t lastOpened_ = CURL_SOCKET_BAD;  // the connection's newest socket
 };
 
 }  // namespace zb::net

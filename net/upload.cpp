@@ -6,18 +6,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
-#include "net/proxy_env.h"
 #include "net/transfer.h"
 #include "platform/service_host.h"
 
 namespace zb::net {
 namespace {
 
-using media::JobKind;
-using media::JobTicket;
 
 constexpr size_t kChunk = 2048;  // bytes read from the file and written at a time
 constexpr int32_t kDone = 100;
@@ -28,19 +26,18 @@ constexpr char kPath[] = "/cgi-bin/zbl_upload2.cgi";
 // What the upload thread needs, all read on the starting thread.
 struct Request {
   std::string file;
-  std::string authority;  // host[:port] of the service
-  std::string target;     // the request target, sent byte for byte
-  std::string proxy;      // "" for a direct connection
+  std::string url;  // the whole URL; curl picks the target's form for the route
 };
 
-// The session id goes into the target as given; only the bytes that would
-// break the request line (controls, space, DEL) are percent-encoded.
-std::string SessionIdForTarget(const std::string& sid) {
+// The session id goes into the URL as given; only the bytes that would break
+// the request line or cut the URL short (controls, space, DEL, "#") are
+// percent-encoded.
+std::string SessionIdForUrl(const std::string& sid) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(sid.size());
   for (unsigned char c : sid) {
-    if (c <= 0x20 || c == 0x7F) {
+    if (c <= 0x20 || c == 0x7F || c == '#') {
       out += '%';
       out += kHex[c >> 4];
       out += kHex[c & 15];
@@ -71,16 +68,47 @@ struct Body {
   uint64_t size = 0;
   uint64_t sent = 0;    // bytes curl has written to the connection
   size_t inFlight = 0;  // the chunk handed to curl last
-  JobTicket* ticket = nullptr;
+  jobs::JobTicket* ticket = nullptr;
   Transfer* transfer = nullptr;
   CURL* easy = nullptr;
   // The service answered before the whole body was written: the answer is
   // not one to the request as announced, so the upload has failed.
   bool answeredEarly = false;
+  // The head of the answer to the whole body has come: the upload is done.
+  bool answered = false;
+  int32_t shown = 0;  // the percentage last published
+  unsigned chunks = 0;
+  std::chrono::steady_clock::time_point lastLook;
 };
 
 int32_t Percent(uint64_t sent, uint64_t size) {
   return static_cast<int32_t>(static_cast<unsigned __int128>(sent) * 100 / size);
+}
+
+// Publishes the share of the file that has left the machine: the body bytes
+// curl has written minus those the socket still holds, unsent or not yet
+// acknowledged by the peer (so a large send buffer never shows a file as
+// sent while the service still waits for most of it). It never counts the
+// chunk that completes the file, so the status stays below 100 until the
+// answer comes. Looked at no more often than every 2 ms: after every eighth
+// chunk, and whenever the transfer waits for the socket (which covers the
+// time it takes to drain after the last chunk).
+void Refresh(Body& b) {
+  if (b.size == 0) return;
+  auto now = std::chrono::steady_clock::now();
+  if (now - b.lastLook < std::chrono::milliseconds(2)) return;
+  b.lastLook = now;
+  curl_off_t written = 0;
+  curl_easy_getinfo(b.easy, CURLINFO_SIZE_UPLOAD_T, &written);
+  uint64_t gone = written > 0 ? static_cast<uint64_t>(written) : 0;
+  long unsent = b.transfer->Unsent();
+  if (unsent > 0) gone = gone > static_cast<uint64_t>(unsent) ? gone - unsent : 0;
+  const uint64_t beforeLastChunk = (b.size - 1) / kChunk * kChunk;
+  int32_t pct = Percent(std::min(gone, beforeLastChunk), b.size);
+  if (pct > b.shown) {
+    b.shown = pct;
+    b.ticket->SetStatus(pct);
+  }
 }
 
 // Ends the request short: the connection is reset, so the service sees
@@ -92,10 +120,9 @@ size_t GiveUp(Body& b) {
 }
 
 // curl calls this again only once it has written the chunk handed last time,
-// so that chunk is counted here: the status moves after each chunk, the
-// chunk that completes the file is never shown as a percentage (curl asks
-// for no more once the announced length is reached), and the cancel flag is
-// looked at after each chunk that did not finish the file.
+// so that chunk is counted here: the cancel flag is looked at after each
+// chunk that did not finish the file (curl asks for no more once the
+// announced length is reached).
 //
 // An early answer is caught in two ways: curl reads it while the body still
 // goes out (OnHeader), or it waits unread on the socket when the chunk that
@@ -108,7 +135,7 @@ size_t ReadChunk(char* buf, size_t size, size_t count, void* user) {
   if (b.inFlight > 0) {
     b.sent += b.inFlight;
     b.inFlight = 0;
-    b.ticket->SetStatus(Percent(b.sent, b.size));
+    if ((++b.chunks & 7) == 0) Refresh(b);
     if (b.ticket->Cancelled()) return GiveUp(b);
   }
   if (b.answeredEarly) return GiveUp(b);
@@ -130,14 +157,23 @@ size_t ReadChunk(char* buf, size_t size, size_t count, void* user) {
   return static_cast<size_t>(r);
 }
 
-// Each line of the answer's head; only its timing matters. (A server sends
-// no interim 1xx answers to an HTTP/1.0 request, so any line counts.)
-size_t OnHeader(char*, size_t size, size_t count, void* user) {
+// Each line of the answer's head; only its timing matters. A line before
+// the whole body was written marks an early answer; the empty line that ends
+// the head of a final answer (not an interim 1xx one) to the whole body ends
+// the upload: the answer's body is never waited for.
+size_t OnHeader(char* line, size_t size, size_t count, void* user) {
   Body& b = *static_cast<Body*>(user);
+  const size_t n = size * count;
   curl_off_t written = 0;
   curl_easy_getinfo(b.easy, CURLINFO_SIZE_UPLOAD_T, &written);
   if (static_cast<uint64_t>(written) < b.size) b.answeredEarly = true;
-  return size * count;
+  bool endOfHead = (n == 2 && line[0] == '\r' && line[1] == '\n') || (n == 1 && line[0] == '\n');
+  if (!endOfHead || b.answeredEarly) return n;
+  long code = 0;
+  curl_easy_getinfo(b.easy, CURLINFO_RESPONSE_CODE, &code);
+  if (code >= 100 && code < 200) return n;
+  b.answered = true;
+  return 0;  // curl stops here
 }
 
 // The service's answer is not read: its body is dropped.
@@ -161,7 +197,7 @@ curl_slist* Headers() {
   return h;
 }
 
-int32_t RunUpload(JobTicket& ticket, const Request& rq) {
+int32_t RunUpload(jobs::JobTicket& ticket, const Request& rq) {
   // O_NONBLOCK so that a FIFO given as the file cannot hold the thread.
   Fd fd(::open(rq.file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) return kFailed;
@@ -180,12 +216,10 @@ int32_t RunUpload(JobTicket& ticket, const Request& rq) {
   CURL* e = t.easy();
   body.transfer = &t;
   body.easy = e;
-  std::string url = "http://" + rq.authority + kPath;
-  // Through a proxy the target is the absolute form, as HTTP requires.
-  std::string target = rq.proxy.empty() ? rq.target : "http://" + rq.authority + rq.target;
-  curl_easy_setopt(e, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(e, CURLOPT_REQUEST_TARGET, target.c_str());
-  curl_easy_setopt(e, CURLOPT_PROXY, rq.proxy.c_str());
+  // The proxy (http_proxy, all_proxy, no_proxy) is curl's choice from the
+  // environment, and with it the target's form: absolute through an HTTP
+  // proxy, the origin form directly or through SOCKS.
+  if (curl_easy_setopt(e, CURLOPT_URL, rq.url.c_str()) != CURLE_OK) return kFailed;
   curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
   curl_easy_setopt(e, CURLOPT_USERAGENT, kClientName);
   curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.get());
@@ -196,29 +230,22 @@ int32_t RunUpload(JobTicket& ticket, const Request& rq) {
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Discard);
   curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &OnHeader);
   curl_easy_setopt(e, CURLOPT_HEADERDATA, &body);
-  TransferEnd end = t.Run([&ticket] { return ticket.Cancelled(); });
+  t.onWake = [&body] { Refresh(body); };
+  t.Run([&ticket] { return ticket.Cancelled(); });
 
-  curl_off_t written = -1;
-  curl_easy_getinfo(e, CURLINFO_SIZE_UPLOAD_T, &written);
-  // Done only when the whole body went out and then a complete answer came
-  // back (an answer that came before the end of the body ends nothing).
-  return end == TransferEnd::kDone && static_cast<uint64_t>(written) == body.size &&
-                 !body.answeredEarly
-             ? kDone
-             : kFailed;
+  // Done when the whole body went out and then the head of an answer came
+  // back, whatever followed it (an answer that came before the end of the
+  // body ends nothing; no answer at all ends in the idle time-out).
+  return body.answered ? kDone : kFailed;
 }
 
 }  // namespace
 
-bool StartUpload(const std::shared_ptr<media::JobState>& state, const std::string& file,
+bool StartUpload(const std::shared_ptr<jobs::JobState>& state, const std::string& file,
                  const std::string& sessionId) {
-  ServiceHost host = GetServiceHost();
-  std::string bare = host.host;
-  if (bare.size() > 1 && bare.front() == '[') bare = bare.substr(1, bare.size() - 2);
-  Request rq{file, host.authority(),
-             std::string(kPath) + "?sid=" + SessionIdForTarget(sessionId) + "&ver=260&aff=2",
-             HttpProxyFor(bare)};
-  return media::StartJob(state, JobKind::kUpload, [rq = std::move(rq)](JobTicket& t) {
+  Request rq{file, "http://" + GetServiceHost().authority() + kPath +
+                       "?sid=" + SessionIdForUrl(sessionId) + "&ver=260&aff=2"};
+  return jobs::StartJob(state, jobs::JobKind::kUpload, [rq = std::move(rq)](jobs::JobTicket& t) {
     t.SetStatus(0);
     t.SetStatus(RunUpload(t, rq));
   });

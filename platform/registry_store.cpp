@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,17 +23,18 @@ struct KeyObject {
   REGSAM sam = 0;
   bool predefined = false;
   const char* rootName = "";
+  size_t rootLen = 0;  // `dir` up to here is the root's folder
 };
 
 namespace {
 
 KeyObject gRoots[6] = {
-    {"", KEY_ALL_ACCESS, true, "HKEY_CLASSES_ROOT"},
-    {"", KEY_ALL_ACCESS, true, "HKEY_CURRENT_USER"},
-    {"", KEY_ALL_ACCESS, true, "HKEY_LOCAL_MACHINE"},
-    {"", KEY_ALL_ACCESS, true, "HKEY_USERS"},
-    {"", KEY_ALL_ACCESS, true, "HKEY_CURRENT_CONFIG"},
-    {"", KEY_ALL_ACCESS, true, "HKEY_DYN_DATA"},
+    {"", KEY_ALL_ACCESS, true, "HKEY_CLASSES_ROOT", 0},
+    {"", KEY_ALL_ACCESS, true, "HKEY_CURRENT_USER", 0},
+    {"", KEY_ALL_ACCESS, true, "HKEY_LOCAL_MACHINE", 0},
+    {"", KEY_ALL_ACCESS, true, "HKEY_USERS", 0},
+    {"", KEY_ALL_ACCESS, true, "HKEY_CURRENT_CONFIG", 0},
+    {"", KEY_ALL_ACCESS, true, "HKEY_DYN_DATA", 0},
 };
 
 constexpr const char kTempPrefix[] = ".zbtmp-";
@@ -45,6 +47,19 @@ bool IsValid(HKEY k) {
   return k != nullptr;
 }
 
+// The home folder: $HOME, else the password database's entry of the user
+// (never a shared folder such as /tmp); "" when neither knows one.
+std::string HomeDir() {
+  if (const char* h = std::getenv("HOME"); h && *h == '/') return h;
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buf(size > 0 ? static_cast<size_t>(size) : 16384);
+  passwd pw{}, *found = nullptr;
+  if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found &&
+      found->pw_dir && found->pw_dir[0] == '/')
+    return found->pw_dir;
+  return "";
+}
+
 std::string RootDir(HKEY root) {
   std::string name = root->rootName;
   if (const char* d = std::getenv("ZIMBREL_REGISTRY_DIR"); d && *d)
@@ -54,8 +69,9 @@ std::string RootDir(HKEY root) {
     if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x == '/') {
       base = x;
     } else {
-      const char* home = std::getenv("HOME");
-      base = std::string(home && *home ? home : "/tmp") + "/.config";
+      std::string home = HomeDir();
+      if (home.empty()) return "";
+      base = home + "/.config";
     }
     return base + "/zimbrel/registry/" + name;
   }
@@ -99,6 +115,7 @@ LONG ErrnoToError(int e) {
     case EACCES:
     case EPERM:
     case EROFS:
+    case ELOOP:  // a symbolic link where a key or value should be
       return ERROR_ACCESS_DENIED;
     case ENOSPC:
     case EDQUOT:
@@ -130,8 +147,86 @@ LONG MakeDirs(const std::string& dir, mode_t mode) {
   return IsDir(dir) ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS;
 }
 
-bool ReadFile(const std::string& path, std::string* out, int* err) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+// An open folder descriptor, closed when it goes.
+class DirFd {
+ public:
+  DirFd() = default;
+  explicit DirFd(int fd) : fd_(fd) {}
+  ~DirFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  DirFd(DirFd&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+  DirFd& operator=(DirFd&& o) noexcept {
+    std::swap(fd_, o.fd_);
+    return *this;
+  }
+  int get() const { return fd_; }
+  bool ok() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+// Opens the folder `name` inside `parent` without following a symbolic link.
+DirFd OpenSub(int parent, const std::string& name) {
+  return DirFd(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+// The key's folder, reached from its root's folder one component at a time,
+// never through a symbolic link below the root (a planted link is never
+// taken for a key, so nothing is read, written or deleted where it points).
+// With `create`, missing components of `more` are made with `mode`. Invalid
+// with errno set on failure (ENOTDIR: a value or other file is in the way).
+DirFd WalkKey(HKEY key, const std::vector<std::string>& more = {}, bool create = false,
+              mode_t mode = 0700, bool* created = nullptr) {
+  std::string dir = DirOf(key);
+  size_t rootLen = IsPredefined(key) ? dir.size() : key->rootLen;
+  if (dir.empty()) {
+    errno = ENOENT;
+    return DirFd();
+  }
+  DirFd fd(::open(dir.substr(0, rootLen).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.ok()) return fd;
+  std::vector<std::string> parts;
+  for (size_t i = rootLen; i < dir.size();) {
+    size_t j = dir.find('/', i + 1);
+    if (j == std::string::npos) j = dir.size();
+    if (j > i + 1) parts.push_back(dir.substr(i + 1, j - i - 1));
+    i = j;
+  }
+  const size_t own = parts.size();
+  for (const auto& m : more) parts.push_back(EscapeName(m));
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (create && i >= own) {
+      if (::mkdirat(fd.get(), parts[i].c_str(), mode) == 0) {
+        if (created) *created = true;
+      } else if (errno != EEXIST) {
+        return DirFd();
+      }
+    }
+    DirFd next = OpenSub(fd.get(), parts[i]);
+    if (!next.ok()) {
+      if (errno == ENOTDIR || errno == ELOOP) {
+        struct stat st;
+        // A symbolic link (to a folder or not) is refused as such.
+        if (::fstatat(fd.get(), parts[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+          errno = S_ISLNK(st.st_mode) ? ELOOP : ENOTDIR;
+      }
+      return DirFd();
+    }
+    fd = std::move(next);
+  }
+  return fd;
+}
+
+// An open key whose folder is gone reads as "the key was deleted".
+LONG WalkError(HKEY key, int err) {
+  if (!IsPredefined(key) && (err == ENOENT || err == ENOTDIR)) return ERROR_BADKEY;
+  return ErrnoToError(err);
+}
+
+bool ReadFileAt(int dirfd, const std::string& name, std::string* out, int* err) {
+  int fd = ::openat(dirfd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) {
     *err = errno;
     return false;
@@ -174,16 +269,17 @@ bool WriteAll(int fd, const char* p, size_t n) {
 
 std::atomic<unsigned> gTempCounter{0};
 
-// Replaces dir/file with contents atomically. The temporary name carries the
-// writer's pid so that a sweep removes only what a dead writer left.
-LONG AtomicWrite(const std::string& dir, const std::string& file, const std::string& contents,
-                 mode_t mode) {
-  std::string final = dir + "/" + file;
-  if (IsDir(final)) return ERROR_ALREADY_EXISTS;  // a subkey of that name
-  std::string tmp = dir + "/" + kTempPrefix + std::to_string(::getpid()) + "-" +
+// Replaces `file` in the folder `dirfd` with contents atomically. The
+// temporary name carries the writer's pid so that a sweep removes only what
+// a dead writer left.
+LONG AtomicWrite(int dirfd, const std::string& file, const std::string& contents, mode_t mode) {
+  struct stat st;
+  if (::fstatat(dirfd, file.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
+    return ERROR_ALREADY_EXISTS;  // a subkey of that name
+  std::string tmp = std::string(kTempPrefix) + std::to_string(::getpid()) + "-" +
                     std::to_string(gTempCounter.fetch_add(1)) + "-" +
                     std::to_string(static_cast<long>(::time(nullptr)));
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  int fd = ::openat(dirfd, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
   if (fd < 0) return ErrnoToError(errno);
   bool ok = WriteAll(fd, contents.data(), contents.size());
   int err = errno;
@@ -196,37 +292,62 @@ LONG AtomicWrite(const std::string& dir, const std::string& file, const std::str
     err = errno;
   }
   if (!ok) {
-    ::unlink(tmp.c_str());
+    ::unlinkat(dirfd, tmp.c_str(), 0);
     return ErrnoToError(err);
   }
-  if (::rename(tmp.c_str(), final.c_str()) != 0) {
+  // A symbolic link of that name is replaced, never followed.
+  if (::renameat(dirfd, tmp.c_str(), dirfd, file.c_str()) != 0) {
     err = errno;
-    ::unlink(tmp.c_str());
+    ::unlinkat(dirfd, tmp.c_str(), 0);
     return ErrnoToError(err);
   }
   return ERROR_SUCCESS;
 }
 
 struct Entry {
-  std::string name;  // unescaped
+  std::string name;  // unescaped; "" for the default value
   bool isKey;
 };
 
-std::vector<Entry> ListEntries(const std::string& dir) {
-  std::vector<Entry> out;
-  DIR* d = ::opendir(dir.c_str());
-  if (!d) return out;
-  while (dirent* e = ::readdir(d)) {
-    if (e->d_name[0] == '.') continue;
-    std::string full = dir + "/" + e->d_name;
-    struct stat st;
-    if (::lstat(full.c_str(), &st) != 0) continue;
-    if (S_ISDIR(st.st_mode))
-      out.push_back({UnescapeName(e->d_name), true});
-    else if (S_ISREG(st.st_mode))
-      out.push_back({UnescapeName(e->d_name), false});
+// The names in a folder, "." and ".." left out.
+std::vector<std::string> RawNames(int dirfd) {
+  std::vector<std::string> out;
+  int dup = ::fcntl(dirfd, F_DUPFD_CLOEXEC, 0);
+  if (dup < 0) return out;
+  DIR* d = ::fdopendir(dup);
+  if (!d) {
+    ::close(dup);
+    return out;
   }
+  ::rewinddir(d);  // the duplicate shares the position of earlier reads
+  while (dirent* e = ::readdir(d))
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+      out.emplace_back(e->d_name);
   ::closedir(d);
+  return out;
+}
+
+// The keys and values of a key's folder. Only names this store writes count:
+// the file "@" is the default value, and every other entry's name must be
+// the escaped form of what it unescapes to, so that "@" and "%40" (the value
+// named "@"), or "%2F" and "%2f", are never taken for one another. Dot-names
+// (temporaries) and symbolic links are no part of the key.
+std::vector<Entry> ListEntries(int dirfd) {
+  std::vector<Entry> out;
+  for (const auto& raw : RawNames(dirfd)) {
+    if (raw[0] == '.') continue;
+    struct stat st;
+    if (::fstatat(dirfd, raw.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    bool isKey = S_ISDIR(st.st_mode);
+    if (!isKey && !S_ISREG(st.st_mode)) continue;
+    if (!isKey && raw == "@") {
+      out.push_back({"", false});
+      continue;
+    }
+    std::string name = UnescapeName(raw);
+    if (EscapeName(name) != raw) continue;
+    out.push_back({std::move(name), isKey});
+  }
   std::sort(out.begin(), out.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
   return out;
 }
@@ -239,29 +360,44 @@ std::string ValueFile(const char* name) {
   return (name == nullptr || *name == 0) ? std::string("@") : EscapeName(name);
 }
 
-LONG RemoveTree(const std::string& dir) {
-  DIR* d = ::opendir(dir.c_str());
-  if (!d) return ErrnoToError(errno);
+// Deletes everything inside the folder `dirfd`: files and symbolic links
+// themselves (never what a link points at), folders with all they hold.
+LONG EmptyFolder(int dirfd) {
   LONG result = ERROR_SUCCESS;
-  std::vector<std::string> names;
-  while (dirent* e = ::readdir(d)) {
-    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-    names.emplace_back(e->d_name);
-  }
-  ::closedir(d);
-  for (const auto& n : names) {
-    std::string full = dir + "/" + n;
+  for (const auto& n : RawNames(dirfd)) {
     struct stat st;
-    if (::lstat(full.c_str(), &st) != 0) continue;
+    if (::fstatat(dirfd, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     if (S_ISDIR(st.st_mode)) {
-      LONG r = RemoveTree(full);
+      DirFd sub = OpenSub(dirfd, n);
+      if (!sub.ok()) {  // replaced by a link meanwhile: the link goes
+        if (::unlinkat(dirfd, n.c_str(), 0) != 0) result = ErrnoToError(errno);
+        continue;
+      }
+      LONG r = EmptyFolder(sub.get());
+      if (r == ERROR_SUCCESS && ::unlinkat(dirfd, n.c_str(), AT_REMOVEDIR) != 0)
+        r = ErrnoToError(errno);
       if (r != ERROR_SUCCESS) result = r;
-    } else if (::unlink(full.c_str()) != 0) {
+    } else if (::unlinkat(dirfd, n.c_str(), 0) != 0) {
       result = ErrnoToError(errno);
     }
   }
-  if (result == ERROR_SUCCESS && ::rmdir(dir.c_str()) != 0) result = ErrnoToError(errno);
   return result;
+}
+
+// Removes the temporaries that a dead writer left in the folder.
+void SweepTemporariesAt(int dirfd) {
+  const size_t plen = sizeof(kTempPrefix) - 1;
+  for (const auto& n : RawNames(dirfd)) {
+    if (std::strncmp(n.c_str(), kTempPrefix, plen) != 0) continue;
+    long pid = std::strtol(n.c_str() + plen, nullptr, 10);
+    struct stat st;
+    if (::fstatat(dirfd, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    bool dead = pid <= 0 || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH);
+    // A live pid may be a reused one: a temporary older than a minute is
+    // never an in-progress write.
+    bool old = ::time(nullptr) - st.st_mtime > 60;
+    if (dead || old) ::unlinkat(dirfd, n.c_str(), 0);
+  }
 }
 
 std::string ToUtf8(const char16_t* s) {
@@ -331,25 +467,8 @@ std::string KeyDirectory(HKEY key) {
 
 void SweepTemporaries(HKEY key) {
   if (!IsValid(key)) return;
-  std::string dir = DirOf(key);
-  DIR* d = ::opendir(dir.c_str());
-  if (!d) return;
-  std::vector<std::string> stale;
-  const size_t plen = sizeof(kTempPrefix) - 1;
-  while (dirent* e = ::readdir(d)) {
-    if (std::strncmp(e->d_name, kTempPrefix, plen) != 0) continue;
-    long pid = std::strtol(e->d_name + plen, nullptr, 10);
-    struct stat st;
-    std::string full = dir + "/" + e->d_name;
-    if (::lstat(full.c_str(), &st) != 0) continue;
-    bool dead = pid <= 0 || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH);
-    // A live pid may be a reused one: a temporary older than a minute is
-    // never an in-progress write.
-    bool old = ::time(nullptr) - st.st_mtime > 60;
-    if (dead || old) stale.push_back(full);
-  }
-  ::closedir(d);
-  for (const auto& f : stale) ::unlink(f.c_str());
+  DirFd fd = WalkKey(key);
+  if (fd.ok()) SweepTemporariesAt(fd.get());
 }
 
 LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD, const char*, DWORD, REGSAM sam, void*,
@@ -358,28 +477,26 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD, const char*, DWORD, RE
   *result = nullptr;
   if (!IsValid(key)) return ERROR_INVALID_HANDLE;
   std::string dir = DirOf(key);
+  if (dir.empty()) return ERROR_FILE_NOT_FOUND;
   bool machine = IsMachineRoot(dir);
   mode_t mode = machine ? 0755 : 0700;
   if (IsPredefined(key) && !IsDir(dir)) {
     LONG r = MakeDirs(dir, mode);
     if (r != ERROR_SUCCESS) return r;
-  } else if (!IsDir(dir)) {
-    return ERROR_BADKEY;  // the key was deleted under an open handle
+  }
+  size_t rootLen = IsPredefined(key) ? dir.size() : key->rootLen;
+  auto parts = SplitPath(subKey ? subKey : "");
+  {
+    DirFd own = WalkKey(key);
+    if (!own.ok()) return WalkError(key, errno);
   }
   bool created = false;
-  for (const auto& part : SplitPath(subKey ? subKey : "")) {
-    dir += "/" + EscapeName(part);
-    if (::mkdir(dir.c_str(), mode) == 0) {
-      created = true;
-    } else if (errno != EEXIST) {
-      return ErrnoToError(errno);
-    } else if (!IsDir(dir)) {
-      return ERROR_ALREADY_EXISTS;  // a value of that name
-    }
-  }
+  DirFd fd = WalkKey(key, parts, true, mode, &created);
+  if (!fd.ok()) return errno == ENOTDIR ? ERROR_ALREADY_EXISTS : ErrnoToError(errno);
+  for (const auto& part : parts) dir += "/" + EscapeName(part);
   if ((sam & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) && ::access(dir.c_str(), W_OK) != 0)
     return ERROR_ACCESS_DENIED;
-  auto* k = new (std::nothrow) KeyObject{dir, sam, false, ""};
+  auto* k = new (std::nothrow) KeyObject{dir, sam, false, "", rootLen};
   if (!k) return ERROR_OUTOFMEMORY;
   *result = k;
   if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
@@ -391,11 +508,15 @@ LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, REGSAM sam, HKEY* result
   *result = nullptr;
   if (!IsValid(key)) return ERROR_INVALID_HANDLE;
   std::string dir = DirOf(key);
-  for (const auto& part : SplitPath(subKey ? subKey : "")) dir += "/" + EscapeName(part);
-  if (!IsDir(dir)) return ERROR_FILE_NOT_FOUND;
+  if (dir.empty()) return ERROR_FILE_NOT_FOUND;
+  size_t rootLen = IsPredefined(key) ? dir.size() : key->rootLen;
+  auto parts = SplitPath(subKey ? subKey : "");
+  DirFd fd = WalkKey(key, parts);
+  if (!fd.ok()) return errno == ELOOP ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
+  for (const auto& part : parts) dir += "/" + EscapeName(part);
   if ((sam & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) && ::access(dir.c_str(), W_OK) != 0)
     return ERROR_ACCESS_DENIED;
-  auto* k = new (std::nothrow) KeyObject{dir, sam, false, ""};
+  auto* k = new (std::nothrow) KeyObject{dir, sam, false, "", rootLen};
   if (!k) return ERROR_OUTOFMEMORY;
   *result = k;
   return ERROR_SUCCESS;
@@ -410,9 +531,11 @@ LONG RegCloseKey(HKEY key) {
 LONG ReadRawValue(HKEY key, std::string_view name, RawValue* out) {
   if (!IsValid(key)) return ERROR_INVALID_HANDLE;
   std::string file = name.empty() ? std::string("@") : EscapeName(name);
+  DirFd fd = WalkKey(key);
+  if (!fd.ok()) return ErrnoToError(errno);
   std::string bytes;
   int err = 0;
-  if (!ReadFile(DirOf(key) + "/" + file, &bytes, &err))
+  if (!ReadFileAt(fd.get(), file, &bytes, &err))
     return err == EISDIR ? ERROR_FILE_NOT_FOUND : ErrnoToError(err);
   if (bytes.size() < 4) return ERROR_FILE_NOT_FOUND;  // not a value file
   out->type = static_cast<DWORD>(static_cast<uint8_t>(bytes[0])) |
@@ -463,48 +586,58 @@ LONG SetValueFile(HKEY key, const std::string& file, DWORD type, const std::stri
   if (!IsValid(key)) return ERROR_INVALID_HANDLE;
   if (!IsPredefined(key) && !(key->sam & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   std::string dir = DirOf(key);
+  if (dir.empty()) return ERROR_FILE_NOT_FOUND;
   if (IsPredefined(key) && !IsDir(dir)) {
     LONG r = MakeDirs(dir, IsMachineRoot(dir) ? 0755 : 0700);
     if (r != ERROR_SUCCESS) return r;
   }
-  if (!IsDir(dir)) return ERROR_BADKEY;
-  SweepTemporaries(key);
+  DirFd fd = WalkKey(key);
+  if (!fd.ok()) return WalkError(key, errno);
+  SweepTemporariesAt(fd.get());
   std::string contents(4, '\0');
   for (int i = 0; i < 4; ++i) contents[i] = static_cast<char>((type >> (8 * i)) & 0xFF);
   contents += data;
-  return AtomicWrite(dir, file, contents, IsMachineRoot(dir) ? 0644 : 0600);
+  return AtomicWrite(fd.get(), file, contents, IsMachineRoot(dir) ? 0644 : 0600);
 }
 
 LONG DeleteValueFile(HKEY key, const std::string& file) {
   if (!IsValid(key)) return ERROR_INVALID_HANDLE;
-  std::string path = DirOf(key) + "/" + file;
+  DirFd fd = WalkKey(key);
+  if (!fd.ok()) return ErrnoToError(errno);
   struct stat st;
-  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return ERROR_FILE_NOT_FOUND;
-  if (::unlink(path.c_str()) != 0) return ErrnoToError(errno);
+  if (::fstatat(fd.get(), file.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+    return ERROR_FILE_NOT_FOUND;
+  if (::unlinkat(fd.get(), file.c_str(), 0) != 0) return ErrnoToError(errno);
   return ERROR_SUCCESS;
 }
 
+// Deletes a key (with its values; without subkeys unless `tree`), or with an
+// empty path and `tree` everything below the key itself. The folders are
+// reached and emptied through descriptors, never through a symbolic link: a
+// link planted in the tree is removed as a link, or stops the walk.
 LONG DeleteKeyDir(HKEY key, const std::string& subUtf8, bool tree) {
   if (!IsValid(key)) return ERROR_INVALID_HANDLE;
-  std::string dir = DirOf(key);
   auto parts = SplitPath(subUtf8);
   if (parts.empty() && !tree) return ERROR_INVALID_PARAMETER;
-  for (const auto& p : parts) dir += "/" + EscapeName(p);
-  if (!IsDir(dir)) return ERROR_FILE_NOT_FOUND;
-  if (tree) {
-    if (!parts.empty()) return RemoveTree(dir);
-    // Empty the key itself, keep it.
-    for (const auto& e : ListEntries(dir)) {
-      std::string full = dir + "/" + EscapeName(e.name);
-      LONG r = e.isKey ? RemoveTree(full)
-                       : (::unlink(full.c_str()) == 0 ? ERROR_SUCCESS : ErrnoToError(errno));
-      if (r != ERROR_SUCCESS) return r;
-    }
-    return ERROR_SUCCESS;
+  if (parts.empty()) {
+    DirFd self = WalkKey(key);
+    if (!self.ok()) return ERROR_FILE_NOT_FOUND;
+    return EmptyFolder(self.get());
   }
-  for (const auto& e : ListEntries(dir))
-    if (e.isKey) return ERROR_ACCESS_DENIED;
-  return RemoveTree(dir);
+  std::string last = EscapeName(parts.back());
+  parts.pop_back();
+  DirFd parent = WalkKey(key, parts);
+  if (!parent.ok()) return ERROR_FILE_NOT_FOUND;
+  DirFd target = OpenSub(parent.get(), last);
+  if (!target.ok()) return ERROR_FILE_NOT_FOUND;
+  if (!tree) {
+    for (const auto& e : ListEntries(target.get()))
+      if (e.isKey) return ERROR_ACCESS_DENIED;
+  }
+  LONG r = EmptyFolder(target.get());
+  if (r != ERROR_SUCCESS) return r;
+  if (::unlinkat(parent.get(), last.c_str(), AT_REMOVEDIR) != 0) return ErrnoToError(errno);
+  return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -576,7 +709,9 @@ LONG RegOpenKeyExW(HKEY key, const char16_t* subKey, DWORD options, REGSAM sam, 
 std::vector<std::string> ListSubkeys(HKEY key) {
   std::vector<std::string> out;
   if (!IsValid(key)) return out;
-  for (auto& e : ListEntries(DirOf(key)))
+  DirFd fd = WalkKey(key);
+  if (!fd.ok()) return out;
+  for (auto& e : ListEntries(fd.get()))
     if (e.isKey) out.push_back(std::move(e.name));
   return out;
 }
@@ -584,8 +719,10 @@ std::vector<std::string> ListSubkeys(HKEY key) {
 std::vector<std::string> ListValues(HKEY key) {
   std::vector<std::string> out;
   if (!IsValid(key)) return out;
-  for (auto& e : ListEntries(DirOf(key)))
-    if (!e.isKey) out.push_back(e.name == "@" ? std::string() : std::move(e.name));
+  DirFd fd = WalkKey(key);
+  if (!fd.ok()) return out;
+  for (auto& e : ListEntries(fd.get()))
+    if (!e.isKey) out.push_back(std::move(e.name));
   return out;
 }
 

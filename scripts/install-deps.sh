@@ -12,6 +12,7 @@ PACKAGES="
   libcaja-extension-dev caja libnemo-extension-dev nemo libthunarx-3-dev thunar
   qtbase5-dev libkf5kio-dev dolphin phonon4qt5-backend-null at-spi2-core
   libcdio-dev libcurl4-openssl-dev libcpp-httplib-dev curl
+  tinyproxy-bin microsocks
   ffmpeg mp3gain sox espeak-ng
   xvfb xauth xdotool x11-utils imagemagick dbus dbus-x11
   xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils xfwm4

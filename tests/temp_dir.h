@@ -36,9 +36,16 @@ class ScopedEnv {
     if (const char* old = ::getenv(name)) old_ = old;
     ::setenv(name, value.c_str(), 1);
   }
+  // Unsets the variable for the scope.
+  ScopedEnv(const char* name, std::nullopt_t) : name_(name) {
+    if (const char* old = ::getenv(name)) old_ = old;
+    ::unsetenv(name);
+  }
   ~ScopedEnv() {
-    if (old_) ::setenv(name_, old_->c_str(), 1);
-    else ::unsetenv(name_);
+    if (old_)
+      ::setenv(name_, old_->c_str(), 1);
+    else
+      ::unsetenv(name_);
   }
 
  private:

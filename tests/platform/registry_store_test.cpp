@@ -1,7 +1,9 @@
 #include "platform/registry_store.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -154,6 +156,120 @@ TEST_F(RegistryStoreTest, MachineRootOutsideTheTestDirIsRootOnly) {
   ScopedEnv xdg("XDG_CONFIG_HOME", dir.path());
   EXPECT_EQ(RootDirectory(HKEY_CURRENT_USER), dir / "zimbrel/registry/HKEY_CURRENT_USER");
   EXPECT_EQ(RootDirectory(HKEY_CLASSES_ROOT), "/var/lib/zimbrel/registry/HKEY_CLASSES_ROOT");
+}
+
+// The default value is the file "@"; a value named "@" is the file "%40".
+// Enumeration, reading and deletion never take one for the other, and a file
+// whose name this store would not have written (here "%2f" for "/") is no
+// value at all.
+TEST_F(RegistryStoreTest, TheDefaultValueAndAValueNamedAtStayApart) {
+  HKEY k = Create("D");
+  const BYTE d[] = {'d'}, at[] = {'a', 't'};
+  ASSERT_EQ(RegSetValueExA(k, nullptr, 0, REG_BINARY, d, 1), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(k, "@", 0, REG_BINARY, at, 2), ERROR_SUCCESS);
+  std::string keyDir = KeyDirectory(k);
+  EXPECT_EQ(FileBytes(keyDir + "/@"), std::string("\x03\0\0\0d", 5));
+  EXPECT_EQ(FileBytes(keyDir + "/%40"), std::string("\x03\0\0\0at", 6));
+  std::ofstream(keyDir + "/a%2fb", std::ios::binary) << std::string("\x03\0\0\0x", 5);
+  EXPECT_EQ(ListValues(k), (std::vector<std::string>{"", "@"}));
+  std::vector<std::pair<std::string, std::string>> seen;
+  for (DWORD i = 0;; ++i) {
+    char name[16];
+    BYTE data[16];
+    DWORD cch = sizeof name, cb = sizeof data;
+    if (RegEnumValueA(k, i, name, &cch, nullptr, nullptr, data, &cb) != ERROR_SUCCESS) break;
+    seen.emplace_back(name, std::string(reinterpret_cast<char*>(data), cb));
+  }
+  EXPECT_EQ(seen, (std::vector<std::pair<std::string, std::string>>{{"", "d"}, {"@", "at"}}));
+  ASSERT_EQ(RegDeleteValueA(k, "@"), ERROR_SUCCESS);
+  EXPECT_EQ(ListValues(k), std::vector<std::string>{""});
+  EXPECT_EQ(RegDeleteValueA(k, "@"), ERROR_FILE_NOT_FOUND);
+  ASSERT_EQ(RegSetValueExA(k, "@", 0, REG_BINARY, at, 2), ERROR_SUCCESS);
+  ASSERT_EQ(RegDeleteValueA(k, ""), ERROR_SUCCESS);
+  EXPECT_EQ(ListValues(k), std::vector<std::string>{"@"});
+  ASSERT_EQ(RegSetValueExA(k, nullptr, 0, REG_BINARY, d, 1), ERROR_SUCCESS);
+  ASSERT_EQ(RegDeleteTreeA(k, nullptr), ERROR_SUCCESS);  // empties the key: both go
+  EXPECT_TRUE(ListValues(k).empty());
+  EXPECT_TRUE(fs::is_empty(keyDir));
+  RegCloseKey(k);
+}
+
+// Registration runs as root: a symbolic link planted in the store (by
+// whoever can write there) must never lead a deletion or a write into the
+// folder it points at. Links are removed as links, or refused as keys.
+TEST_F(RegistryStoreTest, NoSymbolicLinkIsEverFollowed) {
+  TempDir outside;
+  std::string victim = outside / "victim";
+  fs::create_directories(victim + "/inner");
+  std::ofstream(victim + "/precious") << "keep";
+  std::ofstream(victim + "/inner/deeper") << "keep";
+  auto victimIntact = [&] {
+    return FileBytes(victim + "/precious") == "keep" &&
+           FileBytes(victim + "/inner/deeper") == "keep" &&
+           std::distance(fs::directory_iterator(victim), fs::directory_iterator()) == 2;
+  };
+  HKEY t = Create("T\\A");
+  RegCloseKey(t);
+  t = Create("T");
+  std::string tDir = KeyDirectory(t);
+  fs::create_directory_symlink(victim, tDir + "/L");
+  fs::create_directory_symlink(victim, tDir + "/A/evil");
+  fs::create_symlink(victim + "/precious", tDir + "/v");
+
+  // Not keys: neither opened nor created through, nor listed.
+  HKEY k = nullptr;
+  EXPECT_NE(RegOpenKeyExA(t, "L", 0, KEY_READ, &k), ERROR_SUCCESS);
+  EXPECT_NE(RegCreateKeyExA(t, "L\\new", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(ListSubkeys(t), std::vector<std::string>{"A"});
+  EXPECT_TRUE(ListValues(t).empty());
+  EXPECT_EQ(RegDeleteKeyA(t, "L"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegDeleteTreeA(t, "L"), ERROR_FILE_NOT_FOUND);
+  // A value written over a link replaces the link; a link is no value to delete.
+  EXPECT_EQ(RegDeleteValueA(t, "v"), ERROR_FILE_NOT_FOUND);
+  const BYTE one[] = {1};
+  ASSERT_EQ(RegSetValueExA(t, "v", 0, REG_BINARY, one, 1), ERROR_SUCCESS);
+  EXPECT_FALSE(fs::is_symlink(tDir + "/v"));
+  EXPECT_TRUE(victimIntact());
+
+  // A key whose folder was swapped for a link under an open handle.
+  HKEY s = Create("T\\S");
+  std::string sDir = KeyDirectory(s);
+  fs::rename(sDir, tDir + "/S-away");
+  fs::create_directory_symlink(victim, sDir);
+  EXPECT_NE(RegSetValueExA(s, "planted", 0, REG_BINARY, one, 1), ERROR_SUCCESS);
+  EXPECT_NE(RegCreateKeyExA(s, "sub", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteTreeA(s, nullptr), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(s);
+  EXPECT_TRUE(victimIntact());
+
+  // The whole tree goes, links as links.
+  ASSERT_EQ(RegDeleteTreeA(HKEY_CURRENT_USER, "T"), ERROR_SUCCESS);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(tDir)));
+  EXPECT_TRUE(victimIntact());
+  RegCloseKey(t);
+}
+
+// Without HOME (as under some service managers) the user's root comes from
+// the password database, never from a shared folder such as /tmp.
+TEST_F(RegistryStoreTest, WithoutHomeTheUsersRootComesFromThePasswordDatabase) {
+  ScopedEnv unset("ZIMBREL_REGISTRY_DIR", std::nullopt);
+  ScopedEnv xdg("XDG_CONFIG_HOME", std::nullopt);
+  passwd* pw = ::getpwuid(::getuid());
+  ASSERT_NE(pw, nullptr);
+  const std::string expected =
+      std::string(pw->pw_dir) + "/.config/zimbrel/registry/HKEY_CURRENT_USER";
+  {
+    ScopedEnv home("HOME", std::nullopt);
+    EXPECT_EQ(RootDirectory(HKEY_CURRENT_USER), expected);
+  }
+  for (const char* bad : {"", "relative/home"}) {
+    ScopedEnv home("HOME", bad);
+    EXPECT_EQ(RootDirectory(HKEY_CURRENT_USER), expected) << bad;
+  }
+  ScopedEnv home("HOME", dir.path());
+  EXPECT_EQ(RootDirectory(HKEY_CURRENT_USER), dir / ".config/zimbrel/registry/HKEY_CURRENT_USER");
 }
 
 }  // namespace

@@ -5,9 +5,10 @@
 // - The fields live in a JobState held by shared_ptr by the main window and
 //   by every running job, so a job that ends after the window has gone still
 //   writes into live memory. Nobody waits for job threads.
-// - Each start of a kind takes a new generation; a job writes its fields only
-//   while its generation is the current one of its kind (checked and written
-//   under the kind's lock), so a stale job never overwrites a newer one.
+// - Each start of a kind takes a new generation, larger than every earlier
+//   one of any kind and state; a job writes its fields only while its
+//   generation is the current one of its kind (checked and written under the
+//   kind's lock), so a stale job never overwrites a newer one.
 // - Status values, the process id and the cancel flag are atomics; the HTTP
 //   response is stored (under a lock) before the status that publishes it.
 // - The transcode child's process id is recorded, cleared and signalled under
@@ -25,7 +26,7 @@
 #include <mutex>
 #include <string>
 
-namespace zb::media {
+namespace zb::jobs {
 
 enum class JobKind : int { kHttp = 0, kTranscode = 1, kUpload = 2, kRip = 3, kNormalize = 4 };
 constexpr int kJobKinds = 5;
@@ -98,6 +99,7 @@ class JobTicket {
   bool Cancelled() const { return state_->BreakRequested(); }
   const std::shared_ptr<JobState>& state() const { return state_; }
   JobKind kind() const { return kind_; }
+  uint64_t generation() const { return gen_; }
 
  private:
   std::shared_ptr<JobState> state_;
@@ -117,4 +119,4 @@ void FailThreadCreationForTesting(bool fail);
 int RunningJobThreads();
 bool WaitForJobThreadsForTesting(int timeoutMs);
 
-}  // namespace zb::media
+}  // namespace zb::jobs

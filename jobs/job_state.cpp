@@ -1,4 +1,4 @@
-#include "media/job_state.h"
+#include "jobs/job_state.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -7,11 +7,14 @@
 #include <chrono>
 #include <thread>
 
-namespace zb::media {
+namespace zb::jobs {
 namespace {
 
 std::atomic<bool> gFailThreads{false};
 std::atomic<int> gRunning{0};
+// One counter for every kind and state: a later start always has a larger
+// generation, which the tool runner relies on to tell earlier children.
+std::atomic<uint64_t> gGeneration{0};
 
 struct ThreadStart {
   JobTicket ticket;
@@ -85,7 +88,7 @@ bool StartJob(const std::shared_ptr<JobState>& state, JobKind kind,
   uint64_t gen;
   {
     std::lock_guard<std::mutex> lock(state->kindLock_[i]);
-    gen = ++state->generation_[i];
+    gen = state->generation_[i] = gGeneration.fetch_add(1, std::memory_order_relaxed) + 1;
     state->status_[i].store(0, std::memory_order_release);
     if (kind == JobKind::kHttp) {
       std::lock_guard<std::mutex> rl(state->responseLock_);
@@ -131,4 +134,4 @@ bool WaitForJobThreadsForTesting(int timeoutMs) {
   return true;
 }
 
-}  // namespace zb::media
+}  // namespace zb::jobs
