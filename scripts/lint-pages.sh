@@ -15,4 +15,4 @@ if [ ! -x node_modules/.bin/eslint ] || [ package-lock.json -nt node_modules/.pa
     npm install --no-audit --no-fund --loglevel=error
   fi
 fi
-exec node_modules/.bin/eslint --max-warnings 0 res
+exec node_modules/.bin/eslint --max-warnings 0 res tests/pages
