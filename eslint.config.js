@@ -47,7 +47,7 @@ module.exports = [
     ignores: ["node_modules/**", "build*/**", "eslint.config.js"]
   },
   {
-    files: ["res/**/*.js"],
+    files: ["res/**/*.js", "**/res/status.js"],
     ...js.configs.recommended,
     languageOptions: {
       ecmaVersion: 2017,
