@@ -14,7 +14,7 @@
 #include "app/zimbrel_dlg.h"
 #include "bridge/bridge_server.h"
 #include "bridge/external_dispatch.h"
-#include "media/job_state.h"
+#include "jobs/job_state.h"
 #include "media/tool_runner.h"
 #include "platform/module_dir.h"
 
@@ -120,7 +120,7 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
   std::fflush(stdout);
   // Job threads are not waited for; leave without running exit handlers
   // under them.
-  if (media::RunningJobThreads() > 0) ::_exit(0);
+  if (jobs::RunningJobThreads() > 0) ::_exit(0);
   return 0;
 }
 

@@ -9,7 +9,7 @@
 #include "app/page_dialog.h"
 #include "app/process_environment.h"
 #include "app/zimbrel_app.h"
-#include "bridge/url_encode.h"
+#include "bridge/redirect_url.h"
 #include "platform/module_dir.h"
 #include "platform/utf.h"
 

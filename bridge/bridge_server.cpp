@@ -14,8 +14,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "bridge/method_table.h"
 #include "bridge/bridge_wire.h"
+#include "bridge/method_table.h"
 #include "platform/utf.h"
 
 namespace zb {
@@ -86,8 +86,12 @@ bool BridgeServer::Start() {
 gboolean BridgeServer::OnAccept(gint fd, GIOCondition, gpointer self) {
   auto* s = static_cast<BridgeServer*>(self);
   for (;;) {
-    int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    // A blocking socket: every read and write says MSG_DONTWAIT but the one
+    // that waits for a page's next call, which the receive time-out bounds.
+    int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
     if (c < 0) break;
+    timeval wait{0, 1000};  // rounded up to one clock tick by the kernel
+    ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
     auto* client = new Client;
     client->server = s;
     client->fd = c;
@@ -114,7 +118,7 @@ namespace {
 bool SendAll(int fd, const std::string& data) {
   size_t off = 0;
   while (off < data.size()) {
-    ssize_t w = ::send(fd, data.data() + off, data.size() - off, MSG_NOSIGNAL);
+    ssize_t w = ::send(fd, data.data() + off, data.size() - off, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (w > 0) {
       off += static_cast<size_t>(w);
       continue;
@@ -136,10 +140,11 @@ gboolean BridgeServer::OnClientReadable(gint fd, GIOCondition, gpointer data) {
   BridgeServer* s = c->server;
   char buf[65536];
   const auto served = std::chrono::steady_clock::now();
+  bool waited = false;  // the wait below has read what there was
   for (;;) {
     bool eof = false;
-    for (;;) {
-      ssize_t n = ::read(fd, buf, sizeof buf);
+    for (; !waited;) {
+      ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
       if (n > 0) {
         c->reader.Feed(buf, static_cast<size_t>(n));
         if (c->reader.buffered() > wire::kMaxFrame + 4) break;
@@ -199,10 +204,25 @@ gboolean BridgeServer::OnClientReadable(gint fd, GIOCondition, gpointer data) {
       return G_SOURCE_REMOVE;
     }
     // Page script making calls in a row sends its next request within
-    // microseconds: wait a moment for it here instead of going back through
-    // the main loop, for at most a few milliseconds in all so the window
-    // stays responsive.
+    // microseconds: wait for it here instead of going back through the main
+    // loop, for at most a few milliseconds in all so the window stays
+    // responsive. With one page connected the wait is a blocking read that
+    // the socket's receive time-out (one clock tick) ends: a timed poll costs
+    // as much again as the whole round trip. With several, a short poll, so
+    // that no page waits behind another one's silence.
+    waited = false;
     if (std::chrono::steady_clock::now() - served > std::chrono::milliseconds(4)) break;
+    if (s->m_clients.size() == 1) {
+      ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+      if (n > 0) {
+        c->reader.Feed(buf, static_cast<size_t>(n));
+        // A full buffer may have more behind it: the read loop takes it.
+        waited = static_cast<size_t>(n) < sizeof buf;
+        continue;
+      }
+      if (n == 0) continue;  // the read loop sees the end and closes
+      break;                 // time-out, a signal or an error: back to the main loop
+    }
     pollfd p{fd, POLLIN, 0};
     timespec wait{0, 150 * 1000};
     if (::ppoll(&p, 1, &wait, nullptr) <= 0) break;

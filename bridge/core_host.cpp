@@ -8,11 +8,10 @@
 
 namespace zb {
 
-using media::JobKind;
 
 CoreHost::CoreHost(std::string moduleDir, std::shared_ptr<media::CdAccess> cd)
     : m_moduleDir(std::move(moduleDir)),
-      m_jobs(std::make_shared<media::JobState>()),
+      m_jobs(std::make_shared<jobs::JobState>()),
       m_registry("Software\\Zimbrel", 2),
       m_ZBName(m_registry, "ZBName"),
       m_ZBPhone(m_registry, "ZBPhone"),
@@ -78,7 +77,7 @@ bool CoreHost::MakeHttpRequest(const std::string& url) {
   return net::StartHttpRequest(m_jobs, url);
 }
 int32_t CoreHost::xhStatus() {
-  return m_jobs->Status(JobKind::kHttp);
+  return m_jobs->Status(jobs::JobKind::kHttp);
 }
 std::string CoreHost::xhResponse() {
   return m_jobs->Response();
@@ -88,14 +87,14 @@ bool CoreHost::TranscodeMedia(const std::string& input, const std::string& outpu
   return media::StartTranscode(m_jobs, m_moduleDir, input, output);
 }
 int32_t CoreHost::tsStatus() {
-  return m_jobs->Status(JobKind::kTranscode);
+  return m_jobs->Status(jobs::JobKind::kTranscode);
 }
 
 bool CoreHost::UploadFile(const std::string& path, const std::string& sessionId) {
   return net::StartUpload(m_jobs, path, sessionId);
 }
 int32_t CoreHost::upStatus() {
-  return m_jobs->Status(JobKind::kUpload);
+  return m_jobs->Status(jobs::JobKind::kUpload);
 }
 
 media::CdAccess& CoreHost::cd() {
@@ -109,7 +108,7 @@ bool CoreHost::GrabAudioDataFromCD(const std::string& drive, const std::string& 
   return m_cd ? media::StartGrab(m_jobs, m_cd, drive, track, output) : false;
 }
 int32_t CoreHost::ripStatus() {
-  return m_jobs->Status(JobKind::kRip);
+  return m_jobs->Status(jobs::JobKind::kRip);
 }
 
 std::string CoreHost::GetDrivesInfo() {
@@ -130,7 +129,7 @@ bool CoreHost::NormalizeAudio(const std::string& path) {
   return media::StartNormalize(m_jobs, m_moduleDir, path);
 }
 int32_t CoreHost::norStatus() {
-  return m_jobs->Status(JobKind::kNormalize);
+  return m_jobs->Status(jobs::JobKind::kNormalize);
 }
 
 }  // namespace zb

@@ -10,7 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "media/job_state.h"
+#include "jobs/job_state.h"
+#include "platform/service_host.h"
 #include "settings/registry.h"
 
 namespace zb {
@@ -26,7 +27,7 @@ class CoreHost {
   virtual ~CoreHost();
 
   const std::string& moduleDir() const { return m_moduleDir; }
-  const std::shared_ptr<media::JobState>& jobs() const { return m_jobs; }
+  const std::shared_ptr<jobs::JobState>& jobs() const { return m_jobs; }
   void setCommandLineFile(std::string f) { m_commandLineFile = std::move(f); }
   void setCdAccess(std::shared_ptr<media::CdAccess> cd) { m_cd = std::move(cd); }
 
@@ -59,7 +60,7 @@ class CoreHost {
   void SetZBAid(const std::string& v);
   std::string GetZBNVCheck();
   void SetZBNVCheck(const std::string& v);
-  std::string GetVersion() { return "260"; }
+  std::string GetVersion() { return kVersionCode; }
   std::string GetDialogArgument() { return m_dialogValue; }
   void SetDialogRetValue(const std::string& v) { m_dialogValue = v; }
   bool MakeHttpRequest(const std::string& url);
@@ -81,7 +82,7 @@ class CoreHost {
 
  protected:
   std::string m_moduleDir;
-  std::shared_ptr<media::JobState> m_jobs;
+  std::shared_ptr<jobs::JobState> m_jobs;
   std::string m_commandLineFile;
   std::string m_dialogValue;
 

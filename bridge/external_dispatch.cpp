@@ -7,6 +7,7 @@
 
 #include "bridge/core_host.h"
 #include "bridge/method_table.h"
+#include "platform/decimal_text.h"
 #include "platform/utf.h"
 
 namespace zb {
@@ -79,25 +80,6 @@ int32_t ClampToInt(double d) {
   return static_cast<int32_t>(d);
 }
 
-int32_t ParseDecimal(const std::string& s) {
-  // Leading blanks, a sign, digits; anything after is ignored; 0 when none.
-  size_t i = 0;
-  while (i < s.size() && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r'))) ++i;
-  bool neg = false;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) neg = s[i++] == '-';
-  int64_t v = 0;
-  bool any = false;
-  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
-    any = true;
-    if (v < (int64_t{1} << 32)) v = v * 10 + (s[i] - '0');
-  }
-  if (!any) return 0;
-  if (neg) v = -v;
-  if (v > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
-  if (v < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
-  return static_cast<int32_t>(v);
-}
-
 }  // namespace
 
 std::string ArgAsString(const DISPPARAMS* params, UINT scriptIndex, UINT count) {
@@ -136,7 +118,7 @@ int32_t ArgAsInt(const DISPPARAMS* params, UINT scriptIndex, UINT count) {
     case VT_BOOL:
       return v->boolVal ? 1 : 0;
     case VT_BSTR:
-      return ParseDecimal(Utf16ToUtf8(BstrView(v->bstrVal)));
+      return ReadDecimal(Utf16ToUtf8(BstrView(v->bstrVal)));
     default:
       return 0;
   }

@@ -1,12 +1,13 @@
-// The drive and track index texts of the CD grab.
+// The one reader of numbers written as text (CD indexes, strings given for
+// integer arguments).
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "media/cd_jobs.h"
+#include "platform/decimal_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
-  (void)zb::media::ParseCdIndex(text);
+  (void)zb::ReadDecimal(text);
   return 0;
 }

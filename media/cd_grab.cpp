@@ -3,35 +3,22 @@
 // one of the failure codes 201..210. The file, the drive handle and the
 // buffer are released before the final status is written, so a page that
 // sees the final value finds the file complete and closed.
-#include <locale.h>
 #include <stdlib.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <memory>
 #include <string>
 
+#include "jobs/job_status.h"
 #include "media/cd_access.h"
 #include "media/cd_jobs.h"
+#include "platform/decimal_text.h"
 
 namespace zb::media {
 namespace {
 
-enum GrabResult : int32_t {
-  kGrabDone = 100,
-  kGrabBadDrive = 201,
-  kGrabNoHandle = 202,
-  kGrabNoDisc = 203,
-  kGrabBadTrack = 204,
-  kGrabOneTrackDisc = 205,
-  kGrabDataTrack = 206,
-  kGrabNoMemory = 207,
-  kGrabCannotWrite = 208,
-  kGrabReadFailed = 209,
-  kGrabCancelled = 210,
-};
+using namespace jobs::status;  // the grab's results: kGrabDone, kGrabBadDrive ...
 
 constexpr int kReadAttempts = 3;
 constexpr int kTraceEvery = 5;
@@ -90,7 +77,8 @@ bool ReadChunk(CdAccess& cd, CDHandle h, CDAudioBuffer& buf, int32_t block, uint
   return false;
 }
 
-int32_t Grab(CdAccess& cd, int drive, int track, const std::string& output, JobTicket& ticket) {
+int32_t Grab(CdAccess& cd, int drive, int track, const std::string& output,
+             jobs::JobTicket& ticket) {
   CDDriveList list{};
   cd.GetCDList(&list);
   if (drive < 0 || drive >= CdDriveCount(list)) return kGrabBadDrive;
@@ -148,49 +136,17 @@ int32_t Grab(CdAccess& cd, int drive, int track, const std::string& output, JobT
 
 }  // namespace
 
-int ParseCdIndex(const std::string& text) {
-  // Take the longest decimal number at the start (after blanks): sign, digits,
-  // fraction, exponent. Hexadecimal, "inf" and "nan" are not numbers here.
-  const char* s = text.c_str();
-  size_t i = 0;
-  while (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r')) ++i;
-  size_t begin = i;
-  if (s[i] == '+' || s[i] == '-') ++i;
-  size_t digits = 0;
-  for (; s[i] >= '0' && s[i] <= '9'; ++i) ++digits;
-  if (s[i] == '.') {
-    ++i;
-    for (; s[i] >= '0' && s[i] <= '9'; ++i) ++digits;
-  }
-  if (digits == 0) return 0;
-  if (s[i] == 'e' || s[i] == 'E') {
-    size_t j = i + 1;
-    if (s[j] == '+' || s[j] == '-') ++j;
-    if (s[j] >= '0' && s[j] <= '9') {
-      while (s[j] >= '0' && s[j] <= '9') ++j;
-      i = j;
-    }
-  }
-  std::string number(s + begin, i - begin);
-  // The number is read in the "C" locale whatever the program's locale is.
-  static locale_t c = newlocale(LC_ALL_MASK, "C", nullptr);
-  double v = c ? strtod_l(number.c_str(), nullptr, c) : std::strtod(number.c_str(), nullptr);
-  if (v >= 2147483647.0) return std::numeric_limits<int>::max();
-  if (v <= -2147483648.0) return std::numeric_limits<int>::min();
-  return static_cast<int>(v);  // toward zero
-}
-
-bool StartGrab(const std::shared_ptr<JobState>& state, std::shared_ptr<CdAccess> cd,
+bool StartGrab(const std::shared_ptr<jobs::JobState>& state, std::shared_ptr<CdAccess> cd,
                const std::string& drive, const std::string& track, const std::string& output) {
   if (!cd) return false;
-  return StartJob(state, JobKind::kRip,
-                  [cd = std::move(cd), drive, track, output](JobTicket& ticket) {
-                    int d = ParseCdIndex(drive);
-                    int t = ParseCdIndex(track);
-                    ticket.SetStatus(0);
-                    int32_t result = Grab(*cd, d, t, output, ticket);
-                    ticket.SetStatus(result);
-                  });
+  return jobs::StartJob(state, jobs::JobKind::kRip,
+                        [cd = std::move(cd), drive, track, output](jobs::JobTicket& ticket) {
+                          int d = ReadDecimal(drive);
+                          int t = ReadDecimal(track);
+                          ticket.SetStatus(jobs::status::kRunning);
+                          int32_t result = Grab(*cd, d, t, output, ticket);
+                          ticket.SetStatus(result);
+                        });
 }
 
 }  // namespace zb::media

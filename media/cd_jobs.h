@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "media/job_state.h"
+#include "jobs/job_state.h"
 
 namespace zb::media {
 
@@ -18,12 +18,9 @@ std::string GetDrivesInfo(CdAccess& cd);
 std::string GetTracksInfo(CdAccess& cd, int drive);
 
 // ZBL_GrabAudioDataFromCD: starts the grab job; false when no thread started.
-// The grab job reads its drive and track texts as decimal numbers (leading
-// blanks, sign, fraction, exponent) cut toward zero; a text that is not a
-// number reads as 0, one out of the int range as the nearest int.
-int ParseCdIndex(const std::string& text);
-
-bool StartGrab(const std::shared_ptr<JobState>& state, std::shared_ptr<CdAccess> cd,
+// The grab job reads its drive and track texts with ReadDecimal
+// (platform/decimal_text.h).
+bool StartGrab(const std::shared_ptr<jobs::JobState>& state, std::shared_ptr<CdAccess> cd,
                const std::string& drive, const std::string& track, const std::string& output);
 
 }  // namespace zb::media

@@ -4,6 +4,7 @@
 
 #include <iterator>
 
+#include "jobs/job_status.h"
 #include "media/tool_runner.h"
 
 namespace zb::media {
@@ -18,10 +19,14 @@ struct Step {
 
 // "/k" lets the track gain be applied lowered to what does not clip, instead
 // of asking on standard input (which reads as "no" and changes nothing).
+namespace st = jobs::status;
 constexpr Step kSteps[] = {
-    {"/s", "d", 10, 201},   // delete stored gain information
-    {"/k", "/r", 30, 202},  // apply track gain
-    {"/g", "4", 80, 203},   // raise by 4 steps of 1.5 dB
+    // delete stored gain information
+    {"/s", "d", st::kNormalizeRemovingGain, st::kNormalizeRemoveGainFailed},
+    // apply track gain
+    {"/k", "/r", st::kNormalizeApplyingTrackGain, st::kNormalizeTrackGainFailed},
+    // raise by 4 steps of 1.5 dB
+    {"/g", "4", st::kNormalizeRaisingGain, st::kNormalizeRaiseGainFailed},
 };
 
 // mp3gain takes any two-character argument that starts with "/" or "-" for an
@@ -46,10 +51,10 @@ std::vector<std::string> Mp3gainLeftovers(const std::string& path) {
   return {tmp};
 }
 
-void RunNormalize(JobTicket& t, const std::string& moduleDir, const std::string& file) {
+void RunNormalize(jobs::JobTicket& t, const std::string& moduleDir, const std::string& file) {
   // One mp3gain at a time on a file: one that an earlier job left running is
   // ended first.
-  EndEarlierChildren(static_cast<int>(JobKind::kNormalize), t.generation());
+  EndEarlierChildren(static_cast<int>(jobs::JobKind::kNormalize), t.generation());
   const std::string path = Mp3gainPath(file);
   for (size_t i = 0; i < std::size(kSteps); ++i) {
     const Step& s = kSteps[i];
@@ -64,7 +69,7 @@ void RunNormalize(JobTicket& t, const std::string& moduleDir, const std::string&
     run.program = moduleDir + "/res/mp3gain";
     run.args = {s.option, s.value, path};
     run.cancelled = [&t] { return t.Cancelled(); };
-    run.kind = static_cast<int>(JobKind::kNormalize);
+    run.kind = static_cast<int>(jobs::JobKind::kNormalize);
     run.generation = t.generation();
     run.leftovers = Mp3gainLeftovers(path);
     if (!RunTool(run).Succeeded()) {  // includes a run stopped by a cancel
@@ -72,15 +77,16 @@ void RunNormalize(JobTicket& t, const std::string& moduleDir, const std::string&
       return;
     }
   }
-  t.SetStatus(100);
+  t.SetStatus(st::kNormalizeDone);
 }
 
 }  // namespace
 
-bool StartNormalize(const std::shared_ptr<JobState>& state, const std::string& moduleDir,
+bool StartNormalize(const std::shared_ptr<jobs::JobState>& state, const std::string& moduleDir,
                     const std::string& file) {
-  return StartJob(state, JobKind::kNormalize,
-                  [moduleDir, file](JobTicket& t) { RunNormalize(t, moduleDir, file); });
+  return jobs::StartJob(state, jobs::JobKind::kNormalize, [moduleDir, file](jobs::JobTicket& t) {
+    RunNormalize(t, moduleDir, file);
+  });
 }
 
 }  // namespace zb::media

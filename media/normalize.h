@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "media/job_state.h"
+#include "jobs/job_state.h"
 
 namespace zb::media {
 
@@ -18,7 +18,7 @@ namespace zb::media {
 // last run has ended, the job publishes 100 whatever the flag says. An
 // mp3gain left running is ended when the next normalisation starts, or when
 // the program ends; one ended half way leaves no <name>.TMP behind.
-bool StartNormalize(const std::shared_ptr<JobState>& state, const std::string& moduleDir,
+bool StartNormalize(const std::shared_ptr<jobs::JobState>& state, const std::string& moduleDir,
                     const std::string& file);
 
 }  // namespace zb::media

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "jobs/job_status.h"
 #include "media/tool_runner.h"
 
 namespace zb::media {
@@ -95,16 +96,16 @@ class OutputWriteFailureWatch {
   bool failed_ = false;
 };
 
-void RunTranscode(JobTicket& t, const std::string& moduleDir, const std::string& input,
+void RunTranscode(jobs::JobTicket& t, const std::string& moduleDir, const std::string& input,
                   const std::string& output) {
-  t.SetStatus(0);
+  t.SetStatus(jobs::status::kRunning);
   // Two encoders never run at once: a transcoder that an earlier job left
   // running (cancelled, or replaced by this start) is ended first.
-  EndEarlierChildren(static_cast<int>(JobKind::kTranscode), t.generation());
+  EndEarlierChildren(static_cast<int>(jobs::JobKind::kTranscode), t.generation());
   const std::string tmp = moduleDir + "/res/tmp";
   Sweep(tmp, ".mp3");
 
-  int32_t status = 2;
+  int32_t status = jobs::status::kTranscodeFailed;
   if (!SameFile(input, output)) {
     ToolRun run;
     run.program = moduleDir + "/res/ffmpeg";
@@ -113,7 +114,7 @@ void RunTranscode(JobTicket& t, const std::string& moduleDir, const std::string&
     run.cancelled = [&t] { return t.Cancelled(); };
     run.started = [&t](pid_t pid) { t.SetProcessId(static_cast<uint32_t>(pid)); };
     run.ending = [&t](pid_t pid) { t.ClearProcessId(static_cast<uint32_t>(pid)); };
-    run.kind = static_cast<int>(JobKind::kTranscode);
+    run.kind = static_cast<int>(jobs::JobKind::kTranscode);
     run.generation = t.generation();
     // A transcoder ended half way leaves no ringtone behind in res/tmp.
     if (InFolder(output, tmp)) run.leftovers = {output};
@@ -121,7 +122,7 @@ void RunTranscode(JobTicket& t, const std::string& moduleDir, const std::string&
     run.output = [&watch](std::string_view piece) { watch(piece); };
     // After a cancel the child runs on and is reaped when it ends; the job
     // fails at once.
-    if (RunTool(run).Succeeded() && !watch.failed()) status = 1;
+    if (RunTool(run).Succeeded() && !watch.failed()) status = jobs::status::kTranscodeDone;
   }
 
   Sweep(tmp, ".wav");
@@ -130,11 +131,12 @@ void RunTranscode(JobTicket& t, const std::string& moduleDir, const std::string&
 
 }  // namespace
 
-bool StartTranscode(const std::shared_ptr<JobState>& state, const std::string& moduleDir,
+bool StartTranscode(const std::shared_ptr<jobs::JobState>& state, const std::string& moduleDir,
                     const std::string& input, const std::string& output) {
-  return StartJob(state, JobKind::kTranscode, [moduleDir, input, output](JobTicket& t) {
-    RunTranscode(t, moduleDir, input, output);
-  });
+  return jobs::StartJob(state, jobs::JobKind::kTranscode,
+                        [moduleDir, input, output](jobs::JobTicket& t) {
+                          RunTranscode(t, moduleDir, input, output);
+                        });
 }
 
 }  // namespace zb::media

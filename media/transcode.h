@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "media/job_state.h"
+#include "jobs/job_state.h"
 
 namespace zb::media {
 
@@ -21,7 +21,7 @@ namespace zb::media {
 // is reaped when it ends, or ended when the next transcode starts (before
 // its sweep) or the program ends. An ffmpeg ended half way leaves no output
 // behind in res/tmp.
-bool StartTranscode(const std::shared_ptr<JobState>& state, const std::string& moduleDir,
+bool StartTranscode(const std::shared_ptr<jobs::JobState>& state, const std::string& moduleDir,
                     const std::string& input, const std::string& output);
 
 }  // namespace zb::media

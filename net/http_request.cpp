@@ -2,15 +2,14 @@
 
 #include <memory>
 
+#include "jobs/job_status.h"
 #include "net/charset.h"
+#include "net/percent_encode.h"
 #include "net/transfer.h"
 #include "platform/service_host.h"
 
 namespace zb::net {
 namespace {
-
-using media::JobKind;
-using media::JobTicket;
 
 constexpr char kNoHandleBox[] =
     "Cannot initialize XMLHTTP Transporter.\n\nIn order to use Zimbrel you must have MSXML "
@@ -26,20 +25,8 @@ constexpr size_t kMaxBody = size_t{16} << 20;
 // Relative URLs ("/...") go to the service; bytes that cannot stand in a URL
 // (controls, space, DEL, non-ASCII) are percent-encoded as a browser would.
 std::string PrepareUrl(const std::string& url, const std::string& serviceBase) {
-  static const char kHex[] = "0123456789ABCDEF";
   std::string full = (!url.empty() && url[0] == '/') ? serviceBase + url : url;
-  std::string out;
-  out.reserve(full.size());
-  for (unsigned char c : full) {
-    if (c <= 0x20 || c >= 0x7F) {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
+  return PercentEncode(full, kUrl);
 }
 
 struct Sink {
@@ -60,7 +47,7 @@ size_t Collect(char* data, size_t size, size_t count, void* user) {
 
 // The text for ZBL_xhResponse; `*store` becomes false when a cancel leaves
 // the response as the start left it (empty).
-std::string Fetch(const std::shared_ptr<media::JobState>& state, JobTicket& ticket,
+std::string Fetch(const std::shared_ptr<jobs::JobState>& state, jobs::JobTicket& ticket,
                   const std::string& url, bool* store) {
   *store = true;
   std::unique_ptr<CURLU, void (*)(CURLU*)> parsed(curl_url(), curl_url_cleanup);
@@ -105,14 +92,14 @@ std::string Fetch(const std::shared_ptr<media::JobState>& state, JobTicket& tick
 
 }  // namespace
 
-bool StartHttpRequest(const std::shared_ptr<media::JobState>& state, const std::string& url) {
+bool StartHttpRequest(const std::shared_ptr<jobs::JobState>& state, const std::string& url) {
   std::string full = PrepareUrl(url, GetServiceHost().baseUrl());
-  return media::StartJob(state, JobKind::kHttp, [full = std::move(full)](JobTicket& t) {
-    t.SetStatus(0);
+  return jobs::StartJob(state, jobs::JobKind::kHttp, [full = std::move(full)](jobs::JobTicket& t) {
+    t.SetStatus(jobs::status::kRunning);
     bool store = true;
     std::string text = Fetch(t.state(), t, full, &store);
     if (store) t.SetResponse(std::move(text));
-    t.SetStatus(1);  // after the response, which it publishes
+    t.SetStatus(jobs::status::kHttpDone);  // after the response, which it publishes
   });
 }
 

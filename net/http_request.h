@@ -4,12 +4,12 @@
 #include <memory>
 #include <string>
 
-#include "media/job_state.h"
+#include "jobs/job_state.h"
 
 namespace zb::net {
 
 // ZBL_MakeHttpRequest: starts the request job; false when no thread started.
 // A URL that begins with "/" is resolved against http://<service host>/.
-bool StartHttpRequest(const std::shared_ptr<media::JobState>& state, const std::string& url);
+bool StartHttpRequest(const std::shared_ptr<jobs::JobState>& state, const std::string& url);
 
 }  // namespace zb::net

@@ -10,18 +10,17 @@
 #include <cstdint>
 #include <memory>
 
+#include "jobs/job_status.h"
+#include "net/percent_encode.h"
 #include "net/transfer.h"
 #include "platform/service_host.h"
 
 namespace zb::net {
 namespace {
 
-using media::JobKind;
-using media::JobTicket;
-
 constexpr size_t kChunk = 2048;  // bytes read from the file and written at a time
-constexpr int32_t kDone = 100;
-constexpr int32_t kFailed = 101;
+constexpr int32_t kDone = jobs::status::kUploadDone;
+constexpr int32_t kFailed = jobs::status::kUploadFailed;
 constexpr char kClientName[] = "ZMBL/1.0 (Quorvane)";
 constexpr char kPath[] = "/cgi-bin/zbl_upload2.cgi";
 
@@ -30,25 +29,6 @@ struct Request {
   std::string file;
   std::string url;  // the whole URL; curl picks the target's form for the route
 };
-
-// The session id goes into the URL as given; only the bytes that would break
-// the request line or cut the URL short (controls, space, DEL, "#") are
-// percent-encoded.
-std::string SessionIdForUrl(const std::string& sid) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(sid.size());
-  for (unsigned char c : sid) {
-    if (c <= 0x20 || c == 0x7F || c == '#') {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
 
 class Fd {
  public:
@@ -70,7 +50,7 @@ struct Body {
   uint64_t size = 0;
   uint64_t sent = 0;    // bytes curl has written to the connection
   size_t inFlight = 0;  // the chunk handed to curl last
-  JobTicket* ticket = nullptr;
+  jobs::JobTicket* ticket = nullptr;
   Transfer* transfer = nullptr;
   CURL* easy = nullptr;
   // The service answered before the whole body was written: the answer is
@@ -199,7 +179,7 @@ curl_slist* Headers() {
   return h;
 }
 
-int32_t RunUpload(JobTicket& ticket, const Request& rq) {
+int32_t RunUpload(jobs::JobTicket& ticket, const Request& rq) {
   // O_NONBLOCK so that a FIFO given as the file cannot hold the thread.
   Fd fd(::open(rq.file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) return kFailed;
@@ -243,12 +223,13 @@ int32_t RunUpload(JobTicket& ticket, const Request& rq) {
 
 }  // namespace
 
-bool StartUpload(const std::shared_ptr<media::JobState>& state, const std::string& file,
+bool StartUpload(const std::shared_ptr<jobs::JobState>& state, const std::string& file,
                  const std::string& sessionId) {
   Request rq{file, "http://" + GetServiceHost().authority() + kPath +
-                       "?sid=" + SessionIdForUrl(sessionId) + "&ver=260&aff=2"};
-  return media::StartJob(state, JobKind::kUpload, [rq = std::move(rq)](JobTicket& t) {
-    t.SetStatus(0);
+                       "?sid=" + PercentEncode(sessionId, kSessionId) + "&ver=" + kVersionCode +
+                       "&aff=" + kAffiliateCode};
+  return jobs::StartJob(state, jobs::JobKind::kUpload, [rq = std::move(rq)](jobs::JobTicket& t) {
+    t.SetStatus(jobs::status::kRunning);
     t.SetStatus(RunUpload(t, rq));
   });
 }

@@ -4,12 +4,12 @@
 #include <memory>
 #include <string>
 
-#include "media/job_state.h"
+#include "jobs/job_state.h"
 
 namespace zb::net {
 
 // ZBL_UploadFile: starts the upload job; false when no thread started.
-bool StartUpload(const std::shared_ptr<media::JobState>& state, const std::string& file,
+bool StartUpload(const std::shared_ptr<jobs::JobState>& state, const std::string& file,
                  const std::string& sessionId);
 
 }  // namespace zb::net

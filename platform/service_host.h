@@ -4,6 +4,12 @@
 
 namespace zb {
 
+// Fixed texts the service is told with the homepage redirect ("ver", "aff")
+// and the upload; ZBL_GetVersion answers the version code. The pages get
+// them from res/status.js, generated from these.
+inline constexpr char kVersionCode[] = "260";
+inline constexpr char kAffiliateCode[] = "2";
+
 struct ServiceHost {
   std::string host;  // name or address, without port
   int port = 80;

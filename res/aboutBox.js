@@ -6,7 +6,9 @@
     ZB.showNoHost(document.body, "The About box");
     return;
   }
-  document.getElementById("versionCode").textContent = String(ZB.call("ZBL_GetVersion", [], ""));
+  document.getElementById("versionCode").textContent = String(
+    ZB.call("ZBL_GetVersion", [], ZB.status.versionCode)
+  );
   var ok = document.getElementById("ok");
   ok.addEventListener("click", function () {
     ZB.call("ZBL_CloseWindow", []);

@@ -73,28 +73,9 @@
         var checked = quiz.querySelector("input[name='" + q + "']:checked");
         return checked ? checked.value : "";
       });
-      var kind = "open";
-      var tone = "";
-      if (answers[0] === "no") {
-        kind = "noMp3";
-        tone = "notice-error";
-      } else if (answers[1] === "no") {
-        kind = "noMessages";
-        tone = "notice-warning";
-      } else if (answers[2] === "no") {
-        kind = "noRingtone";
-        tone = "notice-warning";
-      } else if (answers.indexOf("") >= 0) {
-        kind = "open";
-      } else if (answers.indexOf("unsure") >= 0) {
-        kind = "unsure";
-        tone = "notice-warning";
-      } else {
-        kind = "yes";
-        tone = "notice-success";
-      }
-      $("verdict").className = "notice verdict " + tone;
-      $("verdictText").textContent = VERDICTS[kind];
+      var verdict = ZB.phoneVerdict(answers);
+      $("verdict").className = "notice verdict " + verdict.tone;
+      $("verdictText").textContent = VERDICTS[verdict.kind];
     };
     quiz.addEventListener("change", update);
     update();

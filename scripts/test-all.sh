@@ -2,7 +2,8 @@
 # Installs what is missing, builds and runs every test: the plain build with
 # warnings as errors (unit, integration and end-to-end tests under Xvfb), the
 # library tests again under AddressSanitizer and UndefinedBehaviorSanitizer,
-# and the job tests under ThreadSanitizer.
+# the job tests under ThreadSanitizer, then the fuzz targets, the page
+# linter and the tests of the pages' helpers under Node.
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -31,3 +32,4 @@ cmake --build build-tsan -j"$JOBS"
 
 ./scripts/fuzz.sh
 ./scripts/lint-pages.sh
+./scripts/test-pages.sh

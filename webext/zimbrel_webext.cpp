@@ -183,8 +183,14 @@ JSCValue* ToJs(JSCContext* ctx, const Value& v) {
 
 JSCValue* Invoke(PageLink* link, JSCContext* ctx, int32_t dispid, uint16_t flags,
                  const std::vector<Value>& args) {
+  std::string request = zb::wire::EncodeInvoke(dispid, flags, args);
+  // Arguments no frame can carry fail this call; the connection stays.
+  if (request.size() > zb::wire::kMaxFrame) {
+    jsc_context_throw(ctx, "Zimbrel: the arguments are too large");
+    return jsc_value_new_undefined(ctx);
+  }
   zb::wire::Reply reply;
-  if (!RoundTrip(link, zb::wire::EncodeInvoke(dispid, flags, args), zb::wire::kOpInvoke, &reply)) {
+  if (!RoundTrip(link, request, zb::wire::kOpInvoke, &reply)) {
     jsc_context_throw(ctx, "Zimbrel: the program is not reachable");
     return jsc_value_new_undefined(ctx);
   }

@@ -62,12 +62,12 @@ struct Bench {
   std::string dir, module, song, ring;
 
   double TranscodeJob() {
-    auto state = std::make_shared<zb::media::JobState>();
+    auto state = std::make_shared<zb::jobs::JobState>();
     auto t0 = Clock::now();
     if (!zb::media::StartTranscode(state, module, song, dir + "/job.mp3")) return -1;
-    if (!zb::media::WaitForJobThreadsForTesting(600000)) return -1;
+    if (!zb::jobs::WaitForJobThreadsForTesting(600000)) return -1;
     double s = Seconds(t0);
-    return state->Status(zb::media::JobKind::kTranscode) == 1 ? s : -1;
+    return state->Status(zb::jobs::JobKind::kTranscode) == 1 ? s : -1;
   }
   double TranscodeDirect() {
     auto t0 = Clock::now();
@@ -78,12 +78,12 @@ struct Bench {
   double NormalizeJob() {
     std::string f = dir + "/norm-job.mp3";
     if (!Copy(ring, f)) return -1;
-    auto state = std::make_shared<zb::media::JobState>();
+    auto state = std::make_shared<zb::jobs::JobState>();
     auto t0 = Clock::now();
     if (!zb::media::StartNormalize(state, module, f)) return -1;
-    if (!zb::media::WaitForJobThreadsForTesting(600000)) return -1;
+    if (!zb::jobs::WaitForJobThreadsForTesting(600000)) return -1;
     double s = Seconds(t0);
-    return state->Status(zb::media::JobKind::kNormalize) == 100 ? s : -1;
+    return state->Status(zb::jobs::JobKind::kNormalize) == 100 ? s : -1;
   }
   double NormalizeDirect() {
     std::string f = dir + "/norm-direct.mp3", tool = module + "/res/mp3gain";

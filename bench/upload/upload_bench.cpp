@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "media/job_state.h"
+#include "jobs/job_state.h"
 #include "net/upload.h"
 
 extern char** environ;
@@ -95,14 +95,14 @@ class Sink {
 };
 
 double JobSeconds(const std::string& file) {
-  auto state = std::make_shared<zb::media::JobState>();
+  auto state = std::make_shared<zb::jobs::JobState>();
   auto t0 = Clock::now();
   if (!zb::net::StartUpload(state, file, "bench")) return -1;
-  while (state->Status(zb::media::JobKind::kUpload) < 100)
+  while (state->Status(zb::jobs::JobKind::kUpload) < 100)
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   double s = std::chrono::duration<double>(Clock::now() - t0).count();
-  zb::media::WaitForJobThreadsForTesting(10000);
-  return state->Status(zb::media::JobKind::kUpload) == 100 ? s : -1;
+  zb::jobs::WaitForJobThreadsForTesting(10000);
+  return state->Status(zb::jobs::JobKind::kUpload) == 100 ? s : -1;
 }
 
 double CurlSeconds(const std::string& file, int port) {

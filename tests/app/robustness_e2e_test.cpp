@@ -124,5 +124,27 @@ if (loads === 1) setTimeout(function () { x.ZBL_MessageBox('Kill me', 0); }, 50)
   EXPECT_EQ(code, 0);
 }
 
+// Arguments that no bridge frame can carry (66 MiB of text) fail only that
+// call, with an exception; the page's later calls still reach the program.
+TEST(Robustness, ArgumentsTooLargeForTheBridgeFailOnlyThatCall) {
+  AppHarness app;
+  app.WritePage("selectSong.html", R"(<!doctype html><script>
+var x = window.external, out = [];
+var big = new Array((66 << 20) + 1).join('x');
+try { x.ZBL_SetDialogRetValue(big); out.push('no throw'); } catch (e) { out.push(String(e)); }
+big = null;
+out.push(x.ZBL_GetVersion());
+x.ZBL_SetDialogRetValue('small');
+out.push(x.ZBL_GetDialogArgument());
+x.ZBL_SetZBName(out.join('|'));
+</script>)");
+  app.Start();
+  EXPECT_TRUE(
+      app.WaitForValue("ZBName", "Error: Zimbrel: the arguments are too large|260|small", 60000))
+      << app.Value("ZBName");
+  AppHarness::RequestClose(app.FindWindow(kMainTitle));
+  EXPECT_TRUE(app.WaitExit(20000));
+}
+
 }  // namespace
 }  // namespace zb::testing

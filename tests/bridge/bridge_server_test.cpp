@@ -8,13 +8,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <thread>
 
 #include "bridge/bridge_wire.h"
 #include "bridge/core_host.h"
 #include "bridge/external_dispatch.h"
-#include "media/job_state.h"
+#include "jobs/job_state.h"
 #include "net/raw_server.h"
 #include "page_host.h"
 #include "temp_dir.h"
@@ -120,6 +121,47 @@ TEST_F(BridgeServerTest, MalformedOrOversizedInputClosesOnlyThatConnection) {
   EXPECT_EQ(server.pendingRequests(), 0);
 }
 
+// The server waits for a page's next call in a blocking read, bounded by the
+// socket's receive time-out: a page that goes quiet after a call, but stays
+// connected, hands the main loop back within a few clock ticks.
+TEST_F(BridgeServerTest, AQuietPageHandsTheMainLoopBackAtOnce) {
+  ASSERT_TRUE(server.Start());
+  using Clock = std::chrono::steady_clock;
+  std::atomic<int64_t> replied{0};
+  std::atomic<bool> done{false};
+  std::thread page([&] {
+    int fd = Connect(server.socketPath());
+    std::string payload;
+    if (fd >= 0 && wire::WriteFully(fd, wire::Frame(wire::EncodeInvoke(14, DISPATCH_METHOD, {}))) &&
+        wire::ReadFrame(fd, &payload))
+      replied = Clock::now().time_since_epoch().count();
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));  // quiet, still connected
+    if (fd >= 0) ::close(fd);
+    done = true;
+  });
+  // A 1 ms timer on the main loop notes the first time it runs after the reply.
+  struct Ticks {
+    std::atomic<int64_t>* replied;
+    int64_t firstAfter = 0;
+  } ticks{&replied};
+  guint timer = g_timeout_add(
+      1,
+      [](gpointer p) -> gboolean {
+        auto* t = static_cast<Ticks*>(p);
+        int64_t now = Clock::now().time_since_epoch().count();
+        if (*t->replied && !t->firstAfter) t->firstAfter = now;
+        return G_SOURCE_CONTINUE;
+      },
+      &ticks);
+  while (!done) g_main_context_iteration(nullptr, TRUE);
+  page.join();
+  g_source_remove(timer);
+  ASSERT_NE(replied.load(), 0);
+  ASSERT_NE(ticks.firstAfter, 0);
+  EXPECT_LT(std::chrono::nanoseconds(ticks.firstAfter - replied.load()),
+            std::chrono::milliseconds(100));
+}
+
 // One call over the connection; its result.
 wire::Value Call(int fd, int32_t dispid, uint16_t flags, std::vector<wire::Value> args = {}) {
   std::string payload;
@@ -189,7 +231,7 @@ TEST_F(BridgeServerTest, TheLargestResponseTextCrossesTheBridgeWhole) {
     EXPECT_EQ(text.s.substr(0, 6), "\xEF\xBF\xBD\xEF\xBF\xBD");
     ::close(fd);
   });
-  EXPECT_TRUE(media::WaitForJobThreadsForTesting(10000));
+  EXPECT_TRUE(jobs::WaitForJobThreadsForTesting(10000));
 }
 
 // A request and its reply on a blocking client socket.

@@ -7,6 +7,7 @@
 
 #include "bridge/core_host.h"
 #include "bridge/method_table.h"
+#include "page_host.h"
 #include "platform/utf.h"
 #include "temp_dir.h"
 
@@ -75,20 +76,8 @@ class DispatchTest : public ::testing::Test {
     for (auto& r : results) VariantClear(&r);
   }
   std::vector<VARIANT> results;
-  static VARIANT Str(const std::string& s) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(Utf8ToUtf16(s));
-    return v;
-  }
-  static VARIANT Int(int32_t i) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = i;
-    return v;
-  }
+  static VARIANT Str(const std::string& s) { return testing::StrArg(s); }
+  static VARIANT Int(int32_t i) { return testing::IntArg(i); }
   static VARIANT Dbl(double d) {
     VARIANT v;
     VariantInit(&v);

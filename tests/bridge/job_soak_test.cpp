@@ -25,11 +25,11 @@
 #include <vector>
 
 #include "bridge/core_host.h"
-#include "page_host.h"
 #include "bridge/external_dispatch.h"
 #include "media/cd_test_image.h"
 #include "media/tool_test_support.h"
 #include "net/raw_server.h"
+#include "page_host.h"
 #include "platform/utf.h"
 
 namespace zb {
@@ -121,27 +121,27 @@ class JobSoak : public ::testing::Test {
   }
 
   // Starts one job of `kind` through its member; `i` numbers the start.
-  bool Start(media::JobKind kind, int i) {
+  bool Start(jobs::JobKind kind, int i) {
     std::vector<VARIANT> args;
     std::u16string member;
     switch (kind) {
-      case media::JobKind::kHttp:
+      case jobs::JobKind::kHttp:
         member = u"ZBL_MakeHttpRequest";
         args = {Str("http://" + get.authority() + "/soak?n=" + std::to_string(i))};
         break;
-      case media::JobKind::kTranscode:
+      case jobs::JobKind::kTranscode:
         member = u"ZBL_TranscodeMedia";
         args = {Str(song), Str(m.tmp + "/ringtone.mp3")};
         break;
-      case media::JobKind::kUpload:
+      case jobs::JobKind::kUpload:
         member = u"ZBL_UploadFile";
         args = {Str(upload), Str("sid" + std::to_string(i))};
         break;
-      case media::JobKind::kRip:
+      case jobs::JobKind::kRip:
         member = u"ZBL_GrabAudioDataFromCD";
         args = {Str(drive), Str("1"), Str(m.tmp + "/track.wav")};
         break;
-      case media::JobKind::kNormalize: {
+      case jobs::JobKind::kNormalize: {
         // A copy per start: an earlier run's mp3gain may still work on its own.
         std::string f = m.dir / ("norm/n" + std::to_string(copies++) + ".mp3");
         std::filesystem::copy_file(m.dir / "base.mp3", f);
@@ -194,14 +194,14 @@ class JobSoak : public ::testing::Test {
   // up what libraries set up once per process (libcurl's global state).
   void ExpectEachKindSucceeds() {
     for (const KindSpec& k : kinds) {
-      auto kind = static_cast<media::JobKind>(&k - kinds.data());
+      auto kind = static_cast<jobs::JobKind>(&k - kinds.data());
       ASSERT_TRUE(Start(kind, -1)) << k.name;
       EXPECT_EQ(AwaitFinal(k, -1), k.success) << k.name;
     }
     EXPECT_EQ(Response(), kBody);
   }
 
-  void Soak(media::JobKind kind) {
+  void Soak(jobs::JobKind kind) {
     const KindSpec& k = kinds[static_cast<int>(kind)];
     ExpectEachKindSucceeds();
     ASSERT_TRUE(AllSettled(60000));
@@ -226,14 +226,14 @@ class JobSoak : public ::testing::Test {
       if (v < 0) return;
       if (cancel) {
         ++cancelled;
-        if (kind == media::JobKind::kHttp) {
+        if (kind == jobs::JobKind::kHttp) {
           std::string r = Response();
           EXPECT_TRUE(r == kBody || r.empty()) << "start " << i << ": " << r;
         }
       } else {
         ++finished;
         EXPECT_EQ(v, k.success) << k.name << " start " << i << " ran uncancelled";
-        if (kind == media::JobKind::kHttp) {
+        if (kind == jobs::JobKind::kHttp) {
           EXPECT_EQ(Response(), kBody) << "start " << i;
         }
       }
@@ -309,19 +309,19 @@ class JobSoak : public ::testing::Test {
 };
 
 TEST_F(JobSoak, HttpRequests) {
-  Soak(media::JobKind::kHttp);
+  Soak(jobs::JobKind::kHttp);
 }
 TEST_F(JobSoak, Transcodes) {
-  Soak(media::JobKind::kTranscode);
+  Soak(jobs::JobKind::kTranscode);
 }
 TEST_F(JobSoak, Uploads) {
-  Soak(media::JobKind::kUpload);
+  Soak(jobs::JobKind::kUpload);
 }
 TEST_F(JobSoak, CdGrabs) {
-  Soak(media::JobKind::kRip);
+  Soak(jobs::JobKind::kRip);
 }
 TEST_F(JobSoak, Normalisations) {
-  Soak(media::JobKind::kNormalize);
+  Soak(jobs::JobKind::kNormalize);
 }
 
 // All five kinds run at once and one break stops them all.
@@ -331,8 +331,8 @@ TEST_F(JobSoak, AllKindsAtOnceWithOneBreak) {
   Baseline base = Measure();
   std::uniform_int_distribution<int> delay(0, 60000);
   for (int i = 0; i < std::max(1, count / 2); ++i) {
-    for (int k = 0; k < media::kJobKinds; ++k)
-      ASSERT_TRUE(Start(static_cast<media::JobKind>(k), 1000 + i));
+    for (int k = 0; k < jobs::kJobKinds; ++k)
+      ASSERT_TRUE(Start(static_cast<jobs::JobKind>(k), 1000 + i));
     std::this_thread::sleep_for(std::chrono::microseconds(delay(rng)));
     Break();
     for (const KindSpec& k : kinds)

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "bridge/core_host.h"
-#include "page_host.h"
 #include "bridge/external_dispatch.h"
 #include "cd_test_image.h"
+#include "page_host.h"
 #include "platform/utf.h"
 #include "temp_dir.h"
 
@@ -33,7 +33,7 @@ using zb::testing::TakeString;
 
 class CdThroughExternal : public ::testing::Test {
  protected:
-  void TearDown() override { EXPECT_TRUE(media::WaitForJobThreadsForTesting(10000)); }
+  void TearDown() override { EXPECT_TRUE(jobs::WaitForJobThreadsForTesting(10000)); }
 
   // Calls a member by name with script-order arguments, as the web view does.
   VARIANT Call(const std::u16string& name, WORD flags, std::vector<VARIANT> args = {}) {
@@ -85,7 +85,7 @@ TEST_F(CdThroughExternal, ListsTheImageAndGrabsATrack) {
   // A data track fails at once with its code, through the same members.
   Call(u"ZBL_GrabAudioDataFromCD", DISPATCH_METHOD,
        {Str(std::to_string(real)), Str("0"), Str(dir / "data.wav")});
-  ASSERT_TRUE(media::WaitForJobThreadsForTesting(10000));
+  ASSERT_TRUE(jobs::WaitForJobThreadsForTesting(10000));
   EXPECT_EQ(Call(u"ZBL_ripStatus", DISPATCH_PROPERTYGET).intVal, 206);
 }
 

@@ -37,16 +37,16 @@ class CdGrab : public ::testing::Test {
     images = std::make_unique<ScopedEnv>("ZIMBREL_CD_IMAGES",
                                          disc.cue + ":" + single.cue + ":" + dir / "empty.cue");
     cd = std::make_shared<FaultCdAccess>(MakeDefaultCdAccess());
-    cd->status = [s = state.get()] { return s->Status(JobKind::kRip); };
+    cd->status = [s = state.get()] { return s->Status(jobs::JobKind::kRip); };
   }
-  void TearDown() override { EXPECT_TRUE(WaitForJobThreadsForTesting(10000)); }
+  void TearDown() override { EXPECT_TRUE(jobs::WaitForJobThreadsForTesting(10000)); }
 
   // Runs a grab to its end and returns the final status.
   int32_t Grab(const std::string& drive, const std::string& track, const std::string& out) {
     EXPECT_TRUE(StartGrab(state, cd, drive, track, out));
-    EXPECT_TRUE(WaitForJobThreadsForTesting(30000));
+    EXPECT_TRUE(jobs::WaitForJobThreadsForTesting(30000));
     EXPECT_EQ(cd->openHandles(), 0) << "a drive handle was left open";
-    return state->Status(JobKind::kRip);
+    return state->Status(jobs::JobKind::kRip);
   }
   std::string D(int image) { return std::to_string(real + image); }
 
@@ -54,7 +54,7 @@ class CdGrab : public ::testing::Test {
   int real = 0;
   TestImage disc, single;
   std::unique_ptr<ScopedEnv> images;
-  std::shared_ptr<JobState> state = std::make_shared<JobState>();
+  std::shared_ptr<jobs::JobState> state = std::make_shared<jobs::JobState>();
   std::shared_ptr<FaultCdAccess> cd;
 };
 
@@ -100,26 +100,6 @@ TEST_F(CdGrab, TraceEveryFifthPassAndFractionalIndexes) {
   EXPECT_EQ(trace,
             line(start, total) + line(start + 130, total - 130) + line(start + 260, total - 260));
   EXPECT_TRUE(ReadBytes(out).substr(44) == BinSlice(disc, start, total));
-}
-
-TEST(CdIndexText, ReadsAsADecimalNumberCutTowardZero) {
-  EXPECT_EQ(ParseCdIndex("2"), 2);
-  EXPECT_EQ(ParseCdIndex("2.7"), 2);
-  EXPECT_EQ(ParseCdIndex("  \t+3xyz"), 3);
-  EXPECT_EQ(ParseCdIndex("-0.9"), 0);
-  EXPECT_EQ(ParseCdIndex("-1.5"), -1);
-  EXPECT_EQ(ParseCdIndex("1e1"), 10);
-  EXPECT_EQ(ParseCdIndex("25E-1"), 2);
-  EXPECT_EQ(ParseCdIndex(".5"), 0);
-  EXPECT_EQ(ParseCdIndex("4."), 4);
-  EXPECT_EQ(ParseCdIndex("2e"), 2);
-  EXPECT_EQ(ParseCdIndex(""), 0);
-  EXPECT_EQ(ParseCdIndex("x"), 0);
-  EXPECT_EQ(ParseCdIndex("0x10"), 0);
-  EXPECT_EQ(ParseCdIndex("inf"), 0);
-  EXPECT_EQ(ParseCdIndex("-"), 0);
-  EXPECT_EQ(ParseCdIndex("1e999"), INT_MAX);
-  EXPECT_EQ(ParseCdIndex("-99999999999"), INT_MIN);
 }
 
 TEST_F(CdGrab, CheckFailuresInOrderLeaveNoFile) {

@@ -19,7 +19,7 @@ using Args = std::vector<std::string>;
 class NormalizeFake : public ::testing::Test {
  protected:
   ModuleDir m;
-  std::shared_ptr<JobState> state = std::make_shared<JobState>();
+  std::shared_ptr<jobs::JobState> state = std::make_shared<jobs::JobState>();
   std::string file = m.dir / "ring tone.mp3";
 
   void TearDown() override { EXPECT_TRUE(AllSettled()); }
@@ -28,7 +28,7 @@ class NormalizeFake : public ::testing::Test {
     ::unlink((m.res + "/calls.log").c_str());
     m.FakeTool("mp3gain", body);
     EXPECT_TRUE(StartNormalize(state, m.path(), file));
-    return AwaitFinal(*state, JobKind::kNormalize, kRunning);
+    return AwaitFinal(*state, jobs::JobKind::kNormalize, kRunning);
   }
 };
 
@@ -53,7 +53,7 @@ TEST_F(NormalizeFake, AFailedStepNamesItselfAndEndsTheJob) {
   }
   ::unlink((m.res + "/mp3gain").c_str());
   ASSERT_TRUE(StartNormalize(state, m.path(), file));
-  EXPECT_EQ(AwaitFinal(*state, JobKind::kNormalize, kRunning), 201);  // could not start
+  EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kNormalize, kRunning), 201);  // could not start
 }
 
 TEST_F(NormalizeFake, StatusNamesTheStepUnderWay) {
@@ -63,28 +63,28 @@ TEST_F(NormalizeFake, StatusNamesTheStepUnderWay) {
              "while [ ! -e \"$d/go$n\" ]; do echo tick; sleep 0.01; done");
   state->RequestBreak();  // before the start: cleared by it
   ASSERT_TRUE(StartNormalize(state, m.path(), file));
-  int32_t first = state->Status(JobKind::kNormalize);
+  int32_t first = state->Status(jobs::JobKind::kNormalize);
   EXPECT_TRUE(first == 0 || first == 10) << first;
   for (int step = 1; step <= 3; ++step) {
     int32_t expected = step == 1 ? 10 : step == 2 ? 30 : 80;
-    ASSERT_TRUE(WaitUntil([&] { return state->Status(JobKind::kNormalize) == expected; }));
+    ASSERT_TRUE(WaitUntil([&] { return state->Status(jobs::JobKind::kNormalize) == expected; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(state->Status(JobKind::kNormalize), expected);
+    EXPECT_EQ(state->Status(jobs::JobKind::kNormalize), expected);
     EXPECT_EQ(ChildProcesses().size(), 1u);  // one run at a time
     WriteFile(m.res + "/go" + std::to_string(step), "");
   }
-  EXPECT_EQ(AwaitFinal(*state, JobKind::kNormalize, kRunning), 100);
+  EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kNormalize, kRunning), 100);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(state->Status(JobKind::kNormalize), 100);  // kept
+  EXPECT_EQ(state->Status(jobs::JobKind::kNormalize), 100);  // kept
 }
 
 TEST_F(NormalizeFake, CancelStopsAfterTheRunInProgress) {
   m.FakeTool("mp3gain", "[ \"$1\" = /k ] || exit 0\n" + std::string(kHangUntilGo));
   ASSERT_TRUE(StartNormalize(state, m.path(), file));
   ASSERT_TRUE(WaitUntil([&] { return Exists(m.res + "/pid"); }));
-  EXPECT_EQ(state->Status(JobKind::kNormalize), 30);
+  EXPECT_EQ(state->Status(jobs::JobKind::kNormalize), 30);
   state->RequestBreak();
-  EXPECT_EQ(AwaitFinal(*state, JobKind::kNormalize, kRunning, 5000), 202);
+  EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kNormalize, kRunning, 5000), 202);
   WriteFile(m.res + "/go", "");
   EXPECT_TRUE(AllSettled());
   EXPECT_EQ(FakeCalls(m.res).size(), 2u);  // step 3 never started
@@ -107,7 +107,7 @@ TEST_F(NormalizeFake, PathsThatLookLikeOptionsAreRespelled) {
 class NormalizeReal : public ::testing::Test {
  protected:
   ModuleDir m;
-  std::shared_ptr<JobState> state = std::make_shared<JobState>();
+  std::shared_ptr<jobs::JobState> state = std::make_shared<jobs::JobState>();
 
   void SetUp() override { m.LinkTool("mp3gain", "/usr/bin/mp3gain"); }
   void TearDown() override { EXPECT_TRUE(AllSettled()); }
@@ -125,7 +125,7 @@ class NormalizeReal : public ::testing::Test {
   }
   int32_t Normalize(const std::string& file) {
     EXPECT_TRUE(StartNormalize(state, m.path(), file));
-    return AwaitFinal(*state, JobKind::kNormalize, kRunning);
+    return AwaitFinal(*state, jobs::JobKind::kNormalize, kRunning);
   }
   // Steps 1 and 2 done directly, for comparison with the whole job.
   static void FirstTwoSteps(const std::string& file) {

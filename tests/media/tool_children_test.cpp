@@ -94,7 +94,7 @@ TEST(ToolChildren, SeeOnlyTheirStandardStreamsWhateverTheProgramHasOpen) {
   ModuleDir m;
   m.FakeTool("ffmpeg", kPidThenHang);
   m.FakeTool("mp3gain", kPidThenHang);
-  auto state = std::make_shared<JobState>();
+  auto state = std::make_shared<jobs::JobState>();
 
   // What the program's parent left open, without close-on-exec.
   int inherited = ::open("/dev/null", O_RDONLY);
@@ -182,9 +182,9 @@ TEST(ToolChildren, SeeOnlyTheirStandardStreamsWhateverTheProgramHasOpen) {
   }
 
   release.all();
-  EXPECT_EQ(AwaitFinal(*state, JobKind::kTranscode), 1);
-  EXPECT_EQ(AwaitFinal(*state, JobKind::kNormalize, {0, 10, 30, 80}), 100);
-  EXPECT_EQ(AwaitFinal(*state, JobKind::kRip), 100);
+  EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kTranscode), 1);
+  EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kNormalize, {0, 10, 30, 80}), 100);
+  EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kRip), 100);
   state->RequestBreak();  // the GET and the upload end without their answers
   EXPECT_TRUE(AllSettled());
   ::close(inherited);
@@ -211,7 +211,7 @@ class ToolChildrenOfAKind : public ::testing::Test {
   static bool Gone(pid_t pid) { return !Exists("/proc/" + std::to_string(pid)); }
 
   ModuleDir m;
-  std::shared_ptr<JobState> state = std::make_shared<JobState>();
+  std::shared_ptr<jobs::JobState> state = std::make_shared<jobs::JobState>();
 };
 
 // A cancel leaves the transcoder running; the next transcode ends it first,
@@ -224,7 +224,7 @@ TEST_F(ToolChildrenOfAKind, TheNextTranscodeEndsACancelledOnesChildFirst) {
   ASSERT_TRUE(StartTranscode(state, m.path(), m.dir / "a.wav", first));
   pid_t one = PidOnceChanged(0);
   state->RequestBreak();
-  EXPECT_EQ(AwaitFinal(*state, JobKind::kTranscode), 2);
+  EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kTranscode), 2);
   EXPECT_FALSE(Gone(one)) << "a cancel lets the child run on";
   EXPECT_EQ(ChildrenAwaitingReap(), 1);
 
@@ -234,7 +234,7 @@ TEST_F(ToolChildrenOfAKind, TheNextTranscodeEndsACancelledOnesChildFirst) {
   EXPECT_FALSE(Exists(m.res + "/overlaps"));
   EXPECT_FALSE(Exists(first)) << "the ended transcoder's output stays behind";
   WriteFile(m.res + "/go", "");
-  EXPECT_EQ(AwaitFinal(*state, JobKind::kTranscode), 1);
+  EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kTranscode), 1);
   EXPECT_TRUE(Exists(second));
   EXPECT_TRUE(WaitUntil([&] { return Gone(two); }));
 }
@@ -252,7 +252,7 @@ TEST_F(ToolChildrenOfAKind, TheNextNormalisationEndsACancelledOnesChildFirst) {
   pid_t one = PidOnceChanged(0);
   ASSERT_TRUE(WaitUntil([&] { return Exists(tmp); }));
   state->RequestBreak();
-  EXPECT_EQ(AwaitFinal(*state, JobKind::kNormalize, {0, 10}), 201);
+  EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kNormalize, {0, 10}), 201);
   EXPECT_FALSE(Gone(one));
 
   ASSERT_TRUE(StartNormalize(state, m.path(), song));
@@ -261,7 +261,7 @@ TEST_F(ToolChildrenOfAKind, TheNextNormalisationEndsACancelledOnesChildFirst) {
   EXPECT_FALSE(Exists(m.res + "/overlaps"));
   EXPECT_FALSE(Exists(m.res + "/leftovers")) << "the ended run's song.TMP was left";
   WriteFile(m.res + "/go", "");
-  EXPECT_EQ(AwaitFinal(*state, JobKind::kNormalize, {0, 10, 30, 80}), 100);
+  EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kNormalize, {0, 10, 30, 80}), 100);
   EXPECT_EQ(ReadFile(song), "ID3");
   EXPECT_FALSE(Exists(tmp));
 }
@@ -283,7 +283,7 @@ TEST_F(ToolChildrenOfAKind, TheProgramsEndEndsEveryChildAndRemovesWhatItHalfWrot
   ASSERT_TRUE(StartNormalize(state, m.path(), song));
   ASSERT_TRUE(WaitUntil([&] { return Exists(songTmp); }));
   state->RequestBreak();  // mp3gain is left running
-  EXPECT_EQ(AwaitFinal(*state, JobKind::kNormalize, {0, 10}), 201);
+  EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kNormalize, {0, 10}), 201);
   ASSERT_TRUE(StartTranscode(state, m.path(), m.dir / "a.wav", ringtone));
   ASSERT_TRUE(WaitUntil([&] { return Exists(ringtone); }));
   EXPECT_EQ(ChildProcesses().size(), 2u);
@@ -295,7 +295,7 @@ TEST_F(ToolChildrenOfAKind, TheProgramsEndEndsEveryChildAndRemovesWhatItHalfWrot
   EXPECT_FALSE(Exists(ringtone));
   EXPECT_FALSE(Exists(songTmp));
   EXPECT_EQ(ReadFile(song), "ID3");
-  EXPECT_EQ(AwaitFinal(*state, JobKind::kTranscode), 2);
+  EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kTranscode), 2);
 
   ToolRun late;
   late.program = "/bin/true";
@@ -314,7 +314,7 @@ TEST_F(ToolChildrenOfAKind, AnEndedChildLeavesWhatItDidNotHalfWrite) {
   ASSERT_TRUE(StartTranscode(state, m.path(), m.dir / "a.wav", elsewhere));
   ASSERT_TRUE(WaitUntil([&] { return Exists(elsewhere); }));
   EXPECT_TRUE(EndAllChildren(2000));
-  EXPECT_EQ(AwaitFinal(*state, JobKind::kTranscode), 2);
+  EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kTranscode), 2);
   EXPECT_TRUE(Exists(elsewhere));
   AllowChildrenForTesting();
 
@@ -326,7 +326,7 @@ TEST_F(ToolChildrenOfAKind, AnEndedChildLeavesWhatItDidNotHalfWrite) {
   ASSERT_TRUE(StartTranscode(state, m.path(), m.dir / "a.wav", older));
   ASSERT_TRUE(WaitUntil([] { return ChildProcesses().size() == 1; }));
   EXPECT_TRUE(EndAllChildren(2000));
-  EXPECT_EQ(AwaitFinal(*state, JobKind::kTranscode), 2);
+  EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kTranscode), 2);
   EXPECT_EQ(ReadFile(older), "from before");
   AllowChildrenForTesting();
 }

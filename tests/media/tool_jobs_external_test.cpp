@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "bridge/core_host.h"
-#include "page_host.h"
 #include "bridge/external_dispatch.h"
+#include "page_host.h"
 #include "platform/utf.h"
 #include "tool_test_support.h"
 
@@ -106,7 +106,7 @@ TEST_F(ToolJobsThroughExternal, JobsRunOnAfterTheWindowHasGone) {
   ASSERT_TRUE(Start(u"ZBL_TranscodeMedia", {Str(m.dir / "a.wav"), Str(m.dir / "a.mp3")}));
   ASSERT_TRUE(Start(u"ZBL_NormalizeAudio", {Str(m.dir / "b.mp3")}));
   ASSERT_TRUE(WaitUntil([&] { return ChildProcesses().size() == 2; }));
-  std::weak_ptr<media::JobState> state = host->jobs();
+  std::weak_ptr<jobs::JobState> state = host->jobs();
   disp.reset();
   host.reset();
   EXPECT_FALSE(state.expired());  // the running jobs hold it

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "media/job_state.h"
+#include "jobs/job_state.h"
 #include "media/tool_runner.h"
 #include "temp_dir.h"
 
@@ -160,13 +160,13 @@ inline int OpenFds() {
 
 // Every job thread has ended and every child has been reaped.
 inline bool AllSettled(int timeoutMs = 20000) {
-  return media::WaitForJobThreadsForTesting(timeoutMs) &&
+  return jobs::WaitForJobThreadsForTesting(timeoutMs) &&
          WaitUntil([] { return media::ChildrenAwaitingReap() == 0 && ChildProcesses().empty(); },
                    timeoutMs);
 }
 
 // Waits until the job of `kind` has left 0 (or the in-between values given).
-inline int32_t AwaitFinal(const media::JobState& s, media::JobKind kind,
+inline int32_t AwaitFinal(const jobs::JobState& s, jobs::JobKind kind,
                           std::vector<int32_t> running = {0}, int timeoutMs = 60000) {
   int32_t v = 0;
   WaitUntil(

@@ -21,7 +21,7 @@ std::vector<std::string> FfmpegArgs(const std::string& in, const std::string& ou
 class TranscodeFake : public ::testing::Test {
  protected:
   ModuleDir m;
-  std::shared_ptr<JobState> state = std::make_shared<JobState>();
+  std::shared_ptr<jobs::JobState> state = std::make_shared<jobs::JobState>();
   std::string in = m.dir / "in song.wav";
   std::string out = m.dir / "out.mp3";
 
@@ -31,7 +31,7 @@ class TranscodeFake : public ::testing::Test {
   int32_t Transcode(const std::string& body) {
     m.FakeTool("ffmpeg", body);
     EXPECT_TRUE(StartTranscode(state, m.path(), in, out));
-    return AwaitFinal(*state, JobKind::kTranscode, kRunning);
+    return AwaitFinal(*state, jobs::JobKind::kTranscode, kRunning);
   }
   int RecordedPid() { return std::atoi(ReadFile(m.res + "/pid").c_str()); }
 };
@@ -47,7 +47,7 @@ TEST_F(TranscodeFake, ExitCodeDecidesAndTheArgumentsAreFixed) {
   EXPECT_EQ(Transcode("kill -9 $$"), 2);  // a signal is a failure
   ::unlink((m.res + "/ffmpeg").c_str());
   ASSERT_TRUE(StartTranscode(state, m.path(), in, out));
-  EXPECT_EQ(AwaitFinal(*state, JobKind::kTranscode, kRunning), 2);  // could not start
+  EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kTranscode, kRunning), 2);  // could not start
 }
 
 // ffmpeg exits with 0 when only the end of its output could not be written;
@@ -68,22 +68,22 @@ TEST_F(TranscodeFake, StatusIsZeroUntilTheEndAndThenKept) {
   m.FakeTool("ffmpeg", kHangUntilGo);
   state->RequestBreak();  // before the start: cleared by it
   ASSERT_TRUE(StartTranscode(state, m.path(), in, out));
-  EXPECT_EQ(state->Status(JobKind::kTranscode), 0);
+  EXPECT_EQ(state->Status(jobs::JobKind::kTranscode), 0);
   ASSERT_TRUE(WaitUntil([&] { return Exists(m.res + "/pid"); }));
   ASSERT_TRUE(WaitUntil([&] { return state->ProcessId() != 0; }));
   EXPECT_EQ(state->ProcessId(), static_cast<uint32_t>(RecordedPid()));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(state->Status(JobKind::kTranscode), 0);  // no percentage, no cancel
+  EXPECT_EQ(state->Status(jobs::JobKind::kTranscode), 0);  // no percentage, no cancel
   WriteFile(m.res + "/go", "");
-  EXPECT_EQ(AwaitFinal(*state, JobKind::kTranscode, kRunning), 1);
+  EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kTranscode, kRunning), 1);
   EXPECT_EQ(state->ProcessId(), 0u);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(state->Status(JobKind::kTranscode), 1);
+  EXPECT_EQ(state->Status(jobs::JobKind::kTranscode), 1);
 
-  FailThreadCreationForTesting(true);
+  jobs::FailThreadCreationForTesting(true);
   EXPECT_FALSE(StartTranscode(state, m.path(), in, out));
-  FailThreadCreationForTesting(false);
-  EXPECT_EQ(state->Status(JobKind::kTranscode), 0);
+  jobs::FailThreadCreationForTesting(false);
+  EXPECT_EQ(state->Status(jobs::JobKind::kTranscode), 0);
 }
 
 TEST_F(TranscodeFake, CancelEndsInTwoAtOnceAndTheChildRunsOnUnrecorded) {
@@ -91,7 +91,7 @@ TEST_F(TranscodeFake, CancelEndsInTwoAtOnceAndTheChildRunsOnUnrecorded) {
   ASSERT_TRUE(StartTranscode(state, m.path(), in, out));
   ASSERT_TRUE(WaitUntil([&] { return state->ProcessId() != 0; }));
   state->RequestBreak();
-  EXPECT_EQ(AwaitFinal(*state, JobKind::kTranscode, kRunning, 5000), 2);
+  EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kTranscode, kRunning, 5000), 2);
   EXPECT_EQ(state->ProcessId(), 0u);
   // Closing the window now must not touch the child, which is still running.
   EXPECT_FALSE(state->TerminateRecordedProcess());
@@ -110,7 +110,7 @@ TEST_F(TranscodeFake, ClosingTheWindowEndsTheRecordedChild) {
   ASSERT_TRUE(WaitUntil([&] { return state->ProcessId() != 0; }));
   EXPECT_TRUE(state->TerminateRecordedProcess());
   EXPECT_EQ(state->ProcessId(), 0u);
-  EXPECT_EQ(AwaitFinal(*state, JobKind::kTranscode, kRunning), 2);
+  EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kTranscode, kRunning), 2);
   EXPECT_FALSE(state->TerminateRecordedProcess());  // signalled once only
   EXPECT_TRUE(AllSettled());
   EXPECT_EQ(ZombieChildren(), 0);
@@ -156,7 +156,7 @@ TEST_F(TranscodeFake, OutputThatIsTheInputIsRefusedBeforeFfmpeg) {
   for (std::string same : {in, m.dir / "./in song.wav", link}) {
     out = same;
     ASSERT_TRUE(StartTranscode(state, m.path(), in, out));
-    EXPECT_EQ(AwaitFinal(*state, JobKind::kTranscode, kRunning), 2) << same;
+    EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kTranscode, kRunning), 2) << same;
   }
   EXPECT_TRUE(FakeCalls(m.res).empty());
   EXPECT_EQ(ReadFile(in), "the song");
@@ -173,7 +173,7 @@ TEST_F(TranscodeFake, OptionAndProtocolLikePathsAreMadeUnambiguous) {
   for (const auto& c : cases) {
     ::unlink((m.res + "/calls.log").c_str());
     ASSERT_TRUE(StartTranscode(state, m.path(), c.given, c.given + ".mp3"));
-    EXPECT_EQ(AwaitFinal(*state, JobKind::kTranscode, kRunning), 1);
+    EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kTranscode, kRunning), 1);
     auto calls = FakeCalls(m.res);
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0], FfmpegArgs(c.passed, c.passed + ".mp3")) << c.given;
@@ -184,7 +184,7 @@ TEST_F(TranscodeFake, OptionAndProtocolLikePathsAreMadeUnambiguous) {
 class TranscodeReal : public ::testing::Test {
  protected:
   ModuleDir m;
-  std::shared_ptr<JobState> state = std::make_shared<JobState>();
+  std::shared_ptr<jobs::JobState> state = std::make_shared<jobs::JobState>();
 
   void SetUp() override { m.LinkTool("ffmpeg", "/usr/bin/ffmpeg"); }
   void TearDown() override { EXPECT_TRUE(AllSettled()); }
@@ -197,7 +197,7 @@ class TranscodeReal : public ::testing::Test {
   }
   int32_t Transcode(const std::string& in, const std::string& out) {
     EXPECT_TRUE(StartTranscode(state, m.path(), in, out));
-    return AwaitFinal(*state, JobKind::kTranscode, kRunning);
+    return AwaitFinal(*state, jobs::JobKind::kTranscode, kRunning);
   }
   static std::string Streams(const std::string& file) {
     return ShOut(

@@ -10,7 +10,6 @@
 namespace zb::net {
 namespace {
 
-using media::JobKind;
 using zb::testing::ParseHead;
 using zb::testing::RawConnection;
 using zb::testing::RawServer;
@@ -21,7 +20,7 @@ class HttpRequestTest : public zb::testing::NetJobTest {
   // Runs one request to its end and returns the response.
   std::string Get(const std::string& url) {
     EXPECT_TRUE(StartHttpRequest(jobs, url));
-    EXPECT_EQ(WaitFinal(JobKind::kHttp, 1), 1);
+    EXPECT_EQ(WaitFinal(jobs::JobKind::kHttp, 1), 1);
     return jobs->Response();
   }
 };
@@ -112,10 +111,10 @@ TEST_F(HttpRequestTest, SlowAnswersTimeOutOrAreCancelledWithAnEmptyResponse) {
     ASSERT_TRUE(
         zb::testing::PollUntil<bool>([&] { return headSent.load(); }, [](bool v) { return v; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(Status(JobKind::kHttp), 0);
+    EXPECT_EQ(Status(jobs::JobKind::kHttp), 0);
     auto start = std::chrono::steady_clock::now();
     jobs->RequestBreak();
-    EXPECT_EQ(WaitFinal(JobKind::kHttp, 1), 1);
+    EXPECT_EQ(WaitFinal(jobs::JobKind::kHttp, 1), 1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
     EXPECT_EQ(jobs->Response(), "");
   }
@@ -139,21 +138,21 @@ TEST_F(HttpRequestTest, NoHandleShowsTheBoxThenReportsCoCreateInstance) {
   std::string text;
   std::atomic<int32_t> statusDuringBox{-1};
   jobs->showMessageBox = [&](const std::string& t) {
-    statusDuringBox = jobs->Status(JobKind::kHttp);
+    statusDuringBox = jobs->Status(jobs::JobKind::kHttp);
     std::unique_lock<std::mutex> lock(mu);
     text = t;
     cv.wait(lock, [&] { return closed; });
   };
   ASSERT_TRUE(StartHttpRequest(jobs, "http://127.0.0.1/"));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(Status(JobKind::kHttp), 0);
+  EXPECT_EQ(Status(jobs::JobKind::kHttp), 0);
   EXPECT_EQ(jobs->Response(), "");
   {
     std::lock_guard<std::mutex> lock(mu);
     closed = true;
     cv.notify_all();
   }
-  EXPECT_EQ(WaitFinal(JobKind::kHttp, 1), 1);
+  EXPECT_EQ(WaitFinal(jobs::JobKind::kHttp, 1), 1);
   EXPECT_EQ(jobs->Response(), "ERROR:XMLHTTP:CoCreateInstance");
   EXPECT_EQ(statusDuringBox.load(), 0);
   std::lock_guard<std::mutex> lock(mu);
@@ -196,7 +195,7 @@ TEST_F(HttpRequestTest, BodiesOver16MiBFailTheSend) {
         conn.Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" + std::string(size, 'b'));
     });
     ASSERT_TRUE(StartHttpRequest(jobs, "http://" + server.authority() + "/big"));
-    EXPECT_EQ(WaitFinal(JobKind::kHttp, 1, 120000), 1);  // slow under the sanitizers
+    EXPECT_EQ(WaitFinal(jobs::JobKind::kHttp, 1, 120000), 1);  // slow under the sanitizers
     std::string text = jobs->Response();
     if (size == cap) {
       EXPECT_EQ(text.size(), cap);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "media/job_state.h"
+#include "jobs/job_state.h"
 #include "net/transfer.h"
 #include "raw_server.h"
 #include "temp_dir.h"
@@ -84,19 +84,19 @@ inline int ClosedPort() {
 class NetJobTest : public ::testing::Test {
  protected:
   ~NetJobTest() override {
-    EXPECT_TRUE(media::WaitForJobThreadsForTesting(20000));
+    EXPECT_TRUE(jobs::WaitForJobThreadsForTesting(20000));
     net::SetTimeoutsForTesting(net::Timeouts{});
     net::FailHandleCreationForTesting(false);
   }
-  int32_t Status(media::JobKind k) { return jobs->Status(k); }
+  int32_t Status(jobs::JobKind k) { return jobs->Status(k); }
   // Waits for the job's final status (at least `final`).
-  int32_t WaitFinal(media::JobKind k, int32_t final, int timeoutMs = 10000) {
+  int32_t WaitFinal(jobs::JobKind k, int32_t final, int timeoutMs = 10000) {
     return PollUntil<int32_t>([&] { return Status(k); }, [&](int32_t v) { return v >= final; },
                               timeoutMs);
   }
 
   TempDir dir;
-  std::shared_ptr<media::JobState> jobs = std::make_shared<media::JobState>();
+  std::shared_ptr<jobs::JobState> jobs = std::make_shared<jobs::JobState>();
 };
 
 }  // namespace zb::testing

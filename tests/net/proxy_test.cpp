@@ -14,7 +14,6 @@
 namespace zb::net {
 namespace {
 
-using media::JobKind;
 using zb::testing::Head;
 using zb::testing::ParseHead;
 using zb::testing::Pattern;
@@ -99,7 +98,7 @@ TEST_F(ProxyRoutes, TheUploadReachesTheServiceAsSpecified) {
     auto env = Use(r);
     std::string httpBefore = http.Log(), socksBefore = socks.Log();
     ASSERT_TRUE(StartUpload(jobs, file, sid));
-    EXPECT_EQ(WaitFinal(JobKind::kUpload, 100), 100);
+    EXPECT_EQ(WaitFinal(jobs::JobKind::kUpload, 100), 100);
     ASSERT_TRUE(service.WaitDone(1));
     std::string got = service.Received()[0];
     size_t headEnd = got.find("\r\n\r\n");
@@ -137,7 +136,7 @@ TEST_F(ProxyRoutes, AScriptedGetReachesTheServiceAsSpecified) {
     auto env = Use(r);
     std::string httpBefore = http.Log(), socksBefore = socks.Log();
     ASSERT_TRUE(StartHttpRequest(jobs, "http://" + service.authority() + "/page?x=1&y=%C3%A9"));
-    EXPECT_EQ(WaitFinal(JobKind::kHttp, 1), 1);
+    EXPECT_EQ(WaitFinal(jobs::JobKind::kHttp, 1), 1);
     EXPECT_EQ(jobs->Response(), "hello \xC3\xA9");
     ASSERT_TRUE(service.WaitDone(1));
     std::string got = service.Received()[0];

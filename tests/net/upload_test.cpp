@@ -12,7 +12,6 @@
 namespace zb::net {
 namespace {
 
-using media::JobKind;
 using zb::testing::Head;
 using zb::testing::ParseHead;
 using zb::testing::Pattern;
@@ -32,7 +31,9 @@ Head ExpectedHead(const std::string& authority, const std::string& target, size_
 
 class UploadTest : public zb::testing::NetJobTest {
  protected:
-  int32_t WaitUpload(int timeoutMs = 10000) { return WaitFinal(JobKind::kUpload, 100, timeoutMs); }
+  int32_t WaitUpload(int timeoutMs = 10000) {
+    return WaitFinal(jobs::JobKind::kUpload, 100, timeoutMs);
+  }
 };
 
 // The request on the wire, byte for byte, for sizes around the chunk size;
@@ -53,10 +54,10 @@ TEST_F(UploadTest, SendsTheExactRequestAndHoldsTheLastChunkBackFromTheStatus) {
     std::atomic<int32_t> seen{-1};
     RawServer server([&](RawConnection& conn) {
       if (!conn.ReadRequest()) return;
-      zb::testing::PollUntil<int32_t>([&] { return Status(JobKind::kUpload); },
+      zb::testing::PollUntil<int32_t>([&] { return Status(jobs::JobKind::kUpload); },
                                       [&](int32_t v) { return v == c.beforeAnswer; }, 2000);
       std::this_thread::sleep_for(std::chrono::milliseconds(50));  // and it stays there
-      seen = Status(JobKind::kUpload);
+      seen = Status(jobs::JobKind::kUpload);
       conn.Send(kOk);
     });
     ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
@@ -99,7 +100,7 @@ TEST_F(UploadTest, StatusSeenByAPollerRisesAndEndsAt100) {
   std::vector<int32_t> seen;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   for (;;) {
-    int32_t v = Status(JobKind::kUpload);
+    int32_t v = Status(jobs::JobKind::kUpload);
     if (seen.empty() || seen.back() != v) seen.push_back(v);
     if (v >= 100 || std::chrono::steady_clock::now() > deadline) break;
     std::this_thread::sleep_for(std::chrono::microseconds(200));
@@ -145,7 +146,7 @@ TEST_F(UploadTest, PercentageFollowsWhatReachedASlowService) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   for (;;) {
     size_t read = bodyRead.load();  // first: the status is at least as new
-    int32_t v = Status(JobKind::kUpload);
+    int32_t v = Status(jobs::JobKind::kUpload);
     samples.push_back({v, read});
     if (v >= 100 || std::chrono::steady_clock::now() > deadline) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -251,7 +252,7 @@ TEST_F(UploadTest, FilesThatCannotBeSentGive101WithoutAConnection) {
     ASSERT_TRUE(StartUpload(jobs, f, "s1"));
     EXPECT_EQ(WaitUpload(), 101);
   }
-  ASSERT_TRUE(media::WaitForJobThreadsForTesting(5000));
+  ASSERT_TRUE(jobs::WaitForJobThreadsForTesting(5000));
   EXPECT_EQ(server.Accepted(), 0u);
 }
 
@@ -368,7 +369,7 @@ TEST_F(UploadTest, AnAnswerThatNeverComesEndsIn101AndACancelEndsTheWaitAtOnce) {
     ASSERT_TRUE(
         zb::testing::PollUntil<bool>([&] { return received.load(); }, [](bool v) { return v; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(Status(JobKind::kUpload), 81);  // 4096 of 5000 bytes; the last chunk waits
+    EXPECT_EQ(Status(jobs::JobKind::kUpload), 81);  // 4096 of 5000 bytes; the last chunk waits
     auto start = std::chrono::steady_clock::now();
     jobs->RequestBreak();
     EXPECT_EQ(WaitUpload(), 101);
@@ -410,13 +411,13 @@ TEST_F(UploadTest, TheHeadOfTheAnswerEndsTheUpload) {
       for (size_t i = 0; i < c.pieces.size(); ++i) {
         if (i > 0) {
           std::this_thread::sleep_for(std::chrono::milliseconds(200));
-          if (Status(JobKind::kUpload) >= 100) early = true;
+          if (Status(jobs::JobKind::kUpload) >= 100) early = true;
         }
         conn.Send(c.pieces[i]);
       }
       headDone = Clock::now();
       auto until = headDone + std::chrono::seconds(10);
-      while (c.trickle && Status(JobKind::kUpload) < 100 && Clock::now() < until) {
+      while (c.trickle && Status(jobs::JobKind::kUpload) < 100 && Clock::now() < until) {
         conn.Send("x");
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }

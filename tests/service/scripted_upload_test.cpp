@@ -9,9 +9,9 @@
 
 #include "bridge/core_host.h"
 #include "bridge/external_dispatch.h"
+#include "page_host.h"
 #include "platform/utf.h"
 #include "service_process.h"
-#include "page_host.h"
 #include "temp_dir.h"
 
 namespace zb {
@@ -25,7 +25,7 @@ using HeadlessHost = zb::testing::PageHost;
 
 class ScriptedUploadTest : public ::testing::Test {
  protected:
-  ~ScriptedUploadTest() override { EXPECT_TRUE(media::WaitForJobThreadsForTesting(20000)); }
+  ~ScriptedUploadTest() override { EXPECT_TRUE(jobs::WaitForJobThreadsForTesting(20000)); }
 
   VARIANT Call(const std::u16string& name, WORD flags, std::vector<std::string> args = {}) {
     std::u16string n = name;

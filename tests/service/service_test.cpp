@@ -10,7 +10,7 @@
 #include <regex>
 #include <thread>
 
-#include "media/job_state.h"
+#include "jobs/job_state.h"
 #include "net/upload.h"
 #include "service_process.h"
 #include "temp_dir.h"
@@ -52,7 +52,7 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000) {
 class ServiceTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_GT(service.port(), 0) << service.firstLine(); }
-  ~ServiceTest() override { EXPECT_TRUE(media::WaitForJobThreadsForTesting(20000)); }
+  ~ServiceTest() override { EXPECT_TRUE(jobs::WaitForJobThreadsForTesting(20000)); }
 
   std::string OpenSession(const std::string& query) {
     auto r = client.Get("/cgi-bin/zbl_session.cgi?" + query);
@@ -64,7 +64,7 @@ class ServiceTest : public ::testing::Test {
     EXPECT_TRUE(net::StartUpload(jobs, file, sid));
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     int32_t s = 0;
-    while ((s = jobs->Status(media::JobKind::kUpload)) < 100 &&
+    while ((s = jobs->Status(jobs::JobKind::kUpload)) < 100 &&
            std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     return s;
@@ -80,7 +80,7 @@ class ServiceTest : public ::testing::Test {
   TempDir data;
   ServiceProcess service{data.path()};
   httplib::Client client{"127.0.0.1", service.port()};
-  std::shared_ptr<media::JobState> jobs = std::make_shared<media::JobState>();
+  std::shared_ptr<jobs::JobState> jobs = std::make_shared<jobs::JobState>();
 };
 
 TEST_F(ServiceTest, SessionsNeedEveryField) {

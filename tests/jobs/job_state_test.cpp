@@ -1,11 +1,11 @@
-#include "media/job_state.h"
+#include "jobs/job_state.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
-namespace zb::media {
+namespace zb::jobs {
 namespace {
 
 TEST(JobState, StartResetsFieldsClearsCancelAndRunsDetached) {
@@ -66,4 +66,4 @@ TEST(JobState, JobOutlivesTheWindowThatStartedIt) {
 }
 
 }  // namespace
-}  // namespace zb::media
+}  // namespace zb::jobs

@@ -26,7 +26,7 @@
 #include <mutex>
 #include <string>
 
-namespace zb::media {
+namespace zb::jobs {
 
 enum class JobKind : int { kHttp = 0, kTranscode = 1, kUpload = 2, kRip = 3, kNormalize = 4 };
 constexpr int kJobKinds = 5;
@@ -119,4 +119,4 @@ void FailThreadCreationForTesting(bool fail);
 int RunningJobThreads();
 bool WaitForJobThreadsForTesting(int timeoutMs);
 
-}  // namespace zb::media
+}  // namespace zb::jobs

@@ -1,4 +1,4 @@
-#include "media/job_state.h"
+#include "jobs/job_state.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-namespace zb::media {
+namespace zb::jobs {
 namespace {
 
 std::atomic<bool> gFailThreads{false};
@@ -134,4 +134,4 @@ bool WaitForJobThreadsForTesting(int timeoutMs) {
   return true;
 }
 
-}  // namespace zb::media
+}  // namespace zb::jobs

@@ -1,0 +1,188 @@
+/*
+ * Step 4, sending: a session is asked of the service for the profile, then
+ * the ringtone is uploaded with it. How a send ends (sent, failed or
+ * cancelled) is steps/done.js.
+ * Needs flow.js.
+ */
+/* exported ZB */
+"use strict";
+
+var ZB = window.ZB || {};
+
+ZB.steps.sending = (function (flow, S) {
+  var state = flow.state;
+  var send = state.send;
+  var $ = flow.$;
+
+  // ---------- Actions ----------
+
+  // The details to check before sending.
+  function show() {
+    send.phase = "check";
+    send.percent = 0;
+    send.error = "";
+    send.address = "";
+    flow.render();
+    flow.report("summary ringtone=" + $("sumSong").textContent);
+    flow.show("viewSend", "sendGo");
+  }
+
+  function start() {
+    send.phase = "session";
+    flow.render("sendCancel");
+    var started = flow.job(
+      "ZBL_MakeHttpRequest", [ZB.sessionPath(state.profile)], "ZBL_xhStatus", S.http.DONE,
+      function (status) {
+        if (status !== S.http.DONE) {
+          return false;
+        }
+        if (state.job.cancelled) {
+          ZB.steps.done.cancelled();
+          return true;
+        }
+        var answer = ZB.sessionAnswer(ZB.prop("ZBL_xhResponse", ""));
+        if (answer.error) {
+          ZB.steps.done.failed(answer.error);
+        } else {
+          upload(answer.sid);
+        }
+        return true;
+      }
+    );
+    if (!started) {
+      ZB.steps.done.failed(ZB.messages.requestNotStarted);
+    }
+  }
+
+  function upload(sid) {
+    send.phase = "upload";
+    send.percent = 0;
+    flow.render("sendCancel");
+    var running = false;
+    var started = flow.job(
+      "ZBL_UploadFile", [state.ringtone.path, sid], "ZBL_upStatus", S.upload.FAILED,
+      function (status) {
+        if (status >= 0 && status < S.upload.DONE) {
+          if (status > 0 && !running) {
+            running = true;
+            flow.report("upload running");
+          }
+          send.percent = status;
+          flow.render();
+          flow.report("upload " + $("sendPct").textContent + " bar " + $("sendBar").firstElementChild.style.width);
+          return false;
+        }
+        if (status === S.upload.DONE) {
+          send.percent = 100;
+          ZB.steps.done.sent();
+        } else if (state.job.cancelled) {
+          ZB.steps.done.cancelled();
+        } else {
+          ZB.steps.done.failed(ZB.messages.uploadFailed);
+        }
+        return true;
+      }
+    );
+    if (!started) {
+      ZB.steps.done.failed(ZB.messages.uploadNotStarted);
+    }
+  }
+
+  // ---------- Drawing ----------
+
+  // How the view looks before and while sending; done.js says how it looks
+  // once the send has ended.
+  var LOOKS = {
+    check: {
+      title: "Send your ringtone",
+      lead: "Check the details, then send the ringtone to your phone.",
+      go: "Send ringtone",
+      buttons: ["sendBack", "sendGo"]
+    },
+    session: {
+      title: "Sending your ringtone",
+      lead: "This takes a moment. You can cancel at any time.",
+      progress: "Contacting the ringtone service\u2026",
+      buttons: ["sendCancel"]
+    },
+    upload: {
+      title: "Sending your ringtone",
+      lead: "This takes a moment. You can cancel at any time.",
+      progress: "Sending the ringtone\u2026",
+      buttons: ["sendCancel"]
+    }
+  };
+
+  var BUTTONS = ["sendBack", "sendEdit", "sendAnother", "sendView", "sendCancel", "sendGo", "sendNew"];
+
+  var ICONS = {ok: "#i-check", failed: "#i-cross", cancelled: "#i-stop"};
+
+  function drawSend() {
+    var look = LOOKS[send.phase] || ZB.steps.done.look(state);
+    var p = state.profile;
+    flow.text("sumSong", state.song ? ZB.ringtoneName(state.song) : "");
+    flow.text("sumPhone", p.phone);
+    flow.text("sumNetwork", p.network);
+    flow.text("sumName", p.name);
+    flow.text("sendTitle", look.title);
+    flow.text("sendLead", look.lead);
+    flow.shown("sendSummary", !look.result || look.result.kind !== "ok");
+
+    flow.shown("sendProgress", !!look.progress);
+    if (look.progress) {
+      flow.text("sendProgressText", look.progress);
+      if (send.phase === "upload") {
+        flow.progress("sendBar", "sendPct", send.percent);
+      } else {
+        flow.text("sendPct", "");
+        flow.progress("sendBar", "sendPct", null);
+      }
+    }
+
+    var result = look.result;
+    flow.shown("sendResult", !!result);
+    if (result) {
+      flow.classes("sendResult", "card result result-" + result.kind);
+      var icon = $("sendResultIcon").firstElementChild;
+      if (icon.getAttribute("href") !== ICONS[result.kind]) {
+        icon.setAttribute("href", ICONS[result.kind]);
+      }
+      flow.text("sendResultTitle", result.title);
+      flow.text("sendResultText", result.text);
+      flow.text("sendResultMore", result.more);
+    }
+    flow.text("sendViewAddress", look.address || "");
+    flow.shown("sendViewAddress", !!look.address);
+
+    BUTTONS.forEach(function (id) {
+      if (id === "sendCancel") {
+        flow.cancelButton(id, look.buttons.indexOf(id) >= 0);
+      } else {
+        flow.shown(id, look.buttons.indexOf(id) >= 0);
+      }
+    });
+    if (look.go) {
+      flow.text("sendGo", look.go);
+    }
+  }
+
+  flow.view("viewSend", drawSend);
+
+  // ---------- Controls ----------
+
+  function init() {
+    $("sendGo").addEventListener("click", start);
+    $("sendBack").addEventListener("click", function () {
+      ZB.steps.profile.show();
+    });
+    $("sendEdit").addEventListener("click", function () {
+      ZB.steps.profile.show();
+    });
+    $("sendCancel").addEventListener("click", flow.cancel);
+  }
+
+  return {
+    init: init,
+    show: show
+  };
+})(ZB.flow, ZB.status);
