@@ -22,6 +22,16 @@ bench/run reads:
   rss_web<i>_kb <kB>...    VmRSS of each WebKitWebProcess below it, at the
                            same moments
   web_processes <n>
+  dialog_to_painted_s <s>...  ZBL_ShowModalDialog of the About page to its
+                           first frame painted after load, 10 in a row
+  pss_start_mb <pss>/<distinct>...   tree PSS and distinct resident pages
+                           (MB) 5 s after the start page's load, 3 runs
+                           (a spare web process, when there is one, counts)
+  pss_dialog_mb ...        the same with the About dialog open, 3 runs
+  pss_parts_<case>_mb <process>:<pss>...   each process's PSS in the run
+                           with the median tree PSS
+  pss_ringtones_mb ...     after the first and the thirtieth ringtone
+  bare_...                 the same figures of bench/bare_view
 """
 import json
 import os
@@ -366,15 +376,16 @@ def tree_memory(pid):
     """PSS summed over the process and every process below it (smaps_rollup),
     and the tree's distinct resident pages (each physical page once, from
     pagemap): the second does not depend on what other programs of the
-    machine share with the tree."""
-    procs = [pid] + [c for c, _ in descendants(pid)]
-    pss, frames = 0, set()
-    for p in procs:
+    machine share with the tree. Also the PSS of each process, by name."""
+    procs = [(pid, "ui")] + descendants(pid)
+    pss, frames, parts = 0, set(), []
+    for p, comm in procs:
         try:
             with open("/proc/%d/smaps_rollup" % p) as f:
                 for line in f:
                     if line.startswith("Pss:"):
                         pss += int(line.split()[1])
+                        parts.append((comm, int(line.split()[1]) / 1024.0))
             regions = []
             with open("/proc/%d/smaps" % p) as f:
                 cur = None
@@ -396,7 +407,7 @@ def tree_memory(pid):
                             frames.add(e & ((1 << 55) - 1))
         except OSError:
             continue
-    return pss / 1024.0, len(frames) * 4 / 1024.0, len(procs)
+    return pss / 1024.0, len(frames) * 4 / 1024.0, parts
 
 
 def settle_and_measure(pid, ready, timeout=60):
@@ -476,6 +487,27 @@ def mem_line(name, rows):
     print("%s %s" % (name, " ".join("%.1f/%.1f" % (r[0], r[1]) for r in rows)), flush=True)
 
 
+PROCESS_NAMES = {"ui": "ui", "WebKitWebProces": "web", "WebKitNetworkPr": "network"}
+
+
+def parts_line(name, rows):
+    """The PSS of each process in the run with the median tree PSS."""
+    row = sorted(rows, key=lambda r: r[0])[len(rows) // 2]
+    print("%s %s" % (name, " ".join("%s:%.1f" % (PROCESS_NAMES.get(c, c), v) for c, v in row[2])),
+          flush=True)
+
+
+def memory_rows(src, bare, case, runs):
+    """`runs` measurements of the program and of the bare view, alternating."""
+    prog, base = [], []
+    for _ in range(runs):
+        prog += program_memory(src, case)
+        base += bare_memory(src, bare, case)
+    mem_line("pss_%s_mb" % case, prog)
+    parts_line("pss_parts_%s_mb" % case, prog)
+    mem_line("bare_pss_%s_mb" % case, base)
+
+
 def main():
     src = os.path.abspath(sys.argv[1])
     starts = int(sys.argv[2]) if len(sys.argv) > 2 else 10
@@ -487,10 +519,8 @@ def main():
     print("dialog_to_painted_s " + " ".join("%.4f" % v for v in dialog_times(src, 10)), flush=True)
     print("bare_dialog_to_painted_s " + " ".join("%.4f" % v for v in bare_dialog_times(src, bare, 10)),
           flush=True)
-    mem_line("pss_start_mb", program_memory(src, "start"))
-    mem_line("bare_pss_start_mb", bare_memory(src, bare, "start"))
-    mem_line("pss_dialog_mb", program_memory(src, "dialog"))
-    mem_line("bare_pss_dialog_mb", bare_memory(src, bare, "dialog"))
+    memory_rows(src, bare, "start", 3)
+    memory_rows(src, bare, "dialog", 3)
     songdir = tempfile.mkdtemp(prefix="zb-appbench-song-")
     try:
         mem_line("pss_ringtones_mb", program_memory(src, "ringtones", make_song(songdir)))
