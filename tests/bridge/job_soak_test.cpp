@@ -6,7 +6,7 @@
 // threads of this process are back at their baseline.
 //
 // ZIMBREL_SOAK_COUNT sets the starts per kind (default 20, for CI);
-// ZIMBREL_SOAK_SEED replays a run (the seed is printed). The full run:
+// ZIMBREL_SOAK_RANDOM replays a run (the value is printed). The full run:
 //   ZIMBREL_SOAK_COUNT=200 build/tests/bridge_tests --gtest_filter='JobSoak.*'
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -45,8 +45,8 @@ int SoakCount() {
   return n > 0 ? n : 20;
 }
 
-uint32_t SoakSeed() {
-  if (const char* v = std::getenv("ZIMBREL_SOAK_SEED"); v && *v)
+uint32_t SoakRandomStart() {
+  if (const char* v = std::getenv("ZIMBREL_SOAK_RANDOM"); v && *v)
     return static_cast<uint32_t>(std::strtoul(v, nullptr, 10));
   return std::random_device{}();
 }
@@ -79,7 +79,7 @@ bool Between(int32_t v, int32_t lo, int32_t hi) {
 class JobSoak : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::cout << "soak: " << count << " starts per kind, ZIMBREL_SOAK_SEED=" << seed << "\n";
+    std::cout << "soak: " << count << " starts per kind, ZIMBREL_SOAK_RANDOM=" << randomStart << "\n";
     m.LinkTool("ffmpeg", "/usr/bin/ffmpeg");
     m.LinkTool("mp3gain", "/usr/bin/mp3gain");
     ASSERT_EQ(Sh("sox -n -r 44100 -c 2 " + ShellQuote(song) + " synth 0.5 sine 440 2>/dev/null"),
@@ -250,8 +250,8 @@ class JobSoak : public ::testing::Test {
 
   int count = SoakCount();
   int copies = 0;
-  uint32_t seed = SoakSeed();
-  std::mt19937 rng{seed};
+  uint32_t randomStart = SoakRandomStart();
+  std::mt19937 rng{randomStart};
 
   ModuleDir m;
   ScopedEnv registryDir{"ZIMBREL_REGISTRY_DIR", m.dir / "registry"};
@@ -265,7 +265,7 @@ class JobSoak : public ::testing::Test {
   // The GET server answers after a random pause; the upload server reads the
   // body slowly (a small receive buffer, a pause per read), so that a cancel
   // can land while bytes move.
-  std::mt19937 serverRng{seed ^ 0x5eedu};
+  std::mt19937 serverRng{randomStart ^ 0x5eedu};
   RawServer get{[this](RawConnection& c) {
     if (!c.ReadHead()) return;
     std::this_thread::sleep_for(std::chrono::microseconds(serverRng() % 20000));
