@@ -102,62 +102,53 @@ class GdkView {
   GdkDisplay* display_;
 };
 
-std::vector<int> Cardinals(const std::string& xid, const char* property) {
-  std::vector<int> values;
+// Reads up to `maxItems` 32-bit items of a window property of the type named
+// `typeName` and hands them, with the display they belong to, to `use`.
+// Nothing is handed over when the window or property is missing.
+template <class Use>
+void ReadProperty(const std::string& xid, const char* property, const char* typeName, long maxItems,
+                  Use use) {
   Display* d = XOpenDisplay(nullptr);
-  if (!d) return values;
-  Atom type;
+  if (!d) return;
+  Atom name = XInternAtom(d, property, False);
+  Atom type = XInternAtom(d, typeName, False);
+  Atom actualType;
   int format;
   unsigned long n = 0, after;
   unsigned char* data = nullptr;
-  if (XGetWindowProperty(d, std::stoul(xid), XInternAtom(d, property, False), 0, 16, False,
-                         XA_CARDINAL, &type, &format, &n, &after, &data) == Success &&
+  if (XGetWindowProperty(d, std::stoul(xid), name, 0, maxItems, False, type, &actualType, &format,
+                         &n, &after, &data) == Success &&
       data)
-    values.assign(reinterpret_cast<long*>(data), reinterpret_cast<long*>(data) + n);
+    use(d, reinterpret_cast<long*>(data), n);
   if (data) XFree(data);
   XCloseDisplay(d);
+}
+
+std::vector<int> Cardinals(const std::string& xid, const char* property) {
+  std::vector<int> values;
+  ReadProperty(xid, property, "CARDINAL", 16,
+               [&](Display*, long* items, unsigned long n) { values.assign(items, items + n); });
   return values;
 }
 
 std::set<std::string> AtomList(const std::string& xid, const char* property) {
   std::set<std::string> names;
-  Display* d = XOpenDisplay(nullptr);
-  if (!d) return names;
-  Atom type;
-  int format;
-  unsigned long n = 0, after;
-  unsigned char* data = nullptr;
-  if (XGetWindowProperty(d, std::stoul(xid), XInternAtom(d, property, False), 0, 64, False, XA_ATOM,
-                         &type, &format, &n, &after, &data) == Success &&
-      data) {
-    auto* atoms = reinterpret_cast<Atom*>(data);
+  ReadProperty(xid, property, "ATOM", 64, [&](Display* d, long* items, unsigned long n) {
     for (unsigned long i = 0; i < n; ++i) {
-      char* name = XGetAtomName(d, atoms[i]);
+      char* name = XGetAtomName(d, static_cast<Atom>(items[i]));
       if (name) names.insert(name);
       XFree(name);
     }
-    XFree(data);
-  }
-  XCloseDisplay(d);
+  });
   return names;
 }
 
 // WM_STATE: 1 normal, 3 iconic (minimised), -1 none.
 long WmState(const std::string& xid) {
-  Display* d = XOpenDisplay(nullptr);
-  if (!d) return -1;
-  Atom wmState = XInternAtom(d, "WM_STATE", False);
-  Atom type;
-  int format;
-  unsigned long n = 0, after;
-  unsigned char* data = nullptr;
   long state = -1;
-  if (XGetWindowProperty(d, std::stoul(xid), wmState, 0, 2, False, wmState, &type, &format, &n,
-                         &after, &data) == Success &&
-      data && n >= 1)
-    state = reinterpret_cast<long*>(data)[0];
-  if (data) XFree(data);
-  XCloseDisplay(d);
+  ReadProperty(xid, "WM_STATE", "WM_STATE", 2, [&](Display*, long* items, unsigned long n) {
+    if (n >= 1) state = items[0];
+  });
   return state;
 }
 
