@@ -26,8 +26,9 @@ const char kMainTitle[] = "Zimbrel - The Ringtone Creator";
 
 // The main page opens a dialog at each click (first 300 x 200, then
 // 1000 x 600) and reports when it has closed; the dialog reports its
-// client size.
-void WritePages(AppHarness& app) {
+// client size. Starts the program on them and returns the main window's id
+// once the page is ready (empty when it never is).
+std::string StartWithPages(AppHarness& app) {
   app.WritePage("dlg.html",
                 "<!doctype html><body style='margin:0'><script>"
                 "window.external.ZBL_SetZBPhone('dialog ' + innerWidth + 'x' + innerHeight);"
@@ -47,6 +48,9 @@ document.addEventListener('mousedown', function () {
 });
 x.ZBL_SetZBName('ready');
 </script></body>)");
+  app.Start();
+  if (!app.WaitForValue("ZBName", "ready", 30000)) return {};
+  return app.FindWindow(kMainTitle);
 }
 
 struct Rect {
@@ -186,11 +190,8 @@ void CheckPlacement(bool withWindowManager) {
   ASSERT_EQ(rightArea.x, 1280);
 
   AppHarness app;
-  WritePages(app);
-  app.Start();
-  ASSERT_TRUE(app.WaitForValue("ZBName", "ready", 30000)) << app.Output();
-  std::string main = app.FindWindow(kMainTitle);
-  ASSERT_FALSE(main.empty());
+  std::string main = StartWithPages(app);
+  ASSERT_FALSE(main.empty()) << app.Output();
   // The main window starts centred on the primary monitor.
   EXPECT_EQ(gdk.MonitorOf(main), left);
 
@@ -236,11 +237,8 @@ TEST(Windows, MainWindowMinimisesAndNeitherWindowResizesOrMaximises) {
   TwoMonitorDisplay screen(true);
   ASSERT_TRUE(screen.ok()) << screen.log();
   AppHarness app;
-  WritePages(app);
-  app.Start();
-  ASSERT_TRUE(app.WaitForValue("ZBName", "ready", 30000)) << app.Output();
-  std::string main = app.FindWindow(kMainTitle);
-  ASSERT_FALSE(main.empty());
+  std::string main = StartWithPages(app);
+  ASSERT_FALSE(main.empty()) << app.Output();
 
   // What the window manager offers follows the windows' own hints.
   auto actions = AtomList(main, "_NET_WM_ALLOWED_ACTIONS");
