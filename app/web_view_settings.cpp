@@ -9,7 +9,10 @@ WebKitSettings* NewViewSettings() {
   webkit_settings_set_enable_javascript(settings, TRUE);
   webkit_settings_set_javascript_can_open_windows_automatically(settings, FALSE);
   webkit_settings_set_enable_developer_extras(settings, FALSE);
-  webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
+  // Every file document is an origin of its own: no page reads another local
+  // file, or reaches into another page's window, by its file URL.
+  webkit_settings_set_allow_file_access_from_file_urls(settings, FALSE);
+  webkit_settings_set_allow_universal_access_from_file_urls(settings, FALSE);
   webkit_settings_set_enable_back_forward_navigation_gestures(settings, FALSE);
   webkit_settings_set_enable_caret_browsing(settings, FALSE);
   // What the pages never use (they play audio files in an audio element).

@@ -1,0 +1,118 @@
+#include "app/web_sandbox.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace zb {
+namespace {
+
+// The programs WebKit runs for its sandbox (the paths it was built with).
+constexpr char kBwrap[] = "/usr/bin/bwrap";
+constexpr char kDbusProxy[] = "/usr/bin/xdg-dbus-proxy";
+
+// Child exit codes of the probe.
+enum : int { kNamespaceOk = 0, kNoUserNamespace = 10, kNoIdMap = 11, kNoMount = 12 };
+
+bool WriteText(const char* path, const char* text) {
+  int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  size_t n = std::strlen(text);
+  bool ok = ::write(fd, text, n) == static_cast<ssize_t>(n);
+  ::close(fd);
+  return ok;
+}
+
+// Runs in the forked child: only system calls, then _exit.
+[[noreturn]] void ProbeChild(const char* map, const char* gmap) {
+  if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) ::_exit(kNoUserNamespace);
+  WriteText("/proc/self/setgroups", "deny");
+  if (!WriteText("/proc/self/uid_map", map) || !WriteText("/proc/self/gid_map", gmap))
+    ::_exit(kNoIdMap);
+  if (::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) ::_exit(kNoMount);
+  ::_exit(kNamespaceOk);
+}
+
+}  // namespace
+
+bool ProbeWebSandbox(std::string* why) {
+  if (const char* off = std::getenv("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS");
+      off && std::strcmp(off, "0") != 0) {
+    *why = "WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS is set";
+    return false;
+  }
+  if (::access(kBwrap, X_OK) != 0) {
+    *why = std::string(kBwrap) + " is missing (install bubblewrap)";
+    return false;
+  }
+  if (::access(kDbusProxy, X_OK) != 0) {
+    *why = std::string(kDbusProxy) + " is missing (install xdg-dbus-proxy)";
+    return false;
+  }
+  // This user as itself inside the namespace, as bwrap maps it.
+  char map[64], gmap[64];
+  std::snprintf(map, sizeof map, "%u %u 1\n", static_cast<unsigned>(::geteuid()),
+                static_cast<unsigned>(::geteuid()));
+  std::snprintf(gmap, sizeof gmap, "%u %u 1\n", static_cast<unsigned>(::getegid()),
+                static_cast<unsigned>(::getegid()));
+  pid_t pid = ::fork();
+  if (pid == 0) ProbeChild(map, gmap);
+  if (pid < 0) {
+    *why = std::string("cannot start a process to try user namespaces: ") + std::strerror(errno);
+    return false;
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  switch (code) {
+    case kNamespaceOk:
+      return true;
+    case kNoUserNamespace:
+      *why = "the system does not let this user create user namespaces";
+      break;
+    case kNoIdMap:
+      *why = "the system does not let this user map its id into a user namespace";
+      break;
+    case kNoMount:
+      *why = "the system does not let this user mount inside a user namespace";
+      break;
+    default:
+      *why = "trying a user namespace failed";
+      break;
+  }
+  return false;
+}
+
+std::vector<SandboxPath> WebProcessSandboxPaths(const std::string& moduleDir,
+                                                const std::string& bridgeFolder) {
+  std::vector<SandboxPath> paths = {
+      {moduleDir + "/extensions", true},
+      {bridgeFolder, true},
+      {moduleDir + "/res", true},
+      // The work folder the <audio> element plays the ringtone from.
+      {moduleDir + "/res/tmp", true},
+  };
+  return paths;
+}
+
+void SetUpWebSandbox(WebKitWebContext* context, bool usable, const std::string& why,
+                     const std::vector<SandboxPath>& paths) {
+  if (!usable) {
+    std::fprintf(stderr, "zimbrel: the pages run without WebKit's sandbox: %s\n", why.c_str());
+    return;
+  }
+  webkit_web_context_set_sandbox_enabled(context, TRUE);
+  for (const SandboxPath& p : paths)
+    if (!p.path.empty() && g_file_test(p.path.c_str(), G_FILE_TEST_IS_DIR))
+      webkit_web_context_add_path_to_sandbox(context, p.path.c_str(), p.readOnly);
+}
+
+}  // namespace zb

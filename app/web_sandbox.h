@@ -1,0 +1,40 @@
+// WebKit's sandbox for the web processes (bubblewrap): whether this system
+// lets it run, and what the web processes may see inside it.
+//
+// Inside the sandbox a web process sees the system's libraries and fonts
+// and, of this program, only the folders listed by WebProcessSandboxPaths:
+// the web process extension, the bridge socket's folder, the pages (the
+// extension resolves a page's real path there) and the work folder the
+// <audio> element plays from, all read-only. Local pages themselves are read
+// by the network process, which runs outside it.
+#pragma once
+
+#include <webkit2/webkit2.h>
+
+#include <string>
+#include <vector>
+
+namespace zb {
+
+// Tries, in a child process, what bubblewrap needs of the kernel (a user
+// namespace with a mount namespace in which it may mount) and looks for
+// bwrap and xdg-dbus-proxy. Call early, before threads exist (it forks).
+// True when the sandbox can run; otherwise `why` says why not.
+bool ProbeWebSandbox(std::string* why);
+
+struct SandboxPath {
+  std::string path;
+  bool readOnly = true;
+};
+
+// The folders the web processes need inside the sandbox.
+std::vector<SandboxPath> WebProcessSandboxPaths(const std::string& moduleDir,
+                                                const std::string& bridgeFolder);
+
+// Turns the sandbox on for the context (before its first web process starts)
+// with the paths, when `usable`; otherwise leaves it off and says once on
+// standard error why.
+void SetUpWebSandbox(WebKitWebContext* context, bool usable, const std::string& why,
+                     const std::vector<SandboxPath>& paths);
+
+}  // namespace zb
