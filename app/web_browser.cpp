@@ -168,12 +168,6 @@ void PrepareSpareSoon() {
 
 }  // namespace
 
-GVariant* WebExtensionData(const std::string& socketPath, const ProgramPages& pages,
-                           const std::string& servicePrefix, const std::string& secret) {
-  return g_variant_new("(sssss)", socketPath.c_str(), pages.pagesDir().c_str(),
-                       pages.workDir().c_str(), servicePrefix.c_str(), secret.c_str());
-}
-
 void CWebBrowser2::ConfigureContext(const std::string& moduleDir, BridgeServer& bridge,
                                     bool sandbox, const std::string& whyNoSandbox) {
   gExtensionsDir = moduleDir + "/extensions";

@@ -25,13 +25,6 @@
 namespace zb {
 
 class BridgeServer;
-class ProgramPages;
-
-// The web process extension's initialisation data: the bridge socket, the
-// pages and work folders (resolved), the service's address and the bridge's
-// secret.
-GVariant* WebExtensionData(const std::string& socketPath, const ProgramPages& pages,
-                           const std::string& servicePrefix, const std::string& secret);
 
 class CWebBrowser2 {
  public:

@@ -1,5 +1,7 @@
 #include "app/web_view_settings.h"
 
+#include "bridge/program_pages.h"
+
 namespace zb {
 
 WebKitSettings* NewViewSettings() {
@@ -38,6 +40,12 @@ WebKitMemoryPressureSettings* NewMemoryPressureSettings(guint limitMB) {
   webkit_memory_pressure_settings_set_kill_threshold(m, 0);
   webkit_memory_pressure_settings_set_poll_interval(m, 5);
   return m;
+}
+
+GVariant* WebExtensionData(const std::string& socketPath, const ProgramPages& pages,
+                           const std::string& servicePrefix, const std::string& secret) {
+  return g_variant_new("(sssss)", socketPath.c_str(), pages.pagesDir().c_str(),
+                       pages.workDir().c_str(), servicePrefix.c_str(), secret.c_str());
 }
 
 }  // namespace zb

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 extern char** environ;
 
@@ -22,7 +23,9 @@ namespace zb::testing {
 namespace fs = std::filesystem;
 
 std::vector<pid_t> AppHarness::ChildrenNamed(pid_t parent, const std::string& name) {
-  std::vector<pid_t> out;
+  // Every live process with its parent and name, then the tree below
+  // `parent` (a sandboxed web process runs below bubblewrap's processes).
+  std::vector<std::tuple<pid_t, pid_t, std::string>> all;
   for (auto& e : fs::directory_iterator("/proc")) {
     std::string pidText = e.path().filename();
     if (pidText.find_first_not_of("0123456789") != std::string::npos) continue;
@@ -36,9 +39,15 @@ std::vector<pid_t> AppHarness::ChildrenNamed(pid_t parent, const std::string& na
     char state;
     pid_t ppid;
     rest >> state >> ppid;
-    if (ppid == parent && state != 'Z' && comm.find(name) != std::string::npos)
-      out.push_back(std::stoi(pidText));
+    if (state != 'Z') all.emplace_back(std::stoi(pidText), ppid, comm);
   }
+  std::vector<pid_t> out, below{parent};
+  for (size_t i = 0; i < below.size(); ++i)
+    for (const auto& [pid, ppid, comm] : all)
+      if (ppid == below[i]) {
+        below.push_back(pid);
+        if (comm.find(name) != std::string::npos) out.push_back(pid);
+      }
   return out;
 }
 
