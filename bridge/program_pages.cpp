@@ -4,15 +4,10 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <charconv>
+
 namespace zb {
 namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
   if (s.size() < prefix.size()) return false;
@@ -57,10 +52,11 @@ std::string RealPathOfFileUri(std::string_view uri) {
       path += rest[i];
       continue;
     }
-    int hi = i + 2 < rest.size() ? HexDigit(rest[i + 1]) : -1;
-    int lo = hi >= 0 ? HexDigit(rest[i + 2]) : -1;
-    if (lo < 0 || (hi == 0 && lo == 0)) return "";
-    path += static_cast<char>(hi * 16 + lo);
+    unsigned byte = 0;
+    const char* hex = rest.data() + i + 1;
+    if (i + 2 >= rest.size() || std::from_chars(hex, hex + 2, byte, 16).ptr != hex + 2 || byte == 0)
+      return "";
+    path += static_cast<char>(byte);
     i += 2;
   }
   return Resolve(path);

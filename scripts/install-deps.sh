@@ -19,6 +19,7 @@ PACKAGES="
   clang libclang-rt-14-dev
   fp-utils xchm desktop-file-utils appstream librsvg2-bin fonts-cantarell
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  bubblewrap xdg-dbus-proxy
 "
 missing=""
 for p in $PACKAGES; do
