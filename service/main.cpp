@@ -194,17 +194,24 @@ void Routes(GuardedServer& svr, Store& store) {
       if (fd >= 0) ::close(fd);
       return Html(res, 404, MessagePage("Not found", "There is no such ringtone."));
     }
-    auto file = std::shared_ptr<int>(new int(fd), [](int* f) {
-      ::close(*f);
-      delete f;
-    });
+    // The file and one buffer for the whole answer.
+    struct Download {
+      int fd = -1;
+      std::vector<char> buf;
+      ~Download() {
+        if (fd >= 0) ::close(fd);
+      }
+    };
+    auto download = std::make_shared<Download>();
+    download->fd = fd;
+    download->buf.resize(kDownloadChunk);
     res.set_content_provider(
         static_cast<size_t>(st.st_size), "audio/mpeg",
-        [file](size_t offset, size_t length, httplib::DataSink& sink) {
-          std::vector<char> buf(std::min(length, kDownloadChunk));
-          ssize_t n = ::pread(*file, buf.data(), buf.size(), static_cast<off_t>(offset));
+        [download](size_t offset, size_t length, httplib::DataSink& sink) {
+          ssize_t n = ::pread(download->fd, download->buf.data(),
+                              std::min(length, download->buf.size()), static_cast<off_t>(offset));
           if (n <= 0) return false;  // the file shrank or cannot be read: the answer ends
-          return sink.write(buf.data(), static_cast<size_t>(n));
+          return sink.write(download->buf.data(), static_cast<size_t>(n));
         });
   });
 
