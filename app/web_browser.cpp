@@ -174,7 +174,10 @@ void CWebBrowser2::ConfigureContext(const std::string& moduleDir, BridgeServer& 
   gSocketPath = bridge.socketPath();
   gSecret = bridge.secret();
   bridge.SetCallerFilter([](uint64_t pageId) { return FromPageId(pageId) != nullptr; });
-  gPages = ProgramPages(moduleDir + "/res", moduleDir + "/res/tmp");
+  // The folder the pages' jobs write to and the <audio> element plays from:
+  // never a page of ours, and visible to the web processes in their sandbox.
+  const std::string workFolder = moduleDir + "/res/tmp";
+  gPages = ProgramPages(moduleDir + "/res", workFolder);
   if (!gContext) {
     // The network process takes these when it starts (with the first view).
     WebKitMemoryPressureSettings* network = NewMemoryPressureSettings(kNetworkMemoryLimitMB);
@@ -188,7 +191,7 @@ void CWebBrowser2::ConfigureContext(const std::string& moduleDir, BridgeServer& 
     g_signal_connect(gContext, "initialize-web-extensions", G_CALLBACK(OnInitializeWebExtensions),
                      nullptr);
     SetUpWebSandbox(gContext, sandbox, whyNoSandbox,
-                    WebProcessSandboxPaths(moduleDir, bridge.folder()));
+                    WebProcessSandboxPaths(moduleDir, bridge.folder(), workFolder));
   }
 }
 

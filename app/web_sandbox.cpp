@@ -92,15 +92,14 @@ bool ProbeWebSandbox(std::string* why) {
 }
 
 std::vector<SandboxPath> WebProcessSandboxPaths(const std::string& moduleDir,
-                                                const std::string& bridgeFolder) {
-  std::vector<SandboxPath> paths = {
+                                                const std::string& bridgeFolder,
+                                                const std::string& workFolder) {
+  return {
       {moduleDir + "/extensions", true},
       {bridgeFolder, true},
       {moduleDir + "/res", true},
-      // The work folder the <audio> element plays the ringtone from.
-      {moduleDir + "/res/tmp", true},
+      {workFolder, true},
   };
-  return paths;
 }
 
 void SetUpWebSandbox(WebKitWebContext* context, bool usable, const std::string& why,

@@ -27,9 +27,11 @@ struct SandboxPath {
   bool readOnly = true;
 };
 
-// The folders the web processes need inside the sandbox.
+// The folders the web processes need inside the sandbox; `workFolder` is the
+// folder the <audio> element plays the ringtone from.
 std::vector<SandboxPath> WebProcessSandboxPaths(const std::string& moduleDir,
-                                                const std::string& bridgeFolder);
+                                                const std::string& bridgeFolder,
+                                                const std::string& workFolder);
 
 // Turns the sandbox on for the context (before its first web process starts)
 // with the paths, when `usable`; otherwise leaves it off and says once on
