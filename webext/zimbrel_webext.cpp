@@ -269,16 +269,26 @@ JSCClassVTable gVTable = {
     GetProperty, nullptr /*set*/, HasProperty, nullptr /*delete*/, nullptr /*enumerate*/, nullptr,
     nullptr,     nullptr,         nullptr};
 
-// Whether the document of every frame above `frame` (in the same page) is one
-// of the program's pages. The DOM's own links are followed, whatever the
-// origins: script could not see them across origins.
-bool AncestorsAreOwnPages(JSCContext* ctx) {
-  G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-  JSCValue* docValue = jsc_context_get_value(ctx, "document");
-  WebKitDOMNode* node = docValue ? webkit_dom_node_for_js_value(docValue) : nullptr;
-  if (docValue) g_object_unref(docValue);
-  if (!node || !WEBKIT_DOM_IS_DOCUMENT(node)) return false;
-  WebKitDOMDocument* doc = WEBKIT_DOM_DOCUMENT(node);
+// Set on the DOM's object for a document when its window was cleared (before
+// any of its script ran): whether it was one of the program's pages then.
+constexpr char kOwnPageKey[] = "zimbrel-own-page";
+
+G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+
+// The document whose window `ctx` is (the DOM's own object for it).
+WebKitDOMDocument* DocumentOf(JSCContext* ctx) {
+  JSCValue* value = jsc_context_get_value(ctx, "document");
+  WebKitDOMNode* node = value ? webkit_dom_node_for_js_value(value) : nullptr;
+  if (value) g_object_unref(value);
+  return node && WEBKIT_DOM_IS_DOCUMENT(node) ? WEBKIT_DOM_DOCUMENT(node) : nullptr;
+}
+
+// Whether the document of every frame above the one showing `doc` was one of
+// the program's pages when it loaded, and still has such an address (script
+// may change a document's address through the history API). The DOM's own
+// links are followed, whatever the origins: script could not see them
+// across origins.
+bool AncestorsAreOwnPages(WebKitDOMDocument* doc) {
   int levels = 0;
   for (;;) {
     WebKitDOMDOMWindow* window = webkit_dom_document_get_default_view(doc);
@@ -286,22 +296,27 @@ bool AncestorsAreOwnPages(JSCContext* ctx) {
     if (window) g_object_unref(window);
     if (!owner) break;  // the top
     doc = webkit_dom_node_get_owner_document(WEBKIT_DOM_NODE(owner));
-    gchar* url = doc ? webkit_dom_document_get_url(doc) : nullptr;
+    if (!doc || !g_object_get_data(G_OBJECT(doc), kOwnPageKey)) return false;
+    gchar* url = webkit_dom_document_get_url(doc);
     bool own = url && gState->pages.Contains(url);
     g_free(url);
     if (!own) return false;
     ++levels;
   }
-  G_GNUC_END_IGNORE_DEPRECATIONS
   return levels > 0;  // a frame that is not the main frame has a parent
 }
+
+G_GNUC_END_IGNORE_DEPRECATIONS
 
 void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame,
                            gpointer) {
   const char* uri = webkit_frame_get_uri(frame);
-  if (!uri || !gState->pages.Contains(uri)) return;
   JSCContext* ctx = webkit_frame_get_js_context_for_script_world(frame, world);
-  if (!webkit_frame_is_main_frame(frame) && !AncestorsAreOwnPages(ctx)) {
+  WebKitDOMDocument* doc = DocumentOf(ctx);
+  const bool own = uri && doc && gState->pages.Contains(uri) &&
+                   (webkit_frame_is_main_frame(frame) || AncestorsAreOwnPages(doc));
+  if (doc) g_object_set_data(G_OBJECT(doc), kOwnPageKey, own ? GINT_TO_POINTER(1) : nullptr);
+  if (!own) {
     g_object_unref(ctx);
     return;
   }

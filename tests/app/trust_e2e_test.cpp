@@ -210,6 +210,23 @@ TEST_F(ExtensionAlone, OnlyPagesOfResWithPagesOfResAboveThemGetTheObject) {
   EXPECT_EQ(ReportOf(reports, "mid"), "ext=undefined&v=none");
   EXPECT_EQ(ReportOf(reports, "inner3"), "ext=undefined&v=none");
 
+  // A stranger that tries to take the address of one of our pages (through
+  // the history API, which WebKit refuses here) before framing one of ours
+  // earns that frame nothing.
+  app.WritePage("inner4.html", Reporter(port, "inner4"));
+  std::ofstream(out + "/disguise.html") << Reporter(
+      port, "disguise", "",
+      "var moved = 'no'; try { history.replaceState(null, '', '" + FileUri(res + "/own.html") +
+          "'); moved = String(location.href === '" + FileUri(res + "/own.html") +
+          "'); } catch (e) {}\n"
+          "report('who=disguised&moved=' + moved);\n"
+          "var f = document.createElement('iframe'); f.src = '" +
+          FileUri(res + "/inner4.html") + "'; document.body.appendChild(f);");
+  Show(FileUri(out + "/disguise.html"), true, {"disguise", "disguised", "inner4"});
+  EXPECT_EQ(ReportOf(reports, "disguise"), "ext=undefined&v=none");
+  EXPECT_EQ(ReportOf(reports, "inner4"), "ext=undefined&v=none")
+      << "moved: " << ReportOf(reports, "disguised");
+
   // A frame of a stranger cannot reach its parent's object (file access from
   // file URLs off, as in page dialogs: each file is an origin of its own).
   Show(FileUri(res + "/parent.html"), false, {"parent", "child", "childreach"});
