@@ -386,6 +386,24 @@ addEventListener('keydown', function (e) {
   EXPECT_TRUE(BridgeSocketIn(runtime.path()).empty());  // a closed run leaves nothing
 }
 
+// Starts the program with its standard error in a file; returns the file.
+std::string StartKeepingStderr(AppHarness& app, const TempDir& dir) {
+  const std::string path = dir / "stderr.txt";
+  int saved = ::dup(2);
+  int log = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ::dup2(log, 2);
+  app.Start();
+  ::dup2(saved, 2);
+  ::close(saved);
+  ::close(log);
+  return path;
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
 // Where the system lets users make namespaces, the web processes run in
 // WebKit's sandbox: namespaces of their own, and of the program's files only
 // the folders they need; otherwise the program says once why not.
@@ -395,17 +413,9 @@ TEST(Trust, WebProcessesRunInWebKitsSandboxWhereTheSystemAllowsIt) {
 window.external.ZBL_SetZBName('up ' + window.external.ZBL_GetVersion());
 </script>)");
   TempDir errDir;
-  const std::string errPath = errDir / "stderr.txt";
-  int saved = ::dup(2);
-  int log = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  ::dup2(log, 2);
-  app.Start();
-  ::dup2(saved, 2);
-  ::close(saved);
-  ::close(log);
+  const std::string errPath = StartKeepingStderr(app, errDir);
   ASSERT_TRUE(app.WaitForValue("ZBName", "up 260", 30000)) << app.Output();
-  std::ifstream in(errPath);
-  std::string err((std::istreambuf_iterator<char>(in)), {});
+  const std::string err = Slurp(errPath);
   const std::string off = "zimbrel: the pages run without WebKit's sandbox: ";
   if (err.find(off) != std::string::npos) {
     EXPECT_EQ(err.find(off), err.rfind(off)) << "said more than once";
@@ -426,6 +436,33 @@ window.external.ZBL_SetZBName('up ' + window.external.ZBL_GetVersion());
     EXPECT_FALSE(fs::exists(root + app.registryDir())) << p;
     EXPECT_FALSE(fs::exists(root + app.moduleDir() + "/zimbrel")) << p;
   }
+  AppHarness::RequestClose(app.FindWindow(kMainTitle));
+  EXPECT_TRUE(app.WaitExit(20000));
+}
+
+// On a system that refuses user namespaces the program starts as before,
+// without the sandbox, and says once why.
+TEST(Trust, WhereTheSystemRefusesUserNamespacesTheProgramSaysWhyAndRuns) {
+  AppHarness app;
+  app.WritePage("selectSong.html", R"(<!doctype html><script>
+window.external.ZBL_SetZBName('up ' + window.external.ZBL_GetVersion());
+</script>)");
+  const std::string real = app.moduleDir() + "/zimbrel-real";
+  fs::rename(app.moduleDir() + "/zimbrel", real);
+  app.WriteFile("zimbrel", "#!/bin/sh\nexec '" + std::string(ZIMBREL_BUILD_DIR) +
+                               "/tests/no_user_namespaces' '" + real + "' \"$@\"\n");
+  fs::permissions(app.moduleDir() + "/zimbrel", fs::perms::owner_all);
+  TempDir errDir;
+  const std::string errPath = StartKeepingStderr(app, errDir);
+  ASSERT_TRUE(app.WaitForValue("ZBName", "up 260", 30000)) << Slurp(errPath);
+  const std::string err = Slurp(errPath);
+  const std::string said =
+      "zimbrel: the pages run without WebKit's sandbox: the system does not let this user "
+      "create user namespaces\n";
+  EXPECT_NE(err.find(said), std::string::npos) << err;
+  EXPECT_EQ(err.find(said), err.rfind(said)) << "said more than once";
+  EXPECT_TRUE(AppHarness::ChildrenNamed(app.pid(), "bwrap").empty());
+  EXPECT_FALSE(AppHarness::ChildrenNamed(app.pid(), "WebKitWebProces").empty());
   AppHarness::RequestClose(app.FindWindow(kMainTitle));
   EXPECT_TRUE(app.WaitExit(20000));
 }
