@@ -91,6 +91,10 @@ std::string BridgeFolderParent() {
   if (runtime && runtime[0] == '/' && ::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode) &&
       st.st_uid == ::geteuid() && (st.st_mode & 077) == 0)
     return runtime;
+  return TemporaryFolder();
+}
+
+std::string TemporaryFolder() {
   const char* tmp = std::getenv("TMPDIR");
   return tmp && tmp[0] == '/' ? tmp : "/tmp";
 }

@@ -14,6 +14,8 @@ namespace zb {
 // path to a folder of this user that no one else may enter, else the
 // temporary folder.
 std::string BridgeFolderParent();
+// The temporary folder: $TMPDIR when it is an absolute path, else /tmp.
+std::string TemporaryFolder();
 
 // Makes a folder in `parent` and takes its lock; false when it cannot.
 bool MakeBridgeFolder(const std::string& parent, std::string* dir, int* lockFd);

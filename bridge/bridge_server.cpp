@@ -99,10 +99,7 @@ BridgeServer::~BridgeServer() {
 
 bool BridgeServer::Start() {
   if (m_listenFd >= 0) return false;
-  const std::string tmp = [] {
-    const char* t = g_getenv("TMPDIR");
-    return std::string(t && t[0] == '/' ? t : "/tmp");
-  }();
+  const std::string tmp = TemporaryFolder();
   std::string parent = BridgeFolderParent();
   // Earlier programs put their folders in the temporary folder too.
   SweepLeftBridgeFolders({parent, tmp});
