@@ -62,6 +62,15 @@ std::string Reporter(int port, const std::string& who, const std::string& body =
          who + "&ext=' + ext + '&v=' + v);\n" + more + "</script></body>";
 }
 
+// A file URL that names `file` (outside res/) through res/, its way out
+// spelt with encoded slashes: "file:///.../res/..%2f..%2fdir%2ffile".
+std::string ThroughRes(const std::string& res, const std::string& file) {
+  std::string way;
+  for (char c : fs::relative(file, res).string())
+    way += c == '/' ? std::string("%2f") : c == ' ' ? "%20" : std::string(1, c);
+  return FileUri(res) + "/" + way;
+}
+
 std::string DataUri(const std::string& html) {
   gchar* b64 = g_base64_encode(reinterpret_cast<const guchar*>(html.data()), html.size());
   std::string s = std::string("data:text/html;base64,") + b64;
@@ -189,11 +198,7 @@ TEST_F(ExtensionAlone, OnlyPagesOfResWithPagesOfResAboveThemGetTheObject) {
   EXPECT_EQ(ReportOf(reports, "inner"), "ext=object&v=260");
 
   // A file outside res/ named through res/ with encoded slashes.
-  std::string rel = fs::relative(out, res).string();
-  std::string escaped;
-  for (char c : rel)
-    escaped += c == '/' ? std::string("%2f") : c == ' ' ? "%20" : std::string(1, c);
-  Show(FileUri(res) + "/" + escaped + "%2fevil.html", true, {"evil"});
+  Show(ThroughRes(res, out + "/evil.html"), true, {"evil"});
   EXPECT_EQ(ReportOf(reports, "evil"), "ext=undefined&v=none");
 
   // A local page elsewhere framing one of ours: neither gets the object, and
@@ -269,12 +274,8 @@ TEST(Trust, PagesOfOtherPlacesNeverLoadInTheProgramsViews) {
   std::ofstream(elsewhere / "evil.html") << Reporter(port, "evil");
   app.WritePage("tmp/work.html", Reporter(port, "work"));
   reports.Serve("/svc.html", Reporter(port, "service"));
-  std::string rel = fs::relative(elsewhere.path(), res).string();
-  std::string escaped;
-  for (char c : rel)
-    escaped += c == '/' ? std::string("%2f") : c == ' ' ? "%20" : std::string(1, c);
   const std::vector<std::string> targets = {
-      FileUri(res) + "/" + escaped + "%2fevil.html",
+      ThroughRes(res, elsewhere / "evil.html"),
       FileUri(elsewhere / "evil.html"),
       FileUri(res + "/tmp/work.html"),
       DataUri(Reporter(port, "data")),
