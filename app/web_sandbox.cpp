@@ -42,19 +42,26 @@ bool WriteText(const char* path, const char* text) {
 
 }  // namespace
 
-bool ProbeWebSandbox(std::string* why) {
+WebSandboxProbe::~WebSandboxProbe() {
+  if (m_child > 0) {
+    std::string ignored;
+    Finish(&ignored);
+  }
+}
+
+void WebSandboxProbe::Start() {
   if (const char* off = std::getenv("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS");
       off && std::strcmp(off, "0") != 0) {
-    *why = "WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS is set";
-    return false;
+    m_why = "WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS is set";
+    return;
   }
   if (::access(kBwrap, X_OK) != 0) {
-    *why = std::string(kBwrap) + " is missing (install bubblewrap)";
-    return false;
+    m_why = std::string(kBwrap) + " is missing (install bubblewrap)";
+    return;
   }
   if (::access(kDbusProxy, X_OK) != 0) {
-    *why = std::string(kDbusProxy) + " is missing (install xdg-dbus-proxy)";
-    return false;
+    m_why = std::string(kDbusProxy) + " is missing (install xdg-dbus-proxy)";
+    return;
   }
   // This user as itself inside the namespace, as bwrap maps it.
   char map[64], gmap[64];
@@ -62,15 +69,21 @@ bool ProbeWebSandbox(std::string* why) {
                 static_cast<unsigned>(::geteuid()));
   std::snprintf(gmap, sizeof gmap, "%u %u 1\n", static_cast<unsigned>(::getegid()),
                 static_cast<unsigned>(::getegid()));
-  pid_t pid = ::fork();
-  if (pid == 0) ProbeChild(map, gmap);
-  if (pid < 0) {
-    *why = std::string("cannot start a process to try user namespaces: ") + std::strerror(errno);
+  m_child = ::fork();
+  if (m_child == 0) ProbeChild(map, gmap);
+  if (m_child < 0)
+    m_why = std::string("cannot start a process to try user namespaces: ") + std::strerror(errno);
+}
+
+bool WebSandboxProbe::Finish(std::string* why) {
+  if (m_child < 0) {
+    *why = m_why.empty() ? "the probe was not started" : m_why;
     return false;
   }
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  while (::waitpid(m_child, &status, 0) < 0 && errno == EINTR) {
   }
+  m_child = -1;
   const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   switch (code) {
     case kNamespaceOk:

@@ -9,6 +9,7 @@
 // by the network process, which runs outside it.
 #pragma once
 
+#include <sys/types.h>
 #include <webkit2/webkit2.h>
 
 #include <string>
@@ -16,11 +17,26 @@
 
 namespace zb {
 
-// Tries, in a child process, what bubblewrap needs of the kernel (a user
-// namespace with a mount namespace in which it may mount) and looks for
-// bwrap and xdg-dbus-proxy. Call early, before threads exist (it forks).
-// True when the sandbox can run; otherwise `why` says why not.
-bool ProbeWebSandbox(std::string* why);
+// Whether the sandbox can run here: looks for bwrap and xdg-dbus-proxy and
+// tries, in a child process, what bubblewrap needs of the kernel (a user
+// namespace with a mount namespace in which it may mount). Start it early,
+// before threads exist (it forks); the child runs while the program goes on
+// starting, and Finish waits for its answer.
+class WebSandboxProbe {
+ public:
+  WebSandboxProbe() = default;
+  ~WebSandboxProbe();  // reaps a child not waited for
+  WebSandboxProbe(const WebSandboxProbe&) = delete;
+  WebSandboxProbe& operator=(const WebSandboxProbe&) = delete;
+
+  void Start();
+  // True when the sandbox can run; otherwise `why` says why not.
+  bool Finish(std::string* why);
+
+ private:
+  pid_t m_child = -1;
+  std::string m_why;  // set when no child was needed to know
+};
 
 struct SandboxPath {
   std::string path;

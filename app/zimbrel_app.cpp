@@ -90,9 +90,10 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
   if (const std::string& dropped = parser.switchArgument(); !dropped.empty())
     std::fputs(IgnoredSwitchNotice(dropped, ::access(dropped.c_str(), F_OK) == 0).c_str(), stderr);
 
-  // Whether WebKit's sandbox can run here, tried before GTK starts threads.
-  std::string whyNoSandbox;
-  const bool sandbox = ProbeWebSandbox(&whyNoSandbox);
+  // Whether WebKit's sandbox can run here: tried in a child started before
+  // GTK starts threads, answered while GTK starts.
+  WebSandboxProbe sandboxProbe;
+  sandboxProbe.Start();
 
   // GTK reads no options from our command line: every argument is ours.
   if (!gtk_init_check(nullptr, nullptr)) {
@@ -104,6 +105,8 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
   auto* bridge = new BridgeServer(m_scriptingObject);
   m_bridge = bridge;
   if (!bridge->Start()) std::fprintf(stderr, "zimbrel: cannot create the page bridge\n");
+  std::string whyNoSandbox;
+  const bool sandbox = sandboxProbe.Finish(&whyNoSandbox);
   CWebBrowser2::ConfigureContext(moduleDir, *bridge, sandbox, whyNoSandbox);
 
   auto* dlg = new CZimbrelDlg(moduleDir);
