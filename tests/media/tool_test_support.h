@@ -97,6 +97,15 @@ inline const char* kHangUntilGo =
     "echo $$ > \"$d/pid.tmp\" && mv \"$d/pid.tmp\" \"$d/pid\"\n"
     "while [ ! -e \"$d/go\" ]; do echo tick; sleep 0.01; done\n";
 
+// A fake mp3gain's line: when the run is the analysis ("/s s /o /x <file>"),
+// print what mp3gain prints for a file whose largest sample is `peak`.
+inline std::string FakeMp3gainAnalysis(const std::string& peak = "1000") {
+  return "if [ \"$4\" = /x ]; then printf 'File\\tMP3 gain\\tdB gain\\tMax Amplitude\\tMax "
+         "global_gain\\tMin global_gain\\n%s\\t0\\t0.000000\\t" +
+         peak + "\\t210\\t115\\n\"Album\"\\t0\\t0.000000\\t" + peak +
+         "\\t210\\t115\\n' \"$5\"; fi\n";
+}
+
 // A module directory: <dir>/res with tmp/ in it.
 struct ModuleDir {
   TempDir dir;

@@ -89,7 +89,7 @@ TEST_F(TranscodeFake, StatusIsZeroUntilTheEndAndThenKept) {
 TEST_F(TranscodeFake, CancelEndsInTwoAtOnceAndTheChildRunsOnUnrecorded) {
   m.FakeTool("ffmpeg", kHangUntilGo + std::string("touch \"$d/finished\""));
   ASSERT_TRUE(StartTranscode(state, m.path(), in, out));
-  ASSERT_TRUE(WaitUntil([&] { return state->ProcessId() != 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return state->ProcessId() != 0 && Exists(m.res + "/pid"); }));
   state->RequestBreak();
   EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kTranscode, kRunning, 5000), 2);
   EXPECT_EQ(state->ProcessId(), 0u);
