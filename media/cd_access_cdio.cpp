@@ -5,7 +5,8 @@
 // target that is its position among the drives of that kind; the list is
 // taken afresh by every GetCDList and GetCDHandle. An image that libcdio
 // cannot open behaves as an empty drive: it has a handle, but no table of
-// contents.
+// contents. A TOC image finds its data files in its own folder, whatever the
+// current folder is.
 #include <cdio/cdio.h>
 #include <cdio/logging.h>
 
