@@ -19,6 +19,7 @@
 
 #include "jobs/job_state.h"
 #include "media/tool_runner.h"
+#include "shell_output.h"
 #include "temp_dir.h"
 
 namespace zb::testing {
@@ -32,18 +33,6 @@ inline std::string ShellQuote(const std::string& s) {
 // Runs a shell command line (test set-up only); returns its exit status.
 inline int Sh(const std::string& cmd) {
   return std::system(cmd.c_str());
-}
-
-// Standard output of a shell command line.
-inline std::string ShOut(const std::string& cmd) {
-  std::string out;
-  if (FILE* f = ::popen(cmd.c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-    ::pclose(f);
-  }
-  return out;
 }
 
 inline bool Exists(const std::string& p) {
