@@ -38,8 +38,6 @@ std::vector<std::string> Mp3gainLeftovers(const std::string& path) {
   return {tmp};
 }
 
-enum class RunEnd { kDone, kFailed, kCancelled };
-
 class Job {
  public:
   Job(jobs::JobTicket& t, const std::string& moduleDir, const std::string& file)
@@ -87,8 +85,10 @@ class Job {
     run.generation = t_.generation();
     run.leftovers = Mp3gainLeftovers(path_);
     analysis_.clear();
+    // The figures come last: keep the end of the output.
     run.output = [this](std::string_view piece) {
-      if (analysis_.size() < kKeepOutput) analysis_.append(piece);
+      analysis_.append(piece);
+      if (analysis_.size() > 2 * kKeepOutput) analysis_.erase(0, analysis_.size() - kKeepOutput);
     };
     if (!RunTool(run).Succeeded()) {  // includes a run stopped by a cancel
       t_.SetStatus(failed);
@@ -101,7 +101,7 @@ class Job {
   jobs::JobTicket& t_;
   const std::string program_;
   const std::string path_;
-  std::string analysis_;  // the output of the last run
+  std::string analysis_;  // the end of the output of the last run
   bool started_ = false;
 };
 
@@ -116,7 +116,7 @@ double Mp3gainLargestSample(std::string_view out) {
   double found = -1;
   size_t pos = 0;
   while (pos < out.size()) {
-    size_t end = out.find('\n', pos);
+    size_t end = out.find_first_of("\r\n", pos);  // progress lines end in "\r"
     if (end == std::string_view::npos) end = out.size();
     std::string_view line = out.substr(pos, end - pos);
     pos = end + 1;

@@ -82,6 +82,8 @@ TEST(NormalizeRaise, StepsThatFitUnderFullScale) {
   EXPECT_EQ(RaiseStepsThatFit(Album("30622.367083")), 0);
   EXPECT_EQ(RaiseStepsThatFit(Album("38440.925781")), 0);  // clips already
   EXPECT_EQ(RaiseStepsThatFit(Album("21653,941406")), 2);  // a locale's decimal comma
+  // Progress lines (ending in "\r") before the figures.
+  EXPECT_EQ(RaiseStepsThatFit(" 99% of 4096 bytes analyzed\r\"Album\"\t0\t0\t16384\t1\t1\n"), 3);
   // A file line cannot pass for the album line, whatever the file's name.
   EXPECT_EQ(RaiseStepsThatFit("\"Album\"\t0\t0\t100\t210\t115\n" + Album("30000")), 0);
   for (const char* bad : {"", "Album\t0\t0\t100\n", "\"Album\"\t0\t0\tnan\t1\t1\n",

@@ -198,7 +198,7 @@ TEST_F(ProgramKilled, ItsToolBlockedOnItsInputEndsWithIt) {
 TEST_F(ProgramKilled, DuringAToolsStartTheToolNeverRuns) {
   std::string ran = dir / "ran", tool = dir / "tool";
   WriteFakeTool(tool, "touch " + ShellQuote(ran) + "\nexec sleep 30");
-  StartHolder({"1500", tool});
+  StartHolder({"2500", tool});
   // The forked child, still waiting before its request.
   pid_t child = 0;
   ASSERT_TRUE(WaitUntil([&] {

@@ -43,8 +43,11 @@ class ServerProcess {
   std::string authority() const { return "127.0.0.1:" + std::to_string(port_); }
   const TempDir& dir() const { return dir_; }
   // What it has logged so far.
-  std::string Log() const {
-    std::ifstream f(dir_ / "log");
+  std::string Log() const { return ReadAll(dir_ / "log"); }
+
+ protected:
+  static std::string ReadAll(const std::string& path) {
+    std::ifstream f(path);
     std::stringstream ss;
     ss << f.rdbuf();
     return ss.str();
@@ -145,41 +148,24 @@ class NginxProcess : public ServerProcess {
           ::mkdir((dir / "www").c_str(), 0755);
           ::mkdir((dir / "temp").c_str(), 0755);
           fill(dir);
-          std::ofstream(dir / "nginx.conf")
-              << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
-              << "pid " << dir / "nginx.pid"
-              << ";\nerror_log " << dir / "log"
-              << ";\n"
-              << "events { worker_connections 64; }\nhttp {\n"
-              << "  types { text/plain txt; text/html html; }\n"
-              << "  default_type application/octet-stream;\n"
-              << "  log_format enc '$request_uri $http_accept_encoding';\n"
-              << "  access_log " << dir / "access"
-              << " enc;\n"
-              << "  client_body_temp_path " << dir / "temp"
-              << ";\n"
-              << "  proxy_temp_path " << dir / "temp"
-              << ";\n"
-              << "  fastcgi_temp_path " << dir / "temp"
-              << ";\n"
-              << "  uwsgi_temp_path " << dir / "temp"
-              << ";\n"
-              << "  scgi_temp_path " << dir / "temp"
-              << ";\n"
-              << http << "\n  server {\n    listen 127.0.0.1:" << port << ";\n"
-              << "    root " << dir / "www"
-              << ";\n  }\n}\n";
+          std::string conf = "daemon off;\nmaster_process off;\nworker_processes 1;\n";
+          conf += "pid " + dir / "nginx.pid" + ";\nerror_log " + dir / "log" + ";\n";
+          conf += "events { worker_connections 64; }\nhttp {\n";
+          conf += "  types { text/plain txt; text/html html; }\n";
+          conf += "  default_type application/octet-stream;\n";
+          conf += "  log_format enc '$request_uri $http_accept_encoding';\n";
+          conf += "  access_log " + dir / "access" + " enc;\n";
+          for (const char* temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
+            conf += std::string("  ") + temp + "_temp_path " + dir / "temp" + ";\n";
+          conf += http + "\n  server {\n    listen 127.0.0.1:" + std::to_string(port) + ";\n";
+          conf += "    root " + dir / "www" + ";\n  }\n}\n";
+          std::ofstream(dir / "nginx.conf") << conf;
           return {kProgram, "-p", dir.path(), "-c", dir / "nginx.conf", "-e", dir / "log"};
         }) {}
 
   static constexpr const char* kProgram = "/usr/sbin/nginx";
-  std::string www() const { return dir() / "www"; }
-  std::string Accesses() const {
-    std::ifstream f(dir() / "access");
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-  }
+  // The access log so far: one line per request, its URI and Accept-Encoding.
+  std::string Accesses() const { return ReadAll(dir() / "access"); }
 };
 
 }  // namespace zb::testing
