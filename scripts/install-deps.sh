@@ -14,6 +14,7 @@ PACKAGES="
   libcdio-dev libcurl4-openssl-dev libcpp-httplib-dev curl
   tinyproxy-bin microsocks
   ffmpeg mp3gain sox espeak-ng
+  sound-theme-freedesktop asc-music fb-music-high nginx-light
   xvfb xauth xdotool x11-utils imagemagick dbus dbus-x11
   xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils xfwm4
   clang libclang-rt-14-dev
