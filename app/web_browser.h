@@ -68,12 +68,14 @@ class CWebBrowser2 {
   std::string m_pendingUri;
   gulong m_drawHandler = 0;
   guint m_pendingTimer = 0;
-  guint32 m_lastF1Time = 0;
 };
 
 // Key filter of every web view: true when the key must not reach the page.
 // `f1` is set when the key is F1 (the caller opens the help file, then the
 // key goes on).
 bool SwallowBrowserKey(guint keyval, GdkModifierType state, bool* f1);
+// True when the key press being handled comes from the display (GDK's event
+// source), not from WebKit handing back a key the page did not take.
+bool KeyPressFromTheDisplay();
 
 }  // namespace zb

@@ -28,13 +28,6 @@ std::string Slurp(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
-// The state letter of a process, or 0 when it is gone.
-char ProcessState(pid_t pid) {
-  std::string stat = Slurp("/proc/" + std::to_string(pid) + "/stat");
-  size_t r = stat.rfind(')');
-  return r == std::string::npos || r + 2 >= stat.size() ? 0 : stat[r + 2];
-}
-
 // Processes whose parent is `parent` and whose program is `name`.
 std::vector<pid_t> ChildrenNamed(pid_t parent, const std::string& name) {
   std::vector<pid_t> out;
@@ -48,34 +41,6 @@ std::vector<pid_t> ChildrenNamed(pid_t parent, const std::string& name) {
       out.push_back(pid);
   }
   return out;
-}
-
-// The end of a start's trace: the six values written back as needed and
-// destroyed from ZBInstDir back to ZBName, then the store.
-void ExpectTheSettingsTraceOfAnEnd(const std::string& out) {
-  size_t at = out.find("REG_TRACE:\tdestructed object registry::value with name \"ZBInstDir\"\n");
-  ASSERT_NE(at, std::string::npos) << out;
-  std::string tail = out.substr(at);
-  size_t pos = 0;
-  for (const char* name : {"ZBInstDir", "ZBNVCheck", "ZBAid", "ZBNetwork", "ZBPhone", "ZBName"}) {
-    std::string line =
-        std::string("REG_TRACE:\tdestructed object registry::value with name \"") + name + "\"\n";
-    size_t next = tail.find(line, pos);
-    ASSERT_NE(next, std::string::npos) << name << " in " << tail;
-    pos = next + line.size();
-  }
-  EXPECT_EQ(tail.substr(pos, 33), "REG_TRACE:\tdestructing registry\n") << tail;
-}
-
-// A transcoder that writes part of its output in res/tmp and never ends.
-void FakeTranscoder(AppHarness& app, const std::string& pidFile) {
-  fs::remove(app.moduleDir() + "/res/ffmpeg");
-  app.WriteFile("res/ffmpeg",
-                "#!/bin/sh\nfor a; do out=\"$a\"; done\necho partial > \"$out\"\n"
-                "echo $$ > '" +
-                    pidFile + ".tmp'; mv '" + pidFile + ".tmp' '" + pidFile +
-                    "'\nexec sleep 120\n");
-  fs::permissions(app.moduleDir() + "/res/ffmpeg", fs::perms::owner_all);
 }
 
 TEST(ProgramEnd, SignalsEndTheProgramAsACloseDoes) {
