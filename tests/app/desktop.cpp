@@ -252,6 +252,7 @@ std::vector<std::string> Desktop::XTool(const std::vector<std::string>& argv) co
 }
 
 void Desktop::Keys(const std::vector<std::string>& keys) const {
+  if (keys.empty()) return;
   if (kind_ == DesktopKind::kSway) {
     for (const auto& k : keys) {
       RunCapture(WtypeKey(k));
