@@ -72,6 +72,29 @@ std::vector<std::string> SessionEnv(const std::vector<std::string>& extra) {
   return env;
 }
 
+// Runs `start` with the write end of a pipe, which the started process
+// gets as descriptor 3, and returns the first line it writes there.
+template <class Start>
+std::string ReadLine(Start start, int timeoutMs) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return "";
+  start(fds[1]);
+  ::close(fds[1]);
+  std::string text;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (text.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    pollfd p{fds[0], POLLIN, 0};
+    if (::poll(&p, 1, 100) <= 0) continue;
+    char buf[256];
+    ssize_t n = ::read(fds[0], buf, sizeof buf);
+    if (n <= 0) break;
+    text.append(buf, n);
+  }
+  ::close(fds[0]);
+  auto nl = text.find('\n');
+  return nl == std::string::npos ? "" : text.substr(0, nl);
+}
+
 bool IsSocket(const fs::path& p) {
   struct stat st;
   return ::stat(p.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
@@ -183,38 +206,36 @@ bool Desktop::StartSway() {
 }
 
 bool Desktop::StartMutter() {
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) return false;
-  xserver_ = Spawn({"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"},
-                   SessionEnv({}), dir_ / "compositor.txt", fds[1]);
-  ::close(fds[1]);
-  std::string number;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (number.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-    pollfd p{fds[0], POLLIN, 0};
-    if (::poll(&p, 1, 100) <= 0) continue;
-    char buf[32];
-    ssize_t n = ::read(fds[0], buf, sizeof buf);
-    if (n <= 0) break;
-    number.append(buf, n);
-  }
-  ::close(fds[0]);
-  if (xserver_ <= 0 || number.find('\n') == std::string::npos) return false;
-  xDisplay_ = ":" + number.substr(0, number.find('\n'));
+  std::string number = ReadLine(
+      [&](int fd) {
+        xserver_ =
+            Spawn({"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"},
+                  SessionEnv({}), dir_ / "compositor.txt", fd);
+      },
+      30000);
+  if (xserver_ <= 0 || number.empty()) return false;
+  xDisplay_ = ":" + number;
   // mutter reads its settings through GSettings: keys do not repeat.
   fs::create_directories(dir_ / "config/glib-2.0/settings");
   std::ofstream(dir_ / "config/glib-2.0/settings/keyfile")
       << "[org/gnome/desktop/peripherals/keyboard]\nrepeat=false\n";
+  // A session bus of its own (mutter owns names on it), ended with it.
+  std::string bus = ReadLine(
+      [&](int fd) {
+        bus_ = Spawn({"dbus-daemon", "--session", "--nofork", "--print-address=3"}, SessionEnv({}),
+                     dir_ / "compositor.txt", fd);
+      },
+      10000);
+  if (bus_ <= 0 || bus.empty()) return false;
   const std::string socket = "zimbrel-wayland";
   compositor_ =
-      Spawn({"dbus-run-session", "--", "mutter", "--nested", "--wayland", "--no-x11",
-             "--wayland-display", socket},
+      Spawn({"mutter", "--nested", "--wayland", "--no-x11", "--wayland-display", socket},
             SessionEnv({"DISPLAY=" + xDisplay_, "XDG_RUNTIME_DIR=" + runtimeDir_,
-                        "XDG_CONFIG_HOME=" + (dir_ / "config"), "GSETTINGS_BACKEND=keyfile",
-                        "MUTTER_DEBUG_DUMMY_MODE_SPECS=1280x1024"}),
+                        "DBUS_SESSION_BUS_ADDRESS=" + bus, "XDG_CONFIG_HOME=" + (dir_ / "config"),
+                        "GSETTINGS_BACKEND=keyfile", "MUTTER_DEBUG_DUMMY_MODE_SPECS=1280x1024"}),
             dir_ / "compositor.txt");
   if (compositor_ <= 0) return false;
-  deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (!IsSocket(fs::path(runtimeDir_) / socket)) {
     int st;
     if (std::chrono::steady_clock::now() > deadline ||
@@ -227,20 +248,17 @@ bool Desktop::StartMutter() {
 }
 
 void Desktop::KillCompositor() {
-  if (kind_ == DesktopKind::kMutter) {
-    // dbus-run-session ends once mutter, its child, has.
-    for (pid_t p : AppHarness::ChildrenNamed(compositor_, "mutter")) ::kill(p, SIGKILL);
-  } else if (compositor_ > 0) {
-    ::kill(compositor_, SIGKILL);
-  }
+  if (compositor_ <= 0) return;
+  ::kill(compositor_, SIGKILL);
   int st;
-  if (compositor_ > 0) ::waitpid(compositor_, &st, 0);
+  ::waitpid(compositor_, &st, 0);
   compositor_ = -1;
 }
 
 void Desktop::Stop() {
   End(keyboard_, 1000);
   End(compositor_, 5000);
+  End(bus_, 1000);
   End(xserver_, 5000);
 }
 

@@ -57,7 +57,7 @@ class Desktop {
   DesktopKind kind_;
   TempDir dir_;
   std::string runtimeDir_, xDisplay_, swaySocket_;
-  pid_t compositor_ = -1, xserver_ = -1, keyboard_ = -1;
+  pid_t compositor_ = -1, xserver_ = -1, keyboard_ = -1, bus_ = -1;
   bool ok_ = false;
   // The test's own environment, restored when the desktop ends.
   std::vector<std::pair<std::string, std::string>> saved_;
