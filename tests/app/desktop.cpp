@@ -290,6 +290,12 @@ void Desktop::Type(const std::string& text) const {
     RunCapture(XTool({"xdotool", "type", "--delay", "40", text}));
 }
 
+void Desktop::Click(int x, int y) const {
+  RunCapture(XTool({"xdotool", "mousemove", "--sync", std::to_string(x), std::to_string(y)}));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  RunCapture(XTool({"xdotool", "click", "1"}));
+}
+
 bool Desktop::Screenshot(const std::string& path) const {
   fs::create_directories(fs::path(path).parent_path());
   fs::remove(path);

@@ -39,6 +39,9 @@ class Desktop {
   // Keys in xdotool's syntax ("Return", "shift+Tab", "ctrl+p", "alt+y").
   void Keys(const std::vector<std::string>& keys) const;
   void Type(const std::string& text) const;
+  // A click of the first button at a point of the screen (not on sway, which
+  // has no pointer here).
+  void Click(int x, int y) const;
   // A PNG of the whole screen.
   bool Screenshot(const std::string& path) const;
   // The title of the window sway gives the keyboard focus ("" when none, and
@@ -79,6 +82,9 @@ class Picture {
   // `within` (the whole picture when empty), and how many there are.
   Box Bounds(unsigned rgb, Box within = {}) const;
   long Count(unsigned rgb, Box within = {}) const;
+  unsigned At(int x, int y) const {
+    return x >= 0 && y >= 0 && x < width_ && y < height_ ? pixels_[size_t(y) * width_ + x] : 0;
+  }
 
  private:
   template <class F>

@@ -472,6 +472,71 @@ TEST_P(OnDesktop, ASongReachesThePhoneWithTheKeyboard) {
   ExpectTheSettingsTraceOfAnEnd(app.Output());
 }
 
+// The title bar's buttons under GNOME: minimise hides the main window, close
+// ends the program as a close does. The buttons are found on the screen: the
+// dark glyphs in the middle row of the title bar, from the right: close,
+// minimise, the menu.
+std::vector<int> TitleBarButtons(const Picture& pic, Box view) {
+  const int middle = view.y - 1 - 24;  // the title bar is 47 px above the view
+  auto darkColumn = [&](int x) {
+    for (int y = middle - 9; y <= middle + 9; ++y) {
+      unsigned rgb = pic.At(x, y);
+      if (((rgb >> 16) & 0xff) + ((rgb >> 8) & 0xff) + (rgb & 0xff) < 3 * 110) return true;
+    }
+    return false;
+  };
+  std::vector<int> centres;
+  int right = -1, gap = 0;
+  for (int x = view.x + view.width; x >= view.x - 1; --x) {
+    if (darkColumn(x)) {
+      if (right < 0) right = x;
+      gap = 0;
+    } else if (right >= 0 && ++gap > 6) {
+      centres.push_back((x + gap + right) / 2);
+      right = -1;
+    }
+  }
+  return centres;
+}
+
+TEST_P(OnDesktop, TitleBarMinimiseAndCloseButtons) {
+  if (GetParam() != DesktopKind::kMutter) GTEST_SKIP() << "a pointer: mutter (X11: TitleBar)";
+  for (const char* button : {"minimise", "close"}) {
+    SCOPED_TRACE(button);
+    AppHarness app;
+    app.WritePage("selectSong.html", CyanPage("x.ZBL_SetZBPhone('+1 555 0100');"
+                                              "x.ZBL_SetZBName('ready');"));
+    app.Start();
+    ASSERT_TRUE(app.WaitForValue("ZBName", "ready", 30000)) << app.Output();
+    Box view;
+    std::string shot;
+    ASSERT_TRUE(app.WaitUntil(
+        [&] {
+          shot = Shot(std::string("title-bar-") + button);
+          view = Picture(shot).Bounds(kCyan);
+          return view.width == 760 && view.height == 520;
+        },
+        20000));
+    std::vector<int> buttons = TitleBarButtons(Picture(shot), view);
+    ASSERT_GE(buttons.size(), 2u) << shot;
+    const int y = view.y - 1 - 24;
+    if (std::string(button) == "minimise") {
+      desktop().Click(buttons[1], y);
+      EXPECT_TRUE(app.WaitUntil(
+          [&] { return Picture(Shot("title-bar-minimised")).Count(kCyan) == 0; }, 15000))
+          << "the main window is still on the screen";
+      EXPECT_TRUE(app.Running());
+      app.WaitExit(0);
+    } else {
+      desktop().Click(buttons[0], y);
+      int code = -1;
+      EXPECT_TRUE(app.WaitExit(20000, &code));
+      EXPECT_EQ(code, 0);
+      ExpectTheSettingsTraceOfAnEnd(app.Output());
+    }
+  }
+}
+
 // The compositor ends while a page dialog is open over a transcode: the
 // program ends as a close does, with exit status 0, the settings written
 // back, the transcoder ended, its partial output and the page bridge's

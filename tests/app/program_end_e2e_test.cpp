@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "app/app_harness.h"
+#include "app/two_monitor_display.h"
 #include "net/raw_server.h"
 
 namespace zb::testing {
@@ -60,6 +61,29 @@ window.external.ZBL_SetZBName('ready');
     EXPECT_EQ(app.Value("ZBPhone"), "+1 555 0100");
     ExpectTheSettingsTraceOfAnEnd(app.Output());
   }
+}
+
+// The X server ends under the program (the Wayland compositors: OnDesktop):
+// it ends as a close does, with the settings written back and the bridge's
+// socket folder removed, not with GDK's status 1.
+TEST(ProgramEnd, TheXServerEndingEndsTheProgramAsACloseDoes) {
+  TwoMonitorDisplay screen(false);
+  ASSERT_TRUE(screen.ok()) << screen.log();
+  AppHarness app;
+  TempDir tmp;
+  app.WritePage("selectSong.html", R"(<!doctype html><script>
+window.external.ZBL_SetZBPhone('+1 555 0100');
+window.external.ZBL_SetZBName('ready');
+</script>)");
+  app.Start({}, {{"TMPDIR", tmp.path()}});
+  ASSERT_TRUE(app.WaitForValue("ZBName", "ready", 30000)) << app.Output();
+  screen.EndServer();
+  int code = -1;
+  ASSERT_TRUE(app.WaitExit(20000, &code)) << app.Output();
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(app.Value("ZBPhone"), "+1 555 0100");
+  ExpectTheSettingsTraceOfAnEnd(app.Output());
+  EXPECT_TRUE(fs::is_empty(tmp.path())) << "the bridge's socket folder is left";
 }
 
 // SIGTERM while the page waits in a page dialog whose page waits in a
