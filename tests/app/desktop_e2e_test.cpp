@@ -56,6 +56,19 @@ class OnDesktop : public ::testing::TestWithParam<DesktopKind> {
     ASSERT_TRUE(desktop_->ok()) << desktop_->log();
   }
   bool wayland() const { return GetParam() != DesktopKind::kX11; }
+  // Where the main window's 760 x 520 view is on the screen, once a
+  // screenshot (saved as `name`) shows all of its cyan page (empty when it
+  // never does).
+  Box MainView(AppHarness& app, const std::string& name) {
+    Box view;
+    app.WaitUntil(
+        [&] {
+          view = Picture(Shot(name)).Bounds(kCyan);
+          return view.width == 760 && view.height == 520;
+        },
+        20000);
+    return view.width == 760 && view.height == 520 ? view : Box{};
+  }
   // Waits until the window titled `title` has the keyboard focus: sway says
   // which window has it; elsewhere the window's page says (`pageSaysSo`).
   bool WaitForFocus(AppHarness& app, const std::string& title,
@@ -155,14 +168,8 @@ document.addEventListener('keydown', function (e) {
   app.Start();
   ASSERT_TRUE(app.WaitUntil([&] { return app.Value("ZBName").rfind("ready", 0) == 0; }, 30000))
       << app.Output();
-  Box main;
-  ASSERT_TRUE(app.WaitUntil(
-      [&] {
-        main = Picture(Shot("0-main")).Bounds(kCyan);
-        return main.width == 760 && main.height == 520;
-      },
-      20000))
-      << main.width << "x" << main.height;
+  Box main = MainView(app, "0-main");
+  ASSERT_EQ(main.width, 760);
   if (wayland()) {
     ASSERT_TRUE(
         WaitForFocus(app, kMainTitle, [&] { return app.Value("ZBName") == "ready focus"; }));
@@ -358,13 +365,8 @@ addEventListener('focus', function () { if (k === 0) x.ZBL_SetZBName('ready focu
   app.Start();
   ASSERT_TRUE(app.WaitUntil([&] { return app.Value("ZBName").rfind("ready", 0) == 0; }, 30000))
       << app.Output();
-  Box view;
-  ASSERT_TRUE(app.WaitUntil(
-      [&] {
-        view = Picture(Shot("boxes-0")).Bounds(kCyan);
-        return view.width == 760 && view.height == 520;
-      },
-      20000));
+  Box view = MainView(app, "boxes-0");
+  ASSERT_EQ(view.width, 760);
   ASSERT_TRUE(WaitForFocus(app, kMainTitle, [&] { return app.Value("ZBName") == "ready focus"; }))
       << app.Value("ZBName");
   desktop().Keys({"F2"});
@@ -508,15 +510,10 @@ TEST_P(OnDesktop, TitleBarMinimiseAndCloseButtons) {
                                               "x.ZBL_SetZBName('ready');"));
     app.Start();
     ASSERT_TRUE(app.WaitForValue("ZBName", "ready", 30000)) << app.Output();
-    Box view;
-    std::string shot;
-    ASSERT_TRUE(app.WaitUntil(
-        [&] {
-          shot = Shot(std::string("title-bar-") + button);
-          view = Picture(shot).Bounds(kCyan);
-          return view.width == 760 && view.height == 520;
-        },
-        20000));
+    const std::string name = std::string("title-bar-") + button;
+    Box view = MainView(app, name);
+    ASSERT_EQ(view.width, 760);
+    const std::string shot = ShotDir() + "/" + desktop().name() + "-" + name + ".png";
     std::vector<int> buttons = TitleBarButtons(Picture(shot), view);
     ASSERT_GE(buttons.size(), 2u) << shot;
     const int y = view.y - 1 - 24;
