@@ -334,11 +334,17 @@ bool KeyPressFromTheDisplay() {
   return name && g_str_has_prefix(name, "GDK ");
 }
 
-gboolean CWebBrowser2::OnKeyPress(GtkWidget*, GdkEventKey* ev, gpointer) {
+gboolean CWebBrowser2::OnKeyPress(GtkWidget*, GdkEventKey* ev, gpointer self) {
+  auto* b = static_cast<CWebBrowser2*>(self);
   bool f1 = false;
   bool swallow = SwallowBrowserKey(ev->keyval, static_cast<GdkModifierType>(ev->state), &f1);
-  // The help file opens once per key press.
-  if (f1 && theApp.m_mainWnd && KeyPressFromTheDisplay()) theApp.m_mainWnd->OpenHelpFile();
+  // The help file opens once per key press. An input method may also hand a
+  // key back through GDK's queue, with the key's own time (when it has one).
+  if (f1 && theApp.m_mainWnd && KeyPressFromTheDisplay() &&
+      (ev->time == 0 || ev->time != b->m_lastF1Time)) {
+    b->m_lastF1Time = ev->time;
+    theApp.m_mainWnd->OpenHelpFile();
+  }
   return swallow ? TRUE : FALSE;
 }
 

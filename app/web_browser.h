@@ -68,6 +68,7 @@ class CWebBrowser2 {
   std::string m_pendingUri;
   gulong m_drawHandler = 0;
   guint m_pendingTimer = 0;
+  guint32 m_lastF1Time = 0;
 };
 
 // Key filter of every web view: true when the key must not reach the page.
