@@ -118,9 +118,9 @@ void End(pid_t& pid, int graceMs) {
 }
 
 // One key of xdotool's syntax as wtype arguments: modifiers held around it.
-std::vector<std::string> WtypeKey(const std::string& spec) {
+std::vector<std::string> WtypeKey(const std::string& chord) {
   std::vector<std::string> mods;
-  std::string key = spec;
+  std::string key = chord;
   for (size_t plus; (plus = key.find('+')) != std::string::npos && plus + 1 < key.size();) {
     mods.push_back(key.substr(0, plus));
     key = key.substr(plus + 1);
