@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#ifdef GDK_WINDOWING_WAYLAND
+#include <gdk/gdkwayland.h>
+#endif
+
 #include "app/zimbrel_app.h"
 #include "app/zimbrel_dlg.h"
 
@@ -53,13 +57,22 @@ void CPageDialog::OnInitDialog() {
   gtk_widget_set_size_request(view, clientW, clientH);
   gtk_container_add(GTK_CONTAINER(m_window), view);
 
+  gtk_widget_show_all(m_headerBar);
+  gtk_widget_show_all(view);
+  gtk_window_set_title(GTK_WINDOW(m_window), m_main->m_pageTitle.c_str());
+#ifdef GDK_WINDOWING_WAYLAND
+  // A Wayland compositor places windows itself: it knows the owner (the
+  // transient parent), that this is a modal dialog of a fixed size, and
+  // centres it on its owner as the desktop does (GNOME: across the owner, a
+  // third of the way down the room the owner leaves).
+  if (GDK_IS_WAYLAND_DISPLAY(gtk_widget_get_display(m_window))) return;
+#endif
+
   // Placed at (left, top), then centred on its owner within the work area of
   // the owner's monitor. The window's whole extent counts: GTK leaves out the
   // margins of client-side decorations, which show as a border when the
   // screen is not composited. Both windows have the same kind of frame, so
   // the owner tells how GTK's positions relate to the screen's.
-  gtk_widget_show_all(m_headerBar);
-  gtk_widget_show_all(view);
   gtk_widget_realize(m_window);  // sizes the window from its contents
   GdkRectangle owner = ScreenRect(m_owner);
   int gtkX = 0, gtkY = 0;
@@ -74,7 +87,6 @@ void CPageDialog::OnInitDialog() {
     y = std::clamp(y, wa.y, std::max(wa.y, wa.y + wa.height - outerH));
   }
   gtk_window_move(GTK_WINDOW(m_window), x - offX, y - offY);
-  gtk_window_set_title(GTK_WINDOW(m_window), m_main->m_pageTitle.c_str());
 }
 
 bool CPageDialog::OnKeyPress(GdkEventKey* ev) {

@@ -1,6 +1,9 @@
 #include "app/process_environment.h"
 
 #include <gdk/gdk.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
@@ -17,7 +20,51 @@ void SetUnlessSet(const char* name, const std::string& value) {
   if (g_setenv(name, value.c_str(), TRUE)) gSet.emplace_back(name);
 }
 
+// Whether a Wayland compositor accepts connections where libwayland looks
+// for one: WAYLAND_SOCKET, or the socket WAYLAND_DISPLAY (default
+// "wayland-0") names, relative to XDG_RUNTIME_DIR unless absolute.
+bool WaylandCompositorReachable() {
+  const char* runtime = g_getenv("XDG_RUNTIME_DIR");
+  if (!runtime || !*runtime) return false;  // GDK does not try Wayland then
+  const char* sock = g_getenv("WAYLAND_SOCKET");
+  if (sock && *sock) return true;
+  const char* name = g_getenv("WAYLAND_DISPLAY");
+  if (!name || !*name) name = "wayland-0";
+  std::string path = name[0] == '/' ? name : std::string(runtime) + "/" + name;
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr.sun_path) return false;
+  path.copy(addr.sun_path, path.size());
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  ::close(fd);
+  return ok;
+}
+
 }  // namespace
+
+bool DisplayWillBeWayland() {
+  // GDK tries the backends GDK_BACKEND lists, in order ("*", the default:
+  // Wayland, then X11) and takes the first that opens.
+  const char* list = g_getenv("GDK_BACKEND");
+  gchar** backends = g_strsplit(list && *list ? list : "*", ",", 0);
+  bool wayland = false;
+  for (gchar** b = backends; *b; ++b) {
+    if (g_str_equal(*b, "*")) {
+      wayland = WaylandCompositorReachable();
+      break;
+    }
+    if (g_str_equal(*b, "wayland")) {
+      if ((wayland = WaylandCompositorReachable())) break;
+      continue;
+    }
+    const char* x = g_getenv("DISPLAY");
+    if (!g_str_equal(*b, "x11") || (x && *x)) break;  // that backend opens
+  }
+  g_strfreev(backends);
+  return wayland;
+}
 
 std::string RenderNodeFor(const std::string& driDir) {
   long best = LONG_MAX;
@@ -36,7 +83,11 @@ std::string RenderNodeFor(const std::string& driDir) {
 void PrepareProcessEnvironment() {
   SetUnlessSet("GDK_GL", "disable");
   SetUnlessSet("WEBKIT_DISABLE_DMABUF_RENDERER", "1");
-  SetUnlessSet("WEBKIT_WEB_RENDER_DEVICE_FILE", RenderNodeFor("/dev/dri"));
+  // Under Wayland WebKit draws through an EGL display of the UI process:
+  // with no render device to probe, every view made after the first draws
+  // its page at a wrong scale (too large under mutter, at 0 x 0 under sway).
+  if (!DisplayWillBeWayland())
+    SetUnlessSet("WEBKIT_WEB_RENDER_DEVICE_FILE", RenderNodeFor("/dev/dri"));
   // The pages' scripts are small and mostly wait for the program: the
   // interpreter serves them, and each web process is spared the JIT's memory
   // (its options are read from the environment when the process starts).

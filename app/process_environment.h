@@ -3,9 +3,9 @@
 // for the user (the browser, the help viewer).
 //
 // The pages are drawn without the GPU (every view's hardware-acceleration
-// policy is NEVER), so nothing in the UI process needs OpenGL; left alone,
-// GDK probes GLX when it opens the display and WebKit probes EGL for a render
-// device, and each probe loads Mesa with LLVM into the UI process.
+// policy is NEVER), so on X11 nothing in the UI process needs OpenGL; left
+// alone, GDK probes GLX when it opens the display and WebKit probes EGL for a
+// render device, and each probe loads Mesa with LLVM into the UI process.
 #pragma once
 
 #include <gio/gio.h>
@@ -23,7 +23,9 @@ namespace zb {
 //  WEBKIT_WEB_RENDER_DEVICE_FILE   the first render node of /dev/dri (its
 //                                  conventional name when there is none, so the
 //                                  web process finds none, as WebKit's probe
-//                                  would): WebKit then skips its EGL probe;
+//                                  would): WebKit then skips its EGL probe.
+//                                  Not under Wayland, where WebKit needs its
+//                                  EGL display to draw any view but the first;
 //  JSC_useJIT=false                the web processes' JavaScript runs in the
 //                                  interpreter (about 2.5 MB less each);
 //  DBUS_SESSION_BUS_ADDRESS        the session bus found once (GIO's own
@@ -31,6 +33,10 @@ namespace zb {
 //                                  that GTK's accessibility bridge, GTK and
 //                                  WebKit do not each search for it.
 void PrepareProcessEnvironment();
+
+// Whether GTK will open a Wayland display: the first backend of GDK_BACKEND
+// ("*" when unset: Wayland, then X11) that can open, as GDK chooses.
+bool DisplayWillBeWayland();
 
 // The variables PrepareProcessEnvironment set (not those the user had set).
 const std::vector<std::string>& VariablesSetForThisProgram();

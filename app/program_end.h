@@ -10,4 +10,9 @@ namespace zb {
 // runs; a signal that comes before its loop runs is served once it does.
 void EndOnSignals();
 
+// From now on the display going away (the compositor or X server ends, the
+// session ends) ends the program as a close does, instead of GDK ending the
+// process with status 1. Call once GTK has opened the display.
+void EndWhenTheDisplayGoes();
+
 }  // namespace zb

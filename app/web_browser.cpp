@@ -447,13 +447,24 @@ bool SwallowBrowserKey(guint keyval, GdkModifierType state, bool* f1) {
   return false;
 }
 
+bool KeyPressFromTheDisplay() {
+  // WebKit hands a key that the page did not take back to the view's
+  // handlers a second time, from its own message source; a key the user
+  // pressed comes from GDK's event source, whatever its time (virtual
+  // keyboards and some input methods send 0).
+  GSource* source = g_main_current_source();
+  const char* name = source ? g_source_get_name(source) : nullptr;
+  return name && g_str_has_prefix(name, "GDK ");
+}
+
 gboolean CWebBrowser2::OnKeyPress(GtkWidget*, GdkEventKey* ev, gpointer self) {
   auto* b = static_cast<CWebBrowser2*>(self);
   bool f1 = false;
   bool swallow = SwallowBrowserKey(ev->keyval, static_cast<GdkModifierType>(ev->state), &f1);
-  // WebKit hands a key that the page did not take back to the view's
-  // handlers a second time: open the help file once per key press.
-  if (f1 && theApp.m_mainWnd && ev->time != b->m_lastF1Time) {
+  // The help file opens once per key press. An input method may also hand a
+  // key back through GDK's queue, with the key's own time (when it has one).
+  if (f1 && theApp.m_mainWnd && KeyPressFromTheDisplay() &&
+      (ev->time == 0 || ev->time != b->m_lastF1Time)) {
     b->m_lastF1Time = ev->time;
     theApp.m_mainWnd->OpenHelpFile();
   }

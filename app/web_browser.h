@@ -94,5 +94,8 @@ class CWebBrowser2 {
 // `f1` is set when the key is F1 (the caller opens the help file, then the
 // key goes on).
 bool SwallowBrowserKey(guint keyval, GdkModifierType state, bool* f1);
+// True when the key press being handled comes from the display (GDK's event
+// source), not from WebKit handing back a key the page did not take.
+bool KeyPressFromTheDisplay();
 
 }  // namespace zb

@@ -100,6 +100,7 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
     std::fprintf(stderr, "zimbrel: cannot open the display\n");
     return 1;
   }
+  EndWhenTheDisplayGoes();
   const std::string moduleDir = ModuleDirectory();
   m_scriptingObject = new CExternalDispatch([this]() -> CoreHost* { return m_mainWnd; });
   auto* bridge = new BridgeServer(m_scriptingObject);

@@ -14,8 +14,10 @@ PACKAGES="
   libcdio-dev libcurl4-openssl-dev libcpp-httplib-dev curl
   tinyproxy-bin microsocks
   ffmpeg mp3gain sox espeak-ng
+  sound-theme-freedesktop asc-music fb-music-high nginx-light
   xvfb xauth xdotool x11-utils imagemagick dbus dbus-x11
   xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils xfwm4
+  mutter sway grim wtype
   clang libclang-rt-14-dev
   fp-utils xchm desktop-file-utils appstream librsvg2-bin fonts-cantarell
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs what is missing, builds and runs every test: the plain build with
-# warnings as errors (unit, integration and end-to-end tests under Xvfb), the
+# warnings as errors (unit, integration and end-to-end tests under Xvfb, then
+# under headless mutter and sway as an ordinary user), the
 # library tests again under AddressSanitizer and UndefinedBehaviorSanitizer,
 # the job tests under ThreadSanitizer, then the fuzz targets, the page
 # linter and the tests of the pages' helpers under Node.
@@ -18,6 +19,9 @@ FILE_MANAGERS="-DZIMBREL_NAUTILUS=ON -DZIMBREL_CAJA=ON -DZIMBREL_NEMO=ON -DZIMBR
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZIMBREL_WERROR=ON $FILE_MANAGERS
 cmake --build build -j"$JOBS"
 (cd build && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j2)
+# The program's end-to-end tests again under GNOME's mutter and sway
+# (headless Wayland), as an ordinary user.
+./scripts/test-wayland.sh build
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZIMBREL_WERROR=ON -DZIMBREL_APP=OFF \
   -DZIMBREL_SANITIZE=address,undefined $FILE_MANAGERS

@@ -1,6 +1,8 @@
 #include "app/app_harness.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -87,6 +89,115 @@ std::string RunCapture(const std::vector<std::string>& argv) {
   return out;
 }
 
+std::string BuildDir() {
+  const char* dir = std::getenv("ZIMBREL_TEST_BUILD_DIR");
+  return dir && *dir ? dir : ZIMBREL_BUILD_DIR;
+}
+
+std::string ShotDir() {
+  const char* dir = std::getenv("ZIMBREL_SCREENSHOT_DIR");
+  return dir && *dir ? dir : BuildDir() + "/screenshots";
+}
+
+Service::Service(int port) {
+  const std::string prog = BuildDir() + "/bin/zimbrel-service";
+  int out[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) return;
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+  std::vector<std::string> args{prog, "--port", std::to_string(port), data_.path()};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  if (posix_spawn(&pid_, prog.c_str(), &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
+  posix_spawn_file_actions_destroy(&fa);
+  ::close(out[1]);
+  // It prints "listening on http://127.0.0.1:PORT/ ..." once it accepts.
+  std::string line;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (pid_ > 0 && line.find('\n') == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    pollfd p{out[0], POLLIN, 0};
+    if (::poll(&p, 1, 200) <= 0) continue;
+    char buf[256];
+    ssize_t n = ::read(out[0], buf, sizeof buf);
+    if (n <= 0) break;
+    line.append(buf, n);
+  }
+  ::close(out[0]);
+  auto at = line.find("http://127.0.0.1:");
+  if (at != std::string::npos) port_ = std::atoi(line.c_str() + at + 17);
+}
+
+Service::~Service() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGTERM);
+    int st;
+    ::waitpid(pid_, &st, 0);
+  }
+}
+
+std::vector<std::string> Service::Deliveries(const std::string& digits) const {
+  std::vector<std::string> files;
+  std::error_code ec;
+  for (auto& e : fs::directory_iterator(data_.path() + "/phones/" + digits, ec))
+    if (e.is_regular_file() && e.path().filename().string()[0] != '.') files.push_back(e.path());
+  return files;
+}
+
+bool MakeSong(const std::string& path, double seconds, bool mp3) {
+  std::vector<std::string> argv{
+      "ffmpeg",
+      "-nostdin",
+      "-v",
+      "error",
+      "-y",
+      "-f",
+      "lavfi",
+      "-i",
+      "sine=frequency=440:sample_rate=44100:duration=" + std::to_string(seconds),
+      "-ac",
+      "2"};
+  if (mp3) argv.insert(argv.end(), {"-c:a", "libmp3lame", "-b:a", "32k"});
+  argv.push_back(path);
+  RunCapture(argv);
+  return fs::exists(path) && fs::file_size(path) > 0;
+}
+
+void FakeTranscoder(AppHarness& app, const std::string& pidFile) {
+  fs::remove(app.moduleDir() + "/res/ffmpeg");
+  app.WriteFile("res/ffmpeg",
+                "#!/bin/sh\nfor a; do out=\"$a\"; done\necho partial > \"$out\"\n"
+                "echo $$ > '" +
+                    pidFile + ".tmp'; mv '" + pidFile + ".tmp' '" + pidFile +
+                    "'\nexec sleep 120\n");
+  fs::permissions(app.moduleDir() + "/res/ffmpeg", fs::perms::owner_all);
+}
+
+char ProcessState(pid_t pid) {
+  std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat(std::istreambuf_iterator<char>(f), {});
+  size_t r = stat.rfind(')');
+  return r == std::string::npos || r + 2 >= stat.size() ? 0 : stat[r + 2];
+}
+
+void ExpectTheSettingsTraceOfAnEnd(const std::string& out) {
+  size_t at = out.find("REG_TRACE:\tdestructed object registry::value with name \"ZBInstDir\"\n");
+  ASSERT_NE(at, std::string::npos) << out;
+  std::string tail = out.substr(at);
+  size_t pos = 0;
+  for (const char* name : {"ZBInstDir", "ZBNVCheck", "ZBAid", "ZBNetwork", "ZBPhone", "ZBName"}) {
+    std::string line =
+        std::string("REG_TRACE:\tdestructed object registry::value with name \"") + name + "\"\n";
+    size_t next = tail.find(line, pos);
+    ASSERT_NE(next, std::string::npos) << name << " in " << tail;
+    pos = next + line.size();
+  }
+  EXPECT_EQ(tail.substr(pos, 33), "REG_TRACE:\tdestructing registry\n") << tail;
+}
+
 namespace {
 
 // The X server repeats a key that stays down longer than its repeat delay,
@@ -130,7 +241,7 @@ AppHarness::AppHarness() {
   TurnKeyRepeatOff();
   moduleDir_ = dir_ / "Zimbrel Home";  // a space in the module directory too
   fs::create_directories(moduleDir_);
-  const fs::path build = ZIMBREL_BUILD_DIR;
+  const fs::path build = BuildDir();
   fs::copy_file(build / "zimbrel", fs::path(moduleDir_) / "zimbrel");
   fs::copy(build / "extensions", fs::path(moduleDir_) / "extensions", fs::copy_options::recursive);
   fs::copy(build / "res", fs::path(moduleDir_) / "res",

@@ -83,4 +83,46 @@ class AppHarness {
 // Runs a command and returns its standard output (empty on failure).
 std::string RunCapture(const std::vector<std::string>& argv);
 
+// The build folder the tests copy the program from: ZIMBREL_TEST_BUILD_DIR
+// when set (a copy an ordinary user can read), else the build's own.
+std::string BuildDir();
+// Where tests put their screenshots: ZIMBREL_SCREENSHOT_DIR or
+// <build>/screenshots.
+std::string ShotDir();
+
+// zimbrel-service on 127.0.0.1 with a data folder of its own.
+class Service {
+ public:
+  // Port 0 takes any free port.
+  explicit Service(int port = 0);
+  ~Service();
+  Service(const Service&) = delete;
+  Service& operator=(const Service&) = delete;
+  int port() const { return port_; }
+  std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
+  // The ringtones delivered to a phone (its digits), as files.
+  std::vector<std::string> Deliveries(const std::string& digits) const;
+
+ private:
+  TempDir data_;
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+// A stereo 44100 Hz song of `seconds` made by ffmpeg; `mp3` makes a small
+// MP3 (for long songs), otherwise a WAV file.
+bool MakeSong(const std::string& path, double seconds, bool mp3 = false);
+
+// Replaces the copy's res/ffmpeg with a transcoder that writes part of its
+// output, writes its pid to `pidFile` (whole, by a rename) and never ends.
+void FakeTranscoder(AppHarness& app, const std::string& pidFile);
+
+// The state letter of a process, or 0 when it is gone.
+char ProcessState(pid_t pid);
+
+// Checks the end of a start's settings trace on its standard output: the six
+// values written back as needed and destroyed from ZBInstDir back to ZBName,
+// then the store.
+void ExpectTheSettingsTraceOfAnEnd(const std::string& out);
+
 }  // namespace zb::testing

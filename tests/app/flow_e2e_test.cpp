@@ -50,66 +50,6 @@ void SleepMs(int ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-// zimbrel-service on 127.0.0.1 with a data folder of its own.
-class Service {
- public:
-  // Port 0 takes any free port.
-  explicit Service(int port = 0) {
-    const std::string prog = std::string(ZIMBREL_BUILD_DIR) + "/bin/zimbrel-service";
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<std::string> args{prog, "--port", std::to_string(port), data_.path()};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, prog.c_str(), &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    ::close(out[1]);
-    // It prints "listening on http://127.0.0.1:PORT/ ..." once it accepts.
-    std::string line;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (pid_ > 0 && line.find('\n') == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline) {
-      pollfd p{out[0], POLLIN, 0};
-      if (::poll(&p, 1, 200) <= 0) continue;
-      char buf[256];
-      ssize_t n = ::read(out[0], buf, sizeof buf);
-      if (n <= 0) break;
-      line.append(buf, n);
-    }
-    ::close(out[0]);
-    auto at = line.find("http://127.0.0.1:");
-    if (at != std::string::npos) port_ = std::atoi(line.c_str() + at + 17);
-  }
-  ~Service() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      int st;
-      ::waitpid(pid_, &st, 0);
-    }
-  }
-  int port() const { return port_; }
-  std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
-
-  // The ringtones delivered to a phone (its digits), as files.
-  std::vector<fs::path> Deliveries(const std::string& digits) const {
-    std::vector<fs::path> files;
-    std::error_code ec;
-    for (auto& e : fs::directory_iterator(data_.path() + "/phones/" + digits, ec))
-      if (e.is_regular_file() && e.path().filename().string()[0] != '.') files.push_back(e.path());
-    return files;
-  }
-
- private:
-  TempDir data_;
-  pid_t pid_ = -1;
-  int port_ = 0;
-};
-
 // A TCP relay on 127.0.0.1 in front of the service that passes what the
 // program sends at a limited rate, so that an upload lasts long enough to be
 // watched and cancelled. Answers pass at full speed.
@@ -214,27 +154,6 @@ int FreePort() {
   return port;
 }
 
-// A stereo 44100 Hz song of `seconds` made by ffmpeg; `mp3` makes a small
-// MP3 (for long songs), otherwise a WAV file.
-bool MakeSong(const std::string& path, double seconds, bool mp3 = false) {
-  std::vector<std::string> argv{
-      "ffmpeg",
-      "-nostdin",
-      "-v",
-      "error",
-      "-y",
-      "-f",
-      "lavfi",
-      "-i",
-      "sine=frequency=440:sample_rate=44100:duration=" + std::to_string(seconds),
-      "-ac",
-      "2"};
-  if (mp3) argv.insert(argv.end(), {"-c:a", "libmp3lame", "-b:a", "32k"});
-  argv.push_back(path);
-  RunCapture(argv);
-  return fs::exists(path) && fs::file_size(path) > 0;
-}
-
 // What ffprobe says of an audio file: codec_name, bit_rate, sample_rate,
 // channels, duration.
 std::map<std::string, std::string> Probe(const std::string& path) {
@@ -257,11 +176,6 @@ void ExpectRingtone(const fs::path& file, double seconds) {
   EXPECT_EQ(f["sample_rate"], "44100") << file;
   EXPECT_EQ(f["channels"], "2") << file;
   EXPECT_NEAR(std::atof(f["duration"].c_str()), seconds, 0.1) << file;
-}
-
-std::string ShotDir() {
-  const char* dir = std::getenv("ZIMBREL_SCREENSHOT_DIR");
-  return dir && *dir ? dir : std::string(ZIMBREL_BUILD_DIR) + "/screenshots";
 }
 
 // Saves a picture of one window (the X window id) under ShotDir().

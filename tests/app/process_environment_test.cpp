@@ -3,6 +3,9 @@
 #include "app/process_environment.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -23,6 +26,71 @@ TEST(ProcessEnvironment, TheFirstRenderNodeOrItsUsualNameWhenThereIsNone) {
   EXPECT_EQ(RenderNodeFor(dri.path()), dri.path() + "/renderD129");
 }
 
+// A Unix socket listening at `path` while it lives.
+class Listener {
+ public:
+  explicit Listener(const std::string& path) {
+    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    path.copy(a.sun_path, sizeof a.sun_path - 1);
+    ok_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd_, 4) == 0;
+  }
+  ~Listener() { ::close(fd_); }
+  bool ok() const { return ok_; }
+
+ private:
+  int fd_ = -1;
+  bool ok_ = false;
+};
+
+TEST(ProcessEnvironment, PredictsTheDisplayGdkOpens) {
+  TempDir runtime;
+  Listener compositor(runtime.path() + "/wayland-7");
+  ASSERT_TRUE(compositor.ok());
+  { Listener gone(runtime.path() + "/wayland-stale"); }  // its socket file stays
+  g_setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), TRUE);
+  g_setenv("DISPLAY", ":5", TRUE);
+  g_unsetenv("WAYLAND_SOCKET");
+  struct Case {
+    const char* backend;  // GDK_BACKEND, null: unset
+    const char* wayland;  // WAYLAND_DISPLAY, null: unset
+    bool expected;
+  } cases[] = {
+      {nullptr, "wayland-7", true},
+      {"*", "wayland-7", true},
+      {"wayland", "wayland-7", true},
+      {"x11", "wayland-7", false},
+      {"x11,wayland", "wayland-7", false},
+      {"wayland,x11", "wayland-stale", false},  // nobody listens: X11
+      {nullptr, "wayland-missing", false},
+      {nullptr, nullptr, false},  // wayland-0 is not there
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.backend ? c.backend : "(unset)") + " " +
+                 (c.wayland ? c.wayland : "(unset)"));
+    auto set = [](const char* name, const char* value) {
+      if (value)
+        g_setenv(name, value, TRUE);
+      else
+        g_unsetenv(name);
+    };
+    set("GDK_BACKEND", c.backend);
+    set("WAYLAND_DISPLAY", c.wayland);
+    EXPECT_EQ(DisplayWillBeWayland(), c.expected);
+  }
+  // An absolute socket path; X11 listed first but no X display to open.
+  g_setenv("WAYLAND_DISPLAY", (runtime.path() + "/wayland-7").c_str(), TRUE);
+  g_setenv("GDK_BACKEND", "x11,wayland", TRUE);
+  g_unsetenv("DISPLAY");
+  EXPECT_TRUE(DisplayWillBeWayland());
+  // Without XDG_RUNTIME_DIR GDK does not try Wayland at all.
+  g_unsetenv("XDG_RUNTIME_DIR");
+  g_unsetenv("GDK_BACKEND");
+  EXPECT_FALSE(DisplayWillBeWayland());
+  g_unsetenv("WAYLAND_DISPLAY");
+}
+
 TEST(ProcessEnvironment, SetsWhatTheUserLeftUnsetAndOpenedProgramsDoNotGetIt) {
   // The user's own choices stand (a session bus among them, so no search runs).
   g_setenv("GDK_GL", "always", TRUE);
@@ -30,6 +98,8 @@ TEST(ProcessEnvironment, SetsWhatTheUserLeftUnsetAndOpenedProgramsDoNotGetIt) {
   g_unsetenv("WEBKIT_DISABLE_DMABUF_RENDERER");
   g_setenv("WEBKIT_WEB_RENDER_DEVICE_FILE", "", TRUE);  // empty counts as unset
   g_unsetenv("JSC_useJIT");
+  g_setenv("GDK_BACKEND", "x11", TRUE);  // the render node is named on X11 only
+  g_setenv("DISPLAY", ":5", TRUE);
   PrepareProcessEnvironment();
   EXPECT_STREQ(g_getenv("GDK_GL"), "always");
   EXPECT_STREQ(g_getenv("DBUS_SESSION_BUS_ADDRESS"), "unix:path=/nonexistent/bus");

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "app/app_harness.h"
+#include "app/two_monitor_display.h"
 #include "net/raw_server.h"
 
 namespace zb::testing {
@@ -26,13 +27,6 @@ const char kMainTitle[] = "Zimbrel - The Ringtone Creator";
 std::string Slurp(const std::string& path) {
   std::ifstream f(path);
   return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-// The state letter of a process, or 0 when it is gone.
-char ProcessState(pid_t pid) {
-  std::string stat = Slurp("/proc/" + std::to_string(pid) + "/stat");
-  size_t r = stat.rfind(')');
-  return r == std::string::npos || r + 2 >= stat.size() ? 0 : stat[r + 2];
 }
 
 // Processes whose parent is `parent` and whose program is `name`.
@@ -48,34 +42,6 @@ std::vector<pid_t> ChildrenNamed(pid_t parent, const std::string& name) {
       out.push_back(pid);
   }
   return out;
-}
-
-// The end of a start's trace: the six values written back as needed and
-// destroyed from ZBInstDir back to ZBName, then the store.
-void ExpectTheSettingsTraceOfAnEnd(const std::string& out) {
-  size_t at = out.find("REG_TRACE:\tdestructed object registry::value with name \"ZBInstDir\"\n");
-  ASSERT_NE(at, std::string::npos) << out;
-  std::string tail = out.substr(at);
-  size_t pos = 0;
-  for (const char* name : {"ZBInstDir", "ZBNVCheck", "ZBAid", "ZBNetwork", "ZBPhone", "ZBName"}) {
-    std::string line =
-        std::string("REG_TRACE:\tdestructed object registry::value with name \"") + name + "\"\n";
-    size_t next = tail.find(line, pos);
-    ASSERT_NE(next, std::string::npos) << name << " in " << tail;
-    pos = next + line.size();
-  }
-  EXPECT_EQ(tail.substr(pos, 33), "REG_TRACE:\tdestructing registry\n") << tail;
-}
-
-// A transcoder that writes part of its output in res/tmp and never ends.
-void FakeTranscoder(AppHarness& app, const std::string& pidFile) {
-  fs::remove(app.moduleDir() + "/res/ffmpeg");
-  app.WriteFile("res/ffmpeg",
-                "#!/bin/sh\nfor a; do out=\"$a\"; done\necho partial > \"$out\"\n"
-                "echo $$ > '" +
-                    pidFile + ".tmp'; mv '" + pidFile + ".tmp' '" + pidFile +
-                    "'\nexec sleep 120\n");
-  fs::permissions(app.moduleDir() + "/res/ffmpeg", fs::perms::owner_all);
 }
 
 TEST(ProgramEnd, SignalsEndTheProgramAsACloseDoes) {
@@ -95,6 +61,29 @@ window.external.ZBL_SetZBName('ready');
     EXPECT_EQ(app.Value("ZBPhone"), "+1 555 0100");
     ExpectTheSettingsTraceOfAnEnd(app.Output());
   }
+}
+
+// The X server ends under the program (the Wayland compositors: OnDesktop):
+// it ends as a close does, with the settings written back and the bridge's
+// socket folder removed, not with GDK's status 1.
+TEST(ProgramEnd, TheXServerEndingEndsTheProgramAsACloseDoes) {
+  TwoMonitorDisplay screen(false);
+  ASSERT_TRUE(screen.ok()) << screen.log();
+  AppHarness app;
+  TempDir tmp;
+  app.WritePage("selectSong.html", R"(<!doctype html><script>
+window.external.ZBL_SetZBPhone('+1 555 0100');
+window.external.ZBL_SetZBName('ready');
+</script>)");
+  app.Start({}, {{"TMPDIR", tmp.path()}});
+  ASSERT_TRUE(app.WaitForValue("ZBName", "ready", 30000)) << app.Output();
+  screen.EndServer();
+  int code = -1;
+  ASSERT_TRUE(app.WaitExit(20000, &code)) << app.Output();
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(app.Value("ZBPhone"), "+1 555 0100");
+  ExpectTheSettingsTraceOfAnEnd(app.Output());
+  EXPECT_TRUE(fs::is_empty(tmp.path())) << "the bridge's socket folder is left";
 }
 
 // SIGTERM while the page waits in a page dialog whose page waits in a

@@ -24,6 +24,11 @@ class TwoMonitorDisplay {
   bool ok() const { return ok_; }
   const std::string& name() const { return name_; }
   const std::string& log() const { return log_; }
+  // Ends the server (and the window manager) now: the display goes away.
+  void EndServer() {
+    Stop(wm_);
+    Stop(server_);
+  }
 
  private:
   void Stop(pid_t& pid);

@@ -1,0 +1,96 @@
+// The desktop an end-to-end test drives: the X display the test runs in
+// (xvfb-run), or a headless Wayland compositor of the test's own, started as
+// the user the test runs as: GNOME's mutter, nested in an X server of its own
+// (whose XTEST keys reach mutter's focused window and whose root window is
+// the screenshot), or sway (wtype for keys, grim for screenshots). While a
+// Wayland desktop lives, the programs AppHarness starts open a Wayland display
+// on it and nothing else: DISPLAY is unset, GDK_BACKEND is wayland.
+//
+// Keys go to the window that has the keyboard focus; tests send them once a
+// page has said that its window has the focus, or once a screenshot shows
+// the window they are meant for.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "temp_dir.h"
+
+namespace zb::testing {
+
+enum class DesktopKind { kX11, kMutter, kSway };
+const char* DesktopName(DesktopKind kind);
+
+class Desktop {
+ public:
+  explicit Desktop(DesktopKind kind);
+  ~Desktop();
+  Desktop(const Desktop&) = delete;
+  Desktop& operator=(const Desktop&) = delete;
+
+  DesktopKind kind() const { return kind_; }
+  const char* name() const { return DesktopName(kind_); }
+  // False when the compositor did not come up (log() says why).
+  bool ok() const { return ok_; }
+  std::string log() const;
+
+  // Keys in xdotool's syntax ("Return", "shift+Tab", "ctrl+p", "alt+y").
+  void Keys(const std::vector<std::string>& keys) const;
+  void Type(const std::string& text) const;
+  // A click of the first button at a point of the screen (not on sway, which
+  // has no pointer here).
+  void Click(int x, int y) const;
+  // A PNG of the whole screen.
+  bool Screenshot(const std::string& path) const;
+  // The title of the window sway gives the keyboard focus ("" when none, and
+  // on the other desktops, which do not say).
+  std::string FocusedTitle() const;
+  // Asks the focused window to close, as its title-bar close does.
+  void CloseFocusedWindow() const;
+  // Ends the compositor at once: the display goes away under its clients.
+  void KillCompositor();
+
+ private:
+  bool StartSway();
+  bool StartMutter();
+  void Stop();
+  std::vector<std::string> XTool(const std::vector<std::string>& argv) const;
+  DesktopKind kind_;
+  TempDir dir_;
+  std::string runtimeDir_, xDisplay_, swaySocket_;
+  pid_t compositor_ = -1, xserver_ = -1, keyboard_ = -1, bus_ = -1;
+  bool ok_ = false;
+  // The test's own environment, restored when the desktop ends.
+  std::vector<std::pair<std::string, std::string>> saved_;
+  std::vector<std::string> unsetSaved_;
+};
+
+// An RGB picture (a screenshot) and the rectangles its colours cover.
+struct Box {
+  int x = 0, y = 0, width = 0, height = 0;
+  bool empty() const { return width <= 0 || height <= 0; }
+  int cx2() const { return 2 * x + width; }  // twice the centre: no rounding
+  int cy2() const { return 2 * y + height; }
+};
+class Picture {
+ public:
+  explicit Picture(const std::string& pngPath);
+  bool ok() const { return width_ > 0; }
+  // The bounding box of the pixels of exactly that colour (0xRRGGBB) inside
+  // `within` (the whole picture when empty), and how many there are.
+  Box Bounds(unsigned rgb, Box within = {}) const;
+  long Count(unsigned rgb, Box within = {}) const;
+  unsigned At(int x, int y) const {
+    return x >= 0 && y >= 0 && x < width_ && y < height_ ? pixels_[size_t(y) * width_ + x] : 0;
+  }
+
+ private:
+  template <class F>
+  void Each(unsigned rgb, Box within, F f) const;
+  int width_ = 0, height_ = 0;
+  std::vector<unsigned> pixels_;
+};
+
+}  // namespace zb::testing
