@@ -504,11 +504,15 @@ TEST(Flow, AWorkFolderThatCannotBeMadeIsWhatThePageReports) {
   TempDir music, blocked;
   const std::string song = music / "song.wav";
   ASSERT_TRUE(MakeSong(song, 2.0));
-  std::ofstream(blocked / "file") << "a file where folders should be";
+  // Files where the folders should be: the cache, and the fallback in the
+  // temporary folder (which the program's other temporary files still use).
+  std::ofstream(blocked / "cache") << "a file";
+  fs::create_directory(blocked / "tmp");
+  std::ofstream(blocked / ("tmp/zimbrel-" + std::to_string(::geteuid()))) << "a file";
 
   Flow flow({{"ZIMBREL_SERVICE_HOST", "127.0.0.1:" + std::to_string(FreePort())},
-             {"XDG_CACHE_HOME", blocked / "file/cache"},
-             {"TMPDIR", blocked / "file/tmp"}});
+             {"XDG_CACHE_HOME", blocked / "cache"},
+             {"TMPDIR", blocked / "tmp"}});
   ASSERT_TRUE(flow.Start({song})) << flow.Log();
   flow.Keys({"Return"});
   ASSERT_TRUE(flow.Wait("view viewMake")) << flow.Log();
