@@ -4,32 +4,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "bridge/core_host.h"
 #include "jobs/job_status.h"
+#include "page_host.h"
 #include "tool_test_support.h"
 
 namespace zb {
 namespace {
 
 using namespace zb::testing;
-
-// The display-free main window; the window operations do nothing.
-class Host : public CoreHost {
- public:
-  using CoreHost::CoreHost;
-  void CloseActiveWindow() override {}
-  std::string ShowPageDialog(const std::string&, const std::string&, const std::string&, int32_t,
-                             int32_t, int32_t, int32_t) override {
-    return {};
-  }
-  void ShowAboutBox() override {}
-  void ShowContact() override {}
-  void ShowCompatibility() override {}
-  void ShowUsage() override {}
-  void OpenRedirect(const std::string&) override {}
-  int32_t MessageBox(const std::string&, int32_t) override { return 1; }
-  std::string SelectMediaFile() override { return {}; }
-};
 
 // A fake ffmpeg that writes its last argument, the output.
 constexpr char kWritesOutput[] = "for a; do out=$a; done; echo ringtone > \"$out\"";
@@ -41,7 +23,7 @@ class WorkFolderJobs : public ::testing::Test {
   std::string work = other / "work";
   std::string song = other / "song.wav";
   ScopedEnv reg{"ZIMBREL_REGISTRY_DIR", other / "reg"};
-  Host host{m.path()};
+  PageHost host{m.path()};
 
   void SetUp() override {
     ::mkdir(work.c_str(), 0700);
