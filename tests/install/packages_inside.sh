@@ -11,7 +11,7 @@ fails=0
 fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
 note() { echo "== $*"; }
 export DEBIAN_FRONTEND=noninteractive LANG=C.UTF-8 PATH=/usr/sbin:/usr/bin:/sbin:/bin
-PACKAGES="zimbrel zimbrel-service zimbrel-dovetril thunar-zimbrel"
+PACKAGES="zimbrel zimbrel-service thunar-zimbrel"
 LIB=/usr/lib/zimbrel
 REG=/var/lib/zimbrel/registry
 
@@ -27,11 +27,11 @@ snapshot() {
 for u in ann bob; do useradd -m -s /bin/sh "$u"; done
 snapshot >"$T/before.txt"
 
-note "apt install ./zimbrel_*.deb ./zimbrel-service_*.deb ./zimbrel-dovetril_*.deb ./thunar-zimbrel_*.deb"
+note "apt install ./zimbrel_*.deb ./zimbrel-service_*.deb ./thunar-zimbrel_*.deb"
 cd "$T" || exit 1
 start=$(date +%s)
 if ! apt-get install -y --no-install-recommends ./zimbrel_*.deb ./zimbrel-service_*.deb \
-    ./zimbrel-dovetril_*.deb ./thunar-zimbrel_*.deb >"$T/install.log" 2>&1; then
+    ./thunar-zimbrel_*.deb >"$T/install.log" 2>&1; then
   tail -30 "$T/install.log"; echo "FAIL: apt install"; exit 1
 fi
 grep -E "newly installed|additional disk space" "$T/install.log"
