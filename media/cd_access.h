@@ -124,10 +124,40 @@ inline uint32_t CdAddress(const CDTrackDescriptor& d) {
          (uint32_t{d.address[2]} << 8) | uint32_t{d.address[3]};
 }
 
-// A table of contents whose last track number leaves a descriptor after every
-// track inside the record; a larger number counts as an unreadable table.
+// A table of contents the listing and the grab can use: track numbers from
+// 1 to 99, the first not above the last, so that the descriptors of every
+// track and the lead-out after them lie inside the record. Anything else
+// counts as an unreadable table.
 inline bool CdTocFits(const CDContents& toc) {
-  return toc.lastTrack <= 99;
+  return toc.firstTrack >= 1 && toc.firstTrack <= toc.lastTrack && toc.lastTrack <= 99;
+}
+
+// The number of tracks of a fitting table: a disc may begin with any track
+// number (4, or 50), and its descriptors 0 to count - 1 are its tracks,
+// descriptor count its lead-out.
+inline int CdTrackCount(const CDContents& toc) {
+  return toc.lastTrack - toc.firstTrack + 1;
+}
+
+// The blocks of track `i` (from 0, below CdTrackCount): from its start to the
+// nearest start above it, of another track or of the lead-out. So a table
+// that runs backwards still gives each track the blocks up to the next one
+// on the disc, never a negative length; a track that starts at or beyond
+// the lead-out has no blocks.
+struct CdSpan {
+  uint32_t start;
+  uint32_t blocks;
+};
+inline CdSpan CdTrackSpan(const CDContents& toc, int i) {
+  const int count = CdTrackCount(toc);
+  const uint32_t start = CdAddress(toc.tracks[i]);
+  uint32_t end = CdAddress(toc.tracks[count]);
+  if (start >= end) return {start, 0};
+  for (int j = 0; j < count; ++j) {
+    uint32_t a = CdAddress(toc.tracks[j]);
+    if (a > start && a < end) end = a;
+  }
+  return {start, end - start};
 }
 
 // Number of valid entries in a filled list (a layer's count above 8 is cut).

@@ -5,14 +5,22 @@
 // target that is its position among the drives of that kind; the list is
 // taken afresh by every GetCDList and GetCDHandle. An image that libcdio
 // cannot open behaves as an empty drive: it has a handle, but no table of
-// contents.
+// contents. A TOC image finds its data files in its own folder, whatever the
+// current folder is.
 #include <cdio/cdio.h>
 #include <cdio/logging.h>
 
+#include <limits.h>
+#include <strings.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <set>
 #include <string>
@@ -111,6 +119,100 @@ void PutBigEndian(uint8_t* out, uint32_t v) {
   out[3] = static_cast<uint8_t>(v);
 }
 
+// A TOC image names its data files (FILE, AUDIOFILE, DATAFILE) with paths
+// that libcdio takes relative to the current folder, while they belong to
+// the image's own folder (a launcher starts the program in the home
+// folder). Returns the TOC text with every relative name made absolute
+// against `folder`; empty when nothing needs to change, or when the folder
+// cannot be written inside a quoted name.
+std::string TocWithAbsoluteNames(const std::string& toc, const std::string& folder) {
+  if (folder.find_first_of("\"\\\n\r") != std::string::npos) return "";
+  std::string out;
+  bool changed = false, nameNext = false;
+  size_t i = 0;
+  while (i < toc.size()) {
+    char c = toc[i];
+    if (c == '/' && i + 1 < toc.size() && toc[i + 1] == '/') {  // comment
+      size_t end = toc.find('\n', i);
+      if (end == std::string::npos) end = toc.size();
+      out.append(toc, i, end - i);
+      i = end;
+    } else if (c == '"') {
+      size_t end = i + 1;
+      while (end < toc.size() && toc[end] != '"') end += toc[end] == '\\' ? 2 : 1;
+      end = std::min(end, toc.size());
+      std::string name = toc.substr(i + 1, end - i - 1);
+      if (nameNext && !name.empty() && name[0] != '/' && name.find('\\') == std::string::npos) {
+        out += "\"" + folder + "/" + name + "\"";
+        changed = true;
+      } else {
+        out.append(toc, i, std::min(end + 1, toc.size()) - i);
+      }
+      nameNext = false;
+      i = end + 1;
+    } else if (std::isalnum(static_cast<unsigned char>(c)) || c == '_') {
+      size_t end = i;
+      while (end < toc.size() &&
+             (std::isalnum(static_cast<unsigned char>(toc[end])) || toc[end] == '_'))
+        ++end;
+      std::string word = toc.substr(i, end - i);
+      nameNext = word == "FILE" || word == "AUDIOFILE" || word == "DATAFILE";
+      out += word;
+      i = end;
+    } else {
+      if (!std::isspace(static_cast<unsigned char>(c))) nameNext = false;
+      out += c;
+      ++i;
+    }
+  }
+  return changed ? out : "";
+}
+
+bool EndsWithToc(const std::string& path) {
+  return path.size() >= 4 && strcasecmp(path.c_str() + path.size() - 4, ".toc") == 0;
+}
+
+// Opens an image; a TOC image whose data files are named relative to its
+// folder is opened through a copy that names them absolutely (in a private
+// folder, gone once libcdio has read it: it opens the data files then).
+CdIo_t* OpenImage(const std::string& path) {
+  std::string text;
+  if (EndsWithToc(path)) {
+    std::ifstream in(path, std::ios::binary);
+    text.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  std::string absolute = path;
+  if (!absolute.empty() && absolute[0] != '/') {
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof cwd)) absolute = std::string(cwd) + "/" + absolute;
+  }
+  size_t slash = absolute.rfind('/');
+  std::string rewritten =
+      text.empty() || slash == std::string::npos
+          ? ""
+          : TocWithAbsoluteNames(text, slash == 0 ? "" : absolute.substr(0, slash));
+  if (rewritten.empty()) {
+    CdioGuard lock(gCdioLock);
+    return cdio_open(path.c_str(), DRIVER_UNKNOWN);
+  }
+  const char* tmpdir = std::getenv("TMPDIR");
+  std::string dir = std::string(tmpdir && *tmpdir ? tmpdir : "/tmp") + "/zimbrel-toc-XXXXXX";
+  if (!mkdtemp(dir.data())) return nullptr;
+  std::string copy = dir + absolute.substr(slash);
+  CdIo_t* p = nullptr;
+  {
+    std::ofstream out(copy, std::ios::binary);
+    out << rewritten;
+  }
+  {
+    CdioGuard lock(gCdioLock);
+    p = cdio_open(copy.c_str(), DRIVER_UNKNOWN);
+  }
+  unlink(copy.c_str());
+  rmdir(dir.c_str());
+  return p;
+}
+
 struct Handle {
   CdIo_t* cdio = nullptr;  // null: an image that did not open (no disc)
   bool lba = false;
@@ -153,10 +255,11 @@ class CdioAccess final : public CdAccess {
       return 0;
     }
     auto* h = new Handle;
-    {
+    if (r->hostAdapter == kAdapterDrive) {
       CdioGuard lock(gCdioLock);
-      h->cdio =
-          cdio_open(path.c_str(), r->hostAdapter == kAdapterDrive ? DRIVER_DEVICE : DRIVER_UNKNOWN);
+      h->cdio = cdio_open(path.c_str(), DRIVER_DEVICE);
+    } else {
+      h->cdio = OpenImage(path);
     }
     if (!h->cdio && r->hostAdapter == kAdapterDrive) {  // no access to the drive
       delete h;

@@ -5,6 +5,7 @@
 // sees the final value finds the file complete and closed.
 #include <stdlib.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -91,12 +92,16 @@ int32_t Grab(CdAccess& cd, int drive, int track, const std::string& output,
   cd.ModifyCDParms(h, kCdParmLbaAddressing, 0);
   CDContents toc{};
   if (cd.ReadTOC(h, &toc) != 1 || !CdTocFits(toc)) return kGrabNoDisc;
-  if (track < 0 || track >= toc.lastTrack) return kGrabBadTrack;
+  if (track < 0 || track >= CdTrackCount(toc)) return kGrabBadTrack;
   if (toc.firstTrack == toc.lastTrack) return kGrabOneTrackDisc;
   if (toc.tracks[track].adrControl & kCdControlData) return kGrabDataTrack;
 
-  uint32_t start = CdAddress(toc.tracks[track]);
-  auto total = static_cast<int32_t>(CdAddress(toc.tracks[track + 1]) - start);
+  // A track with nothing to read fails as an unreadable one, before any file
+  // is made: never 100 with an empty WAV.
+  const CdSpan span = CdTrackSpan(toc, track);
+  if (span.blocks == 0 || span.blocks > uint32_t{INT32_MAX}) return kGrabReadFailed;
+  const uint32_t start = span.start;
+  const auto total = static_cast<int32_t>(span.blocks);
 
   std::unique_ptr<CDAudioBuffer> buf = cd.AllocAudioBuffer();
   if (!buf) return kGrabNoMemory;

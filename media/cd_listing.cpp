@@ -1,6 +1,7 @@
 // The drive list and the track list that page script reads before a grab.
 // Nothing is kept between calls: each asks the access layer afresh and closes
 // the handle it opened on every path.
+#include <climits>
 #include <cstring>
 #include <string>
 
@@ -38,15 +39,20 @@ std::string GetTracksInfo(CdAccess& cd, int drive) {
   if (cd.ReadTOC(h, &toc) != 1 || !CdTocFits(toc)) return "ERROR: No CD inserted";
   if (toc.firstTrack == toc.lastTrack) return "ERROR: Not an audio CD";
 
+  // One item per track of the disc, whatever number it begins with. An
+  // audio track with no blocks to read (its table runs past the lead-out)
+  // is shown as a track that cannot be grabbed.
   std::string out;
-  for (int i = 0; i < toc.lastTrack; ++i) {
-    if (toc.tracks[i].adrControl & kCdControlData) {
+  const int count = CdTrackCount(toc);
+  for (int i = 0; i < count; ++i) {
+    CdSpan span = CdTrackSpan(toc, i);
+    if ((toc.tracks[i].adrControl & kCdControlData) || span.blocks == 0 ||
+        span.blocks > uint32_t{INT32_MAX}) {
       out += "DATA";
     } else {
-      auto blocks = static_cast<int32_t>(CdAddress(toc.tracks[i + 1]) - CdAddress(toc.tracks[i]));
-      out += std::to_string(blocks);
+      out += std::to_string(span.blocks);
     }
-    if (i != toc.lastTrack - 1) out += ":::";
+    if (i != count - 1) out += ":::";
   }
   return out;
 }

@@ -2,7 +2,11 @@
 
 #include <sys/stat.h>
 
-#include <iterator>
+#include <charconv>
+#include <cmath>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "jobs/job_status.h"
 #include "media/tool_runner.h"
@@ -10,24 +14,7 @@
 namespace zb::media {
 namespace {
 
-struct Step {
-  const char* option;
-  const char* value;
-  int32_t running;
-  int32_t failed;
-};
-
-// "/k" lets the track gain be applied lowered to what does not clip, instead
-// of asking on standard input (which reads as "no" and changes nothing).
 namespace st = jobs::status;
-constexpr Step kSteps[] = {
-    // delete stored gain information
-    {"/s", "d", st::kNormalizeRemovingGain, st::kNormalizeRemoveGainFailed},
-    // apply track gain
-    {"/k", "/r", st::kNormalizeApplyingTrackGain, st::kNormalizeTrackGainFailed},
-    // raise by 4 steps of 1.5 dB
-    {"/g", "4", st::kNormalizeRaisingGain, st::kNormalizeRaiseGainFailed},
-};
 
 // mp3gain takes any two-character argument that starts with "/" or "-" for an
 // option and has no end-of-options marker: give such paths another spelling.
@@ -51,41 +38,122 @@ std::vector<std::string> Mp3gainLeftovers(const std::string& path) {
   return {tmp};
 }
 
-void RunNormalize(jobs::JobTicket& t, const std::string& moduleDir, const std::string& file) {
-  // One mp3gain at a time on a file: one that an earlier job left running is
-  // ended first.
-  EndEarlierChildren(static_cast<int>(jobs::JobKind::kNormalize), t.generation());
-  const std::string path = Mp3gainPath(file);
-  for (size_t i = 0; i < std::size(kSteps); ++i) {
-    const Step& s = kSteps[i];
-    // A cancel seen after a run ends the job before the next run: that step
-    // counts as the one cancelled.
-    if (i > 0 && t.Cancelled()) {
-      t.SetStatus(s.failed);
+class Job {
+ public:
+  Job(jobs::JobTicket& t, const std::string& moduleDir, const std::string& file)
+      : t_(t), program_(moduleDir + "/res/mp3gain"), path_(Mp3gainPath(file)) {}
+
+  void Run() {
+    // Step 1: delete the gain information stored in the file.
+    if (!Step(st::kNormalizeRemovingGain, st::kNormalizeRemoveGainFailed, {"/s", "d"})) return;
+    // Step 2: apply the track gain, lowered as far as it must be so that the
+    // file does not clip ("/k"; mp3gain then does not ask on standard input,
+    // which would read as "no" and change nothing).
+    if (!Step(st::kNormalizeApplyingTrackGain, st::kNormalizeTrackGainFailed, {"/k", "/r"})) return;
+    // Step 3: raise by up to four steps of 1.5 dB, as many as stay under
+    // full scale. The analysis neither reads nor writes the file's tag.
+    if (!Step(st::kNormalizeRaisingGain, st::kNormalizeRaiseGainFailed, {"/s", "s", "/o", "/x"}))
+      return;
+    int steps = RaiseStepsThatFit(analysis_);
+    if (steps < 0) {  // no figure: raising could clip
+      t_.SetStatus(st::kNormalizeRaiseGainFailed);
       return;
     }
-    t.SetStatus(s.running);
-    ToolRun run;
-    run.program = moduleDir + "/res/mp3gain";
-    run.args = {s.option, s.value, path};
-    run.cancelled = [&t] { return t.Cancelled(); };
-    run.kind = static_cast<int>(jobs::JobKind::kNormalize);
-    run.generation = t.generation();
-    run.leftovers = Mp3gainLeftovers(path);
-    if (!RunTool(run).Succeeded()) {  // includes a run stopped by a cancel
-      t.SetStatus(s.failed);
+    if (steps > 0 && !Step(st::kNormalizeRaisingGain, st::kNormalizeRaiseGainFailed,
+                           {"/g", std::to_string(steps)}))
       return;
-    }
+    t_.SetStatus(st::kNormalizeDone);
   }
-  t.SetStatus(st::kNormalizeDone);
-}
+
+ private:
+  // One mp3gain run while the status shows `running`; on failure or cancel
+  // the status becomes `failed` and false is returned. A cancel seen before
+  // a run counts as that run's step cancelled.
+  bool Step(int32_t running, int32_t failed, std::vector<std::string> options) {
+    if (started_ && t_.Cancelled()) {
+      t_.SetStatus(failed);
+      return false;
+    }
+    started_ = true;
+    t_.SetStatus(running);
+    ToolRun run;
+    run.program = program_;
+    run.args = std::move(options);
+    run.args.push_back(path_);
+    run.cancelled = [this] { return t_.Cancelled(); };
+    run.kind = static_cast<int>(jobs::JobKind::kNormalize);
+    run.generation = t_.generation();
+    run.leftovers = Mp3gainLeftovers(path_);
+    analysis_.clear();
+    // The figures come last: keep the end of the output.
+    run.output = [this](std::string_view piece) {
+      analysis_.append(piece);
+      if (analysis_.size() > 2 * kKeepOutput) analysis_.erase(0, analysis_.size() - kKeepOutput);
+    };
+    if (!RunTool(run).Succeeded()) {  // includes a run stopped by a cancel
+      t_.SetStatus(failed);
+      return false;
+    }
+    return true;
+  }
+
+  static constexpr size_t kKeepOutput = 64 * 1024;
+  jobs::JobTicket& t_;
+  const std::string program_;
+  const std::string path_;
+  std::string analysis_;  // the end of the output of the last run
+  bool started_ = false;
+};
 
 }  // namespace
+
+// The "Album" line of mp3gain's tab-separated analysis of one file:
+//   "Album"<TAB>mp3 gain<TAB>dB gain<TAB>Max Amplitude<TAB>...
+// With one file it repeats the file's own figures and, unlike the file's
+// line, cannot be confused by a file name holding a tab or a line break.
+double Mp3gainLargestSample(std::string_view out) {
+  constexpr std::string_view kAlbum = "\"Album\"\t";
+  double found = -1;
+  size_t pos = 0;
+  while (pos < out.size()) {
+    size_t end = out.find_first_of("\r\n", pos);  // progress lines end in "\r"
+    if (end == std::string_view::npos) end = out.size();
+    std::string_view line = out.substr(pos, end - pos);
+    pos = end + 1;
+    if (line.substr(0, kAlbum.size()) != kAlbum) continue;
+    std::string_view field = line.substr(kAlbum.size());
+    for (int skip = 0; skip < 2; ++skip) {
+      size_t tab = field.find('\t');
+      field = tab == std::string_view::npos ? std::string_view() : field.substr(tab + 1);
+    }
+    field = field.substr(0, field.find('\t'));
+    // Whatever mark the tool's locale puts between the whole and the part.
+    std::string number(field);
+    for (char& c : number)
+      if (c == ',') c = '.';
+    double v = 0;
+    auto [ptr, ec] = std::from_chars(number.data(), number.data() + number.size(), v);
+    if (ec == std::errc() && ptr == number.data() + number.size() && v >= 0 && std::isfinite(v))
+      found = v;
+  }
+  return found;
+}
+
+int RaiseStepsThatFit(std::string_view analysis) {
+  double peak = Mp3gainLargestSample(analysis);
+  if (peak < 0) return -1;
+  int steps = 0;
+  while (steps < kRaiseSteps && peak * std::exp2((steps + 1) / 4.0) <= kFullScale) ++steps;
+  return steps;
+}
 
 bool StartNormalize(const std::shared_ptr<jobs::JobState>& state, const std::string& moduleDir,
                     const std::string& file) {
   return jobs::StartJob(state, jobs::JobKind::kNormalize, [moduleDir, file](jobs::JobTicket& t) {
-    RunNormalize(t, moduleDir, file);
+    // One mp3gain at a time on a file: one that an earlier job left running
+    // is ended first.
+    EndEarlierChildren(static_cast<int>(jobs::JobKind::kNormalize), t.generation());
+    Job(t, moduleDir, file).Run();
   });
 }
 

@@ -2,17 +2,20 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <list>
 #include <map>
 #include <memory>
@@ -22,6 +25,8 @@ namespace zb::media {
 namespace {
 
 constexpr size_t kReadSize = 512;
+// Longest wait for output before the cancel is looked at again.
+constexpr int kCancelLookMs = 20;
 std::atomic<int> gAwaitingReap{0};
 
 ToolResult Reap(pid_t pid);
@@ -126,12 +131,23 @@ bool MakePipe(int fds[2]) {
 }
 
 // Reads until the output ends (or a read fails), showing each piece to
-// `output`. With `cancelled`, stops after a read that returned data once it
-// answers true; returns true then.
+// `output`. With `cancelled`, stops once it answers true: after a read that
+// returned data, and whenever the output has been silent for kCancelLookMs
+// (a tool blocked on its input, or stopped, writes nothing); returns true
+// then. Without `cancelled` it blocks in read() alone.
 bool Drain(int fd, const std::function<bool()>* cancelled,
            const std::function<void(std::string_view)>* output = nullptr) {
   char buf[kReadSize];
   for (;;) {
+    if (cancelled) {
+      pollfd p{fd, POLLIN, 0};
+      int r = poll(&p, 1, kCancelLookMs);
+      if (r < 0 && errno != EINTR) return false;
+      if (r <= 0) {
+        if ((*cancelled)()) return true;
+        continue;
+      }
+    }
     ssize_t n = read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
@@ -161,6 +177,162 @@ ToolResult Reap(pid_t pid) {
   }
   return res;
 }
+
+// Every tool child is forked by one thread that lives as long as the
+// program: the child asks the kernel to kill it when the thread that forked
+// it ends (PR_SET_PDEATHSIG), so a job thread, which ends while a cancelled
+// child runs on, must not be the one. If the program dies between the fork
+// and that request (kill -9 at that moment), the child finds itself
+// re-parented and ends before it runs the tool.
+struct SpawnRequest {
+  const char* program = nullptr;
+  char* const* argv = nullptr;
+  int in = -1, out = -1;  // become the child's 0, and 1 and 2
+  pid_t pid = 0;          // the child, once it runs the tool
+  int error = 0;          // why not
+  bool done = false;
+};
+
+class Spawner {
+ public:
+  static Spawner& Get() {
+    static Spawner* s = new Spawner;  // never destroyed, as its thread
+    return *s;
+  }
+
+  // Runs the request on the spawning thread; false (error set) when that
+  // thread cannot be started.
+  bool Run(SpawnRequest& r) {
+    std::unique_lock<std::mutex> lock(mu_);
+    if (owner_ != getpid()) {  // none yet, or a forked copy of the program
+      pthread_t tid;
+      pthread_attr_t attr;
+      pthread_attr_init(&attr);
+      pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+      int rc = pthread_create(&tid, &attr, &Spawner::Main, this);
+      pthread_attr_destroy(&attr);
+      if (rc != 0) {
+        r.error = rc;
+        return false;
+      }
+      owner_ = getpid();
+    }
+    queue_.push_back(&r);
+    wake_.notify_all();
+    done_.wait(lock, [&] { return r.done; });
+    return true;
+  }
+
+  void DelayChildStart(int ms) { childDelayMs_.store(ms); }
+
+ private:
+  static void* Main(void* self) {
+    // All signals stay blocked on this thread, so a forked child runs no
+    // handler of the program before it has reset them.
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    auto* s = static_cast<Spawner*>(self);
+    for (;;) {
+      SpawnRequest* r;
+      {
+        std::unique_lock<std::mutex> lock(s->mu_);
+        s->wake_.wait(lock, [&] { return !s->queue_.empty(); });
+        r = s->queue_.front();
+        s->queue_.pop_front();
+      }
+      s->Spawn(*r);
+      {
+        std::lock_guard<std::mutex> lock(s->mu_);
+        r->done = true;
+      }
+      s->done_.notify_all();
+    }
+    return nullptr;
+  }
+
+  void Spawn(SpawnRequest& r) {
+    // The child reports a failed exec through this pipe; it closes on exec.
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+      r.error = errno;
+      return;
+    }
+    const pid_t parent = getpid();
+    const int delayMs = childDelayMs_.load();
+    pid_t pid = fork();
+    if (pid < 0) {
+      r.error = errno;
+      close(report[0]);
+      close(report[1]);
+      return;
+    }
+    if (pid == 0) Child(r, parent, delayMs, report[1]);  // never returns
+    close(report[1]);
+    int childError = 0;
+    ssize_t n;
+    do {
+      n = read(report[0], &childError, sizeof childError);
+    } while (n < 0 && errno == EINTR);
+    close(report[0]);
+    if (n == 0) {  // closed by the exec: the tool runs
+      r.pid = pid;
+      return;
+    }
+    r.error = n == sizeof childError && childError != 0 ? childError : ECHILD;
+    int st;
+    while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+    }
+  }
+
+  // In the forked child: only async-signal-safe calls from here on.
+  [[noreturn]] static void Child(const SpawnRequest& r, pid_t parent, int delayMs, int report) {
+    if (delayMs > 0) {
+      timespec t{delayMs / 1000, (delayMs % 1000) * 1000000L};
+      while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+      }
+    }
+    int err = 0;
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) err = errno;
+    // The program died before the request took: nobody would kill this
+    // child later, so it ends now.
+    if (err == 0 && getppid() != parent) err = ECHILD;
+    if (err == 0 && (dup2(r.in, 0) < 0 || dup2(r.out, 1) < 0 || dup2(r.out, 2) < 0)) err = errno;
+    // Nothing else reaches the tool: not the sockets of libcurl or the files
+    // of libcdio, which are not close-on-exec, nor anything the program's
+    // parent left open. (The report pipe is close-on-exec already.)
+    if (err == 0 && close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+      for (int fd = 3; fd < 65536; ++fd)
+        if (fd != report) fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    if (err == 0) {
+      // The tool starts with the usual dispositions and no blocked signal,
+      // whatever the program set for itself.
+      struct sigaction dfl {};
+      dfl.sa_handler = SIG_DFL;
+      for (int sig = 1; sig < NSIG; ++sig) {
+        if (sig == SIGKILL || sig == SIGSTOP) continue;
+        sigaction(sig, &dfl, nullptr);
+      }
+      sigset_t none;
+      sigemptyset(&none);
+      sigprocmask(SIG_SETMASK, &none, nullptr);
+      execve(r.program, r.argv, environ);
+      err = errno;
+    }
+    ssize_t w;
+    do {
+      w = write(report, &err, sizeof err);
+    } while (w < 0 && errno == EINTR);
+    _exit(127);
+  }
+
+  std::mutex mu_;
+  std::condition_variable wake_, done_;
+  std::deque<SpawnRequest*> queue_;  // guarded by mu_
+  pid_t owner_ = 0;                  // the process whose thread spawns
+  std::atomic<int> childDelayMs_{0};
+};
 
 struct Orphan {
   ChildRef child;
@@ -213,29 +385,6 @@ ToolResult RunTool(const ToolRun& run) {
   for (const auto& a : run.args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
 
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_adddup2(&fa, in[0], 0);
-  posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-  posix_spawn_file_actions_adddup2(&fa, out[1], 2);
-  // Nothing else: not the sockets of libcurl or the files of libcdio, which
-  // are not close-on-exec, nor anything the program's parent left open.
-  posix_spawn_file_actions_addclosefrom_np(&fa, 3);
-  // The child starts with no blocked signals and the usual dispositions,
-  // whatever the job thread or the program set for themselves.
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  sigset_t none, reset;
-  sigemptyset(&none);
-  sigemptyset(&reset);
-  for (int s : {SIGPIPE, SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2,
-                SIGTSTP, SIGTTIN, SIGTTOU}) {
-    sigaddset(&reset, s);
-  }
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setsigdefault(&attr, &reset);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
   pid_t pid = 0;
   int rc;
   ChildRef child;
@@ -261,15 +410,20 @@ ToolResult RunTool(const ToolRun& run) {
         c.started.tv_sec -= 1;
         c.started.tv_nsec += 1'000'000'000 - kSlackNs;
       }
-      rc = posix_spawn(&pid, run.program.c_str(), &fa, &attr, argv.data(), environ);
+      SpawnRequest req;
+      req.program = run.program.c_str();
+      req.argv = argv.data();
+      req.in = in[0];
+      req.out = out[1];
+      Spawner::Get().Run(req);
+      rc = req.error;
+      pid = req.pid;
       if (rc == 0) {
         c.pid = pid;
         child = k.list.insert(k.list.end(), std::move(c));
       }
     }
   }
-  posix_spawn_file_actions_destroy(&fa);
-  posix_spawnattr_destroy(&attr);
   // The child's standard input is empty and closed; only the read end of the
   // output stays with us.
   close(in[0]);
@@ -321,6 +475,10 @@ bool EndAllChildren(int timeoutMs) {
     ::kill(c.pid, SIGKILL);
   }
   return WaitGone(lock, timeoutMs, [](const Child&) { return true; });
+}
+
+void DelayChildStartForTesting(int ms) {
+  Spawner::Get().DelayChildStart(ms);
 }
 
 void AllowChildrenForTesting() {

@@ -7,8 +7,14 @@
 // every other descriptor is closed in the child, whatever the program,
 // libcurl, libcdio or GLib left open (and every descriptor the runner makes
 // is close-on-exec as well). The output is read in pieces of up to 512
-// bytes, shown to `output` and discarded; after every read that returned
-// data the runner asks `cancelled`.
+// bytes, shown to `output` and discarded; the runner asks `cancelled` after
+// every read that returned data and whenever the output has been silent for
+// 20 ms, so a cancel is seen at once even when the tool writes nothing (it
+// waits on an input that does not come, or it is stopped).
+//
+// No child outlives the program: each is killed by the kernel when the
+// program ends, however it ends (kill -9 included), and one whose program
+// died while it was being started ends before it runs the tool.
 //
 // Outcomes:
 // - kNotStarted: no pipe, the program is missing, not executable or refused
@@ -100,5 +106,9 @@ bool EndEarlierChildren(int kind, uint64_t generation, int timeoutMs = 5000);
 bool EndAllChildren(int timeoutMs);
 // Test hook: lets children start again after EndAllChildren.
 void AllowChildrenForTesting();
+// Test hook: children forked from now on wait `ms` before they ask to end
+// with the program (0: no wait), which opens the window in which the
+// program may die during a start.
+void DelayChildStartForTesting(int ms);
 
 }  // namespace zb::media

@@ -1,10 +1,8 @@
 #include "media/transcode.h"
 
-#include <dirent.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,28 +12,11 @@
 #include <vector>
 
 #include "jobs/job_status.h"
+#include "media/folder_sweep.h"
 #include "media/tool_runner.h"
 
 namespace zb::media {
 namespace {
-
-// Deletes every entry of `dir` whose name ends in `ext` (compared without
-// regard to case: "A.MP3" is swept with "a.mp3"). Folders and
-// entries that cannot be deleted stay; a missing folder is no error.
-void Sweep(const std::string& dir, const char* ext) {
-  DIR* d = opendir(dir.c_str());
-  if (!d) return;
-  size_t extLen = strlen(ext);
-  std::vector<std::string> doomed;
-  while (dirent* e = readdir(d)) {
-    size_t len = strlen(e->d_name);
-    if (len >= extLen && strcasecmp(e->d_name + len - extLen, ext) == 0) {
-      doomed.push_back(dir + "/" + e->d_name);
-    }
-  }
-  closedir(d);
-  for (const auto& p : doomed) unlink(p.c_str());
-}
 
 // ffmpeg reads a leading "-" as an option and "word:" before any "/" as a
 // protocol; such relative paths get the "file:" prefix.
@@ -106,7 +87,7 @@ void RunTranscode(jobs::JobTicket& t, const std::string& moduleDir, const std::s
   // Two encoders never run at once: a transcoder that an earlier job left
   // running (cancelled, or replaced by this start) is ended first.
   EndEarlierChildren(static_cast<int>(jobs::JobKind::kTranscode), t.generation());
-  Sweep(tmp, ".mp3");
+  SweepFolder(tmp, ".mp3");
 
   int32_t status = jobs::status::kTranscodeFailed;
   if (ParentOf(output) == tmp && ::access(tmp.c_str(), W_OK | X_OK) != 0) {
@@ -132,7 +113,7 @@ void RunTranscode(jobs::JobTicket& t, const std::string& moduleDir, const std::s
     if (RunTool(run).Succeeded() && !watch.failed()) status = jobs::status::kTranscodeDone;
   }
 
-  Sweep(tmp, ".wav");
+  SweepFolder(tmp, ".wav");
   t.SetStatus(status);
 }
 

@@ -3,6 +3,8 @@
 #include <errno.h>
 #include <iconv.h>
 
+#include <algorithm>
+
 #include "platform/utf.h"
 
 namespace zb::net {
@@ -39,10 +41,23 @@ bool IsUtf8Name(const std::string& name) {
   return n == "utf-8" || n == "utf8";
 }
 
+// The size of one code unit of the encoding `name`: an invalid or cut
+// sequence is skipped by whole units, so that what follows stays aligned.
+size_t UnitBytes(const char* name) {
+  std::string n;
+  for (const char* p = name; *p; ++p)
+    if (*p != '-' && *p != '_') n += Lower(*p);
+  auto starts = [&](const char* prefix) { return n.rfind(prefix, 0) == 0; };
+  if (starts("utf16") || starts("ucs2") || starts("unicode")) return 2;
+  if (starts("utf32") || starts("ucs4")) return 4;
+  return 1;
+}
+
 // Converts with iconv; false when iconv does not know `from`.
 bool Convert(std::string_view in, const char* from, std::string* out) {
   iconv_t cd = iconv_open("UTF-8", from);
   if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  const size_t unit = UnitBytes(from);
   out->clear();
   out->reserve(in.size() + in.size() / 2);
   char* src = const_cast<char*>(in.data());
@@ -55,10 +70,12 @@ bool Convert(std::string_view in, const char* from, std::string* out) {
     out->append(buf, static_cast<size_t>(dst - buf));
     if (r == static_cast<size_t>(-1)) {
       if (errno == E2BIG) continue;
-      // EILSEQ (invalid) or EINVAL (cut short at the end): replace one byte.
+      // EILSEQ (invalid, a broken surrogate pair) or EINVAL (cut short at
+      // the end): one replacement for one code unit.
       *out += kReplacement;
-      ++src;
-      --srcLeft;
+      size_t skip = std::min(unit, srcLeft);
+      src += skip;
+      srcLeft -= skip;
       iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
   }

@@ -72,6 +72,11 @@ std::string Fetch(const std::shared_ptr<jobs::JobState>& state, jobs::JobTicket&
   curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(e, CURLOPT_MAXREDIRS, 20L);
+  // Ask for, and decode, every encoding libcurl supports: a server may send
+  // a compressed body even to a request that names none (nginx with
+  // "gzip_static always"), and the page is to get text, never those bytes.
+  // The size limit applies to the decoded body.
+  curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Collect);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, &sink);
   switch (t.Run([&ticket] { return ticket.Cancelled(); })) {

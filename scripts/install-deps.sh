@@ -26,6 +26,7 @@ if [ "${1:-}" = --test ]; then
   curl
   tinyproxy-bin microsocks
   sox espeak-ng
+  sound-theme-freedesktop asc-music fb-music-high nginx-light
   xvfb xauth xdotool x11-utils imagemagick dbus dbus-x11
   xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils xfwm4
   clang libclang-rt-14-dev

@@ -2,6 +2,7 @@
 // progress and trace, and every failure code.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -34,6 +35,7 @@ class CdGrab : public ::testing::Test {
     // behind a pregap of 150, which counts to the track before it.
     disc = WriteCdImage(dir.path(), "disc", {{60, true}, {100}, {40}, {280, false, 150}});
     single = WriteCdImage(dir.path(), "single", {{100}});
+    images.reset();  // before the new value is set: it restores the old one
     images = std::make_unique<ScopedEnv>("ZIMBREL_CD_IMAGES",
                                          disc.cue + ":" + single.cue + ":" + dir / "empty.cue");
     cd = std::make_shared<FaultCdAccess>(MakeDefaultCdAccess());
@@ -118,6 +120,35 @@ TEST_F(CdGrab, CheckFailuresInOrderLeaveNoFile) {
   EXPECT_EQ(Grab(D(0), "1", out), 207);
   EXPECT_FALSE(std::filesystem::exists(out));
   EXPECT_TRUE(cd->reads().empty());
+}
+
+// A disc numbered from track 4, a TOC that runs backwards, a TOC opened
+// from another folder: each track's own blocks, and a track with nothing to
+// read fails (209) without a file.
+TEST_F(CdGrab, DiscsOfEveryShape) {
+  TestImage from4 = WriteCdImage(dir.path(), "from4", {{150}, {100}}, 4);
+  cdtest::WriteBin(dir / "data.bin", 300);
+  cdtest::WriteTocImage(dir / "backwards.toc", "data.bin", {{150, 75}, {0, 75}});
+  images.reset();  // before the new value is set: it restores the old one
+  images =
+      std::make_unique<ScopedEnv>("ZIMBREL_CD_IMAGES", from4.cue + ":" + dir / "backwards.toc");
+  std::string out = dir / "t.wav";
+  EXPECT_EQ(Grab(D(0), "1", out), 100);
+  EXPECT_TRUE(ReadBytes(out).substr(44) == BinSlice(from4, from4.starts[1], 100));
+  EXPECT_EQ(Grab(D(0), "2", out), 204);  // there is no third track
+
+  char cwd[4096];
+  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(::chdir("/"), 0);
+  int32_t second = Grab(D(1), "1", out);
+  std::string none = dir / "none.wav";
+  int32_t first = Grab(D(1), "0", none);
+  ASSERT_EQ(::chdir(cwd), 0);
+  EXPECT_EQ(second, 100);
+  EXPECT_TRUE(ReadBytes(out).substr(44) ==
+              ReadBytes(dir / "data.bin").substr(0, 75 * kCdBlockBytes));
+  EXPECT_EQ(first, 209);
+  EXPECT_FALSE(std::filesystem::exists(none));
 }
 
 TEST_F(CdGrab, OutputInAMissingFolderIs208) {

@@ -1,8 +1,11 @@
 // The drive and track lists, and the libcdio layer beneath them, on images
 // that the tests write.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -95,6 +98,55 @@ TEST_F(CdListing, TracksOfMixedAudioAndOneTrackDiscs) {
   EXPECT_EQ(GetTracksInfo(*cd, real + 4), "ERROR: No CD inserted");
   EXPECT_EQ(GetTracksInfo(*cd, real + 5), "ERROR: Invalid Drive ID");
   EXPECT_EQ(GetTracksInfo(*cd, -1), "ERROR: Invalid Drive ID");
+}
+
+// Discs as some discs and images are: numbered from track 4 or 50, and
+// tables of contents that run backwards. Exactly their tracks are listed,
+// each with a length above zero or as a track that cannot be grabbed.
+TEST_F(CdListing, EveryDiscListsExactlyItsTracks) {
+  TestImage from4 = WriteCdImage(dir.path(), "from4", {{150}, {150}}, 4);
+  TestImage from50 = WriteCdImage(dir.path(), "from50", {{100, true}, {200}, {300}}, 50);
+  // A CUE whose second track starts before its first.
+  cdtest::WriteBin(dir / "backwards.bin", 300);
+  std::ofstream(dir / "backwards.cue") << "FILE \"backwards.bin\" BINARY\n"
+                                          "  TRACK 01 AUDIO\n    INDEX 01 00:02:00\n"
+                                          "  TRACK 02 AUDIO\n    INDEX 01 00:01:00\n"
+                                          "  TRACK 03 AUDIO\n    INDEX 01 00:03:00\n";
+  // A TOC whose first track lies behind the disc's end.
+  cdtest::WriteBin(dir / "data.bin", 300);
+  cdtest::WriteTocImage(dir / "backwards.toc", "data.bin", {{150, 75}, {0, 75}});
+  ScopedEnv env("ZIMBREL_CD_IMAGES", from4.cue + ":" + from50.cue + ":" + dir / "backwards.cue" +
+                                         ":" + dir / "backwards.toc");
+  auto cd = MakeDefaultCdAccess();
+  EXPECT_EQ(GetTracksInfo(*cd, real + 0), "150:::150");
+  EXPECT_EQ(GetTracksInfo(*cd, real + 1), "DATA:::200:::300");
+  EXPECT_EQ(GetTracksInfo(*cd, real + 2), "75:::75:::75");
+  EXPECT_EQ(GetTracksInfo(*cd, real + 3), "DATA:::75");
+}
+
+// A TOC names its data files relative to its own folder, whatever the
+// program's current folder is.
+TEST_F(CdListing, TocImagesOpenFromAnyFolder) {
+  std::filesystem::create_directories(dir / "my disc/audio");
+  cdtest::WriteBin(dir / "my disc/audio/disc.bin", 300);
+  std::string plain =
+      cdtest::WriteTocImage(dir / "my disc/plain.toc", "audio/disc.bin", {{0, 100}, {100, 200}});
+  // Comments, CD-TEXT strings and absolute names are left as they are.
+  std::ofstream(dir / "my disc/text.toc")
+      << "// FILE \"not/a/file\" 0\nCD_DA\nCD_TEXT { LANGUAGE 0 { TITLE \"FILE x\" } }\n"
+         "TRACK AUDIO\nAUDIOFILE \"audio/disc.bin\" 0 00:01:00\n"
+         "TRACK AUDIO\nFILE \""
+      << dir / "my disc/audio/disc.bin"
+      << "\" 00:01:00 00:01:00\n";
+  ScopedEnv env("ZIMBREL_CD_IMAGES", plain + ":" + dir / "my disc/text.toc");
+  char cwd[4096];
+  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(::chdir("/"), 0);
+  auto cd = MakeDefaultCdAccess();
+  std::string listed = GetTracksInfo(*cd, real + 0), text = GetTracksInfo(*cd, real + 1);
+  ASSERT_EQ(::chdir(cwd), 0);
+  EXPECT_EQ(listed, "100:::200");
+  EXPECT_EQ(text, "75:::75");
 }
 
 TEST_F(CdListing, LayerFailuresGiveTheirTextsAndEveryHandleIsClosed) {

@@ -51,8 +51,9 @@ inline uint8_t PatternByte(int32_t block, uint32_t i) {
   return static_cast<uint8_t>(block * 7 + i * 13 + (i >> 8));
 }
 
+// Writes <dir>/<name>.cue and .bin; the tracks are numbered from `first`.
 inline TestImage WriteCdImage(const std::string& dir, const std::string& name,
-                              const std::vector<TestTrack>& tracks) {
+                              const std::vector<TestTrack>& tracks, int first = 1) {
   TestImage img;
   img.cue = dir + "/" + name + ".cue";
   img.bin = dir + "/" + name + ".bin";
@@ -63,7 +64,8 @@ inline TestImage WriteCdImage(const std::string& dir, const std::string& name,
   for (size_t t = 0; t < tracks.size(); ++t) {
     const TestTrack& tr = tracks[t];
     char head[64];
-    std::snprintf(head, sizeof head, "  TRACK %02zu %s\n", t + 1, tr.data ? "MODE1/2352" : "AUDIO");
+    std::snprintf(head, sizeof head, "  TRACK %02zu %s\n", t + size_t(first),
+                  tr.data ? "MODE1/2352" : "AUDIO");
     cue += head;
     if (!tr.flags.empty()) cue += "    FLAGS " + tr.flags + "\n";
     if (tr.pregap > 0) {
@@ -81,6 +83,31 @@ inline TestImage WriteCdImage(const std::string& dir, const std::string& name,
   img.leadOut = at;
   std::ofstream(img.cue) << cue;
   return img;
+}
+
+// A BIN of `blocks` patterned audio blocks.
+inline void WriteBin(const std::string& path, int32_t blocks) {
+  std::ofstream bin(path, std::ios::binary);
+  std::vector<char> block(kCdBlockBytes);
+  for (int32_t at = 0; at < blocks; ++at) {
+    for (uint32_t k = 0; k < kCdBlockBytes; ++k) block[k] = static_cast<char>(PatternByte(at, k));
+    bin.write(block.data(), block.size());
+  }
+}
+
+// A TOC image of audio tracks, each `blocks` blocks of the file `file` (as
+// the TOC names it) from block `from`.
+struct TocTrack {
+  int32_t from;
+  int32_t blocks;
+};
+inline std::string WriteTocImage(const std::string& path, const std::string& file,
+                                 const std::vector<TocTrack>& tracks) {
+  std::string toc = "CD_DA\n";
+  for (const TocTrack& t : tracks)
+    toc += "TRACK AUDIO\nFILE \"" + file + "\" " + Msf(t.from) + " " + Msf(t.blocks) + "\n";
+  std::ofstream(path) << toc;
+  return path;
 }
 
 inline std::string ReadBytes(const std::string& path) {

@@ -93,7 +93,7 @@ class Gate {
 TEST(ToolChildren, SeeOnlyTheirStandardStreamsWhateverTheProgramHasOpen) {
   ModuleDir m;
   m.FakeTool("ffmpeg", kPidThenHang);
-  m.FakeTool("mp3gain", kPidThenHang);
+  m.FakeTool("mp3gain", kPidThenHang + FakeMp3gainAnalysis());
   auto state = std::make_shared<jobs::JobState>();
 
   // What the program's parent left open, without close-on-exec.
@@ -245,7 +245,7 @@ TEST_F(ToolChildrenOfAKind, TheNextNormalisationEndsACancelledOnesChildFirst) {
                             "for a; do f=\"$a\"; done; t=\"${f%???}TMP\"\n"
                             "[ -e \"$t\" ] && echo leftover >> \"$d/leftovers\"\n"
                             "echo partial > \"$t\"\n" +
-                            kHangUntilGo + "rm -f \"$t\"\n");
+                            kHangUntilGo + "rm -f \"$t\"\n" + FakeMp3gainAnalysis());
   std::string song = m.dir / "song.mp3", tmp = m.dir / "song.TMP";
   WriteFile(song, "ID3");
   ASSERT_TRUE(StartNormalize(state, m.path(), song));

@@ -84,7 +84,7 @@ TEST_F(ToolJobsThroughExternal, SongBecomesANormalisedRingtone) {
 
 TEST_F(ToolJobsThroughExternal, BreakAsyncOperationCancelsAndTheNextStartClearsIt) {
   m.FakeTool("ffmpeg", kHangUntilGo);
-  m.FakeTool("mp3gain", "echo done; exit 0");
+  m.FakeTool("mp3gain", "echo done\n" + FakeMp3gainAnalysis() + "exit 0");
   ASSERT_TRUE(Start(u"ZBL_TranscodeMedia", {Str(m.dir / "a.wav"), Str(m.dir / "a.mp3")}));
   EXPECT_EQ(Status(u"ZBL_tsStatus"), 0);
   ASSERT_TRUE(WaitUntil([&] { return host->jobs()->ProcessId() != 0; }));

@@ -19,6 +19,7 @@
 
 #include "jobs/job_state.h"
 #include "media/tool_runner.h"
+#include "shell_output.h"
 #include "temp_dir.h"
 
 namespace zb::testing {
@@ -32,18 +33,6 @@ inline std::string ShellQuote(const std::string& s) {
 // Runs a shell command line (test set-up only); returns its exit status.
 inline int Sh(const std::string& cmd) {
   return std::system(cmd.c_str());
-}
-
-// Standard output of a shell command line.
-inline std::string ShOut(const std::string& cmd) {
-  std::string out;
-  if (FILE* f = ::popen(cmd.c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-    ::pclose(f);
-  }
-  return out;
 }
 
 inline bool Exists(const std::string& p) {
@@ -96,6 +85,15 @@ inline std::vector<std::vector<std::string>> FakeCalls(const std::string& resDir
 inline const char* kHangUntilGo =
     "echo $$ > \"$d/pid.tmp\" && mv \"$d/pid.tmp\" \"$d/pid\"\n"
     "while [ ! -e \"$d/go\" ]; do echo tick; sleep 0.01; done\n";
+
+// A fake mp3gain's line: when the run is the analysis ("/s s /o /x <file>"),
+// print what mp3gain prints for a file whose largest sample is `peak`.
+inline std::string FakeMp3gainAnalysis(const std::string& peak = "1000") {
+  return "if [ \"$4\" = /x ]; then printf 'File\\tMP3 gain\\tdB gain\\tMax Amplitude\\tMax "
+         "global_gain\\tMin global_gain\\n%s\\t0\\t0.000000\\t" +
+         peak + "\\t210\\t115\\n\"Album\"\\t0\\t0.000000\\t" + peak +
+         "\\t210\\t115\\n' \"$5\"; fi\n";
+}
 
 // A module directory: <dir>/res with tmp/ in it.
 struct ModuleDir {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "media/folder_sweep.h"
 #include "tool_test_support.h"
 
 namespace zb::media {
@@ -89,7 +90,7 @@ TEST_F(TranscodeFake, StatusIsZeroUntilTheEndAndThenKept) {
 TEST_F(TranscodeFake, CancelEndsInTwoAtOnceAndTheChildRunsOnUnrecorded) {
   m.FakeTool("ffmpeg", kHangUntilGo + std::string("touch \"$d/finished\""));
   ASSERT_TRUE(StartTranscode(state, m.path(), in, out));
-  ASSERT_TRUE(WaitUntil([&] { return state->ProcessId() != 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return state->ProcessId() != 0 && Exists(m.res + "/pid"); }));
   state->RequestBreak();
   EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kTranscode, kRunning, 5000), 2);
   EXPECT_EQ(state->ProcessId(), 0u);
@@ -140,6 +141,28 @@ TEST_F(TranscodeFake, SweepsDeleteMp3sBeforeAndWavsAfterAndNothingElse) {
   EXPECT_EQ(Transcode(body + "exit 1"), 2);
   EXPECT_FALSE(Exists(in));
   EXPECT_FALSE(Exists(m.tmp + "/made.wav"));
+}
+
+// A work folder that is a link (to the user's music, say) is not followed:
+// nothing behind it is swept. Links inside the folder go as links.
+TEST_F(TranscodeFake, SweepsNeverFollowALinkedFolder) {
+  std::string music = m.dir / "Music";
+  ::mkdir(music.c_str(), 0755);
+  WriteFile(music + "/song.mp3", "x");
+  WriteFile(music + "/take.wav", "x");
+  ASSERT_EQ(::rmdir(m.tmp.c_str()), 0);
+  ASSERT_EQ(::symlink(music.c_str(), m.tmp.c_str()), 0);
+  EXPECT_EQ(Transcode("exit 0"), 1);
+  EXPECT_TRUE(Exists(music + "/song.mp3"));
+  EXPECT_TRUE(Exists(music + "/take.wav"));
+
+  ASSERT_EQ(::unlink(m.tmp.c_str()), 0);
+  ASSERT_EQ(::mkdir(m.tmp.c_str(), 0755), 0);
+  ASSERT_EQ(::symlink((music + "/song.mp3").c_str(), (m.tmp + "/link.mp3").c_str()), 0);
+  SweepFolder(m.tmp, ".mp3");
+  EXPECT_FALSE(Exists(m.tmp + "/link.mp3"));
+  EXPECT_EQ(ReadFile(music + "/song.mp3"), "x");
+  SweepFolder(m.dir / "no such folder", ".mp3");  // nothing to do, no error
 }
 
 TEST_F(TranscodeFake, MissingTempFolderStillTranscodes) {

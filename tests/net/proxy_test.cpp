@@ -9,7 +9,7 @@
 #include "net/http_request.h"
 #include "net/upload.h"
 #include "net_test_util.h"
-#include "proxy_process.h"
+#include "server_process.h"
 
 namespace zb::net {
 namespace {
