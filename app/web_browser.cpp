@@ -13,7 +13,7 @@
 namespace zb {
 namespace {
 WebKitWebContext* gContext = nullptr;
-std::string gExtensionsDir, gSocketPath, gResPrefix;
+std::string gExtensionsDir, gSocketPath, gResPrefix, gWorkFolder;
 std::vector<CWebBrowser2*> gLive;  // views of windows, for the bridge's caller
 WebKitWebView* gSpare = nullptr;   // a view whose web process is running, unused
 guint gSpareSource = 0;
@@ -22,7 +22,8 @@ void OnInitializeWebExtensions(WebKitWebContext* ctx, gpointer) {
   webkit_web_context_set_web_extensions_directory(ctx, gExtensionsDir.c_str());
   std::string service = "http://" + GetServiceHost().authority() + "/";
   webkit_web_context_set_web_extensions_initialization_user_data(
-      ctx, g_variant_new("(sss)", gSocketPath.c_str(), gResPrefix.c_str(), service.c_str()));
+      ctx, g_variant_new("(ssss)", gSocketPath.c_str(), gResPrefix.c_str(), service.c_str(),
+                         gWorkFolder.c_str()));
 }
 
 WebKitWebView* NewView() {
@@ -71,8 +72,10 @@ void PrepareSpareSoon() {
 
 }  // namespace
 
-void CWebBrowser2::ConfigureContext(const std::string& moduleDir, BridgeServer& bridge) {
+void CWebBrowser2::ConfigureContext(const std::string& moduleDir, BridgeServer& bridge,
+                                    const std::string& workFolder) {
   gExtensionsDir = moduleDir + "/extensions";
+  gWorkFolder = workFolder;
   gSocketPath = bridge.socketPath();
   bridge.SetCallerFilter([](uint64_t pageId) { return FromPageId(pageId) != nullptr; });
   gchar* uri = g_filename_to_uri((moduleDir + "/res/").c_str(), nullptr, nullptr);

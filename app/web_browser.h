@@ -39,8 +39,10 @@ class CWebBrowser2 {
   // The one web context (set once): extension folder, bridge socket, the
   // memory-pressure settings of the web and network processes. Pages that no
   // window shows (a closed dialog's page still running) may not use the
-  // bridge.
-  static void ConfigureContext(const std::string& moduleDir, BridgeServer& bridge);
+  // bridge. The pages' loads of res/tmp/ go to `workFolder` (the web process
+  // extension rewrites them).
+  static void ConfigureContext(const std::string& moduleDir, BridgeServer& bridge,
+                               const std::string& workFolder);
   static std::string ToUri(const std::string& pageOrUrl);
 
   // The live view whose web page has that id, or null (the spare is not one).

@@ -14,6 +14,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -24,6 +25,7 @@
 #include <webkit2/webkit-web-extension.h>
 
 #include "bridge/bridge_wire.h"
+#include "platform/work_folder.h"
 
 namespace {
 
@@ -40,6 +42,7 @@ struct ExtensionState {
   std::string resPrefix;      // "file:///.../res/"
   std::string servicePrefix;  // "http://host[:port]/"
   std::unordered_map<std::string, Member> members;
+  zb::WorkFolder work{""};  // where the pages' res/tmp/ loads go
 };
 
 ExtensionState* gState = nullptr;
@@ -294,19 +297,51 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
   g_object_unref(ctx);
 }
 
+// The pages load their work files as res/tmp/<name> (the player, the reading
+// of the ringtone's facts); those loads go to the user's work folder.
+gboolean OnSendRequest(WebKitWebPage*, WebKitURIRequest* request, WebKitURIResponse*, gpointer) {
+  const char* uri = webkit_uri_request_get_uri(request);
+  if (!uri || std::strncmp(uri, gState->resPrefix.c_str(), gState->resPrefix.size()) != 0)
+    return FALSE;
+  gchar* path = g_filename_from_uri(uri, nullptr, nullptr);  // no query or fragment
+  if (!path) return FALSE;
+  std::string mapped = gState->work.Map(path);
+  if (mapped != path) {
+    gchar* to = g_filename_to_uri(mapped.c_str(), nullptr, nullptr);
+    if (to) webkit_uri_request_set_uri(request, to);
+    g_free(to);
+  }
+  g_free(path);
+  return FALSE;
+}
+
+void OnPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
+  g_signal_connect(page, "send-request", G_CALLBACK(OnSendRequest), nullptr);
+}
+
 }  // namespace
 
 extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
-    WebKitWebExtension*, const GVariant* userData) {
-  const gchar *socketPath = nullptr, *resPrefix = nullptr, *servicePrefix = nullptr;
-  if (!userData || !g_variant_is_of_type(const_cast<GVariant*>(userData), G_VARIANT_TYPE("(sss)")))
+    WebKitWebExtension* extension, const GVariant* userData) {
+  const gchar *socketPath = nullptr, *resPrefix = nullptr, *servicePrefix = nullptr,
+              *workFolder = nullptr;
+  if (!userData || !g_variant_is_of_type(const_cast<GVariant*>(userData), G_VARIANT_TYPE("(ssss)")))
     return;
-  g_variant_get(const_cast<GVariant*>(userData), "(&s&s&s)", &socketPath, &resPrefix,
-                &servicePrefix);
+  g_variant_get(const_cast<GVariant*>(userData), "(&s&s&s&s)", &socketPath, &resPrefix,
+                &servicePrefix, &workFolder);
   gState = new ExtensionState;
   gState->socketPath = socketPath;
   gState->resPrefix = resPrefix;
   gState->servicePrefix = servicePrefix;
+  // resPrefix is "file://<module dir>/res/".
+  if (gchar* res = g_filename_from_uri(resPrefix, nullptr, nullptr)) {
+    std::string moduleDir = res;
+    g_free(res);
+    while (!moduleDir.empty() && moduleDir.back() == '/') moduleDir.pop_back();
+    moduleDir.resize(moduleDir.size() - std::min<size_t>(moduleDir.size(), 4));  // "/res"
+    gState->work = zb::WorkFolder(moduleDir, workFolder);
+    g_signal_connect(extension, "page-created", G_CALLBACK(OnPageCreated), nullptr);
+  }
   g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
                    G_CALLBACK(OnWindowObjectCleared), nullptr);
 }

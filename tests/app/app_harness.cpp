@@ -268,6 +268,7 @@ void AppHarness::Start(const std::vector<std::string>& args,
     if (eq != std::string::npos) vars[kv.substr(0, eq)] = kv.substr(eq + 1);
   }
   vars["ZIMBREL_REGISTRY_DIR"] = regDir_.path();
+  vars["XDG_CACHE_HOME"] = cacheDir_.path();
   vars["WEBKIT_DISABLE_COMPOSITING_MODE"] = "1";
   vars["GSK_RENDERER"] = "cairo";
   vars["NO_AT_BRIDGE"] = "1";
