@@ -19,7 +19,7 @@
 namespace zb {
 namespace {
 WebKitWebContext* gContext = nullptr;
-std::string gExtensionsDir, gSocketPath, gSecret;
+std::string gExtensionsDir, gModuleDir, gSocketPath, gSecret, gWorkFolder;
 ProgramPages gPages;
 std::vector<CWebBrowser2*> gLive;  // views of windows, for the bridge's caller
 WebKitWebView* gSpare = nullptr;   // a view whose web process is running, unused
@@ -28,8 +28,8 @@ guint gSpareSource = 0;
 void OnInitializeWebExtensions(WebKitWebContext* ctx, gpointer) {
   webkit_web_context_set_web_extensions_directory(ctx, gExtensionsDir.c_str());
   webkit_web_context_set_web_extensions_initialization_user_data(
-      ctx, WebExtensionData(gSocketPath, gPages, "http://" + GetServiceHost().authority() + "/",
-                            gSecret));
+      ctx, WebExtensionData(gSocketPath, gModuleDir, gWorkFolder,
+                            "http://" + GetServiceHost().authority() + "/", gSecret));
 }
 
 // ---------- Where views may go ----------
@@ -169,14 +169,16 @@ void PrepareSpareSoon() {
 }  // namespace
 
 void CWebBrowser2::ConfigureContext(const std::string& moduleDir, BridgeServer& bridge,
-                                    bool sandbox, const std::string& whyNoSandbox) {
+                                    const std::string& workFolder, bool sandbox,
+                                    const std::string& whyNoSandbox) {
   gExtensionsDir = moduleDir + "/extensions";
+  gModuleDir = moduleDir;
+  gWorkFolder = workFolder;
   gSocketPath = bridge.socketPath();
   gSecret = bridge.secret();
   bridge.SetCallerFilter([](uint64_t pageId) { return FromPageId(pageId) != nullptr; });
-  // The folder the pages' jobs write to and the <audio> element plays from:
-  // never a page of ours, and visible to the web processes in their sandbox.
-  const std::string workFolder = moduleDir + "/res/tmp";
+  // The folder the pages' jobs write to and the <audio> element plays from
+  // is never a page of ours, and the web processes see it in their sandbox.
   gPages = ProgramPages(moduleDir + "/res", workFolder);
   if (!gContext) {
     // The network process takes these when it starts (with the first view).

@@ -52,8 +52,10 @@ class CWebBrowser2 {
   // secret, the memory-pressure settings of the web and network processes,
   // and WebKit's sandbox when `sandbox` (else `whyNoSandbox` goes to standard
   // error). Pages that no window shows (a closed dialog's page still running)
-  // may not use the bridge.
-  static void ConfigureContext(const std::string& moduleDir, BridgeServer& bridge, bool sandbox,
+  // may not use the bridge. The pages' loads of res/tmp/ go to `workFolder`
+  // (the web process extension rewrites them).
+  static void ConfigureContext(const std::string& moduleDir, BridgeServer& bridge,
+                               const std::string& workFolder, bool sandbox,
                                const std::string& whyNoSandbox);
   static std::string ToUri(const std::string& pageOrUrl);
 

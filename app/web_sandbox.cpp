@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <gdk/gdkx.h>
+
 namespace zb {
 namespace {
 
@@ -75,6 +77,39 @@ void WebSandboxProbe::Start() {
     m_why = std::string("cannot start a process to try user namespaces: ") + std::strerror(errno);
 }
 
+namespace {
+
+// The folder of the accessibility bus's socket when WebKit would be told an
+// address whose folder is gone ("" when the address is fine or there is
+// none): a launcher started by an earlier session may have left its address
+// on the display. WebKit hands the bus to each sandboxed web process through
+// a proxy in the sandbox, and ends the program when that cannot start.
+std::string GoneAccessibilityBusFolder() {
+  std::string address;
+  if (const char* env = std::getenv("AT_SPI_BUS_ADDRESS"); env && *env) {
+    address = env;
+  } else if (GdkDisplay* display = gdk_display_get_default();
+             display && GDK_IS_X11_DISPLAY(display)) {
+    GdkAtom type = GDK_NONE;
+    gint format = 0, length = 0;
+    guchar* data = nullptr;
+    if (gdk_property_get(gdk_get_default_root_window(), gdk_atom_intern_static_string("AT_SPI_BUS"),
+                         GDK_NONE, 0, 4096, FALSE, &type, &format, &length, &data) &&
+        data && format == 8)
+      address.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
+    g_free(data);
+  }
+  const std::string key = "unix:path=";
+  size_t at = address.find(key);
+  if (at == std::string::npos) return "";
+  std::string path = address.substr(at + key.size());
+  path = path.substr(0, path.find(','));
+  std::string folder = path.substr(0, path.rfind('/'));
+  return folder.empty() || g_file_test(folder.c_str(), G_FILE_TEST_IS_DIR) ? "" : folder;
+}
+
+}  // namespace
+
 bool WebSandboxProbe::Finish(std::string* why) {
   if (m_child < 0) {
     *why = m_why.empty() ? "the probe was not started" : m_why;
@@ -87,6 +122,10 @@ bool WebSandboxProbe::Finish(std::string* why) {
   const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   switch (code) {
     case kNamespaceOk:
+      if (std::string gone = GoneAccessibilityBusFolder(); !gone.empty()) {
+        *why = "the accessibility bus's folder " + gone + " is gone";
+        return false;
+      }
       return true;
     case kNoUserNamespace:
       *why = "the system does not let this user create user namespaces";

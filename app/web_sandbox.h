@@ -21,7 +21,10 @@ namespace zb {
 // tries, in a child process, what bubblewrap needs of the kernel (a user
 // namespace with a mount namespace in which it may mount). Start it early,
 // before threads exist (it forks); the child runs while the program goes on
-// starting, and Finish waits for its answer.
+// starting, and Finish (called once GTK has opened the display) waits for its
+// answer and checks that the accessibility bus the display names still has
+// its folder (WebKit ends the program when it cannot hand a sandboxed web
+// process that bus).
 class WebSandboxProbe {
  public:
   WebSandboxProbe() = default;

@@ -1,7 +1,5 @@
 #include "app/web_view_settings.h"
 
-#include "bridge/program_pages.h"
-
 namespace zb {
 
 WebKitSettings* NewViewSettings() {
@@ -42,10 +40,11 @@ WebKitMemoryPressureSettings* NewMemoryPressureSettings(guint limitMB) {
   return m;
 }
 
-GVariant* WebExtensionData(const std::string& socketPath, const ProgramPages& pages,
-                           const std::string& servicePrefix, const std::string& secret) {
-  return g_variant_new("(sssss)", socketPath.c_str(), pages.pagesDir().c_str(),
-                       pages.workDir().c_str(), servicePrefix.c_str(), secret.c_str());
+GVariant* WebExtensionData(const std::string& socketPath, const std::string& moduleDir,
+                           const std::string& workFolder, const std::string& servicePrefix,
+                           const std::string& secret) {
+  return g_variant_new("(sssss)", socketPath.c_str(), moduleDir.c_str(), workFolder.c_str(),
+                       servicePrefix.c_str(), secret.c_str());
 }
 
 }  // namespace zb

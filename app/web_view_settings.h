@@ -7,8 +7,6 @@
 
 namespace zb {
 
-class ProgramPages;
-
 // Memory limits of the memory-pressure handlers (MB): web and network
 // processes.
 constexpr guint kWebMemoryLimitMB = 200;
@@ -27,9 +25,10 @@ WebKitSettings* NewViewSettings();
 WebKitMemoryPressureSettings* NewMemoryPressureSettings(guint limitMB);
 
 // The web process extension's initialisation data: the bridge socket, the
-// pages and work folders (resolved), the service's address and the bridge's
-// secret.
-GVariant* WebExtensionData(const std::string& socketPath, const ProgramPages& pages,
-                           const std::string& servicePrefix, const std::string& secret);
+// module directory, the user's work folder, the service's address and the
+// bridge's secret.
+GVariant* WebExtensionData(const std::string& socketPath, const std::string& moduleDir,
+                           const std::string& workFolder, const std::string& servicePrefix,
+                           const std::string& secret);
 
 }  // namespace zb

@@ -18,6 +18,7 @@
 #include "jobs/job_state.h"
 #include "media/tool_runner.h"
 #include "platform/module_dir.h"
+#include "platform/work_folder.h"
 
 namespace zb {
 
@@ -102,15 +103,22 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
   }
   EndWhenTheDisplayGoes();
   const std::string moduleDir = ModuleDirectory();
+  // The user's own work folder; when none can be made, the pages' work files
+  // still map to where it would be, and the jobs report that they cannot
+  // write there.
+  const WorkFolderChoice work = ChooseUserWorkFolder();
+  if (!work.usable)
+    std::fprintf(stderr, "zimbrel: cannot make a private work folder (%s)\n", work.path.c_str());
   m_scriptingObject = new CExternalDispatch([this]() -> CoreHost* { return m_mainWnd; });
   auto* bridge = new BridgeServer(m_scriptingObject);
   m_bridge = bridge;
   if (!bridge->Start()) std::fprintf(stderr, "zimbrel: cannot create the page bridge\n");
   std::string whyNoSandbox;
   const bool sandbox = sandboxProbe.Finish(&whyNoSandbox);
-  CWebBrowser2::ConfigureContext(moduleDir, *bridge, sandbox, whyNoSandbox);
+  CWebBrowser2::ConfigureContext(moduleDir, *bridge, work.path, sandbox, whyNoSandbox);
 
   auto* dlg = new CZimbrelDlg(moduleDir);
+  dlg->setWorkFolder(WorkFolder(moduleDir, work.path));
   dlg->setCommandLineFile(value);
   dlg->jobs()->showMessageBox = ShowBoxFromJob;
   m_mainWnd = dlg;

@@ -69,7 +69,8 @@ void CZimbrelDlg::OnInitDialog() {
   SetZBInstDir(m_moduleDir);
   GetZBAid();
   GtkWidget* view = m_webView.Create(nullptr);
-  // The start page reads the ringtone its jobs made (res/tmp) for its facts.
+  // The start page reads the ringtone its jobs made (in the work folder) for
+  // its facts.
   m_webView.SetReadsLocalFiles(true);
   gtk_widget_set_size_request(view, 760, 520);
   m_webView.Navigate2(m_moduleDir + "/res/selectSong.html");

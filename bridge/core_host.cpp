@@ -8,10 +8,10 @@
 
 namespace zb {
 
-
 CoreHost::CoreHost(std::string moduleDir, std::shared_ptr<media::CdAccess> cd)
     : m_moduleDir(std::move(moduleDir)),
       m_jobs(std::make_shared<jobs::JobState>()),
+      m_work(m_moduleDir),
       m_registry("Software\\Zimbrel", 2),
       m_ZBName(m_registry, "ZBName"),
       m_ZBPhone(m_registry, "ZBPhone"),
@@ -83,15 +83,22 @@ std::string CoreHost::xhResponse() {
   return m_jobs->Response();
 }
 
+std::string CoreHost::WorkPath(const std::string& pagePath) {
+  std::string path = m_work.Map(pagePath);
+  if (path != pagePath) PrepareWorkFolder(m_work.path());
+  return path;
+}
+
 bool CoreHost::TranscodeMedia(const std::string& input, const std::string& output) {
-  return media::StartTranscode(m_jobs, m_moduleDir, input, output);
+  return media::StartTranscode(m_jobs, m_moduleDir, WorkPath(input), WorkPath(output),
+                               m_work.path());
 }
 int32_t CoreHost::tsStatus() {
   return m_jobs->Status(jobs::JobKind::kTranscode);
 }
 
 bool CoreHost::UploadFile(const std::string& path, const std::string& sessionId) {
-  return net::StartUpload(m_jobs, path, sessionId);
+  return net::StartUpload(m_jobs, WorkPath(path), sessionId);
 }
 int32_t CoreHost::upStatus() {
   return m_jobs->Status(jobs::JobKind::kUpload);
@@ -105,7 +112,7 @@ media::CdAccess& CoreHost::cd() {
 bool CoreHost::GrabAudioDataFromCD(const std::string& drive, const std::string& track,
                                    const std::string& output) {
   cd();
-  return m_cd ? media::StartGrab(m_jobs, m_cd, drive, track, output) : false;
+  return m_cd ? media::StartGrab(m_jobs, m_cd, drive, track, WorkPath(output)) : false;
 }
 int32_t CoreHost::ripStatus() {
   return m_jobs->Status(jobs::JobKind::kRip);
@@ -126,7 +133,7 @@ bool CoreHost::BreakAsyncOperation() {
 }
 
 bool CoreHost::NormalizeAudio(const std::string& path) {
-  return media::StartNormalize(m_jobs, m_moduleDir, path);
+  return media::StartNormalize(m_jobs, m_moduleDir, WorkPath(path));
 }
 int32_t CoreHost::norStatus() {
   return m_jobs->Status(jobs::JobKind::kNormalize);

@@ -12,6 +12,7 @@
 
 #include "jobs/job_state.h"
 #include "platform/service_host.h"
+#include "platform/work_folder.h"
 #include "settings/registry.h"
 
 namespace zb {
@@ -30,6 +31,10 @@ class CoreHost {
   const std::shared_ptr<jobs::JobState>& jobs() const { return m_jobs; }
   void setCommandLineFile(std::string f) { m_commandLineFile = std::move(f); }
   void setCdAccess(std::shared_ptr<media::CdAccess> cd) { m_cd = std::move(cd); }
+  // Where the pages' work files ("<module dir>/res/tmp/<name>") go; by default
+  // res/tmp of the module directory itself.
+  void setWorkFolder(WorkFolder w) { m_work = std::move(w); }
+  const WorkFolder& workFolder() const { return m_work; }
 
   void SetZBInstDir(const std::string& v) { m_ZBInstDir.set(v); }
 
@@ -85,9 +90,13 @@ class CoreHost {
   std::shared_ptr<jobs::JobState> m_jobs;
   std::string m_commandLineFile;
   std::string m_dialogValue;
+  WorkFolder m_work;
 
  private:
   media::CdAccess& cd();
+  // A path a page gave, mapped into the work folder (made again when it went
+  // away since the start).
+  std::string WorkPath(const std::string& pagePath);
 
   registry m_registry;
   registry::value m_ZBName;

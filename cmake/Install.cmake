@@ -1,13 +1,16 @@
-# Installation for one user (component "zimbrel"):
+# Installation (component "zimbrel"), for one user or, as the Debian
+# packages do with DESTDIR, for every user:
 #
 #   cmake --install build --component zimbrel --prefix ~/.local
 #
 # (scripts/install-user.sh does this and refreshes the desktop's caches.)
 # The module directory goes to <prefix>/lib/zimbrel: the program, the web
-# process extension, the pages under res/ with the ffmpeg and mp3gain links
-# and the writable res/tmp/, and help.chm. <prefix>/bin/zimbrel links to the
-# program; the launcher, the icons and the AppStream metainfo go under
-# <prefix>/share.
+# process extension, the pages under res/ with the ffmpeg and mp3gain links,
+# and help.chm. Nothing in it is written while the program runs: each user's
+# work files go to a folder of their own (~/.cache/zimbrel/tmp).
+# <prefix>/bin/zimbrel links to the program; the launcher, the icons and the
+# AppStream metainfo go under <prefix>/share. The demo service is a component
+# of its own ("service": <prefix>/bin/zimbrel-service).
 include(${CMAKE_CURRENT_LIST_DIR}/Help.cmake)
 
 set(ZIMBREL_APP_ID org.zimbrel.Zimbrel)
@@ -24,12 +27,11 @@ install(DIRECTORY ${CMAKE_SOURCE_DIR}/res/ DESTINATION ${_zb_libdir}/res COMPONE
 install(FILES ${ZIMBREL_STATUS_JS} DESTINATION ${_zb_libdir}/res COMPONENT zimbrel)
 install(FILES ${ZIMBREL_MODULE_DIR}/help.chm DESTINATION ${_zb_libdir} COMPONENT zimbrel OPTIONAL)
 
-# The tools are links to Debian's programs, res/tmp/ is the user's own work
-# folder, and bin/zimbrel points at the program (which finds its folder
-# through /proc/self/exe, so the link works).
+# The tools are links to Debian's programs, and bin/zimbrel points at the
+# program (which finds its folder through /proc/self/exe, so the link works).
 install(CODE "
   set(_root \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
-  file(MAKE_DIRECTORY \"\${_root}/${_zb_libdir}/res/tmp\" \"\${_root}/bin\")
+  file(MAKE_DIRECTORY \"\${_root}/bin\")
   foreach(_tool ffmpeg mp3gain)
     file(REMOVE \"\${_root}/${_zb_libdir}/res/\${_tool}\")
     file(CREATE_LINK /usr/bin/\${_tool} \"\${_root}/${_zb_libdir}/res/\${_tool}\" SYMBOLIC)
@@ -69,6 +71,10 @@ install(CODE "
     endif()
   endif()
 " COMPONENT zimbrel)
+
+if(TARGET zimbrel-service)
+  install(TARGETS zimbrel-service RUNTIME DESTINATION bin COMPONENT service EXCLUDE_FROM_ALL)
+endif()
 
 # The desktop files are checked with the desktop's own validators.
 find_program(ZIMBREL_DESKTOP_FILE_VALIDATE desktop-file-validate)

@@ -20,6 +20,7 @@ constexpr int32_t kHttpDone = 1;  // the response text (or its error text) is re
 // ZBL_tsStatus: the transcode.
 constexpr int32_t kTranscodeDone = 1;
 constexpr int32_t kTranscodeFailed = 2;
+constexpr int32_t kTranscodeCannotWrite = 3;  // the work folder is missing or read-only
 
 // ZBL_upStatus: the upload.
 constexpr int32_t kUploadDone = 100;
@@ -62,6 +63,7 @@ inline constexpr PageName kPageNames[] = {
     {"transcode", "RUNNING", kRunning},
     {"transcode", "DONE", kTranscodeDone},
     {"transcode", "FAILED", kTranscodeFailed},
+    {"transcode", "CANNOT_WRITE", kTranscodeCannotWrite},
     {"upload", "DONE", kUploadDone},
     {"upload", "FAILED", kUploadFailed},
     {"grab", "DONE", kGrabDone},

@@ -36,13 +36,17 @@ bool SameFile(const std::string& a, const std::string& b) {
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-// True when `path` names an entry of the folder `dir` (both resolved).
-bool InFolder(const std::string& path, const std::string& dir) {
+// The folder that holds `path` ("." for a bare name).
+std::string ParentOf(const std::string& path) {
   size_t slash = path.rfind('/');
   std::string parent(path, 0, slash == std::string::npos ? 0 : std::max<size_t>(slash, 1));
+  return parent.empty() ? "." : parent;
+}
+
+// True when `path` names an entry of the folder `dir` (both resolved).
+bool InFolder(const std::string& path, const std::string& dir) {
   char a[PATH_MAX], b[PATH_MAX];
-  return realpath(parent.empty() ? "." : parent.c_str(), a) && realpath(dir.c_str(), b) &&
-         strcmp(a, b) == 0;
+  return realpath(ParentOf(path).c_str(), a) && realpath(dir.c_str(), b) && strcmp(a, b) == 0;
 }
 
 // ffmpeg 5.1 exits with 0 when only the last writes of its output fail (the
@@ -77,17 +81,20 @@ class OutputWriteFailureWatch {
   bool failed_ = false;
 };
 
-void RunTranscode(jobs::JobTicket& t, const std::string& moduleDir, const std::string& input,
-                  const std::string& output) {
+void RunTranscode(jobs::JobTicket& t, const std::string& moduleDir, const std::string& tmp,
+                  const std::string& input, const std::string& output) {
   t.SetStatus(jobs::status::kRunning);
   // Two encoders never run at once: a transcoder that an earlier job left
   // running (cancelled, or replaced by this start) is ended first.
   EndEarlierChildren(static_cast<int>(jobs::JobKind::kTranscode), t.generation());
-  const std::string tmp = moduleDir + "/res/tmp";
   SweepFolder(tmp, ".mp3");
 
   int32_t status = jobs::status::kTranscodeFailed;
-  if (!SameFile(input, output)) {
+  if (ParentOf(output) == tmp && ::access(tmp.c_str(), W_OK | X_OK) != 0) {
+    // A work folder that cannot be made or written: the page tells the user
+    // so, rather than blame the song.
+    status = jobs::status::kTranscodeCannotWrite;
+  } else if (!SameFile(input, output)) {
     ToolRun run;
     run.program = moduleDir + "/res/ffmpeg";
     run.args = {"-nostdin", "-i", FfmpegPath(input), "-vn", "-ab", "64k", "-ar", "44100", "-ac",
@@ -97,7 +104,7 @@ void RunTranscode(jobs::JobTicket& t, const std::string& moduleDir, const std::s
     run.ending = [&t](pid_t pid) { t.ClearProcessId(static_cast<uint32_t>(pid)); };
     run.kind = static_cast<int>(jobs::JobKind::kTranscode);
     run.generation = t.generation();
-    // A transcoder ended half way leaves no ringtone behind in res/tmp.
+    // A transcoder ended half way leaves no ringtone behind in the work folder.
     if (InFolder(output, tmp)) run.leftovers = {output};
     OutputWriteFailureWatch watch;
     run.output = [&watch](std::string_view piece) { watch(piece); };
@@ -113,10 +120,12 @@ void RunTranscode(jobs::JobTicket& t, const std::string& moduleDir, const std::s
 }  // namespace
 
 bool StartTranscode(const std::shared_ptr<jobs::JobState>& state, const std::string& moduleDir,
-                    const std::string& input, const std::string& output) {
+                    const std::string& input, const std::string& output,
+                    const std::string& workDir) {
+  std::string tmp = workDir.empty() ? moduleDir + "/res/tmp" : workDir;
   return jobs::StartJob(state, jobs::JobKind::kTranscode,
-                        [moduleDir, input, output](jobs::JobTicket& t) {
-                          RunTranscode(t, moduleDir, input, output);
+                        [moduleDir, tmp, input, output](jobs::JobTicket& t) {
+                          RunTranscode(t, moduleDir, tmp, input, output);
                         });
 }
 

@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/user_dirs.h"
 #include "platform/utf.h"
 
 namespace zb::reg {
@@ -47,32 +47,13 @@ bool IsValid(HKEY k) {
   return k != nullptr;
 }
 
-// The home folder: $HOME, else the password database's entry of the user
-// (never a shared folder such as /tmp); "" when neither knows one.
-std::string HomeDir() {
-  if (const char* h = std::getenv("HOME"); h && *h == '/') return h;
-  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buf(size > 0 ? static_cast<size_t>(size) : 16384);
-  passwd pw{}, *found = nullptr;
-  if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found &&
-      found->pw_dir && found->pw_dir[0] == '/')
-    return found->pw_dir;
-  return "";
-}
-
 std::string RootDir(HKEY root) {
   std::string name = root->rootName;
   if (const char* d = std::getenv("ZIMBREL_REGISTRY_DIR"); d && *d)
     return std::string(d) + "/" + name;
   if (root == &gRoots[1]) {
-    std::string base;
-    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x == '/') {
-      base = x;
-    } else {
-      std::string home = HomeDir();
-      if (home.empty()) return "";
-      base = home + "/.config";
-    }
+    std::string base = XdgBaseDirectory("XDG_CONFIG_HOME", ".config");
+    if (base.empty()) return "";
     return base + "/zimbrel/registry/" + name;
   }
   return "/var/lib/zimbrel/registry/" + name;

@@ -78,6 +78,10 @@ var ZB = window.ZB || {};
     transcodeFailed:
       "Zimbrel could not turn this song into a ringtone. The file may be damaged, " +
       "protected against copying, or not an audio file. Try another song.",
+    workFolder:
+      "Zimbrel could not write into its work folder, so it cannot make the ringtone. " +
+      "Check that the folder .cache in your home folder can be written and that the " +
+      "disk is not full, then try again.",
     transcodeNotStarted: "Zimbrel could not start converting the song. Please try again.",
     normalizeNotStarted: "Zimbrel could not start evening out the loudness. Please try again.",
     grabNotStarted: "Zimbrel could not start copying the CD track. Please try again.",
@@ -141,6 +145,12 @@ var ZB = window.ZB || {};
       "The ringtone service could not be reached. Check that this computer is " +
       "connected to the internet, then try again."
   };
+
+  // The sentence for a transcode that ended without a ringtone: a work
+  // folder that cannot be written is not the song's fault.
+  function transcodeMessage(code) {
+    return code === S.transcode.CANNOT_WRITE ? MESSAGES.workFolder : MESSAGES.transcodeFailed;
+  }
 
   function normalizeMessage(code) {
     return (
@@ -563,6 +573,7 @@ var ZB = window.ZB || {};
     pathFromFileUrl: pathFromFileUrl,
     droppedPath: droppedPath,
     messages: MESSAGES,
+    transcodeMessage: transcodeMessage,
     normalizeMessage: normalizeMessage,
     grabMessage: grabMessage,
     cdListError: cdListError,

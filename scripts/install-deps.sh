@@ -1,28 +1,42 @@
 #!/bin/sh
-# Installs the Debian 12 packages that building, running and testing Zimbrel
-# need. Run as root (or through sudo). Safe to run again.
+# Installs the Debian 12 packages that Zimbrel needs. Run as root (or
+# through sudo). Safe to run again.
+#   install-deps.sh          what building and running need (the README's
+#                            run command: the program and the demo service)
+#   install-deps.sh --test   everything the tests need as well: every file
+#                            manager with its development files, the test
+#                            bench (Xvfb, xdotool, ...), clang for the fuzz
+#                            targets, the packaging tools and Node.js
 set -e
 SUDO=
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
 PACKAGES="
-  build-essential cmake pkg-config git
-  libgtest-dev libgmock-dev libbenchmark-dev
+  build-essential cmake pkg-config
   libgtk-3-dev libwebkit2gtk-4.1-dev
+  libcdio-dev libcurl4-openssl-dev libcpp-httplib-dev
+  ffmpeg mp3gain fp-utils
+  bubblewrap xdg-dbus-proxy
+"
+if [ "${1:-}" = --test ]; then
+  PACKAGES="$PACKAGES
+  git
+  libgtest-dev libgmock-dev libbenchmark-dev
   libgtk-4-dev libnautilus-extension-dev nautilus
   libcaja-extension-dev caja libnemo-extension-dev nemo libthunarx-3-dev thunar
   qtbase5-dev libkf5kio-dev dolphin phonon4qt5-backend-null at-spi2-core
-  libcdio-dev libcurl4-openssl-dev libcpp-httplib-dev curl
+  curl
   tinyproxy-bin microsocks
-  ffmpeg mp3gain sox espeak-ng
+  sox espeak-ng
   sound-theme-freedesktop asc-music fb-music-high nginx-light
   xvfb xauth xdotool x11-utils imagemagick dbus dbus-x11
   xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils xfwm4
   mutter sway grim wtype
   clang libclang-rt-14-dev
-  fp-utils xchm desktop-file-utils appstream librsvg2-bin fonts-cantarell
+  xchm desktop-file-utils appstream librsvg2-bin fonts-cantarell
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-  bubblewrap xdg-dbus-proxy
+  debhelper lintian mmdebstrap ccache
 "
+fi
 missing=""
 for p in $PACKAGES; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
@@ -33,7 +47,7 @@ if [ -n "$missing" ]; then
 fi
 # Node.js and npm run the page linter (scripts/lint-pages.sh); a Node.js
 # that is already installed (with its npm) is kept.
-if ! command -v npm >/dev/null 2>&1; then
+if [ "${1:-}" = --test ] && ! command -v npm >/dev/null 2>&1; then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends nodejs npm
 fi

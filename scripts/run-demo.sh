@@ -5,8 +5,10 @@
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j"$(nproc)"
+# The program and the demo service only: the file managers' modules and the
+# tests need what "install-deps.sh --test" installs.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZIMBREL_SHELLEXT=OFF -DZIMBREL_TESTS=OFF
+cmake --build build -j"$(nproc)" --target zimbrel zimbrel-service
 
 SERVICE_PID=
 cleanup() { [ -n "$SERVICE_PID" ] && kill "$SERVICE_PID" 2>/dev/null || true; }

@@ -7,7 +7,7 @@
 # linter and the tests of the pages' helpers under Node.
 set -eu
 cd "$(dirname "$0")/.."
-./scripts/install-deps.sh
+./scripts/install-deps.sh --test
 JOBS=$(nproc)
 export WEBKIT_DISABLE_COMPOSITING_MODE=1
 
@@ -16,7 +16,8 @@ export WEBKIT_DISABLE_COMPOSITING_MODE=1
 FILE_MANAGERS="-DZIMBREL_NAUTILUS=ON -DZIMBREL_CAJA=ON -DZIMBREL_NEMO=ON -DZIMBREL_THUNAR=ON
   -DZIMBREL_DOLPHIN=ON"
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZIMBREL_WERROR=ON $FILE_MANAGERS
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZIMBREL_WERROR=ON $FILE_MANAGERS \
+  -DZIMBREL_SHELLEXT=ON -DZIMBREL_TESTS=ON
 cmake --build build -j"$JOBS"
 (cd build && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j2)
 # The program's end-to-end tests again under GNOME's mutter and sway
@@ -37,3 +38,4 @@ cmake --build build-tsan -j"$JOBS"
 ./scripts/fuzz.sh
 ./scripts/lint-pages.sh
 ./scripts/test-pages.sh
+./scripts/check-packages.sh

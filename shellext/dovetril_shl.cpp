@@ -4,13 +4,13 @@
 #include <new>
 #include <vector>
 
+#include "platform/utf.h"
 #include "shellext/bitmap.h"
 #include "shellext/detached_process.h"
-#include "shellext/file_drop.h"
-#include "shellext/menu.h"
-#include "platform/utf.h"
 #include "shellext/dovetril_ids.h"
 #include "shellext/dovetril_module.h"
+#include "shellext/file_drop.h"
+#include "shellext/menu.h"
 #include "shellext/message_box.h"
 
 namespace zb::dovetril {
@@ -217,6 +217,12 @@ HRESULT DovetrilShl::InvokeCommand(CMINVOKECOMMANDINFO* info) {
   if (m_selectedFile.empty()) return E_INVALIDARG;
   // The stored bytes name the folder as they are: no conversion, no trimming.
   std::string dir = m_instDir.get();
+  // Before the program's first start nothing is stored: it lies beside this
+  // library (both are installed into one module directory).
+  if (dir.empty()) {
+    std::string self = ModulePath();
+    if (size_t slash = self.rfind('/'); slash != std::string::npos) dir = self.substr(0, slash);
+  }
   std::vector<std::string> argv = {dir + "/" + kProgramFile, Utf16ToUtf8(m_selectedFile)};
   if (StartDetachedProcess(argv) == 0) return S_OK;
   gMessageBox(nullptr, kLaunchErrorText, kLaunchErrorCaption, MB_OK);

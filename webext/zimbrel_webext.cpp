@@ -16,12 +16,13 @@
 // ("http://host[:port]/", read-only), so that they can show the addresses the
 // program opens in the browser.
 //
-// The initialisation data (a GVariant "(sssss)"): the socket path, the pages
-// folder, the work folder, the service's address and the secret.
+// The initialisation data (a GVariant "(sssss)"): the socket path, the module
+// directory, the user's work folder, the service's address and the secret.
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -33,6 +34,7 @@
 
 #include "bridge/bridge_wire.h"
 #include "bridge/program_pages.h"
+#include "platform/work_folder.h"
 
 namespace {
 
@@ -47,9 +49,11 @@ struct Member {
 struct ExtensionState {
   std::string socketPath;
   zb::ProgramPages pages;
+  std::string resPrefix;      // "file:///.../res/": where the pages' work file loads start
   std::string servicePrefix;  // "http://host[:port]/"
   std::string secret;
   std::unordered_map<std::string, Member> members;
+  zb::WorkFolder work{""};  // where the pages' res/tmp/ loads go
 };
 
 ExtensionState* gState = nullptr;
@@ -338,22 +342,51 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
   g_object_unref(ctx);
 }
 
+// The pages load their work files as res/tmp/<name> (the player, the reading
+// of the ringtone's facts); those loads go to the user's work folder.
+gboolean OnSendRequest(WebKitWebPage*, WebKitURIRequest* request, WebKitURIResponse*, gpointer) {
+  const char* uri = webkit_uri_request_get_uri(request);
+  if (!uri || std::strncmp(uri, gState->resPrefix.c_str(), gState->resPrefix.size()) != 0)
+    return FALSE;
+  gchar* path = g_filename_from_uri(uri, nullptr, nullptr);  // no query or fragment
+  if (!path) return FALSE;
+  std::string mapped = gState->work.Map(path);
+  if (mapped != path) {
+    gchar* to = g_filename_to_uri(mapped.c_str(), nullptr, nullptr);
+    if (to) webkit_uri_request_set_uri(request, to);
+    g_free(to);
+  }
+  g_free(path);
+  return FALSE;
+}
+
+void OnPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
+  g_signal_connect(page, "send-request", G_CALLBACK(OnSendRequest), nullptr);
+}
+
 }  // namespace
 
 extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
-    WebKitWebExtension*, const GVariant* userData) {
-  const gchar *socketPath = nullptr, *pagesDir = nullptr, *workDir = nullptr,
+    WebKitWebExtension* extension, const GVariant* userData) {
+  const gchar *socketPath = nullptr, *moduleDir = nullptr, *workFolder = nullptr,
               *servicePrefix = nullptr, *secret = nullptr;
   if (!userData ||
       !g_variant_is_of_type(const_cast<GVariant*>(userData), G_VARIANT_TYPE("(sssss)")))
     return;
-  g_variant_get(const_cast<GVariant*>(userData), "(&s&s&s&s&s)", &socketPath, &pagesDir, &workDir,
-                &servicePrefix, &secret);
+  g_variant_get(const_cast<GVariant*>(userData), "(&s&s&s&s&s)", &socketPath, &moduleDir,
+                &workFolder, &servicePrefix, &secret);
   gState = new ExtensionState;
   gState->socketPath = socketPath;
-  gState->pages = zb::ProgramPages(pagesDir, workDir);
+  gState->pages = zb::ProgramPages(std::string(moduleDir) + "/res", workFolder);
   gState->servicePrefix = servicePrefix;
   gState->secret = secret;
+  if (gchar* res =
+          g_filename_to_uri((std::string(moduleDir) + "/res/").c_str(), nullptr, nullptr)) {
+    gState->resPrefix = res;
+    g_free(res);
+    gState->work = zb::WorkFolder(moduleDir, workFolder);
+    g_signal_connect(extension, "page-created", G_CALLBACK(OnPageCreated), nullptr);
+  }
   g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
                    G_CALLBACK(OnWindowObjectCleared), nullptr);
 }

@@ -49,7 +49,7 @@ ZB.steps.making = (function (flow, S) {
         } else if (state.job.cancelled) {
           cancelled();
         } else {
-          failed(ZB.messages.transcodeFailed);
+          failed(ZB.transcodeMessage(status));
         }
         return true;
       }

@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gio/gio.h>
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
@@ -276,7 +278,17 @@ void AppHarness::Start(const std::vector<std::string>& args,
     auto eq = kv.find('=');
     if (eq != std::string::npos) vars[kv.substr(0, eq)] = kv.substr(eq + 1);
   }
+  // The session bus, found (or started) by this process when none is set:
+  // started by a program, the bus and the services it starts (the
+  // accessibility bus) would keep that program's temporary folders, which go
+  // with its test.
+  if (!vars.count("DBUS_SESSION_BUS_ADDRESS") && vars.count("DISPLAY"))
+    if (gchar* bus = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)) {
+      vars["DBUS_SESSION_BUS_ADDRESS"] = bus;
+      g_free(bus);
+    }
   vars["ZIMBREL_REGISTRY_DIR"] = regDir_.path();
+  vars["XDG_CACHE_HOME"] = cacheDir_.path();
   vars["WEBKIT_DISABLE_COMPOSITING_MODE"] = "1";
   vars["GSK_RENDERER"] = "cairo";
   vars["NO_AT_BRIDGE"] = "1";

@@ -23,6 +23,8 @@ class AppHarness {
 
   const std::string& moduleDir() const { return moduleDir_; }
   const std::string& registryDir() const { return regDir_.path(); }
+  // The program's work folder: XDG_CACHE_HOME is a folder of the harness's own.
+  std::string workDir() const { return cacheDir_.path() + "/zimbrel/tmp"; }
   void WritePage(const std::string& name, const std::string& html);
   void WriteFile(const std::string& rel, const std::string& contents);
 
@@ -75,6 +77,7 @@ class AppHarness {
  private:
   TempDir dir_;
   TempDir regDir_;
+  TempDir cacheDir_;
   std::string moduleDir_;
   std::string outPath_;
   pid_t pid_ = -1;

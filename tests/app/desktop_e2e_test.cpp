@@ -565,7 +565,7 @@ x.ZBL_ShowModalDialog('Inner', dir + 'res/inner.html', 'arg', 0, 0, 300, 200);)"
   ASSERT_TRUE(app.WaitForValue("ZBPhone", "inner", 30000)) << app.Output();
   ASSERT_TRUE(app.WaitUntil([&] { return fs::exists(pidFile); }, 10000));
   pid_t ffmpeg = std::atoi(Slurp(pidFile).c_str());
-  ASSERT_TRUE(fs::exists(app.moduleDir() + "/res/tmp/ring.mp3"));
+  ASSERT_TRUE(fs::exists(app.workDir() + "/ring.mp3"));
   // The bridge's folder (with its socket) is in the session's runtime
   // folder (or, were that not private, in TMPDIR).
   auto bridgeFolders = [&] {
@@ -589,7 +589,7 @@ x.ZBL_ShowModalDialog('Inner', dir + 'res/inner.html', 'arg', 0, 0, 300, 200);)"
   ExpectTheSettingsTraceOfAnEnd(app.Output());
   char st = ProcessState(ffmpeg);
   EXPECT_TRUE(st == 0 || st == 'Z') << "the transcoder runs on: " << st;
-  EXPECT_FALSE(fs::exists(app.moduleDir() + "/res/tmp/ring.mp3"));
+  EXPECT_FALSE(fs::exists(app.workDir() + "/ring.mp3"));
   EXPECT_EQ(bridgeFolders(), 0);
 }
 

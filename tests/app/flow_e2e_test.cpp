@@ -414,6 +414,30 @@ TEST(Flow, AudioTrackOfACdImageReachesThePhone) {
   ExpectRingtone(delivered[0], 5.0);
 }
 
+// A user whose work folder cannot be made (no cache folder, no room in the
+// system's temporary folder) is told so; the song is not blamed.
+TEST(Flow, AWorkFolderThatCannotBeMadeIsWhatThePageReports) {
+  TempDir music, blocked;
+  const std::string song = music / "song.wav";
+  ASSERT_TRUE(MakeSong(song, 2.0));
+  // Files where the folders should be: the cache, and the fallback in the
+  // temporary folder (which the program's other temporary files still use).
+  std::ofstream(blocked / "cache") << "a file";
+  fs::create_directory(blocked / "tmp");
+  std::ofstream(blocked / ("tmp/zimbrel-" + std::to_string(::geteuid()))) << "a file";
+
+  Flow flow({{"ZIMBREL_SERVICE_HOST", "127.0.0.1:" + std::to_string(FreePort())},
+             {"XDG_CACHE_HOME", blocked / "cache"},
+             {"TMPDIR", blocked / "tmp"}});
+  ASSERT_TRUE(flow.Start({song})) << flow.Log();
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.Wait("view viewMake")) << flow.Log();
+  ASSERT_TRUE(flow.Wait("make failed: ", 60000)) << flow.Log();
+  EXPECT_EQ(flow.RestOfLine().rfind("Zimbrel could not write into its work folder", 0), 0u)
+      << flow.RestOfLine();
+  EXPECT_EQ(flow.RestOfLine().find("damaged"), std::string::npos);
+}
+
 TEST(Flow, CancelWhileConvertingLeavesThePageReadyForTheNextTry) {
   TempDir music;
   const std::string song = music / "long song.mp3";

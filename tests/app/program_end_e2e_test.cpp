@@ -111,7 +111,7 @@ setTimeout(function () {
   ASSERT_FALSE(app.FindWindow("  Inner", 1000).empty()) << "no page dialog";
   ASSERT_TRUE(app.WaitUntil([&] { return fs::exists(pidFile); }, 10000));
   pid_t ffmpeg = std::atoi(Slurp(pidFile).c_str());
-  ASSERT_TRUE(fs::exists(app.moduleDir() + "/res/tmp/ring.mp3"));
+  ASSERT_TRUE(fs::exists(app.workDir() + "/ring.mp3"));
 
   ::kill(app.pid(), SIGTERM);
   int code = -1;
@@ -121,17 +121,17 @@ setTimeout(function () {
   ExpectTheSettingsTraceOfAnEnd(app.Output());
   char st = ProcessState(ffmpeg);
   EXPECT_TRUE(st == 0 || st == 'Z') << "the transcoder runs on: " << st;
-  EXPECT_FALSE(fs::exists(app.moduleDir() + "/res/tmp/ring.mp3"));
+  EXPECT_FALSE(fs::exists(app.workDir() + "/ring.mp3"));
 }
 
 // The title-bar close (WM_DELETE_WINDOW) while the real ffmpeg encodes a
 // song that arrives slowly: a second later no ffmpeg of the program runs and
-// no partial ringtone is left in res/tmp.
+// no partial ringtone is left in the work folder.
 TEST(ProgramEnd, ClosingTheWindowDuringATranscodeLeavesNoTranscoderAndNoPartialRingtone) {
   ::signal(SIGPIPE, SIG_IGN);
   AppHarness app;
   std::string song = app.moduleDir() + "/song.wav";
-  std::string ring = app.moduleDir() + "/res/tmp/ringtone.mp3";
+  std::string ring = app.workDir() + "/ringtone.mp3";  // the page names res/tmp
   ASSERT_EQ(::mkfifo(song.c_str(), 0600), 0);
   // A WAV header (44100 Hz, 16-bit stereo, a long data chunk), a few seconds
   // of sound at once, then more as slowly as a slow disk would give it.

@@ -28,7 +28,6 @@
 #include "bridge/bridge_server.h"
 #include "bridge/bridge_wire.h"
 #include "bridge/external_dispatch.h"
-#include "bridge/program_pages.h"
 #include "net/raw_server.h"
 #include "page_host.h"
 #include "temp_dir.h"
@@ -95,7 +94,6 @@ class ExtensionAlone : public ::testing::Test {
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
     g_setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", TRUE);
     ASSERT_TRUE(bridge.Start());
-    pages = ProgramPages(app.moduleDir() + "/res", app.moduleDir() + "/res/tmp");
     context = webkit_web_context_new();
     g_signal_connect(
         context, "initialize-web-extensions", G_CALLBACK(+[](WebKitWebContext* ctx, gpointer self) {
@@ -105,7 +103,8 @@ class ExtensionAlone : public ::testing::Test {
           // The service's address is handed over as the program
           // does; it earns its pages nothing.
           webkit_web_context_set_web_extensions_initialization_user_data(
-              ctx, WebExtensionData(t->bridge.socketPath(), t->pages,
+              ctx, WebExtensionData(t->bridge.socketPath(), t->app.moduleDir(),
+                                    t->app.moduleDir() + "/res/tmp",
                                     "http://127.0.0.1:" + std::to_string(t->reports.port()) + "/",
                                     t->bridge.secret()));
         }),
@@ -159,7 +158,6 @@ class ExtensionAlone : public ::testing::Test {
   PageHost host{reg.path()};
   CExternalDispatch disp{[this]() -> CoreHost* { return &host; }};
   BridgeServer bridge{&disp};
-  ProgramPages pages;
   WebKitWebContext* context = nullptr;
   GtkWidget* window = nullptr;
 };
@@ -388,12 +386,13 @@ addEventListener('keydown', function (e) {
 }
 
 // Starts the program with its standard error in a file; returns the file.
-std::string StartKeepingStderr(AppHarness& app, const TempDir& dir) {
+std::string StartKeepingStderr(AppHarness& app, const TempDir& dir,
+                               const std::map<std::string, std::string>& env = {}) {
   const std::string path = dir / "stderr.txt";
   int saved = ::dup(2);
   int log = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   ::dup2(log, 2);
-  app.Start();
+  app.Start({}, env);
   ::dup2(saved, 2);
   ::close(saved);
   ::close(log);
@@ -464,6 +463,28 @@ window.external.ZBL_SetZBName('up ' + window.external.ZBL_GetVersion());
   EXPECT_EQ(err.find(said), err.rfind(said)) << "said more than once";
   EXPECT_TRUE(AppHarness::ChildrenNamed(app.pid(), "bwrap").empty());
   EXPECT_FALSE(AppHarness::ChildrenNamed(app.pid(), "WebKitWebProces").empty());
+  AppHarness::RequestClose(app.FindWindow(kMainTitle));
+  EXPECT_TRUE(app.WaitExit(20000));
+}
+
+// An accessibility bus whose folder has gone (its launcher outlived the
+// session that started it) turns the sandbox off: WebKit would end the
+// program when it cannot hand that bus to a sandboxed web process.
+TEST(Trust, AGoneAccessibilityBusTurnsTheSandboxOffInsteadOfEndingTheProgram) {
+  AppHarness app;
+  app.WritePage("selectSong.html", R"(<!doctype html><script>
+window.external.ZBL_SetZBName('up ' + window.external.ZBL_GetVersion());
+</script>)");
+  TempDir errDir;
+  const std::string gone = errDir / "gone";
+  const std::string errPath =
+      StartKeepingStderr(app, errDir, {{"AT_SPI_BUS_ADDRESS", "unix:path=" + gone + "/bus"}});
+  ASSERT_TRUE(app.WaitForValue("ZBName", "up 260", 30000)) << Slurp(errPath);
+  EXPECT_NE(Slurp(errPath).find("zimbrel: the pages run without WebKit's sandbox: the "
+                                "accessibility bus's folder " +
+                                gone + " is gone\n"),
+            std::string::npos)
+      << Slurp(errPath);
   AppHarness::RequestClose(app.FindWindow(kMainTitle));
   EXPECT_TRUE(app.WaitExit(20000));
 }

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs the "zimbrel" component of a build into a temporary prefix and
-# checks the per-user layout: the module directory with its links and
-# writable res/tmp, the bin link, and desktop files that the desktop's own
+# checks the layout: the module directory with its links (and no work
+# folder), the bin link, and desktop files that the desktop's own
 # validators accept. Usage: check_install.sh <build dir>
 set -u
 build=$1
@@ -25,8 +25,8 @@ done
 for tool in ffmpeg mp3gain; do
   [ "$(readlink "$mod/res/$tool")" = "/usr/bin/$tool" ] || fail "res/$tool is not a link to /usr/bin/$tool"
 done
-[ -d "$mod/res/tmp" ] && [ -w "$mod/res/tmp" ] || fail "res/tmp is not a writable folder"
-[ -z "$(ls -A "$mod/res/tmp" 2>/dev/null)" ] || fail "res/tmp is not empty after install"
+# Work files go to each user's own folder, never beside the program.
+[ -e "$mod/res/tmp" ] && fail "res/tmp is installed beside the program"
 if command -v chmcmd >/dev/null 2>&1; then
   [ -s "$mod/help.chm" ] || fail "help.chm missing"
   head -c 4 "$mod/help.chm" | grep -q ITSF || fail "help.chm is not a compiled help file"

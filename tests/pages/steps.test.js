@@ -16,6 +16,15 @@ test("converting: under way, failed, or cancelled with nothing marked", () => {
   assert.deepEqual(ZB.makeMarks("convert", 0, "cancelled"), {});
 });
 
+test("a work folder that cannot be written is not blamed on the song", () => {
+  const T = ZB.status.transcode;
+  assert.equal(ZB.transcodeMessage(T.CANNOT_WRITE), ZB.messages.workFolder);
+  assert.match(ZB.messages.workFolder, /work folder/);
+  assert.doesNotMatch(ZB.messages.workFolder, /damaged/);
+  assert.equal(ZB.transcodeMessage(T.FAILED), ZB.messages.transcodeFailed);
+  assert.equal(ZB.transcodeMessage(99), ZB.messages.transcodeFailed);
+});
+
 test("evening out the loudness follows the three runs of the job", () => {
   assert.deepEqual(ZB.makeMarks("loudness", N.REMOVING, ""), {
     stConvert: "done", stLoud: "active", stNor1: "active"

@@ -2,16 +2,17 @@
 // class object exactly as a file manager creates it.
 #include "shellext/dovetril_shl.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "shellext/bitmap.h"
-#include "shellext/file_drop.h"
-#include "shellext/menu.h"
 #include "shellext/dovetril_ids.h"
 #include "shellext/dovetril_module.h"
+#include "shellext/file_drop.h"
+#include "shellext/menu.h"
 #include "shellext/message_box.h"
 #include "shellext_test_support.h"
 
@@ -339,6 +340,43 @@ TEST(DovetrilModuleTest, AggregationNeedsIUnknownAndDelegatesToTheOuterObject) {
   factory->Release();
   inner->Release();
   EXPECT_EQ(DllCanUnloadNow(), S_OK);
+}
+
+// Before the program's first start the user has no ZBInstDir: the entry
+// starts the program that lies beside the installed library.
+TEST(DovetrilLaunchTest, WithoutZBInstDirTheProgramBesideTheLibraryStarts) {
+  TempDir dir;
+  ScopedEnv env("ZIMBREL_REGISTRY_DIR", dir / "reg");
+  const std::string lib = dir / "usr lib zimbrel";
+  const std::string record = dir / "argv";
+  zb::testing::MakeFakeProgram(lib, record);
+  std::filesystem::copy_file(DOVETRIL_SO, lib + "/dovetril.so");
+  void* handle = dlopen((lib + "/dovetril.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(handle, nullptr) << dlerror();
+  auto getClass =
+      reinterpret_cast<HRESULT (*)(REFCLSID, REFIID, void**)>(dlsym(handle, "DllGetClassObject"));
+  ASSERT_NE(getClass, nullptr);
+  IClassFactory* factory = nullptr;
+  ASSERT_EQ(getClass(CLSID_DovetrilShl, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+            S_OK);
+  IShellExtInit* init = nullptr;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init)),
+            S_OK);
+  factory->Release();
+  IDataObject* data = CreateFileDropDataObject({"/m/a song.mp3"});
+  ASSERT_EQ(init->Initialize(nullptr, data, nullptr), S_OK);
+  data->Release();
+  auto* menu = Query<IContextMenu>(init, IID_IContextMenu);
+  ASSERT_NE(menu, nullptr);
+  CMINVOKECOMMANDINFO info = {};
+  info.cbSize = sizeof info;
+  info.lpVerb = MAKEINTRESOURCEA(0);
+  EXPECT_EQ(menu->InvokeCommand(&info), S_OK);
+  EXPECT_EQ(zb::testing::WaitForRecord(record),
+            (std::vector<std::string>{lib + "/zimbrel", "/m/a song.mp3"}));
+  menu->Release();
+  init->Release();
+  dlclose(handle);
 }
 
 }  // namespace

@@ -1,0 +1,92 @@
+// The jobs as the pages start them through the main window's operations:
+// work files the pages name in <module dir>/res/tmp go to the user's work
+// folder, and the transcode's sweeps clear that folder, never res/tmp.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "jobs/job_status.h"
+#include "page_host.h"
+#include "tool_test_support.h"
+
+namespace zb {
+namespace {
+
+using namespace zb::testing;
+
+// A fake ffmpeg that writes its last argument, the output.
+constexpr char kWritesOutput[] = "for a; do out=$a; done; echo ringtone > \"$out\"";
+
+class WorkFolderJobs : public ::testing::Test {
+ protected:
+  ModuleDir m;
+  TempDir other;
+  std::string work = other / "work";
+  std::string song = other / "song.wav";
+  ScopedEnv reg{"ZIMBREL_REGISTRY_DIR", other / "reg"};
+  PageHost host{m.path()};
+
+  void SetUp() override {
+    ::mkdir(work.c_str(), 0700);
+    WriteFile(song, "RIFF");
+    host.setWorkFolder(WorkFolder(m.path(), work));
+  }
+  void TearDown() override { EXPECT_TRUE(AllSettled()); }
+  int32_t Transcode(const std::string& output) {
+    EXPECT_TRUE(host.TranscodeMedia(song, output));
+    return AwaitFinal(*host.jobs(), jobs::JobKind::kTranscode);
+  }
+};
+
+TEST_F(WorkFolderJobs, PagePathsInResTmpLandInTheWorkFolderWhichTheSweepsClear) {
+  m.FakeTool("ffmpeg", kWritesOutput);
+  m.FakeTool("mp3gain", "exit 0");
+  WriteFile(work + "/stale.mp3", "old ringtone");
+  WriteFile(work + "/cd-track-1.wav", "copied track");
+  WriteFile(m.tmp + "/someone-elses.mp3", "not ours to sweep");
+
+  const std::string page = m.path() + "/res/tmp/ringtone-1.mp3";
+  ASSERT_EQ(Transcode(page), jobs::status::kTranscodeDone);
+  auto calls = FakeCalls(m.res);
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].back(), work + "/ringtone-1.mp3");
+  EXPECT_EQ(ReadFile(work + "/ringtone-1.mp3"), "ringtone\n");
+  EXPECT_FALSE(Exists(m.tmp + "/ringtone-1.mp3"));
+  EXPECT_FALSE(Exists(work + "/stale.mp3"));
+  EXPECT_FALSE(Exists(work + "/cd-track-1.wav"));
+  EXPECT_TRUE(Exists(m.tmp + "/someone-elses.mp3"));
+
+  // The next members the page calls with the same name reach the same file.
+  // (The fake mp3gain measures nothing, so the job ends early: only the
+  // file it was given matters here.)
+  ASSERT_TRUE(host.NormalizeAudio(page));
+  AwaitFinal(*host.jobs(), jobs::JobKind::kNormalize, {0, 10, 30, 80});
+  calls = FakeCalls(m.res);
+  ASSERT_GT(calls.size(), 1u);
+  for (size_t i = 1; i < calls.size(); ++i) EXPECT_EQ(calls[i].back(), work + "/ringtone-1.mp3");
+
+  // A song the user chose elsewhere is read where it is.
+  EXPECT_EQ(Transcode(other / "elsewhere.mp3"), jobs::status::kTranscodeDone);
+  EXPECT_EQ(FakeCalls(m.res).back().back(), other / "elsewhere.mp3");
+}
+
+TEST_F(WorkFolderJobs, AWorkFolderClearedSinceTheStartIsMadeAgain) {
+  m.FakeTool("ffmpeg", kWritesOutput);
+  ASSERT_EQ(::rmdir(work.c_str()), 0);
+  ASSERT_EQ(Transcode(m.path() + "/res/tmp/r.mp3"), jobs::status::kTranscodeDone);
+  EXPECT_TRUE(Exists(work + "/r.mp3"));
+}
+
+TEST_F(WorkFolderJobs, AWorkFolderThatCannotBeMadeIsReportedAndFfmpegNeverRuns) {
+  m.FakeTool("ffmpeg", kWritesOutput);
+  WriteFile(other / "file", "a file where the folder's parent should be");
+  host.setWorkFolder(WorkFolder(m.path(), other / "file/work"));
+  EXPECT_EQ(Transcode(m.path() + "/res/tmp/r.mp3"), jobs::status::kTranscodeCannotWrite);
+  EXPECT_FALSE(Exists(m.res + "/calls.log"));
+  EXPECT_FALSE(Exists(m.tmp + "/r.mp3"));
+  // An output elsewhere is ffmpeg's to judge: a failure is the song's.
+  m.FakeTool("ffmpeg", "exit 1");
+  EXPECT_EQ(Transcode(other / "r.mp3"), jobs::status::kTranscodeFailed);
+}
+
+}  // namespace
+}  // namespace zb

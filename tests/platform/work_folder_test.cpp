@@ -1,0 +1,114 @@
+#include "platform/work_folder.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "temp_dir.h"
+
+namespace zb {
+namespace {
+
+namespace fs = std::filesystem;
+using zb::testing::ScopedEnv;
+using zb::testing::TempDir;
+
+mode_t ModeOf(const std::string& p) {
+  struct stat st {};
+  ::lstat(p.c_str(), &st);
+  return st.st_mode & 07777;
+}
+
+TEST(WorkFolderMap, OnlyThePagesWorkFilesMove) {
+  WorkFolder w("/usr/lib/zimbrel", "/home/ann/.cache/zimbrel/tmp");
+  EXPECT_EQ(w.Map("/usr/lib/zimbrel/res/tmp/ringtone-1.mp3"),
+            "/home/ann/.cache/zimbrel/tmp/ringtone-1.mp3");
+  EXPECT_EQ(w.Map("/usr/lib/zimbrel/res/tmp/a song #1 ü.wav"),
+            "/home/ann/.cache/zimbrel/tmp/a song #1 ü.wav");
+  for (const char* same :
+       {"/home/ann/Music/song.mp3", "/usr/lib/zimbrel/res/tmp/", "/usr/lib/zimbrel/res/tmp",
+        "/usr/lib/zimbrel/res/tmpx/a.mp3", "/usr/lib/zimbrel/res/selectSong.html",
+        "usr/lib/zimbrel/res/tmp/a", "/opt/usr/lib/zimbrel/res/tmp/a.mp3", ""})
+    EXPECT_EQ(w.Map(same), same);
+  // No way out of the work folder through dot segments.
+  for (const char* dots : {"/usr/lib/zimbrel/res/tmp/../zimbrel", "/usr/lib/zimbrel/res/tmp/..",
+                           "/usr/lib/zimbrel/res/tmp/./a", "/usr/lib/zimbrel/res/tmp/a/../../b"})
+    EXPECT_EQ(w.Map(dots), dots);
+  EXPECT_EQ(w.Map("/usr/lib/zimbrel/res/tmp/a..b.mp3"), "/home/ann/.cache/zimbrel/tmp/a..b.mp3");
+
+  // A module directory of one's own keeps its res/tmp.
+  WorkFolder own("/home/ann/zimbrel");
+  EXPECT_EQ(own.path(), "/home/ann/zimbrel/res/tmp");
+  EXPECT_EQ(own.Map("/home/ann/zimbrel/res/tmp/r.mp3"), "/home/ann/zimbrel/res/tmp/r.mp3");
+}
+
+class UserWorkFolder : public ::testing::Test {
+ protected:
+  TempDir dir;
+  ScopedEnv home{"HOME", dir / "home"};
+  ScopedEnv cache{"XDG_CACHE_HOME", dir / "cache"};
+  ScopedEnv tmp{"TMPDIR", dir / "tmp"};
+  std::string cacheFolder = dir / "cache/zimbrel/tmp";
+  std::string tmpFolder = dir / ("tmp/zimbrel-" + std::to_string(::geteuid()));
+  void SetUp() override { fs::create_directories(dir / "tmp"); }
+};
+
+TEST_F(UserWorkFolder, IsMadePrivateInTheUsersCache) {
+  auto c = ChooseUserWorkFolder();
+  EXPECT_TRUE(c.usable);
+  EXPECT_EQ(c.path, cacheFolder);
+  EXPECT_EQ(ModeOf(cacheFolder), 0700u);
+  EXPECT_EQ(ModeOf(dir / "cache/zimbrel"), 0700u);
+
+  // A folder left open to others is closed again; files in it stay.
+  std::ofstream(cacheFolder + "/kept.mp3") << "x";
+  ::chmod(cacheFolder.c_str(), 0777);
+  EXPECT_TRUE(ChooseUserWorkFolder().usable);
+  EXPECT_EQ(ModeOf(cacheFolder), 0700u);
+  EXPECT_TRUE(fs::exists(cacheFolder + "/kept.mp3"));
+
+  // Cleared while the program runs: made again.
+  fs::remove_all(dir / "cache");
+  EXPECT_TRUE(PrepareWorkFolder(cacheFolder));
+  EXPECT_EQ(ModeOf(cacheFolder), 0700u);
+}
+
+TEST_F(UserWorkFolder, WithoutAHomeOrCacheTheSystemTemporaryFolderServes) {
+  // The cache cannot be made (a file stands where a folder should be).
+  std::ofstream(dir / "cache") << "not a folder";
+  auto c = ChooseUserWorkFolder();
+  EXPECT_TRUE(c.usable);
+  EXPECT_EQ(c.path, tmpFolder);
+  EXPECT_EQ(ModeOf(tmpFolder), 0700u);
+}
+
+TEST_F(UserWorkFolder, ARelativeCacheVariableIsIgnored) {
+  ScopedEnv relative("XDG_CACHE_HOME", "relative/cache");
+  auto c = ChooseUserWorkFolder();
+  EXPECT_TRUE(c.usable);
+  EXPECT_EQ(c.path, dir / "home/.cache/zimbrel/tmp");
+}
+
+TEST_F(UserWorkFolder, ALinkOrSomeoneElsesFolderIsNeverUsed) {
+  std::ofstream(dir / "cache") << "not a folder";
+  fs::create_directories(dir / "elsewhere");
+  fs::create_symlink(dir / "elsewhere", tmpFolder);
+  auto c = ChooseUserWorkFolder();
+  EXPECT_FALSE(c.usable);
+  EXPECT_EQ(c.path, cacheFolder);  // where it would be, so the jobs report it
+  EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+
+  if (::geteuid() != 0) GTEST_SKIP() << "making another user's folder needs root";
+  fs::remove(tmpFolder);
+  fs::create_directory(tmpFolder);
+  ASSERT_EQ(::chown(tmpFolder.c_str(), 4242, 4242), 0);
+  ::chmod(tmpFolder.c_str(), 0777);
+  EXPECT_FALSE(ChooseUserWorkFolder().usable);
+  EXPECT_EQ(ModeOf(tmpFolder), 0777u);  // not touched
+}
+
+}  // namespace
+}  // namespace zb
