@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include <gdk/gdkx.h>
+#include <glib/gstdio.h>
 
 namespace zb {
 namespace {
@@ -121,12 +122,21 @@ bool WebSandboxProbe::Finish(std::string* why) {
   m_child = -1;
   const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   switch (code) {
-    case kNamespaceOk:
+    case kNamespaceOk: {
       if (std::string gone = GoneAccessibilityBusFolder(); !gone.empty()) {
         *why = "the accessibility bus's folder " + gone + " is gone";
         return false;
       }
+      // WebKit makes the sandbox's sockets in the user's runtime folder (the
+      // cache folder when XDG_RUNTIME_DIR is unset), and ends the program
+      // when it cannot.
+      const char* runtime = g_get_user_runtime_dir();
+      if (g_mkdir_with_parents(runtime, 0700) != 0 || ::access(runtime, W_OK | X_OK) != 0) {
+        *why = std::string("the folder for its sockets, ") + runtime + ", cannot be written";
+        return false;
+      }
       return true;
+    }
     case kNoUserNamespace:
       *why = "the system does not let this user create user namespaces";
       break;
