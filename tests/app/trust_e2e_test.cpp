@@ -440,53 +440,44 @@ window.external.ZBL_SetZBName('up ' + window.external.ZBL_GetVersion());
   EXPECT_TRUE(app.WaitExit(20000));
 }
 
-// On a system that refuses user namespaces the program starts as before,
-// without the sandbox, and says once why.
-TEST(Trust, WhereTheSystemRefusesUserNamespacesTheProgramSaysWhyAndRuns) {
-  AppHarness app;
-  app.WritePage("selectSong.html", R"(<!doctype html><script>
+// Where the sandbox cannot run, the program starts as before, without it, and
+// says once why: on a system that refuses user namespaces (a seccomp filter
+// here), and with an accessibility bus whose folder has gone (its launcher
+// outlived the session that started it), which WebKit would end the program
+// over.
+TEST(Trust, WhereTheSandboxCannotRunTheProgramSaysWhyOnceAndRuns) {
+  auto check = [](const std::function<void(AppHarness&)>& prepare,
+                  const std::map<std::string, std::string>& env, const std::string& reason) {
+    SCOPED_TRACE(reason);
+    AppHarness app;
+    app.WritePage("selectSong.html", R"(<!doctype html><script>
 window.external.ZBL_SetZBName('up ' + window.external.ZBL_GetVersion());
 </script>)");
-  const std::string real = app.moduleDir() + "/zimbrel-real";
-  fs::rename(app.moduleDir() + "/zimbrel", real);
-  app.WriteFile("zimbrel", "#!/bin/sh\nexec '" + std::string(ZIMBREL_BUILD_DIR) +
-                               "/tests/no_user_namespaces' '" + real + "' \"$@\"\n");
-  fs::permissions(app.moduleDir() + "/zimbrel", fs::perms::owner_all);
-  TempDir errDir;
-  const std::string errPath = StartKeepingStderr(app, errDir);
-  ASSERT_TRUE(app.WaitForValue("ZBName", "up 260", 30000)) << Slurp(errPath);
-  const std::string err = Slurp(errPath);
-  const std::string said =
-      "zimbrel: the pages run without WebKit's sandbox: the system does not let this user "
-      "create user namespaces\n";
-  EXPECT_NE(err.find(said), std::string::npos) << err;
-  EXPECT_EQ(err.find(said), err.rfind(said)) << "said more than once";
-  EXPECT_TRUE(AppHarness::ChildrenNamed(app.pid(), "bwrap").empty());
-  EXPECT_FALSE(AppHarness::ChildrenNamed(app.pid(), "WebKitWebProces").empty());
-  AppHarness::RequestClose(app.FindWindow(kMainTitle));
-  EXPECT_TRUE(app.WaitExit(20000));
-}
-
-// An accessibility bus whose folder has gone (its launcher outlived the
-// session that started it) turns the sandbox off: WebKit would end the
-// program when it cannot hand that bus to a sandboxed web process.
-TEST(Trust, AGoneAccessibilityBusTurnsTheSandboxOffInsteadOfEndingTheProgram) {
-  AppHarness app;
-  app.WritePage("selectSong.html", R"(<!doctype html><script>
-window.external.ZBL_SetZBName('up ' + window.external.ZBL_GetVersion());
-</script>)");
-  TempDir errDir;
-  const std::string gone = errDir / "gone";
-  const std::string errPath =
-      StartKeepingStderr(app, errDir, {{"AT_SPI_BUS_ADDRESS", "unix:path=" + gone + "/bus"}});
-  ASSERT_TRUE(app.WaitForValue("ZBName", "up 260", 30000)) << Slurp(errPath);
-  EXPECT_NE(Slurp(errPath).find("zimbrel: the pages run without WebKit's sandbox: the "
-                                "accessibility bus's folder " +
-                                gone + " is gone\n"),
-            std::string::npos)
-      << Slurp(errPath);
-  AppHarness::RequestClose(app.FindWindow(kMainTitle));
-  EXPECT_TRUE(app.WaitExit(20000));
+    prepare(app);
+    TempDir errDir;
+    const std::string errPath = StartKeepingStderr(app, errDir, env);
+    ASSERT_TRUE(app.WaitForValue("ZBName", "up 260", 30000)) << Slurp(errPath);
+    const std::string err = Slurp(errPath);
+    const std::string said = "zimbrel: the pages run without WebKit's sandbox: " + reason + "\n";
+    EXPECT_NE(err.find(said), std::string::npos) << err;
+    EXPECT_EQ(err.find(said), err.rfind(said)) << "said more than once";
+    EXPECT_TRUE(AppHarness::ChildrenNamed(app.pid(), "bwrap").empty());
+    EXPECT_FALSE(AppHarness::ChildrenNamed(app.pid(), "WebKitWebProces").empty());
+    AppHarness::RequestClose(app.FindWindow(kMainTitle));
+    EXPECT_TRUE(app.WaitExit(20000));
+  };
+  check(
+      [](AppHarness& app) {
+        const std::string real = app.moduleDir() + "/zimbrel-real";
+        fs::rename(app.moduleDir() + "/zimbrel", real);
+        app.WriteFile("zimbrel", "#!/bin/sh\nexec '" + std::string(ZIMBREL_BUILD_DIR) +
+                                     "/tests/no_user_namespaces' '" + real + "' \"$@\"\n");
+        fs::permissions(app.moduleDir() + "/zimbrel", fs::perms::owner_all);
+      },
+      {}, "the system does not let this user create user namespaces");
+  TempDir gone;
+  check([](AppHarness&) {}, {{"AT_SPI_BUS_ADDRESS", "unix:path=" + gone / "gone/bus"}},
+        "the accessibility bus's folder " + gone / "gone" + " is gone");
 }
 
 // A fake default browser that writes the address it was given to a file.
