@@ -15,7 +15,8 @@ const browser = {
   clearInterval: "readonly",
   setTimeout: "readonly",
   clearTimeout: "readonly",
-  XMLHttpRequest: "readonly"
+  XMLHttpRequest: "readonly",
+  DOMParser: "readonly"
 };
 
 const node = {

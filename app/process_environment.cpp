@@ -122,4 +122,15 @@ GAppLaunchContext* NewLaunchContext() {
   return ctx;
 }
 
+void OpenInDefaultBrowser(const std::string& url) {
+  GAppInfo* browser = g_app_info_get_default_for_uri_scheme("http");
+  if (!browser) return;
+  GList* uris = g_list_append(nullptr, const_cast<char*>(url.c_str()));
+  GAppLaunchContext* ctx = NewLaunchContext();
+  g_app_info_launch_uris(browser, uris, ctx, nullptr);
+  g_object_unref(ctx);
+  g_list_free(uris);
+  g_object_unref(browser);
+}
+
 }  // namespace zb

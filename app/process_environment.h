@@ -50,4 +50,8 @@ std::string RenderNodeFor(const std::string& driDir);
 // caller unrefs it.
 GAppLaunchContext* NewLaunchContext();
 
+// Opens a web address in the desktop's default browser (with such a launch
+// context); nothing happens when there is none.
+void OpenInDefaultBrowser(const std::string& url);
+
 }  // namespace zb

@@ -1,29 +1,124 @@
 #include "app/web_browser.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "app/message_box.h"
+#include "app/modal_window.h"
+#include "app/process_environment.h"
+#include "app/web_sandbox.h"
 #include "app/web_view_settings.h"
 #include "app/zimbrel_app.h"
 #include "app/zimbrel_dlg.h"
 #include "bridge/bridge_server.h"
+#include "bridge/program_pages.h"
 #include "platform/service_host.h"
 
 namespace zb {
 namespace {
 WebKitWebContext* gContext = nullptr;
-std::string gExtensionsDir, gSocketPath, gResPrefix, gWorkFolder;
+std::string gExtensionsDir, gModuleDir, gSocketPath, gSecret, gWorkFolder;
+ProgramPages gPages;
 std::vector<CWebBrowser2*> gLive;  // views of windows, for the bridge's caller
 WebKitWebView* gSpare = nullptr;   // a view whose web process is running, unused
 guint gSpareSource = 0;
 
 void OnInitializeWebExtensions(WebKitWebContext* ctx, gpointer) {
   webkit_web_context_set_web_extensions_directory(ctx, gExtensionsDir.c_str());
-  std::string service = "http://" + GetServiceHost().authority() + "/";
   webkit_web_context_set_web_extensions_initialization_user_data(
-      ctx, g_variant_new("(ssss)", gSocketPath.c_str(), gResPrefix.c_str(), service.c_str(),
-                         gWorkFolder.c_str()));
+      ctx, WebExtensionData(gSocketPath, gModuleDir, gWorkFolder,
+                            "http://" + GetServiceHost().authority() + "/", gSecret));
+}
+
+// ---------- Where views may go ----------
+
+bool IsWeb(const char* uri) {
+  return g_str_has_prefix(uri, "http://") || g_str_has_prefix(uri, "https://");
+}
+
+// What the user sees of an address in a box: a local file as its path.
+std::string Shown(const char* uri) {
+  gchar* path = g_filename_from_uri(uri, nullptr, nullptr);
+  std::string s = path ? path : uri;
+  g_free(path);
+  if (s.size() > 300) s = s.substr(0, 300) + "...";
+  return s;
+}
+
+// Tells the user, once the main loop is free, that a page they asked for
+// (a link they followed, a file they dropped) is not shown.
+void ShowRefusalSoon(WebKitWebView* view, const std::string& what) {
+  struct Refusal {
+    WebKitWebView* view;
+    std::string what;
+  };
+  static bool showing = false;  // one box at a time
+  if (showing) return;
+  showing = true;
+  g_idle_add(
+      +[](gpointer p) {
+        auto* r = static_cast<Refusal*>(p);
+        CWebBrowser2* b = CWebBrowser2::FromView(r->view);
+        if (b && !CModalWindow::Ending())
+          ShowMessageBox(b->owner(),
+                         "Zimbrel shows only its own pages, so it did not open this:\n\n" + r->what,
+                         AppName(), MB_OK | MB_ICONEXCLAMATION);
+        showing = false;
+        g_object_unref(r->view);
+        delete r;
+        return G_SOURCE_REMOVE;
+      },
+      new Refusal{WEBKIT_WEB_VIEW(g_object_ref(view)), what});
+}
+
+// Every view goes only where the program's pages are: its pages and
+// about:blank load; a web address that the user follows opens in the
+// default browser; anything else (another local file, a dropped file, data:,
+// a redirect) is refused, with a box when the user asked for it.
+gboolean DecideNavigation(WebKitWebView* view, WebKitPolicyDecision* decision,
+                          WebKitPolicyDecisionType type, gpointer) {
+  if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+    // Nothing is downloaded: what a view cannot show, it drops.
+    WebKitURIResponse* response =
+        webkit_response_policy_decision_get_response(WEBKIT_RESPONSE_POLICY_DECISION(decision));
+    const char* mime = webkit_uri_response_get_mime_type(response);
+    if (mime && webkit_web_view_can_show_mime_type(view, mime))
+      webkit_policy_decision_use(decision);
+    else
+      webkit_policy_decision_ignore(decision);
+    return TRUE;
+  }
+  WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
+      WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+  const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+  if (!uri) uri = "";
+  // A redirect can only come from a page of the web, which no view shows.
+  if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION &&
+      !webkit_navigation_action_is_redirect(action) &&
+      (std::strcmp(uri, "about:blank") == 0 || gPages.Contains(uri))) {
+    webkit_policy_decision_use(decision);
+    return TRUE;
+  }
+  webkit_policy_decision_ignore(decision);
+  const WebKitNavigationType how = webkit_navigation_action_get_navigation_type(action);
+  // WebKit loads a file dropped on a page that does not take the drop itself
+  // as a navigation of no particular kind: the view notes when it had one.
+  CWebBrowser2* b = CWebBrowser2::FromView(view);
+  const bool dropped = how == WEBKIT_NAVIGATION_TYPE_OTHER && b && b->DroppedRecently();
+  const bool byUser = webkit_navigation_action_is_user_gesture(action) ||
+                      how == WEBKIT_NAVIGATION_TYPE_LINK_CLICKED ||
+                      how == WEBKIT_NAVIGATION_TYPE_FORM_SUBMITTED || dropped;
+  if (IsWeb(uri) && byUser && !webkit_navigation_action_is_redirect(action)) {
+    OpenInDefaultBrowser(uri);
+  } else if (byUser && type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) {
+    ShowRefusalSoon(view, Shown(uri));
+  } else {
+    std::fprintf(stderr, "zimbrel: a page asked for %s, which is not shown\n",
+                 Shown(uri).substr(0, 200).c_str());
+  }
+  return TRUE;
 }
 
 WebKitWebView* NewView() {
@@ -32,6 +127,7 @@ WebKitWebView* NewView() {
       g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", gContext, "settings", settings, nullptr));
   g_object_unref(settings);
   g_object_ref_sink(view);  // its CWebBrowser2 (or the spare slot) holds it
+  g_signal_connect(view, "decide-policy", G_CALLBACK(DecideNavigation), nullptr);
   return view;
 }
 
@@ -73,14 +169,17 @@ void PrepareSpareSoon() {
 }  // namespace
 
 void CWebBrowser2::ConfigureContext(const std::string& moduleDir, BridgeServer& bridge,
-                                    const std::string& workFolder) {
+                                    const std::string& workFolder, bool sandbox,
+                                    const std::string& whyNoSandbox) {
   gExtensionsDir = moduleDir + "/extensions";
+  gModuleDir = moduleDir;
   gWorkFolder = workFolder;
   gSocketPath = bridge.socketPath();
+  gSecret = bridge.secret();
   bridge.SetCallerFilter([](uint64_t pageId) { return FromPageId(pageId) != nullptr; });
-  gchar* uri = g_filename_to_uri((moduleDir + "/res/").c_str(), nullptr, nullptr);
-  gResPrefix = uri ? uri : "";
-  g_free(uri);
+  // The folder the pages' jobs write to and the <audio> element plays from
+  // is never a page of ours, and the web processes see it in their sandbox.
+  gPages = ProgramPages(moduleDir + "/res", workFolder);
   if (!gContext) {
     // The network process takes these when it starts (with the first view).
     WebKitMemoryPressureSettings* network = NewMemoryPressureSettings(kNetworkMemoryLimitMB);
@@ -93,6 +192,8 @@ void CWebBrowser2::ConfigureContext(const std::string& moduleDir, BridgeServer& 
     webkit_web_context_set_cache_model(gContext, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
     g_signal_connect(gContext, "initialize-web-extensions", G_CALLBACK(OnInitializeWebExtensions),
                      nullptr);
+    SetUpWebSandbox(gContext, sandbox, whyNoSandbox,
+                    WebProcessSandboxPaths(moduleDir, bridge.folder(), workFolder));
   }
 }
 
@@ -147,7 +248,23 @@ GtkWidget* CWebBrowser2::Create(GtkWindow* owner) {
   g_signal_connect(m_view, "create", G_CALLBACK(OnCreate), this);
   g_signal_connect(m_view, "web-process-terminated", G_CALLBACK(OnWebProcessTerminated), this);
   g_signal_connect(m_view, "load-changed", G_CALLBACK(OnLoadChanged), this);
+  g_signal_connect(m_view, "drag-drop",
+                   G_CALLBACK(+[](GtkWidget*, GdkDragContext*, gint, gint, guint, gpointer self) {
+                     static_cast<CWebBrowser2*>(self)->m_dropTime = g_get_monotonic_time();
+                     return FALSE;  // WebKit takes the drop on
+                   }),
+                   this);
   return GTK_WIDGET(m_view);
+}
+
+CWebBrowser2* CWebBrowser2::FromView(WebKitWebView* view) {
+  for (CWebBrowser2* b : gLive)
+    if (b->m_view == view) return b;
+  return nullptr;
+}
+
+bool CWebBrowser2::DroppedRecently() const {
+  return m_dropTime != 0 && g_get_monotonic_time() - m_dropTime < 3 * G_USEC_PER_SEC;
 }
 
 CWebBrowser2* CWebBrowser2::FromPageId(guint64 pageId) {
@@ -166,6 +283,11 @@ void CWebBrowser2::DropSpare() {
                                        nullptr);
   gtk_widget_destroy(GTK_WIDGET(spare));  // ends its web process
   g_object_unref(spare);
+}
+
+void CWebBrowser2::SetReadsLocalFiles(bool on) {
+  if (m_view)
+    webkit_settings_set_allow_file_access_from_file_urls(webkit_web_view_get_settings(m_view), on);
 }
 
 void CWebBrowser2::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer) {

@@ -5,6 +5,12 @@
 // view: a page dialog's page must run while its opener's script is blocked in
 // a call).
 //
+// Every view goes only where the program's pages are (a navigation policy on
+// each view): the program's pages in res/ and about:blank load; a web
+// address the user follows opens in the default browser; anything else is
+// refused, with a box when the user asked for it. File access from file URLs
+// is off unless the view's page needs it (SetReadsLocalFiles).
+//
 // The spare view: once a page has loaded, a view with its own web process is
 // prepared in the background (it shows about:blank, which gets no external
 // object); the next view created, a page dialog's, takes it and so skips
@@ -31,22 +37,34 @@ class CWebBrowser2 {
   // window whose modal boxes it shows, which may be set later.
   GtkWidget* Create(GtkWindow* owner);
   void SetOwner(GtkWindow* owner) { m_owner = owner; }
+  GtkWindow* owner() const { return m_owner; }
+  // Lets the view's pages read local files by their file URLs (a page that
+  // reads the files its jobs wrote); off by default. All of a view's file
+  // documents then share one origin, so only the navigation policy keeps
+  // other local files out of the view.
+  void SetReadsLocalFiles(bool on);
   GtkWidget* widget() const { return GTK_WIDGET(m_view); }
   bool exists() const { return m_view != nullptr; }
   // Navigates to an absolute file path or a URL.
   void Navigate2(const std::string& pageOrUrl);
 
-  // The one web context (set once): extension folder, bridge socket, the
-  // memory-pressure settings of the web and network processes. Pages that no
-  // window shows (a closed dialog's page still running) may not use the
-  // bridge. The pages' loads of res/tmp/ go to `workFolder` (the web process
-  // extension rewrites them).
+  // The one web context (set once): extension folder, bridge socket and
+  // secret, the memory-pressure settings of the web and network processes,
+  // and WebKit's sandbox when `sandbox` (else `whyNoSandbox` goes to standard
+  // error). Pages that no window shows (a closed dialog's page still running)
+  // may not use the bridge. The pages' loads of res/tmp/ go to `workFolder`
+  // (the web process extension rewrites them).
   static void ConfigureContext(const std::string& moduleDir, BridgeServer& bridge,
-                               const std::string& workFolder);
+                               const std::string& workFolder, bool sandbox,
+                               const std::string& whyNoSandbox);
   static std::string ToUri(const std::string& pageOrUrl);
 
   // The live view whose web page has that id, or null (the spare is not one).
   static CWebBrowser2* FromPageId(guint64 pageId);
+  // The live view of that WebKit view, or null.
+  static CWebBrowser2* FromView(WebKitWebView* view);
+  // Whether something was dropped on the view in the last few seconds.
+  bool DroppedRecently() const;
   // Ends the spare view and its web process (at exit).
   static void DropSpare();
 
@@ -71,6 +89,7 @@ class CWebBrowser2 {
   gulong m_drawHandler = 0;
   guint m_pendingTimer = 0;
   guint32 m_lastF1Time = 0;
+  gint64 m_dropTime = 0;  // monotonic time of the last drop on the view
 };
 
 // Key filter of every web view: true when the key must not reach the page.

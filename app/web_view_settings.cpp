@@ -9,7 +9,10 @@ WebKitSettings* NewViewSettings() {
   webkit_settings_set_enable_javascript(settings, TRUE);
   webkit_settings_set_javascript_can_open_windows_automatically(settings, FALSE);
   webkit_settings_set_enable_developer_extras(settings, FALSE);
-  webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
+  // Every file document is an origin of its own: no page reads another local
+  // file, or reaches into another page's window, by its file URL.
+  webkit_settings_set_allow_file_access_from_file_urls(settings, FALSE);
+  webkit_settings_set_allow_universal_access_from_file_urls(settings, FALSE);
   webkit_settings_set_enable_back_forward_navigation_gestures(settings, FALSE);
   webkit_settings_set_enable_caret_browsing(settings, FALSE);
   // What the pages never use (they play audio files in an audio element).
@@ -35,6 +38,13 @@ WebKitMemoryPressureSettings* NewMemoryPressureSettings(guint limitMB) {
   webkit_memory_pressure_settings_set_kill_threshold(m, 0);
   webkit_memory_pressure_settings_set_poll_interval(m, 5);
   return m;
+}
+
+GVariant* WebExtensionData(const std::string& socketPath, const std::string& moduleDir,
+                           const std::string& workFolder, const std::string& servicePrefix,
+                           const std::string& secret) {
+  return g_variant_new("(sssss)", socketPath.c_str(), moduleDir.c_str(), workFolder.c_str(),
+                       servicePrefix.c_str(), secret.c_str());
 }
 
 }  // namespace zb

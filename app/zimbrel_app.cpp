@@ -11,6 +11,7 @@
 #include "app/message_box.h"
 #include "app/process_environment.h"
 #include "app/program_end.h"
+#include "app/web_sandbox.h"
 #include "app/zimbrel_dlg.h"
 #include "bridge/bridge_server.h"
 #include "bridge/external_dispatch.h"
@@ -90,6 +91,11 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
   if (const std::string& dropped = parser.switchArgument(); !dropped.empty())
     std::fputs(IgnoredSwitchNotice(dropped, ::access(dropped.c_str(), F_OK) == 0).c_str(), stderr);
 
+  // Whether WebKit's sandbox can run here: tried in a child started before
+  // GTK starts threads, answered while GTK starts.
+  WebSandboxProbe sandboxProbe;
+  sandboxProbe.Start();
+
   // GTK reads no options from our command line: every argument is ours.
   if (!gtk_init_check(nullptr, nullptr)) {
     std::fprintf(stderr, "zimbrel: cannot open the display\n");
@@ -107,7 +113,9 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
   auto* bridge = new BridgeServer(m_scriptingObject);
   m_bridge = bridge;
   if (!bridge->Start()) std::fprintf(stderr, "zimbrel: cannot create the page bridge\n");
-  CWebBrowser2::ConfigureContext(moduleDir, *bridge, work.path);
+  std::string whyNoSandbox;
+  const bool sandbox = sandboxProbe.Finish(&whyNoSandbox);
+  CWebBrowser2::ConfigureContext(moduleDir, *bridge, work.path, sandbox, whyNoSandbox);
 
   auto* dlg = new CZimbrelDlg(moduleDir);
   dlg->setWorkFolder(WorkFolder(moduleDir, work.path));

@@ -69,6 +69,9 @@ void CZimbrelDlg::OnInitDialog() {
   SetZBInstDir(m_moduleDir);
   GetZBAid();
   GtkWidget* view = m_webView.Create(nullptr);
+  // The start page reads the ringtone its jobs made (in the work folder) for
+  // its facts.
+  m_webView.SetReadsLocalFiles(true);
   gtk_widget_set_size_request(view, 760, 520);
   m_webView.Navigate2(m_moduleDir + "/res/selectSong.html");
 
@@ -191,16 +194,8 @@ void CZimbrelDlg::ShowUsage() {
 }
 
 void CZimbrelDlg::OpenRedirect(const std::string& where) {
-  std::string url = BuildRedirectUrl(where);
   // The desktop's default web browser; nothing is reported when there is none.
-  GAppInfo* browser = g_app_info_get_default_for_uri_scheme("http");
-  if (!browser) return;
-  GList* uris = g_list_append(nullptr, const_cast<char*>(url.c_str()));
-  GAppLaunchContext* ctx = NewLaunchContext();
-  g_app_info_launch_uris(browser, uris, ctx, nullptr);
-  g_object_unref(ctx);
-  g_list_free(uris);
-  g_object_unref(browser);
+  OpenInDefaultBrowser(BuildRedirectUrl(where));
 }
 
 void CZimbrelDlg::OpenHelpFile() {

@@ -2,8 +2,8 @@
 
 #include <fcntl.h>
 #include <glib-unix.h>
-#include <glib/gstdio.h>
 #include <poll.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bridge/bridge_folder.h"
 #include "bridge/bridge_wire.h"
 #include "bridge/method_table.h"
 #include "platform/utf.h"
@@ -25,7 +26,7 @@ struct BridgeServer::Client {
   int fd = -1;
   guint source = 0;
   wire::FrameReader reader;
-  uint64_t pageId = 0;  // from the hello
+  uint64_t pageId = 0;  // from the hello; 0 until the hello was admitted
   bool busy = false;    // a request of this client is being served
   bool closed = false;  // closed while busy: freed when the request returns
 };
@@ -38,6 +39,43 @@ std::vector<uint64_t> gCallers;
 uint64_t BridgeServer::CallerPageId() {
   return gCallers.empty() ? 0 : gCallers.back();
 }
+
+namespace {
+// 32 random bytes as hexadecimal text.
+std::string NewSecret() {
+  unsigned char bytes[32];
+  size_t got = 0;
+  while (got < sizeof bytes) {
+    ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return "";
+    got += static_cast<size_t>(n);
+  }
+  static const char kHex[] = "0123456789abcdef";
+  std::string s;
+  for (unsigned char b : bytes) {
+    s += kHex[b >> 4];
+    s += kHex[b & 15];
+  }
+  return s;
+}
+
+// Compares in a time that does not depend on where the texts differ.
+bool SameSecret(const std::string& a, const std::string& b) {
+  if (a.size() != b.size() || a.empty()) return false;
+  unsigned char diff = 0;
+  for (size_t i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
+  return diff == 0;
+}
+
+// Whether the process at the other end of `fd` runs as this process's user.
+bool SameUser(int fd) {
+  ucred cred{};
+  socklen_t len = sizeof cred;
+  return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && len == sizeof cred &&
+         cred.uid == ::geteuid();
+}
+}  // namespace
 
 BridgeServer::BridgeServer(IDispatch* dispatch) : m_dispatch(dispatch) {
   if (const char* t = g_getenv("ZIMBREL_BRIDGE_TIMING"); t && *t) {
@@ -56,24 +94,25 @@ BridgeServer::~BridgeServer() {
   for (Client* c : std::vector<Client*>(m_clients)) CloseClient(c);
   if (m_listenSource) g_source_remove(m_listenSource);
   if (m_listenFd >= 0) ::close(m_listenFd);
-  if (!m_socketPath.empty()) g_unlink(m_socketPath.c_str());
-  if (!m_dir.empty()) g_rmdir(m_dir.c_str());
+  RemoveBridgeFolder(m_dir, m_lockFd);
 }
 
 bool BridgeServer::Start() {
-  GError* err = nullptr;
-  gchar* dir = g_dir_make_tmp("zimbrel-XXXXXX", &err);  // mode 0700
-  if (!dir) {
-    g_clear_error(&err);
-    return false;
-  }
-  m_dir = dir;
-  g_free(dir);
+  if (m_listenFd >= 0) return false;
+  const std::string tmp = TemporaryFolder();
+  std::string parent = BridgeFolderParent();
+  // Earlier programs put their folders in the temporary folder too.
+  SweepLeftBridgeFolders({parent, tmp});
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  // A runtime folder whose path leaves no room for the socket's name: the
+  // temporary folder instead.
+  if (parent.size() + sizeof "/zimbrel-XXXXXX/bridge" > sizeof addr.sun_path) parent = tmp;
+  m_secret = NewSecret();
+  if (m_secret.empty() || !MakeBridgeFolder(parent, &m_dir, &m_lockFd)) return false;
   m_socketPath = m_dir + "/bridge";
   m_listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (m_listenFd < 0) return false;
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
   if (m_socketPath.size() >= sizeof addr.sun_path) return false;
   std::memcpy(addr.sun_path, m_socketPath.c_str(), m_socketPath.size() + 1);
   if (::bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
@@ -90,6 +129,10 @@ gboolean BridgeServer::OnAccept(gint fd, GIOCondition, gpointer self) {
     // that waits for a page's next call, which the receive time-out bounds.
     int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
     if (c < 0) break;
+    if (!SameUser(c)) {  // another user's process: not a word
+      ::close(c);
+      continue;
+    }
     timeval wait{0, 1000};  // rounded up to one clock tick by the kernel
     ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
     auto* client = new Client;
@@ -173,14 +216,10 @@ gboolean BridgeServer::OnClientReadable(gint fd, GIOCondition, gpointer data) {
       c->busy = true;
       ++s->m_pending;
       std::string reply;
-      wire::Request hello;
-      if (!payload.empty() && static_cast<uint8_t>(payload[0]) == wire::kOpHello) {
-        // Only the first request may name the page; anything else about a
-        // hello closes the connection.
-        if (c->pageId == 0 && wire::DecodeRequest(payload, &hello) && hello.pageId != 0) {
-          c->pageId = hello.pageId;
-          reply = wire::EncodeHelloReply();
-        }
+      if (c->pageId == 0) {
+        // The first request must be a hello with the run's secret; anything
+        // else closes the connection unanswered.
+        if (s->Admit(c, payload)) reply = wire::EncodeHelloReply();
       } else {
         gCallers.push_back(c->pageId);
         reply = s->Handle(payload, c->pageId);
@@ -228,6 +267,15 @@ gboolean BridgeServer::OnClientReadable(gint fd, GIOCondition, gpointer data) {
     if (::ppoll(&p, 1, &wait, nullptr) <= 0) break;
   }
   return G_SOURCE_CONTINUE;
+}
+
+bool BridgeServer::Admit(Client* c, const std::string& payload) const {
+  wire::Request hello;
+  if (!wire::DecodeRequest(payload, &hello) || hello.op != wire::kOpHello || hello.pageId == 0 ||
+      !SameSecret(hello.secret, m_secret))
+    return false;
+  c->pageId = hello.pageId;
+  return true;
 }
 
 std::string BridgeServer::Handle(const std::string& payload, uint64_t pageId) {

@@ -4,9 +4,19 @@
 // loop (a page dialog, a message box) keeps the other connections served.
 // Malformed input from a web process closes its connection.
 //
-// Each connection names the web page it serves (the hello request, sent first
-// by the web process extension), so the server knows which view a request
-// comes from; a caller filter can refuse pages that no window shows.
+// Only the program's own web processes are served. A connecting process must
+// run as the same user (SO_PEERCRED), and its first request (the hello, sent
+// by the web process extension) must carry the secret made for this run,
+// which the extension gets in its initialisation data; anything else closes
+// the connection before a single lookup or call is run. The hello also names
+// the web page the connection serves, so the server knows which view a
+// request comes from; a caller filter can refuse pages that no window shows.
+//
+// The folder is made in $XDG_RUNTIME_DIR (in the temporary folder when that
+// is unset or not private) and holds the socket and a lock file, locked while
+// the server runs. Each start removes the folders that programs which were
+// killed left behind: those whose lock is free (and, of the layout without a
+// lock, those older than a minute whose socket nobody listens on).
 #pragma once
 
 #include <glib.h>
@@ -27,15 +37,20 @@ class BridgeServer {
   BridgeServer(const BridgeServer&) = delete;
   BridgeServer& operator=(const BridgeServer&) = delete;
 
-  // Creates the folder and the listening socket; false on failure.
+  // Removes folders left by killed runs, creates the folder, the secret and
+  // the listening socket; false on failure.
   bool Start();
   const std::string& socketPath() const { return m_socketPath; }
+  // The folder holding the socket (for the web processes' sandbox).
+  const std::string& folder() const { return m_dir; }
+  // The secret a connection's hello must carry (set by Start).
+  const std::string& secret() const { return m_secret; }
   // Requests being served right now (for tests of a dying web process).
   int pendingRequests() const { return m_pending; }
 
-  // Runs one request payload and returns the reply payload; empty when the
-  // payload is malformed (the connection is then closed). `pageId` is the page
-  // the connection named (0 before its hello).
+  // Runs one request payload (a lookup or a call) and returns the reply
+  // payload; empty when the payload is malformed or a hello (the connection
+  // is then closed). `pageId` is the page the connection named.
   std::string Handle(const std::string& payload, uint64_t pageId = 0);
 
   // Whether the page with that id may use the scripting object; a refused
@@ -54,6 +69,9 @@ class BridgeServer {
   static gboolean OnAccept(gint fd, GIOCondition cond, gpointer self);
   static gboolean OnClientReadable(gint fd, GIOCondition cond, gpointer client);
   void CloseClient(Client* c);
+  // Whether a request that arrived on `c` before its hello is a hello with
+  // the secret; names the client's page when it is.
+  bool Admit(Client* c, const std::string& payload) const;
 
   // Arrival times of requests (ns), recorded when $ZIMBREL_BRIDGE_TIMING names
   // a file to write them to when the server ends: the benchmark's measure of
@@ -65,6 +83,8 @@ class BridgeServer {
   IDispatch* m_dispatch;
   std::string m_dir;
   std::string m_socketPath;
+  std::string m_secret;
+  int m_lockFd = -1;
   int m_listenFd = -1;
   guint m_listenSource = 0;
   int m_pending = 0;

@@ -143,11 +143,13 @@ std::string EncodeInvoke(int32_t dispid, uint16_t flags, const std::vector<Value
   return o;
 }
 
-std::string EncodeHello(uint64_t pageId) {
+std::string EncodeHello(uint64_t pageId, std::string_view secret) {
   std::string o;
   o += static_cast<char>(kOpHello);
   PutU32(o, static_cast<uint32_t>(pageId));
   PutU32(o, static_cast<uint32_t>(pageId >> 32));
+  PutU32(o, static_cast<uint32_t>(secret.size()));
+  o += secret;
   return o;
 }
 
@@ -159,7 +161,11 @@ bool DecodeRequest(std::string_view payload, Request* out) {
     uint32_t n;
     return c.U32(&n) && c.Bytes(n, &out->name) && c.AtEnd();
   }
-  if (out->op == kOpHello) return c.U64(&out->pageId) && c.AtEnd();
+  if (out->op == kOpHello) {
+    uint32_t n;
+    return c.U64(&out->pageId) && c.U32(&n) && n <= kMaxSecret && c.Bytes(n, &out->secret) &&
+           c.AtEnd();
+  }
   if (out->op != kOpInvoke) return false;
   uint32_t dispid, argc;
   if (!c.U32(&dispid) || !c.U16(&out->flags) || !c.U32(&argc) || argc > kMaxArgs) return false;

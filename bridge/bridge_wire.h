@@ -5,8 +5,10 @@
 // Frame: payload length as u32 little-endian, then the payload.
 // Requests:  u8 op=1 (lookup), u32 n, name[n] (UTF-8)
 //            u8 op=2 (invoke), i32 dispid, u16 flags, u32 argc, value[argc]
-//            u8 op=3 (hello), u64 page id: the first request of a connection,
-//            naming the web page (webkit_web_page_get_id) whose script uses it
+//            u8 op=3 (hello), u64 page id, u32 n, secret[n]: the first request
+//            of a connection, naming the web page (webkit_web_page_get_id)
+//            whose script uses it and proving with the run's secret that the
+//            caller is one of the program's own web processes
 // Value:     u8 tag, then: Int i32 | Double f64 | Bool u8 | String u32 n, bytes[n]
 // Replies:   u8 0 (ok), then for lookup i32 dispid, u8 kind; for invoke one
 //            value; for hello nothing
@@ -27,6 +29,7 @@ constexpr uint8_t kOpInvoke = 2;
 constexpr uint8_t kOpHello = 3;
 constexpr size_t kMaxFrame = 64u << 20;  // larger frames close the connection
 constexpr uint32_t kMaxArgs = 64;
+constexpr uint32_t kMaxSecret = 256;
 
 // Member kinds carried by a lookup reply.
 constexpr uint8_t kKindUnknown = 0;
@@ -48,6 +51,7 @@ struct Request {
   uint8_t op = 0;
   std::string name;     // lookup
   uint64_t pageId = 0;  // hello
+  std::string secret;   // hello
   int32_t dispid = 0;
   uint16_t flags = 0;
   std::vector<Value> args;
@@ -63,7 +67,7 @@ struct Reply {
 
 std::string EncodeLookup(std::string_view name);
 std::string EncodeInvoke(int32_t dispid, uint16_t flags, const std::vector<Value>& args);
-std::string EncodeHello(uint64_t pageId);
+std::string EncodeHello(uint64_t pageId, std::string_view secret);
 bool DecodeRequest(std::string_view payload, Request* out);
 
 std::string EncodeLookupReply(int32_t dispid, uint8_t kind);

@@ -184,6 +184,23 @@ var ZB = window.ZB || {};
     });
   }
 
+  // The addresses a drop carries, one a line. WebKit keeps the file URLs of
+  // files dropped from a file manager out of the drop's "text/uri-list" and
+  // "text/plain" data, but its "text/html" data shows each one as the text
+  // of a link.
+  function droppedList(data) {
+    var list = data.getData("text/uri-list") || data.getData("text/plain");
+    var html = list ? "" : data.getData("text/html");
+    if (!html) {
+      return list;
+    }
+    var doc = new DOMParser().parseFromString(html, "text/html");
+    var links = Array.prototype.map.call(doc.querySelectorAll("a"), function (a) {
+      return a.textContent.trim();
+    });
+    return links.length ? links.join("\n") : doc.body.textContent;
+  }
+
   // Keeps dragged text and dropped files from turning the view into a
   // browser (a dropped file would otherwise replace the page).
   function guardDragAndDrop(onDropPath) {
@@ -204,8 +221,7 @@ var ZB = window.ZB || {};
       if (!onDropPath || !e.dataTransfer) {
         return;
       }
-      var list = e.dataTransfer.getData("text/uri-list") || e.dataTransfer.getData("text/plain");
-      onDropPath(ZB.droppedPath(list));
+      onDropPath(ZB.droppedPath(droppedList(e.dataTransfer)));
     });
   }
 

@@ -15,6 +15,7 @@ PACKAGES="
   libgtk-3-dev libwebkit2gtk-4.1-dev
   libcdio-dev libcurl4-openssl-dev libcpp-httplib-dev
   ffmpeg mp3gain fp-utils
+  bubblewrap xdg-dbus-proxy
 "
 if [ "${1:-}" = --test ]; then
   PACKAGES="$PACKAGES

@@ -1,5 +1,6 @@
 #include "service/service_store.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,15 +42,35 @@ bool HasControl(const std::string& s) {
                      [](char c) { return static_cast<unsigned char>(c) < 0x20; });
 }
 
-// Writes `text` to `path` through a temporary file and a rename.
+// Writes `text` to `path` (mode 0600) through a temporary file and a rename.
 bool WriteAtomically(const std::string& path, const std::string& text) {
   std::string tmp = fs::path(path).parent_path() / ("." + fs::path(path).filename().string());
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out.flush()) return false;
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return false;
+  bool ok = ::fchmod(fd, 0600) == 0 &&
+            ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  ok = ::close(fd) == 0 && ok;
+  return ok && std::rename(tmp.c_str(), path.c_str()) == 0;
+}
+
+int64_t Now() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// Makes a folder and what it holds private: folders 0700, files 0600.
+void MakePrivate(const fs::path& dir) {
+  std::error_code ec;
+  fs::permissions(dir, fs::perms::owner_all, ec);
+  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it);
+       it.increment(ec)) {
+    if (it->is_symlink(ec)) continue;
+    fs::permissions(it->path(),
+                    it->is_directory(ec) ? fs::perms::owner_all
+                                         : fs::perms::owner_read | fs::perms::owner_write,
+                    ec);
   }
-  return std::rename(tmp.c_str(), path.c_str()) == 0;
 }
 
 }  // namespace
@@ -74,21 +95,38 @@ std::string NewSessionId() {
   return id;
 }
 
-Store::Store(std::string dataDir) : dir_(std::move(dataDir)) {
+Store::Store(std::string dataDir, Quotas quotas) : dir_(std::move(dataDir)), quotas_(quotas) {
   std::error_code ec;
-  fs::create_directories(fs::path(dir_) / "sessions", ec);
-  fs::create_directories(fs::path(dir_) / "phones", ec);
-  fs::create_directories(fs::path(dir_) / "incoming", ec);
+  for (const char* sub : {"sessions", "phones", "incoming"})
+    fs::create_directories(fs::path(dir_) / sub, ec);
   ok_ = fs::is_directory(fs::path(dir_) / "sessions") &&
         fs::is_directory(fs::path(dir_) / "phones") &&
         fs::is_directory(fs::path(dir_) / "incoming") && ::access(dir_.c_str(), W_OK) == 0;
+  MakePrivate(dir_);
   // Uploads cut short by a previous stop are never completed.
   for (const auto& e : fs::directory_iterator(fs::path(dir_) / "incoming", ec))
     fs::remove(e.path(), ec);
+  for (const auto& phone : fs::directory_iterator(fs::path(dir_) / "phones", ec))
+    for (const auto& d : Deliveries(phone.path().filename().string())) stored_ += d.size;
+  std::lock_guard<std::mutex> lock(mu_);
+  SweepSessionsLocked();
+}
+
+size_t Store::SweepSessionsLocked() {
+  std::error_code ec;
+  std::vector<std::string> ids;
+  for (const auto& e : fs::directory_iterator(fs::path(dir_) / "sessions", ec)) {
+    std::string id = e.path().filename().string();
+    if (IsHexId(id)) ids.push_back(id);
+  }
+  size_t left = 0;
+  for (const std::string& id : ids)
+    if (FindSessionLocked(id)) ++left;
+  return left;
 }
 
 std::optional<std::string> Store::OpenSession(const Session& given, std::string* error) {
-  Session s{Trim(given.name), Trim(given.phone), Trim(given.network)};
+  Session s{Trim(given.name), Trim(given.phone), Trim(given.network), Now(), 0};
   if (s.name.empty() || s.name.size() > 100 || HasControl(s.name)) {
     *error = "Please enter your name.";
     return std::nullopt;
@@ -101,35 +139,104 @@ std::optional<std::string> Store::OpenSession(const Session& given, std::string*
     *error = "Please choose your mobile network.";
     return std::nullopt;
   }
+  std::lock_guard<std::mutex> lock(mu_);
+  if (SweepSessionsLocked() >= quotas_.maxSessions) {
+    *error = "The service is busy just now. Please try again later.";
+    return std::nullopt;
+  }
   std::string id = NewSessionId();
-  if (!WriteAtomically(fs::path(dir_) / "sessions" / id,
-                       s.name + "\n" + s.phone + "\n" + s.network + "\n")) {
+  if (!WriteSessionLocked(id, s)) {
     *error = "The service cannot store your details just now. Please try again later.";
     return std::nullopt;
   }
   return id;
 }
 
+bool Store::WriteSessionLocked(const std::string& id, const Session& s) {
+  return WriteAtomically(fs::path(dir_) / "sessions" / id,
+                         s.name + "\n" + s.phone + "\n" + s.network + "\n" +
+                             std::to_string(s.created) + "\n" + std::to_string(s.delivered) + "\n");
+}
+
 std::optional<Session> Store::FindSession(const std::string& id) {
+  std::lock_guard<std::mutex> lock(mu_);
+  return FindSessionLocked(id);
+}
+
+std::optional<Session> Store::FindSessionLocked(const std::string& id) {
   if (!IsHexId(id)) return std::nullopt;
-  std::ifstream in(fs::path(dir_) / "sessions" / id);
+  const fs::path path = fs::path(dir_) / "sessions" / id;
+  std::ifstream in(path);
   Session s;
   if (!std::getline(in, s.name) || !std::getline(in, s.phone) || !std::getline(in, s.network))
     return std::nullopt;
+  std::string created, delivered;
+  std::error_code ec;
+  if (std::getline(in, created) && !created.empty() &&
+      created.find_first_not_of("0123456789") == std::string::npos)
+    s.created = std::stoll(created);
+  else  // a session of the layout without its start: the file's time
+    s.created =
+        std::chrono::duration_cast<std::chrono::seconds>(
+            std::chrono::file_clock::to_sys(fs::last_write_time(path, ec)).time_since_epoch())
+            .count();
+  if (std::getline(in, delivered) && !delivered.empty() &&
+      delivered.find_first_not_of("0123456789") == std::string::npos)
+    s.delivered = std::stoull(delivered);
+  if (Now() - s.created >= quotas_.sessionLifetime.count() && reserved_.count(id) == 0) {
+    fs::remove(path, ec);
+    return std::nullopt;
+  }
   return s;
 }
 
-std::string Store::BeginDelivery() {
+Store::Room Store::Reserve(const std::string& sid, uint64_t bytes) {
   std::lock_guard<std::mutex> lock(mu_);
-  return fs::path(dir_) / "incoming" /
-         ("upload-" + std::to_string(::getpid()) + "-" + std::to_string(++counter_));
+  std::optional<Session> s = FindSessionLocked(sid);
+  if (!s) return Room::kUnknownSession;
+  uint64_t& mine = reserved_[sid];
+  if (s->delivered + mine + bytes > quotas_.perSession) {
+    if (mine == 0) reserved_.erase(sid);
+    return Room::kSessionFull;
+  }
+  if (stored_ + reservedTotal_ + bytes > quotas_.total) {
+    if (mine == 0) reserved_.erase(sid);
+    return Room::kServiceFull;
+  }
+  mine += bytes;
+  reservedTotal_ += bytes;
+  return Room::kReserved;
+}
+
+void Store::Release(const std::string& sid, uint64_t bytes) {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = reserved_.find(sid);
+  if (it == reserved_.end()) return;
+  bytes = std::min(bytes, it->second);
+  it->second -= bytes;
+  reservedTotal_ -= bytes;
+  if (it->second == 0) reserved_.erase(it);
+}
+
+std::string Store::BeginDelivery() {
+  std::string path;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    path = fs::path(dir_) / "incoming" /
+           ("upload-" + std::to_string(::getpid()) + "-" + std::to_string(++counter_));
+  }
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd >= 0) ::close(fd);
+  return path;
 }
 
 std::optional<std::string> Store::CommitDelivery(const std::string& tempPath,
-                                                 const std::string& digits) {
+                                                 const std::string& digits, const std::string& sid,
+                                                 uint64_t bytes) {
   std::error_code ec;
   fs::path folder = fs::path(dir_) / "phones" / digits;
   fs::create_directories(folder, ec);
+  fs::permissions(folder, fs::perms::owner_all, ec);
   auto now = std::chrono::system_clock::now();
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
   std::lock_guard<std::mutex> lock(mu_);
@@ -138,11 +245,30 @@ std::optional<std::string> Store::CommitDelivery(const std::string& tempPath,
   std::snprintf(name, sizeof name, "%013lld-%04llu.mp3", static_cast<long long>(ms),
                 static_cast<unsigned long long>(++counter_ % 10000));
   if (std::rename(tempPath.c_str(), (folder / name).c_str()) != 0) return std::nullopt;
+  // The reservation becomes what the session has stored (read while it is
+  // still held, so that a session expiring meanwhile is not removed).
+  if (std::optional<Session> s = FindSessionLocked(sid)) {
+    s->delivered += bytes;
+    WriteSessionLocked(sid, *s);
+  }
+  auto it = reserved_.find(sid);
+  if (it != reserved_.end()) {
+    uint64_t held = std::min(bytes, it->second);
+    it->second -= held;
+    reservedTotal_ -= held;
+    if (it->second == 0) reserved_.erase(it);
+  }
+  stored_ += bytes;
   return std::string(name);
 }
 
 void Store::AbandonDelivery(const std::string& tempPath) {
   std::remove(tempPath.c_str());
+}
+
+uint64_t Store::bytesStored() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return stored_;
 }
 
 std::vector<Delivery> Store::Deliveries(const std::string& digits) {

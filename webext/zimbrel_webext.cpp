@@ -1,15 +1,23 @@
-// The web process extension: defines window.external for trusted pages and
-// turns every call or property read into a blocking request to the UI
-// process over a Unix socket.
+// The web process extension: defines window.external for the program's own
+// pages and turns every call or property read into a blocking request to the
+// UI process over a Unix socket.
 //
-// Trusted pages are file URLs under the module directory's res/ folder and
-// pages of the service host (http://<host>/). Any other page gets no
-// external object. Names resolve once per web process (the table is fixed for
-// the run); every call still goes to the UI process, over a connection of the
-// page's own that first names the page (its web page id), so that the UI
-// process knows which of its views a request comes from. Trusted pages also get
-// zimbrelService, the service's address ("http://host[:port]/", read-only), so
-// that they can show the addresses the program opens in the browser.
+// A frame gets external only when its document is one of the program's pages
+// (a file whose real path lies in the module directory's res/ folder, outside
+// the work folder: see ProgramPages) and so is the document of every frame
+// above it, up to the main frame. No other page gets it, whatever its address
+// says: not a local file elsewhere, not a page of the service, not a page of
+// ours framed by someone else's. Names resolve once per web process (the
+// table is fixed for the run); every call still goes to the UI process, over
+// a connection of the page's own whose first request (the hello) carries the
+// run's secret and names the page (its web page id), so that the UI process
+// serves only its own web processes and knows which view a request comes
+// from. Pages of ours also get zimbrelService, the service's address
+// ("http://host[:port]/", read-only), so that they can show the addresses the
+// program opens in the browser.
+//
+// The initialisation data (a GVariant "(sssss)"): the socket path, the module
+// directory, the user's work folder, the service's address and the secret.
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -25,6 +33,7 @@
 #include <webkit2/webkit-web-extension.h>
 
 #include "bridge/bridge_wire.h"
+#include "bridge/program_pages.h"
 #include "platform/work_folder.h"
 
 namespace {
@@ -39,8 +48,10 @@ struct Member {
 
 struct ExtensionState {
   std::string socketPath;
-  std::string resPrefix;      // "file:///.../res/"
+  zb::ProgramPages pages;
+  std::string resPrefix;      // "file:///.../res/": where the pages' work file loads start
   std::string servicePrefix;  // "http://host[:port]/"
+  std::string secret;
   std::unordered_map<std::string, Member> members;
   zb::WorkFolder work{""};  // where the pages' res/tmp/ loads go
 };
@@ -92,7 +103,8 @@ bool Connect(PageLink* link) {
   }
   link->fd = fd;
   zb::wire::Reply reply;
-  if (!Exchange(link, zb::wire::EncodeHello(link->pageId), zb::wire::kOpHello, &reply) ||
+  if (!Exchange(link, zb::wire::EncodeHello(link->pageId, gState->secret), zb::wire::kOpHello,
+                &reply) ||
       !reply.ok) {
     ::close(fd);
     link->fd = -1;
@@ -261,24 +273,57 @@ JSCClassVTable gVTable = {
     GetProperty, nullptr /*set*/, HasProperty, nullptr /*delete*/, nullptr /*enumerate*/, nullptr,
     nullptr,     nullptr,         nullptr};
 
-bool Trusted(const char* uri) {
-  if (!uri) return false;
-  std::string u = uri;
-  auto startsWith = [&](const std::string& p) {
-    return !p.empty() && u.compare(0, p.size(), p) == 0;
-  };
-  if (startsWith(gState->servicePrefix)) return true;
-  if (startsWith(gState->resPrefix)) {
-    // No way out of res/ through dot segments.
-    return u.find("/../") == std::string::npos && u.find("/./") == std::string::npos;
-  }
-  return false;
+// Set on the DOM's object for a document when its window was cleared (before
+// any of its script ran): whether it was one of the program's pages then.
+constexpr char kOwnPageKey[] = "zimbrel-own-page";
+
+G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+
+// The document whose window `ctx` is (the DOM's own object for it).
+WebKitDOMDocument* DocumentOf(JSCContext* ctx) {
+  JSCValue* value = jsc_context_get_value(ctx, "document");
+  WebKitDOMNode* node = value ? webkit_dom_node_for_js_value(value) : nullptr;
+  if (value) g_object_unref(value);
+  return node && WEBKIT_DOM_IS_DOCUMENT(node) ? WEBKIT_DOM_DOCUMENT(node) : nullptr;
 }
+
+// Whether the document of every frame above the one showing `doc` was one of
+// the program's pages when it loaded, and still has such an address (script
+// may change a document's address through the history API). The DOM's own
+// links are followed, whatever the origins: script could not see them
+// across origins.
+bool AncestorsAreOwnPages(WebKitDOMDocument* doc) {
+  int levels = 0;
+  for (;;) {
+    WebKitDOMDOMWindow* window = webkit_dom_document_get_default_view(doc);
+    WebKitDOMElement* owner = window ? webkit_dom_dom_window_get_frame_element(window) : nullptr;
+    if (window) g_object_unref(window);
+    if (!owner) break;  // the top
+    doc = webkit_dom_node_get_owner_document(WEBKIT_DOM_NODE(owner));
+    if (!doc || !g_object_get_data(G_OBJECT(doc), kOwnPageKey)) return false;
+    gchar* url = webkit_dom_document_get_url(doc);
+    bool own = url && gState->pages.Contains(url);
+    g_free(url);
+    if (!own) return false;
+    ++levels;
+  }
+  return levels > 0;  // a frame that is not the main frame has a parent
+}
+
+G_GNUC_END_IGNORE_DEPRECATIONS
 
 void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame,
                            gpointer) {
-  if (!Trusted(webkit_frame_get_uri(frame))) return;
+  const char* uri = webkit_frame_get_uri(frame);
   JSCContext* ctx = webkit_frame_get_js_context_for_script_world(frame, world);
+  WebKitDOMDocument* doc = DocumentOf(ctx);
+  const bool own = uri && doc && gState->pages.Contains(uri) &&
+                   (webkit_frame_is_main_frame(frame) || AncestorsAreOwnPages(doc));
+  if (doc) g_object_set_data(G_OBJECT(doc), kOwnPageKey, own ? GINT_TO_POINTER(1) : nullptr);
+  if (!own) {
+    g_object_unref(ctx);
+    return;
+  }
   auto* klass = static_cast<JSCClass*>(g_object_get_data(G_OBJECT(ctx), "zimbrel-external-class"));
   if (!klass) {
     klass = jsc_context_register_class(ctx, "ZimbrelExternal", nullptr, &gVTable, nullptr);
@@ -323,22 +368,22 @@ void OnPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
 
 extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
     WebKitWebExtension* extension, const GVariant* userData) {
-  const gchar *socketPath = nullptr, *resPrefix = nullptr, *servicePrefix = nullptr,
-              *workFolder = nullptr;
-  if (!userData || !g_variant_is_of_type(const_cast<GVariant*>(userData), G_VARIANT_TYPE("(ssss)")))
+  const gchar *socketPath = nullptr, *moduleDir = nullptr, *workFolder = nullptr,
+              *servicePrefix = nullptr, *secret = nullptr;
+  if (!userData ||
+      !g_variant_is_of_type(const_cast<GVariant*>(userData), G_VARIANT_TYPE("(sssss)")))
     return;
-  g_variant_get(const_cast<GVariant*>(userData), "(&s&s&s&s)", &socketPath, &resPrefix,
-                &servicePrefix, &workFolder);
+  g_variant_get(const_cast<GVariant*>(userData), "(&s&s&s&s&s)", &socketPath, &moduleDir,
+                &workFolder, &servicePrefix, &secret);
   gState = new ExtensionState;
   gState->socketPath = socketPath;
-  gState->resPrefix = resPrefix;
+  gState->pages = zb::ProgramPages(std::string(moduleDir) + "/res", workFolder);
   gState->servicePrefix = servicePrefix;
-  // resPrefix is "file://<module dir>/res/".
-  if (gchar* res = g_filename_from_uri(resPrefix, nullptr, nullptr)) {
-    std::string moduleDir = res;
+  gState->secret = secret;
+  if (gchar* res =
+          g_filename_to_uri((std::string(moduleDir) + "/res/").c_str(), nullptr, nullptr)) {
+    gState->resPrefix = res;
     g_free(res);
-    while (!moduleDir.empty() && moduleDir.back() == '/') moduleDir.pop_back();
-    moduleDir.resize(moduleDir.size() - std::min<size_t>(moduleDir.size(), 4));  // "/res"
     gState->work = zb::WorkFolder(moduleDir, workFolder);
     g_signal_connect(extension, "page-created", G_CALLBACK(OnPageCreated), nullptr);
   }

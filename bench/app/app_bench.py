@@ -10,7 +10,10 @@ Each run copies the module directory and adds a script to the real start page
 (res/selectSong.html). Prints, one a line, "<figure> <value> ..." lines that
 bench/run reads:
 
-  start_to_load_s <s>...   one per start: the page's load event (its own
+  start_to_load_s <s>...   one per start (WebKit's sandbox on, as the program
+                           runs where the system allows it; the lines
+                           ..._nosandbox_s are the same figures with it off,
+                           taken alternately): the page's load event (its own
                            performance.timeOrigin + performance.now(), in
                            system-clock time, stored with ZBL_SetZBName)
                            minus the system-clock time at which the program
@@ -26,7 +29,7 @@ bench/run reads:
                            same moments
   web_processes <n>
   dialog_to_painted_s <s>...  ZBL_ShowModalDialog of the About page to its
-                           first frame painted after load, 10 in a row
+                           first frame painted after load, 2 runs of 5 in a row
   pss_start_mb <pss>/<distinct>...   tree PSS and distinct resident pages
                            (MB) 5 s after the start page's load, 3 runs
                            (a spare web process, when there is one, counts)
@@ -77,6 +80,17 @@ addEventListener('load', function () {
 CLK_TCK = os.sysconf("SC_CLK_TCK")
 
 
+def with_script(res, name, html, script):
+    """The page with `script` added before </body>. The pages allow only
+    their own scripts, so an inline <script> goes into a file of its own."""
+    if script.startswith("<script>") and script.rstrip().endswith("</script>"):
+        js = os.path.splitext(name)[0] + "-bench.js"
+        with open(os.path.join(res, js), "w", encoding="utf-8") as f:
+            f.write(script.strip()[len("<script>"):-len("</script>")])
+        script = '<script src="%s"></script>' % js
+    return html.replace("</body>", script + "\n</body>", 1)
+
+
 def module_copy(src, work, script):
     m = os.path.join(work, "m")
     os.makedirs(m)
@@ -86,10 +100,15 @@ def module_copy(src, work, script):
     page = os.path.join(m, "res", "selectSong.html")
     with open(page, encoding="utf-8") as f:
         html = f.read()
-    html = html.replace("</body>", script + "\n</body>", 1)
+    html = with_script(os.path.join(m, "res"), "selectSong.html", html, script)
     with open(page, "w", encoding="utf-8") as f:
         f.write(html)
     return m
+
+
+# Whether the program's web processes run in WebKit's sandbox (on unless
+# the system refuses it); the figures are taken both ways.
+SANDBOX = {"on": True}
 
 
 def env_for(work):
@@ -97,6 +116,8 @@ def env_for(work):
     e["ZIMBREL_REGISTRY_DIR"] = os.path.join(work, "reg")
     if not e.get("WAYLAND_DISPLAY"):
         e["WEBKIT_DISABLE_COMPOSITING_MODE"] = "1"  # Xvfb
+    if not SANDBOX["on"]:
+        e["WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS"] = "1"
     return e
 
 
@@ -302,7 +323,7 @@ def page_copy(src, work, name, script, base_page=None):
     page = os.path.join(m, "res", name)
     with open(os.path.join(m, "res", base_page or name), encoding="utf-8") as f:
         html = f.read()
-    html = html.replace("</body>", script + "\n</body>", 1)
+    html = with_script(os.path.join(m, "res"), name, html, script)
     with open(page, "w", encoding="utf-8") as f:
         f.write(html)
     return m
@@ -517,15 +538,27 @@ def main():
     src = os.path.abspath(args[0])
     starts = int(args[1]) if len(args) > 1 else 10
     bare = os.path.join(src, "bench", "bare_view")
-    t = start_times(src, starts)
+    # Starts and dialogs with the sandbox on and off, alternating.
+    t, t_off, d, d_off = [], [], [], []
+    for _ in range(starts):
+        for on, out in ((True, t), (False, t_off)):
+            SANDBOX["on"] = on
+            out += start_times(src, 1)
+    for _ in range(2):
+        for on, out in ((True, d), (False, d_off)):
+            SANDBOX["on"] = on
+            out += dialog_times(src, 5)
+    SANDBOX["on"] = True
     print("start_to_load_s " + " ".join("%.4f" % v for v in t), flush=True)
+    print("start_to_load_nosandbox_s " + " ".join("%.4f" % v for v in t_off), flush=True)
     if "--times" in sys.argv:
-        print("dialog_to_painted_s " + " ".join("%.4f" % v for v in dialog_times(src, 10)),
-              flush=True)
+        print("dialog_to_painted_s " + " ".join("%.4f" % v for v in d), flush=True)
+        print("dialog_to_painted_nosandbox_s " + " ".join("%.4f" % v for v in d_off), flush=True)
         return
     print("bare_start_to_load_s " + " ".join("%.4f" % v for v in bare_start_times(src, bare, starts)),
           flush=True)
-    print("dialog_to_painted_s " + " ".join("%.4f" % v for v in dialog_times(src, 10)), flush=True)
+    print("dialog_to_painted_s " + " ".join("%.4f" % v for v in d), flush=True)
+    print("dialog_to_painted_nosandbox_s " + " ".join("%.4f" % v for v in d_off), flush=True)
     print("bare_dialog_to_painted_s " + " ".join("%.4f" % v for v in bare_dialog_times(src, bare, 10)),
           flush=True)
     memory_rows(src, bare, "start", 3)

@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gio/gio.h>
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
@@ -17,6 +19,7 @@
 #include <mutex>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 extern char** environ;
 
@@ -24,7 +27,9 @@ namespace zb::testing {
 namespace fs = std::filesystem;
 
 std::vector<pid_t> AppHarness::ChildrenNamed(pid_t parent, const std::string& name) {
-  std::vector<pid_t> out;
+  // Every live process with its parent and name, then the tree below
+  // `parent` (a sandboxed web process runs below bubblewrap's processes).
+  std::vector<std::tuple<pid_t, pid_t, std::string>> all;
   for (auto& e : fs::directory_iterator("/proc")) {
     std::string pidText = e.path().filename();
     if (pidText.find_first_not_of("0123456789") != std::string::npos) continue;
@@ -38,9 +43,15 @@ std::vector<pid_t> AppHarness::ChildrenNamed(pid_t parent, const std::string& na
     char state;
     pid_t ppid;
     rest >> state >> ppid;
-    if (ppid == parent && state != 'Z' && comm.find(name) != std::string::npos)
-      out.push_back(std::stoi(pidText));
+    if (state != 'Z') all.emplace_back(std::stoi(pidText), ppid, comm);
   }
+  std::vector<pid_t> out, below{parent};
+  for (size_t i = 0; i < below.size(); ++i)
+    for (const auto& [pid, ppid, comm] : all)
+      if (ppid == below[i]) {
+        below.push_back(pid);
+        if (comm.find(name) != std::string::npos) out.push_back(pid);
+      }
   return out;
 }
 
@@ -267,6 +278,15 @@ void AppHarness::Start(const std::vector<std::string>& args,
     auto eq = kv.find('=');
     if (eq != std::string::npos) vars[kv.substr(0, eq)] = kv.substr(eq + 1);
   }
+  // The session bus, found (or started) by this process when none is set:
+  // started by a program, the bus and the services it starts (the
+  // accessibility bus) would keep that program's temporary folders, which go
+  // with its test.
+  if (!vars.count("DBUS_SESSION_BUS_ADDRESS") && vars.count("DISPLAY"))
+    if (gchar* bus = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)) {
+      vars["DBUS_SESSION_BUS_ADDRESS"] = bus;
+      g_free(bus);
+    }
   vars["ZIMBREL_REGISTRY_DIR"] = regDir_.path();
   vars["XDG_CACHE_HOME"] = cacheDir_.path();
   vars["WEBKIT_DISABLE_COMPOSITING_MODE"] = "1";

@@ -68,7 +68,8 @@ class AppHarness {
   static void RequestClose(const std::string& windowId);
   // Saves a PNG screenshot of the whole screen.
   static bool Screenshot(const std::string& path);
-  // Children of a process whose name (comm, 15 bytes at most) holds `name`.
+  // Processes below a process (its children, theirs and so on) whose name
+  // (comm, 15 bytes at most) holds `name`.
   static std::vector<pid_t> ChildrenNamed(pid_t parent, const std::string& name);
   // The files a process maps (from /proc/<pid>/maps).
   static std::vector<std::string> MappedFiles(pid_t pid);

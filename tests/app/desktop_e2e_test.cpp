@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -565,10 +566,18 @@ x.ZBL_ShowModalDialog('Inner', dir + 'res/inner.html', 'arg', 0, 0, 300, 200);)"
   ASSERT_TRUE(app.WaitUntil([&] { return fs::exists(pidFile); }, 10000));
   pid_t ffmpeg = std::atoi(Slurp(pidFile).c_str());
   ASSERT_TRUE(fs::exists(app.workDir() + "/ring.mp3"));
+  // The bridge's folder (with its socket) is in the session's runtime
+  // folder (or, were that not private, in TMPDIR).
   auto bridgeFolders = [&] {
     int n = 0;
-    for (auto& e : fs::directory_iterator(tmp.path()))
-      if (e.path().filename().string().rfind("zimbrel-", 0) == 0) ++n;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    for (const std::string& dir : {tmp.path(), std::string(runtime ? runtime : "")}) {
+      std::error_code ec;
+      for (auto& e : fs::directory_iterator(dir, ec))
+        if (e.path().filename().string().rfind("zimbrel-", 0) == 0 &&
+            fs::exists(e.path() / "bridge"))
+          ++n;
+    }
     return n;
   };
   ASSERT_EQ(bridgeFolders(), 1);

@@ -9,6 +9,7 @@
 // pictures: docs/screenshots/) or else to <build>/screenshots.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -33,6 +34,7 @@
 #include <vector>
 
 #include "app/app_harness.h"
+#include "app/file_drag.h"
 #include "temp_dir.h"
 
 extern char** environ;
@@ -540,6 +542,28 @@ TEST(Flow, ServiceDownGivesAClearMessageAndTheRingtoneIsKeptForARetry) {
   auto delivered = service.Deliveries(kPhoneDigits);
   ASSERT_EQ(delivered.size(), 1u);
   ExpectRingtone(delivered[0], 4.0);
+}
+
+// A song dropped on the start page from a file manager is the song (the
+// page takes the drop; the view goes nowhere), and becomes a ringtone.
+TEST(Flow, ASongDroppedOnTheStartPageBecomesTheRingtone) {
+  TempDir music;
+  const std::string song = music / "Dropped Song.wav";
+  ASSERT_TRUE(MakeSong(song, 3.0));
+  Flow flow({});
+  ASSERT_TRUE(flow.Start()) << flow.Log();
+  AppHarness::Geometry g = AppHarness::WindowGeometry(flow.window());
+  gchar* uri = g_filename_to_uri(song.c_str(), nullptr, nullptr);
+  ASSERT_TRUE(DragFileOnto(uri, g.x + g.width / 2, g.y + g.height / 2));
+  g_free(uri);
+  ASSERT_TRUE(flow.Wait("view viewSong")) << flow.Log();  // the song view, with the song
+  ASSERT_TRUE(flow.MakeRingtone()) << flow.Log();
+  EXPECT_NEAR(std::atof(flow.RestOfLine().c_str()), 3.0, 0.1) << flow.RestOfLine();
+  ASSERT_TRUE(flow.Wait("labels ")) << flow.Log();
+  EXPECT_EQ(flow.RestOfLine(), "name=Dropped Song (MP3)|length=0:03|player=0:00 / 0:03");
+  EXPECT_EQ(flow.Log().find("which is not shown"), std::string::npos);
+  AppHarness::RequestClose(flow.window());
+  EXPECT_TRUE(flow.app().WaitExit(20000));
 }
 
 // The About box and the help pages, opened from the links of the start

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -109,10 +111,24 @@ if (loads === 1) setTimeout(function () { x.ZBL_MessageBox('Kill me', 0); }, 50)
   ASSERT_TRUE(app.WaitForValue("ZBName", "load 1", 30000));
   std::string box = app.FindWindow("Zimbrel");
   ASSERT_FALSE(box.empty());
-  // The page is blocked in its call: kill its web process.
+  // The page is blocked in its call: kill its web process, the first one
+  // started. (The spare may be starting meanwhile; WebKit ends the program
+  // when a sandboxed process dies before it has told its process id.)
   auto webProcs = AppHarness::ChildrenNamed(app.pid(), "WebKitWebProces");
   ASSERT_FALSE(webProcs.empty());
-  for (pid_t p : webProcs) ::kill(p, SIGKILL);
+  auto started = [](pid_t p) {
+    std::ifstream in("/proc/" + std::to_string(p) + "/stat");
+    std::string line;
+    std::getline(in, line);
+    std::istringstream rest(line.substr(line.rfind(')') + 2));
+    std::string field;
+    for (int i = 3; i <= 22 && rest >> field; ++i) {
+    }
+    return std::stoull(field);  // field 22: start time
+  };
+  ::kill(*std::min_element(webProcs.begin(), webProcs.end(),
+                           [&](pid_t a, pid_t b) { return started(a) < started(b); }),
+         SIGKILL);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   app.Keys(box, {"Return"});  // the reply has nowhere to go
   // The UI process lives on and the view reloads its page in a new process.

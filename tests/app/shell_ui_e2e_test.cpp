@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "app/app_harness.h"
-#include "app/mini_http_server.h"
 
 namespace zb::testing {
 namespace {
@@ -294,26 +293,6 @@ TEST(ShellUi, ContextMenuIsTheProgramsExceptInFieldsAndGoesHome) {
   std::getline(r, url);
   EXPECT_EQ(url, "http://example.test/redir.php?ver=260&aff=2&where=homepage");
   AppHarness::RequestClose(id);
-  EXPECT_TRUE(app.WaitExit(20000));
-}
-
-TEST(ShellUi, OnlyLocalPagesAndTheServiceHostGetTheScriptingObject) {
-  MiniHttpServer other, service;
-  other.Serve("/page.html",
-              "<!doctype html><script>var i = new Image(); i.src = '/report?ext=' + typeof "
-              "window.external; i.onload = i.onerror = function () { location.href = 'http://"
-              "127.0.0.1:" +
-                  std::to_string(service.port()) + "/ok.html'; };</script>");
-  service.Serve("/ok.html",
-                "<!doctype html><script>window.external.ZBL_SetZBName('service ' + typeof "
-                "window.external + ' ' + window.external.ZBL_GetVersion());</script>");
-  AppHarness app;
-  app.WritePage("selectSong.html", "<!doctype html><script>location.href = 'http://127.0.0.1:" +
-                                       std::to_string(other.port()) + "/page.html';</script>");
-  app.Start({}, {{"ZIMBREL_SERVICE_HOST", "127.0.0.1:" + std::to_string(service.port())}});
-  EXPECT_TRUE(other.WaitForRequest("/report?ext=undefined", 30000));
-  EXPECT_TRUE(app.WaitForValue("ZBName", "service object 260", 30000)) << app.Value("ZBName");
-  AppHarness::RequestClose(app.FindWindow(kMainTitle));
   EXPECT_TRUE(app.WaitExit(20000));
 }
 

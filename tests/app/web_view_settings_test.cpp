@@ -18,9 +18,11 @@ TEST(WebViewSettings, PagesGetNeitherTheGpuNorFeaturesTheyDoNotUse) {
   EXPECT_FALSE(webkit_settings_get_enable_webrtc(s));
   EXPECT_FALSE(webkit_settings_get_enable_mediasource(s));
   EXPECT_FALSE(webkit_settings_get_enable_encrypted_media(s));
-  // What the pages do use stays on: script, local files, media elements.
+  // What the pages do use stays on: script and media elements; no page reads
+  // local files by their URLs unless its view allows it.
   EXPECT_TRUE(webkit_settings_get_enable_javascript(s));
-  EXPECT_TRUE(webkit_settings_get_allow_file_access_from_file_urls(s));
+  EXPECT_FALSE(webkit_settings_get_allow_file_access_from_file_urls(s));
+  EXPECT_FALSE(webkit_settings_get_allow_universal_access_from_file_urls(s));
   EXPECT_TRUE(webkit_settings_get_enable_media(s));
   EXPECT_FALSE(webkit_settings_get_javascript_can_open_windows_automatically(s));
   g_object_unref(s);

@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "bridge/bridge_wire.h"
@@ -40,6 +43,20 @@ int Connect(const std::string& path) {
   return fd;
 }
 
+// A connection that has named its page with the server's secret, as the
+// program's own web processes do.
+int Open(const BridgeServer& server, uint64_t pageId = 1) {
+  int fd = Connect(server.socketPath());
+  std::string payload;
+  wire::Reply r;
+  if (fd < 0 || !wire::WriteFully(fd, wire::Frame(wire::EncodeHello(pageId, server.secret()))) ||
+      !wire::ReadFrame(fd, &payload) || !wire::DecodeReply(payload, wire::kOpHello, &r) || !r.ok) {
+    if (fd >= 0) ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 class BridgeServerTest : public ::testing::Test {
  protected:
   TempDir dir;
@@ -65,7 +82,7 @@ class BridgeServerTest : public ::testing::Test {
 TEST_F(BridgeServerTest, LookupsAndCallsRoundTrip) {
   ASSERT_TRUE(server.Start());
   RunClient([&] {
-    int fd = Connect(server.socketPath());
+    int fd = Open(server);
     ASSERT_GE(fd, 0);
     std::string payload;
     wire::Reply r;
@@ -97,18 +114,18 @@ TEST_F(BridgeServerTest, LookupsAndCallsRoundTrip) {
 TEST_F(BridgeServerTest, MalformedOrOversizedInputClosesOnlyThatConnection) {
   ASSERT_TRUE(server.Start());
   RunClient([&] {
-    int bad = Connect(server.socketPath());
-    int good = Connect(server.socketPath());
+    int bad = Open(server);
+    int good = Open(server);
     ASSERT_TRUE(wire::WriteFully(bad, wire::Frame(std::string("\x07garbage", 8))));
     std::string payload;
     EXPECT_FALSE(wire::ReadFrame(bad, &payload));  // closed, no reply
     ::close(bad);
-    int huge = Connect(server.socketPath());
+    int huge = Open(server);
     ASSERT_TRUE(wire::WriteFully(huge, std::string("\xFF\xFF\xFF\xFF", 4)));
     EXPECT_FALSE(wire::ReadFrame(huge, &payload));
     ::close(huge);
     // Half a frame, then the peer goes away: nothing stays pending.
-    int half = Connect(server.socketPath());
+    int half = Open(server);
     ASSERT_TRUE(wire::WriteFully(half, std::string("\x10\x00\x00\x00\x02", 5)));
     ::close(half);
     ASSERT_TRUE(wire::WriteFully(good, wire::Frame(wire::EncodeInvoke(14, DISPATCH_METHOD, {}))));
@@ -130,7 +147,7 @@ TEST_F(BridgeServerTest, AQuietPageHandsTheMainLoopBackAtOnce) {
   std::atomic<int64_t> replied{0};
   std::atomic<bool> done{false};
   std::thread page([&] {
-    int fd = Connect(server.socketPath());
+    int fd = Open(server);
     std::string payload;
     if (fd >= 0 && wire::WriteFully(fd, wire::Frame(wire::EncodeInvoke(14, DISPATCH_METHOD, {}))) &&
         wire::ReadFrame(fd, &payload))
@@ -195,7 +212,7 @@ TEST_F(BridgeServerTest, AResultTooLargeForAFrameIsEmptyAndTheBridgeStaysUp) {
   SKIP_UNDER_TSAN();
   ASSERT_TRUE(server.Start());
   RunClient([&] {
-    int fd = Connect(server.socketPath());
+    int fd = Open(server);
     ASSERT_GE(fd, 0);
     Call(fd, 16, DISPATCH_METHOD, {Text(std::string(size_t{22} << 20, '\xFF'))});
     wire::Value big = Call(fd, 15, DISPATCH_METHOD);  // ZBL_GetDialogArgument
@@ -220,7 +237,7 @@ TEST_F(BridgeServerTest, TheLargestResponseTextCrossesTheBridgeWhole) {
   });
   ASSERT_TRUE(server.Start());
   RunClient([&] {
-    int fd = Connect(server.socketPath());
+    int fd = Open(server);
     ASSERT_GE(fd, 0);
     EXPECT_TRUE(Call(fd, 23, DISPATCH_METHOD, {Text("http://" + web.authority() + "/big")}).b);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -251,38 +268,104 @@ TEST_F(BridgeServerTest, ConnectionsNameTheirPageAndPagesNoWindowShowsAreRefused
   });
   RunClient([&] {
     wire::Reply r;
-    int shown = Connect(server.socketPath());
-    ASSERT_TRUE(Ask(shown, wire::EncodeHello(7), wire::kOpHello, &r));
-    EXPECT_TRUE(r.ok);
+    int shown = Open(server, 7);
+    ASSERT_GE(shown, 0);
     ASSERT_TRUE(Ask(shown, wire::EncodeInvoke(14, DISPATCH_METHOD, {}), wire::kOpInvoke, &r));
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.result.s, "260");
 
-    // A page that no window shows, and a connection that never named its
-    // page: errors, on connections that stay open.
-    int hidden = Connect(server.socketPath());
-    ASSERT_TRUE(Ask(hidden, wire::EncodeHello(8), wire::kOpHello, &r));
+    // A page that no window shows: errors, on a connection that stays open.
+    int hidden = Open(server, 8);
+    ASSERT_GE(hidden, 0);
     for (int i = 0; i < 2; ++i) {
       ASSERT_TRUE(Ask(hidden, wire::EncodeLookup("ZBL_GetVersion"), wire::kOpLookup, &r));
       EXPECT_FALSE(r.ok);
       EXPECT_EQ(r.error, "this page is not shown in a window of the program");
     }
-    int anonymous = Connect(server.socketPath());
-    ASSERT_TRUE(Ask(anonymous, wire::EncodeInvoke(14, DISPATCH_METHOD, {}), wire::kOpInvoke, &r));
-    EXPECT_FALSE(r.ok);
-
-    // A page is named once, never as page 0.
+    // A page is named once.
     std::string payload;
-    ASSERT_TRUE(wire::WriteFully(shown, wire::Frame(wire::EncodeHello(9))));
+    ASSERT_TRUE(wire::WriteFully(shown, wire::Frame(wire::EncodeHello(9, server.secret()))));
     EXPECT_FALSE(wire::ReadFrame(shown, &payload));
-    int zero = Connect(server.socketPath());
-    ASSERT_TRUE(wire::WriteFully(zero, wire::Frame(wire::EncodeHello(0))));
-    EXPECT_FALSE(wire::ReadFrame(zero, &payload));
-    for (int fd : {shown, hidden, anonymous, zero}) ::close(fd);
+    for (int fd : {shown, hidden}) ::close(fd);
   });
-  EXPECT_EQ(asked, (std::vector<uint64_t>{7, 8, 8, 0}));
+  EXPECT_EQ(asked, (std::vector<uint64_t>{7, 8, 8}));
   EXPECT_EQ(BridgeServer::CallerPageId(), 0u);
   EXPECT_EQ(server.pendingRequests(), 0);
+}
+
+// A process of this user that is not one of the program's web processes
+// knows the socket but not the secret: whatever it sends first, a guessed
+// page id or a call, the connection ends unanswered and nothing runs.
+TEST_F(BridgeServerTest, OnlyAHelloWithTheSecretOpensAConnection) {
+  ASSERT_TRUE(server.Start());
+  EXPECT_EQ(server.secret().size(), 64u);
+  BridgeServer other(&disp);
+  ASSERT_TRUE(other.Start());
+  EXPECT_NE(other.secret(), server.secret());  // a fresh one each start
+  std::vector<uint64_t> asked;
+  server.SetCallerFilter([&](uint64_t page) {
+    asked.push_back(page);
+    return true;
+  });
+  std::vector<wire::Value> name(1);
+  name[0].tag = wire::Tag::String;
+  name[0].s = "intruder";
+  const std::string setName = wire::EncodeInvoke(5, DISPATCH_METHOD, name);  // ZBL_SetZBName
+  const std::vector<std::string> firsts = {
+      setName,                                   // no hello at all
+      wire::EncodeLookup("ZBL_TranscodeMedia"),  // nor before a lookup
+      wire::EncodeHello(1, ""),                  // guessed page ids, no secret
+      wire::EncodeHello(7, "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef"),
+      wire::EncodeHello(7, other.secret()),                 // another run's secret
+      wire::EncodeHello(7, server.secret().substr(0, 63)),  // nearly the secret
+      wire::EncodeHello(0, server.secret()),                // the secret, but no page
+  };
+  RunClient([&] {
+    for (size_t i = 0; i < firsts.size(); ++i) {
+      int fd = Connect(server.socketPath());
+      ASSERT_GE(fd, 0);
+      // The first request and a call right behind it: neither is answered.
+      ASSERT_TRUE(wire::WriteFully(fd, wire::Frame(firsts[i]) + wire::Frame(setName)));
+      std::string payload;
+      EXPECT_FALSE(wire::ReadFrame(fd, &payload)) << "request " << i;
+      ::close(fd);
+    }
+    int page = Open(server, 7);
+    ASSERT_GE(page, 0);
+    wire::Reply r;
+    ASSERT_TRUE(Ask(page, wire::EncodeInvoke(4, DISPATCH_METHOD, {}), wire::kOpInvoke, &r));
+    EXPECT_EQ(r.result.s, "");  // ZBL_GetZBName: no intruder's call ran
+    ::close(page);
+  });
+  EXPECT_EQ(asked, (std::vector<uint64_t>{7}));
+  EXPECT_EQ(server.pendingRequests(), 0);
+}
+
+// A process of another user never gets a word, even where the folder lets it
+// reach the socket (the folder is private: here it is opened up for the
+// test).
+TEST_F(BridgeServerTest, AProcessOfAnotherUserIsNotServed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a process as another user";
+  ASSERT_TRUE(server.Start());
+  EXPECT_EQ(std::filesystem::status(server.folder()).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_all);
+  ::chmod(server.folder().c_str(), 0711);
+  ::chmod(server.socketPath().c_str(), 0777);
+  const std::string hello = wire::Frame(wire::EncodeHello(1, server.secret()));
+  pid_t child = ::fork();
+  if (child == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+    int fd = Connect(server.socketPath());
+    if (fd < 0) ::_exit(4);
+    std::string payload;
+    // Even the secret does not help a process of another user.
+    bool answered = wire::WriteFully(fd, hello) && wire::ReadFrame(fd, &payload);
+    ::_exit(answered ? 1 : 0);
+  }
+  int status = -1;
+  while (::waitpid(child, &status, WNOHANG) == 0) g_main_context_iteration(nullptr, FALSE);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

@@ -31,9 +31,10 @@ TEST(BridgeWire, RequestsRoundTrip) {
   EXPECT_TRUE(r.args[3].b);
   EXPECT_EQ(r.args[4].tag, Tag::Null);
 
-  ASSERT_TRUE(DecodeRequest(EncodeHello(0x1122334455667788ull), &r));
+  ASSERT_TRUE(DecodeRequest(EncodeHello(0x1122334455667788ull, std::string("s\0cret", 6)), &r));
   EXPECT_EQ(r.op, kOpHello);
   EXPECT_EQ(r.pageId, 0x1122334455667788ull);
+  EXPECT_EQ(r.secret, std::string("s\0cret", 6));
   Reply rep;
   EXPECT_TRUE(DecodeReply(EncodeHelloReply(), kOpHello, &rep));
   EXPECT_TRUE(rep.ok);
@@ -45,10 +46,12 @@ TEST(BridgeWire, MalformedInputIsRefused) {
   std::string good = EncodeInvoke(1, 1, std::vector<Value>(2));
   for (size_t cut = 0; cut < good.size(); ++cut)
     EXPECT_FALSE(DecodeRequest(good.substr(0, cut), &r)) << cut;
-  std::string hello = EncodeHello(5);
+  std::string hello = EncodeHello(5, "secret");
   for (size_t cut = 1; cut < hello.size(); ++cut)
     EXPECT_FALSE(DecodeRequest(hello.substr(0, cut), &r)) << cut;
   EXPECT_FALSE(DecodeRequest(hello + "x", &r));
+  EXPECT_TRUE(DecodeRequest(EncodeHello(5, std::string(kMaxSecret, 's')), &r));
+  EXPECT_FALSE(DecodeRequest(EncodeHello(5, std::string(kMaxSecret + 1, 's')), &r));
   EXPECT_FALSE(DecodeRequest(good + "x", &r));              // trailing bytes
   EXPECT_FALSE(DecodeRequest(std::string("\x09", 1), &r));  // unknown op
   std::string manyArgs = EncodeInvoke(1, 1, {});

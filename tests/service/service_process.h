@@ -24,15 +24,19 @@ namespace zb::testing {
 
 class ServiceProcess {
  public:
-  // Starts the service on `dataDir`; port() is 0 when it did not come up.
-  explicit ServiceProcess(const std::string& dataDir) {
+  // Starts the service on `dataDir` with `options` (its limits); port() is 0
+  // when it did not come up.
+  explicit ServiceProcess(const std::string& dataDir,
+                          const std::vector<std::string>& options = {}) {
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return;
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_adddup2(&fa, out[1], 1);
     posix_spawn_file_actions_addopen(&fa, 2, logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<std::string> args = {ZIMBREL_SERVICE_BIN, "--port", "0", "--data", dataDir};
+    std::vector<std::string> args = {ZIMBREL_SERVICE_BIN, "--port", "0"};
+    args.insert(args.end(), options.begin(), options.end());
+    args.insert(args.end(), {"--data", dataDir});
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -61,6 +65,7 @@ class ServiceProcess {
   ServiceProcess& operator=(const ServiceProcess&) = delete;
 
   int port() const { return port_; }
+  pid_t pid() const { return pid_; }
   std::string authority() const { return "127.0.0.1:" + std::to_string(port_); }
   const std::string& firstLine() const { return firstLine_; }
   std::string Log() const {
