@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/stderr_notice.h"
+
 namespace zb {
 
 CCommandLineParser::CCommandLineParser(std::vector<std::string> arguments)
@@ -41,10 +43,10 @@ void CCommandLineParser::Parse(std::string& switchOut, std::string& valueOut) {
 }
 
 std::string IgnoredSwitchNotice(const std::string& switchArgument, bool fileExists) {
-  std::string line = "zimbrel: ignoring the switch \"" + switchArgument + "\"";
+  std::string text = "ignoring the switch \"" + switchArgument + "\"";
   if (fileExists)
-    line += " (to open the file of that name, give it as \"./" + switchArgument + "\")";
-  return line + "\n";
+    text += " (to open the file of that name, give it as \"./" + switchArgument + "\")";
+  return NoticeLine(text);
 }
 
 }  // namespace zb

@@ -47,6 +47,12 @@ bool CModalWindow::Ending() {
   return gEnding;
 }
 
+bool CModalWindow::PageDialogRunning() {
+  return std::any_of(gModalStack.begin(), gModalStack.end(), [](const Run& r) {
+    return r.window && r.window->m_kind == TitleBarKind::kPageDialog;
+  });
+}
+
 CModalWindow::BoxGuard::BoxGuard(GtkDialog* box) : m_box(box) {
   gModalStack.push_back(Run{nullptr, box});
 }

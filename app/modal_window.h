@@ -36,6 +36,8 @@ class CModalWindow {
   static void EndAllRuns(int result);
   // True once EndAllRuns has been called: boxes and dialogs are not shown.
   static bool Ending();
+  // True while a page dialog runs (whichever window opened it).
+  static bool PageDialogRunning();
   // Marks a modal run that is not a CModalWindow (message boxes, the file
   // chooser) for the close-request rule and for EndAllRuns.
   class BoxGuard {

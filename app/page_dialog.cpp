@@ -6,7 +6,6 @@
 #include <gdk/gdkwayland.h>
 #endif
 
-#include "app/zimbrel_app.h"
 #include "app/zimbrel_dlg.h"
 
 namespace zb {
@@ -37,29 +36,27 @@ GdkRectangle ScreenRect(GtkWindow* w) {
 void CPageDialog::OnInitDialog() {
   // The page first (usually in the spare view, whose web process is already
   // running), then the window around it.
-  m_page = m_main->m_pageUrl;
-  m_value = m_main->dialogValue();
   GtkWidget* view = m_webView.Create(nullptr);
-  m_webView.Navigate2(m_page);
+  m_webView.Navigate2(m_args.url);
   CreateFrame(nullptr, TitleBarKind::kPageDialog);
   m_webView.SetOwner(GTK_WINDOW(m_window));
   gtk_window_set_icon(GTK_WINDOW(m_window), CZimbrelDlg::WindowIcon());
   gtk_window_set_transient_for(GTK_WINDOW(m_window), m_owner);
   gtk_window_set_destroy_with_parent(GTK_WINDOW(m_window), TRUE);
 
-  // Outer size from the main window's state; the client is what is left
+  // Outer size as the opener asked; the client is what is left
   // inside this window's own frame (the whole client goes to the web view).
   int headerH = 0, headerNat = 0;
   gtk_widget_get_preferred_height(m_headerBar, &headerH, &headerNat);
   const int ownExtraW = 0, ownExtraH = headerNat;
-  int clientW = std::clamp(m_main->m_pageWidth - ownExtraW, 1, 4096);
-  int clientH = std::clamp(m_main->m_pageHeight - ownExtraH, 1, 4096);
+  int clientW = std::clamp(m_args.width - ownExtraW, 1, 4096);
+  int clientH = std::clamp(m_args.height - ownExtraH, 1, 4096);
   gtk_widget_set_size_request(view, clientW, clientH);
   gtk_container_add(GTK_CONTAINER(m_window), view);
 
   gtk_widget_show_all(m_headerBar);
   gtk_widget_show_all(view);
-  gtk_window_set_title(GTK_WINDOW(m_window), m_main->m_pageTitle.c_str());
+  gtk_window_set_title(GTK_WINDOW(m_window), m_args.title.c_str());
 #ifdef GDK_WINDOWING_WAYLAND
   // A Wayland compositor places windows itself: it knows the owner (the
   // transient parent), that this is a modal dialog of a fixed size, and
@@ -98,8 +95,7 @@ bool CPageDialog::OnKeyPress(GdkEventKey* ev) {
 }
 
 void CPageDialog::Cancel() {
-  m_main->ClearPageDialogRecord();
-  theApp.m_pageDialogOpen = 0;
+  if (m_onCancel) m_onCancel();
   EndModal(2);
 }
 

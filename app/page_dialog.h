@@ -1,8 +1,9 @@
 // CPageDialog: a page in a modal dialog with its own web view (and web
-// process), placed from the main window's page state and centred on the
-// window that opened it.
+// process), made with everything it shows and centred on the window that
+// opened it.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "app/modal_window.h"
@@ -10,7 +11,15 @@
 
 namespace zb {
 
-class CZimbrelDlg;
+// What a page dialog shows, fixed when it is made.
+struct PageDialogArgs {
+  std::string title;     // as the title bar shows it
+  std::string url;       // the page
+  std::string argument;  // what its page reads as the dialog argument
+  // The outer size and place the opener asked for, the frame included (the
+  // place is overruled: the dialog is centred on its owner).
+  int width = 0, height = 0, left = 0, top = 0;
+};
 
 // The work area of the monitor a window is on.
 GdkRectangle OwnerWorkArea(GtkWindow* owner);
@@ -19,7 +28,15 @@ GdkRectangle ScreenRect(GtkWindow* w);
 
 class CPageDialog : public CModalWindow {
  public:
-  CPageDialog(CZimbrelDlg* main, GtkWindow* owner) : m_main(main), m_owner(owner) {}
+  // `owner`: the window the dialog is modal to and centred on. `view`: what
+  // its web view may ask of the program. `onCancel`: called when the user
+  // cancels it (Esc or the title-bar close), before its run ends.
+  CPageDialog(PageDialogArgs args, GtkWindow* owner, ViewCallbacks view,
+              std::function<void()> onCancel)
+      : m_args(std::move(args)),
+        m_owner(owner),
+        m_onCancel(std::move(onCancel)),
+        m_webView(std::move(view)) {}
 
  protected:
   void OnInitDialog() override;
@@ -28,10 +45,9 @@ class CPageDialog : public CModalWindow {
 
  private:
   void Cancel();
-  CZimbrelDlg* m_main;
+  const PageDialogArgs m_args;
   GtkWindow* m_owner;
-  std::string m_page;
-  std::string m_value;  // a copy of the dialog value (not used)
+  std::function<void()> m_onCancel;
   CWebBrowser2 m_webView;
 };
 

@@ -10,11 +10,11 @@
 #include "app/process_environment.h"
 #include "app/web_sandbox.h"
 #include "app/web_view_settings.h"
-#include "app/zimbrel_app.h"
-#include "app/zimbrel_dlg.h"
+#include "app/app_commands.h"
 #include "bridge/bridge_server.h"
 #include "bridge/program_pages.h"
 #include "platform/service_host.h"
+#include "platform/stderr_notice.h"
 
 namespace zb {
 namespace {
@@ -115,8 +115,7 @@ gboolean DecideNavigation(WebKitWebView* view, WebKitPolicyDecision* decision,
   } else if (byUser && type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) {
     ShowRefusalSoon(view, Shown(uri));
   } else {
-    std::fprintf(stderr, "zimbrel: a page asked for %s, which is not shown\n",
-                 Shown(uri).substr(0, 200).c_str());
+    Notice("a page asked for " + Shown(uri).substr(0, 200) + ", which is not shown");
   }
   return TRUE;
 }
@@ -351,29 +350,43 @@ const MenuEntry kContextMenu[] = {
     {"_About Zimbrel", ID_APP_ABOUT},
 };
 
-void OnMenuItemActivate(GtkMenuItem*, gpointer id) {
-  // Run the command once the menu has gone (it may open a modal dialog).
+// A chosen command, on its way to the view's runner.
+struct PendingCommand {
+  std::function<void(int)> run;
+  int id;
+};
+
+void OnMenuItemActivate(GtkMenuItem* item, gpointer runner) {
+  // Run the command once the menu has gone (it may open a modal dialog). The
+  // runner is copied: the view may be gone by then.
+  const auto& run = *static_cast<const std::function<void(int)>*>(runner);
+  if (!run) return;
+  auto* pending = new PendingCommand{
+      run, GPOINTER_TO_INT(g_object_get_data(G_OBJECT(item), "zimbrel-command"))};
   g_idle_add_full(
       G_PRIORITY_DEFAULT,
       +[](gpointer p) {
-        theApp.OnCommand(GPOINTER_TO_INT(p));
+        auto* c = static_cast<PendingCommand*>(p);
+        c->run(c->id);
         return G_SOURCE_REMOVE;
       },
-      id, nullptr);
+      pending, +[](gpointer p) { delete static_cast<PendingCommand*>(p); });
 }
 }  // namespace
 
 gboolean CWebBrowser2::OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent* event,
                                      WebKitHitTestResult* hit, gpointer self) {
   if (webkit_hit_test_result_context_is_editable(hit) != 0) return FALSE;  // the edit menu
-  if (theApp.m_pageDialogOpen) return TRUE;  // no menu while a page dialog is open
   auto* b = static_cast<CWebBrowser2*>(self);
+  if (b->m_callbacks.menuAllowed && !b->m_callbacks.menuAllowed()) return TRUE;
   GtkWidget* menu = gtk_menu_new();
   for (const auto& e : kContextMenu) {
     GtkWidget* item =
         e.label ? gtk_menu_item_new_with_mnemonic(e.label) : gtk_separator_menu_item_new();
-    if (e.label)
-      g_signal_connect(item, "activate", G_CALLBACK(OnMenuItemActivate), GINT_TO_POINTER(e.id));
+    if (e.label) {
+      g_object_set_data(G_OBJECT(item), "zimbrel-command", GINT_TO_POINTER(e.id));
+      g_signal_connect(item, "activate", G_CALLBACK(OnMenuItemActivate), &b->m_callbacks.runCommand);
+    }
     gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
   }
   gtk_widget_show_all(menu);
@@ -465,10 +478,10 @@ gboolean CWebBrowser2::OnKeyPress(GtkWidget*, GdkEventKey* ev, gpointer self) {
   bool swallow = SwallowBrowserKey(ev->keyval, static_cast<GdkModifierType>(ev->state), &f1);
   // The help file opens once per key press. An input method may also hand a
   // key back through GDK's queue, with the key's own time (when it has one).
-  if (f1 && theApp.m_mainWnd && KeyPressFromTheDisplay() &&
+  if (f1 && b->m_callbacks.openHelp && KeyPressFromTheDisplay() &&
       (ev->time == 0 || ev->time != b->m_lastF1Time)) {
     b->m_lastF1Time = ev->time;
-    theApp.m_mainWnd->OpenHelpFile();
+    b->m_callbacks.openHelp();
   }
   return swallow ? TRUE : FALSE;
 }

@@ -20,15 +20,29 @@
 
 #include <webkit2/webkit2.h>
 
+#include <functional>
 #include <string>
 
 namespace zb {
 
 class BridgeServer;
 
+// What a view may ask of the program, given when the view is made. Each may
+// be empty (the view then does without).
+struct ViewCallbacks {
+  // A command of app/app_commands.h chosen in the view's context menu; run
+  // once the menu has gone.
+  std::function<void(int command)> runCommand;
+  // F1 in the view: opens the help file (once per key press).
+  std::function<void()> openHelp;
+  // Whether the view's context menu may open now (the program's menu, not
+  // the edit menu of a text field, which always opens).
+  std::function<bool()> menuAllowed;
+};
+
 class CWebBrowser2 {
  public:
-  CWebBrowser2() = default;
+  explicit CWebBrowser2(ViewCallbacks callbacks) : m_callbacks(std::move(callbacks)) {}
   ~CWebBrowser2();
   CWebBrowser2(const CWebBrowser2&) = delete;
   CWebBrowser2& operator=(const CWebBrowser2&) = delete;
@@ -80,6 +94,7 @@ class CWebBrowser2 {
   // A view taken from the spare loads its first page once it has been drawn.
   void LoadPending();
 
+  ViewCallbacks m_callbacks;
   WebKitWebView* m_view = nullptr;
   GtkWindow* m_owner = nullptr;
   int m_crashReloads = 0;

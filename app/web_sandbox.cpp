@@ -14,6 +14,8 @@
 #include <gdk/gdkx.h>
 #include <glib/gstdio.h>
 
+#include "platform/stderr_notice.h"
+
 namespace zb {
 namespace {
 
@@ -167,7 +169,7 @@ std::vector<SandboxPath> WebProcessSandboxPaths(const std::string& moduleDir,
 void SetUpWebSandbox(WebKitWebContext* context, bool usable, const std::string& why,
                      const std::vector<SandboxPath>& paths) {
   if (!usable) {
-    std::fprintf(stderr, "zimbrel: the pages run without WebKit's sandbox: %s\n", why.c_str());
+    Notice("the pages run without WebKit's sandbox: " + why);
     return;
   }
   webkit_web_context_set_sandbox_enabled(context, TRUE);

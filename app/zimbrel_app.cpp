@@ -18,38 +18,10 @@
 #include "jobs/job_state.h"
 #include "media/tool_runner.h"
 #include "platform/module_dir.h"
+#include "platform/stderr_notice.h"
 #include "platform/work_folder.h"
 
 namespace zb {
-
-CZimbrelApp theApp;
-
-void CZimbrelApp::OnCommand(int id) {
-  CZimbrelDlg* w = m_mainWnd;
-  if (!w) return;
-  switch (id) {
-    case ID_GOTO_HOMEPAGE:
-      w->OpenRedirect("homepage");
-      break;
-    case ID_COMPATIBILITY:
-      w->ShowCompatibility();
-      break;
-    case ID_USAGE:
-      w->ShowUsage();
-      break;
-    case ID_FAQ_CONTACT:
-      w->ShowContact();
-      break;
-    case ID_APP_ABOUT:
-      w->ShowAboutBox();
-      break;
-    case ID_HELP:
-      w->OpenHelpFile();
-      break;
-    default:
-      break;
-  }
-}
 
 namespace {
 // Shows a box for a job thread on the main thread and waits until it closes.
@@ -81,7 +53,6 @@ void ShowBoxFromJob(const std::string& text) {
 }  // namespace
 
 int CZimbrelApp::InitInstance(int argc, char** argv) {
-  m_pageDialogOpen = 0;
   EndOnSignals();
   // The arguments as the system hands them over; the switch is dropped, and
   // the user learns why nothing was chosen.
@@ -98,7 +69,7 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
 
   // GTK reads no options from our command line: every argument is ours.
   if (!gtk_init_check(nullptr, nullptr)) {
-    std::fprintf(stderr, "zimbrel: cannot open the display\n");
+    Notice("cannot open the display");
     return 1;
   }
   EndWhenTheDisplayGoes();
@@ -108,11 +79,11 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
   // write there.
   const WorkFolderChoice work = ChooseUserWorkFolder();
   if (!work.usable)
-    std::fprintf(stderr, "zimbrel: cannot make a private work folder (%s)\n", work.path.c_str());
+    Notice("cannot make a private work folder (" + work.path + ")");
   m_scriptingObject = new CExternalDispatch([this]() -> CoreHost* { return m_mainWnd; });
   auto* bridge = new BridgeServer(m_scriptingObject);
   m_bridge = bridge;
-  if (!bridge->Start()) std::fprintf(stderr, "zimbrel: cannot create the page bridge\n");
+  if (!bridge->Start()) Notice("cannot create the page bridge");
   std::string whyNoSandbox;
   const bool sandbox = sandboxProbe.Finish(&whyNoSandbox);
   CWebBrowser2::ConfigureContext(moduleDir, *bridge, work.path, sandbox, whyNoSandbox);
@@ -145,5 +116,6 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   zb::PrepareProcessEnvironment();  // before GTK and any thread
-  return zb::theApp.InitInstance(argc, argv);
+  zb::CZimbrelApp app;
+  return app.InitInstance(argc, argv);
 }

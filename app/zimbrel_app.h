@@ -1,7 +1,22 @@
-// The application object: what start-up creates and every window reaches.
+// The application object: start-up, and the pieces that live as long as the
+// program runs.
+//
+// Who owns what:
+// - CZimbrelApp owns, for the length of InitInstance, the scripting object
+//   (CExternalDispatch), the bridge server that serves it to the web
+//   processes, and the main window (CZimbrelDlg). They are made in that order
+//   and ended in the reverse one, the scripting object before the main window
+//   (it asks for the main window on every call, and gets null once it has
+//   gone), the bridge last (the main window's web views use it to the end).
+// - The main window owns the application core it derives from (core/), its
+//   web view, and the page dialog it shows while that runs; it runs the
+//   commands of every view (app/app_commands.h).
+// - A web view (CWebBrowser2) owns its WebKit view and is handed, when it is
+//   made, what it may ask of the program (ViewCallbacks); it reaches nothing
+//   else.
+// - The modal runs are CModalWindow's: which window is innermost, whether a
+//   page dialog is open, the program's end.
 #pragma once
-
-#include <string>
 
 namespace zb {
 
@@ -9,31 +24,16 @@ class CExternalDispatch;
 class CZimbrelDlg;
 class BridgeServer;
 
-// Command ids of the context menu and the application's command table.
-constexpr int ID_GOTO_HOMEPAGE = 32771;
-constexpr int ID_FAQ_CONTACT = 32772;
-constexpr int ID_APP_ABOUT = 32773;
-constexpr int ID_COMPATIBILITY = 32775;
-constexpr int ID_USAGE = 32776;
-constexpr int ID_HELP = 57670;
+class CZimbrelApp {
+ public:
+  // Runs start-up, the main window and the end; returns the process exit
+  // code.
+  int InitInstance(int argc, char** argv);
 
-struct CZimbrelApp {
-  int m_pageDialogOpen = 0;
+ private:
   CExternalDispatch* m_scriptingObject = nullptr;
   CZimbrelDlg* m_mainWnd = nullptr;  // the main window while it runs
   BridgeServer* m_bridge = nullptr;
-
-  // The application's command table.
-  void OnCommand(int id);
-  // Runs start-up; returns the process exit code.
-  int InitInstance(int argc, char** argv);
 };
-
-extern CZimbrelApp theApp;
-
-// The application's name, the caption of its message boxes.
-inline const char* AppName() {
-  return "Zimbrel";
-}
 
 }  // namespace zb

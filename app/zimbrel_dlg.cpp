@@ -8,14 +8,48 @@
 #include "app/message_box.h"
 #include "app/page_dialog.h"
 #include "app/process_environment.h"
-#include "app/zimbrel_app.h"
-#include "bridge/redirect_url.h"
+#include "app/app_commands.h"
+#include "core/redirect_url.h"
 #include "platform/module_dir.h"
 #include "platform/utf.h"
 
 namespace zb {
 
-CZimbrelDlg::CZimbrelDlg(std::string moduleDir) : CoreHost(std::move(moduleDir)) {}
+CZimbrelDlg::CZimbrelDlg(std::string moduleDir)
+    : CoreHost(std::move(moduleDir)), m_webView(Callbacks()) {}
+
+ViewCallbacks CZimbrelDlg::Callbacks() {
+  return ViewCallbacks{
+      [this](int id) { OnCommand(id); },
+      [this] { OpenHelpFile(); },
+      [] { return !CModalWindow::PageDialogRunning(); },  // no menu over a page dialog
+  };
+}
+
+void CZimbrelDlg::OnCommand(int id) {
+  switch (id) {
+    case ID_GOTO_HOMEPAGE:
+      OpenRedirect("homepage");
+      break;
+    case ID_COMPATIBILITY:
+      ShowCompatibility();
+      break;
+    case ID_USAGE:
+      ShowUsage();
+      break;
+    case ID_FAQ_CONTACT:
+      ShowContact();
+      break;
+    case ID_APP_ABOUT:
+      ShowAboutBox();
+      break;
+    case ID_HELP:
+      OpenHelpFile();
+      break;
+    default:
+      break;
+  }
+}
 
 CZimbrelDlg::~CZimbrelDlg() = default;
 
@@ -66,8 +100,8 @@ GdkPixbuf* CZimbrelDlg::WindowIcon() {
 
 void CZimbrelDlg::OnInitDialog() {
   // The start page first: its web process starts while the window is built.
-  SetZBInstDir(m_moduleDir);
-  GetZBAid();
+  profile().SetInstallDir(m_moduleDir);
+  profile().AffiliateId();
   GtkWidget* view = m_webView.Create(nullptr);
   // The start page reads the ringtone its jobs made (in the work folder) for
   // its facts.
@@ -130,12 +164,6 @@ GtkWindow* CZimbrelDlg::InnermostWindow() const {
   return a ? a->window() : GTK_WINDOW(m_window);
 }
 
-void CZimbrelDlg::ClearPageDialogRecord() {
-  m_pageDialog = nullptr;
-  m_pageUrl.clear();
-  m_pageWidth = m_pageHeight = m_pageTop = m_pageLeft = 0;
-}
-
 std::string CZimbrelDlg::ShowPageDialog(const std::string& title, const std::string& url,
                                         const std::string& argument, int left, int top, int width,
                                         int height) {
@@ -143,16 +171,18 @@ std::string CZimbrelDlg::ShowPageDialog(const std::string& title, const std::str
     long long r = static_cast<long long>(a) + b;
     return static_cast<int>(std::clamp<long long>(r, INT32_MIN, INT32_MAX));
   };
-  auto* dlg = new CPageDialog(this, InnermostWindow());
-  m_pageDialog = dlg;
-  m_pageTitle = "  " + title;
-  m_pageUrl = url;
+  PageDialogArgs args;
+  args.title = "  " + title;
+  args.url = url;
+  args.argument = argument;
+  args.width = clampAdd(width, m_frameExtraWidth);
+  args.height = clampAdd(height, m_frameExtraHeight);
+  args.left = clampAdd(left, -(m_frameExtraWidth / 2));
+  args.top = clampAdd(top, -(m_frameExtraHeight / 2));
   m_dialogValue = argument;
-  m_pageWidth = clampAdd(width, m_frameExtraWidth);
-  m_pageHeight = clampAdd(height, m_frameExtraHeight);
-  m_pageLeft = clampAdd(left, -(m_frameExtraWidth / 2));
-  m_pageTop = clampAdd(top, -(m_frameExtraHeight / 2));
-  theApp.m_pageDialogOpen = 1;
+  auto* dlg = new CPageDialog(std::move(args), InnermostWindow(), Callbacks(),
+                              [this] { m_pageDialog = nullptr; });
+  m_pageDialog = dlg;
   dlg->DoModal();
   if (m_pageDialog == dlg) m_pageDialog = nullptr;  // never left dangling
   delete dlg;
@@ -169,11 +199,10 @@ void CZimbrelDlg::CloseActiveWindow() {
     EndModal(0);
   } else if (m_pageDialog) {
     m_pageDialog->EndModal(1);
-    ClearPageDialogRecord();
+    m_pageDialog = nullptr;
   } else {
     active->EndModal(1);
   }
-  theApp.m_pageDialogOpen = 0;
 }
 
 void CZimbrelDlg::ShowPage(const char* file, const char* title, int width, int height) {

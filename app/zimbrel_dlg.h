@@ -1,13 +1,15 @@
-// CZimbrelDlg: the main window and the program's central state. It runs
-// modally for the life of the program; page dialogs run modally above it.
-// Every scripting call acts on it, whichever window's page made the call.
+// CZimbrelDlg: the main window, the front end of the application core it
+// derives from. It runs modally for the life of the program; page dialogs run
+// modally above it. Every scripting call acts on it, whichever window's page
+// made the call. It owns its web view and the page dialog it shows (while
+// that runs), and runs the commands of every view.
 #pragma once
 
 #include <string>
 
 #include "app/modal_window.h"
 #include "app/web_browser.h"
-#include "bridge/core_host.h"
+#include "core/core_host.h"
 
 namespace zb {
 
@@ -31,15 +33,8 @@ class CZimbrelDlg : public CoreHost, public CModalWindow {
   int32_t MessageBox(const std::string& text, int32_t type) override;
   std::string SelectMediaFile() override;
   void OpenHelpFile();
-
-  // Page dialog state, read by CPageDialog's initialisation.
-  int m_frameExtraWidth = 0, m_frameExtraHeight = 0;
-  CPageDialog* m_pageDialog = nullptr;
-  std::string m_pageUrl, m_pageTitle;
-  int m_pageWidth = 0, m_pageHeight = 0, m_pageTop = 0, m_pageLeft = 0;
-  const std::string& dialogValue() const { return m_dialogValue; }
-  // Page dialog cancel (Esc or the title-bar close): clears the record.
-  void ClearPageDialogRecord();
+  // A command of app/app_commands.h (the context menu's entries, F1).
+  void OnCommand(int id);
 
   // The window that boxes opened by page script belong to.
   GtkWindow* InnermostWindow() const;
@@ -51,6 +46,15 @@ class CZimbrelDlg : public CoreHost, public CModalWindow {
 
  private:
   void ShowPage(const char* file, const char* title, int width, int height);
+  // What every view of the program may ask of it.
+  ViewCallbacks Callbacks();
+
+  // The frame around a client area (title bar and border), from GTK's sizes
+  // once the window exists: a page dialog's size is its page's plus this.
+  int m_frameExtraWidth = 0, m_frameExtraHeight = 0;
+  // The page dialog shown right now (the innermost one), cleared when it
+  // closes.
+  CPageDialog* m_pageDialog = nullptr;
   CWebBrowser2 m_webView;
 };
 

@@ -304,23 +304,21 @@ std::string BridgeServer::Handle(const std::string& payload, uint64_t pageId) {
     }
     return wire::EncodeLookupReply(id, kind);
   }
-  // Arguments go last-first into DISPPARAMS.
-  std::vector<VARIANT> args(req.args.size());
-  for (size_t i = 0; i < req.args.size(); ++i)
-    wire::ValueToVariant(req.args[i], &args[req.args.size() - 1 - i]);
-  DISPPARAMS params{args.empty() ? nullptr : args.data(), nullptr, static_cast<UINT>(args.size()),
-                    0};
+  DISPPARAMS params = req.args.Params();
   VARIANT result;
   VariantInit(&result);
   m_dispatch->Invoke(req.dispid, IID_NULL, 0, req.flags, &params, &result, nullptr, nullptr);
-  wire::Value value = wire::VariantToValue(result);
   // A result too large for one frame would end the page's connection for
   // good: the call gets the empty result of its type instead. (Only a text
-  // can be that large; its reply adds 6 bytes to it.)
-  if (value.s.size() > wire::kMaxFrame - 6) value.s = std::string();
-  std::string reply = wire::EncodeInvokeReply(value);
+  // can be that large; its reply adds 6 bytes to its UTF-8 form.)
+  std::string reply = wire::EncodeInvokeReply(result);
+  if (reply.size() > wire::kMaxFrame) {
+    VariantClear(&result);
+    result.vt = VT_BSTR;
+    result.bstrVal = SysAllocString(u"");
+    reply = wire::EncodeInvokeReply(result);
+  }
   VariantClear(&result);
-  for (auto& a : args) VariantClear(&a);
   return reply;
 }
 

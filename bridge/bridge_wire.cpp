@@ -123,7 +123,97 @@ bool GetValue(Cursor& c, Value* v) {
   return false;  // unknown tag
 }
 
+// A value read off the wire as the VARIANT the scripting object takes (UI
+// side): the page's value is converted once, here.
+bool GetVariant(Cursor& c, VARIANT* v) {
+  VariantInit(v);
+  uint8_t tag;
+  if (!c.U8(&tag)) return false;
+  uint32_t u;
+  switch (static_cast<Tag>(tag)) {
+    case Tag::Empty:
+      return true;
+    case Tag::Null:
+      v->vt = VT_NULL;
+      return true;
+    case Tag::Int:
+      if (!c.U32(&u)) return false;
+      v->vt = VT_I4;
+      v->lVal = static_cast<int32_t>(u);
+      return true;
+    case Tag::Double:
+      v->vt = VT_R8;
+      return c.F64(&v->dblVal);
+    case Tag::Bool: {
+      uint8_t b;
+      if (!c.U8(&b) || b > 1) return false;
+      v->vt = VT_BOOL;
+      v->boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
+      return true;
+    }
+    case Tag::String: {
+      std::string text;
+      if (!c.U32(&u) || !c.Bytes(u, &text)) return false;
+      v->vt = VT_BSTR;
+      v->bstrVal = SysAllocString(Utf8ToUtf16(text));
+      return true;
+    }
+  }
+  return false;  // unknown tag
+}
+
+// A result VARIANT written as a wire value (UI side); types a page cannot
+// receive go as Empty.
+void PutVariant(std::string& o, const VARIANT& v) {
+  Value r;
+  switch (v.vt) {
+    case VT_I4:
+      r.tag = Tag::Int;
+      r.i = v.lVal;
+      break;
+    case VT_INT:
+      r.tag = Tag::Int;
+      r.i = v.intVal;
+      break;
+    case VT_I2:
+      r.tag = Tag::Int;
+      r.i = v.iVal;
+      break;
+    case VT_R8:
+      r.tag = Tag::Double;
+      r.d = v.dblVal;
+      break;
+    case VT_BOOL:
+      r.tag = Tag::Bool;
+      r.b = v.boolVal != VARIANT_FALSE;
+      break;
+    case VT_BSTR:
+      r.tag = Tag::String;
+      r.s = Utf16ToUtf8(BstrView(v.bstrVal));
+      break;
+    case VT_NULL:
+      r.tag = Tag::Null;
+      break;
+    default:
+      break;
+  }
+  PutValue(o, r);
+}
+
 }  // namespace
+
+CallArgs::~CallArgs() {
+  for (auto& v : lastFirst_) VariantClear(&v);
+}
+
+const VARIANT& CallArgs::operator[](size_t scriptIndex) const {
+  return lastFirst_[lastFirst_.size() - 1 - scriptIndex];
+}
+
+DISPPARAMS CallArgs::Params() {
+  return DISPPARAMS{lastFirst_.empty() ? nullptr : lastFirst_.data(), nullptr,
+                    static_cast<UINT>(lastFirst_.size()), 0};
+}
 
 std::string EncodeLookup(std::string_view name) {
   std::string o;
@@ -170,9 +260,13 @@ bool DecodeRequest(std::string_view payload, Request* out) {
   uint32_t dispid, argc;
   if (!c.U32(&dispid) || !c.U16(&out->flags) || !c.U32(&argc) || argc > kMaxArgs) return false;
   out->dispid = static_cast<int32_t>(dispid);
-  out->args.resize(argc);
-  for (auto& a : out->args)
-    if (!GetValue(c, &a)) return false;
+  // Arguments go last-first, as DISPPARAMS holds them; each is a VARIANT the
+  // moment it is read (and cleared with the request, read whole or not).
+  auto& slots = out->args.lastFirst_;
+  slots.resize(argc);
+  for (auto& v : slots) VariantInit(&v);
+  for (uint32_t k = 0; k < argc; ++k)
+    if (!GetVariant(c, &slots[argc - 1 - k])) return false;
   return c.AtEnd();
 }
 
@@ -183,9 +277,9 @@ std::string EncodeLookupReply(int32_t dispid, uint8_t kind) {
   return o;
 }
 
-std::string EncodeInvokeReply(const Value& result) {
+std::string EncodeInvokeReply(const VARIANT& result) {
   std::string o(1, '\0');
-  PutValue(o, result);
+  PutVariant(o, result);
   return o;
 }
 
@@ -269,69 +363,6 @@ bool ReadFrame(int fd, std::string* payload) {
     if (n <= 0) return false;
     reader.Feed(buf, static_cast<size_t>(n));
   }
-}
-
-void ValueToVariant(const Value& v, VARIANT* out) {
-  VariantInit(out);
-  switch (v.tag) {
-    case Tag::Empty:
-      break;
-    case Tag::Null:
-      out->vt = VT_NULL;
-      break;
-    case Tag::Int:
-      out->vt = VT_I4;
-      out->lVal = v.i;
-      break;
-    case Tag::Double:
-      out->vt = VT_R8;
-      out->dblVal = v.d;
-      break;
-    case Tag::Bool:
-      out->vt = VT_BOOL;
-      out->boolVal = v.b ? VARIANT_TRUE : VARIANT_FALSE;
-      break;
-    case Tag::String:
-      out->vt = VT_BSTR;
-      out->bstrVal = SysAllocString(Utf8ToUtf16(v.s));
-      break;
-  }
-}
-
-Value VariantToValue(const VARIANT& v) {
-  Value r;
-  switch (v.vt) {
-    case VT_I4:
-      r.tag = Tag::Int;
-      r.i = v.lVal;
-      break;
-    case VT_INT:
-      r.tag = Tag::Int;
-      r.i = v.intVal;
-      break;
-    case VT_I2:
-      r.tag = Tag::Int;
-      r.i = v.iVal;
-      break;
-    case VT_R8:
-      r.tag = Tag::Double;
-      r.d = v.dblVal;
-      break;
-    case VT_BOOL:
-      r.tag = Tag::Bool;
-      r.b = v.boolVal != VARIANT_FALSE;
-      break;
-    case VT_BSTR:
-      r.tag = Tag::String;
-      r.s = Utf16ToUtf8(BstrView(v.bstrVal));
-      break;
-    case VT_NULL:
-      r.tag = Tag::Null;
-      break;
-    default:
-      break;
-  }
-  return r;
 }
 
 }  // namespace zb::wire

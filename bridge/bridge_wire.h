@@ -13,11 +13,19 @@
 // Replies:   u8 0 (ok), then for lookup i32 dispid, u8 kind; for invoke one
 //            value; for hello nothing
 //            u8 1 (error), u32 n, message[n]
+//
+// The web process writes requests from page script's values (Value) and
+// reads replies into them. The UI process reads a request's arguments
+// straight into VARIANTs (CallArgs) and writes a reply from the result
+// VARIANT: a page's value is converted once on its way in and once on its
+// way out; the scripting object then gives each argument the type its member
+// takes (bridge/external_dispatch.h).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/automation.h"
@@ -47,6 +55,31 @@ struct Value {
   std::string s;
 };
 
+struct Request;
+
+// The arguments of one call, read off the wire straight into the VARIANTs the
+// scripting object takes: stored last-first (DISPPARAMS order) and owned
+// (cleared when this ends). Move-only.
+class CallArgs {
+ public:
+  CallArgs() = default;
+  ~CallArgs();
+  CallArgs(CallArgs&&) noexcept = default;
+  CallArgs& operator=(CallArgs&& o) noexcept {
+    std::swap(lastFirst_, o.lastFirst_);
+    return *this;
+  }
+  size_t size() const { return lastFirst_.size(); }
+  // The argument at a position in script order.
+  const VARIANT& operator[](size_t scriptIndex) const;
+  // The arguments as Invoke takes them; valid while this lives.
+  DISPPARAMS Params();
+
+ private:
+  friend bool DecodeRequest(std::string_view payload, Request* out);
+  std::vector<VARIANT> lastFirst_;
+};
+
 struct Request {
   uint8_t op = 0;
   std::string name;     // lookup
@@ -54,7 +87,7 @@ struct Request {
   std::string secret;   // hello
   int32_t dispid = 0;
   uint16_t flags = 0;
-  std::vector<Value> args;
+  CallArgs args;  // invoke
 };
 
 struct Reply {
@@ -71,7 +104,7 @@ std::string EncodeHello(uint64_t pageId, std::string_view secret);
 bool DecodeRequest(std::string_view payload, Request* out);
 
 std::string EncodeLookupReply(int32_t dispid, uint8_t kind);
-std::string EncodeInvokeReply(const Value& result);
+std::string EncodeInvokeReply(const VARIANT& result);
 std::string EncodeHelloReply();
 std::string EncodeErrorReply(std::string_view message);
 bool DecodeReply(std::string_view payload, uint8_t op, Reply* out);
@@ -94,9 +127,5 @@ class FrameReader {
 // Blocking helpers for the web process side (restart on EINTR).
 bool WriteFully(int fd, std::string_view data);
 bool ReadFrame(int fd, std::string* payload);
-
-// Conversions at the scripting boundary: strings become BSTRs (UTF-16).
-void ValueToVariant(const Value& v, VARIANT* out);
-Value VariantToValue(const VARIANT& v);
 
 }  // namespace zb::wire

@@ -5,15 +5,14 @@
 #include <cstdlib>
 #include <limits>
 
-#include "bridge/core_host.h"
+#include "core/core_host.h"
 #include "bridge/method_table.h"
 #include "platform/decimal_text.h"
 #include "platform/utf.h"
 
 namespace zb {
 
-CExternalDispatch::CExternalDispatch(std::function<CoreHost*()> mainWindow)
-    : m_mainWindow(std::move(mainWindow)) {}
+CExternalDispatch::CExternalDispatch(std::function<CoreHost*()> core) : m_core(std::move(core)) {}
 
 HRESULT CExternalDispatch::QueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
@@ -143,7 +142,7 @@ HRESULT CExternalDispatch::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAM
   }
   if (m.kind == MemberKind::kMethod && !method) return S_OK;
   if (m.kind == MemberKind::kProperty && !propget) return S_OK;
-  CoreHost* w = m_mainWindow ? m_mainWindow() : nullptr;
+  CoreHost* w = m_core ? m_core() : nullptr;
   if (!w) return S_OK;
 
   const UINT n = params ? params->cArgs : 0;

@@ -1,9 +1,19 @@
 // CExternalDispatch: the one scripting object handed to page script as
 // window.external. It has no type information; names resolve through the
 // method table; Invoke converts the arguments and the result as the member's
-// entry lists them and calls the main window's operation the entry names.
+// entry lists them and calls the core's operation the entry names.
 // Its reference count never governs its life: the application deletes it
 // after the main window has closed.
+//
+// Where the automation layer begins and ends: the automation shapes
+// (IDispatch, DISPID, DISPPARAMS, VARIANT, BSTR, HRESULT) are how page script
+// and the program met on the system this was first written for, and the
+// pages and the member table still follow their rules (DISPIDs by position,
+// arguments last-first, VT_BOOL/VT_INT/VT_BSTR results). They begin where the
+// bridge reads a call off the wire (bridge/bridge_wire.h: straight into
+// VARIANTs) and end here, in Invoke, where each argument becomes the string
+// or integer the core's operation takes, and its result becomes a VARIANT
+// again. Nothing in core/, media/, net/ or settings/ sees them.
 #pragma once
 
 #include <functional>
@@ -17,9 +27,10 @@ class CoreHost;
 
 class CExternalDispatch final : public IDispatch {
  public:
-  // `mainWindow` is asked for the main window on every call (may give null:
-  // the call then does nothing).
-  explicit CExternalDispatch(std::function<CoreHost*()> mainWindow);
+  // `core` is asked for the core (the main window) on every call; it may give
+  // null (before the main window exists and after it has closed): the call
+  // then does nothing.
+  explicit CExternalDispatch(std::function<CoreHost*()> core);
   virtual ~CExternalDispatch() = default;
 
   HRESULT QueryInterface(REFIID riid, void** ppv) override;
@@ -36,7 +47,7 @@ class CExternalDispatch final : public IDispatch {
 
  private:
   LONG m_refCount = 0;
-  std::function<CoreHost*()> m_mainWindow;
+  std::function<CoreHost*()> m_core;
 };
 
 // Argument conversions used by Invoke: never read past the array or through

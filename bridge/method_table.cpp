@@ -1,6 +1,6 @@
 #include "bridge/method_table.h"
 
-#include "bridge/core_host.h"
+#include "core/core_host.h"
 
 namespace zb {
 
@@ -18,47 +18,87 @@ using H = CoreHost;
 }  // namespace
 
 // clang-format off
+// Each entry: the member's name, its kind, its arguments in script order, its
+// result, the core's operation, and (above it) what the member is for.
 const std::array<Member, kMemberCount> kMethodTable = {{
-//  member                     kind  arguments (script order)      result operation
-    {"ZBL_IsZBL",               MorP, {},                           Bool,  Operation<&H::IsZBL>()},
-    {"ZBL_CloseWindow",         M,    {},                           None,  Operation<&H::CloseActiveWindow>()},
+    // ZBL_IsZBL: whether the page runs inside the program
+    {"ZBL_IsZBL",               MorP, {},              Bool,  Operation<&H::IsProgramHost>()},
+    // ZBL_CloseWindow: closes the innermost window (the program, when that is the main one)
+    {"ZBL_CloseWindow",         M,    {},              None,  Operation<&H::CloseActiveWindow>()},
+    // ZBL_ShowModalDialog: a page in a modal dialog (title, page, argument, left, top,
+    // width, height); gives the value the dialog hands back
     {"ZBL_ShowModalDialog",     M,    {Str, Str, Str, Int, Int, Int, Int},
-                                                                    Bstr,  Operation<&H::ShowPageDialog>()},
-    {"ZBL_GetZBName",           M,    {},                           Bstr,  Operation<&H::GetZBName>()},
-    {"ZBL_SetZBName",           M,    {Str},                        None,  Operation<&H::SetZBName>()},
-    {"ZBL_GetZBPhone",          M,    {},                           Bstr,  Operation<&H::GetZBPhone>()},
-    {"ZBL_SetZBPhone",          M,    {Str},                        None,  Operation<&H::SetZBPhone>()},
-    {"ZBL_GetZBNetwork",        M,    {},                           Bstr,  Operation<&H::GetZBNetwork>()},
-    {"ZBL_SetZBNetwork",        M,    {Str},                        None,  Operation<&H::SetZBNetwork>()},
-    {"ZBL_GetZBAid",            M,    {},                           Bstr,  Operation<&H::GetZBAid>()},
-    {"ZBL_SetZBAid",            M,    {Str},                        None,  Operation<&H::SetZBAid>()},
-    {"ZBL_GetZBNVCheck",        M,    {},                           Bstr,  Operation<&H::GetZBNVCheck>()},
-    {"ZBL_SetZBNVCheck",        M,    {Str},                        None,  Operation<&H::SetZBNVCheck>()},
-    {"ZBL_GetVersion",          M,    {},                           Bstr,  Operation<&H::GetVersion>()},
-    {"ZBL_GetDialogArgument",   M,    {},                           Bstr,  Operation<&H::GetDialogArgument>()},
-    {"ZBL_SetDialogRetValue",   M,    {Str},                        None,  Operation<&H::SetDialogRetValue>()},
-    {"ZBL_ShowAboutBox",        M,    {},                           None,  Operation<&H::ShowAboutBox>()},
-    {"ZBL_ShowContact",         M,    {},                           None,  Operation<&H::ShowContact>()},
-    {"ZBL_ShowCompatibility",   M,    {},                           None,  Operation<&H::ShowCompatibility>()},
-    {"ZBL_ShowUsage",           M,    {},                           None,  Operation<&H::ShowUsage>()},
-    {"ZBL_NavigateURL",         M,    {Str},                        None,  Operation<&H::OpenRedirect>()},
-    {"ZBL_MessageBox",          M,    {Str, Int},                   VtInt, Operation<&H::MessageBox>()},
-    {"ZBL_MakeHttpRequest",     M,    {Str},                        Bool,  Operation<&H::MakeHttpRequest>()},
-    {"ZBL_xhStatus",            P,    {},                           VtInt, Operation<&H::xhStatus>()},
-    {"ZBL_xhResponse",          P,    {},                           Bstr,  Operation<&H::xhResponse>()},
-    {"ZBL_TranscodeMedia",      M,    {Str, Str},                   Bool,  Operation<&H::TranscodeMedia>()},
-    {"ZBL_tsStatus",            P,    {},                           VtInt, Operation<&H::tsStatus>()},
-    {"ZBL_SelectMediaFile",     M,    {},                           Bstr,  Operation<&H::SelectMediaFile>()},
-    {"ZBL_UploadFile",          M,    {Str, Str},                   Bool,  Operation<&H::UploadFile>()},
-    {"ZBL_upStatus",            P,    {},                           VtInt, Operation<&H::upStatus>()},
-    {"ZBL_GrabAudioDataFromCD", M,    {Str, Str, Str},              Bool,  Operation<&H::GrabAudioDataFromCD>()},
-    {"ZBL_ripStatus",           P,    {},                           VtInt, Operation<&H::ripStatus>()},
-    {"ZBL_clFileName",          P,    {},                           Bstr,  Operation<&H::clFileName>()},
-    {"ZBL_GetDrivesInfo",       M,    {},                           Bstr,  Operation<&H::GetDrivesInfo>()},
-    {"ZBL_GetTracksInfo",       M,    {Int},                        Bstr,  Operation<&H::GetTracksInfo>()},
-    {"ZBL_BreakAsyncOperation", M,    {},                           Bool,  Operation<&H::BreakAsyncOperation>()},
-    {"ZBL_NormalizeAudio",      M,    {Str},                        Bool,  Operation<&H::NormalizeAudio>()},
-    {"ZBL_norStatus",           P,    {},                           VtInt, Operation<&H::norStatus>()},
+                                                       Bstr,  Operation<&H::ShowPageDialog>()},
+    // ZBL_GetZBName: the user's name
+    {"ZBL_GetZBName",           M,    {},              Bstr,  Operation<&H::GetUserName>()},
+    // ZBL_SetZBName: stores the user's name
+    {"ZBL_SetZBName",           M,    {Str},           None,  Operation<&H::SetUserName>()},
+    // ZBL_GetZBPhone: the phone number ringtones go to
+    {"ZBL_GetZBPhone",          M,    {},              Bstr,  Operation<&H::GetPhoneNumber>()},
+    // ZBL_SetZBPhone: stores the phone number
+    {"ZBL_SetZBPhone",          M,    {Str},           None,  Operation<&H::SetPhoneNumber>()},
+    // ZBL_GetZBNetwork: the phone's network
+    {"ZBL_GetZBNetwork",        M,    {},              Bstr,  Operation<&H::GetPhoneNetwork>()},
+    // ZBL_SetZBNetwork: stores the phone's network
+    {"ZBL_SetZBNetwork",        M,    {Str},           None,  Operation<&H::SetPhoneNetwork>()},
+    // ZBL_GetZBAid: the affiliate id ("2", stored, when empty)
+    {"ZBL_GetZBAid",            M,    {},              Bstr,  Operation<&H::GetAffiliateId>()},
+    // ZBL_SetZBAid: stores the affiliate id
+    {"ZBL_SetZBAid",            M,    {Str},           None,  Operation<&H::SetAffiliateId>()},
+    // ZBL_GetZBNVCheck: "1" once a ringtone reached the number ("0", stored, when empty)
+    {"ZBL_GetZBNVCheck",        M,    {},              Bstr,  Operation<&H::GetNumberDelivered>()},
+    // ZBL_SetZBNVCheck: stores whether a ringtone reached the number
+    {"ZBL_SetZBNVCheck",        M,    {Str},           None,  Operation<&H::SetNumberDelivered>()},
+    // ZBL_GetVersion: the program's version code
+    {"ZBL_GetVersion",          M,    {},              Bstr,  Operation<&H::GetVersionCode>()},
+    // ZBL_GetDialogArgument: the argument the page's dialog was opened with
+    {"ZBL_GetDialogArgument",   M,    {},              Bstr,  Operation<&H::GetDialogArgument>()},
+    // ZBL_SetDialogRetValue: the value the page's dialog gives back
+    {"ZBL_SetDialogRetValue",   M,    {Str},           None,  Operation<&H::SetDialogResult>()},
+    // ZBL_ShowAboutBox: the About page in a dialog
+    {"ZBL_ShowAboutBox",        M,    {},              None,  Operation<&H::ShowAboutBox>()},
+    // ZBL_ShowContact: the FAQ and contact page in a dialog
+    {"ZBL_ShowContact",         M,    {},              None,  Operation<&H::ShowContact>()},
+    // ZBL_ShowCompatibility: the phone compatibility page in a dialog
+    {"ZBL_ShowCompatibility",   M,    {},              None,  Operation<&H::ShowCompatibility>()},
+    // ZBL_ShowUsage: the how-to page in a dialog
+    {"ZBL_ShowUsage",           M,    {},              None,  Operation<&H::ShowUsage>()},
+    // ZBL_NavigateURL: the service's page for a place name, in the default browser
+    {"ZBL_NavigateURL",         M,    {Str},           None,  Operation<&H::OpenRedirect>()},
+    // ZBL_MessageBox: a message box of a type: the button chosen
+    {"ZBL_MessageBox",          M,    {Str, Int},      VtInt, Operation<&H::MessageBox>()},
+    // ZBL_MakeHttpRequest: starts a GET of a service address
+    {"ZBL_MakeHttpRequest",     M,    {Str},           Bool,  Operation<&H::StartHttpRequest>()},
+    // ZBL_xhStatus: where that request is
+    {"ZBL_xhStatus",            P,    {},              VtInt, Operation<&H::HttpRequestStatus>()},
+    // ZBL_xhResponse: its answer, or its failure text
+    {"ZBL_xhResponse",          P,    {},              Bstr,  Operation<&H::HttpResponse>()},
+    // ZBL_TranscodeMedia: starts turning a song into the ringtone MP3
+    {"ZBL_TranscodeMedia",      M,    {Str, Str},      Bool,  Operation<&H::StartTranscode>()},
+    // ZBL_tsStatus: where that transcode is
+    {"ZBL_tsStatus",            P,    {},              VtInt, Operation<&H::TranscodeStatus>()},
+    // ZBL_SelectMediaFile: the song the user chooses, or ""
+    {"ZBL_SelectMediaFile",     M,    {},              Bstr,  Operation<&H::SelectMediaFile>()},
+    // ZBL_UploadFile: starts sending the ringtone (path, session id)
+    {"ZBL_UploadFile",          M,    {Str, Str},      Bool,  Operation<&H::StartUpload>()},
+    // ZBL_upStatus: where that upload is
+    {"ZBL_upStatus",            P,    {},              VtInt, Operation<&H::UploadStatus>()},
+    // ZBL_GrabAudioDataFromCD: starts copying a CD track to WAV (drive, track, output)
+    {"ZBL_GrabAudioDataFromCD", M,    {Str, Str, Str}, Bool,  Operation<&H::StartCdGrab>()},
+    // ZBL_ripStatus: where that copy is
+    {"ZBL_ripStatus",           P,    {},              VtInt, Operation<&H::CdGrabStatus>()},
+    // ZBL_clFileName: the song named on the command line, once
+    {"ZBL_clFileName",          P,    {},              Bstr,  Operation<&H::TakeCommandLineFile>()},
+    // ZBL_GetDrivesInfo: the CD drives, as a listing text
+    {"ZBL_GetDrivesInfo",       M,    {},              Bstr,  Operation<&H::ListCdDrives>()},
+    // ZBL_GetTracksInfo: the tracks of the disc in a drive, as a listing text
+    {"ZBL_GetTracksInfo",       M,    {Int},           Bstr,  Operation<&H::ListCdTracks>()},
+    // ZBL_BreakAsyncOperation: asks the running job to stop
+    {"ZBL_BreakAsyncOperation", M,    {},              Bool,  Operation<&H::CancelJob>()},
+    // ZBL_NormalizeAudio: starts evening out the ringtone's loudness
+    {"ZBL_NormalizeAudio",      M,    {Str},           Bool,  Operation<&H::StartNormalize>()},
+    // ZBL_norStatus: where that normalisation is
+    {"ZBL_norStatus",           P,    {},              VtInt, Operation<&H::NormalizeStatus>()},
 }};
 // clang-format on
 

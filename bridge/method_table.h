@@ -1,7 +1,7 @@
 // The ZBL method table: the 38 members page script reaches through
 // window.external, as one declarative list. Each entry gives the member's
 // name, its kind, its argument types in script order, its result type and
-// the main-window operation it calls. A member's DISPID is its 1-based
+// the core's operation it calls (core/core_host.h). A member's DISPID is its 1-based
 // position and nothing else; names compare byte for byte (case matters).
 //
 // The entry's types are checked against the operation's signature when the
@@ -112,7 +112,7 @@ struct Signature<Fn> {
 
 }  // namespace member_binding
 
-// An operation of the main window, with the types its signature gives.
+// An operation of the core, with the types its signature gives.
 struct BoundOperation {
   MemberOperation call;
   ResultType result;

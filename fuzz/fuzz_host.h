@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "bridge/core_host.h"
+#include "core/core_host.h"
 #include "bridge/method_table.h"
 #include "media/cd_access.h"
 

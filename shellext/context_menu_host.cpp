@@ -6,6 +6,7 @@
 #include <map>
 
 #include "platform/registry_store.h"
+#include "platform/stderr_notice.h"
 #include "platform/utf.h"
 #include "shellext/bitmap.h"
 #include "shellext/file_drop.h"
@@ -45,7 +46,7 @@ Library* AcquireLibrary(const std::string& path) {
   if (it == libs.end()) {
     void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!h) {
-      std::fprintf(stderr, "zimbrel: cannot load %s: %s\n", path.c_str(), dlerror());
+      Notice("cannot load " + path + ": " + dlerror());
       return nullptr;
     }
     auto lib = std::make_unique<Library>();

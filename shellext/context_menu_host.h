@@ -2,8 +2,10 @@
 // registered for every file type (under HKEY_CLASSES_ROOT,
 // "*\ShellEx\ContextMenuHandlers") and approved under HKEY_LOCAL_MACHINE, loads each
 // one's in-process library, creates it through DllGetClassObject, hands it the
-// selection and records the entries it inserts. Display-free: the Nautilus
-// module turns the entries into its own menu items.
+// selection and records the entries it inserts. Display-free and shared by
+// every file manager's module (Nautilus, Caja, Nemo and Thunar through
+// shellext/gobject_menu_items.*, Dolphin through its own plugin), each of
+// which turns the entries into its own menu items.
 //
 // Use from one thread (the file manager's main thread): handlers are
 // apartment-model objects.

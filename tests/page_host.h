@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "bridge/core_host.h"
+#include "core/core_host.h"
 #include "bridge/external_dispatch.h"
 #include "platform/utf.h"
 

@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "bridge/bridge_wire.h"
-#include "bridge/core_host.h"
+#include "core/core_host.h"
 #include "bridge/external_dispatch.h"
 #include "jobs/job_state.h"
 #include "net/raw_server.h"

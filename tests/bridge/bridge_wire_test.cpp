@@ -25,11 +25,20 @@ TEST(BridgeWire, RequestsRoundTrip) {
   EXPECT_EQ(r.dispid, 3);
   EXPECT_EQ(r.flags, DISPATCH_METHOD);
   ASSERT_EQ(r.args.size(), 5u);
-  EXPECT_EQ(r.args[0].s, std::string("a\0b", 3));
-  EXPECT_EQ(r.args[1].i, -7);
-  EXPECT_EQ(r.args[2].d, 2.5);
-  EXPECT_TRUE(r.args[3].b);
-  EXPECT_EQ(r.args[4].tag, Tag::Null);
+  ASSERT_EQ(r.args[0].vt, VT_BSTR);
+  EXPECT_EQ(BstrView(r.args[0].bstrVal), std::u16string(u"a\0b", 3));
+  EXPECT_EQ(r.args[1].vt, VT_I4);
+  EXPECT_EQ(r.args[1].lVal, -7);
+  EXPECT_EQ(r.args[2].vt, VT_R8);
+  EXPECT_EQ(r.args[2].dblVal, 2.5);
+  EXPECT_EQ(r.args[3].vt, VT_BOOL);
+  EXPECT_EQ(r.args[3].boolVal, VARIANT_TRUE);
+  EXPECT_EQ(r.args[4].vt, VT_NULL);
+  // DISPPARAMS holds them last-first.
+  DISPPARAMS params = r.args.Params();
+  ASSERT_EQ(params.cArgs, 5u);
+  EXPECT_EQ(params.rgvarg[4].vt, VT_BSTR);
+  EXPECT_EQ(params.rgvarg[0].vt, VT_NULL);
 
   ASSERT_TRUE(DecodeRequest(EncodeHello(0x1122334455667788ull, std::string("s\0cret", 6)), &r));
   EXPECT_EQ(r.op, kOpHello);
@@ -91,18 +100,22 @@ TEST(BridgeWire, RepliesAndVariantsConvert) {
   EXPECT_FALSE(rep.ok);
   EXPECT_EQ(rep.error, "boom");
 
+  // A text goes into the automation shape as UTF-16 and comes back as UTF-8.
   Value v;
   v.tag = Tag::String;
   v.s = "caf\xC3\xA9";
+  Request r;
+  ASSERT_TRUE(DecodeRequest(EncodeInvoke(4, DISPATCH_METHOD, {v}), &r));
+  ASSERT_EQ(r.args[0].vt, VT_BSTR);
+  EXPECT_EQ(BstrView(r.args[0].bstrVal), u"caf\u00e9");
+  ASSERT_TRUE(DecodeReply(EncodeInvokeReply(r.args[0]), kOpInvoke, &rep));
+  EXPECT_EQ(rep.result.s, v.s);
   VARIANT var;
-  ValueToVariant(v, &var);
-  EXPECT_EQ(var.vt, VT_BSTR);
-  EXPECT_EQ(BstrView(var.bstrVal), u"caf\u00e9");
-  EXPECT_EQ(VariantToValue(var).s, v.s);
-  VariantClear(&var);
+  VariantInit(&var);
   var.vt = VT_INT;
   var.intVal = 42;
-  EXPECT_EQ(VariantToValue(var).i, 42);
+  ASSERT_TRUE(DecodeReply(EncodeInvokeReply(var), kOpInvoke, &rep));
+  EXPECT_EQ(rep.result.i, 42);
 }
 
 }  // namespace

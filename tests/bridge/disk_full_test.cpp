@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "bridge/core_host.h"
+#include "core/core_host.h"
 #include "page_host.h"
 #include "bridge/external_dispatch.h"
 #include "media/tool_test_support.h"

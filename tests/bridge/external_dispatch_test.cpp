@@ -5,7 +5,7 @@
 #include <fstream>
 #include <vector>
 
-#include "bridge/core_host.h"
+#include "core/core_host.h"
 #include "bridge/method_table.h"
 #include "page_host.h"
 #include "platform/utf.h"

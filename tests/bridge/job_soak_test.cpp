@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "bridge/core_host.h"
+#include "core/core_host.h"
 #include "bridge/external_dispatch.h"
 #include "media/cd_test_image.h"
 #include "media/tool_test_support.h"

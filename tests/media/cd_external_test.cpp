@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "bridge/core_host.h"
+#include "core/core_host.h"
 #include "bridge/external_dispatch.h"
 #include "cd_test_image.h"
 #include "page_host.h"

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "bridge/core_host.h"
+#include "core/core_host.h"
 #include "bridge/external_dispatch.h"
 #include "page_host.h"
 #include "platform/utf.h"

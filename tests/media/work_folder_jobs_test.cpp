@@ -32,7 +32,7 @@ class WorkFolderJobs : public ::testing::Test {
   }
   void TearDown() override { EXPECT_TRUE(AllSettled()); }
   int32_t Transcode(const std::string& output) {
-    EXPECT_TRUE(host.TranscodeMedia(song, output));
+    EXPECT_TRUE(host.StartTranscode(song, output));
     return AwaitFinal(*host.jobs(), jobs::JobKind::kTranscode);
   }
 };
@@ -58,7 +58,7 @@ TEST_F(WorkFolderJobs, PagePathsInResTmpLandInTheWorkFolderWhichTheSweepsClear) 
   // The next members the page calls with the same name reach the same file.
   // (The fake mp3gain measures nothing, so the job ends early: only the
   // file it was given matters here.)
-  ASSERT_TRUE(host.NormalizeAudio(page));
+  ASSERT_TRUE(host.StartNormalize(page));
   AwaitFinal(*host.jobs(), jobs::JobKind::kNormalize, {0, 10, 30, 80});
   calls = FakeCalls(m.res);
   ASSERT_GT(calls.size(), 1u);

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <thread>
 
-#include "bridge/core_host.h"
+#include "core/core_host.h"
 #include "bridge/external_dispatch.h"
 #include "page_host.h"
 #include "platform/utf.h"

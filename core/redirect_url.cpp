@@ -1,4 +1,4 @@
-#include "bridge/redirect_url.h"
+#include "core/redirect_url.h"
 
 #include "net/percent_encode.h"
 #include "platform/service_host.h"

@@ -1,0 +1,91 @@
+#include "core/core_host.h"
+
+#include "media/cd_jobs.h"
+#include "media/normalize.h"
+#include "media/transcode.h"
+#include "net/http_request.h"
+#include "net/upload.h"
+
+namespace zb {
+
+CoreHost::CoreHost(std::string moduleDir, std::shared_ptr<media::CdAccess> cd)
+    : m_moduleDir(std::move(moduleDir)),
+      m_jobs(std::make_shared<jobs::JobState>()),
+      m_work(m_moduleDir),
+      m_cd(std::move(cd)) {}
+
+CoreHost::~CoreHost() = default;
+
+std::string CoreHost::TakeCommandLineFile() {
+  std::string f = std::move(m_commandLineFile);
+  m_commandLineFile.clear();
+  return f;
+}
+
+bool CoreHost::StartHttpRequest(const std::string& url) {
+  return net::StartHttpRequest(m_jobs, url);
+}
+int32_t CoreHost::HttpRequestStatus() {
+  return m_jobs->Status(jobs::JobKind::kHttp);
+}
+std::string CoreHost::HttpResponse() {
+  return m_jobs->Response();
+}
+
+std::string CoreHost::WorkPath(const std::string& pagePath) {
+  std::string path = m_work.Map(pagePath);
+  if (path != pagePath) PrepareWorkFolder(m_work.path());
+  return path;
+}
+
+bool CoreHost::StartTranscode(const std::string& input, const std::string& output) {
+  return media::StartTranscode(m_jobs, m_moduleDir, WorkPath(input), WorkPath(output),
+                               m_work.path());
+}
+int32_t CoreHost::TranscodeStatus() {
+  return m_jobs->Status(jobs::JobKind::kTranscode);
+}
+
+bool CoreHost::StartUpload(const std::string& path, const std::string& sessionId) {
+  return net::StartUpload(m_jobs, WorkPath(path), sessionId);
+}
+int32_t CoreHost::UploadStatus() {
+  return m_jobs->Status(jobs::JobKind::kUpload);
+}
+
+media::CdAccess& CoreHost::cd() {
+  if (!m_cd) m_cd = media::MakeDefaultCdAccess();
+  return *m_cd;
+}
+
+bool CoreHost::StartCdGrab(const std::string& drive, const std::string& track,
+                           const std::string& output) {
+  cd();
+  return m_cd ? media::StartGrab(m_jobs, m_cd, drive, track, WorkPath(output)) : false;
+}
+int32_t CoreHost::CdGrabStatus() {
+  return m_jobs->Status(jobs::JobKind::kRip);
+}
+
+std::string CoreHost::ListCdDrives() {
+  cd();
+  return m_cd ? media::GetDrivesInfo(*m_cd) : "ERROR: No drives found";
+}
+std::string CoreHost::ListCdTracks(int32_t drive) {
+  cd();
+  return m_cd ? media::GetTracksInfo(*m_cd, drive) : "ERROR: Invalid Drive ID";
+}
+
+bool CoreHost::CancelJob() {
+  m_jobs->RequestBreak();
+  return true;
+}
+
+bool CoreHost::StartNormalize(const std::string& path) {
+  return media::StartNormalize(m_jobs, m_moduleDir, WorkPath(path));
+}
+int32_t CoreHost::NormalizeStatus() {
+  return m_jobs->Status(jobs::JobKind::kNormalize);
+}
+
+}  // namespace zb
