@@ -1,5 +1,6 @@
 #include "bridge/core_host.h"
 
+#include "bridge/page_texts.h"
 #include "media/cd_jobs.h"
 #include "media/normalize.h"
 #include "media/transcode.h"
@@ -80,7 +81,7 @@ int32_t CoreHost::xhStatus() {
   return m_jobs->Status(jobs::JobKind::kHttp);
 }
 std::string CoreHost::xhResponse() {
-  return m_jobs->Response();
+  return PageText(m_jobs->Response());
 }
 
 std::string CoreHost::WorkPath(const std::string& pagePath) {
@@ -120,11 +121,12 @@ int32_t CoreHost::ripStatus() {
 
 std::string CoreHost::GetDrivesInfo() {
   cd();
-  return m_cd ? media::GetDrivesInfo(*m_cd) : "ERROR: No drives found";
+  return m_cd ? PageText(media::GetDrivesInfo(*m_cd)) : PageText(media::CdFailure::kNoDrives);
 }
 std::string CoreHost::GetTracksInfo(int32_t drive) {
   cd();
-  return m_cd ? media::GetTracksInfo(*m_cd, drive) : "ERROR: Invalid Drive ID";
+  return m_cd ? PageText(media::GetTracksInfo(*m_cd, drive))
+              : PageText(media::CdFailure::kInvalidDrive);
 }
 
 bool CoreHost::BreakAsyncOperation() {
