@@ -3,7 +3,8 @@
 // method table; Invoke converts the arguments and the result as the member's
 // entry lists them and calls the main window's operation the entry names.
 // Its reference count never governs its life: the application deletes it
-// after the main window has closed.
+// after the main window has closed. It answers with HRESULTs, as an
+// IDispatch does (platform/automation.h).
 #pragma once
 
 #include <functional>

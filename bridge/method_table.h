@@ -28,7 +28,10 @@ enum class MemberKind { kMethod, kProperty, kEither };
 // What the dispatcher hands to the operation.
 enum class ArgType : uint8_t { kString, kInteger };
 // What the dispatcher puts into the caller's result: nothing, VT_BOOL,
-// VT_INT or VT_BSTR.
+// VT_INT or VT_BSTR. A bool result (a job started or not) stays a bool:
+// the pages test it as one. Inside the program a failure and its reason are
+// an Outcome (platform/outcome.h); the pages' texts for them are made in
+// bridge/page_texts.h.
 enum class ResultType : uint8_t { kNone, kBool, kInteger, kString };
 
 constexpr int kMaxMemberArgs = 7;
