@@ -3,7 +3,8 @@
 // method table; Invoke converts the arguments and the result as the member's
 // entry lists them and calls the core's operation the entry names.
 // Its reference count never governs its life: the application deletes it
-// after the main window has closed.
+// after the main window has closed. It answers with HRESULTs, as an
+// IDispatch does (platform/automation.h).
 //
 // Where the automation layer begins and ends: the automation shapes
 // (IDispatch, DISPID, DISPPARAMS, VARIANT, BSTR, HRESULT) are how page script

@@ -15,7 +15,9 @@
 #include <type_traits>
 #include <utility>
 
+#include "bridge/page_texts.h"
 #include "platform/automation.h"
+#include "platform/outcome.h"
 
 namespace zb {
 
@@ -28,7 +30,10 @@ enum class MemberKind { kMethod, kProperty, kEither };
 // What the dispatcher hands to the operation.
 enum class ArgType : uint8_t { kString, kInteger };
 // What the dispatcher puts into the caller's result: nothing, VT_BOOL,
-// VT_INT or VT_BSTR.
+// VT_INT or VT_BSTR. A bool result (a job started or not) stays a bool:
+// the pages test it as one. Inside the program a failure and its reason are
+// an Outcome (platform/outcome.h); the pages' texts for them are made in
+// bridge/page_texts.h.
 enum class ResultType : uint8_t { kNone, kBool, kInteger, kString };
 
 constexpr int kMaxMemberArgs = 7;
@@ -51,6 +56,13 @@ using MemberOperation = void (*)(CoreHost& host, const MemberArgs& args, MemberR
 
 namespace member_binding {
 
+// An operation that may fail gives an Outcome; the page gets its value, or
+// the words for its failure (bridge/page_texts.h).
+template <typename R>
+struct IsOutcome : std::false_type {};
+template <typename Reason, typename T>
+struct IsOutcome<Outcome<Reason, T>> : std::true_type {};
+
 template <typename T>
 constexpr ArgType ArgTypeOf() {
   using U = std::remove_cvref_t<T>;
@@ -67,6 +79,8 @@ constexpr ResultType ResultTypeOf() {
     return ResultType::kBool;
   else if constexpr (std::is_same_v<R, int32_t>)
     return ResultType::kInteger;
+  else if constexpr (IsOutcome<R>::value)
+    return ResultType::kString;
   else {
     static_assert(std::is_same_v<R, std::string>, "members give bool, int32_t or std::string");
     return ResultType::kString;
@@ -88,6 +102,8 @@ void Store(R&& value, MemberResult* r) {
     r->truth = value;
   else if constexpr (std::is_same_v<U, int32_t>)
     r->number = value;
+  else if constexpr (IsOutcome<U>::value)
+    r->text = PageText(value);
   else
     r->text = std::forward<R>(value);
 }

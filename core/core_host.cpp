@@ -28,7 +28,7 @@ bool CoreHost::StartHttpRequest(const std::string& url) {
 int32_t CoreHost::HttpRequestStatus() {
   return m_jobs->Status(jobs::JobKind::kHttp);
 }
-std::string CoreHost::HttpResponse() {
+jobs::HttpResponse CoreHost::HttpResponse() {
   return m_jobs->Response();
 }
 
@@ -67,13 +67,15 @@ int32_t CoreHost::CdGrabStatus() {
   return m_jobs->Status(jobs::JobKind::kRip);
 }
 
-std::string CoreHost::ListCdDrives() {
+media::CdListing CoreHost::ListCdDrives() {
   cd();
-  return m_cd ? media::GetDrivesInfo(*m_cd) : "ERROR: No drives found";
+  if (!m_cd) return Fail(media::CdFailure::kNoDrives);
+  return media::GetDrivesInfo(*m_cd);
 }
-std::string CoreHost::ListCdTracks(int32_t drive) {
+media::CdListing CoreHost::ListCdTracks(int32_t drive) {
   cd();
-  return m_cd ? media::GetTracksInfo(*m_cd, drive) : "ERROR: Invalid Drive ID";
+  if (!m_cd) return Fail(media::CdFailure::kInvalidDrive);
+  return media::GetTracksInfo(*m_cd, drive);
 }
 
 bool CoreHost::CancelJob() {

@@ -15,14 +15,12 @@
 #include <string>
 
 #include "jobs/job_state.h"
+#include "media/cd_jobs.h"
 #include "platform/service_host.h"
 #include "platform/work_folder.h"
 #include "settings/profile.h"
 
 namespace zb {
-namespace media {
-class CdAccess;
-}
 
 class CoreHost {
  public:
@@ -79,7 +77,8 @@ class CoreHost {
   // is what the page polls (the values of jobs/job_status.h).
   bool StartHttpRequest(const std::string& url);
   int32_t HttpRequestStatus();
-  std::string HttpResponse();
+  // The answer, or why there is none (the bridge words it for the page).
+  jobs::HttpResponse HttpResponse();
   bool StartTranscode(const std::string& input, const std::string& output);
   int32_t TranscodeStatus();
   bool StartUpload(const std::string& path, const std::string& sessionId);
@@ -91,10 +90,10 @@ class CoreHost {
   // Asks the running job to stop; always true.
   bool CancelJob();
 
-  // The CD drives and the tracks of the disc in one of them, as the pages'
-  // listing texts.
-  std::string ListCdDrives();
-  std::string ListCdTracks(int32_t drive);
+  // The CD drives, and the tracks of the disc in one of them, or why they
+  // cannot be listed (the bridge words a failure for the page).
+  media::CdListing ListCdDrives();
+  media::CdListing ListCdTracks(int32_t drive);
 
  protected:
   std::string m_moduleDir;

@@ -31,7 +31,7 @@ void* ThreadMain(void* arg) {
 
 }  // namespace
 
-std::string JobState::Response() const {
+HttpResponse JobState::Response() const {
   std::lock_guard<std::mutex> lock(responseLock_);
   return xhResponse_;
 }
@@ -48,12 +48,12 @@ void JobTicket::SetStatus(int32_t v) {
   state_->status_[i].store(v, std::memory_order_release);
 }
 
-void JobTicket::SetResponse(std::string text) {
+void JobTicket::SetResponse(HttpResponse response) {
   int i = JobState::Index(kind_);
   std::lock_guard<std::mutex> lock(state_->kindLock_[i]);
   if (state_->generation_[i] != gen_) return;
   std::lock_guard<std::mutex> rl(state_->responseLock_);
-  state_->xhResponse_ = std::move(text);
+  state_->xhResponse_ = std::move(response);
 }
 
 bool JobState::TerminateRecordedProcess(int sig) {
@@ -92,7 +92,7 @@ bool StartJob(const std::shared_ptr<JobState>& state, JobKind kind,
     state->status_[i].store(0, std::memory_order_release);
     if (kind == JobKind::kHttp) {
       std::lock_guard<std::mutex> rl(state->responseLock_);
-      state->xhResponse_.clear();
+      state->xhResponse_ = HttpResponse();
     }
     if (kind == JobKind::kTranscode) {
       std::lock_guard<std::mutex> pl(state->pidLock_);

@@ -26,10 +26,21 @@
 #include <mutex>
 #include <string>
 
+#include "platform/outcome.h"
+
 namespace zb::jobs {
 
 enum class JobKind : int { kHttp = 0, kTranscode = 1, kUpload = 2, kRip = 3, kNormalize = 4 };
 constexpr int kJobKinds = 5;
+
+// Why an HTTP job has no answer text.
+enum class HttpFailure {
+  kNoHandle,  // no request handle could be made
+  kBadUrl,    // not an http or https URL; detail: curl's URL code (0: another scheme)
+  kNotSent,   // the request failed, timed out or had too large an answer; detail: curl's code
+};
+// The HTTP job's response: the answer's text, or why there is none.
+using HttpResponse = Outcome<HttpFailure, std::string>;
 
 class JobState {
  public:
@@ -39,7 +50,7 @@ class JobState {
 
   // Reads for the status properties (main thread).
   int32_t Status(JobKind k) const { return status_[Index(k)].load(std::memory_order_acquire); }
-  std::string Response() const;
+  HttpResponse Response() const;
   uint32_t ProcessId() const { return tsProcessId_.load(std::memory_order_acquire); }
   bool BreakRequested() const { return breakAsync_.load(std::memory_order_acquire); }
 
@@ -73,7 +84,7 @@ class JobState {
   std::array<uint64_t, kJobKinds> generation_{};  // guarded by kindLock_
   std::array<std::mutex, kJobKinds> kindLock_;
   mutable std::mutex responseLock_;
-  std::string xhResponse_;
+  HttpResponse xhResponse_;
   std::mutex pidLock_;  // taken after a kindLock_, never before
   std::atomic<uint32_t> tsProcessId_{0};
   std::atomic<bool> breakAsync_{false};
@@ -90,7 +101,7 @@ class JobTicket {
   // Writes the status; ignored when the job is stale.
   void SetStatus(int32_t v);
   // HTTP job: stores the response (before the status that publishes it).
-  void SetResponse(std::string text);
+  void SetResponse(HttpResponse response);
   // Transcode job: records the child's process id; ignored when stale.
   void SetProcessId(uint32_t pid);
   // Clears the process id only if it still holds `pid`. Once this returns, no
@@ -107,7 +118,7 @@ class JobTicket {
   uint64_t gen_;
 };
 
-// Starts a job: resets the kind's fields (status 0; response "" for HTTP;
+// Starts a job: resets the kind's fields (status 0; response text "" for HTTP;
 // process id 0 for transcode), takes a new generation, clears the cancel flag
 // and runs `body` on a new detached thread. False when no thread could be
 // created; the status is then 0.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "jobs/job_state.h"
+#include "platform/outcome.h"
 
 namespace zb::media {
 
@@ -13,9 +14,21 @@ class CdAccess;  // the CD access layer (cd_access.h)
 // The layer on libcdio: real drives, then the images in $ZIMBREL_CD_IMAGES.
 std::shared_ptr<CdAccess> MakeDefaultCdAccess();
 
-// ZBL_GetDrivesInfo / ZBL_GetTracksInfo: result strings or "ERROR: ..." texts.
-std::string GetDrivesInfo(CdAccess& cd);
-std::string GetTracksInfo(CdAccess& cd, int drive);
+// Why a listing could not be made (no detail).
+enum class CdFailure {
+  kNoDrives,      // no drive and no image
+  kInvalidDrive,  // the number names no drive
+  kNoHandle,      // the drive could not be opened
+  kNoDisc,        // no table of contents could be read: no disc, or a wrong one
+  kNotAudio,      // a disc of one track: not an audio CD
+};
+// The drive names, or each track's length in blocks ("DATA" for a track that
+// cannot be grabbed), joined by ":::".
+using CdListing = Outcome<CdFailure, std::string>;
+
+// ZBL_GetDrivesInfo / ZBL_GetTracksInfo.
+CdListing GetDrivesInfo(CdAccess& cd);
+CdListing GetTracksInfo(CdAccess& cd, int drive);
 
 // ZBL_GrabAudioDataFromCD: starts the grab job; false when no thread started.
 // The grab job reads its drive and track texts with ReadDecimal

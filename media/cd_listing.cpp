@@ -10,11 +10,11 @@
 
 namespace zb::media {
 
-std::string GetDrivesInfo(CdAccess& cd) {
+CdListing GetDrivesInfo(CdAccess& cd) {
   CDDriveList list{};
   cd.GetCDList(&list);
   int count = CdDriveCount(list);
-  if (count < 1) return "ERROR: No drives found";
+  if (count < 1) return Fail(CdFailure::kNoDrives);
   std::string out;
   for (int i = 0; i < count; ++i) {
     const char* name = list.entries[i].productName;
@@ -24,20 +24,20 @@ std::string GetDrivesInfo(CdAccess& cd) {
   return out;
 }
 
-std::string GetTracksInfo(CdAccess& cd, int drive) {
+CdListing GetTracksInfo(CdAccess& cd, int drive) {
   CDDriveList list{};
   cd.GetCDList(&list);
-  if (drive < 0 || drive >= CdDriveCount(list)) return "ERROR: Invalid Drive ID";
+  if (drive < 0 || drive >= CdDriveCount(list)) return Fail(CdFailure::kInvalidDrive);
 
   CDHandleRequest request = CdRequestFor(list.entries[drive]);
   CDHandle h = cd.GetCDHandle(&request);
-  if (!h) return "ERROR: Could not get handle to CD";
+  if (!h) return Fail(CdFailure::kNoHandle);
   CdHandleCloser closer(cd, h);
 
   cd.ModifyCDParms(h, kCdParmLbaAddressing, 0);
   CDContents toc{};
-  if (cd.ReadTOC(h, &toc) != 1 || !CdTocFits(toc)) return "ERROR: No CD inserted";
-  if (toc.firstTrack == toc.lastTrack) return "ERROR: Not an audio CD";
+  if (cd.ReadTOC(h, &toc) != 1 || !CdTocFits(toc)) return Fail(CdFailure::kNoDisc);
+  if (toc.firstTrack == toc.lastTrack) return Fail(CdFailure::kNotAudio);
 
   // One item per track of the disc, whatever number it begins with. An
   // audio track with no blocks to read (its table runs past the lead-out)

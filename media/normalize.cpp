@@ -90,7 +90,7 @@ class Job {
       analysis_.append(piece);
       if (analysis_.size() > 2 * kKeepOutput) analysis_.erase(0, analysis_.size() - kKeepOutput);
     };
-    if (!RunTool(run).Succeeded()) {  // includes a run stopped by a cancel
+    if (!RunTool(run).ok()) {  // includes a run stopped by a cancel
       t_.SetStatus(failed);
       return false;
     }

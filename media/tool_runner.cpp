@@ -157,25 +157,16 @@ bool Drain(int fd, const std::function<bool()>* cancelled,
 }
 
 ToolResult Reap(pid_t pid) {
-  ToolResult res;
   int st = 0;
   pid_t r;
   do {
     r = waitpid(pid, &st, 0);
   } while (r < 0 && errno == EINTR);
-  if (r != pid) {
-    // Someone else took the status (SIGCHLD ignored): unknown, a failure.
-    res.outcome = ToolOutcome::kExited;
-    res.exitCode = -1;
-    res.error = errno;
-  } else if (WIFSIGNALED(st)) {
-    res.outcome = ToolOutcome::kSignalled;
-    res.signal = WTERMSIG(st);
-  } else {
-    res.outcome = ToolOutcome::kExited;
-    res.exitCode = WEXITSTATUS(st);
-  }
-  return res;
+  // Someone else took the status (SIGCHLD ignored): unknown, a failure.
+  if (r != pid) return Fail(ToolFailure::kExitedWithError, -1);
+  if (WIFSIGNALED(st)) return Fail(ToolFailure::kSignalled, WTERMSIG(st));
+  if (WEXITSTATUS(st) != 0) return Fail(ToolFailure::kExitedWithError, WEXITSTATUS(st));
+  return Done{};
 }
 
 // Every tool child is forked by one thread that lives as long as the
@@ -343,7 +334,7 @@ void* ReaperMain(void* arg) {
   std::unique_ptr<Orphan> o(static_cast<Orphan*>(arg));
   Drain(o->fd, nullptr);
   close(o->fd);
-  Finish(o->child);
+  (void)Finish(o->child);  // nobody waits for a cancelled run's end
   gAwaitingReap.fetch_sub(1, std::memory_order_acq_rel);
   return nullptr;
 }
@@ -366,17 +357,13 @@ void HandToReaper(ChildRef child, int fd) {
 }  // namespace
 
 ToolResult RunTool(const ToolRun& run) {
-  ToolResult res;
   int in[2], out[2];
-  if (!MakePipe(in)) {
-    res.error = errno;
-    return res;
-  }
+  if (!MakePipe(in)) return Fail(ToolFailure::kNotStarted, errno);
   if (!MakePipe(out)) {
-    res.error = errno;
+    int err = errno;
     close(in[0]);
     close(in[1]);
-    return res;
+    return Fail(ToolFailure::kNotStarted, err);
   }
 
   std::vector<char*> argv;
@@ -431,8 +418,7 @@ ToolResult RunTool(const ToolRun& run) {
   close(out[1]);
   if (rc != 0) {
     close(out[0]);
-    res.error = rc;
-    return res;
+    return Fail(ToolFailure::kNotStarted, rc);
   }
 
   if (run.started) run.started(pid);
@@ -441,8 +427,7 @@ ToolResult RunTool(const ToolRun& run) {
   if (run.ending) run.ending(pid);
   if (cancelled) {
     HandToReaper(child, out[0]);
-    res.outcome = ToolOutcome::kLeftRunning;
-    return res;
+    return Fail(ToolFailure::kLeftRunning);
   }
   close(out[0]);
   return Finish(child);

@@ -16,13 +16,16 @@
 // program ends, however it ends (kill -9 included), and one whose program
 // died while it was being started ends before it runs the tool.
 //
-// Outcomes:
+// Outcomes: ok when the output ended and the child exited with 0; else a
+// ToolFailure:
 // - kNotStarted: no pipe, the program is missing, not executable or refused
 //   by exec, or the start was refused (the program is ending, or the run
 //   belongs to a job that a newer start of its kind has replaced). No child
-//   exists.
-// - kExited: the output ended and the child exited with `exitCode`.
-// - kSignalled: the child was killed by `signal`. Always a failure.
+//   exists. Detail: the errno of the step that failed (ECANCELED when
+//   refused).
+// - kExitedWithError: the output ended and the child exited with the code in
+//   the detail (-1 when its status was taken by someone else).
+// - kSignalled: the child was killed by the signal in the detail.
 // - kLeftRunning: `cancelled` answered true. The child is not terminated: a
 //   detached reaper keeps draining its output (so it never blocks on, or dies
 //   of, a full or closed pipe in the middle of writing a file) and reaps it
@@ -57,17 +60,12 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/outcome.h"
+
 namespace zb::media {
 
-enum class ToolOutcome { kNotStarted, kExited, kSignalled, kLeftRunning };
-
-struct ToolResult {
-  ToolOutcome outcome = ToolOutcome::kNotStarted;
-  int exitCode = -1;  // kExited
-  int signal = 0;     // kSignalled
-  int error = 0;      // kNotStarted: the errno of the step that failed
-  bool Succeeded() const { return outcome == ToolOutcome::kExited && exitCode == 0; }
-};
+enum class ToolFailure { kNotStarted, kExitedWithError, kSignalled, kLeftRunning };
+using ToolResult = Outcome<ToolFailure>;
 
 struct ToolRun {
   std::string program;              // path of the tool; also its argv[0]

@@ -110,7 +110,7 @@ void RunTranscode(jobs::JobTicket& t, const std::string& moduleDir, const std::s
     run.output = [&watch](std::string_view piece) { watch(piece); };
     // After a cancel the child runs on and is reaped when it ends; the job
     // fails at once.
-    if (RunTool(run).Succeeded() && !watch.failed()) status = jobs::status::kTranscodeDone;
+    if (RunTool(run).ok() && !watch.failed()) status = jobs::status::kTranscodeDone;
   }
 
   SweepFolder(tmp, ".wav");

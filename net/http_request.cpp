@@ -14,10 +14,7 @@ namespace {
 constexpr char kNoHandleBox[] =
     "Cannot initialize XMLHTTP Transporter.\n\nIn order to use Zimbrel you must have MSXML "
     "installed       \non your computer.";
-constexpr char kNoHandle[] = "ERROR:XMLHTTP:CoCreateInstance";
-constexpr char kOpenFailed[] = "ERROR:XMLHTTP:Open";
-constexpr char kSendFailed[] = "ERROR:XMLHTTP:Send";
-// An answer body larger than this fails the request ("ERROR:XMLHTTP:Send"):
+// An answer body larger than this fails the request (not sent):
 // decoded to UTF-8 it grows at most threefold, so the response text always
 // fits in one reply of the page bridge (64 MiB; the bridge tests pin it).
 constexpr size_t kMaxBody = size_t{16} << 20;
@@ -45,10 +42,10 @@ size_t Collect(char* data, size_t size, size_t count, void* user) {
   return n;
 }
 
-// The text for ZBL_xhResponse; `*store` becomes false when a cancel leaves
-// the response as the start left it (empty).
-std::string Fetch(const std::shared_ptr<jobs::JobState>& state, jobs::JobTicket& ticket,
-                  const std::string& url, bool* store) {
+// The response for ZBL_xhResponse; `*store` becomes false when a cancel
+// leaves the response as the start left it (empty).
+jobs::HttpResponse Fetch(const std::shared_ptr<jobs::JobState>& state, jobs::JobTicket& ticket,
+                         const std::string& url, bool* store) {
   *store = true;
   std::unique_ptr<CURLU, void (*)(CURLU*)> parsed(curl_url(), curl_url_cleanup);
   Transfer t;  // destroyed before the parsed URL it uses
@@ -56,14 +53,16 @@ std::string Fetch(const std::shared_ptr<jobs::JobState>& state, jobs::JobTicket&
     // No request handle: the message box is shown on the main thread, and
     // this job waits until it has been closed.
     if (state->showMessageBox) state->showMessageBox(kNoHandleBox);
-    return kNoHandle;
+    return Fail(jobs::HttpFailure::kNoHandle);
   }
-  if (curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) return kOpenFailed;
+  if (CURLUcode rc = curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0); rc != CURLUE_OK)
+    return Fail(jobs::HttpFailure::kBadUrl, rc);
   char* scheme = nullptr;
-  if (curl_url_get(parsed.get(), CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK) return kOpenFailed;
+  if (CURLUcode rc = curl_url_get(parsed.get(), CURLUPART_SCHEME, &scheme, 0); rc != CURLUE_OK)
+    return Fail(jobs::HttpFailure::kBadUrl, rc);
   std::string s = scheme;
   curl_free(scheme);
-  if (s != "http" && s != "https") return kOpenFailed;
+  if (s != "http" && s != "https") return Fail(jobs::HttpFailure::kBadUrl);
 
   Sink sink;
   CURL* e = t.easy();
@@ -79,20 +78,22 @@ std::string Fetch(const std::shared_ptr<jobs::JobState>& state, jobs::JobTicket&
   curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Collect);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, &sink);
-  switch (t.Run([&ticket] { return ticket.Cancelled(); })) {
-    case TransferEnd::kDone: {
-      const char* type = nullptr;
-      curl_easy_getinfo(e, CURLINFO_CONTENT_TYPE, &type);
-      return DecodeToUtf8(sink.body, CharsetOf(type ? type : ""));
-    }
-    case TransferEnd::kCancelled:
+  TransferEnd end = t.Run([&ticket] { return ticket.Cancelled(); });
+  if (end) {
+    const char* type = nullptr;
+    curl_easy_getinfo(e, CURLINFO_CONTENT_TYPE, &type);
+    return DecodeToUtf8(sink.body, CharsetOf(type ? type : ""));
+  }
+  switch (end.reason()) {
+    case TransferFailure::kCancelled:
       *store = false;
-      return "";
-    case TransferEnd::kFailed:
-    case TransferEnd::kTimedOut:
+      return {};
+    case TransferFailure::kTimedOut:
+      return Fail(jobs::HttpFailure::kNotSent, CURLE_OPERATION_TIMEDOUT);
+    case TransferFailure::kFailed:
       break;
   }
-  return kSendFailed;
+  return Fail(jobs::HttpFailure::kNotSent, end.detail());
 }
 
 }  // namespace
@@ -102,8 +103,8 @@ bool StartHttpRequest(const std::shared_ptr<jobs::JobState>& state, const std::s
   return jobs::StartJob(state, jobs::JobKind::kHttp, [full = std::move(full)](jobs::JobTicket& t) {
     t.SetStatus(jobs::status::kRunning);
     bool store = true;
-    std::string text = Fetch(t.state(), t, full, &store);
-    if (store) t.SetResponse(std::move(text));
+    jobs::HttpResponse response = Fetch(t.state(), t, full, &store);
+    if (store) t.SetResponse(std::move(response));
     t.SetStatus(jobs::status::kHttpDone);  // after the response, which it publishes
   });
 }

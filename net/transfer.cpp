@@ -166,16 +166,16 @@ int Transfer::Progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_
 }
 
 TransferEnd Transfer::Run(const std::function<bool()>& cancelled) {
-  if (!ok()) return TransferEnd::kFailed;
+  if (!ok()) return Fail(TransferFailure::kFailed, CURLE_FAILED_INIT);
   cancelled_ = &cancelled;
   const milliseconds idle = CurrentTimeouts().idle;
   if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) {
-    code_ = CURLE_OUT_OF_MEMORY;
     cancelled_ = nullptr;
-    return TransferEnd::kFailed;
+    return Fail(TransferFailure::kFailed, CURLE_OUT_OF_MEMORY);
   }
 
-  TransferEnd end = TransferEnd::kFailed;
+  // What a failure of curl's multi interface leaves.
+  TransferEnd end = Fail(TransferFailure::kFailed, CURLE_OUT_OF_MEMORY);
   Activity last;
   long lastUnsent = -1;
   bool connected = false;
@@ -186,23 +186,22 @@ TransferEnd Transfer::Run(const std::function<bool()>& cancelled) {
   };
   bool ok = act(CURL_SOCKET_TIMEOUT, 0);
   for (;;) {
-    if (!ok) {
-      code_ = CURLE_OUT_OF_MEMORY;
-      break;
-    }
+    if (!ok) break;
     if (running == 0) {
       int left = 0;
-      code_ = CURLE_GOT_NOTHING;
+      CURLcode code = CURLE_GOT_NOTHING;
       while (CURLMsg* m = curl_multi_info_read(multi_, &left))
-        if (m->msg == CURLMSG_DONE) code_ = m->data.result;
-      if (code_ == CURLE_OK)
-        end = TransferEnd::kDone;
-      else if (code_ == CURLE_ABORTED_BY_CALLBACK && cancelled())
-        end = TransferEnd::kCancelled;
+        if (m->msg == CURLMSG_DONE) code = m->data.result;
+      if (code == CURLE_OK)
+        end = Done{};
+      else if (code == CURLE_ABORTED_BY_CALLBACK && cancelled())
+        end = Fail(TransferFailure::kCancelled);
+      else
+        end = Fail(TransferFailure::kFailed, code);
       break;
     }
     if (cancelled()) {
-      end = TransferEnd::kCancelled;
+      end = Fail(TransferFailure::kCancelled);
       resetOnClose_ = true;
       break;
     }
@@ -239,7 +238,7 @@ TransferEnd Transfer::Run(const std::function<bool()>& cancelled) {
       lastMove = t;
     }
     if (connected && t - lastMove >= idle) {
-      end = TransferEnd::kTimedOut;
+      end = Fail(TransferFailure::kTimedOut);
       resetOnClose_ = true;
       break;
     }

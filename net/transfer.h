@@ -29,6 +29,8 @@
 #include <chrono>
 #include <functional>
 
+#include "platform/outcome.h"
+
 namespace zb::net {
 
 struct Timeouts {
@@ -43,12 +45,14 @@ void SetTimeoutsForTesting(Timeouts t);
 // Test hook: makes handle creation fail, as if libcurl had no memory.
 void FailHandleCreationForTesting(bool fail);
 
-enum class TransferEnd {
-  kDone,       // curl finished with CURLE_OK: a complete answer was received
-  kFailed,     // curl reported an error
+// How a transfer ended: ok when curl finished with CURLE_OK (a complete
+// answer was received), else why not.
+enum class TransferFailure {
+  kFailed,     // curl reported an error; detail: its CURLcode
   kCancelled,  // the cancel predicate answered true
   kTimedOut,   // the idle time-out passed
 };
+using TransferEnd = Outcome<TransferFailure>;
 
 class Transfer {
  public:
@@ -63,8 +67,6 @@ class Transfer {
 
   // Runs the transfer to its end. `cancelled` is called from this thread.
   TransferEnd Run(const std::function<bool()>& cancelled);
-  // curl's result when Run() gave kFailed.
-  CURLcode code() const { return code_; }
 
   // From curl's callbacks while Run() goes on: the connection is to end with
   // a reset when curl closes it.
@@ -100,7 +102,6 @@ class Transfer {
   CURL* easy_ = nullptr;
   CURLM* multi_ = nullptr;
   const std::function<bool()>* cancelled_ = nullptr;
-  CURLcode code_ = CURLE_OK;
   bool resetOnClose_ = false;
   curl_socket_t lastOpened_ = CURL_SOCKET_BAD;  // the connection's newest socket
 };

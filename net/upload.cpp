@@ -213,7 +213,7 @@ int32_t RunUpload(jobs::JobTicket& ticket, const Request& rq) {
   curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &OnHeader);
   curl_easy_setopt(e, CURLOPT_HEADERDATA, &body);
   t.onWake = [&body] { Refresh(body); };
-  t.Run([&ticket] { return ticket.Cancelled(); });
+  (void)t.Run([&ticket] { return ticket.Cancelled(); });  // judged by the answer, below
 
   // Done when the whole body went out and then the head of an answer came
   // back, whatever followed it (an answer that came before the end of the

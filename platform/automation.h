@@ -10,6 +10,9 @@
 
 namespace zb {
 
+// HRESULT stays the result of everything on these interfaces: the scripting
+// object's and the file-manager extension's components, whose callers test
+// these codes. Inside the program a failure is an Outcome (platform/outcome.h).
 using HRESULT = int32_t;
 using ULONG = uint32_t;
 using LONG = int32_t;

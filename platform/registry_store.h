@@ -34,6 +34,8 @@ extern const HKEY HKEY_USERS;
 extern const HKEY HKEY_CURRENT_CONFIG;
 extern const HKEY HKEY_DYN_DATA;
 
+// The Reg* functions answer with the system registry's LONG ERROR_* codes,
+// as its API does, and stay so: the file-manager component relies on them.
 constexpr LONG ERROR_SUCCESS = 0;
 constexpr LONG ERROR_FILE_NOT_FOUND = 2;
 constexpr LONG ERROR_ACCESS_DENIED = 5;

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "bridge/page_texts.h"
 #include "cd_test_image.h"
 #include "media/cd_access.h"
 #include "media/cd_jobs.h"
@@ -24,6 +25,14 @@ using cdtest::WriteCdImage;
 using zb::testing::ScopedEnv;
 using zb::testing::TempDir;
 
+// The lists as the page gets them.
+std::string Drives(CdAccess& cd) {
+  return PageText(GetDrivesInfo(cd));
+}
+std::string Tracks(CdAccess& cd, int drive) {
+  return PageText(GetTracksInfo(cd, drive));
+}
+
 class CdListing : public ::testing::Test {
  protected:
   void SetUp() override { real = RealDriveCount(); }
@@ -35,7 +44,7 @@ class CdListing : public ::testing::Test {
   }
   std::string GetDrivesInfoWith(const std::string& images) {
     ScopedEnv env("ZIMBREL_CD_IMAGES", images);
-    return GetDrivesInfo(*MakeDefaultCdAccess());
+    return Drives(*MakeDefaultCdAccess());
   }
 
   TempDir dir;
@@ -90,14 +99,14 @@ TEST_F(CdListing, TracksOfMixedAudioAndOneTrackDiscs) {
   ScopedEnv env("ZIMBREL_CD_IMAGES", mixed.cue + ":" + audio.cue + ":" + single.cue + ":" +
                                          data.cue + ":" + dir / "missing.cue");
   auto cd = MakeDefaultCdAccess();
-  EXPECT_EQ(GetTracksInfo(*cd, real + 0), "DATA:::1150:::13500");
-  EXPECT_EQ(GetTracksInfo(*cd, real + 1), "100:::250:::75");
-  EXPECT_EQ(GetTracksInfo(*cd, real + 2), "ERROR: Not an audio CD");
-  EXPECT_EQ(GetTracksInfo(*cd, real + 3), "ERROR: Not an audio CD");
+  EXPECT_EQ(Tracks(*cd, real + 0), "DATA:::1150:::13500");
+  EXPECT_EQ(Tracks(*cd, real + 1), "100:::250:::75");
+  EXPECT_EQ(Tracks(*cd, real + 2), "ERROR: Not an audio CD");
+  EXPECT_EQ(Tracks(*cd, real + 3), "ERROR: Not an audio CD");
   // An image that does not open is a drive without a disc.
-  EXPECT_EQ(GetTracksInfo(*cd, real + 4), "ERROR: No CD inserted");
-  EXPECT_EQ(GetTracksInfo(*cd, real + 5), "ERROR: Invalid Drive ID");
-  EXPECT_EQ(GetTracksInfo(*cd, -1), "ERROR: Invalid Drive ID");
+  EXPECT_EQ(Tracks(*cd, real + 4), "ERROR: No CD inserted");
+  EXPECT_EQ(Tracks(*cd, real + 5), "ERROR: Invalid Drive ID");
+  EXPECT_EQ(Tracks(*cd, -1), "ERROR: Invalid Drive ID");
 }
 
 // Discs as some discs and images are: numbered from track 4 or 50, and
@@ -118,10 +127,10 @@ TEST_F(CdListing, EveryDiscListsExactlyItsTracks) {
   ScopedEnv env("ZIMBREL_CD_IMAGES", from4.cue + ":" + from50.cue + ":" + dir / "backwards.cue" +
                                          ":" + dir / "backwards.toc");
   auto cd = MakeDefaultCdAccess();
-  EXPECT_EQ(GetTracksInfo(*cd, real + 0), "150:::150");
-  EXPECT_EQ(GetTracksInfo(*cd, real + 1), "DATA:::200:::300");
-  EXPECT_EQ(GetTracksInfo(*cd, real + 2), "75:::75:::75");
-  EXPECT_EQ(GetTracksInfo(*cd, real + 3), "DATA:::75");
+  EXPECT_EQ(Tracks(*cd, real + 0), "150:::150");
+  EXPECT_EQ(Tracks(*cd, real + 1), "DATA:::200:::300");
+  EXPECT_EQ(Tracks(*cd, real + 2), "75:::75:::75");
+  EXPECT_EQ(Tracks(*cd, real + 3), "DATA:::75");
 }
 
 // A TOC names its data files relative to its own folder, whatever the
@@ -143,7 +152,7 @@ TEST_F(CdListing, TocImagesOpenFromAnyFolder) {
   ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
   ASSERT_EQ(::chdir("/"), 0);
   auto cd = MakeDefaultCdAccess();
-  std::string listed = GetTracksInfo(*cd, real + 0), text = GetTracksInfo(*cd, real + 1);
+  std::string listed = Tracks(*cd, real + 0), text = Tracks(*cd, real + 1);
   ASSERT_EQ(::chdir(cwd), 0);
   EXPECT_EQ(listed, "100:::200");
   EXPECT_EQ(text, "75:::75");
@@ -154,15 +163,15 @@ TEST_F(CdListing, LayerFailuresGiveTheirTextsAndEveryHandleIsClosed) {
   TestImage one = WriteCdImage(dir.path(), "one", {{100}});
   ScopedEnv env("ZIMBREL_CD_IMAGES", two.cue + ":" + one.cue + ":" + dir / "none.cue");
   FaultCdAccess cd(MakeDefaultCdAccess());
-  EXPECT_EQ(GetTracksInfo(cd, real + 0), "100:::100");
-  EXPECT_EQ(GetTracksInfo(cd, real + 1), "ERROR: Not an audio CD");
-  EXPECT_EQ(GetTracksInfo(cd, real + 2), "ERROR: No CD inserted");
+  EXPECT_EQ(Tracks(cd, real + 0), "100:::100");
+  EXPECT_EQ(Tracks(cd, real + 1), "ERROR: Not an audio CD");
+  EXPECT_EQ(Tracks(cd, real + 2), "ERROR: No CD inserted");
   EXPECT_EQ(cd.openHandles(), 0);
   cd.refuseHandle = true;
-  EXPECT_EQ(GetTracksInfo(cd, real + 0), "ERROR: Could not get handle to CD");
+  EXPECT_EQ(Tracks(cd, real + 0), "ERROR: Could not get handle to CD");
   cd.hideDrives = true;
-  EXPECT_EQ(GetDrivesInfo(cd), "ERROR: No drives found");
-  EXPECT_EQ(GetTracksInfo(cd, 0), "ERROR: Invalid Drive ID");
+  EXPECT_EQ(Drives(cd), "ERROR: No drives found");
+  EXPECT_EQ(Tracks(cd, 0), "ERROR: Invalid Drive ID");
 }
 
 // The table of contents as READ TOC gives it: big-endian logical block
@@ -235,7 +244,7 @@ TEST_F(CdListing, ThreadsThatMakeLibcdioLogAtOnceDoNotAbort) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 150; ++i) {
         if (t == 0) {
-          GetDrivesInfo(*cd);
+          (void)GetDrivesInfo(*cd);
           continue;
         }
         CDHandleRequest r{};

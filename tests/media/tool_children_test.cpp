@@ -299,9 +299,11 @@ TEST_F(ToolChildrenOfAKind, TheProgramsEndEndsEveryChildAndRemovesWhatItHalfWrot
 
   ToolRun late;
   late.program = "/bin/true";
-  EXPECT_EQ(RunTool(late).outcome, ToolOutcome::kNotStarted);
+  ToolResult refused = RunTool(late);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.reason(), ToolFailure::kNotStarted);
   AllowChildrenForTesting();
-  EXPECT_TRUE(RunTool(late).Succeeded());
+  EXPECT_TRUE(RunTool(late).ok());
 }
 
 // Only what the ended child wrote goes: an output outside res/tmp stays, and

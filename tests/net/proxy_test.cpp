@@ -137,7 +137,7 @@ TEST_F(ProxyRoutes, AScriptedGetReachesTheServiceAsSpecified) {
     std::string httpBefore = http.Log(), socksBefore = socks.Log();
     ASSERT_TRUE(StartHttpRequest(jobs, "http://" + service.authority() + "/page?x=1&y=%C3%A9"));
     EXPECT_EQ(WaitFinal(jobs::JobKind::kHttp, 1), 1);
-    EXPECT_EQ(jobs->Response(), "hello \xC3\xA9");
+    EXPECT_EQ(jobs->Response().value(), "hello \xC3\xA9");
     ASSERT_TRUE(service.WaitDone(1));
     std::string got = service.Received()[0];
     size_t headEnd = got.find("\r\n\r\n");

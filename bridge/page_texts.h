@@ -1,0 +1,20 @@
+// The texts the pages get where an operation failed. Inside the program a
+// failure travels as a reason (platform/outcome.h); it becomes the words the
+// pages know, byte for byte, only here, as a member hands its result over.
+#pragma once
+
+#include <string>
+
+#include "jobs/job_state.h"
+#include "media/cd_jobs.h"
+
+namespace zb {
+
+// ZBL_GetDrivesInfo / ZBL_GetTracksInfo: the listing, or "ERROR: ...".
+std::string PageText(const media::CdListing& listing);
+std::string PageText(media::CdFailure failure);
+
+// ZBL_xhResponse: the answer's text, or "ERROR:XMLHTTP:...".
+std::string PageText(const jobs::HttpResponse& response);
+
+}  // namespace zb
