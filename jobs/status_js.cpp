@@ -2,11 +2,11 @@
 // their one definition (jobs/job_status.h, platform/service_host.h). Run by
 // the build: status_js <output file>. The file is written under a temporary
 // name and renamed, so a page never loads half of it.
-#include <cstdio>
 #include <string>
 #include <string_view>
 
 #include "jobs/job_status.h"
+#include "platform/generated_file.h"
 #include "platform/service_host.h"
 
 namespace {
@@ -48,19 +48,5 @@ std::string Text() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: status_js <output file>\n");
-    return 2;
-  }
-  std::string path = argv[1], tmp = path + ".tmp";
-  std::string text = Text();
-  FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) return 1;
-  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  ok = std::fclose(f) == 0 && ok;
-  if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
-    std::remove(tmp.c_str());
-    return 1;
-  }
-  return 0;
+  return zb::WriteGeneratedFile(argc, argv, "status_js", Text());
 }
