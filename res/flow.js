@@ -219,15 +219,16 @@ ZB.flow = (function () {
     state.job.poller = mine;
   }
 
-  // Starts a job: calls the program's `member` with `args`, then watches
-  // the status property `statusName` (`fallback` when it cannot be read)
-  // with onValue as watch() does. False when the job did not start.
-  function job(member, args, statusName, fallback, onValue) {
+  // Starts a job: calls the program's method `member` with `args`, then
+  // watches its status property `status` (both of ZB.member; `fallback` when
+  // the status cannot be read) with onValue as watch() does. False when the
+  // job did not start.
+  function job(member, args, status, fallback, onValue) {
     if (!ZB.call(member, args, false)) {
       return false;
     }
     watch(function () {
-      return ZB.prop(statusName, fallback);
+      return ZB.prop(status, fallback);
     }, onValue);
     return true;
   }
@@ -239,7 +240,7 @@ ZB.flow = (function () {
       return;
     }
     state.job.cancelled = true;
-    ZB.call("ZBL_BreakAsyncOperation", [], true);
+    ZB.call(ZB.member.BreakAsyncOperation, [], true);
     report("cancel requested");
     render();
   }

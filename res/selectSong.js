@@ -47,7 +47,7 @@
 
   // The file the program was started with (from the file manager or the
   // command line). Reading it empties it.
-  var given = String(ZB.prop("ZBL_clFileName", "") || "");
+  var given = String(ZB.prop(ZB.member.clFileName, "") || "");
   if (given) {
     ZB.steps.song.setSong(ZB.fileSong(given));
     flow.show("viewSong", "makeRingtone");

@@ -32,7 +32,7 @@ ZB.steps.done = (function (flow) {
 
   function sent() {
     flow.report("send done");
-    ZB.call("ZBL_SetZBNVCheck", ["1"]);
+    ZB.call(ZB.member.SetZBNVCheck, ["1"]);
     send.phase = "sent";
     send.address = ZB.redirectAddress(phonePage());
     flow.render("sendNew");
@@ -102,7 +102,7 @@ ZB.steps.done = (function (flow) {
       ZB.steps.song.startOver();
     });
     $("sendView").addEventListener("click", function () {
-      ZB.call("ZBL_NavigateURL", [phonePage()]);
+      ZB.call(ZB.member.NavigateURL, [phonePage()]);
     });
   }
 

@@ -39,7 +39,7 @@ ZB.steps.making = (function (flow, S) {
     make.notice = "";
     flow.show("viewMake", "makeCancel");
     var started = flow.job(
-      "ZBL_TranscodeMedia", [song.path, out], "ZBL_tsStatus", S.transcode.FAILED,
+      ZB.member.TranscodeMedia, [song.path, out], ZB.member.tsStatus, S.transcode.FAILED,
       function (status) {
         if (status === S.transcode.RUNNING) {
           return false;
@@ -73,7 +73,7 @@ ZB.steps.making = (function (flow, S) {
     make.status = S.normalize.REMOVING;
     flow.render();
     var started = flow.job(
-      "ZBL_NormalizeAudio", [out], "ZBL_norStatus", S.normalize.REMOVE_FAILED,
+      ZB.member.NormalizeAudio, [out], ZB.member.norStatus, S.normalize.REMOVE_FAILED,
       function (status) {
         make.status = status;
         if (ZB.isNormalizing(status)) {

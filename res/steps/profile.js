@@ -44,11 +44,11 @@ ZB.steps.profile = (function (flow) {
     }
     if (p.phone !== ZB.cleanPhone(state.profile.phone)) {
       // A new number has not had a ringtone delivered yet.
-      ZB.call("ZBL_SetZBNVCheck", ["0"]);
+      ZB.call(ZB.member.SetZBNVCheck, ["0"]);
     }
-    ZB.call("ZBL_SetZBName", [p.name]);
-    ZB.call("ZBL_SetZBPhone", [p.phone]);
-    ZB.call("ZBL_SetZBNetwork", [p.network]);
+    ZB.call(ZB.member.SetZBName, [p.name]);
+    ZB.call(ZB.member.SetZBPhone, [p.phone]);
+    ZB.call(ZB.member.SetZBNetwork, [p.network]);
     state.profile = p;
     state.form.phone = p.phone;
     flow.render();
@@ -82,9 +82,9 @@ ZB.steps.profile = (function (flow) {
   // Reads the kept profile into the form and wires the form.
   function init() {
     state.profile = {
-      name: String(ZB.call("ZBL_GetZBName", [], "")),
-      phone: String(ZB.call("ZBL_GetZBPhone", [], "")),
-      network: String(ZB.call("ZBL_GetZBNetwork", [], ""))
+      name: String(ZB.call(ZB.member.GetZBName, [], "")),
+      phone: String(ZB.call(ZB.member.GetZBPhone, [], "")),
+      network: String(ZB.call(ZB.member.GetZBNetwork, [], ""))
     };
     state.form = {name: state.profile.name, phone: state.profile.phone, network: state.profile.network};
     NAMES.forEach(function (n) {

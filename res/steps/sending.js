@@ -31,7 +31,7 @@ ZB.steps.sending = (function (flow, S) {
     send.phase = "session";
     flow.render("sendCancel");
     var started = flow.job(
-      "ZBL_MakeHttpRequest", [ZB.sessionPath(state.profile)], "ZBL_xhStatus", S.http.DONE,
+      ZB.member.MakeHttpRequest, [ZB.sessionPath(state.profile)], ZB.member.xhStatus, S.http.DONE,
       function (status) {
         if (status !== S.http.DONE) {
           return false;
@@ -40,7 +40,7 @@ ZB.steps.sending = (function (flow, S) {
           ZB.steps.done.cancelled();
           return true;
         }
-        var answer = ZB.sessionAnswer(ZB.prop("ZBL_xhResponse", ""));
+        var answer = ZB.sessionAnswer(ZB.prop(ZB.member.xhResponse, ""));
         if (answer.error) {
           ZB.steps.done.failed(answer.error);
         } else {
@@ -60,7 +60,7 @@ ZB.steps.sending = (function (flow, S) {
     flow.render("sendCancel");
     var running = false;
     var started = flow.job(
-      "ZBL_UploadFile", [state.ringtone.path, sid], "ZBL_upStatus", S.upload.FAILED,
+      ZB.member.UploadFile, [state.ringtone.path, sid], ZB.member.upStatus, S.upload.FAILED,
       function (status) {
         if (status >= 0 && status < S.upload.DONE) {
           if (status > 0 && !running) {

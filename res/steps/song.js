@@ -32,7 +32,7 @@ ZB.steps.song = (function (flow, S) {
   }
 
   function chooseFile() {
-    var path = ZB.call("ZBL_SelectMediaFile", [], "");
+    var path = ZB.call(ZB.member.SelectMediaFile, [], "");
     if (path) {
       setSong(ZB.fileSong(path));
       flow.render("makeRingtone");
@@ -49,7 +49,7 @@ ZB.steps.song = (function (flow, S) {
   // Lists the drives and the tracks of the one chosen (kept when it is
   // still there).
   function listDrives() {
-    var list = ZB.cdList(ZB.call("ZBL_GetDrivesInfo", [], "ERROR: No drives found"));
+    var list = ZB.cdList(ZB.call(ZB.member.GetDrivesInfo, [], "ERROR: No drives found"));
     cd.drives = list.items;
     if (list.error) {
       cd.drive = 0;
@@ -66,7 +66,7 @@ ZB.steps.song = (function (flow, S) {
 
   // Lists the tracks of the chosen drive, the first audio track chosen.
   function listTracks() {
-    var list = ZB.cdList(ZB.call("ZBL_GetTracksInfo", [cd.drive], "ERROR: Could not get handle to CD"));
+    var list = ZB.cdList(ZB.call(ZB.member.GetTracksInfo, [cd.drive], "ERROR: Could not get handle to CD"));
     cd.error = list.error || "";
     cd.tracks = list.items;
     cd.track = -1;
@@ -86,7 +86,7 @@ ZB.steps.song = (function (flow, S) {
     cd.track = track;
     var where = ZB.driveName(cd.drives[drive], drive);
     var started = flow.job(
-      "ZBL_GrabAudioDataFromCD", [String(drive), String(track), wav], "ZBL_ripStatus", S.grab.READ_FAILED,
+      ZB.member.GrabAudioDataFromCD, [String(drive), String(track), wav], ZB.member.ripStatus, S.grab.READ_FAILED,
       function (status) {
         if (status >= 0 && status < S.grab.DONE) {
           cd.grab.percent = status;
