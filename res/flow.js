@@ -4,9 +4,10 @@
  * that state.
  *
  * Each step (steps/*.js) registers a draw function for each of its views
- * and the actions that change the state. An action changes ZB.flow.state,
- * then calls render() to redraw, or show() to bring up a view (also the
- * view already shown, entered anew). Every render draws every view, shown or
+ * and the actions that change the state; it reaches the other steps only
+ * through those its init() is given (selectSong.js). An action changes
+ * ZB.flow.state, then calls render() to redraw, or show() to bring up a view
+ * (also the view already shown, entered anew). Every render draws every view, shown or
  * not, from the state alone, and the drawing writes the document only where
  * it differs, so it may run at every poll. Nothing else shows or hides parts
  * of the page; only the focus and the player are moved by the actions.

@@ -15,6 +15,9 @@ ZB.steps.done = (function (flow) {
   var send = state.send;
   var $ = flow.$;
 
+  // The steps this one hands over to ({song}), given to init().
+  var next = null;
+
   // ---------- Actions ----------
 
   function failed(text) {
@@ -94,12 +97,13 @@ ZB.steps.done = (function (flow) {
 
   // ---------- Controls ----------
 
-  function init() {
+  function init(handsOverTo) {
+    next = handsOverTo;
     $("sendAnother").addEventListener("click", function () {
-      ZB.steps.song.startOver();
+      next.song.startOver();
     });
     $("sendNew").addEventListener("click", function () {
-      ZB.steps.song.startOver();
+      next.song.startOver();
     });
     $("sendView").addEventListener("click", function () {
       ZB.call(ZB.member.NavigateURL, [phonePage()]);

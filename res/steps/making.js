@@ -14,6 +14,9 @@ ZB.steps.making = (function (flow, S) {
   var make = state.make;
   var $ = flow.$;
 
+  // The steps this one hands over to ({song, profile}), given to init().
+  var next = null;
+
   // ---------- Actions ----------
 
   function failed(text) {
@@ -102,8 +105,8 @@ ZB.steps.making = (function (flow, S) {
     if (song && song.kind === "cd") {
       // The copied track went with the work files: copy it again.
       flow.show("viewCd");
-      ZB.steps.song.listDrives();
-      ZB.steps.song.startGrab(song.cd.drive, song.cd.track);
+      next.song.listDrives();
+      next.song.startGrab(song.cd.drive, song.cd.track);
     } else if (song) {
       start();
     }
@@ -215,18 +218,19 @@ ZB.steps.making = (function (flow, S) {
 
   // ---------- Controls ----------
 
-  function init() {
+  function init(handsOverTo) {
+    next = handsOverTo;
     $("makeCancel").addEventListener("click", flow.cancel);
     $("makeOther").addEventListener("click", function () {
-      ZB.steps.song.startOver();
+      next.song.startOver();
     });
     $("makeAsIs").addEventListener("click", showReady);
     $("makeRetry").addEventListener("click", retry);
     $("readyOther").addEventListener("click", function () {
-      ZB.steps.song.startOver();
+      next.song.startOver();
     });
     $("readyNext").addEventListener("click", function () {
-      ZB.steps.profile.show();
+      next.profile.show();
     });
 
     var audio = $("player");

@@ -13,6 +13,9 @@ ZB.steps.profile = (function (flow) {
   var state = flow.state;
   var $ = flow.$;
 
+  // The steps this one hands over to ({sending}), given to init().
+  var next = null;
+
   // The form's fields by the profile's names, in the form's order.
   var FIELDS = {name: "pfName", phone: "pfPhone", network: "pfNetwork"};
   var NAMES = ["name", "phone", "network"];
@@ -52,7 +55,7 @@ ZB.steps.profile = (function (flow) {
     state.profile = p;
     state.form.phone = p.phone;
     flow.render();
-    ZB.steps.sending.show();
+    next.sending.show();
   }
 
   // ---------- Drawing ----------
@@ -80,7 +83,8 @@ ZB.steps.profile = (function (flow) {
   // ---------- Controls ----------
 
   // Reads the kept profile into the form and wires the form.
-  function init() {
+  function init(handsOverTo) {
+    next = handsOverTo;
     state.profile = {
       name: String(ZB.call(ZB.member.GetZBName, [], "")),
       phone: String(ZB.call(ZB.member.GetZBPhone, [], "")),

@@ -14,6 +14,9 @@ ZB.steps.song = (function (flow, S) {
   var cd = state.cd;
   var $ = flow.$;
 
+  // The steps this one hands over to ({making}), given to init().
+  var next = null;
+
   // ---------- Actions ----------
 
   function setSong(song) {
@@ -25,7 +28,7 @@ ZB.steps.song = (function (flow, S) {
   // Back to the choice of a song, with nothing chosen.
   function startOver() {
     flow.stopJob();
-    ZB.steps.making.forgetRingtone();
+    next.making.forgetRingtone();
     state.song = null;
     state.songError = "";
     flow.show("viewSong", "chooseFile");
@@ -97,7 +100,7 @@ ZB.steps.song = (function (flow, S) {
         cd.grab = null;
         if (status === S.grab.DONE && !cancelled) {
           setSong(ZB.cdSong(drive, where, track, wav));
-          ZB.steps.making.start();
+          next.making.start();
           return true;
         }
         cd.error = ZB.grabMessage(cancelled ? S.grab.CANCELLED : status);
@@ -222,12 +225,13 @@ ZB.steps.song = (function (flow, S) {
 
   // ---------- Controls ----------
 
-  function init() {
+  function init(handsOverTo) {
+    next = handsOverTo;
     $("chooseFile").addEventListener("click", chooseFile);
     $("chooseCd").addEventListener("click", chooseCd);
     $("makeRingtone").addEventListener("click", function () {
       if (state.song) {
-        ZB.steps.making.start();
+        next.making.start();
       }
     });
     $("cdDrive").addEventListener("change", function () {
