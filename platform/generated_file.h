@@ -1,5 +1,5 @@
-// The one way the build's generators (jobs/status_js.cpp,
-// bridge/members_js.cpp) write what they make: run as
+// The one way the build's generators of page scripts (jobs/status_js.cpp,
+// bridge/members_js.cpp) open and write what they make: run as
 // `<generator> <output file>`, the text goes to the output under a temporary
 // name that is then renamed over it, so that a page never loads half of it.
 #pragma once
@@ -8,6 +8,15 @@
 #include <string>
 
 namespace zb {
+
+// What a generated page script opens with, after its comment: it adds to the
+// one global ZB that the pages' scripts share.
+constexpr const char* kPageScriptOpening =
+    "/* exported ZB */\n"
+    "\"use strict\";\n"
+    "\n"
+    "var ZB = window.ZB || {};\n"
+    "\n";
 
 // Writes `text` to the file named by the one argument of the generator
 // `name`; its exit code (2 for a wrong call, 1 when the file could not be
