@@ -48,7 +48,7 @@ module.exports = [
     ignores: ["node_modules/**", "build*/**", "eslint.config.js"]
   },
   {
-    files: ["res/**/*.js", "**/res/status.js"],
+    files: ["res/**/*.js", "**/res/status.js", "**/res/members.js"],
     ...js.configs.recommended,
     languageOptions: {
       ecmaVersion: 2017,

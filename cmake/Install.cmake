@@ -24,7 +24,7 @@ if(TARGET webext)
 endif()
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/res/ DESTINATION ${_zb_libdir}/res COMPONENT zimbrel
   PATTERN tmp EXCLUDE)
-install(FILES ${ZIMBREL_STATUS_JS} DESTINATION ${_zb_libdir}/res COMPONENT zimbrel)
+install(FILES ${ZIMBREL_STATUS_JS} ${ZIMBREL_MEMBERS_JS} DESTINATION ${_zb_libdir}/res COMPONENT zimbrel)
 install(FILES ${ZIMBREL_MODULE_DIR}/help.chm DESTINATION ${_zb_libdir} COMPONENT zimbrel OPTIONAL)
 
 # The tools are links to Debian's programs, and bin/zimbrel points at the

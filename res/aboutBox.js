@@ -7,11 +7,11 @@
     return;
   }
   document.getElementById("versionCode").textContent = String(
-    ZB.call("ZBL_GetVersion", [], ZB.status.versionCode)
+    ZB.call(ZB.member.GetVersion, [], ZB.status.versionCode)
   );
   var ok = document.getElementById("ok");
   ok.addEventListener("click", function () {
-    ZB.call("ZBL_CloseWindow", []);
+    ZB.call(ZB.member.CloseWindow, []);
   });
   document.addEventListener("keydown", function (e) {
     if (e.key === "Enter" && document.activeElement !== ok) {

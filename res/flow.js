@@ -4,9 +4,10 @@
  * that state.
  *
  * Each step (steps/*.js) registers a draw function for each of its views
- * and the actions that change the state. An action changes ZB.flow.state,
- * then calls render() to redraw, or show() to bring up a view (also the
- * view already shown, entered anew). Every render draws every view, shown or
+ * and the actions that change the state; it reaches the other steps only
+ * through those its init() is given (selectSong.js). An action changes
+ * ZB.flow.state, then calls render() to redraw, or show() to bring up a view
+ * (also the view already shown, entered anew). Every render draws every view, shown or
  * not, from the state alone, and the drawing writes the document only where
  * it differs, so it may run at every poll. Nothing else shows or hides parts
  * of the page; only the focus and the player are moved by the actions.
@@ -219,15 +220,16 @@ ZB.flow = (function () {
     state.job.poller = mine;
   }
 
-  // Starts a job: calls the program's `member` with `args`, then watches
-  // the status property `statusName` (`fallback` when it cannot be read)
-  // with onValue as watch() does. False when the job did not start.
-  function job(member, args, statusName, fallback, onValue) {
+  // Starts a job: calls the program's method `member` with `args`, then
+  // watches its status property `status` (both of ZB.member; `fallback` when
+  // the status cannot be read) with onValue as watch() does. False when the
+  // job did not start.
+  function job(member, args, status, fallback, onValue) {
     if (!ZB.call(member, args, false)) {
       return false;
     }
     watch(function () {
-      return ZB.prop(statusName, fallback);
+      return ZB.prop(status, fallback);
     }, onValue);
     return true;
   }
@@ -239,7 +241,7 @@ ZB.flow = (function () {
       return;
     }
     state.job.cancelled = true;
-    ZB.call("ZBL_BreakAsyncOperation", [], true);
+    ZB.call(ZB.member.BreakAsyncOperation, [], true);
     report("cancel requested");
     render();
   }

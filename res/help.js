@@ -35,17 +35,17 @@
   ZB.wireMemberButtons(document);
 
   $("close").addEventListener("click", function () {
-    ZB.call("ZBL_CloseWindow", []);
+    ZB.call(ZB.member.CloseWindow, []);
   });
 
   // The service's page for the phone in the profile, when there is one.
-  var phone = String(ZB.call("ZBL_GetZBPhone", [], "") || "");
+  var phone = String(ZB.call(ZB.member.GetZBPhone, [], "") || "");
   var phoneButton = $("phonePage");
   if (phoneButton && phone) {
     phoneButton.hidden = false;
     ZB.showAddress(phoneButton, "phone:" + phone);
     phoneButton.addEventListener("click", function () {
-      ZB.call("ZBL_NavigateURL", ["phone:" + phone]);
+      ZB.call(ZB.member.NavigateURL, ["phone:" + phone]);
     });
   }
 

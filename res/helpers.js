@@ -262,7 +262,7 @@ var ZB = window.ZB || {};
     return out;
   }
 
-  // The address ZBL_NavigateURL opens for `where` at the service (its root
+  // The address ZB.member.NavigateURL opens for `where` at the service (its root
   // address, ending in "/"), with the program's version code; "" without a
   // service.
   function redirectUrl(service, version, where) {

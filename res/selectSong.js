@@ -2,22 +2,26 @@
  * The start page: choose a song (a file or a CD track), make the ringtone
  * (transcode, then even out the loudness), confirm the profile, send it.
  * The flow and its state are flow.js; each step is a file of steps/. This
- * file starts them: the keys and drops the whole page shares, and the song
- * the program was started with.
+ * file starts them, each with the steps it hands over to (a step reaches no
+ * other one by itself): the keys and drops the whole page shares, and the
+ * song the program was started with.
  */
 "use strict";
 
 (function () {
   var flow = ZB.flow;
+  var steps = ZB.steps;
 
   if (!ZB.host) {
     ZB.showNoHost(document.body, "The start page");
     return;
   }
 
-  ["song", "making", "profile", "sending", "done"].forEach(function (name) {
-    ZB.steps[name].init();
-  });
+  steps.song.init({making: steps.making});
+  steps.making.init({song: steps.song, profile: steps.profile});
+  steps.profile.init({sending: steps.sending});
+  steps.sending.init({profile: steps.profile, done: steps.done});
+  steps.done.init({song: steps.song});
 
   // Esc cancels the running job.
   document.addEventListener("keydown", function (e) {
@@ -32,14 +36,14 @@
     if (flow.busy()) {
       return;
     }
-    ZB.steps.song.startOver();
+    steps.song.startOver();
     if (!path) {
       flow.state.songError =
         "Drop an audio file from your file manager, or use \u201cChoose a file\u2026\u201d.";
       flow.render();
       return;
     }
-    ZB.steps.song.setSong(ZB.fileSong(path));
+    steps.song.setSong(ZB.fileSong(path));
     flow.render("makeRingtone");
   });
 
@@ -47,9 +51,9 @@
 
   // The file the program was started with (from the file manager or the
   // command line). Reading it empties it.
-  var given = String(ZB.prop("ZBL_clFileName", "") || "");
+  var given = String(ZB.prop(ZB.member.clFileName, "") || "");
   if (given) {
-    ZB.steps.song.setSong(ZB.fileSong(given));
+    steps.song.setSong(ZB.fileSong(given));
     flow.show("viewSong", "makeRingtone");
   } else {
     flow.show("viewSong", "chooseFile");

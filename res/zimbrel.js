@@ -4,9 +4,11 @@
  * "open this from Zimbrel" view, member buttons, drops, help sections).
  *
  * The program's members are called synchronously; each call is a short
- * round trip to the program. A page shown in an ordinary browser has no
- * program behind it: ZB.host is then null and the page says so.
- * Needs status.js and helpers.js.
+ * round trip to the program. Pages name them through ZB.member (members.js),
+ * and a member is only ever called as what it is: a method with its own
+ * number of arguments, a property read. A page shown in an ordinary browser
+ * has no program behind it: ZB.host is then null and the page says so.
+ * Needs status.js, members.js and helpers.js.
  */
 /* exported ZB */
 "use strict";
@@ -15,9 +17,10 @@ var ZB = window.ZB || {};
 
 (function () {
   var host = null;
+  var isZBL = ZB.member.IsZBL.name;
   try {
     var ext = window.external;
-    if (ext && typeof ext.ZBL_IsZBL === "function" && ext.ZBL_IsZBL()) {
+    if (ext && typeof ext[isZBL] === "function" && ext[isZBL]()) {
       host = ext;
     }
   } catch (e) {
@@ -32,29 +35,55 @@ var ZB = window.ZB || {};
 
   // ---------- Members ----------
 
-  // Calls a method of the program; `fallback` when there is no program or
-  // the call fails.
-  function call(name, args, fallback) {
+  var MEMBERS = Object.keys(ZB.member).map(function (key) {
+    return ZB.member[key];
+  });
+
+  // Whether `member` is one of ZB.member that may be used as `use` ("method"
+  // or "property") with `args`; the console is told why not.
+  function usable(member, use, args) {
+    var why = "";
+    if (MEMBERS.indexOf(member) < 0) {
+      why = "is not a member of the program";
+    } else if (member.kind !== use && member.kind !== "either") {
+      why = "is a " + member.kind + ", not a " + use;
+    } else if (args.length !== member.args.length) {
+      why = "takes " + member.args.length + " arguments, not " + args.length;
+    }
+    if (why && window.console) {
+      console.error("Zimbrel: " + (member && member.name ? member.name : String(member)) + " " + why);
+    }
+    return !why;
+  }
+
+  // Calls a method of the program (an entry of ZB.member); `fallback` when
+  // there is no program, the call fails or `member` is no method.
+  function call(member, args, fallback) {
     if (!host) {
       return fallback;
     }
+    var list = args || [];
+    if (!usable(member, "method", list)) {
+      return fallback;
+    }
     try {
-      return host[name].apply(host, args || []);
+      return host[member.name].apply(host, list);
     } catch (e) {
       if (window.console) {
-        console.error("Zimbrel: " + name + " failed: " + e);
+        console.error("Zimbrel: " + member.name + " failed: " + e);
       }
       return fallback;
     }
   }
 
-  // Reads a status property of the program (no parentheses).
-  function prop(name, fallback) {
-    if (!host) {
+  // Reads a status property of the program (an entry of ZB.member, read
+  // without parentheses); `fallback` as call() gives it.
+  function prop(member, fallback) {
+    if (!host || !usable(member, "property", [])) {
       return fallback;
     }
     try {
-      return host[name];
+      return host[member.name];
     } catch (e) {
       return fallback;
     }
@@ -96,14 +125,15 @@ var ZB = window.ZB || {};
 
   // ---------- The service's pages ----------
 
-  // The address ZBL_NavigateURL opens for `where`, or "" when the page does
-  // not know the service (the program tells its pages as zimbrelService).
+  // The address ZB.member.NavigateURL opens for `where`, or "" when the page
+  // does not know the service (the program tells its pages as
+  // zimbrelService).
   function redirectAddress(where) {
     var service = typeof window.zimbrelService === "string" ? window.zimbrelService : "";
     if (!service || !host) {
       return "";
     }
-    return ZB.redirectUrl(service, call("ZBL_GetVersion", [], ZB.status.versionCode), where);
+    return ZB.redirectUrl(service, call(ZB.member.GetVersion, [], ZB.status.versionCode), where);
   }
 
   // Shows the address a browser button opens as selectable text after the
@@ -169,17 +199,20 @@ var ZB = window.ZB || {};
     el.appendChild(box);
   }
 
-  // Buttons marked data-zbl="Member" call that member of the program; one
-  // that opens the service in the browser also shows the address.
+  // Buttons marked data-zbl="Name" call the member ZB.member.Name of the
+  // program, with data-zbl-arg as its argument when given; one that opens
+  // the service in the browser also shows the address.
   function wireMemberButtons(root) {
     var buttons = (root || document).querySelectorAll("[data-zbl]");
     Array.prototype.forEach.call(buttons, function (btn) {
-      if (btn.getAttribute("data-zbl") === "ZBL_NavigateURL") {
+      var name = btn.getAttribute("data-zbl");
+      var member = Object.prototype.hasOwnProperty.call(ZB.member, name) ? ZB.member[name] : name;
+      if (member === ZB.member.NavigateURL) {
         showAddress(btn, btn.getAttribute("data-zbl-arg") || "");
       }
       btn.addEventListener("click", function () {
         var args = btn.getAttribute("data-zbl-arg");
-        call(btn.getAttribute("data-zbl"), args === null ? [] : [args]);
+        call(member, args === null ? [] : [args]);
       });
     });
   }

@@ -15,10 +15,14 @@ if [ ! -x node_modules/.bin/eslint ] || [ package-lock.json -nt node_modules/.pa
     npm install --no-audit --no-fund --loglevel=error
   fi
 fi
-# The generated res/status.js is linted where the build put it.
+# The generated res/status.js and res/members.js are linted where the build
+# put them.
 MODULE_DIR=${ZIMBREL_MODULE_DIR:-build}
-if [ ! -f "$MODULE_DIR/res/status.js" ]; then
-  echo "lint-pages: $MODULE_DIR/res/status.js is missing (build first)" >&2
-  exit 2
-fi
-exec node_modules/.bin/eslint --max-warnings 0 --no-ignore res tests/pages "$MODULE_DIR/res/status.js"
+for generated in status.js members.js; do
+  if [ ! -f "$MODULE_DIR/res/$generated" ]; then
+    echo "lint-pages: $MODULE_DIR/res/$generated is missing (build first)" >&2
+    exit 2
+  fi
+done
+exec node_modules/.bin/eslint --max-warnings 0 --no-ignore res tests/pages \
+  "$MODULE_DIR/res/status.js" "$MODULE_DIR/res/members.js"

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/core_host.h"
@@ -32,13 +33,9 @@ class PageHost : public CoreHost {
   std::string SelectMediaFile() override { return ""; }
 };
 
-// Calls a member by name with script-order arguments, as the web view does;
-// the arguments are freed, the caller owns the result.
-inline VARIANT CallMember(IDispatch& d, const std::u16string& name, WORD flags,
-                          std::vector<VARIANT> args = {}) {
-  OLECHAR* names[] = {const_cast<OLECHAR*>(name.c_str())};
-  DISPID id = DISPID_UNKNOWN;
-  EXPECT_EQ(d.GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
+// Invokes a member by DISPID with script-order arguments (stored last-first,
+// as the web view does); the arguments are freed, the caller owns the result.
+inline VARIANT InvokeMember(IDispatch& d, DISPID id, WORD flags, std::vector<VARIANT> args = {}) {
   std::vector<VARIANT> rev(args.rbegin(), args.rend());
   DISPPARAMS p{rev.data(), nullptr, static_cast<UINT>(rev.size()), 0};
   VARIANT r;
@@ -46,6 +43,15 @@ inline VARIANT CallMember(IDispatch& d, const std::u16string& name, WORD flags,
   EXPECT_EQ(d.Invoke(id, IID_NULL, 0, flags, &p, &r, nullptr, nullptr), S_OK);
   for (auto& v : rev) VariantClear(&v);
   return r;
+}
+
+// Calls a member by name as InvokeMember does.
+inline VARIANT CallMember(IDispatch& d, const std::u16string& name, WORD flags,
+                          std::vector<VARIANT> args = {}) {
+  OLECHAR* names[] = {const_cast<OLECHAR*>(name.c_str())};
+  DISPID id = DISPID_UNKNOWN;
+  EXPECT_EQ(d.GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
+  return InvokeMember(d, id, flags, std::move(args));
 }
 
 inline VARIANT StrArg(const std::string& s) {
@@ -64,9 +70,14 @@ inline VARIANT IntArg(int32_t i) {
   return v;
 }
 
+// The text of a string result.
+inline std::string StringOf(const VARIANT& v) {
+  return v.vt == VT_BSTR ? Utf16ToUtf8(BstrView(v.bstrVal)) : "<not a string>";
+}
+
 // The text of a string result, which is then freed.
 inline std::string TakeString(VARIANT v) {
-  std::string s = v.vt == VT_BSTR ? Utf16ToUtf8(BstrView(v.bstrVal)) : "<not a string>";
+  std::string s = StringOf(v);
   VariantClear(&v);
   return s;
 }

@@ -15,6 +15,9 @@ ZB.steps.done = (function (flow) {
   var send = state.send;
   var $ = flow.$;
 
+  // The steps this one hands over to ({song}), given to init().
+  var next = null;
+
   // ---------- Actions ----------
 
   function failed(text) {
@@ -32,7 +35,7 @@ ZB.steps.done = (function (flow) {
 
   function sent() {
     flow.report("send done");
-    ZB.call("ZBL_SetZBNVCheck", ["1"]);
+    ZB.call(ZB.member.SetZBNVCheck, ["1"]);
     send.phase = "sent";
     send.address = ZB.redirectAddress(phonePage());
     flow.render("sendNew");
@@ -94,15 +97,16 @@ ZB.steps.done = (function (flow) {
 
   // ---------- Controls ----------
 
-  function init() {
+  function init(handsOverTo) {
+    next = handsOverTo;
     $("sendAnother").addEventListener("click", function () {
-      ZB.steps.song.startOver();
+      next.song.startOver();
     });
     $("sendNew").addEventListener("click", function () {
-      ZB.steps.song.startOver();
+      next.song.startOver();
     });
     $("sendView").addEventListener("click", function () {
-      ZB.call("ZBL_NavigateURL", [phonePage()]);
+      ZB.call(ZB.member.NavigateURL, [phonePage()]);
     });
   }
 

@@ -14,6 +14,9 @@ ZB.steps.making = (function (flow, S) {
   var make = state.make;
   var $ = flow.$;
 
+  // The steps this one hands over to ({song, profile}), given to init().
+  var next = null;
+
   // ---------- Actions ----------
 
   function failed(text) {
@@ -39,7 +42,7 @@ ZB.steps.making = (function (flow, S) {
     make.notice = "";
     flow.show("viewMake", "makeCancel");
     var started = flow.job(
-      "ZBL_TranscodeMedia", [song.path, out], "ZBL_tsStatus", S.transcode.FAILED,
+      ZB.member.TranscodeMedia, [song.path, out], ZB.member.tsStatus, S.transcode.FAILED,
       function (status) {
         if (status === S.transcode.RUNNING) {
           return false;
@@ -73,7 +76,7 @@ ZB.steps.making = (function (flow, S) {
     make.status = S.normalize.REMOVING;
     flow.render();
     var started = flow.job(
-      "ZBL_NormalizeAudio", [out], "ZBL_norStatus", S.normalize.REMOVE_FAILED,
+      ZB.member.NormalizeAudio, [out], ZB.member.norStatus, S.normalize.REMOVE_FAILED,
       function (status) {
         make.status = status;
         if (ZB.isNormalizing(status)) {
@@ -102,8 +105,8 @@ ZB.steps.making = (function (flow, S) {
     if (song && song.kind === "cd") {
       // The copied track went with the work files: copy it again.
       flow.show("viewCd");
-      ZB.steps.song.listDrives();
-      ZB.steps.song.startGrab(song.cd.drive, song.cd.track);
+      next.song.listDrives();
+      next.song.startGrab(song.cd.drive, song.cd.track);
     } else if (song) {
       start();
     }
@@ -215,18 +218,19 @@ ZB.steps.making = (function (flow, S) {
 
   // ---------- Controls ----------
 
-  function init() {
+  function init(handsOverTo) {
+    next = handsOverTo;
     $("makeCancel").addEventListener("click", flow.cancel);
     $("makeOther").addEventListener("click", function () {
-      ZB.steps.song.startOver();
+      next.song.startOver();
     });
     $("makeAsIs").addEventListener("click", showReady);
     $("makeRetry").addEventListener("click", retry);
     $("readyOther").addEventListener("click", function () {
-      ZB.steps.song.startOver();
+      next.song.startOver();
     });
     $("readyNext").addEventListener("click", function () {
-      ZB.steps.profile.show();
+      next.profile.show();
     });
 
     var audio = $("player");

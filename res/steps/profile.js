@@ -13,6 +13,9 @@ ZB.steps.profile = (function (flow) {
   var state = flow.state;
   var $ = flow.$;
 
+  // The steps this one hands over to ({sending}), given to init().
+  var next = null;
+
   // The form's fields by the profile's names, in the form's order.
   var FIELDS = {name: "pfName", phone: "pfPhone", network: "pfNetwork"};
   var NAMES = ["name", "phone", "network"];
@@ -44,15 +47,15 @@ ZB.steps.profile = (function (flow) {
     }
     if (p.phone !== ZB.cleanPhone(state.profile.phone)) {
       // A new number has not had a ringtone delivered yet.
-      ZB.call("ZBL_SetZBNVCheck", ["0"]);
+      ZB.call(ZB.member.SetZBNVCheck, ["0"]);
     }
-    ZB.call("ZBL_SetZBName", [p.name]);
-    ZB.call("ZBL_SetZBPhone", [p.phone]);
-    ZB.call("ZBL_SetZBNetwork", [p.network]);
+    ZB.call(ZB.member.SetZBName, [p.name]);
+    ZB.call(ZB.member.SetZBPhone, [p.phone]);
+    ZB.call(ZB.member.SetZBNetwork, [p.network]);
     state.profile = p;
     state.form.phone = p.phone;
     flow.render();
-    ZB.steps.sending.show();
+    next.sending.show();
   }
 
   // ---------- Drawing ----------
@@ -80,11 +83,12 @@ ZB.steps.profile = (function (flow) {
   // ---------- Controls ----------
 
   // Reads the kept profile into the form and wires the form.
-  function init() {
+  function init(handsOverTo) {
+    next = handsOverTo;
     state.profile = {
-      name: String(ZB.call("ZBL_GetZBName", [], "")),
-      phone: String(ZB.call("ZBL_GetZBPhone", [], "")),
-      network: String(ZB.call("ZBL_GetZBNetwork", [], ""))
+      name: String(ZB.call(ZB.member.GetZBName, [], "")),
+      phone: String(ZB.call(ZB.member.GetZBPhone, [], "")),
+      network: String(ZB.call(ZB.member.GetZBNetwork, [], ""))
     };
     state.form = {name: state.profile.name, phone: state.profile.phone, network: state.profile.network};
     NAMES.forEach(function (n) {

@@ -14,6 +14,9 @@ ZB.steps.sending = (function (flow, S) {
   var send = state.send;
   var $ = flow.$;
 
+  // The steps this one hands over to ({profile, done}), given to init().
+  var next = null;
+
   // ---------- Actions ----------
 
   // The details to check before sending.
@@ -31,18 +34,18 @@ ZB.steps.sending = (function (flow, S) {
     send.phase = "session";
     flow.render("sendCancel");
     var started = flow.job(
-      "ZBL_MakeHttpRequest", [ZB.sessionPath(state.profile)], "ZBL_xhStatus", S.http.DONE,
+      ZB.member.MakeHttpRequest, [ZB.sessionPath(state.profile)], ZB.member.xhStatus, S.http.DONE,
       function (status) {
         if (status !== S.http.DONE) {
           return false;
         }
         if (state.job.cancelled) {
-          ZB.steps.done.cancelled();
+          next.done.cancelled();
           return true;
         }
-        var answer = ZB.sessionAnswer(ZB.prop("ZBL_xhResponse", ""));
+        var answer = ZB.sessionAnswer(ZB.prop(ZB.member.xhResponse, ""));
         if (answer.error) {
-          ZB.steps.done.failed(answer.error);
+          next.done.failed(answer.error);
         } else {
           upload(answer.sid);
         }
@@ -50,7 +53,7 @@ ZB.steps.sending = (function (flow, S) {
       }
     );
     if (!started) {
-      ZB.steps.done.failed(ZB.messages.requestNotStarted);
+      next.done.failed(ZB.messages.requestNotStarted);
     }
   }
 
@@ -60,7 +63,7 @@ ZB.steps.sending = (function (flow, S) {
     flow.render("sendCancel");
     var running = false;
     var started = flow.job(
-      "ZBL_UploadFile", [state.ringtone.path, sid], "ZBL_upStatus", S.upload.FAILED,
+      ZB.member.UploadFile, [state.ringtone.path, sid], ZB.member.upStatus, S.upload.FAILED,
       function (status) {
         if (status >= 0 && status < S.upload.DONE) {
           if (status > 0 && !running) {
@@ -74,17 +77,17 @@ ZB.steps.sending = (function (flow, S) {
         }
         if (status === S.upload.DONE) {
           send.percent = 100;
-          ZB.steps.done.sent();
+          next.done.sent();
         } else if (state.job.cancelled) {
-          ZB.steps.done.cancelled();
+          next.done.cancelled();
         } else {
-          ZB.steps.done.failed(ZB.messages.uploadFailed);
+          next.done.failed(ZB.messages.uploadFailed);
         }
         return true;
       }
     );
     if (!started) {
-      ZB.steps.done.failed(ZB.messages.uploadNotStarted);
+      next.done.failed(ZB.messages.uploadNotStarted);
     }
   }
 
@@ -118,7 +121,7 @@ ZB.steps.sending = (function (flow, S) {
   var ICONS = {ok: "#i-check", failed: "#i-cross", cancelled: "#i-stop"};
 
   function drawSend() {
-    var look = LOOKS[send.phase] || ZB.steps.done.look(state);
+    var look = LOOKS[send.phase] || next.done.look(state);
     var p = state.profile;
     flow.text("sumSong", state.song ? ZB.ringtoneName(state.song) : "");
     flow.text("sumPhone", p.phone);
@@ -170,13 +173,14 @@ ZB.steps.sending = (function (flow, S) {
 
   // ---------- Controls ----------
 
-  function init() {
+  function init(handsOverTo) {
+    next = handsOverTo;
     $("sendGo").addEventListener("click", start);
     $("sendBack").addEventListener("click", function () {
-      ZB.steps.profile.show();
+      next.profile.show();
     });
     $("sendEdit").addEventListener("click", function () {
-      ZB.steps.profile.show();
+      next.profile.show();
     });
     $("sendCancel").addEventListener("click", flow.cancel);
   }

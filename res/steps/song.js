@@ -14,6 +14,9 @@ ZB.steps.song = (function (flow, S) {
   var cd = state.cd;
   var $ = flow.$;
 
+  // The steps this one hands over to ({making}), given to init().
+  var next = null;
+
   // ---------- Actions ----------
 
   function setSong(song) {
@@ -25,14 +28,14 @@ ZB.steps.song = (function (flow, S) {
   // Back to the choice of a song, with nothing chosen.
   function startOver() {
     flow.stopJob();
-    ZB.steps.making.forgetRingtone();
+    next.making.forgetRingtone();
     state.song = null;
     state.songError = "";
     flow.show("viewSong", "chooseFile");
   }
 
   function chooseFile() {
-    var path = ZB.call("ZBL_SelectMediaFile", [], "");
+    var path = ZB.call(ZB.member.SelectMediaFile, [], "");
     if (path) {
       setSong(ZB.fileSong(path));
       flow.render("makeRingtone");
@@ -49,7 +52,7 @@ ZB.steps.song = (function (flow, S) {
   // Lists the drives and the tracks of the one chosen (kept when it is
   // still there).
   function listDrives() {
-    var list = ZB.cdList(ZB.call("ZBL_GetDrivesInfo", [], "ERROR: No drives found"));
+    var list = ZB.cdList(ZB.call(ZB.member.GetDrivesInfo, [], "ERROR: No drives found"));
     cd.drives = list.items;
     if (list.error) {
       cd.drive = 0;
@@ -66,7 +69,7 @@ ZB.steps.song = (function (flow, S) {
 
   // Lists the tracks of the chosen drive, the first audio track chosen.
   function listTracks() {
-    var list = ZB.cdList(ZB.call("ZBL_GetTracksInfo", [cd.drive], "ERROR: Could not get handle to CD"));
+    var list = ZB.cdList(ZB.call(ZB.member.GetTracksInfo, [cd.drive], "ERROR: Could not get handle to CD"));
     cd.error = list.error || "";
     cd.tracks = list.items;
     cd.track = -1;
@@ -86,7 +89,7 @@ ZB.steps.song = (function (flow, S) {
     cd.track = track;
     var where = ZB.driveName(cd.drives[drive], drive);
     var started = flow.job(
-      "ZBL_GrabAudioDataFromCD", [String(drive), String(track), wav], "ZBL_ripStatus", S.grab.READ_FAILED,
+      ZB.member.GrabAudioDataFromCD, [String(drive), String(track), wav], ZB.member.ripStatus, S.grab.READ_FAILED,
       function (status) {
         if (status >= 0 && status < S.grab.DONE) {
           cd.grab.percent = status;
@@ -97,7 +100,7 @@ ZB.steps.song = (function (flow, S) {
         cd.grab = null;
         if (status === S.grab.DONE && !cancelled) {
           setSong(ZB.cdSong(drive, where, track, wav));
-          ZB.steps.making.start();
+          next.making.start();
           return true;
         }
         cd.error = ZB.grabMessage(cancelled ? S.grab.CANCELLED : status);
@@ -222,12 +225,13 @@ ZB.steps.song = (function (flow, S) {
 
   // ---------- Controls ----------
 
-  function init() {
+  function init(handsOverTo) {
+    next = handsOverTo;
     $("chooseFile").addEventListener("click", chooseFile);
     $("chooseCd").addEventListener("click", chooseCd);
     $("makeRingtone").addEventListener("click", function () {
       if (state.song) {
-        ZB.steps.making.start();
+        next.making.start();
       }
     });
     $("cdDrive").addEventListener("change", function () {

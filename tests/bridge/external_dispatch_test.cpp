@@ -61,14 +61,9 @@ class DispatchTest : public ::testing::Test {
     EXPECT_NE(id, DISPID_UNKNOWN) << Utf16ToUtf8(name);
     return Call(id, flags, std::move(scriptArgs));
   }
-  // Invokes with script-order arguments (stored last-first, as the web view does).
+  // Invokes with script-order arguments.
   VARIANT Call(DISPID id, WORD flags, std::vector<VARIANT> scriptArgs = {}) {
-    std::vector<VARIANT> rev(scriptArgs.rbegin(), scriptArgs.rend());
-    DISPPARAMS p{rev.data(), nullptr, static_cast<UINT>(rev.size()), 0};
-    VARIANT r;
-    VariantInit(&r);
-    EXPECT_EQ(disp.Invoke(id, IID_NULL, 0, flags, &p, &r, nullptr, nullptr), S_OK);
-    for (auto& v : rev) VariantClear(&v);
+    VARIANT r = testing::InvokeMember(disp, id, flags, std::move(scriptArgs));
     results.push_back(r);  // freed when the test ends
     return r;
   }
@@ -87,7 +82,7 @@ class DispatchTest : public ::testing::Test {
   }
   static std::string S(VARIANT v) {
     EXPECT_EQ(v.vt, VT_BSTR);
-    return v.vt == VT_BSTR ? Utf16ToUtf8(BstrView(v.bstrVal)) : "<not a string>";
+    return testing::StringOf(v);
   }
 };
 

@@ -30,7 +30,6 @@
 #include "media/tool_test_support.h"
 #include "net/raw_server.h"
 #include "page_host.h"
-#include "platform/utf.h"
 
 namespace zb {
 namespace {
@@ -79,7 +78,8 @@ bool Between(int32_t v, int32_t lo, int32_t hi) {
 class JobSoak : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::cout << "soak: " << count << " starts per kind, ZIMBREL_SOAK_RANDOM=" << randomStart << "\n";
+    std::cout << "soak: " << count << " starts per kind, ZIMBREL_SOAK_RANDOM=" << randomStart
+              << "\n";
     m.LinkTool("ffmpeg", "/usr/bin/ffmpeg");
     m.LinkTool("mp3gain", "/usr/bin/mp3gain");
     ASSERT_EQ(Sh("sox -n -r 44100 -c 2 " + ShellQuote(song) + " synth 0.5 sine 440 2>/dev/null"),
@@ -108,12 +108,7 @@ class JobSoak : public ::testing::Test {
     EXPECT_EQ(r.vt, VT_INT);
     return r.intVal;
   }
-  std::string Response() {
-    VARIANT r = Call(u"ZBL_xhResponse", DISPATCH_PROPERTYGET);
-    std::string s = r.vt == VT_BSTR ? Utf16ToUtf8(BstrView(r.bstrVal)) : "<not a string>";
-    VariantClear(&r);
-    return s;
-  }
+  std::string Response() { return TakeString(Call(u"ZBL_xhResponse", DISPATCH_PROPERTYGET)); }
   void Break() {
     VARIANT r = Call(u"ZBL_BreakAsyncOperation", DISPATCH_METHOD);
     EXPECT_EQ(r.vt, VT_BOOL);

@@ -19,7 +19,7 @@ mod=$prefix/lib/zimbrel
 [ -x "$mod/zimbrel" ] || fail "no program at $mod/zimbrel"
 [ -f "$mod/extensions/libzimbrel-webext.so" ] || fail "no web process extension"
 for page in selectSong.html aboutBox.html helpContact.html helpCompatibility.html helpUsage.html \
-            zimbrel.css zimbrel.js selectSong.js aboutBox.js help.js status.js images/zimbrel.svg; do
+            zimbrel.css zimbrel.js selectSong.js aboutBox.js help.js status.js members.js images/zimbrel.svg; do
   [ -f "$mod/res/$page" ] || fail "res/$page missing"
 done
 for tool in ffmpeg mp3gain; do

@@ -1,10 +1,12 @@
 // The rules the start page's steps draw by: the marks of the making steps,
-// the profile check, the song and ringtone names; and the help pages'
-// compatibility verdict and section keys.
+// the profile check, the song and ringtone names; the help pages'
+// compatibility verdict and section keys; and how the steps are wired.
 "use strict";
 
 const test = require("node:test");
 const assert = require("node:assert/strict");
+const fs = require("node:fs");
+const path = require("node:path");
 const {loadPageScripts} = require("./load.js");
 
 const ZB = loadPageScripts("status.js", "helpers.js");
@@ -141,4 +143,23 @@ test("the help sections' keys wrap around the list", () => {
   assert.equal(ZB.sectionForKey("Home", 2, 4), 0);
   assert.equal(ZB.sectionForKey("End", 0, 4), 3);
   assert.equal(ZB.sectionForKey("a", 0, 4), -1);
+});
+
+test("each step is given exactly the steps it hands over to, and reaches no other", () => {
+  const res = path.join(__dirname, "..", "..", "res");
+  const start = fs.readFileSync(path.join(res, "selectSong.js"), "utf8");
+  const given = {};
+  for (const m of start.matchAll(/steps\.(\w+)\.init\(\{([^}]*)\}\)/g)) {
+    given[m[1]] = m[2].split(",").map((pair) => pair.split(":")[0].trim()).sort();
+  }
+  const files = fs.readdirSync(path.join(res, "steps")).filter((f) => f.endsWith(".js"));
+  assert.deepEqual(Object.keys(given).sort(), files.map((f) => f.replace(/\.js$/, "")).sort());
+  for (const file of files) {
+    const step = file.replace(/\.js$/, "");
+    const code = fs.readFileSync(path.join(res, "steps", file), "utf8");
+    const used = [...new Set([...code.matchAll(/\bnext\.(\w+)\./g)].map((m) => m[1]))].sort();
+    assert.deepEqual(used, given[step], file);
+    const reached = [...code.matchAll(/ZB\.steps\.(\w+)(\s*=)?/g)].filter((m) => !(m[1] === step && m[2]));
+    assert.deepEqual(reached.map((m) => m[0]), [], file + " reaches another step by itself");
+  }
 });

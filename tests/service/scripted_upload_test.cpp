@@ -10,15 +10,17 @@
 #include "core/core_host.h"
 #include "bridge/external_dispatch.h"
 #include "page_host.h"
-#include "platform/utf.h"
 #include "service_process.h"
 #include "temp_dir.h"
 
 namespace zb {
 namespace {
 
+using zb::testing::CallMember;
 using zb::testing::ScopedEnv;
 using zb::testing::ServiceProcess;
+using zb::testing::StrArg;
+using zb::testing::TakeString;
 using zb::testing::TempDir;
 
 using HeadlessHost = zb::testing::PageHost;
@@ -27,28 +29,13 @@ class ScriptedUploadTest : public ::testing::Test {
  protected:
   ~ScriptedUploadTest() override { EXPECT_TRUE(jobs::WaitForJobThreadsForTesting(20000)); }
 
-  VARIANT Call(const std::u16string& name, WORD flags, std::vector<std::string> args = {}) {
-    std::u16string n = name;
-    OLECHAR* names[] = {n.data()};
-    DISPID id = DISPID_UNKNOWN;
-    EXPECT_EQ(disp.GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
-    std::vector<VARIANT> rev;  // arguments are stored last-first, as the web view does
-    for (auto it = args.rbegin(); it != args.rend(); ++it) {
-      VARIANT v;
-      VariantInit(&v);
-      v.vt = VT_BSTR;
-      v.bstrVal = SysAllocString(Utf8ToUtf16(*it));
-      rev.push_back(v);
-    }
-    DISPPARAMS p{rev.data(), nullptr, static_cast<UINT>(rev.size()), 0};
-    VARIANT r;
-    VariantInit(&r);
-    EXPECT_EQ(disp.Invoke(id, IID_NULL, 0, flags, &p, &r, nullptr, nullptr), S_OK);
-    for (auto& v : rev) VariantClear(&v);
-    return r;
+  VARIANT Call(const std::u16string& name, WORD flags, const std::vector<std::string>& args = {}) {
+    std::vector<VARIANT> strings;
+    for (const std::string& a : args) strings.push_back(StrArg(a));
+    return CallMember(disp, name, flags, std::move(strings));
   }
-  bool Method(const std::u16string& name, std::vector<std::string> args) {
-    VARIANT r = Call(name, DISPATCH_METHOD, std::move(args));
+  bool Method(const std::u16string& name, const std::vector<std::string>& args) {
+    VARIANT r = Call(name, DISPATCH_METHOD, args);
     return r.vt == VT_BOOL && r.boolVal == VARIANT_TRUE;
   }
   int32_t Property(const std::u16string& name) {
@@ -56,10 +43,7 @@ class ScriptedUploadTest : public ::testing::Test {
     return r.vt == VT_INT ? r.intVal : (r.vt == VT_I4 ? r.lVal : -1);
   }
   std::string Text(const std::u16string& name) {
-    VARIANT r = Call(name, DISPATCH_PROPERTYGET);
-    std::string s = r.vt == VT_BSTR ? Utf16ToUtf8(BstrView(r.bstrVal)) : "<not a string>";
-    VariantClear(&r);
-    return s;
+    return TakeString(Call(name, DISPATCH_PROPERTYGET));
   }
   // Polls a status property as a page does, until it reaches `final`.
   int32_t Poll(const std::u16string& name, int32_t final) {
