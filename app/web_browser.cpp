@@ -5,12 +5,12 @@
 #include <cstring>
 #include <vector>
 
+#include "app/app_commands.h"
 #include "app/message_box.h"
 #include "app/modal_window.h"
 #include "app/process_environment.h"
 #include "app/web_sandbox.h"
 #include "app/web_view_settings.h"
-#include "app/app_commands.h"
 #include "bridge/bridge_server.h"
 #include "bridge/program_pages.h"
 #include "platform/service_host.h"
@@ -385,7 +385,8 @@ gboolean CWebBrowser2::OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEven
         e.label ? gtk_menu_item_new_with_mnemonic(e.label) : gtk_separator_menu_item_new();
     if (e.label) {
       g_object_set_data(G_OBJECT(item), "zimbrel-command", GINT_TO_POINTER(e.id));
-      g_signal_connect(item, "activate", G_CALLBACK(OnMenuItemActivate), &b->m_callbacks.runCommand);
+      g_signal_connect(item, "activate", G_CALLBACK(OnMenuItemActivate),
+                       &b->m_callbacks.runCommand);
     }
     gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
   }

@@ -78,8 +78,7 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
   // still map to where it would be, and the jobs report that they cannot
   // write there.
   const WorkFolderChoice work = ChooseUserWorkFolder();
-  if (!work.usable)
-    Notice("cannot make a private work folder (" + work.path + ")");
+  if (!work.usable) Notice("cannot make a private work folder (" + work.path + ")");
   m_scriptingObject = new CExternalDispatch([this]() -> CoreHost* { return m_mainWnd; });
   auto* bridge = new BridgeServer(m_scriptingObject);
   m_bridge = bridge;

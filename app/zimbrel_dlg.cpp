@@ -5,10 +5,10 @@
 
 #include <cmath>
 
+#include "app/app_commands.h"
 #include "app/message_box.h"
 #include "app/page_dialog.h"
 #include "app/process_environment.h"
-#include "app/app_commands.h"
 #include "core/redirect_url.h"
 #include "platform/module_dir.h"
 #include "platform/utf.h"
@@ -20,8 +20,7 @@ CZimbrelDlg::CZimbrelDlg(std::string moduleDir)
 
 ViewCallbacks CZimbrelDlg::Callbacks() {
   return ViewCallbacks{
-      [this](int id) { OnCommand(id); },
-      [this] { OpenHelpFile(); },
+      [this](int id) { OnCommand(id); }, [this] { OpenHelpFile(); },
       [] { return !CModalWindow::PageDialogRunning(); },  // no menu over a page dialog
   };
 }

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <limits>
 
-#include "core/core_host.h"
 #include "bridge/method_table.h"
+#include "core/core_host.h"
 #include "platform/decimal_text.h"
 #include "platform/utf.h"
 

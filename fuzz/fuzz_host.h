@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/core_host.h"
 #include "bridge/method_table.h"
+#include "core/core_host.h"
 #include "media/cd_access.h"
 
 namespace zb {

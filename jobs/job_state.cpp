@@ -33,7 +33,7 @@ void* ThreadMain(void* arg) {
 
 HttpResponse JobState::Response() const {
   std::lock_guard<std::mutex> lock(responseLock_);
-  return xhResponse_;
+  return response_;
 }
 
 bool JobTicket::Current() const {
@@ -53,7 +53,7 @@ void JobTicket::SetResponse(HttpResponse response) {
   std::lock_guard<std::mutex> lock(state_->kindLock_[i]);
   if (state_->generation_[i] != gen_) return;
   std::lock_guard<std::mutex> rl(state_->responseLock_);
-  state_->xhResponse_ = std::move(response);
+  state_->response_ = std::move(response);
 }
 
 bool JobState::TerminateRecordedProcess(int sig) {
@@ -92,7 +92,7 @@ bool StartJob(const std::shared_ptr<JobState>& state, JobKind kind,
     state->status_[i].store(0, std::memory_order_release);
     if (kind == JobKind::kHttp) {
       std::lock_guard<std::mutex> rl(state->responseLock_);
-      state->xhResponse_ = HttpResponse();
+      state->response_ = HttpResponse();
     }
     if (kind == JobKind::kTranscode) {
       std::lock_guard<std::mutex> pl(state->pidLock_);

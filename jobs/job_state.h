@@ -84,7 +84,7 @@ class JobState {
   std::array<uint64_t, kJobKinds> generation_{};  // guarded by kindLock_
   std::array<std::mutex, kJobKinds> kindLock_;
   mutable std::mutex responseLock_;
-  HttpResponse xhResponse_;
+  HttpResponse response_;
   std::mutex pidLock_;  // taken after a kindLock_, never before
   std::atomic<uint32_t> tsProcessId_{0};
   std::atomic<bool> breakAsync_{false};

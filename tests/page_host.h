@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "core/core_host.h"
 #include "bridge/external_dispatch.h"
+#include "core/core_host.h"
 #include "platform/utf.h"
 
 namespace zb::testing {

@@ -16,8 +16,8 @@
 #include <thread>
 
 #include "bridge/bridge_wire.h"
-#include "core/core_host.h"
 #include "bridge/external_dispatch.h"
+#include "core/core_host.h"
 #include "jobs/job_state.h"
 #include "net/raw_server.h"
 #include "page_host.h"

@@ -14,10 +14,10 @@
 #include <filesystem>
 #include <vector>
 
-#include "core/core_host.h"
-#include "page_host.h"
 #include "bridge/external_dispatch.h"
+#include "core/core_host.h"
 #include "media/tool_test_support.h"
+#include "page_host.h"
 #include "platform/utf.h"
 
 namespace zb {

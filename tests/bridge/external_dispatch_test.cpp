@@ -5,8 +5,8 @@
 #include <fstream>
 #include <vector>
 
-#include "core/core_host.h"
 #include "bridge/method_table.h"
+#include "core/core_host.h"
 #include "page_host.h"
 #include "platform/utf.h"
 #include "temp_dir.h"

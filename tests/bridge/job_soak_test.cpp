@@ -24,8 +24,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/core_host.h"
 #include "bridge/external_dispatch.h"
+#include "core/core_host.h"
 #include "media/cd_test_image.h"
 #include "media/tool_test_support.h"
 #include "net/raw_server.h"

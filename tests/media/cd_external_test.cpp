@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "core/core_host.h"
 #include "bridge/external_dispatch.h"
 #include "cd_test_image.h"
+#include "core/core_host.h"
 #include "page_host.h"
 #include "platform/utf.h"
 #include "temp_dir.h"

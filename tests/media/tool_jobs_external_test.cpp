@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "core/core_host.h"
 #include "bridge/external_dispatch.h"
+#include "core/core_host.h"
 #include "page_host.h"
 #include "platform/utf.h"
 #include "tool_test_support.h"

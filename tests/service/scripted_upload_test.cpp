@@ -7,8 +7,8 @@
 #include <fstream>
 #include <thread>
 
-#include "core/core_host.h"
 #include "bridge/external_dispatch.h"
+#include "core/core_host.h"
 #include "page_host.h"
 #include "service_process.h"
 #include "temp_dir.h"
