@@ -1,5 +1,7 @@
 #include "app/app_harness.h"
 
+#include "child_process.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -117,17 +119,7 @@ Service::Service(int port) {
   posix_spawn_file_actions_destroy(&fa);
   ::close(out[1]);
   // It prints "listening on http://127.0.0.1:PORT/ ..." once it accepts.
-  std::string line;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-  while (pid_ > 0 && line.find('\n') == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline) {
-    pollfd p{out[0], POLLIN, 0};
-    if (::poll(&p, 1, 200) <= 0) continue;
-    char buf[256];
-    ssize_t n = ::read(out[0], buf, sizeof buf);
-    if (n <= 0) break;
-    line.append(buf, n);
-  }
+  const std::string line = pid_ > 0 ? ReadUntil(out[0], "\n", std::chrono::seconds(15)) : "";
   ::close(out[0]);
   auto at = line.find("http://127.0.0.1:");
   if (at != std::string::npos) port_ = std::atoi(line.c_str() + at + 17);

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "app/app_harness.h"
+#include "child_process.h"
 
 extern char** environ;
 
@@ -40,21 +41,7 @@ namespace {
 // descriptor 3.
 pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
             const std::string& out, int keepFd = -1) {
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  posix_spawn_file_actions_adddup2(&fa, 1, 2);
-  if (keepFd >= 0) posix_spawn_file_actions_adddup2(&fa, keepFd, 3);
-  std::vector<char*> args, envp;
-  for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  for (auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, args[0], &fa, nullptr, args.data(), envp.data()) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&fa);
-  return pid;
+  return SpawnLogged(argv, out, keepFd, &env);
 }
 
 // The test's environment without the display variables, plus `extra`.
@@ -80,41 +67,14 @@ std::string ReadLine(Start start, int timeoutMs) {
   if (::pipe2(fds, O_CLOEXEC) != 0) return "";
   start(fds[1]);
   ::close(fds[1]);
-  std::string text;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (text.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-    pollfd p{fds[0], POLLIN, 0};
-    if (::poll(&p, 1, 100) <= 0) continue;
-    char buf[256];
-    ssize_t n = ::read(fds[0], buf, sizeof buf);
-    if (n <= 0) break;
-    text.append(buf, n);
-  }
+  std::string line = ReadFirstLine(fds[0], std::chrono::milliseconds(timeoutMs));
   ::close(fds[0]);
-  auto nl = text.find('\n');
-  return nl == std::string::npos ? "" : text.substr(0, nl);
+  return line;
 }
 
 bool IsSocket(const fs::path& p) {
   struct stat st;
   return ::stat(p.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
-}
-
-// Ends a process and reaps it: SIGTERM, then SIGKILL after `graceMs`.
-void End(pid_t& pid, int graceMs) {
-  if (pid <= 0) return;
-  ::kill(pid, SIGTERM);
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMs);
-  int st;
-  while (::waitpid(pid, &st, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &st, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  pid = -1;
 }
 
 // One key of xdotool's syntax as wtype arguments: modifiers held around it.
@@ -256,10 +216,10 @@ void Desktop::KillCompositor() {
 }
 
 void Desktop::Stop() {
-  End(keyboard_, 1000);
-  End(compositor_, 5000);
-  End(bus_, 1000);
-  End(xserver_, 5000);
+  EndChild(keyboard_, std::chrono::milliseconds(1000));
+  EndChild(compositor_, std::chrono::milliseconds(5000));
+  EndChild(bus_, std::chrono::milliseconds(1000));
+  EndChild(xserver_, std::chrono::milliseconds(5000));
 }
 
 std::vector<std::string> Desktop::XTool(const std::vector<std::string>& argv) const {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/app_harness.h"
+#include "child_process.h"
 
 extern char** environ;
 
@@ -33,17 +34,7 @@ bool DragFileOnto(const std::string& uri, int x, int y) {
   posix_spawn_file_actions_destroy(&fa);
   ::close(out[1]);
   // It says "ready" once its window is shown.
-  std::string said;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (pid > 0 && said.find("ready") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline) {
-    pollfd p{out[0], POLLIN, 0};
-    if (::poll(&p, 1, 100) <= 0) continue;
-    char buf[64];
-    ssize_t n = ::read(out[0], buf, sizeof buf);
-    if (n <= 0) break;
-    said.append(buf, static_cast<size_t>(n));
-  }
+  const std::string said = pid > 0 ? ReadUntil(out[0], "ready", std::chrono::seconds(20)) : "";
   ::close(out[0]);
   const bool ready = said.find("ready") != std::string::npos;
   if (ready) {

@@ -16,44 +16,12 @@
 #include <vector>
 
 #include "app/app_harness.h"
+#include "child_process.h"
 
 extern char** environ;
 
 namespace zb::testing {
 namespace {
-
-pid_t Spawn(const std::vector<std::string>& argv, int keepFd, const std::string& outPath) {
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  posix_spawn_file_actions_adddup2(&fa, 1, 2);
-  if (keepFd >= 0) posix_spawn_file_actions_adddup2(&fa, keepFd, 3);
-  std::vector<char*> args;
-  for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, args[0], &fa, nullptr, args.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&fa);
-  return pid;
-}
-
-// The server writes its display number on the descriptor once it accepts
-// clients.
-std::string ReadDisplayNumber(int fd, int timeoutMs) {
-  std::string text;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (text.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 100) <= 0) continue;
-    char buf[32];
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n <= 0) break;
-    text.append(buf, n);
-  }
-  auto nl = text.find('\n');
-  return nl == std::string::npos ? "" : text.substr(0, nl);
-}
 
 bool WindowManagerRunning(const std::string& display) {
   Display* d = XOpenDisplay(display.c_str());
@@ -87,11 +55,12 @@ TwoMonitorDisplay::TwoMonitorDisplay(bool withWindowManager) {
                          "    Virtual 2560 1024\n  EndSubSection\nEndSection\n";
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return;
-  server_ = Spawn({"Xorg", "-noreset", "-nolisten", "tcp", "-config", conf, "-configdir",
-                   dir_ / "none", "-logfile", dir_ / "xorg.log", "-displayfd", "3"},
-                  fds[1], out);
+  server_ = SpawnLogged({"Xorg", "-noreset", "-nolisten", "tcp", "-config", conf, "-configdir",
+                         dir_ / "none", "-logfile", dir_ / "xorg.log", "-displayfd", "3"},
+                        out, fds[1]);
   ::close(fds[1]);
-  std::string number = server_ > 0 ? ReadDisplayNumber(fds[0], 30000) : "";
+  // The server writes its display number there once it accepts clients.
+  std::string number = server_ > 0 ? ReadFirstLine(fds[0], std::chrono::seconds(30)) : "";
   ::close(fds[0]);
   if (number.empty()) {
     log_ = "Xorg did not start";
@@ -116,7 +85,7 @@ TwoMonitorDisplay::TwoMonitorDisplay(bool withWindowManager) {
     return;
   }
   if (withWindowManager) {
-    wm_ = Spawn({"xfwm4", "--compositor=off"}, -1, dir_ / "wm.txt");
+    wm_ = SpawnLogged({"xfwm4", "--compositor=off"}, dir_ / "wm.txt");
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (!WindowManagerRunning(name_) && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -129,19 +98,7 @@ TwoMonitorDisplay::TwoMonitorDisplay(bool withWindowManager) {
 }
 
 void TwoMonitorDisplay::Stop(pid_t& pid) {
-  if (pid <= 0) return;
-  ::kill(pid, SIGTERM);
-  int st;
-  for (int i = 0; i < 100; ++i) {
-    if (::waitpid(pid, &st, WNOHANG) == pid) {
-      pid = -1;
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ::kill(pid, SIGKILL);
-  ::waitpid(pid, &st, 0);
-  pid = -1;
+  EndChild(pid, std::chrono::seconds(2));
 }
 
 TwoMonitorDisplay::~TwoMonitorDisplay() {

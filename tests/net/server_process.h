@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "child_process.h"
 #include "net_test_util.h"
 #include "temp_dir.h"
 
@@ -94,21 +95,7 @@ class ServerProcess {
     ::close(s);
     return ok;
   }
-  void Stop() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    int st;
-    while (::waitpid(pid_, &st, WNOHANG) != pid_) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &st, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    pid_ = -1;
-  }
+  void Stop() { EndChild(pid_, std::chrono::seconds(5)); }
 
   CommandLine commandLine_;
   TempDir dir_;

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "temp_dir.h"
 
 extern char** environ;
@@ -44,19 +45,9 @@ class ServiceProcess {
     posix_spawn_file_actions_destroy(&fa);
     ::close(out[1]);
     // The first line names the address: "listening on http://127.0.0.1:PORT/ ...".
-    std::string line;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (pid_ > 0 && line.find('\n') == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline) {
-      pollfd p{out[0], POLLIN, 0};
-      if (::poll(&p, 1, 100) <= 0) continue;
-      char buf[256];
-      ssize_t n = ::read(out[0], buf, sizeof buf);
-      if (n <= 0) break;
-      line.append(buf, static_cast<size_t>(n));
-    }
+    const std::string said = pid_ > 0 ? ReadUntil(out[0], "\n", std::chrono::seconds(10)) : "";
+    firstLine_ = said.substr(0, said.find('\n'));
     ::close(out[0]);
-    firstLine_ = line.substr(0, line.find('\n'));
     const std::string prefix = "listening on http://127.0.0.1:";
     if (firstLine_.rfind(prefix, 0) == 0) port_ = std::stoi(firstLine_.substr(prefix.size()));
   }
@@ -75,22 +66,7 @@ class ServiceProcess {
 
   // Sends SIGTERM and returns the exit status (as waitpid gives it); a
   // service that has not ended after 5 s is killed.
-  int Stop() {
-    int status = -1;
-    if (pid_ <= 0) return status;
-    ::kill(pid_, SIGTERM);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (::waitpid(pid_, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &status, 0);
-        break;
-      }
-      ::usleep(2000);
-    }
-    pid_ = -1;
-    return status;
-  }
+  int Stop() { return EndChild(pid_, std::chrono::seconds(5)); }
 
  private:
   TempDir logDir_;
