@@ -13,7 +13,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
 PACKAGES="
   build-essential cmake pkg-config
   libgtk-3-dev libwebkit2gtk-4.1-dev
-  libcdio-dev libcurl4-openssl-dev libcpp-httplib-dev
+  libcdio-dev libcurl4-openssl-dev libcpp-httplib-dev libqrencode-dev
   ffmpeg mp3gain fp-utils
   bubblewrap xdg-dbus-proxy
 "
@@ -35,6 +35,7 @@ if [ "${1:-}" = --test ]; then
   xchm desktop-file-utils appstream librsvg2-bin fonts-cantarell
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   debhelper lintian mmdebstrap ccache
+  zbar-tools kdeconnect iproute2 systemd util-linux
 "
 fi
 missing=""
