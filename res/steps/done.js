@@ -168,14 +168,14 @@ ZB.steps.done = (function (flow, S) {
     if (send.phase === "sent") {
       return {
         title: "Done!",
-        lead: "Your ringtone is ready for your phone.",
+        lead:
+          "\u201c" + ZB.ringtoneName(state.song) + "\u201d is kept by the ringtone service on " +
+          "this computer for " + state.profile.phone + ".",
         result: {
           kind: "ok",
           title: "Ringtone delivered",
-          text:
-            "\u201c" + ZB.ringtoneName(state.song) + "\u201d is kept by the ringtone service on " +
-            "this computer for " + state.profile.phone + ".",
-          more: "Get it onto your phone below. You can also play it on the service\u2019s page."
+          text: "Get it onto your phone below, or play it on the service\u2019s page:",
+          more: ""
         },
         address: send.address,
         buttons: ["sendView", "sendNew"]

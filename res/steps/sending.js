@@ -157,6 +157,7 @@ ZB.steps.sending = (function (flow, S) {
       flow.text("sendResultTitle", result.title);
       flow.text("sendResultText", result.text);
       flow.text("sendResultMore", result.more);
+      flow.shown("sendResultMore", !!result.more);
     }
     flow.text("sendViewAddress", look.address || "");
     flow.shown("sendViewAddress", !!look.address);

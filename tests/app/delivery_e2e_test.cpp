@@ -1,0 +1,277 @@
+// From "Send" in the real program to a phone on the home network. The
+// program and its service run in a network namespace of their own (the
+// "desktop", whose only interface is a veth end named lan0); the phone is a
+// client in another, joined to it by the veth pair, so no test traffic
+// touches the machine's own interfaces. The phone reads the QR code off a
+// screenshot of the done page, opens the link and gets the MP3 byte for byte
+// and an M4R that ffprobe reads as AAC in MPEG-4 of the same length; the link
+// fails with one character of its token changed and after its lifetime, and
+// nothing else of the service answers the phone.
+//
+// Needs root (the namespaces), ip, curl, zbarimg and ffprobe; skips with the
+// reason otherwise.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <thread>
+
+#include "app_harness.h"
+#include "netns.h"
+#include "service/socket_service.h"
+
+namespace zb::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kTitle[] = "Zimbrel - The Ringtone Creator";
+constexpr int kShareLifetime = 40;  // seconds
+
+// The calling thread in the network namespace `ns` while the object lives:
+// children started meanwhile (the program, and through it its web
+// processes and tools) stay in it.
+class InNamespace {
+ public:
+  explicit InNamespace(const std::string& ns) {
+    self_ = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    int fd = ::open(("/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
+    ok_ = self_ >= 0 && fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
+    if (fd >= 0) ::close(fd);
+  }
+  ~InNamespace() {
+    if (ok_) ::setns(self_, CLONE_NEWNET);
+    if (self_ >= 0) ::close(self_);
+  }
+  InNamespace(const InNamespace&) = delete;
+  InNamespace& operator=(const InNamespace&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  int self_ = -1;
+  bool ok_ = false;
+};
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool Have(const char* tool) {
+  return !RunCapture({"sh", "-c", std::string("command -v ") + tool}).empty();
+}
+
+// The page's console, as Flow in flow_e2e_test.cpp reads it: the program
+// prints it on its standard error, pointed at a file while it starts.
+class Console {
+ public:
+  void Start(AppHarness& app, const std::vector<std::string>& args,
+             const std::map<std::string, std::string>& env) {
+    int log = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int saved = ::dup(2);
+    ::dup2(log, 2);
+    app.Start(args, env);
+    ::dup2(saved, 2);
+    ::close(saved);
+    ::close(log);
+  }
+  std::string Log() const { return ReadAll(path_); }
+  // Waits for "zimbrel-page: <what>" after what was seen; the rest of its
+  // line in `rest`.
+  bool Wait(const AppHarness& app, const std::string& what, int timeoutMs = 30000,
+            std::string* rest = nullptr) {
+    const std::string needle = "zimbrel-page: " + what;
+    size_t at = std::string::npos;
+    std::string log;
+    if (!app.WaitUntil(
+            [&] {
+              log = Log();
+              at = log.find(needle, cursor_);
+              return at != std::string::npos && log.find('\n', at) != std::string::npos;
+            },
+            timeoutMs))
+      return false;
+    cursor_ = at + needle.size();
+    if (rest) *rest = log.substr(cursor_, log.find('\n', cursor_) - cursor_);
+    return true;
+  }
+
+ private:
+  TempDir dir_;
+  std::string path_ = dir_ / "console.txt";
+  size_t cursor_ = 0;
+};
+
+// A GET (or POST, with `post`) from the phone: the status curl saw (0 when
+// no answer came), the body in `out`.
+int PhoneGet(NetnsPair& net, const std::string& url, const std::string& out = "/dev/null",
+             bool post = false) {
+  std::vector<std::string> argv = {
+      "curl", "-s",         "-o", out,         "-w", "%{http_code}", "--connect-timeout",
+      "10",   "--max-time", "60", "--noproxy", "*"};
+  if (post) argv.insert(argv.end(), {"--data-binary", "ringtone bytes"});
+  argv.push_back(url);
+  std::string said;
+  net.Run(net.phone(), argv, &said);
+  return std::atoi(said.c_str());
+}
+
+double Seconds(const std::string& file) {
+  std::string d = RunCapture({"ffprobe", "-v", "error", "-show_entries", "format=duration", "-of",
+                              "default=noprint_wrappers=1:nokey=1", file});
+  return d.empty() ? -1 : std::atof(d.c_str());
+}
+
+TEST(Delivery, TheRingtoneReachesAPhoneOnTheHomeNetworkByItsQrCode) {
+  NetnsPair net;
+  if (!net.ok()) GTEST_SKIP() << net.why();
+  for (const char* tool : {"curl", "zbarimg", "ffprobe", "import"})
+    if (!Have(tool)) GTEST_SKIP() << "needs " << tool;
+
+  // The user's runtime folder, with the service's socket where the program
+  // looks for it by default.
+  TempDir runtime, data, music;
+  ASSERT_EQ(::chmod(runtime.path().c_str(), 0700), 0);
+  const std::string socketDir = runtime / "zimbrel";
+  ASSERT_EQ(::mkdir(socketDir.c_str(), 0700), 0);
+  SocketService service(socketDir + "/service.sock", data.path(),
+                        {"--share-lifetime", std::to_string(kShareLifetime)},
+                        {"ip", "netns", "exec", net.desktop()});
+  ASSERT_TRUE(service.ok()) << service.Log();
+
+  const std::string song = music / "Phone Song.wav";
+  ASSERT_TRUE(MakeSong(song, 6.0));
+  AppHarness app;
+  Console page;
+  {
+    InNamespace desktop(net.desktop());
+    ASSERT_TRUE(desktop.ok());
+    page.Start(app, {song},
+               {{"ZIMBREL_SERVICE_HOST", "user"},
+                {"XDG_RUNTIME_DIR", runtime.path()},
+                {"ZIMBREL_PAGE_CONSOLE", "1"}});
+  }
+  const std::string window = app.FindWindow(kTitle, 60000);
+  ASSERT_FALSE(window.empty()) << page.Log();
+  ASSERT_TRUE(page.Wait(app, "view viewSong", 60000)) << page.Log();
+
+  // Song, ringtone, profile (typed), send.
+  ASSERT_TRUE(app.Keys(window, {"Return"}));
+  ASSERT_TRUE(page.Wait(app, "view viewReady", 120000)) << page.Log();
+  ASSERT_TRUE(app.Keys(window, {"Return"}));
+  ASSERT_TRUE(page.Wait(app, "view viewProfile")) << page.Log();
+  ASSERT_TRUE(AppHarness::Type(window, "Ann Example"));
+  ASSERT_TRUE(app.Keys(window, {"Tab"}));
+  ASSERT_TRUE(AppHarness::Type(window, "+44 7700 900123"));
+  ASSERT_TRUE(app.Keys(window, {"Tab"}));
+  ASSERT_TRUE(AppHarness::Type(window, "Tellwave"));
+  ASSERT_TRUE(app.Keys(window, {"Return"}));
+  ASSERT_TRUE(page.Wait(app, "view viewSend")) << page.Log();
+  ASSERT_TRUE(app.Keys(window, {"Return"}));
+  ASSERT_TRUE(page.Wait(app, "send done", 60000)) << page.Log();
+  std::string shown;
+  ASSERT_TRUE(page.Wait(app, "share link ", 30000, &shown)) << page.Log();
+  const std::string prefix = "http://" + net.desktopAddress() + ":";
+  ASSERT_EQ(shown.rfind(prefix, 0), 0u) << shown;
+  // The service's page address comes from the service too (the page cannot
+  // know its browser port): a loopback address.
+  std::string address;
+  ASSERT_TRUE(page.Wait(app, "service address ", 30000, &address)) << page.Log();
+  EXPECT_EQ(address.rfind(service.browserUrl() + "redir.php?", 0), 0u) << address;
+
+  // The QR code, read from the screen as a phone's camera would.
+  TempDir shots;
+  std::string fromQr;
+  bool read = app.WaitUntil(
+      [&] {
+        const std::string shot = shots / "done.png";
+        AppHarness::Screenshot(shot);
+        fromQr = RunCapture({"zbarimg", "--raw", "-q", shot});
+        while (!fromQr.empty() && (fromQr.back() == '\n' || fromQr.back() == '\r'))
+          fromQr.pop_back();
+        return !fromQr.empty();
+      },
+      30000);
+  AppHarness::Screenshot(ShotDir() + "/08-delivered.png");
+  ASSERT_TRUE(read) << "no QR code on the screen: see " << ShotDir() << "/08-delivered.png";
+  EXPECT_EQ(fromQr, shown);
+
+  // The phone opens it: a small page with the two downloads.
+  TempDir phone;
+  ASSERT_EQ(PhoneGet(net, fromQr, phone / "page.html"), 200) << service.Log();
+  const std::string html = ReadAll(phone / "page.html");
+  EXPECT_NE(html.find("Android (MP3)"), std::string::npos) << html;
+  EXPECT_NE(html.find("iPhone (M4R)"), std::string::npos) << html;
+  std::string base = fromQr;
+  if (base.back() == '/') base.pop_back();
+  ASSERT_EQ(PhoneGet(net, base + "/ringtone.mp3", phone / "ringtone.mp3"), 200);
+  ASSERT_EQ(PhoneGet(net, base + "/ringtone.m4r", phone / "ringtone.m4r"), 200);
+
+  // The MP3 is the ringtone the program made, byte for byte.
+  std::vector<std::string> made;
+  for (const auto& e : fs::recursive_directory_iterator(app.workDir()))
+    if (e.path().extension() == ".mp3") made.push_back(e.path());
+  ASSERT_EQ(made.size(), 1u);
+  const std::string mp3 = ReadAll(phone / "ringtone.mp3");
+  EXPECT_FALSE(mp3.empty());
+  EXPECT_TRUE(mp3 == ReadAll(made[0])) << "the phone's MP3 differs from the ringtone";
+  // The M4R: AAC in MPEG-4, as long as the MP3.
+  std::string probe =
+      RunCapture({"ffprobe", "-v", "error", "-show_entries", "format=format_name:stream=codec_name",
+                  "-of", "default=noprint_wrappers=1", phone / "ringtone.m4r"});
+  EXPECT_NE(probe.find("codec_name=aac"), std::string::npos) << probe;
+  EXPECT_NE(probe.find("format_name=mov,mp4,m4a"), std::string::npos) << probe;
+  EXPECT_NEAR(Seconds(phone / "ringtone.m4r"), Seconds(phone / "ringtone.mp3"), 0.15);
+
+  // One character of the token changed: nothing.
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(fromQr, m, std::regex("/s/([0-9a-f]+)")));
+  std::string token = m[1];
+  std::string wrong = token;
+  wrong[wrong.size() / 2] = wrong[wrong.size() / 2] == 'a' ? 'b' : 'a';
+  const std::string root = fromQr.substr(0, fromQr.find("/s/"));
+  EXPECT_EQ(PhoneGet(net, root + "/s/" + wrong), 404);
+  EXPECT_EQ(PhoneGet(net, root + "/s/" + wrong + "/ringtone.mp3"), 404);
+
+  // From the phone, the service is the share and nothing else: no sessions,
+  // no uploads, no pages of phones, no redirects, no share answers.
+  for (const std::string& path :
+       {std::string("/cgi-bin/zbl_session.cgi?name=Eve&phone=1&network=x"),
+        std::string("/phone/447700900123"), std::string("/redir.php?where=phone%3A1"),
+        std::string("/cgi-bin/zbl_devices.cgi"), std::string("/cgi-bin/zbl_browser.cgi"),
+        std::string("/")}) {
+    int code = PhoneGet(net, root + path);
+    EXPECT_TRUE(code == 0 || code == 404 || code == 403) << path << ": " << code;
+  }
+  int upload =
+      PhoneGet(net, root + "/cgi-bin/zbl_upload2.cgi?sid=1&ver=260&aff=2", "/dev/null", true);
+  EXPECT_TRUE(upload == 0 || upload == 404 || upload == 403) << upload;
+  // The service's loopback port is not on the network at all.
+  EXPECT_EQ(PhoneGet(net, "http://" + net.desktopAddress() + ":" +
+                              std::to_string(service.browserPort()) + "/"),
+            0);
+
+  // After its lifetime the link is gone.
+  int code = 200;
+  EXPECT_TRUE(app.WaitUntil(
+      [&] {
+        code = PhoneGet(net, fromQr);
+        if (code == 200) std::this_thread::sleep_for(std::chrono::seconds(1));
+        return code != 200;
+      },
+      (kShareLifetime + 60) * 1000));
+  EXPECT_TRUE(code == 404 || code == 0) << code;
+
+  AppHarness::RequestClose(window);
+  EXPECT_TRUE(app.WaitExit(30000));
+}
+
+}  // namespace
+}  // namespace zb::testing
