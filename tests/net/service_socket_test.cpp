@@ -144,3 +144,38 @@ TEST(ServiceAnswers, JsonFieldsAndLoopbackAddresses) {
 
 }  // namespace
 }  // namespace zb::net
+
+#ifdef ZIMBREL_SERVICE_BIN
+#include <filesystem>
+
+#include "service/socket_service.h"
+
+namespace zb::net {
+namespace {
+
+// The real service on its socket, with a session quota smaller than the
+// ringtone: the upload ends refused, and the service keeps nothing of it;
+// a ringtone within the quota is delivered.
+TEST_F(ServiceSocketTest, TheRealServiceRefusesAnUploadOverQuotaAndTheUploadSaysSo) {
+  zb::testing::TempDir data;
+  zb::testing::SocketService service(sock, data.path(), {"--session-quota", "1048576"});
+  ASSERT_TRUE(service.ok()) << service.Log();
+  ScopedEnv host("ZIMBREL_SERVICE_HOST", "unix:" + sock);
+  std::string big = dir / "big.mp3", small = dir / "small.mp3";
+  WriteFile(big, Pattern(24u << 20));
+  WriteFile(small, Pattern(300000));
+
+  std::string sid = service.OpenSession();
+  ASSERT_FALSE(sid.empty()) << service.Log();
+  ASSERT_TRUE(StartUpload(jobs, big, sid));
+  EXPECT_EQ(WaitUpload(), zb::jobs::status::kUploadRefused);
+  ASSERT_TRUE(jobs::WaitForJobThreadsForTesting(10000));
+  for (const auto& e : std::filesystem::recursive_directory_iterator(data.path()))
+    EXPECT_FALSE(e.is_regular_file() && e.file_size() >= (1u << 20)) << e.path();
+
+  ASSERT_TRUE(StartUpload(jobs, small, sid));
+  EXPECT_EQ(WaitUpload(), 100);
+}
+}  // namespace
+}  // namespace zb::net
+#endif
