@@ -218,6 +218,7 @@ bool LanShare::StartListenerLocked(std::string* error) {
     return false;
   }
   auto server = std::make_unique<GuardedServer>(options_.limits);
+  server->set_payload_max_length(0);  // nothing is ever sent to it
   Routes(*server);
   int port = options_.lanPort > 0 && server->bind_to_port(address_, options_.lanPort)
                  ? options_.lanPort

@@ -80,7 +80,15 @@ void Upload(Store& store, const httplib::Request& req, httplib::Response& res,
     GuardedServer::CloseAfterResponse();
     return Text(res, no->status, no->text);
   }
-  if (auto no = Refuse(store.Reserve(sid, announced))) {
+  const Store::Room room = store.Reserve(sid, announced);
+  // An unknown session's body is read and dropped before the answer (the
+  // program's upload judges a whole exchange); a full session or service is
+  // refused at once.
+  if (room == Store::Room::kUnknownSession) {
+    read([](const char*, size_t) { return true; });
+    return Text(res, 403, "ERROR unknown session");
+  }
+  if (auto no = Refuse(room)) {
     GuardedServer::CloseAfterResponse();
     return Text(res, no->status, no->text);
   }
