@@ -241,18 +241,19 @@ TEST(Delivery, TheRingtoneReachesAPhoneOnTheHomeNetworkByItsQrCode) {
   EXPECT_EQ(PhoneGet(net, root + "/s/" + wrong + "/ringtone.mp3"), 404);
 
   // From the phone, the service is the share and nothing else: no sessions,
-  // no uploads, no pages of phones, no redirects, no share answers.
+  // no uploads, no pages of phones, no redirects, no share answers (no
+  // answer at all, or a refusal).
   for (const std::string& path :
        {std::string("/cgi-bin/zbl_session.cgi?name=Eve&phone=1&network=x"),
         std::string("/phone/447700900123"), std::string("/redir.php?where=phone%3A1"),
         std::string("/cgi-bin/zbl_devices.cgi"), std::string("/cgi-bin/zbl_browser.cgi"),
         std::string("/")}) {
     int code = PhoneGet(net, root + path);
-    EXPECT_TRUE(code == 0 || code == 404 || code == 403) << path << ": " << code;
+    EXPECT_TRUE(code == 0 || (code >= 400 && code < 500)) << path << ": " << code;
   }
   int upload =
       PhoneGet(net, root + "/cgi-bin/zbl_upload2.cgi?sid=1&ver=260&aff=2", "/dev/null", true);
-  EXPECT_TRUE(upload == 0 || upload == 404 || upload == 403) << upload;
+  EXPECT_TRUE(upload == 0 || (upload >= 400 && upload < 500)) << upload;
   // The service's loopback port is not on the network at all.
   EXPECT_EQ(PhoneGet(net, "http://" + net.desktopAddress() + ":" +
                               std::to_string(service.browserPort()) + "/"),
