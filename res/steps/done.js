@@ -61,17 +61,26 @@ ZB.steps.done = (function (flow, S) {
 
   // Asks the service `path` with the scripted request (one job at a time);
   // onAnswer(text) gets the response text (an "ERROR:XMLHTTP:..." one when
-  // the request failed).
+  // the request failed), once the job is over (so that what it draws sees
+  // no job running), and only while the ringtone is still the one sent: a
+  // start over stops the job, and with it the questions that would follow.
   function ask(path, onAnswer) {
+    var answer = function (text) {
+      setTimeout(function () {
+        if (send.phase === "sent") {
+          onAnswer(text);
+        }
+      }, 0);
+    };
     var started = flow.job(ZB.member.MakeHttpRequest, [path], ZB.member.xhStatus, S.http.DONE, function (status) {
       if (status !== S.http.DONE) {
         return false;
       }
-      onAnswer(String(ZB.prop(ZB.member.xhResponse, "")));
+      answer(String(ZB.prop(ZB.member.xhResponse, "")));
       return true;
     });
     if (!started) {
-      onAnswer("ERROR:XMLHTTP:Send");
+      answer("ERROR:XMLHTTP:Send");
     }
   }
 

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -129,53 +130,176 @@ double Seconds(const std::string& file) {
   return d.empty() ? -1 : std::atof(d.c_str());
 }
 
+// A KDE Connect daemon in a namespace of the test's, with a session bus, a
+// home and a configuration of its own (the phone's announces itself as a
+// phone). Its bus is a path, so gdbus reaches it from outside the namespace.
+class KdeConnect {
+ public:
+  static constexpr char kDaemon[] = "/usr/lib/x86_64-linux-gnu/libexec/kdeconnectd";
+
+  KdeConnect(const std::string& ns, bool phone) : ns_(ns) {
+    bus_ = "unix:path=" + std::string(home / "bus");
+    busPid_ = SpawnLogged(
+        {"ip", "netns", "exec", ns, "dbus-daemon", "--session", "--nofork", "--address=" + bus_},
+        home / "bus.log");
+    std::vector<std::string> env = {"PATH=/usr/bin:/bin",
+                                    "HOME=" + home.path(),
+                                    "XDG_CONFIG_HOME=" + std::string(home / ".config"),
+                                    "XDG_DATA_HOME=" + std::string(home / ".local/share"),
+                                    "QT_QPA_PLATFORM=offscreen",
+                                    "DBUS_SESSION_BUS_ADDRESS=" + bus_};
+    if (phone) env.push_back("PLASMA_PLATFORM=phone");
+    // Once the bus answers.
+    for (int i = 0; i < 200 && !fs::exists(home / "bus"); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    daemonPid_ = SpawnLogged({"ip", "netns", "exec", ns, kDaemon}, home / "daemon.log", -1, &env);
+  }
+  ~KdeConnect() {
+    EndChild(daemonPid_, std::chrono::seconds(5));
+    EndChild(busPid_, std::chrono::seconds(5));
+    // The daemon's helpers that wait for a name on its bus outlive it (they
+    // are left to init): ended here, by their ids, in the namespace only.
+    std::string pids = RunCapture({"ip", "netns", "pids", ns_});
+    for (size_t at = 0; at < pids.size();) {
+      size_t end = pids.find('\n', at);
+      if (end == std::string::npos) end = pids.size();
+      pid_t pid = std::atoi(pids.substr(at, end - at).c_str());
+      at = end + 1;
+      if (pid > 0 &&
+          ReadAll("/proc/" + std::to_string(pid) + "/comm").rfind("plasma_waitfor", 0) == 0)
+        ::kill(pid, SIGTERM);
+    }
+  }
+  KdeConnect(const KdeConnect&) = delete;
+  KdeConnect& operator=(const KdeConnect&) = delete;
+
+  const std::string& bus() const { return bus_; }
+  // gdbus call on the daemon: its output ("" when the call failed).
+  std::string Call(const std::string& object, const std::string& method,
+                   const std::vector<std::string>& args = {}) const {
+    std::vector<std::string> argv = {"env",
+                                     "DBUS_SESSION_BUS_ADDRESS=" + bus_,
+                                     "gdbus",
+                                     "call",
+                                     "--session",
+                                     "-d",
+                                     "org.kde.kdeconnect",
+                                     "-o",
+                                     object,
+                                     "-m",
+                                     method};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunCapture(argv);
+  }
+  // The ids of the devices it sees (only the paired and reachable ones with
+  // `paired`).
+  std::vector<std::string> Devices(bool paired) const {
+    std::string out = Call("/modules/kdeconnect", "org.kde.kdeconnect.daemon.devices",
+                           {paired ? "true" : "false", paired ? "true" : "false"});
+    std::vector<std::string> ids;
+    std::regex id("'([A-Za-z0-9_]+)'");
+    for (std::sregex_iterator i(out.begin(), out.end(), id), end; i != end; ++i)
+      ids.push_back((*i)[1]);
+    return ids;
+  }
+
+  TempDir home;
+
+ private:
+  std::string ns_, bus_;
+  pid_t busPid_ = -1, daemonPid_ = -1;
+};
+
+// The program and its service in the desktop namespace, sent from the start
+// page to the done step. The service gets a session bus of its own in that
+// namespace (`bus`), or none: never the test's, where asking for KDE
+// Connect could start a daemon outside the namespaces.
+class Desktop {
+ public:
+  explicit Desktop(NetnsPair& net) : net_(net) {}
+
+  // Starts the service (with `options`) and the program, and sends a 6 s
+  // song to the done step; false with the reason in `why`.
+  bool SendToTheDoneStep(const std::vector<std::string>& options, const std::string& bus,
+                         std::string* why) {
+    ::chmod(runtime.path().c_str(), 0700);
+    const std::string socketDir = runtime / "zimbrel";
+    ::mkdir(socketDir.c_str(), 0700);
+    env_ = {"PATH=" + std::string(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin"),
+            "HOME=" + home.path(),
+            "DBUS_SESSION_BUS_ADDRESS=" +
+                (bus.empty() ? "unix:path=" + std::string(home / "no-bus") : bus)};
+    service = std::make_unique<SocketService>(
+        socketDir + "/service.sock", data.path(), options,
+        std::vector<std::string>{"ip", "netns", "exec", net_.desktop()}, &env_);
+    if (!service->ok()) return Fail(why, "the service did not start: " + service->Log());
+    const std::string song = music / "Phone Song.wav";
+    if (!MakeSong(song, 6.0)) return Fail(why, "no song");
+    {
+      InNamespace desktop(net_.desktop());
+      if (!desktop.ok()) return Fail(why, "cannot enter the desktop namespace");
+      page.Start(app, {song},
+                 {{"ZIMBREL_SERVICE_HOST", "user"},
+                  {"XDG_RUNTIME_DIR", runtime.path()},
+                  {"ZIMBREL_PAGE_CONSOLE", "1"}});
+    }
+    window = app.FindWindow(kTitle, 60000);
+    if (window.empty() || !page.Wait(app, "view viewSong", 60000))
+      return Fail(why, "no start page: " + page.Log());
+    // Song, ringtone, profile (typed), send.
+    bool ok = app.Keys(window, {"Return"}) && page.Wait(app, "view viewReady", 120000) &&
+              app.Keys(window, {"Return"}) && page.Wait(app, "view viewProfile") &&
+              AppHarness::Type(window, "Ann Example") && app.Keys(window, {"Tab"}) &&
+              AppHarness::Type(window, "+44 7700 900123") && app.Keys(window, {"Tab"}) &&
+              AppHarness::Type(window, "Tellwave") && app.Keys(window, {"Return"}) &&
+              page.Wait(app, "view viewSend") && app.Keys(window, {"Return"}) &&
+              page.Wait(app, "send done", 60000);
+    return ok || Fail(why, "the send did not end: " + page.Log());
+  }
+
+  // The ringtone the program made, from its work folder.
+  std::string Ringtone() const {
+    for (const auto& e : fs::recursive_directory_iterator(app.workDir()))
+      if (e.path().extension() == ".mp3") return ReadAll(e.path());
+    return "";
+  }
+
+  ~Desktop() {
+    if (!window.empty()) {
+      AppHarness::RequestClose(window);
+      app.WaitExit(30000);
+    }
+  }
+
+  TempDir runtime, data, music, home;
+  std::unique_ptr<SocketService> service;
+  AppHarness app;
+  Console page;
+  std::string window;
+
+ private:
+  static bool Fail(std::string* why, const std::string& what) {
+    *why = what;
+    return false;
+  }
+  NetnsPair& net_;
+  std::vector<std::string> env_;
+};
+
 TEST(Delivery, TheRingtoneReachesAPhoneOnTheHomeNetworkByItsQrCode) {
   NetnsPair net;
   if (!net.ok()) GTEST_SKIP() << net.why();
   for (const char* tool : {"curl", "zbarimg", "ffprobe", "import"})
     if (!Have(tool)) GTEST_SKIP() << "needs " << tool;
 
-  // The user's runtime folder, with the service's socket where the program
-  // looks for it by default.
-  TempDir runtime, data, music;
-  ASSERT_EQ(::chmod(runtime.path().c_str(), 0700), 0);
-  const std::string socketDir = runtime / "zimbrel";
-  ASSERT_EQ(::mkdir(socketDir.c_str(), 0700), 0);
-  SocketService service(socketDir + "/service.sock", data.path(),
-                        {"--share-lifetime", std::to_string(kShareLifetime)},
-                        {"ip", "netns", "exec", net.desktop()});
-  ASSERT_TRUE(service.ok()) << service.Log();
-
-  const std::string song = music / "Phone Song.wav";
-  ASSERT_TRUE(MakeSong(song, 6.0));
-  AppHarness app;
-  Console page;
-  {
-    InNamespace desktop(net.desktop());
-    ASSERT_TRUE(desktop.ok());
-    page.Start(app, {song},
-               {{"ZIMBREL_SERVICE_HOST", "user"},
-                {"XDG_RUNTIME_DIR", runtime.path()},
-                {"ZIMBREL_PAGE_CONSOLE", "1"}});
-  }
-  const std::string window = app.FindWindow(kTitle, 60000);
-  ASSERT_FALSE(window.empty()) << page.Log();
-  ASSERT_TRUE(page.Wait(app, "view viewSong", 60000)) << page.Log();
-
-  // Song, ringtone, profile (typed), send.
-  ASSERT_TRUE(app.Keys(window, {"Return"}));
-  ASSERT_TRUE(page.Wait(app, "view viewReady", 120000)) << page.Log();
-  ASSERT_TRUE(app.Keys(window, {"Return"}));
-  ASSERT_TRUE(page.Wait(app, "view viewProfile")) << page.Log();
-  ASSERT_TRUE(AppHarness::Type(window, "Ann Example"));
-  ASSERT_TRUE(app.Keys(window, {"Tab"}));
-  ASSERT_TRUE(AppHarness::Type(window, "+44 7700 900123"));
-  ASSERT_TRUE(app.Keys(window, {"Tab"}));
-  ASSERT_TRUE(AppHarness::Type(window, "Tellwave"));
-  ASSERT_TRUE(app.Keys(window, {"Return"}));
-  ASSERT_TRUE(page.Wait(app, "view viewSend")) << page.Log();
-  ASSERT_TRUE(app.Keys(window, {"Return"}));
-  ASSERT_TRUE(page.Wait(app, "send done", 60000)) << page.Log();
+  Desktop desk(net);
+  std::string why;
+  ASSERT_TRUE(
+      desk.SendToTheDoneStep({"--share-lifetime", std::to_string(kShareLifetime)}, "", &why))
+      << why;
+  AppHarness& app = desk.app;
+  Console& page = desk.page;
+  SocketService& service = *desk.service;
   std::string shown;
   ASSERT_TRUE(page.Wait(app, "share link ", 30000, &shown)) << page.Log();
   const std::string prefix = "http://" + net.desktopAddress() + ":";
@@ -215,13 +339,9 @@ TEST(Delivery, TheRingtoneReachesAPhoneOnTheHomeNetworkByItsQrCode) {
   ASSERT_EQ(PhoneGet(net, base + "/ringtone.m4r", phone / "ringtone.m4r"), 200);
 
   // The MP3 is the ringtone the program made, byte for byte.
-  std::vector<std::string> made;
-  for (const auto& e : fs::recursive_directory_iterator(app.workDir()))
-    if (e.path().extension() == ".mp3") made.push_back(e.path());
-  ASSERT_EQ(made.size(), 1u);
   const std::string mp3 = ReadAll(phone / "ringtone.mp3");
   EXPECT_FALSE(mp3.empty());
-  EXPECT_TRUE(mp3 == ReadAll(made[0])) << "the phone's MP3 differs from the ringtone";
+  EXPECT_TRUE(mp3 == desk.Ringtone()) << "the phone's MP3 differs from the ringtone";
   // The M4R: AAC in MPEG-4, as long as the MP3.
   std::string probe =
       RunCapture({"ffprobe", "-v", "error", "-show_entries", "format=format_name:stream=codec_name",
@@ -269,9 +389,89 @@ TEST(Delivery, TheRingtoneReachesAPhoneOnTheHomeNetworkByItsQrCode) {
       },
       (kShareLifetime + 60) * 1000));
   EXPECT_TRUE(code == 404 || code == 0) << code;
+}
 
-  AppHarness::RequestClose(window);
-  EXPECT_TRUE(app.WaitExit(30000));
+// A phone paired through KDE Connect: the done step lists it by its name
+// (as text) and its "Send to" button hands it the ringtone, which lands in
+// the phone's download folder byte for byte. Both daemons live in the
+// test's namespaces, the link slowed to 1 Mbit/s (KDE Connect stalls small
+// files that arrive at once).
+TEST(Delivery, APhonePairedThroughKdeConnectGetsTheRingtoneFromItsButton) {
+  NetnsPair net("1mbit");
+  if (!net.ok()) GTEST_SKIP() << net.why();
+  if (!fs::exists(KdeConnect::kDaemon)) GTEST_SKIP() << "needs kdeconnect";
+  for (const char* tool : {"gdbus", "dbus-daemon"})
+    if (!Have(tool)) GTEST_SKIP() << "needs " << tool;
+
+  // The phone first, then the desktop; they find each other by broadcast.
+  KdeConnect phone(net.phone(), true);
+  const std::string name = "Ann's <b>Phone</b>";
+  AppHarness waiter;
+  ASSERT_TRUE(waiter.WaitUntil(
+      [&] {
+        return !phone
+                    .Call("/modules/kdeconnect", "org.kde.kdeconnect.daemon.setAnnouncedName",
+                          {name})
+                    .empty();
+      },
+      30000));
+  KdeConnect desk(net.desktop(), false);
+  std::string phoneId, deskId;
+  ASSERT_TRUE(waiter.WaitUntil(
+      [&] {
+        auto d = desk.Devices(false), p = phone.Devices(false);
+        if (d.empty() || p.empty()) return false;
+        phoneId = d[0];
+        deskId = p[0];
+        return true;
+      },
+      60000))
+      << "the daemons did not find each other";
+  desk.Call("/modules/kdeconnect/devices/" + phoneId, "org.kde.kdeconnect.device.requestPair");
+  ASSERT_TRUE(waiter.WaitUntil(
+      [&] {
+        return phone
+                   .Call("/modules/kdeconnect/devices/" + deskId,
+                         "org.freedesktop.DBus.Properties.Get",
+                         {"org.kde.kdeconnect.device", "hasPairingRequests"})
+                   .find("true") != std::string::npos;
+      },
+      30000));
+  phone.Call("/modules/kdeconnect/devices/" + deskId, "org.kde.kdeconnect.device.acceptPairing");
+  ASSERT_TRUE(waiter.WaitUntil([&] { return !desk.Devices(true).empty(); }, 30000));
+
+  Desktop d(net);
+  std::string why;
+  ASSERT_TRUE(d.SendToTheDoneStep({}, desk.bus(), &why)) << why;
+  std::string phones;
+  ASSERT_TRUE(d.page.Wait(d.app, "phones ", 30000, &phones)) << d.page.Log();
+  EXPECT_EQ(phones, name);
+  // The phone's button comes right before the actions below the card:
+  // "See it on the service", then "Make another ringtone", which has the
+  // focus.
+  ASSERT_TRUE(d.app.Keys(d.window, {"shift+Tab", "shift+Tab", "Return"}));
+  std::string pushed;
+  ASSERT_TRUE(d.page.Wait(d.app, "push ", 60000, &pushed)) << d.page.Log();
+  EXPECT_EQ(pushed, "ok " + name);
+  AppHarness::Screenshot(ShotDir() + "/09-sent-to-paired-phone.png");
+
+  const std::string ringtone = d.Ringtone();
+  ASSERT_FALSE(ringtone.empty());
+  const fs::path downloads = phone.home / "Downloads";
+  std::string got;
+  EXPECT_TRUE(waiter.WaitUntil(
+      [&] {
+        if (!fs::exists(downloads)) return false;
+        for (const auto& e : fs::directory_iterator(downloads))
+          if (e.path().extension() != ".part" && e.file_size() == ringtone.size()) {
+            got = ReadAll(e.path());
+            return true;
+          }
+        return false;
+      },
+      60000))
+      << "nothing arrived in " << downloads;
+  EXPECT_TRUE(got == ringtone) << "the phone's file differs from the ringtone";
 }
 
 }  // namespace
