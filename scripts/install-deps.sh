@@ -46,6 +46,16 @@ if [ -n "$missing" ]; then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
 fi
+# KDE Connect's daemon is started by the tests themselves, in network
+# namespaces of their own. Its D-Bus activation file and session autostart
+# are moved aside so that no other test's session bus (nor a desktop
+# session) can start one on the machine's real network.
+if [ "${1:-}" = --test ]; then
+  for f in /usr/share/dbus-1/services/org.kde.kdeconnect.service \
+           /etc/xdg/autostart/org.kde.kdeconnect.daemon.desktop; do
+    $SUDO dpkg-divert --quiet --local --rename --divert "$f.zimbrel-tests" --add "$f"
+  done
+fi
 # Node.js and npm run the page linter (scripts/lint-pages.sh); a Node.js
 # that is already installed (with its npm) is kept.
 if [ "${1:-}" = --test ] && ! command -v npm >/dev/null 2>&1; then
