@@ -35,7 +35,7 @@ if [ "${1:-}" = --test ]; then
   xchm desktop-file-utils appstream librsvg2-bin fonts-cantarell
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   debhelper lintian mmdebstrap ccache
-  zbar-tools kdeconnect iproute2 systemd util-linux
+  zbar-tools kdeconnect iproute2 systemd util-linux gjs gir1.2-gtk-3.0 libglib2.0-bin
 "
 fi
 missing=""
@@ -55,6 +55,18 @@ if [ "${1:-}" = --test ]; then
            /etc/xdg/autostart/org.kde.kdeconnect.daemon.desktop; do
     $SUDO dpkg-divert --quiet --local --rename --divert "$f.zimbrel-tests" --add "$f"
   done
+fi
+# GSConnect's service runs in the tests without GNOME Shell (which its
+# package would pull in): the package is unpacked, not installed.
+GSCONNECT=/opt/zimbrel-tests/gsconnect
+if [ "${1:-}" = --test ] && [ ! -e "$GSCONNECT/usr/share/gnome-shell/extensions" ]; then
+  tmp=$(mktemp -d)
+  (cd "$tmp" && apt-get download gnome-shell-extension-gsconnect >/dev/null 2>&1 || true)
+  if ls "$tmp"/gnome-shell-extension-gsconnect_*.deb >/dev/null 2>&1; then
+    $SUDO mkdir -p "$GSCONNECT"
+    $SUDO dpkg-deb -x "$tmp"/gnome-shell-extension-gsconnect_*.deb "$GSCONNECT"
+  fi
+  rm -rf "$tmp"
 fi
 # Node.js and npm run the page linter (scripts/lint-pages.sh); a Node.js
 # that is already installed (with its npm) is kept.

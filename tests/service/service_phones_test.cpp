@@ -4,6 +4,8 @@
 // starts a phone daemon that is not running.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -181,6 +183,137 @@ TEST(ServicePhones, KdeConnectHandsTheRingtoneToThePairedPhone) {
       90))
       << "received " << got.size() << " of " << tone.size() << " bytes\n"
       << phone.Log();
+}
+
+// GSConnect's daemon without GNOME Shell: its service under gjs with an X
+// display of its own (Xvfb) and settings in a key file, from the extension
+// unpacked for the tests (scripts/install-deps.sh --test).
+class GsConnect {
+ public:
+  static std::string Extension() {
+    const char* dir = std::getenv("ZIMBREL_GSCONNECT_DIR");
+    return dir ? dir
+               : "/opt/zimbrel-tests/gsconnect/usr/share/gnome-shell/extensions/"
+                 "gsconnect@andyholmes.github.io";
+  }
+
+  GsConnect(NetnsPair& net, const std::string& ns, const std::string& id) : ns_(ns), bus_(ns) {
+    const fs::path ext = Extension();
+    const fs::path schemas = home_ / "schemas";
+    fs::create_directories(schemas);
+    fs::copy_file(
+        ext / "../../../glib-2.0/schemas/org.gnome.Shell.Extensions.GSConnect.gschema.xml",
+        schemas / "org.gnome.Shell.Extensions.GSConnect.gschema.xml");
+    RunTool({"glib-compile-schemas", schemas.string()});
+    fs::create_directories(home_ / ".config/glib-2.0/settings");
+    // Its id goes into the certificate: letters and digits only, which
+    // KDE Connect on the other end accepts.
+    std::ofstream(home_ / ".config/glib-2.0/settings/keyfile")
+        << "[org/gnome/shell/extensions/gsconnect]\nid='" << id << "'\nname='Desktop'\n";
+    fs::create_directories(home_ / "run");
+    fs::permissions(home_ / "run", fs::perms::owner_all);
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return;
+    xvfb_ = testing::SpawnLogged(net.In(ns, {"Xvfb", "-displayfd", "3", "-nolisten", "tcp"}),
+                                 home_ / "xvfb.log", fds[1]);
+    ::close(fds[1]);
+    const std::string display = testing::ReadFirstLine(fds[0], std::chrono::seconds(20));
+    ::close(fds[0]);
+    if (display.empty()) return;
+    daemon_ = testing::SpawnLogged(
+        net.In(ns,
+               bus_.With({"env", "HOME=" + home_.path(), "XDG_CONFIG_HOME=" + home_ / ".config",
+                          "XDG_DATA_HOME=" + home_ / ".local/share",
+                          "XDG_RUNTIME_DIR=" + home_ / "run", "DISPLAY=:" + display,
+                          "GSETTINGS_BACKEND=keyfile", "GSETTINGS_SCHEMA_DIR=" + schemas.string(),
+                          "gjs", (ext / "service/daemon.js").string()})),
+        home_ / "daemon.log");
+  }
+  ~GsConnect() {
+    testing::EndChild(daemon_, std::chrono::seconds(5));
+    testing::EndChild(xvfb_, std::chrono::seconds(5));
+  }
+
+  bool ok() const { return bus_.ok() && daemon_ > 0; }
+  const SessionBus& bus() const { return bus_; }
+  std::string Objects() const {
+    return bus_.Call(ns_, "org.gnome.Shell.Extensions.GSConnect",
+                     "/org/gnome/Shell/Extensions/GSConnect",
+                     "org.freedesktop.DBus.ObjectManager.GetManagedObjects");
+  }
+  std::string Activate(const std::string& device, const std::string& action) const {
+    return bus_.Call(ns_, "org.gnome.Shell.Extensions.GSConnect",
+                     "/org/gnome/Shell/Extensions/GSConnect/Device/" + device,
+                     "org.gtk.Actions.Activate", {action, "[]", "{}"});
+  }
+  std::string Log() const { return ReadFile(home_ / "daemon.log"); }
+
+ private:
+  std::string ns_;
+  TempDir home_;
+  SessionBus bus_;
+  pid_t xvfb_ = -1, daemon_ = -1;
+};
+
+TEST(ServicePhones, GsConnectHandsTheRingtoneToThePairedPhone) {
+  if (!fs::exists(kKdeConnectd)) GTEST_SKIP() << "kdeconnect (the phone) is not installed";
+  if (!fs::exists(GsConnect::Extension() + "/service/daemon.js") ||
+      RunTool({"gjs", "--version"}) != 0 || RunTool({"Xvfb", "-help"}) < 0)
+    GTEST_SKIP() << "GSConnect's service (unpacked), gjs or Xvfb is missing";
+  NetnsPair net("1mbit");
+  if (!net.ok()) GTEST_SKIP() << net.why();
+  const std::string phoneId = "zbtestphone" + std::to_string(::getpid());
+  const std::string deskId = "zbtestgsdesk" + std::to_string(::getpid());
+  KdeConnect phone(net, net.phone(), phoneId, true);
+  ASSERT_TRUE(phone.ok());
+  ASSERT_TRUE(Eventually([&] { return !phone.Devices(false).empty(); }, 30)) << phone.Log();
+  GsConnect desktop(net, net.desktop(), deskId);
+  ASSERT_TRUE(desktop.ok());
+  // The phone announces itself again until GSConnect has seen it.
+  ASSERT_TRUE(Eventually(
+      [&] {
+        if (desktop.Objects().find(phoneId) != std::string::npos) return true;
+        phone.Call("/modules/kdeconnect", "org.kde.kdeconnect.daemon.forceOnNetworkChange");
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        return false;
+      },
+      60))
+      << desktop.Log() << phone.Log();
+  desktop.Activate(phoneId, "pair");
+  const std::string onPhone = "/modules/kdeconnect/devices/" + deskId;
+  ASSERT_TRUE(Eventually(
+      [&] {
+        return phone.Call(onPhone, "org.kde.kdeconnect.device.hasPairingRequests").find("true") !=
+               std::string::npos;
+      },
+      30));
+  phone.Call(onPhone, "org.kde.kdeconnect.device.acceptPairing");
+  ASSERT_TRUE(Eventually(
+      [&] { return desktop.Objects().find("'Paired': <true>") != std::string::npos; }, 30));
+
+  TempDir dir;
+  SocketService service(dir / "s.sock", dir / "data", {}, net.InDesktop(desktop.bus().With({})));
+  ASSERT_TRUE(service.ok()) << service.Log();
+  EXPECT_EQ(service.Get("/cgi-bin/zbl_devices.cgi").body,
+            "[{\"id\": \"" + phoneId + "\", \"name\": \"Test Phone\", \"via\": \"gsconnect\"}]");
+  ASSERT_EQ(RunTool({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=d=12", "-c:a",
+                     "libmp3lame", "-b:a", "128k", "-y", dir / "tone.mp3"}),
+            0);
+  const std::string tone = ReadFile(dir / "tone.mp3");
+  const std::string sid = service.OpenSession();
+  ASSERT_EQ(service.Post("/cgi-bin/zbl_upload2.cgi?sid=" + sid, tone).status, 200);
+  HttpAnswer push = service.Get("/cgi-bin/zbl_push.cgi?sid=" + sid + "&device=" + phoneId);
+  EXPECT_EQ(push.body, "{\"ok\": true}");
+  const fs::path downloads = fs::path(phone.home()) / "Downloads";
+  EXPECT_TRUE(Eventually(
+      [&] {
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(downloads, ec))
+          if (e.path().extension() == ".mp3" && ReadFile(e.path()) == tone) return true;
+        return false;
+      },
+      90))
+      << desktop.Log();
 }
 
 }  // namespace
