@@ -194,7 +194,7 @@ TEST(ServiceSocket, IdleServiceEndsButNotWhileAShareIsLive) {
   std::ifstream in(mp3, std::ios::binary);
   const std::string tone((std::istreambuf_iterator<char>(in)), {});
   SocketService svc(dir / "b.sock", dir / "b",
-                    {"--idle-exit", "1", "--share-lifetime", "4", "--lan-address", "127.0.0.1",
+                    {"--idle-exit", "2", "--share-lifetime", "4", "--lan-address", "127.0.0.1",
                      "--lan-port", "0"});
   ASSERT_TRUE(svc.ok()) << svc.Log();
   const std::string sid = svc.OpenSession();
