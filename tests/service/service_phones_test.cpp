@@ -203,7 +203,7 @@ class GsConnect {
     fs::create_directories(schemas);
     fs::copy_file(
         ext / "../../../glib-2.0/schemas/org.gnome.Shell.Extensions.GSConnect.gschema.xml",
-        schemas / "org.gnome.Shell.Extensions.GSConnect.gschema.xml");
+        schemas / "org.gnome.Shell.Extensions.GSConnect.gschema.xml", ec_);
     RunTool({"glib-compile-schemas", schemas.string()});
     fs::create_directories(home_ / ".config/glib-2.0/settings");
     // Its id goes into the certificate: letters and digits only, which
@@ -250,6 +250,7 @@ class GsConnect {
 
  private:
   std::string ns_;
+  std::error_code ec_;  // a missing schema shows as the daemon not starting
   TempDir home_;
   SessionBus bus_;
   pid_t xvfb_ = -1, daemon_ = -1;
