@@ -22,15 +22,18 @@ constexpr char kStyle[] = R"(
   footer { color: #888; font-size: .8em; text-align: center; margin: 32px 0; }
 )";
 
-std::string Frame(const std::string& title, const std::string& body) {
+// `shared`: a page for a phone on the home network, which has no home page
+// to link to.
+std::string Frame(const std::string& title, const std::string& body, bool shared = false) {
   return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
          "<title>" +
-         HtmlEscape(title) + "</title><style>" + kStyle +
-         "</style></head>\n<body><header><a href=\"/\">Zimbrel ringtones</a></header>\n<main>" +
-         body +
-         "</main><footer>Zimbrel demo service: ringtones stay on this computer.</footer>"
-         "</body></html>\n";
+         HtmlEscape(title) + "</title><style>" + kStyle + "</style></head>\n<body><header>" +
+         (shared ? "Zimbrel ringtone" : "<a href=\"/\">Zimbrel ringtones</a>") +
+         "</header>\n<main>" + body + "</main><footer>" +
+         (shared ? "Shared from a computer on your network with Zimbrel."
+                 : "Zimbrel demo service: ringtones stay on this computer.") +
+         "</footer></body></html>\n";
 }
 
 std::string When(int64_t t) {
@@ -137,7 +140,7 @@ std::string SharePage(const std::string& base, bool iphone, int port) {
       std::to_string(port) +
       " in the computer's firewall. The link works for a short while only; send the ringtone "
       "again for a new one.</p></div>";
-  return Frame("Your ringtone", body);
+  return Frame("Your ringtone", body, true);
 }
 
 std::string MessagePage(const std::string& title, const std::string& text) {

@@ -8,6 +8,7 @@
 //   if (!net.ok()) GTEST_SKIP() << net.why();
 //   net.InDesktop({"zimbrel-service", ...})      // argv run inside a namespace
 //   net.Run(net.phone(), {"curl", ...}, &out)   // run to its end, output kept
+//   RunTool({"ffprobe", ...}, &out)              // the same, in this namespace
 #pragma once
 
 #include <sys/wait.h>
@@ -23,6 +24,21 @@
 #include "temp_dir.h"
 
 namespace zb::testing {
+
+// Runs argv (looked up on PATH) to its end: its exit status (-1 when it
+// did not exit), its output and errors in `out`.
+inline int RunTool(const std::vector<std::string>& argv, std::string* out = nullptr) {
+  TempDir dir;
+  const std::string log = dir / "out";
+  pid_t pid = SpawnLogged(argv, log);
+  int status = -1;
+  if (pid > 0) ::waitpid(pid, &status, 0);
+  if (out) {
+    std::ifstream in(log, std::ios::binary);
+    out->assign(std::istreambuf_iterator<char>(in), {});
+  }
+  return pid > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 class NetnsPair {
  public:
@@ -95,18 +111,12 @@ class NetnsPair {
     return In(phone_, argv);
   }
 
-  // Runs argv in `ns` to its end; its exit status (-1 when it did not
-  // exit), its output and errors in `out`.
+  // Runs argv in `ns` ("" : this one) to its end; its exit status (-1 when
+  // it did not exit), its output and errors in `out`.
   int Run(const std::string& ns, const std::vector<std::string>& argv, std::string* out = nullptr) {
-    TempDir dir;
-    const std::string log = dir / "out";
-    pid_t pid = SpawnLogged(In(ns, argv), log);
-    int status = -1;
-    if (pid > 0) ::waitpid(pid, &status, 0);
-    std::ifstream in(log, std::ios::binary);
-    lastOutput_.assign(std::istreambuf_iterator<char>(in), {});
+    int status = RunTool(In(ns, argv), &lastOutput_);
     if (out) *out = lastOutput_;
-    return pid > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return status;
   }
 
  private:

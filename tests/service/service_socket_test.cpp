@@ -112,6 +112,19 @@ TEST(ServiceSocket, UploadOverQuotaIsRefusedBeforeItsBody) {
   EXPECT_EQ(FilesUnder(dir / "data/incoming"), 0u);
   EXPECT_EQ(FilesUnder(dir / "data/phones"), 0u);
 
+  // A service that is full says so, before the body as well.
+  {
+    TempDir other;
+    SocketService full(other / "s.sock", other / "data", {"--total-quota", "1000"});
+    ASSERT_TRUE(full.ok()) << full.Log();
+    fd = testing::ConnectUnix(full.socket());
+    ASSERT_TRUE(testing::SendAll(fd, "POST /cgi-bin/zbl_upload2.cgi?sid=" + full.OpenSession() +
+                                         " HTTP/1.1\r\nHost: x\r\nContent-Length: 5000\r\n"
+                                         "Expect: 100-continue\r\n\r\n"));
+    EXPECT_EQ(testing::ParseAnswer(testing::ReadToEnd(fd)).status, 507);
+    ::close(fd);
+  }
+
   // Within the quota the same session still delivers.
   EXPECT_EQ(service.Post("/cgi-bin/zbl_upload2.cgi?sid=" + sid, std::string(4096, 'r')).status,
             200);
@@ -194,7 +207,7 @@ TEST(ServiceSocket, IdleServiceEndsButNotWhileAShareIsLive) {
   std::ifstream in(mp3, std::ios::binary);
   const std::string tone((std::istreambuf_iterator<char>(in)), {});
   SocketService svc(dir / "b.sock", dir / "b",
-                    {"--idle-exit", "1", "--share-lifetime", "4", "--lan-address", "127.0.0.1",
+                    {"--idle-exit", "2", "--share-lifetime", "4", "--lan-address", "127.0.0.1",
                      "--lan-port", "0"});
   ASSERT_TRUE(svc.ok()) << svc.Log();
   const std::string sid = svc.OpenSession();

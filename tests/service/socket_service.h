@@ -144,6 +144,28 @@ class SocketService {
   }
   int Stop() { return EndChild(pid_, std::chrono::seconds(5)); }
 
+  // A service on a fixed TCP port (the old mode), for example one run by
+  // another user to take a port first; ok() once it listens.
+  class TcpSquatter {
+   public:
+    explicit TcpSquatter(const std::vector<std::string>& argv) {
+      pid_ = SpawnLogged(argv, log_);
+      for (int i = 0; i < 1000 && pid_ > 0 && Log().find("listening on") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ~TcpSquatter() { EndChild(pid_, std::chrono::seconds(5)); }
+    bool ok() const { return Log().find("listening on") != std::string::npos; }
+    std::string Log() const {
+      std::ifstream in(log_, std::ios::binary);
+      return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+   private:
+    TempDir dir_;
+    std::string log_ = dir_ / "squat.log";
+    pid_t pid_ = -1;
+  };
+
   HttpAnswer Get(const std::string& target) { return UnixRequest(socket_, target); }
   HttpAnswer Post(const std::string& target, const std::string& body) {
     return UnixRequest(socket_, target, &body);
