@@ -3,6 +3,8 @@
 // upload at its head ends the upload at once with its own status.
 #include <gtest/gtest.h>
 
+#include <mutex>
+
 #include "jobs/job_status.h"
 #include "net/service_query.h"
 #include "net/upload.h"
@@ -81,15 +83,27 @@ TEST_F(ServiceSocketTest, AnUploadRefusedAtItsHeadEndsAtOnceAsRefused) {
 }
 
 TEST_F(ServiceSocketTest, TheServiceNamesItsBrowserAddressOnlyOnLoopback) {
-  std::string answer;
+  // The answer the server gives next; the server's thread may still be
+  // sending the last one when the test sets the next.
+  std::mutex lock;
+  std::string next;
+  auto answer = [&](std::string a) {
+    std::lock_guard<std::mutex> hold(lock);
+    next = std::move(a);
+  };
   RawServer server(RawServer::UnixPath{sock}, [&](RawConnection& conn) {
-    if (conn.ReadHead()) conn.Send(answer);
+    std::string a;
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      a = next;
+    }
+    if (conn.ReadHead()) conn.Send(a);
   });
   ServiceHost service;
   ASSERT_TRUE(ParseServiceHost("unix:" + sock, &service));
   const auto limit = std::chrono::seconds(10);
 
-  answer = Json200("{\"url\": \"http://127.0.0.1:41234/\", \"other\": [1, {\"a\": null}]}");
+  answer(Json200("{\"url\": \"http://127.0.0.1:41234/\", \"other\": [1, {\"a\": null}]}"));
   auto a = BrowserAddress(service, limit);
   ASSERT_TRUE(a.ok());
   EXPECT_EQ(a.value(), "http://127.0.0.1:41234/");
@@ -102,12 +116,12 @@ TEST_F(ServiceSocketTest, TheServiceNamesItsBrowserAddressOnlyOnLoopback) {
   for (std::string url : {"http://192.168.1.2:80/", "http://127.0.0.1.evil.test:80/",
                           "https://127.0.0.1:443/", "http://127.0.0.1/", "javascript:1"}) {
     SCOPED_TRACE(url);
-    answer = Json200("{\"url\": \"" + url + "\"}");
+    answer(Json200("{\"url\": \"" + url + "\"}"));
     auto r = BrowserAddress(service, limit);
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(r.reason(), QueryFailure::kBadAnswer);
   }
-  answer = "HTTP/1.1 503 Busy\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+  answer("HTTP/1.1 503 Busy\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
   auto busy = BrowserAddress(service, limit);
   ASSERT_FALSE(busy.ok());
   EXPECT_EQ(busy.reason(), QueryFailure::kStatus);
