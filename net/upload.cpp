@@ -68,6 +68,8 @@ struct Body {
   bool answered = false;
   // The status of an early answer, when it could be read (413, 507, ...).
   long earlyStatus = 0;
+  // The status of the answer to the whole body.
+  long finalStatus = 0;
   int32_t shown = 0;  // the percentage last published
   std::chrono::steady_clock::time_point lastLook;
 };
@@ -175,6 +177,7 @@ size_t OnHeader(char* line, size_t size, size_t count, void* user) {
   if (!endOfHead || b.answeredEarly) return n;
   if (code >= 100 && code < 200) return n;
   b.answered = true;
+  b.finalStatus = code;
   return 0;  // curl stops here
 }
 
@@ -242,11 +245,14 @@ int32_t RunUpload(jobs::JobTicket& ticket, const Request& rq) {
 
   // Done when the whole body went out and then the head of an answer came
   // back, whatever followed it (an answer that came before the end of the
-  // body ends nothing; no answer at all ends in the idle time-out). An early
+  // body ends nothing; no answer at all ends in the idle time-out). An
   // answer that says the service has no room for the file (413 Content Too
-  // Large, 507 Insufficient Storage) is told apart.
-  if (body.answered) return kDone;
-  if (body.answeredEarly && (body.earlyStatus == 413 || body.earlyStatus == 507)) return kRefused;
+  // Large, 507 Insufficient Storage) is told apart, early or not: a small
+  // file may be written whole before the refusal of its head arrives, and
+  // was not delivered all the same.
+  auto noRoom = [](long status) { return status == 413 || status == 507; };
+  if (body.answered) return noRoom(body.finalStatus) ? kRefused : kDone;
+  if (body.answeredEarly && noRoom(body.earlyStatus)) return kRefused;
   return kFailed;
 }
 

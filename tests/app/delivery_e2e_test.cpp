@@ -203,9 +203,10 @@ class Desktop {
   explicit Desktop(NetnsPair& net) : net_(net) {}
 
   // Starts the service (with `options`) and the program, and sends a 6 s
-  // song to the done step; false with the reason in `why`.
+  // song until the page reports `end` (the done step by default); false
+  // with the reason in `why`.
   bool SendToTheDoneStep(const std::vector<std::string>& options, const std::string& bus,
-                         std::string* why) {
+                         std::string* why, const std::string& end = "send done") {
     ::chmod(runtime.path().c_str(), 0700);
     const std::string socketDir = runtime / "zimbrel";
     ::mkdir(socketDir.c_str(), 0700);
@@ -237,7 +238,7 @@ class Desktop {
               AppHarness::Type(window, "+44 7700 900123") && app.Keys(window, {"Tab"}) &&
               AppHarness::Type(window, "Tellwave") && app.Keys(window, {"Return"}) &&
               page.Wait(app, "view viewSend") && app.Keys(window, {"Return"}) &&
-              page.Wait(app, "send done", 60000);
+              page.Wait(app, end, 60000);
     return ok || Fail(why, "the send did not end: " + page.Log());
   }
 
@@ -462,6 +463,27 @@ TEST(Delivery, APhonePairedThroughKdeConnectGetsTheRingtoneFromItsButton) {
       60000))
       << "nothing arrived in " << downloads;
   EXPECT_TRUE(got == ringtone) << "the phone's file differs from the ringtone";
+}
+
+// A ringtone larger than the session may deliver: the service refuses it
+// at the head of the upload, and the page says there is no room for it.
+TEST(Delivery, AnUploadOverTheSessionQuotaIsRefusedAndThePageSaysSo) {
+  NetnsPair net;
+  if (!net.ok()) GTEST_SKIP() << net.why();
+  SessionBus bus(net.desktop());
+  ASSERT_TRUE(bus.ok());
+  Desktop desk(net);
+  std::string why;
+  ASSERT_TRUE(
+      desk.SendToTheDoneStep({"--session-quota", "10000"}, bus.address(), &why, "send failed: "))
+      << why;
+  const std::string log = desk.page.Log();
+  EXPECT_NE(log.find("send failed: The ringtone service has no room for this ringtone"),
+            std::string::npos)
+      << log;
+  // Nothing of it was kept.
+  for (const auto& e : fs::recursive_directory_iterator(desk.data.path()))
+    EXPECT_FALSE(e.is_regular_file() && e.path().extension() == ".mp3") << e.path();
 }
 
 }  // namespace

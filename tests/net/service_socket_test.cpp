@@ -82,6 +82,28 @@ TEST_F(ServiceSocketTest, AnUploadRefusedAtItsHeadEndsAtOnceAsRefused) {
   }
 }
 
+// A file small enough to be written whole before the refusal arrives is
+// refused all the same; other answers to the whole body still end it done.
+TEST_F(ServiceSocketTest, ASmallUploadRefusedAfterItsBodyIsStillRefused) {
+  std::string file = dir / "small.mp3";
+  WriteFile(file, Pattern(20000));
+  for (auto [answer, expected] :
+       {std::pair<const char*, int32_t>{"413 Content Too Large", jobs::status::kUploadRefused},
+        std::pair<const char*, int32_t>{"507 Insufficient Storage", jobs::status::kUploadRefused},
+        std::pair<const char*, int32_t>{"403 Forbidden", jobs::status::kUploadDone}}) {
+    SCOPED_TRACE(answer);
+    RawServer server(RawServer::UnixPath{sock}, [&](RawConnection& conn) {
+      if (conn.ReadRequest())
+        conn.Send(std::string("HTTP/1.1 ") + answer + "\r\nContent-Length: 0\r\n\r\n");
+    });
+    ScopedEnv host("ZIMBREL_SERVICE_HOST", "unix:" + sock);
+    ASSERT_TRUE(StartUpload(jobs, file, "s1"));
+    EXPECT_EQ(WaitUpload(), expected);
+    ASSERT_TRUE(server.WaitDone(1));
+    ASSERT_TRUE(zb::jobs::WaitForJobThreadsForTesting(10000));
+  }
+}
+
 TEST_F(ServiceSocketTest, TheServiceNamesItsBrowserAddressOnlyOnLoopback) {
   // The answer the server gives next; the server's thread may still be
   // sending the last one when the test sets the next.
