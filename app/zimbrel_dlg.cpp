@@ -9,8 +9,10 @@
 #include "app/message_box.h"
 #include "app/page_dialog.h"
 #include "app/process_environment.h"
+#include "bridge/bridge_server.h"
 #include "core/redirect_url.h"
 #include "platform/module_dir.h"
+#include "platform/stderr_notice.h"
 #include "platform/utf.h"
 
 namespace zb {
@@ -102,9 +104,6 @@ void CZimbrelDlg::OnInitDialog() {
   profile().SetInstallDir(m_moduleDir);
   profile().AffiliateId();
   GtkWidget* view = m_webView.Create(nullptr);
-  // The start page reads the ringtone its jobs made (in the work folder) for
-  // its facts.
-  m_webView.SetReadsLocalFiles(true);
   gtk_widget_set_size_request(view, 760, 520);
   m_webView.Navigate2(m_moduleDir + "/res/selectSong.html");
 
@@ -179,6 +178,13 @@ std::string CZimbrelDlg::ShowPageDialog(const std::string& title, const std::str
   args.left = clampAdd(left, -(m_frameExtraWidth / 2));
   args.top = clampAdd(top, -(m_frameExtraHeight / 2));
   m_dialogValue = argument;
+  // Only a page of ours opens; anything else opens no dialog (the call
+  // returns its argument at once).
+  args.url = CWebBrowser2::PageAddress(url);
+  if (args.url.empty()) {
+    Notice("no dialog for " + url.substr(0, 200) + ": not a page of Zimbrel");
+    return m_dialogValue;
+  }
   auto* dlg = new CPageDialog(std::move(args), InnermostWindow(), Callbacks(),
                               [this] { m_pageDialog = nullptr; });
   m_pageDialog = dlg;
@@ -222,6 +228,16 @@ void CZimbrelDlg::ShowUsage() {
 }
 
 void CZimbrelDlg::OpenRedirect(const std::string& where) {
+  // A page's call opens the browser only on the user's own click or key in
+  // that page's view, once per input: never from script alone. The homepage
+  // command (the user's choice in a menu) always does.
+  if (const uint64_t caller = BridgeServer::CallerPageId(); caller != 0) {
+    CWebBrowser2* view = CWebBrowser2::FromPageId(caller);
+    if (!view || !view->TakeUserInput()) {
+      Notice("a page asked to open the browser without a click or key of the user's");
+      return;
+    }
+  }
   // The desktop's default web browser; nothing is reported when there is none.
   OpenInDefaultBrowser(BuildRedirectUrl(where));
 }

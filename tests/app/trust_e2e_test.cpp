@@ -18,6 +18,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <thread>
 
 #include "app/app_harness.h"
@@ -28,6 +29,7 @@
 #include "bridge/bridge_server.h"
 #include "bridge/bridge_wire.h"
 #include "bridge/external_dispatch.h"
+#include "bridge/program_pages.h"
 #include "net/raw_server.h"
 #include "page_host.h"
 #include "temp_dir.h"
@@ -70,6 +72,17 @@ std::string ThroughRes(const std::string& res, const std::string& file) {
   return FileUri(res) + "/" + way;
 }
 
+// Our scheme's address for a path, and one that leaves res/ by "..%2f".
+std::string Ours(const std::string& path) {
+  return PageAddress(path);
+}
+std::string OursThroughRes(const std::string& res, const std::string& file) {
+  std::string way;
+  for (char c : fs::relative(file, res).string())
+    way += c == '/' ? std::string("%2f") : c == ' ' ? "%20" : std::string(1, c);
+  return Ours(res) + "/" + way;
+}
+
 std::string DataUri(const std::string& html) {
   gchar* b64 = g_base64_encode(reinterpret_cast<const guchar*>(html.data()), html.size());
   std::string s = std::string("data:text/html;base64,") + b64;
@@ -109,6 +122,8 @@ class ExtensionAlone : public ::testing::Test {
                                     t->bridge.secret()));
         }),
         this);
+    pages = ProgramPages(app.moduleDir(), app.moduleDir() + "/res/tmp");
+    RegisterPageScheme(context, &pages);
   }
   void TearDown() override {
     if (window) gtk_widget_destroy(window);
@@ -158,6 +173,7 @@ class ExtensionAlone : public ::testing::Test {
   PageHost host{reg.path()};
   CExternalDispatch disp{[this]() -> CoreHost* { return &host; }};
   BridgeServer bridge{&disp};
+  ProgramPages pages;
   WebKitWebContext* context = nullptr;
   GtkWidget* window = nullptr;
 };
@@ -167,48 +183,68 @@ TEST_F(ExtensionAlone, OnlyPagesOfResWithPagesOfResAboveThemGetTheObject) {
   const std::string res = app.moduleDir() + "/res";
   const std::string out = elsewhere.path();
   auto frame = [](const std::string& src) { return "<iframe src=\"" + src + "\"></iframe>"; };
+  const std::string web = "http://127.0.0.1:" + std::to_string(port);
   app.WritePage("own.html", Reporter(port, "own"));
   app.WritePage("inner.html", Reporter(port, "inner"));
   app.WritePage("inner2.html", Reporter(port, "inner2"));
   app.WritePage("outer.html", Reporter(port, "outer", frame("inner.html")));
-  app.WritePage("mixed.html", Reporter(port, "mixed", frame(FileUri(out + "/mid.html"))));
+  app.WritePage(
+      "mixed.html",
+      Reporter(port, "mixed", frame(FileUri(out + "/mid.html")) + frame(web + "/mid.html")));
   app.WritePage("tmp/work.html", Reporter(port, "work"));
-  app.WritePage("parent.html", Reporter(port, "parent", frame(FileUri(out + "/child.html"))));
+  app.WritePage(
+      "parent.html",
+      Reporter(port, "parent", frame(FileUri(out + "/child.html")) + frame(web + "/child.html")));
   std::ofstream(out + "/evil.html") << Reporter(port, "evil");
   std::ofstream(out + "/frames.html")
-      << Reporter(port, "frames", frame(FileUri(res + "/inner2.html")),
+      << Reporter(port, "frames", frame(Ours(res + "/inner2.html")),
                   "setTimeout(function () { var r = 'none';"
                   "  try { r = typeof frames[0].external; } catch (e) { r = 'blocked'; }"
                   "  report('who=framesreach&got=' + r); }, 1500);");
   app.WritePage("inner3.html", Reporter(port, "inner3"));
-  std::ofstream(out + "/mid.html") << Reporter(port, "mid", frame(FileUri(res + "/inner3.html")));
+  std::ofstream(out + "/mid.html") << Reporter(port, "mid", frame(Ours(res + "/inner3.html")));
   std::ofstream(out + "/child.html")
       << Reporter(port, "child", "",
                   "var r = 'none'; try { r = parent.external.ZBL_GetVersion(); }"
                   " catch (e) { r = 'blocked'; } report('who=childreach&got=' + r);");
   reports.Serve("/svc.html", Reporter(port, "service"));
+  // The same strangers from the web: our pages may frame those (and never a
+  // local file).
+  for (const char* page : {"/mid.html", "/child.html"}) {
+    std::ifstream in(out + page);
+    std::stringstream text;
+    text << in.rdbuf();
+    reports.Serve(page, text.str());
+  }
 
   // Our page, and our page inside our page: the object, and calls answered.
-  Show(FileUri(res + "/own.html"), true, {"own"});
+  Show(Ours(res + "/own.html"), true, {"own"});
   EXPECT_EQ(ReportOf(reports, "own"), "ext=object&v=260");
-  Show(FileUri(res + "/outer.html"), false, {"outer", "inner"});
+  Show(Ours(res + "/outer.html"), false, {"outer", "inner"});
   EXPECT_EQ(ReportOf(reports, "outer"), "ext=object&v=260");
   EXPECT_EQ(ReportOf(reports, "inner"), "ext=object&v=260");
 
-  // A file outside res/ named through res/ with encoded slashes.
+  // A file outside res/ named through res/ with encoded slashes: not served
+  // by our scheme, and no object by its file URL.
+  Show(OursThroughRes(res, out + "/evil.html"), true, {"evil"}, 5000);
+  EXPECT_EQ(ReportOf(reports, "evil"), "");
   Show(ThroughRes(res, out + "/evil.html"), true, {"evil"});
   EXPECT_EQ(ReportOf(reports, "evil"), "ext=undefined&v=none");
+  // Our page by its file URL: no object (only the scheme's pages are ours).
+  app.WritePage("byfile.html", Reporter(port, "byfile"));
+  Show(FileUri(res + "/byfile.html"), true, {"byfile"});
+  EXPECT_EQ(ReportOf(reports, "byfile"), "ext=undefined&v=none");
 
   // A local page elsewhere framing one of ours: neither gets the object, and
   // the outer page cannot reach into ours.
   Show(FileUri(out + "/frames.html"), true, {"frames", "inner2", "framesreach"});
   EXPECT_EQ(ReportOf(reports, "frames"), "ext=undefined&v=none");
   EXPECT_EQ(ReportOf(reports, "inner2"), "ext=undefined&v=none");
-  EXPECT_EQ(ReportOf(reports, "framesreach"), "got=undefined");
+  EXPECT_EQ(ReportOf(reports, "framesreach"), "got=blocked");
 
-  // Ours, framing a page elsewhere, framing ours: the innermost has a
-  // stranger above it.
-  Show(FileUri(res + "/mixed.html"), false, {"mixed", "mid", "inner3"});
+  // Ours, framing a page elsewhere (from the web: a local file never loads
+  // in our page), framing ours: the innermost has a stranger above it.
+  Show(Ours(res + "/mixed.html"), false, {"mixed", "mid", "inner3"});
   EXPECT_EQ(ReportOf(reports, "mixed"), "ext=object&v=260");
   EXPECT_EQ(ReportOf(reports, "mid"), "ext=undefined&v=none");
   EXPECT_EQ(ReportOf(reports, "inner3"), "ext=undefined&v=none");
@@ -219,37 +255,39 @@ TEST_F(ExtensionAlone, OnlyPagesOfResWithPagesOfResAboveThemGetTheObject) {
   app.WritePage("inner4.html", Reporter(port, "inner4"));
   std::ofstream(out + "/disguise.html") << Reporter(
       port, "disguise", "",
-      "var moved = 'no'; try { history.replaceState(null, '', '" + FileUri(res + "/own.html") +
-          "'); moved = String(location.href === '" + FileUri(res + "/own.html") +
+      "var moved = 'no'; try { history.replaceState(null, '', '" + Ours(res + "/own.html") +
+          "'); moved = String(location.href === '" + Ours(res + "/own.html") +
           "'); } catch (e) {}\n"
           "report('who=disguised&moved=' + moved);\n"
           "var f = document.createElement('iframe'); f.src = '" +
-          FileUri(res + "/inner4.html") + "'; document.body.appendChild(f);");
+          Ours(res + "/inner4.html") + "'; document.body.appendChild(f);");
   Show(FileUri(out + "/disguise.html"), true, {"disguise", "disguised", "inner4"});
   EXPECT_EQ(ReportOf(reports, "disguise"), "ext=undefined&v=none");
   EXPECT_EQ(ReportOf(reports, "inner4"), "ext=undefined&v=none")
       << "moved: " << ReportOf(reports, "disguised");
 
-  // A frame of a stranger cannot reach its parent's object (file access from
-  // file URLs off, as in page dialogs: each file is an origin of its own).
-  Show(FileUri(res + "/parent.html"), false, {"parent", "child", "childreach"});
+  // A frame of a stranger (from the web: a local file never loads in our
+  // page) cannot reach its parent's object.
+  Show(Ours(res + "/parent.html"), false, {"parent", "child", "childreach"});
   EXPECT_EQ(ReportOf(reports, "parent"), "ext=object&v=260");
   EXPECT_EQ(ReportOf(reports, "childreach"), "got=blocked");
+  EXPECT_EQ(ReportOf(reports, "child"), "ext=undefined&v=none");
 
-  // The work folder, and a page of the service.
-  Show(FileUri(res + "/tmp/work.html"), true, {"work"});
-  EXPECT_EQ(ReportOf(reports, "work"), "ext=undefined&v=none");
+  // A page in the work folder's name is never served, and a page of the
+  // service gets nothing.
+  Show(Ours(res + "/tmp/work.html"), true, {"work"}, 5000);
+  EXPECT_EQ(ReportOf(reports, "work"), "");
   Show("http://127.0.0.1:" + std::to_string(port) + "/svc.html", true, {"service"});
   EXPECT_EQ(ReportOf(reports, "service"), "ext=undefined&v=none");
 
   // A service that redirects to one of our pages does not get it shown
-  // (WebKit follows no redirect from the web to a file).
+  // (WebKit follows no redirect from the web to our scheme).
   app.WritePage("target.html", Reporter(port, "target"));
   std::atomic<int> asked{0};
   RawServer redirecting([&](RawConnection& c) {
     if (!c.ReadHead()) return;
     ++asked;
-    c.Send("HTTP/1.0 302 Found\r\nLocation: " + FileUri(res + "/target.html") +
+    c.Send("HTTP/1.0 302 Found\r\nLocation: " + Ours(res + "/target.html") +
            "\r\nContent-Length: 0\r\n\r\n");
   });
   Show("http://" + redirecting.authority() + "/go", true, {"target"}, 5000);
@@ -276,6 +314,8 @@ TEST(Trust, PagesOfOtherPlacesNeverLoadInTheProgramsViews) {
       ThroughRes(res, elsewhere / "evil.html"),
       FileUri(elsewhere / "evil.html"),
       FileUri(res + "/tmp/work.html"),
+      Ours(res + "/tmp/work.html"),
+      OursThroughRes(res, elsewhere / "evil.html"),
       DataUri(Reporter(port, "data")),
       "http://127.0.0.1:" + std::to_string(port) + "/svc.html",
   };
@@ -299,7 +339,7 @@ setTimeout(function () {
   app.Start();
   ASSERT_TRUE(app.WaitForValue("ZBPhone", "still here 260", 30000)) << app.Output();
   EXPECT_EQ(app.Value("ZBName"),
-            "frames about:blank about:blank about:blank about:blank about:blank");
+            "frames other other other about:blank about:blank about:blank about:blank");
   for (const char* who : {"evil", "work", "data", "service"})
     EXPECT_EQ(ReportOf(reports, who), "") << who;
   EXPECT_TRUE(reports.Requests().empty());
@@ -519,7 +559,7 @@ TEST(Trust, WebLinksTheUserFollowsOpenInTheBrowserAndNoScriptLeavesOurPages) {
   RawServer service([&](RawConnection& c) {
     if (!c.ReadHead()) return;
     ++asked;
-    c.Send("HTTP/1.0 302 Found\r\nLocation: " + FileUri(app.moduleDir() + "/res/target.html") +
+    c.Send("HTTP/1.0 302 Found\r\nLocation: " + Ours(app.moduleDir() + "/res/target.html") +
            "\r\nContent-Length: 0\r\n\r\n");
   });
   const std::string target = "http://" + service.authority() + "/redir";
