@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <system_error>
 
 namespace zb {
 namespace {
