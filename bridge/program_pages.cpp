@@ -211,8 +211,9 @@ bool ParseByteRange(std::string_view header, uint64_t size, uint64_t* first, uin
   const size_t dash = spec.find('-');
   if (dash == std::string_view::npos || spec.find(',') != std::string_view::npos) return false;
   auto number = [](std::string_view t, uint64_t* v) {
-    return !t.empty() &&
-           std::from_chars(t.data(), t.data() + t.size(), *v).ptr == t.data() + t.size();
+    if (t.empty()) return false;
+    auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), *v);
+    return ec == std::errc() && end == t.data() + t.size();
   };
   const std::string_view a = spec.substr(0, dash), b = spec.substr(dash + 1);
   uint64_t x = 0, y = 0;
