@@ -11,6 +11,7 @@
 #include "app/process_environment.h"
 #include "bridge/bridge_server.h"
 #include "core/redirect_url.h"
+#include "jobs/job_state.h"
 #include "platform/module_dir.h"
 #include "platform/stderr_notice.h"
 #include "platform/utf.h"
@@ -52,7 +53,9 @@ void CZimbrelDlg::OnCommand(int id) {
   }
 }
 
-CZimbrelDlg::~CZimbrelDlg() = default;
+CZimbrelDlg::~CZimbrelDlg() {
+  if (m_startOverSource) g_source_remove(m_startOverSource);
+}
 
 GdkPixbuf* CZimbrelDlg::WindowIcon() {
   // The phone pictogram of the desktop icon, from its PNG (an SVG would load
@@ -208,6 +211,48 @@ void CZimbrelDlg::CloseActiveWindow() {
   } else {
     active->EndModal(1);
   }
+}
+
+void CZimbrelDlg::Present() {
+  if (m_window) gtk_window_present(GTK_WINDOW(m_window));
+}
+
+void CZimbrelDlg::StartOver(const std::string& song) {
+  Present();
+  if (CModalWindow::Ending()) return;
+  // A job at work means a ringtone is being made or sent: the user decides.
+  if (jobs::RunningJobThreads() > 0) {
+    std::string name = "the start page";
+    if (!song.empty()) {
+      gchar* base = g_path_get_basename(song.c_str());
+      name = "\"" + SanitizeUtf8(base) + "\"";
+      g_free(base);
+    }
+    const int answer =
+        ShowMessageBox(InnermostWindow(),
+                       "Zimbrel is making or sending a ringtone.\n\nStop it and start over with " +
+                           name + "? The ringtone made so far stays if you choose No.",
+                       AppName(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    if (answer != IDYES || CModalWindow::Ending()) return;
+    m_jobs->RequestBreak();
+    m_jobs->TerminateRecordedProcess(SIGKILL);
+  }
+  setCommandLineFile(song);
+  // Dialogs and boxes above the window close first; the start page loads
+  // once their runs have ended.
+  CModalWindow::EndRunsAbove(this);
+  if (m_startOverSource) return;  // already on its way
+  m_startOverSource = g_timeout_add(
+      20,
+      +[](gpointer self) -> gboolean {
+        auto* d = static_cast<CZimbrelDlg*>(self);
+        if (CModalWindow::HasRunAbove(d)) return G_SOURCE_CONTINUE;
+        d->m_startOverSource = 0;
+        if (d->running() && !CModalWindow::Ending())
+          d->m_webView.Navigate2(d->m_moduleDir + "/res/selectSong.html");
+        return G_SOURCE_REMOVE;
+      },
+      this);
 }
 
 void CZimbrelDlg::ShowPage(const char* file, const char* title, int width, int height) {
