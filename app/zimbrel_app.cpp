@@ -52,12 +52,12 @@ void ShowBoxFromJob(const std::string& text) {
   std::unique_lock<std::mutex> lock(req->m);
   req->cv.wait(lock, [&] { return req->done; });
 }
-// Whether a session bus is there to ask: its address is given, or the
-// user's runtime folder holds its socket. (GLib would otherwise start a bus
-// of its own for the display, which would outlive the program.)
+// Whether a session bus is there to ask: its address is given (an address
+// set empty says there is none), or the user's runtime folder holds its
+// socket. (GLib would otherwise start a bus of its own for the display,
+// which would outlive the program.)
 bool SessionBusThere() {
-  const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS");
-  if (address && *address) return true;
+  if (const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS")) return *address != '\0';
   const char* runtime = g_getenv("XDG_RUNTIME_DIR");
   if (!runtime || *runtime != '/') return false;
   struct stat st;
