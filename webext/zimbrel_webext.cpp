@@ -342,6 +342,45 @@ bool AncestorsAreOwnPages(WebKitDOMDocument* doc) {
 
 G_GNUC_END_IGNORE_DEPRECATIONS
 
+// WebKit's media player takes no address of the program's own scheme: an
+// audio or video element of our page that fails on one gets the file read
+// through the scheme into a blob: address instead (which plays and seeks;
+// the page's policy must allow media from blob:). The page does not see the
+// first failure; a file the scheme refuses fails as it would have.
+constexpr char kMediaShim[] = R"(
+(function () {
+  var blobs = new WeakMap(), failed = new WeakSet();
+  var src = Object.getOwnPropertyDescriptor(HTMLMediaElement.prototype, 'src');
+  var createObjectURL = URL.createObjectURL, revokeObjectURL = URL.revokeObjectURL;
+  var realFetch = window.fetch;
+  window.addEventListener('error', function (e) {
+    var el = e.target, media = el;
+    if (el instanceof HTMLSourceElement) media = el.parentElement;
+    if (!(media instanceof HTMLMediaElement)) return;
+    if (failed.has(media)) { failed.delete(media); return; }  // ours: the page's to see
+    var wanted = el instanceof HTMLSourceElement ? el.src : media.currentSrc || src.get.call(media);
+    if (!wanted || wanted.indexOf(location.protocol + '//' + location.host + '/') !== 0) return;
+    e.stopImmediatePropagation();
+    realFetch.call(window, wanted).then(function (r) {
+      return r.ok ? r.blob() : null;
+    }, function () { return null; }).then(function (blob) {
+      var now = el instanceof HTMLSourceElement ? el.src : media.currentSrc || src.get.call(media);
+      if (now !== wanted) return;  // the page has moved on
+      if (!blob) {
+        failed.add(media);
+        media.dispatchEvent(new Event('error'));
+        return;
+      }
+      var old = blobs.get(media);
+      if (old) revokeObjectURL(old);
+      var url = createObjectURL(blob);
+      blobs.set(media, url);
+      src.set.call(media, url);
+    });
+  }, true);
+})();
+)";
+
 void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame,
                            gpointer) {
   const char* uri = webkit_frame_get_uri(frame);
@@ -367,6 +406,8 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
   jsc_value_object_define_property_data(global, "zimbrelService", JSC_VALUE_PROPERTY_ENUMERABLE,
                                         service);
   g_object_unref(service);
+  if (JSCValue* shim = jsc_context_evaluate(ctx, kMediaShim, -1)) g_object_unref(shim);
+  if (jsc_context_get_exception(ctx)) jsc_context_clear_exception(ctx);
   g_object_unref(global);
   g_object_unref(obj);
   g_object_unref(ctx);

@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <webkit2/webkit2.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -526,7 +527,8 @@ struct FakeBrowser {
     fs::create_directories(xdg / "data/applications");
     fs::create_directories(xdg / "config");
     std::ofstream(xdg / "browser")
-        << "#!/bin/sh\nprintf '%s' \"$1\" > '" << xdg.path() << "/.opened' && mv '" << xdg.path()
+        << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << xdg.path() << "/log'\n"
+        << "printf '%s' \"$1\" > '" << xdg.path() << "/.opened' && mv '" << xdg.path()
         << "/.opened' '" << xdg.path() << "/opened'\n";
     fs::permissions(xdg / "browser", fs::perms::owner_all);
     std::ofstream(xdg / "data/applications/fake-browser.desktop")
@@ -540,6 +542,11 @@ struct FakeBrowser {
   }
   std::string opened() const {
     std::ifstream in(xdg / "opened");
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+  }
+  // Every address opened so far, one a line.
+  std::string log() const {
+    std::ifstream in(xdg / "log");
     return std::string((std::istreambuf_iterator<char>(in)), {});
   }
   TempDir xdg;
@@ -615,6 +622,66 @@ addEventListener('keydown', function (e) { x.ZBL_SetZBPhone('still ' + e.key); }
   ASSERT_TRUE(app.Keys(id, {"k"}));
   EXPECT_TRUE(app.WaitForValue("ZBPhone", "still k", 20000));
   EXPECT_EQ(ReportOf(reports, "dropped"), "");
+  AppHarness::RequestClose(id);
+  EXPECT_TRUE(app.WaitExit(20000));
+}
+
+// Script alone opens no browser and downloads nothing: five clicks on a
+// link and a form sent by script, the browser member called from script and
+// script downloads (one that names a way out of the downloads folder) are
+// all refused; the user's own click on the link and on a button that calls
+// the member each open the browser once.
+TEST(Trust, ScriptAloneNeitherOpensTheBrowserNorDownloads) {
+  FakeBrowser browser;
+  TempDir home;
+  AppHarness app;
+  app.WritePage("selectSong.html", R"(<!doctype html><head><style>
+body { margin: 0; } a, button { display: block; width: 760px; height: 250px; }</style></head><body>
+<a id=l href="http://127.0.0.1:9/clicked">the link</a>
+<button id=b>the homepage</button>
+<a id=s href="http://127.0.0.1:9/by-script"></a>
+<a id=d1 href="aboutBox.html" download="../../../escaped.html"></a>
+<a id=d2 href="zimbrel.css" download="kept.css"></a>
+<form id=f action="http://127.0.0.1:9/form"><input name=q value=1></form>
+<script>
+var x = window.external;
+document.getElementById('b').onclick = function () { x.ZBL_NavigateURL('homepage'); };
+addEventListener('load', function () {
+  for (var i = 0; i < 5; i++) document.getElementById('s').click();
+  document.getElementById('f').submit();
+  x.ZBL_NavigateURL('by-script');
+  document.getElementById('d1').click();
+  document.getElementById('d2').click();
+  setTimeout(function () { x.ZBL_SetZBName('scripted'); }, 2000);
+});
+</script></body>)");
+  auto env = browser.env();
+  env["HOME"] = home.path();
+  env["XDG_DOWNLOAD_DIR"] = home.path() + "/Downloads";
+  app.Start({}, env);
+  ASSERT_TRUE(app.WaitForValue("ZBName", "scripted", 30000)) << app.Output();
+  EXPECT_EQ(browser.log(), "");
+  std::vector<std::string> saved;
+  for (const auto& e : fs::recursive_directory_iterator(home.path()))
+    if (e.is_regular_file()) saved.push_back(e.path());
+  EXPECT_TRUE(saved.empty()) << saved.front();
+  EXPECT_FALSE(fs::exists(fs::path(app.moduleDir()).parent_path() / "escaped.html"));
+
+  std::string id = app.FindWindow(kMainTitle);
+  ASSERT_FALSE(id.empty());
+  AppHarness::Geometry g = AppHarness::WindowGeometry(id);
+  ASSERT_TRUE(AppHarness::FocusWindow(id));
+  AppHarness::Xdo({"mousemove", "--sync", std::to_string(g.x + 300),
+                   std::to_string(g.y + g.height - 520 + 100), "click", "1"});
+  ASSERT_TRUE(app.WaitUntil([&] { return !browser.opened().empty(); }, 15000));
+  EXPECT_EQ(browser.log(), "http://127.0.0.1:9/clicked\n");
+  AppHarness::Xdo({"mousemove", "--sync", std::to_string(g.x + 300),
+                   std::to_string(g.y + g.height - 520 + 380), "click", "1"});
+  ASSERT_TRUE(app.WaitUntil(
+      [&] { return browser.log().find("where=homepage") != std::string::npos; }, 15000))
+      << browser.log();
+  const std::string opened = browser.log();
+  EXPECT_EQ(std::count(opened.begin(), opened.end(), '\n'), 2) << opened;
   AppHarness::RequestClose(id);
   EXPECT_TRUE(app.WaitExit(20000));
 }
