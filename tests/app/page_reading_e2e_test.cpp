@@ -171,7 +171,7 @@ TEST(PageReading, ARefusedDialogAddressOpensNoDialog) {
   app.WritePage("selectSong.html", R"(<!doctype html><script>
 var x = window.external, got = [];
 [')" + FileUri(app.moduleDir() + "/beside.html") +
-                                       R"(', '/etc/passwd', 'http://127.0.0.1:9/page.html',
+                                       R"(', '/etc/passwd', 'http://127.0.0.1:65001/page.html',
  'tmp/ring.mp3', 'data:text/html,hi'].forEach(function (url, i) {
   got.push(x.ZBL_ShowModalDialog('Refused ' + i, url, 'arg' + i, 100, 100, 300, 200));
 });

@@ -637,12 +637,12 @@ TEST(Trust, ScriptAloneNeitherOpensTheBrowserNorDownloads) {
   AppHarness app;
   app.WritePage("selectSong.html", R"(<!doctype html><head><style>
 body { margin: 0; } a, button { display: block; width: 760px; height: 250px; }</style></head><body>
-<a id=l href="http://127.0.0.1:9/clicked">the link</a>
+<a id=l href="http://127.0.0.1:65001/clicked">the link</a>
 <button id=b>the homepage</button>
-<a id=s href="http://127.0.0.1:9/by-script"></a>
+<a id=s href="http://127.0.0.1:65001/by-script"></a>
 <a id=d1 href="aboutBox.html" download="../../../escaped.html"></a>
 <a id=d2 href="zimbrel.css" download="kept.css"></a>
-<form id=f action="http://127.0.0.1:9/form"><input name=q value=1></form>
+<form id=f action="http://127.0.0.1:65001/form"><input name=q value=1></form>
 <script>
 var x = window.external;
 document.getElementById('b').onclick = function () { x.ZBL_NavigateURL('homepage'); };
@@ -672,11 +672,11 @@ addEventListener('load', function () {
   AppHarness::Geometry g = AppHarness::WindowGeometry(id);
   ASSERT_TRUE(AppHarness::FocusWindow(id));
   AppHarness::Xdo({"mousemove", "--sync", std::to_string(g.x + 300),
-                   std::to_string(g.y + g.height - 520 + 100), "click", "1"});
+                   std::to_string(g.y + g.height / 2 - 140), "click", "1"});
   ASSERT_TRUE(app.WaitUntil([&] { return !browser.opened().empty(); }, 15000));
-  EXPECT_EQ(browser.log(), "http://127.0.0.1:9/clicked\n");
+  EXPECT_EQ(browser.log(), "http://127.0.0.1:65001/clicked\n");
   AppHarness::Xdo({"mousemove", "--sync", std::to_string(g.x + 300),
-                   std::to_string(g.y + g.height - 520 + 380), "click", "1"});
+                   std::to_string(g.y + g.height / 2 + 120), "click", "1"});
   ASSERT_TRUE(app.WaitUntil(
       [&] { return browser.log().find("where=homepage") != std::string::npos; }, 15000))
       << browser.log();
