@@ -130,7 +130,9 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
                      g_free(path);
                      if (app->m_mainWnd && app->m_mainWnd->running())
                        app->m_mainWnd->StartOver(song);
-                     else if (!app->m_mainWnd)
+                     else if (app->m_mainWnd)
+                       app->m_mainWnd->setCommandLineFile(song);
+                     else
                        app->m_handedOver = song;
                    }),
                    this);
@@ -175,19 +177,20 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
   m_mainWnd = dlg;
   if (m_handedOver) dlg->setCommandLineFile(*m_handedOver);  // came during start-up
   dlg->DoModal();
+  // The name goes with the window: a start from now on runs on its own.
+  g_signal_handlers_disconnect_by_data(single, this);
+  g_object_unref(single);
   CWebBrowser2::DropSpare();
   // No tool child outlives the window: every ffmpeg and mp3gain still
   // running is ended and reaped, and what it half wrote is removed.
   media::EndAllChildren(900);
 
-  g_signal_handlers_disconnect_by_data(single, this);
   m_mainWnd = nullptr;
   delete m_scriptingObject;
   m_scriptingObject = nullptr;
   delete dlg;  // closes the settings store
   delete bridge;
   m_bridge = nullptr;
-  g_object_unref(single);
   std::fflush(stdout);
   // Job threads are not waited for; leave without running exit handlers
   // under them.

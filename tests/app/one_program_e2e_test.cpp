@@ -102,6 +102,37 @@ TEST(OneProgram, WhileARingtoneIsBeingMadeTheUserIsAskedAndNoKeepsIt) {
   EXPECT_TRUE(app.WaitExit(20000));
 }
 
+// A song handed over while a page dialog is open: the dialog closes and the
+// start page starts over with the song.
+TEST(OneProgram, ADialogOpenAboveTheStartPageClosesForTheNewSong) {
+  TempDir songs;
+  const std::string first = songs.path() + "/first.wav", second = songs.path() + "/second.wav";
+  std::ofstream(first) << "a song";
+  std::ofstream(second) << "another";
+  AppHarness app;
+  app.WritePage("stay.html",
+                "<!doctype html><p>stays</p><script>"
+                "window.external.ZBL_SetZBPhone('dialog shown');</script>");
+  app.WritePage("selectSong.html", R"(<!doctype html><body><script>
+var x = window.external;
+var dir = decodeURIComponent(location.pathname);
+dir = dir.substring(0, dir.lastIndexOf('/'));
+var song = x.ZBL_clFileName;
+x.ZBL_SetZBName(x.ZBL_GetZBName() + '[' + song + ']');
+if (song.indexOf('first') >= 0)
+  x.ZBL_ShowModalDialog('Stays open', dir + '/stay.html', '', 100, 100, 300, 200);
+</script></body>)");
+  app.Start({first});
+  ASSERT_TRUE(app.WaitForValue("ZBPhone", "dialog shown", 30000)) << app.Output();
+  ASSERT_FALSE(app.FindWindow("  Stays open", 20000).empty());
+  EXPECT_EQ(app.StartAgain({second}, 60000), 0);
+  EXPECT_TRUE(app.WaitForValue("ZBName", "[" + first + "][" + second + "]", 30000))
+      << app.Value("ZBName");
+  EXPECT_TRUE(app.WaitUntil([&] { return app.FindWindow("  Stays open", 0).empty(); }, 20000));
+  AppHarness::RequestClose(app.FindWindow(kMainTitle));
+  EXPECT_TRUE(app.WaitExit(20000));
+}
+
 TEST(OneProgram, WithoutASessionBusEachProgramKeepsToAWorkFolderOfItsOwn) {
   TempDir songs, runtime;
   fs::permissions(runtime.path(), fs::perms::owner_all);
