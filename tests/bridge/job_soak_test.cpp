@@ -144,6 +144,10 @@ class JobSoak : public ::testing::Test {
         args = {Str(f)};
         break;
       }
+      case jobs::JobKind::kAnalysis:
+        member = u"ZBL_AnalyzeMedia";
+        args = {Str(song), Str(m.tmp + "/preview.wav")};
+        break;
     }
     VARIANT r = Call(member, DISPATCH_METHOD, std::move(args));
     EXPECT_EQ(r.vt, VT_BOOL);
@@ -300,6 +304,12 @@ class JobSoak : public ::testing::Test {
        {100, 201, 202, 203},
        100,
        60},
+      {"analysis",
+       u"ZBL_anStatus",
+       [](int32_t v) { return Between(v, 0, 99); },
+       {100, 101},
+       100,
+       60},
   };
 };
 
@@ -319,7 +329,11 @@ TEST_F(JobSoak, Normalisations) {
   Soak(jobs::JobKind::kNormalize);
 }
 
-// All five kinds run at once and one break stops them all.
+TEST_F(JobSoak, Analyses) {
+  Soak(jobs::JobKind::kAnalysis);
+}
+
+// All the kinds run at once and one break stops them all.
 TEST_F(JobSoak, AllKindsAtOnceWithOneBreak) {
   ExpectEachKindSucceeds();
   ASSERT_TRUE(AllSettled(60000));
