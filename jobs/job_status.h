@@ -53,7 +53,8 @@ constexpr int32_t kNormalizeRaiseGainFailed = 203;
 // ZBL_anStatus: the song analysis (waveform, length, loudness, preview); the
 // percentage read (1 to 99) on the way when the song's length is known.
 constexpr int32_t kAnalysisDone = 100;
-constexpr int32_t kAnalysisFailed = 101;  // also when cancelled
+constexpr int32_t kAnalysisFailed = 101;       // also when cancelled
+constexpr int32_t kAnalysisCannotWrite = 102;  // the work folder is missing or read-only
 
 // The names the pages use for the values above: res/status.js holds one
 // frozen object per job kind (ZB.status.<kind>.<NAME>), in this order.
@@ -85,6 +86,7 @@ inline constexpr PageName kPageNames[] = {
     {"analysis", "RUNNING", kRunning},
     {"analysis", "DONE", kAnalysisDone},
     {"analysis", "FAILED", kAnalysisFailed},
+    {"analysis", "CANNOT_WRITE", kAnalysisCannotWrite},
     {"normalize", "STARTED", kRunning},
     {"normalize", "REMOVING", kNormalizeRemovingGain},
     {"normalize", "ADJUSTING", kNormalizeApplyingTrackGain},

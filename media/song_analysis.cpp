@@ -122,6 +122,12 @@ void RunAnalysis(jobs::JobTicket& t, const std::string& moduleDir, const std::st
   EndEarlierChildren(kind, t.generation());
   auto fail = [&t] { t.SetStatus(jobs::status::kAnalysisFailed); };
   if (SameFile(input, preview)) return fail();
+  if (!workDir.empty() && ParentOf(preview) == workDir &&
+      ::access(workDir.c_str(), W_OK | X_OK) != 0) {
+    // The page tells the user so, rather than blame the song.
+    t.SetStatus(jobs::status::kAnalysisCannotWrite);
+    return;
+  }
 
   ToolRun base;
   base.program = moduleDir + "/res/ffmpeg";

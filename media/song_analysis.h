@@ -64,10 +64,11 @@ int64_t ReportedDurationMs(const std::string& ffmpegText);
 // `preview`; false when no thread started. The job asks ffmpeg for the
 // song's length first (for the percentage), then decodes it; it publishes
 // the percentage done (1 to 99) while it decodes, then the result text and
-// 100, or 101 when the song cannot be read, the preview cannot be written
-// (or is the song), or on a cancel. A cancel ends ffmpeg at once and leaves
-// no preview behind in the work folder `workDir`. The job ends an analysis
-// that an earlier start left running; it sweeps nothing.
+// 100, or 102 when the preview lies in the work folder and that is missing
+// or cannot be written (ffmpeg is not run), or 101 when the song cannot be read, the preview cannot
+// be written (or is the song), or on a cancel. A cancel ends ffmpeg at once and leaves no preview
+// behind in the work folder `workDir`. The job ends an analysis that an earlier start left running;
+// it sweeps nothing.
 bool StartAnalysis(const std::shared_ptr<jobs::JobState>& state, const std::string& moduleDir,
                    const std::string& input, const std::string& preview,
                    const std::string& workDir);

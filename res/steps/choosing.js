@@ -18,6 +18,7 @@ ZB.steps.choosing = (function (flow, S) {
 
   var part = (state.part = {
     end: "", // "" while the song is read, then "ready", "failed" or "cancelled"
+    notice: "", // why it failed
     percent: 0, // of the analysis
     analysis: null, // what the program read of the song
     preview: "", // the preview's address (tmp/...)
@@ -60,7 +61,10 @@ ZB.steps.choosing = (function (flow, S) {
           flow.render("partRetry");
         } else if (!analysis) {
           part.end = "failed";
-          flow.report("part failed");
+          part.notice = status === S.analysis.CANNOT_WRITE
+            ? ZB.transcodeMessage(S.transcode.CANNOT_WRITE)
+            : "Zimbrel could not read this song. Try again, or choose another song.";
+          flow.report("part failed: " + part.notice);
           flow.render("partRetry");
         } else {
           part.analysis = analysis;
@@ -77,6 +81,7 @@ ZB.steps.choosing = (function (flow, S) {
     );
     if (!started) {
       part.end = "failed";
+      part.notice = "Zimbrel could not start reading the song. Try again, or choose another song.";
       flow.render("partRetry");
     }
   }
@@ -155,7 +160,7 @@ ZB.steps.choosing = (function (flow, S) {
     stopPreview();
     var c = chosen();
     flow.report("make part " + c.start + " " + c.length + " " + c.fadeIn + " " + c.fadeOut);
-    next.making.make(c);
+    next.making.makePart(c);
   }
 
   // ---------- Drawing ----------
@@ -195,7 +200,7 @@ ZB.steps.choosing = (function (flow, S) {
     flow.progress("partBar", "partPct", part.percent > 0 ? part.percent : null);
     flow.shown("partBox", ready);
     var notice = part.end === "failed"
-      ? "Zimbrel could not read this song. Try again, or choose another song."
+      ? part.notice
       : part.end === "cancelled"
         ? "You cancelled reading the song. Try again, or choose another song."
         : "";

@@ -41,7 +41,7 @@ ZB.steps.making = (function (flow, S) {
   }
 
   // Makes the ringtone from the part `chosen` of the song.
-  function make(chosen) {
+  function makePart(chosen) {
     part = chosen;
     var song = state.song;
     var out = flow.workFile("ringtone", ".mp3");
@@ -119,7 +119,7 @@ ZB.steps.making = (function (flow, S) {
       next.song.listDrives();
       next.song.startGrab(song.cd.drive, song.cd.track);
     } else if (song) {
-      make(part);
+      makePart(part);
     }
   }
 
@@ -268,7 +268,7 @@ ZB.steps.making = (function (flow, S) {
   return {
     init: init,
     start: start,
-    make: make,
+    makePart: makePart,
     forgetRingtone: forgetRingtone
   };
 })(ZB.flow, ZB.status);

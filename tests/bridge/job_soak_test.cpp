@@ -291,7 +291,12 @@ class JobSoak : public ::testing::Test {
   const std::vector<KindSpec> kinds = {
       {"http", u"ZBL_xhStatus", [](int32_t v) { return v == 0; }, {1}, 1, 30},
       {"transcode", u"ZBL_tsStatus", [](int32_t v) { return v == 0; }, {1, 2}, 1, 150},
-      {"upload", u"ZBL_upStatus", [](int32_t v) { return Between(v, 0, 99); }, {100, 101}, 100, 40},
+      {"upload",
+       u"ZBL_upStatus",
+       [](int32_t v) { return Between(v, 0, 99); },
+       {100, 101, 102},
+       100,
+       40},
       {"grab",
        u"ZBL_ripStatus",
        [](int32_t v) { return Between(v, 0, 99); },
