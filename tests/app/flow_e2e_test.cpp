@@ -267,6 +267,16 @@ class Flow {
     Keys({"Return"});
     return PartReady() && MakeFromPart();
   }
+  // The same from the whole song: the last length offered, after the part in
+  // tab order.
+  bool MakeWholeSong() {
+    Keys({"Return"});
+    if (!PartReady()) return false;
+    Keys({"Tab", "End"});
+    if (!Wait("part 0+")) return false;
+    Keys({"shift+Tab"});
+    return MakeFromPart();
+  }
   // The song has been read and its waveform shown, with the slider focused.
   bool PartReady() { return Wait("view viewPart") && Wait("part ready ", 60000); }
   // Return on the part makes the ringtone from it.
@@ -536,7 +546,7 @@ TEST(Flow, CancelWhileSendingLeavesTheRingtoneReadyToSendAgain) {
 
   Flow flow({{"ZIMBREL_SERVICE_HOST", relay.host()}});
   ASSERT_TRUE(flow.Start({song})) << flow.Log();
-  ASSERT_TRUE(flow.MakeRingtone()) << flow.Log();
+  ASSERT_TRUE(flow.MakeWholeSong()) << flow.Log();
   flow.Keys({"Return"});
   ASSERT_TRUE(flow.Wait("view viewProfile")) << flow.Log();
   flow.FillProfile();
