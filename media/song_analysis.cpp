@@ -3,9 +3,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 #include "jobs/job_status.h"
 #include "media/media_paths.h"
@@ -137,16 +140,24 @@ void RunAnalysis(jobs::JobTicket& t, const std::string& moduleDir, const std::st
   base.endOnCancel = true;
 
   // The length ffmpeg reports, for the percentage only: ffmpeg without an
-  // output prints the input's facts and ends with 1.
+  // output prints the input's facts and ends with 1. Asked beside the decode,
+  // so that it costs no time; the percentage shows once it has answered.
+  std::atomic<int64_t> expected{-1};
   ToolRun probe = base;
   probe.args = {"-nostdin", "-hide_banner", "-i", FfmpegPath(input)};
-  std::string facts;
-  probe.output = [&facts](std::string_view piece) {
-    if (facts.size() < 64 * 1024) facts.append(piece);
-  };
-  ToolResult probed = RunTool(probe);
-  if (!probed.ok() && probed.reason() == ToolFailure::kLeftRunning) return fail();
-  const int64_t expected = ReportedDurationMs(facts) * SongAnalysis::kRate / 1000;
+  std::thread prober;
+  try {
+    prober = std::thread([&expected, probe]() mutable {
+      std::string facts;
+      probe.output = [&facts](std::string_view piece) {
+        if (facts.size() < 64 * 1024) facts.append(piece);
+      };
+      (void)RunTool(probe);
+      expected.store(ReportedDurationMs(facts) * SongAnalysis::kRate / 1000);
+    });
+  } catch (const std::system_error&) {
+    // No thread: no percentage, the analysis itself goes on.
+  }
 
   // Nothing but the samples on the output: ffmpeg is told to say nothing.
   ToolRun decode = base;
@@ -190,7 +201,9 @@ void RunAnalysis(jobs::JobTicket& t, const std::string& moduleDir, const std::st
       }
     }
   };
-  if (!RunTool(decode).ok() || analyzer.samples() == 0) {
+  bool decoded = RunTool(decode).ok();
+  if (prober.joinable()) prober.join();
+  if (!decoded || analyzer.samples() == 0) {
     // A preview of a failed run is of no use (the child has been reaped).
     ::unlink(preview.c_str());
     return fail();

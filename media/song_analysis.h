@@ -61,8 +61,8 @@ std::string AnalysisJson(const SongAnalysis& a);
 int64_t ReportedDurationMs(const std::string& ffmpegText);
 
 // ZBL_AnalyzeMedia: starts the analysis of `input`, writing the preview to
-// `preview`; false when no thread started. The job asks ffmpeg for the
-// song's length first (for the percentage), then decodes it; it publishes
+// `preview`; false when no thread started. The job decodes the song
+// while a second ffmpeg reports its length (for the percentage); it publishes
 // the percentage done (1 to 99) while it decodes, then the result text and
 // 100, or 102 when the preview lies in the work folder and that is missing
 // or cannot be written (ffmpeg is not run), or 101 when the song cannot be read, the preview cannot

@@ -33,6 +33,7 @@ ZB.steps.choosing = (function (flow, S) {
   // The steps this one hands over to ({making, song}), given to init().
   var next = null;
   var playTimer = null;
+  var pressedAt = null; // when "Play the part" was pressed, until it sounds
 
   // ---------- Actions ----------
 
@@ -124,6 +125,7 @@ ZB.steps.choosing = (function (flow, S) {
       return;
     }
     var c = chosen();
+    pressedAt = window.performance ? performance.now() : 0;
     player.currentTime = c.start / 1000;
     player.volume = P.gain(0, c.length, c);
     var played = player.play();
@@ -307,6 +309,13 @@ ZB.steps.choosing = (function (flow, S) {
       flow.render();
     });
     $("partPlay").addEventListener("click", playPreview);
+    // How long the part took to sound, for whoever reads the console.
+    $("partPlayer").addEventListener("playing", function () {
+      if (pressedAt !== null && window.performance) {
+        flow.report("part sounding after " + Math.round(performance.now() - pressedAt) + " ms");
+      }
+      pressedAt = null;
+    });
     $("partPlayer").addEventListener("ended", function () {
       stopPreview();
       flow.render();

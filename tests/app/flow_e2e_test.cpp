@@ -432,6 +432,14 @@ TEST(Flow, KeysMoveThePartAndTheRingtoneSentLastsWhatTheSummarySays) {
   flow.Keys({"shift+Right", "shift+Right", "shift+Left", "Right"});
   ASSERT_TRUE(flow.Wait("part 6000+30000 0:06\u20130:36, 30 s")) << flow.Log();
   flow.Shot("02c-part-moved.png");
+  // "Play the part", after the length and the two fades in tab order, plays
+  // the preview from the part's start.
+  flow.Keys({"Tab", "Tab", "Tab", "Tab", "Return"});
+  ASSERT_TRUE(flow.Wait("part playing 6000+30000 ")) << flow.Log();
+  ASSERT_TRUE(flow.Wait("part sounding after ")) << flow.Log();
+  std::printf("[ part sounding after %s ]\n", flow.RestOfLine().c_str());
+  flow.Keys({"Return"});  // Stop
+  flow.Keys({"shift+Tab", "shift+Tab", "shift+Tab", "shift+Tab"});
 
   ASSERT_TRUE(flow.MakeFromPart()) << flow.Log();
   EXPECT_NEAR(std::atof(flow.RestOfLine().c_str()), 30.0, 0.1) << flow.RestOfLine();
