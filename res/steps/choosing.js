@@ -99,12 +99,12 @@ ZB.steps.choosing = (function (flow, S) {
     part.picked = p.picked;
   }
 
-  function moveTo(start) {
-    if (start === null || start === part.start) {
+  function moveTo(to) {
+    if (to === null || to === part.start) {
       return;
     }
     stopPreview();
-    part.start = start;
+    part.start = to;
     part.picked = false;
     flow.report("part " + describe());
     flow.render();
@@ -125,7 +125,7 @@ ZB.steps.choosing = (function (flow, S) {
       return;
     }
     var c = chosen();
-    pressedAt = window.performance ? performance.now() : 0;
+    pressedAt = window.performance ? window.performance.now() : 0;
     player.currentTime = c.start / 1000;
     player.volume = P.gain(0, c.length, c);
     var played = player.play();
@@ -312,7 +312,7 @@ ZB.steps.choosing = (function (flow, S) {
     // How long the part took to sound, for whoever reads the console.
     $("partPlayer").addEventListener("playing", function () {
       if (pressedAt !== null && window.performance) {
-        flow.report("part sounding after " + Math.round(performance.now() - pressedAt) + " ms");
+        flow.report("part sounding after " + Math.round(window.performance.now() - pressedAt) + " ms");
       }
       pressedAt = null;
     });
@@ -324,6 +324,10 @@ ZB.steps.choosing = (function (flow, S) {
     $("partRetry").addEventListener("click", start);
     $("partOther").addEventListener("click", function () {
       stopPreview();
+      // The song no longer chosen is not read on.
+      if (part.end === "" && flow.busy()) {
+        flow.cancel();
+      }
       next.song.startOver();
     });
     $("partMake").addEventListener("click", make);
