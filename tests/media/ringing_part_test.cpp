@@ -175,6 +175,42 @@ TEST_F(RingingPart, APartLastsItsLengthSoundsWhereItStartsAndFades) {
   EXPECT_GT(Rms(s, s.size() - 2205, 2205), Rms(s, 44100 * 2, 44100) * 0.8);
 }
 
+// Where a tone gives way to a higher one: the first of five rising zero
+// crossings in a row that are less than `period` samples apart.
+double HigherToneAt(const std::vector<int16_t>& s, int period) {
+  long last = -1, firstShort = -1;
+  int shortRun = 0;
+  for (size_t i = 1; i < s.size(); ++i) {
+    if (!(s[i - 1] < 0 && s[i] >= 0)) continue;
+    if (last >= 0 && static_cast<long>(i) - last < period) {
+      if (shortRun++ == 0) firstShort = last;
+      if (shortRun == 5) return firstShort / 44100.0;
+    } else {
+      shortRun = 0;
+    }
+    last = static_cast<long>(i);
+  }
+  return -1;
+}
+
+// The part starts where the song is at its start, to the millisecond, from
+// a WAV and from an MP3 (which ffmpeg seeks by its frames).
+TEST_F(RingingPart, APartStartsWhereTheSongIsAtItsStart) {
+  std::string mp3 = m.dir / "three tones.mp3";
+  ASSERT_EQ(Sh("ffmpeg -v error -nostdin -i " + ShellQuote(song) + " -ab 128k " + ShellQuote(mp3)),
+            0);
+  for (const std::string& from : {song, mp3}) {
+    VARIANT r = CallMember(*disp, u"ZBL_TranscodeMedia", DISPATCH_METHOD,
+                           {StrArg(from), StrArg(ring), Num(9500), Num(1000)});
+    ASSERT_EQ(r.boolVal, VARIANT_TRUE);
+    ASSERT_EQ(Final(), 1) << from;
+    auto s = Samples(ring);
+    EXPECT_NEAR(s.size() / 44100.0, 1.0, 0.026) << from;
+    // 440 Hz (a period of 100 samples) for half a second, then 880 Hz (50).
+    EXPECT_NEAR(HigherToneAt(s, 75), 0.5, 0.026) << from;
+  }
+}
+
 TEST_F(RingingPart, TwoArgumentsMakeTheWholeSong) {
   ASSERT_TRUE(Transcode({}));
   ASSERT_EQ(Final(), 1);
