@@ -59,8 +59,9 @@ ZB.part = (function () {
     return {start: Math.min(start, song - preset), length: preset, picked: true};
   }
 
-  // The start after a key: arrows move by a second (five with Shift), Home
-  // and End go to the song's start and end; null for other keys. The part
+  // The start after a key: arrows move by a second (five with Shift, and
+  // Page Up and Page Down), Home and End go to the song's start and end; null
+  // for other keys. The part
   // stays inside the song.
   function move(startMs, lengthMs, songMs, key, shift) {
     var step = shift ? 5000 : 1000;
@@ -70,6 +71,10 @@ ZB.part = (function () {
       to = startMs - step;
     } else if (key === "ArrowRight" || key === "ArrowUp") {
       to = startMs + step;
+    } else if (key === "PageDown") {
+      to = startMs - 5000;
+    } else if (key === "PageUp") {
+      to = startMs + 5000;
     } else if (key === "Home") {
       to = 0;
     } else if (key === "End") {

@@ -192,6 +192,17 @@ ZB.steps.choosing = (function (flow, S) {
     g.fillStyle = "#1d4fae";
     g.fillRect(x0, 0, 2, h);
     g.fillRect(Math.max(x0, x1 - 2), 0, 2, h);
+    // The fades, as ramps along the top of the part.
+    var f = P.fades(part, part.fadeIn, part.fadeOut);
+    var perMs = (x1 - x0) / Math.max(1, part.length);
+    g.strokeStyle = "#1d4fae";
+    g.lineWidth = 1.5;
+    g.beginPath();
+    g.moveTo(x0, f.fadeIn > 0 ? h - 2 : 2);
+    g.lineTo(x0 + f.fadeIn * perMs, 2);
+    g.lineTo(x1 - f.fadeOut * perMs, 2);
+    g.lineTo(x1, f.fadeOut > 0 ? h - 2 : 2);
+    g.stroke();
   }
 
   function drawPart() {

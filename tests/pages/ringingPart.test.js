@@ -38,6 +38,8 @@ test("keys move the part by one or five seconds and it stays inside the song", (
   assert.equal(P.move(42000, 30000, song, "ArrowUp", true), 47000);
   assert.equal(P.move(2000, 30000, song, "ArrowLeft", true), 0);
   assert.equal(P.move(68000, 30000, song, "ArrowRight", true), 70000);
+  assert.equal(P.move(42000, 30000, song, "PageUp", false), 47000);
+  assert.equal(P.move(42000, 30000, song, "PageDown", false), 37000);
   assert.equal(P.move(42000, 30000, song, "Home", false), 0);
   assert.equal(P.move(42000, 30000, song, "End", false), 70000);
   assert.equal(P.move(0, 12000, 12000, "ArrowRight", false), 0); // the whole song
