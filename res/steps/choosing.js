@@ -74,8 +74,20 @@ ZB.steps.choosing = (function (flow, S) {
           var player = $("partPlayer");
           player.src = part.preview;
           player.load();
-          flow.report("part ready " + analysis.lengthMs + " " + describe());
           flow.render("partWave");
+          // Told once the waveform has been painted (or a quarter of a second
+          // on, when the window paints nothing).
+          var told = false;
+          var tell = function () {
+            if (!told) {
+              told = true;
+              flow.report("part ready " + analysis.lengthMs + " " + describe());
+            }
+          };
+          window.requestAnimationFrame(function () {
+            window.requestAnimationFrame(tell);
+          });
+          setTimeout(tell, 250);
         }
         return true;
       }
@@ -195,8 +207,8 @@ ZB.steps.choosing = (function (flow, S) {
     // The fades, as ramps along the top of the part.
     var f = P.fades(part, part.fadeIn, part.fadeOut);
     var perMs = (x1 - x0) / Math.max(1, part.length);
-    g.strokeStyle = "#1d4fae";
-    g.lineWidth = 1.5;
+    g.strokeStyle = "rgba(29, 79, 174, 0.6)";
+    g.lineWidth = 1;
     g.beginPath();
     g.moveTo(x0, f.fadeIn > 0 ? h - 2 : 2);
     g.lineTo(x0 + f.fadeIn * perMs, 2);
