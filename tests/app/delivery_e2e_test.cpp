@@ -232,20 +232,31 @@ class Desktop {
     if (window.empty() || !page.Wait(app, "view viewSong", 60000))
       return Fail(why, "no start page: " + page.Log());
     // Song, ringtone, profile (typed), send.
-    bool ok = app.Keys(window, {"Return"}) && page.Wait(app, "view viewReady", 120000) &&
-              app.Keys(window, {"Return"}) && page.Wait(app, "view viewProfile") &&
-              AppHarness::Type(window, "Ann Example") && app.Keys(window, {"Tab"}) &&
-              AppHarness::Type(window, "+44 7700 900123") && app.Keys(window, {"Tab"}) &&
-              AppHarness::Type(window, "Tellwave") && app.Keys(window, {"Return"}) &&
-              page.Wait(app, "view viewSend") && app.Keys(window, {"Return"}) &&
-              page.Wait(app, end, 60000);
+    // The song's part as offered (all of a 6 s song), then the ringtone.
+    std::string made;
+    bool ok = app.Keys(window, {"Return"}) && page.Wait(app, "view viewPart") &&
+              page.Wait(app, "part ready ", 60000) && app.Keys(window, {"Return"}) &&
+              page.Wait(app, "view viewReady", 120000) && page.Wait(app, "ringtone ", 10000, &made);
+    if (ok) {
+      // "6.03 s, 48733 bytes"
+      size_t comma = made.find(", ");
+      ringtoneBytes_ = comma == std::string::npos ? 0 : std::stoull(made.substr(comma + 2));
+    }
+    ok = ok && app.Keys(window, {"Return"}) && page.Wait(app, "view viewProfile") &&
+         AppHarness::Type(window, "Ann Example") && app.Keys(window, {"Tab"}) &&
+         AppHarness::Type(window, "+44 7700 900123") && app.Keys(window, {"Tab"}) &&
+         AppHarness::Type(window, "Tellwave") && app.Keys(window, {"Return"}) &&
+         page.Wait(app, "view viewSend") && app.Keys(window, {"Return"}) &&
+         page.Wait(app, end, 60000);
     return ok || Fail(why, "the send did not end: " + page.Log());
   }
 
-  // The ringtone the program made, from its work folder.
+  // The ringtone the program made, from its work folder: the MP3 of the
+  // size the page reported.
   std::string Ringtone() const {
     for (const auto& e : fs::recursive_directory_iterator(app.workDir()))
-      if (e.path().extension() == ".mp3") return ReadAll(e.path());
+      if (e.path().extension() == ".mp3" && e.file_size() == ringtoneBytes_)
+        return ReadAll(e.path());
     return "";
   }
 
@@ -269,6 +280,7 @@ class Desktop {
   }
   NetnsPair& net_;
   std::vector<std::string> env_;
+  uintmax_t ringtoneBytes_ = 0;
 };
 
 TEST(Delivery, TheRingtoneReachesAPhoneOnTheHomeNetworkByItsQrCode) {
