@@ -11,7 +11,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 BUILD=$(cd "${1:-build}" && pwd)
-FILTER=${2:-'Desktops/*/mutter:Desktops/*/sway:Desktops/*/kwin'}
+FILTER=${2:-'Desktops/*/mutter:Desktops/*/sway:Desktops/*/kwin:DolphinOnKWin.*'}
 TEST_USER=zimbrel-test
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/zimbrel-wayland-XXXXXX")
@@ -21,7 +21,11 @@ cp -a "$BUILD/zimbrel" "$BUILD/extensions" "$BUILD/res" "$WORK/"
 if [ -e "$BUILD/help.chm" ]; then cp -a "$BUILD/help.chm" "$WORK/"; fi
 cp -a "$BUILD/bin/zimbrel-service" "$WORK/bin/"
 cp -a "$BUILD/tests/app_e2e_tests" "$WORK/tests/"
-if [ -e "$BUILD/tests/zimbrel-fake-input" ]; then cp -a "$BUILD/tests/zimbrel-fake-input" "$WORK/tests/"; fi
+# KWin's keys; Dolphin's entry (the plugin, the component, its registration
+# and the menu reader), when the build made them.
+for f in tests/zimbrel-fake-input tests/dolphin_ui_probe bin/dovetril-regsvr lib/dovetril.so plugins; do
+  if [ -e "$BUILD/$f" ]; then mkdir -p "$WORK/$(dirname "$f")" && cp -a "$BUILD/$f" "$WORK/$f"; fi
+done
 RUN=
 if [ "$(id -u)" -eq 0 ]; then
   id -u "$TEST_USER" >/dev/null 2>&1 || useradd --no-create-home --shell /bin/sh "$TEST_USER"

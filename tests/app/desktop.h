@@ -53,6 +53,9 @@ class Desktop {
   std::string FocusedTitle() const;
   // Asks the focused window to close, as its title-bar close does.
   void CloseFocusedWindow() const;
+  // KWin's session bus (its D-Bus interfaces; programs may share it). Empty
+  // on the other desktops.
+  const std::string& busAddress() const { return busAddress_; }
   // Ends the compositor at once: the display goes away under its clients.
   void KillCompositor();
 

@@ -60,6 +60,7 @@ bool Lookup(const std::string& name, Key* key) {
       {"F11", KEY_F11},       {"F12", KEY_F12},
       {"ctrl", KEY_LEFTCTRL}, {"shift", KEY_LEFTSHIFT},
       {"alt", KEY_LEFTALT},   {"super", KEY_LEFTMETA},
+      {"Menu", KEY_COMPOSE},
   };
   if (auto it = kNamed.find(name); it != kNamed.end()) {
     *key = {it->second, false};
