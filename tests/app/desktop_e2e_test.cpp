@@ -482,7 +482,7 @@ TEST_P(OnDesktop, ASongReachesThePhoneWithTheKeyboard) {
   ExpectTheSettingsTraceOfAnEnd(app.Output());
 }
 
-// The title bar's buttons under GNOME: minimise hides the main window, close
+// The title bar's buttons under GNOME and KDE: minimise hides the main window, close
 // ends the program as a close does. The buttons are found on the screen: the
 // dark glyphs in the middle row of the title bar, from the right: close,
 // minimise, the menu.
@@ -510,7 +510,8 @@ std::vector<int> TitleBarButtons(const Picture& pic, Box view) {
 }
 
 TEST_P(OnDesktop, TitleBarMinimiseAndCloseButtons) {
-  if (GetParam() != DesktopKind::kMutter) GTEST_SKIP() << "a pointer: mutter (X11: TitleBar)";
+  if (GetParam() != DesktopKind::kMutter && GetParam() != DesktopKind::kKWin)
+    GTEST_SKIP() << "a pointer: mutter and KWin (X11: TitleBar)";
   for (const char* button : {"minimise", "close"}) {
     SCOPED_TRACE(button);
     AppHarness app;
