@@ -13,7 +13,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
 PACKAGES="
   build-essential cmake pkg-config
   libgtk-3-dev libwebkit2gtk-4.1-dev
-  libcdio-dev libcurl4-openssl-dev libcpp-httplib-dev
+  libcdio-dev libcurl4-openssl-dev libcpp-httplib-dev libqrencode-dev
   ffmpeg mp3gain fp-utils
   bubblewrap xdg-dbus-proxy
 "
@@ -36,6 +36,7 @@ if [ "${1:-}" = --test ]; then
   xchm desktop-file-utils appstream librsvg2-bin fonts-cantarell
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   debhelper lintian mmdebstrap ccache
+  zbar-tools kdeconnect iproute2 systemd util-linux gjs gir1.2-gtk-3.0 libglib2.0-bin
 "
 fi
 missing=""
@@ -45,6 +46,28 @@ done
 if [ -n "$missing" ]; then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
+fi
+# KDE Connect's daemon is started by the tests themselves, in network
+# namespaces of their own. Its D-Bus activation file and session autostart
+# are moved aside so that no other test's session bus (nor a desktop
+# session) can start one on the machine's real network.
+if [ "${1:-}" = --test ]; then
+  for f in /usr/share/dbus-1/services/org.kde.kdeconnect.service \
+           /etc/xdg/autostart/org.kde.kdeconnect.daemon.desktop; do
+    $SUDO dpkg-divert --quiet --local --rename --divert "$f.zimbrel-tests" --add "$f"
+  done
+fi
+# GSConnect's service runs in the tests without GNOME Shell (which its
+# package would pull in): the package is unpacked, not installed.
+GSCONNECT=/opt/zimbrel-tests/gsconnect
+if [ "${1:-}" = --test ] && [ ! -e "$GSCONNECT/usr/share/gnome-shell/extensions" ]; then
+  tmp=$(mktemp -d)
+  (cd "$tmp" && apt-get download gnome-shell-extension-gsconnect >/dev/null 2>&1 || true)
+  if ls "$tmp"/gnome-shell-extension-gsconnect_*.deb >/dev/null 2>&1; then
+    $SUDO mkdir -p "$GSCONNECT"
+    $SUDO dpkg-deb -x "$tmp"/gnome-shell-extension-gsconnect_*.deb "$GSCONNECT"
+  fi
+  rm -rf "$tmp"
 fi
 # Node.js and npm run the page linter (scripts/lint-pages.sh); a Node.js
 # that is already installed (with its npm) is kept.

@@ -100,6 +100,8 @@ class DeadlineStream : public httplib::Stream {
  public:
   DeadlineStream(int fd, const ServerLimits& limits) : m_fd(fd), m_limits(limits) {}
 
+  bool closeAfter = false;
+
   void BeginHead() {
     m_headDeadline = Clock::now() + m_limits.headerTimeout;
     m_inHead = true;
@@ -169,14 +171,44 @@ class DeadlineStream : public httplib::Stream {
 // which runs once a request's head has been read).
 thread_local DeadlineStream* tCurrent = nullptr;
 
+// Ends a connection whose client may still be sending: no more is written,
+// and what still comes is dropped for up to two seconds (or 64 MiB), so the
+// answer is not lost to a reset.
+void LingeringClose(int fd) {
+  ::shutdown(fd, SHUT_WR);
+  const auto end = Clock::now() + std::chrono::seconds(2);
+  size_t dropped = 0;
+  char buf[16384];
+  while (dropped < (size_t{64} << 20)) {
+    auto left = std::chrono::duration_cast<milliseconds>(end - Clock::now());
+    if (left.count() <= 0 || !WaitFor(fd, POLLIN, left)) break;
+    ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    if (n <= 0 && !(n < 0 && errno == EINTR)) break;
+    if (n > 0) dropped += static_cast<size_t>(n);
+  }
+}
+
+std::string PeerAddress(int fd) {
+  std::string ip;
+  int port = 0;
+  Address(fd, true, ip, port);
+  return ip;
+}
+
 }  // namespace
 
 GuardedServer::GuardedServer(const ServerLimits& limits) : m_limits(limits) {
   new_task_queue = [] { return new ConnectionThreads; };
-  set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
+  set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     if (tCurrent) tCurrent->EndHead();
+    if (m_activity) m_activity();
+    if (m_gate && !m_gate(req, res)) return HandlerResponse::Handled;
     return HandlerResponse::Unhandled;
   });
+}
+
+void GuardedServer::CloseAfterResponse() {
+  if (tCurrent) tCurrent->closeAfter = true;
 }
 
 GuardedServer::~GuardedServer() = default;
@@ -189,11 +221,18 @@ void GuardedServer::Stop() {
 }
 
 bool GuardedServer::process_and_close_socket(socket_t sock) {
+  if (m_admit && !m_admit(sock)) {
+    ::close(sock);
+    return false;
+  }
+  const std::string client = m_limits.maxPerClient > 0 ? PeerAddress(sock) : std::string();
   bool admitted = false;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_stopping && m_active < m_limits.maxConnections) {
+    if (!m_stopping && m_active < m_limits.maxConnections &&
+        (m_limits.maxPerClient <= 0 || m_perClient[client] < m_limits.maxPerClient)) {
       ++m_active;
+      if (m_limits.maxPerClient > 0) ++m_perClient[client];
       m_sockets.insert(sock);
       admitted = true;
     }
@@ -217,6 +256,10 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
     stream.BeginHead();
     bool closed = false;
     ok = process_request(stream, n + 1 == m_limits.keepAliveMaxCount, closed, nullptr);
+    if (stream.closeAfter) {
+      LingeringClose(sock);
+      break;
+    }
     if (!ok || closed) break;
   }
   tCurrent = nullptr;
@@ -224,6 +267,7 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_sockets.erase(sock);
     --m_active;
+    if (m_limits.maxPerClient > 0 && --m_perClient[client] <= 0) m_perClient.erase(client);
   }
   ::shutdown(sock, SHUT_RDWR);
   ::close(sock);

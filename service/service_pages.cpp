@@ -18,18 +18,22 @@ constexpr char kStyle[] = R"(
   .meta { color: #666; font-size: .9em; margin-bottom: 8px; }
   audio { width: 100%; }
   .empty { color: #666; font-style: italic; }
+  .get { font-size: 1.3em; font-weight: 600; }
   footer { color: #888; font-size: .8em; text-align: center; margin: 32px 0; }
 )";
 
-std::string Frame(const std::string& title, const std::string& body) {
+// `shared`: a page for a phone on the home network, which has no home page
+// to link to.
+std::string Frame(const std::string& title, const std::string& body, bool shared = false) {
   return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
          "<title>" +
-         HtmlEscape(title) + "</title><style>" + kStyle +
-         "</style></head>\n<body><header><a href=\"/\">Zimbrel ringtones</a></header>\n<main>" +
-         body +
-         "</main><footer>Zimbrel demo service: ringtones stay on this computer.</footer>"
-         "</body></html>\n";
+         HtmlEscape(title) + "</title><style>" + kStyle + "</style></head>\n<body><header>" +
+         (shared ? "Zimbrel ringtone" : "<a href=\"/\">Zimbrel ringtones</a>") +
+         "</header>\n<main>" + body + "</main><footer>" +
+         (shared ? "Shared from a computer on your network with Zimbrel."
+                 : "Zimbrel demo service: ringtones stay on this computer.") +
+         "</footer></body></html>\n";
 }
 
 std::string When(int64_t t) {
@@ -112,6 +116,31 @@ std::string PhonePage(const std::string& digits, const std::vector<Delivery>& de
             "\"></audio><div><a href=\"" + HtmlEscape(src) + "\" download>Download</a></div></div>";
   }
   return Frame("Ringtones for " + digits, body);
+}
+
+std::string SharePage(const std::string& base, bool iphone, int port) {
+  const std::string b = HtmlEscape(base);
+  std::string body =
+      "<h1>Your ringtone</h1><div class=\"card\"><p><a class=\"get\" href=\"" + b +
+      "/ringtone.mp3\" download=\"Ringtone.mp3\">Android (MP3)</a></p>"
+      "<p>Open the downloaded file, or go to Settings &rsaquo; Sound &rsaquo; Phone ringtone, "
+      "choose the file from Downloads (on some phones under &ldquo;My sounds&rdquo; or "
+      "with the &ldquo;+&rdquo; button).</p></div>";
+  if (iphone)
+    body += "<div class=\"card\"><p><a class=\"get\" href=\"" + b +
+            "/ringtone.m4r\" download=\"Ringtone.m4r\">iPhone (M4R)</a></p>"
+            "<p>Save it to Files, then open GarageBand: import the file in a new project, "
+            "tap Share &rsaquo; Ringtone, then choose it in Settings &rsaquo; Sounds &amp; "
+            "Haptics &rsaquo; Ringtone. On a computer, drag it onto the iPhone in Finder or "
+            "iTunes.</p></div>";
+  body +=
+      "<div class=\"card\"><p class=\"meta\">The phone must be on the same Wi-Fi as the "
+      "computer (not a guest network, and not on mobile data). If the link will not open, "
+      "check the Wi-Fi, or allow TCP port " +
+      std::to_string(port) +
+      " in the computer's firewall. The link works for a short while only; send the ringtone "
+      "again for a new one.</p></div>";
+  return Frame("Your ringtone", body, true);
 }
 
 std::string MessagePage(const std::string& title, const std::string& text) {

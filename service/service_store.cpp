@@ -126,7 +126,7 @@ size_t Store::SweepSessionsLocked() {
 }
 
 std::optional<std::string> Store::OpenSession(const Session& given, std::string* error) {
-  Session s{Trim(given.name), Trim(given.phone), Trim(given.network), Now(), 0};
+  Session s{Trim(given.name), Trim(given.phone), Trim(given.network), Now(), 0, ""};
   if (s.name.empty() || s.name.size() > 100 || HasControl(s.name)) {
     *error = "Please enter your name.";
     return std::nullopt;
@@ -155,7 +155,8 @@ std::optional<std::string> Store::OpenSession(const Session& given, std::string*
 bool Store::WriteSessionLocked(const std::string& id, const Session& s) {
   return WriteAtomically(fs::path(dir_) / "sessions" / id,
                          s.name + "\n" + s.phone + "\n" + s.network + "\n" +
-                             std::to_string(s.created) + "\n" + std::to_string(s.delivered) + "\n");
+                             std::to_string(s.created) + "\n" + std::to_string(s.delivered) + "\n" +
+                             s.last + "\n");
 }
 
 std::optional<Session> Store::FindSession(const std::string& id) {
@@ -183,11 +184,31 @@ std::optional<Session> Store::FindSessionLocked(const std::string& id) {
   if (std::getline(in, delivered) && !delivered.empty() &&
       delivered.find_first_not_of("0123456789") == std::string::npos)
     s.delivered = std::stoull(delivered);
+  std::getline(in, s.last);
   if (Now() - s.created >= quotas_.sessionLifetime.count() && reserved_.count(id) == 0) {
     fs::remove(path, ec);
     return std::nullopt;
   }
   return s;
+}
+
+Store::Room Store::Fits(const std::string& sid, uint64_t bytes) {
+  std::lock_guard<std::mutex> lock(mu_);
+  std::optional<Session> s = FindSessionLocked(sid);
+  if (!s) return Room::kUnknownSession;
+  auto it = reserved_.find(sid);
+  const uint64_t mine = it == reserved_.end() ? 0 : it->second;
+  if (s->delivered + mine + bytes > quotas_.perSession) return Room::kSessionFull;
+  if (stored_ + reservedTotal_ + bytes > quotas_.total) return Room::kServiceFull;
+  return Room::kReserved;
+}
+
+std::string Store::LastDeliveryPath(const std::string& sid) {
+  std::optional<Session> s = FindSession(sid);
+  if (!s) return "";
+  size_t slash = s->last.find('/');
+  if (slash == std::string::npos) return "";
+  return DeliveryPath(PhoneDigits(s->last.substr(0, slash)), s->last.substr(slash + 1));
 }
 
 Store::Room Store::Reserve(const std::string& sid, uint64_t bytes) {
@@ -249,6 +270,7 @@ std::optional<std::string> Store::CommitDelivery(const std::string& tempPath,
   // still held, so that a session expiring meanwhile is not removed).
   if (std::optional<Session> s = FindSessionLocked(sid)) {
     s->delivered += bytes;
+    s->last = digits + "/" + name;
     WriteSessionLocked(sid, *s);
   }
   auto it = reserved_.find(sid);

@@ -2,9 +2,11 @@
 // each phone number.
 //
 // Layout below the data folder:
-//   sessions/<session id>          "name\nphone\nnetwork\ncreated\nbytes\n": the
-//                                  profile, the session's start (seconds since
-//                                  the epoch) and the bytes it has delivered
+//   sessions/<session id>          "name\nphone\nnetwork\ncreated\nbytes\nlast\n":
+//                                  the profile, the session's start (seconds
+//                                  since the epoch), the bytes it has
+//                                  delivered and its last ringtone
+//                                  ("<digits>/<file>", empty before the first)
 //   phones/<digits>/<file>.mp3     one delivered ringtone each
 //   incoming/                      uploads being received
 // The data is personal: every folder is made (and kept) mode 0700 and every
@@ -28,6 +30,7 @@ struct Session {
   std::string name, phone, network;
   int64_t created = 0;     // seconds since the epoch
   uint64_t delivered = 0;  // bytes of ringtones stored for it
+  std::string last;        // "<digits>/<file>" of its last ringtone, or ""
 };
 
 struct Delivery {
@@ -69,6 +72,8 @@ class Store {
   // released.
   enum class Room { kReserved, kUnknownSession, kSessionFull, kServiceFull };
   Room Reserve(const std::string& sid, uint64_t bytes);
+  // What Reserve would answer now, without reserving anything.
+  Room Fits(const std::string& sid, uint64_t bytes);
   void Release(const std::string& sid, uint64_t bytes);
 
   // A new ringtone for a phone: Begin makes a private temporary file to
@@ -84,6 +89,9 @@ class Store {
   std::vector<Delivery> Deliveries(const std::string& digits);
   // The full path of a delivered file, or "" when there is none of that name.
   std::string DeliveryPath(const std::string& digits, const std::string& file);
+  // The full path of the last ringtone the session delivered, or "" when
+  // it has delivered none (or is unknown, or the file has gone).
+  std::string LastDeliveryPath(const std::string& sid);
   // Bytes of ringtones stored now.
   uint64_t bytesStored();
 
