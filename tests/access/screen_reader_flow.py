@@ -76,6 +76,10 @@ NAMES = {
         "not_sent": "The ringtone was not sent",
         "try_again": "Try again",
         "sent_title": "Ringtone sent",
+        "script_box": "Zimbrel",
+        "question_box": "Question",
+        "ok": "OK",
+        "yes": "Yes",
     },
     # Filled in with the German catalogue.
     "de": {},
@@ -105,6 +109,25 @@ CONTROL_ROLES = {
 # Roles whose text a screen reader reads out as it changes (WebKit gives
 # role="status" the status bar's role, role="alert" the notification's).
 LIVE_ROLES = {pyatspi.ROLE_STATUS_BAR, pyatspi.ROLE_ALERT, pyatspi.ROLE_NOTIFICATION}
+
+# A start page that opens a message box of each kind (after its click has
+# been answered) and says how it was answered.
+BOX_PAGE = {
+    "selectSong.html": "<!doctype html><html><head><meta charset=utf-8>"
+    "<title>Zimbrel - The Ringtone Creator</title></head><body>"
+    "<button id=a>Alert</button><button id=q>Question</button><p id=r></p>"
+    "<script src=boxes.js></script></body></html>",
+    "boxes.js": """var r = document.getElementById("r");
+document.getElementById("a").addEventListener("click", function () {
+  setTimeout(function () { alert("The song is ready."); r.textContent = "alert done"; }, 0);
+});
+document.getElementById("q").addEventListener("click", function () {
+  setTimeout(function () {
+    r.textContent = "answer " + window.external.ZBL_MessageBox("Send it now?", 4 | 0x20);
+  }, 0);
+});
+""",
+}
 
 PROFILE = {"your_name": "Ann Example", "phone": "+447700900123", "network": "Tellwave"}
 
@@ -489,6 +512,39 @@ def main():
         if len(delivered) != 1:
             fail(f"the service holds {len(delivered)} ringtones for the phone")
         print(f"controls met: {len(seen)}; heard: {heard.heard}", flush=True)
+
+        # Message boxes: a page's alert() and a question of the program, each
+        # named without blanks and answered through its buttons.
+        program.terminate()
+        program.wait()
+        for name, text in BOX_PAGE.items():
+            with open(os.path.join(home, "res", name), "w") as f:
+                f.write(text)
+        program = subprocess.Popen([os.path.join(home, "zimbrel")], env=env, stdout=out,
+                                   stderr=subprocess.STDOUT)
+        procs.append(program)
+        main_win = None
+        app = wait_for(lambda: next((a for a in pyatspi.Registry.getDesktop(0)
+                                     if a is not None and any(
+                                         w is not None and find(w, pyatspi.ROLE_PUSH_BUTTON, "Question")
+                                         for w in a)), None), 60, "the boxes' page never showed")
+        main_win = window(app, names["main"], 10)
+        for opener, box_name, answer, said in (("Alert", names["script_box"], names["ok"], "alert done"),
+                                               ("Question", names["question_box"], names["yes"], "answer 6")):
+            press(find(main_win, pyatspi.ROLE_PUSH_BUTTON, opener), opener)
+            box = window(app, box_name, 30)
+            named = box.name
+            if named != box_name:
+                fail(f"the box {opener} opens is named {named!r}")
+            check_names(box, f"the box {opener} opens", seen)
+            button = find(box, pyatspi.ROLE_PUSH_BUTTON, answer)
+            if button is None:
+                fail(f"the box {opener} opens has no {answer!r}")
+                continue
+            press(button, f"{answer} in the box {opener} opens")
+            wait_for(lambda: find(main_win, pyatspi.ROLE_PARAGRAPH, None) and any(
+                text_of(a) == said for a in walk(main_win)), 30, f"the page never heard {said!r}")
+            print(f"{opener}: {named!r} answered, the page says {said!r}", flush=True)
     except Exception as e:  # a step that could not go on
         fail(f"{type(e).__name__}: {e}\n{traceback.format_exc()}")
         if main_win is not None:
