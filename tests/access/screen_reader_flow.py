@@ -43,7 +43,7 @@ try:
     import gi
 
     gi.require_version("Atspi", "2.0")
-    from gi.repository import GLib
+    from gi.repository import Gio, GLib
     import pyatspi
 except (ImportError, ValueError) as e:
     print(f"SKIP: no pyatspi for this Python ({e}): install python3-pyatspi")
@@ -59,6 +59,9 @@ NAMES = {
         "choose_file": "Choose a file\u2026",
         "chooser": "Select audio file to use on mobile phone as ringtone",
         "chooser_cancel": "Cancel",
+        "choose_cd": "Choose a CD track\u2026",
+        "cd_step": "Choose a CD track",
+        "back": "Back",
         "make": "Make ringtone",
         "ready": "Your ringtone is ready",
         "making_steps": [
@@ -257,6 +260,9 @@ def application(name_part, timeout):
     desktop = pyatspi.Registry.getDesktop(0)
 
     def look():
+        # The desktop's list of applications as it is now, not as cached
+        # before the program joined the bus.
+        desktop.clear_cache()
         for app in desktop:
             if app is None:
                 continue
@@ -402,7 +408,11 @@ def main():
         # pyatspi meet there).
         bus = subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
         procs.append(bus)
-        time.sleep(0.5)
+        session = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+        wait_for(lambda: session.call_sync(
+            "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
+            GLib.Variant("(s)", ("org.a11y.Bus",)), None, Gio.DBusCallFlags.NONE, 5000, None)[0],
+            30, "the accessibility bus never started")
 
         env = dict(os.environ)
         env.update({
@@ -451,6 +461,15 @@ def main():
         else:
             press(cancel, "Cancel in the file chooser")
         wait_for(lambda: gone(app, names["chooser"]), 30, "the file chooser stays open")
+
+        # The CD step (no drive here): named, and Back returns.
+        press(find(main_win, pyatspi.ROLE_PUSH_BUTTON, names["choose_cd"]), "Choose a CD track")
+        wait_for(lambda: find(main_win, pyatspi.ROLE_HEADING, names["cd_step"]), 30,
+                 "the CD step never showed")
+        check_names(main_win, "the CD step", seen)
+        press(find(main_win, pyatspi.ROLE_PUSH_BUTTON, names["back"]), "Back")
+        make = wait_for(lambda: find(main_win, pyatspi.ROLE_PUSH_BUTTON, names["make"]), 30,
+                        "Back did not return to the song")
 
         # Making: announced while it runs.
         mark = heard.mark()
