@@ -52,6 +52,11 @@ class OnDesktop : public ::testing::TestWithParam<DesktopKind> {
       if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
     } else if (!std::getenv("ZIMBREL_WAYLAND_TESTS")) {
       GTEST_SKIP() << "Wayland runs: scripts/test-wayland.sh (as an ordinary user)";
+    } else if (GetParam() == DesktopKind::kKWin) {
+      for (const std::string& tool :
+           {std::string("/usr/bin/kwin_wayland"), BuildDir() + "/tests/zimbrel-fake-input"})
+        if (!fs::exists(tool))
+          GTEST_SKIP() << tool << " is missing (kwin-wayland, plasma-wayland-protocols)";
     }
     desktop_ = std::make_unique<Desktop>(GetParam());
     ASSERT_TRUE(desktop_->ok()) << desktop_->log();

@@ -69,8 +69,10 @@ TEST(DolphinOnKWin, TheEntryStartsTheProgramOnTheSameDisplay) {
   const std::string build = BuildDir();
   const std::string plugins = build + "/plugins", probe = build + "/tests/dolphin_ui_probe";
   const std::string regsvr = build + "/bin/dovetril-regsvr", library = build + "/lib/dovetril.so";
-  for (const std::string& tool : {std::string("/usr/bin/dolphin"), plugins, probe, regsvr, library})
-    if (!fs::exists(tool)) GTEST_SKIP() << tool << " is missing (the file-manager extension)";
+  for (const std::string& tool :
+       {std::string("/usr/bin/dolphin"), std::string("/usr/bin/kwin_wayland"), plugins, probe,
+        regsvr, library, build + "/tests/zimbrel-fake-input"})
+    if (!fs::exists(tool)) GTEST_SKIP() << tool << " is missing";
 
   Desktop desktop(DesktopKind::kKWin);
   ASSERT_TRUE(desktop.ok()) << desktop.log();
