@@ -73,8 +73,10 @@ const std::array<Member, kMemberCount> kMethodTable = {{
     {"ZBL_xhStatus",            P,    {},              VtInt, Operation<&H::HttpRequestStatus>()},
     // ZBL_xhResponse: its answer, or its failure text
     {"ZBL_xhResponse",          P,    {},              Bstr,  Operation<&H::HttpResponse>()},
-    // ZBL_TranscodeMedia: starts turning a song into the ringtone MP3
-    {"ZBL_TranscodeMedia",      M,    {Str, Str},      Bool,  Operation<&H::StartTranscode>()},
+    // ZBL_TranscodeMedia: starts turning a song, or the part of it from a start for a
+    // length with fades in and out (milliseconds, may be left out), into the ringtone MP3
+    {"ZBL_TranscodeMedia",      M,    {Str, Str, Str, Str, Str, Str},
+                                                       Bool,  Operation<&H::StartTranscode>(), 2},
     // ZBL_tsStatus: where that transcode is
     {"ZBL_tsStatus",            P,    {},              VtInt, Operation<&H::TranscodeStatus>()},
     // ZBL_SelectMediaFile: the song the user chooses, or ""
@@ -99,6 +101,13 @@ const std::array<Member, kMemberCount> kMethodTable = {{
     {"ZBL_NormalizeAudio",      M,    {Str},           Bool,  Operation<&H::StartNormalize>()},
     // ZBL_norStatus: where that normalisation is
     {"ZBL_norStatus",           P,    {},              VtInt, Operation<&H::NormalizeStatus>()},
+    // ZBL_AnalyzeMedia: starts reading a song's length, waveform and loudest parts, and
+    // writing a preview of it to play (song, preview WAV); the page draws the part from it
+    {"ZBL_AnalyzeMedia",        M,    {Str, Str},      Bool,  Operation<&H::StartAnalysis>()},
+    // ZBL_anStatus: where that analysis is (a percentage on the way)
+    {"ZBL_anStatus",            P,    {},              VtInt, Operation<&H::AnalysisStatus>()},
+    // ZBL_anResult: the analysis, as JSON: length, peaks, RMS per second, loudest starts
+    {"ZBL_anResult",            P,    {},              Bstr,  Operation<&H::AnalysisResult>()},
 }};
 // clang-format on
 

@@ -1,4 +1,4 @@
-// The ZBL method table: the 38 members page script reaches through
+// The ZBL method table: the members page script reaches through
 // window.external, as one declarative list. Each entry gives the member's
 // name, its kind, its argument types in script order, its result type and
 // the core's operation it calls (core/core_host.h). A member's DISPID is its 1-based
@@ -150,14 +150,23 @@ struct Member {
   MemberKind kind;
   std::array<ArgType, kMaxMemberArgs> args;
   int argCount;
+  // The arguments a page must give; those after them may be left out (the
+  // operation then gets "" or 0 for them).
+  int required;
   ResultType result;
   MemberOperation call;
 
   // Compiled only when the listed types are the operation's own.
   consteval Member(std::string_view n, MemberKind k, std::initializer_list<ArgType> a, ResultType r,
-                   BoundOperation op)
-      : name(n), kind(k), args{}, argCount(static_cast<int>(a.size())), result(r), call(op.call) {
-    if (argCount != op.argCount || r != op.result)
+                   BoundOperation op, int requiredArgs = -1)
+      : name(n),
+        kind(k),
+        args{},
+        argCount(static_cast<int>(a.size())),
+        required(requiredArgs < 0 ? argCount : requiredArgs),
+        result(r),
+        call(op.call) {
+    if (argCount != op.argCount || r != op.result || required > argCount)
       throw "the member's listed types are not its operation's";
     int i = 0;
     for (ArgType t : a) {
@@ -167,7 +176,9 @@ struct Member {
   }
 };
 
-constexpr int kMemberCount = 38;
+// The first 38 are the members the pages have always had, in their order;
+// those after them were added for the part that rings.
+constexpr int kMemberCount = 41;
 extern const std::array<Member, kMemberCount> kMethodTable;
 
 // DISPID of a name, or DISPID_UNKNOWN.

@@ -2,6 +2,7 @@
 
 #include "media/cd_jobs.h"
 #include "media/normalize.h"
+#include "media/song_analysis.h"
 #include "media/transcode.h"
 #include "net/http_request.h"
 #include "net/upload.h"
@@ -38,12 +39,27 @@ std::string CoreHost::WorkPath(const std::string& pagePath) {
   return path;
 }
 
-bool CoreHost::StartTranscode(const std::string& input, const std::string& output) {
+bool CoreHost::StartTranscode(const std::string& input, const std::string& output,
+                              const std::string& startMs, const std::string& lengthMs,
+                              const std::string& fadeMs, const std::string& fadeOutMs) {
+  std::optional<media::TranscodePart> part;
+  if (!media::ReadTranscodePart(startMs, lengthMs, fadeMs, fadeOutMs, &part)) return false;
   return media::StartTranscode(m_jobs, m_moduleDir, WorkPath(input), WorkPath(output),
-                               m_work.path());
+                               m_work.path(), part);
 }
 int32_t CoreHost::TranscodeStatus() {
   return m_jobs->Status(jobs::JobKind::kTranscode);
+}
+
+bool CoreHost::StartAnalysis(const std::string& input, const std::string& preview) {
+  return media::StartAnalysis(m_jobs, m_moduleDir, WorkPath(input), WorkPath(preview),
+                              m_work.path());
+}
+int32_t CoreHost::AnalysisStatus() {
+  return m_jobs->Status(jobs::JobKind::kAnalysis);
+}
+std::string CoreHost::AnalysisResult() {
+  return m_jobs->Analysis();
 }
 
 bool CoreHost::StartUpload(const std::string& path, const std::string& sessionId) {

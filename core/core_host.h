@@ -79,8 +79,19 @@ class CoreHost {
   int32_t HttpRequestStatus();
   // The answer, or why there is none (the bridge words it for the page).
   jobs::HttpResponse HttpResponse();
-  bool StartTranscode(const std::string& input, const std::string& output);
+  // The whole song, or the part that starts at `startMs` and lasts
+  // `lengthMs`, faded in over `fadeMs` and out over `fadeOutMs` (each a
+  // number as text, "" when not given: media::ReadTranscodePart). False, and
+  // no job, for a part that cannot be.
+  bool StartTranscode(const std::string& input, const std::string& output,
+                      const std::string& startMs, const std::string& lengthMs,
+                      const std::string& fadeMs, const std::string& fadeOutMs);
   int32_t TranscodeStatus();
+  // The song's waveform, length and loudest stretches, and a preview of it
+  // (media/song_analysis.h).
+  bool StartAnalysis(const std::string& input, const std::string& preview);
+  int32_t AnalysisStatus();
+  std::string AnalysisResult();
   bool StartUpload(const std::string& path, const std::string& sessionId);
   int32_t UploadStatus();
   bool StartCdGrab(const std::string& drive, const std::string& track, const std::string& output);

@@ -36,6 +36,11 @@ HttpResponse JobState::Response() const {
   return response_;
 }
 
+std::string JobState::Analysis() const {
+  std::lock_guard<std::mutex> lock(responseLock_);
+  return analysis_;
+}
+
 bool JobTicket::Current() const {
   std::lock_guard<std::mutex> lock(state_->kindLock_[JobState::Index(kind_)]);
   return state_->generation_[JobState::Index(kind_)] == gen_;
@@ -54,6 +59,14 @@ void JobTicket::SetResponse(HttpResponse response) {
   if (state_->generation_[i] != gen_) return;
   std::lock_guard<std::mutex> rl(state_->responseLock_);
   state_->response_ = std::move(response);
+}
+
+void JobTicket::SetAnalysis(std::string text) {
+  int i = JobState::Index(kind_);
+  std::lock_guard<std::mutex> lock(state_->kindLock_[i]);
+  if (state_->generation_[i] != gen_) return;
+  std::lock_guard<std::mutex> rl(state_->responseLock_);
+  state_->analysis_ = std::move(text);
 }
 
 bool JobState::TerminateRecordedProcess(int sig) {
@@ -93,6 +106,10 @@ bool StartJob(const std::shared_ptr<JobState>& state, JobKind kind,
     if (kind == JobKind::kHttp) {
       std::lock_guard<std::mutex> rl(state->responseLock_);
       state->response_ = HttpResponse();
+    }
+    if (kind == JobKind::kAnalysis) {
+      std::lock_guard<std::mutex> rl(state->responseLock_);
+      state->analysis_.clear();
     }
     if (kind == JobKind::kTranscode) {
       std::lock_guard<std::mutex> pl(state->pidLock_);

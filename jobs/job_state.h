@@ -30,8 +30,15 @@
 
 namespace zb::jobs {
 
-enum class JobKind : int { kHttp = 0, kTranscode = 1, kUpload = 2, kRip = 3, kNormalize = 4 };
-constexpr int kJobKinds = 5;
+enum class JobKind : int {
+  kHttp = 0,
+  kTranscode = 1,
+  kUpload = 2,
+  kRip = 3,
+  kNormalize = 4,
+  kAnalysis = 5
+};
+constexpr int kJobKinds = 6;
 
 // Why an HTTP job has no answer text.
 enum class HttpFailure {
@@ -51,6 +58,8 @@ class JobState {
   // Reads for the status properties (main thread).
   int32_t Status(JobKind k) const { return status_[Index(k)].load(std::memory_order_acquire); }
   HttpResponse Response() const;
+  // The song analysis's result text ("" until the job has published it).
+  std::string Analysis() const;
   uint32_t ProcessId() const { return tsProcessId_.load(std::memory_order_acquire); }
   bool BreakRequested() const { return breakAsync_.load(std::memory_order_acquire); }
 
@@ -85,7 +94,8 @@ class JobState {
   std::array<std::mutex, kJobKinds> kindLock_;
   mutable std::mutex responseLock_;
   HttpResponse response_;
-  std::mutex pidLock_;  // taken after a kindLock_, never before
+  std::string analysis_;  // guarded by responseLock_
+  std::mutex pidLock_;    // taken after a kindLock_, never before
   std::atomic<uint32_t> tsProcessId_{0};
   std::atomic<bool> breakAsync_{false};
 };
@@ -102,6 +112,8 @@ class JobTicket {
   void SetStatus(int32_t v);
   // HTTP job: stores the response (before the status that publishes it).
   void SetResponse(HttpResponse response);
+  // Analysis job: stores the result text (before the status that publishes it).
+  void SetAnalysis(std::string text);
   // Transcode job: records the child's process id; ignored when stale.
   void SetProcessId(uint32_t pid);
   // Clears the process id only if it still holds `pid`. Once this returns, no
@@ -118,7 +130,8 @@ class JobTicket {
   uint64_t gen_;
 };
 
-// Starts a job: resets the kind's fields (status 0; response text "" for HTTP;
+// Starts a job: resets the kind's fields (status 0; response text "" for HTTP
+// and the analysis;
 // process id 0 for transcode), takes a new generation, clears the cancel flag
 // and runs `body` on a new detached thread. False when no thread could be
 // created; the status is then 0.

@@ -3,8 +3,8 @@
 // them by name from res/status.js, which the build generates from this list
 // (jobs/status_js.cpp).
 //
-// Every kind starts at 0 ("running") and ends at one final value; the upload
-// and the grab give the percentage done (1 to 99) on the way.
+// Every kind starts at 0 ("running") and ends at one final value; the upload,
+// the grab and the song analysis give the percentage done (1 to 99) on the way.
 #pragma once
 
 #include <cstdint>
@@ -50,6 +50,12 @@ constexpr int32_t kNormalizeRemoveGainFailed = 201;
 constexpr int32_t kNormalizeTrackGainFailed = 202;
 constexpr int32_t kNormalizeRaiseGainFailed = 203;
 
+// ZBL_anStatus: the song analysis (waveform, length, loudness, preview); the
+// percentage read (1 to 99) on the way when the song's length is known.
+constexpr int32_t kAnalysisDone = 100;
+constexpr int32_t kAnalysisFailed = 101;       // also when cancelled
+constexpr int32_t kAnalysisCannotWrite = 102;  // the work folder is missing or read-only
+
 // The names the pages use for the values above: res/status.js holds one
 // frozen object per job kind (ZB.status.<kind>.<NAME>), in this order.
 struct PageName {
@@ -77,6 +83,10 @@ inline constexpr PageName kPageNames[] = {
     {"grab", "CANNOT_WRITE", kGrabCannotWrite},
     {"grab", "READ_FAILED", kGrabReadFailed},
     {"grab", "CANCELLED", kGrabCancelled},
+    {"analysis", "RUNNING", kRunning},
+    {"analysis", "DONE", kAnalysisDone},
+    {"analysis", "FAILED", kAnalysisFailed},
+    {"analysis", "CANNOT_WRITE", kAnalysisCannotWrite},
     {"normalize", "STARTED", kRunning},
     {"normalize", "REMOVING", kNormalizeRemovingGain},
     {"normalize", "ADJUSTING", kNormalizeApplyingTrackGain},

@@ -425,6 +425,17 @@ ToolResult RunTool(const ToolRun& run) {
   bool cancelled =
       Drain(out[0], run.cancelled ? &run.cancelled : nullptr, run.output ? &run.output : nullptr);
   if (run.ending) run.ending(pid);
+  if (cancelled && run.endOnCancel) {
+    {
+      std::lock_guard<std::mutex> lock(Known().lock);
+      child->ended = true;
+      ::kill(child->pid, SIGKILL);
+    }
+    Drain(out[0], nullptr);
+    close(out[0]);
+    (void)Finish(child);
+    return Fail(ToolFailure::kLeftRunning);
+  }
   if (cancelled) {
     HandToReaper(child, out[0]);
     return Fail(ToolFailure::kLeftRunning);

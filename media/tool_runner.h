@@ -29,7 +29,9 @@
 // - kLeftRunning: `cancelled` answered true. The child is not terminated: a
 //   detached reaper keeps draining its output (so it never blocks on, or dies
 //   of, a full or closed pipe in the middle of writing a file) and reaps it
-//   when it ends. The runner returns at once.
+//   when it ends. The runner returns at once. With `endOnCancel` the child is
+//   killed instead (its leftovers removed) and reaped before the runner
+//   returns: for a tool whose work is of no use once cancelled.
 // Every child is reaped exactly once, by the runner or by the reaper; nothing
 // (descriptor, zombie) is left behind.
 //
@@ -82,6 +84,7 @@ struct ToolRun {
   // Files the child may leave half written: removed when the child ends by a
   // signal, each only if it was written since the child started.
   std::vector<std::string> leftovers;
+  bool endOnCancel = false;
 };
 
 // Runs the tool on the calling thread; blocks until its output has ended and

@@ -1,52 +1,48 @@
 #include "media/transcode.h"
 
 #include <limits.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "jobs/job_status.h"
 #include "media/folder_sweep.h"
+#include "media/media_paths.h"
 #include "media/tool_runner.h"
 
 namespace zb::media {
 namespace {
 
-// ffmpeg reads a leading "-" as an option and "word:" before any "/" as a
-// protocol; such relative paths get the "file:" prefix.
-std::string FfmpegPath(const std::string& p) {
-  if (p.empty() || p[0] == '/') return p;
-  size_t colon = p.find(':');
-  bool protocolLike = colon != std::string::npos && p.find('/') > colon;
-  if (p[0] == '-' || protocolLike) return "file:" + p;
-  return p;
+// Seconds for ffmpeg, to the millisecond: 12345 -> "12.345".
+std::string Seconds(int64_t ms) {
+  char buf[32];
+  snprintf(buf, sizeof buf, "%lld.%03lld", static_cast<long long>(ms / 1000),
+           static_cast<long long>(ms % 1000));
+  return buf;
 }
 
-// ffmpeg does not notice that its output is its input: it would truncate
-// the song and still exit 0.
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa, sb;
-  if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
-// The folder that holds `path` ("." for a bare name).
-std::string ParentOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  std::string parent(path, 0, slash == std::string::npos ? 0 : std::max<size_t>(slash, 1));
-  return parent.empty() ? "." : parent;
-}
-
-// True when `path` names an entry of the folder `dir` (both resolved).
-bool InFolder(const std::string& path, const std::string& dir) {
-  char a[PATH_MAX], b[PATH_MAX];
-  return realpath(ParentOf(path).c_str(), a) && realpath(dir.c_str(), b) && strcmp(a, b) == 0;
+// A number of milliseconds as script writes it: "" is none (-1); false for
+// anything but a finite number from 0 to kMaxPartMs.
+bool ReadMs(const std::string& text, int64_t* ms) {
+  if (text.empty()) {
+    *ms = -1;
+    return true;
+  }
+  double d = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), d);
+  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(d)) return false;
+  if (d < 0 || d > static_cast<double>(kMaxPartMs)) return false;
+  *ms = std::llround(d);
+  return true;
 }
 
 // ffmpeg 5.1 exits with 0 when only the last writes of its output fail (the
@@ -70,19 +66,31 @@ class OutputWriteFailureWatch {
     Judge();  // a last line without an end
     return failed_;
   }
+  // ffmpeg also exits with 0 when it wrote no sound at all (a start past the
+  // song's end): it says so on a line of its own.
+  bool empty() {
+    Judge();
+    return empty_;
+  }
 
  private:
   static constexpr size_t kKeep = 64;  // only the start of a line matters
+  static bool Starts(std::string_view line, std::string_view m) {
+    return line.substr(0, m.size()) == m;
+  }
   void Judge() {
     for (std::string_view m : {"Error writing trailer", "Error closing file"})
-      if (std::string_view(line_).substr(0, m.size()) == m) failed_ = true;
+      if (Starts(line_, m)) failed_ = true;
+    if (Starts(line_, "Output file is empty")) empty_ = true;
   }
   std::string line_;
   bool failed_ = false;
+  bool empty_ = false;
 };
 
 void RunTranscode(jobs::JobTicket& t, const std::string& moduleDir, const std::string& tmp,
-                  const std::string& input, const std::string& output) {
+                  const std::string& input, const std::string& output,
+                  const std::optional<TranscodePart>& part) {
   t.SetStatus(jobs::status::kRunning);
   // Two encoders never run at once: a transcoder that an earlier job left
   // running (cancelled, or replaced by this start) is ended first.
@@ -97,8 +105,7 @@ void RunTranscode(jobs::JobTicket& t, const std::string& moduleDir, const std::s
   } else if (!SameFile(input, output)) {
     ToolRun run;
     run.program = moduleDir + "/res/ffmpeg";
-    run.args = {"-nostdin", "-i", FfmpegPath(input), "-vn", "-ab", "64k", "-ar", "44100", "-ac",
-                "2",        "-y", FfmpegPath(output)};
+    run.args = TranscodeArguments(input, output, part);
     run.cancelled = [&t] { return t.Cancelled(); };
     run.started = [&t](pid_t pid) { t.SetProcessId(static_cast<uint32_t>(pid)); };
     run.ending = [&t](pid_t pid) { t.ClearProcessId(static_cast<uint32_t>(pid)); };
@@ -110,7 +117,13 @@ void RunTranscode(jobs::JobTicket& t, const std::string& moduleDir, const std::s
     run.output = [&watch](std::string_view piece) { watch(piece); };
     // After a cancel the child runs on and is reaped when it ends; the job
     // fails at once.
-    if (RunTool(run).ok() && !watch.failed()) status = jobs::status::kTranscodeDone;
+    ToolResult result = RunTool(run);
+    if (result.ok() && watch.empty()) {
+      // No sound: not a ringtone, and nothing to leave behind.
+      ::unlink(output.c_str());
+    } else if (result.ok() && !watch.failed()) {
+      status = jobs::status::kTranscodeDone;
+    }
   }
 
   SweepFolder(tmp, ".wav");
@@ -119,13 +132,62 @@ void RunTranscode(jobs::JobTicket& t, const std::string& moduleDir, const std::s
 
 }  // namespace
 
+bool ReadTranscodePart(const std::string& startMs, const std::string& lengthMs,
+                       const std::string& fadeInMs, const std::string& fadeOutMs,
+                       std::optional<TranscodePart>* part) {
+  int64_t start, length, in, out;
+  if (!ReadMs(startMs, &start) || !ReadMs(lengthMs, &length) || !ReadMs(fadeInMs, &in) ||
+      !ReadMs(fadeOutMs, &out))
+    return false;
+  if (start < 0 && length < 0) {
+    if (in >= 0 || out >= 0) return false;  // fades of no part
+    part->reset();
+    return true;
+  }
+  if (start < 0 || length <= 0) return false;
+  TranscodePart p;
+  p.startMs = start;
+  p.lengthMs = length;
+  p.fadeInMs = std::min(std::max<int64_t>(in, 0), length);
+  p.fadeOutMs = std::min(out >= 0 ? out : p.fadeInMs, length);
+  *part = p;
+  return true;
+}
+
+std::vector<std::string> TranscodeArguments(const std::string& input, const std::string& output,
+                                            const std::optional<TranscodePart>& part) {
+  if (!part) {
+    return {"-nostdin", "-i", FfmpegPath(input), "-vn", "-ab", "64k", "-ar", "44100", "-ac",
+            "2",        "-y", FfmpegPath(output)};
+  }
+  // -ss and -t before -i: ffmpeg seeks in the input and stamps the part's
+  // first sample 0, which the fades count from.
+  std::vector<std::string> args = {
+      "-nostdin",        "-ss", Seconds(part->startMs), "-t", Seconds(part->lengthMs), "-i",
+      FfmpegPath(input), "-vn"};
+  std::string fades;
+  if (part->fadeInMs > 0) fades = "afade=t=in:st=0:d=" + Seconds(part->fadeInMs);
+  if (part->fadeOutMs > 0) {
+    if (!fades.empty()) fades += ",";
+    fades += "afade=t=out:st=" + Seconds(part->lengthMs - part->fadeOutMs) +
+             ":d=" + Seconds(part->fadeOutMs);
+  }
+  if (!fades.empty()) {
+    args.push_back("-af");
+    args.push_back(fades);
+  }
+  for (const char* a : {"-ab", "64k", "-ar", "44100", "-ac", "2", "-y"}) args.push_back(a);
+  args.push_back(FfmpegPath(output));
+  return args;
+}
+
 bool StartTranscode(const std::shared_ptr<jobs::JobState>& state, const std::string& moduleDir,
-                    const std::string& input, const std::string& output,
-                    const std::string& workDir) {
+                    const std::string& input, const std::string& output, const std::string& workDir,
+                    const std::optional<TranscodePart>& part) {
   std::string tmp = workDir.empty() ? moduleDir + "/res/tmp" : workDir;
   return jobs::StartJob(state, jobs::JobKind::kTranscode,
-                        [moduleDir, tmp, input, output](jobs::JobTicket& t) {
-                          RunTranscode(t, moduleDir, tmp, input, output);
+                        [moduleDir, tmp, input, output, part](jobs::JobTicket& t) {
+                          RunTranscode(t, moduleDir, tmp, input, output, part);
                         });
 }
 

@@ -18,7 +18,8 @@
   }
 
   steps.song.init({making: steps.making});
-  steps.making.init({song: steps.song, profile: steps.profile});
+  steps.choosing.init({making: steps.making, song: steps.song});
+  steps.making.init({song: steps.song, choosing: steps.choosing, profile: steps.profile});
   steps.profile.init({sending: steps.sending});
   steps.sending.init({profile: steps.profile, done: steps.done});
   steps.done.init({song: steps.song});

@@ -39,6 +39,11 @@ var ZB = window.ZB || {};
     return ZB.member[key];
   });
 
+  // The arguments a call of `member` must give (the last may be optional).
+  function least(member) {
+    return member.required !== undefined ? member.required : member.args.length;
+  }
+
   // Whether `member` is one of ZB.member that may be used as `use` ("method"
   // or "property") with `args`; the console is told why not.
   function usable(member, use, args) {
@@ -47,8 +52,9 @@ var ZB = window.ZB || {};
       why = "is not a member of the program";
     } else if (member.kind !== use && member.kind !== "either") {
       why = "is a " + member.kind + ", not a " + use;
-    } else if (args.length !== member.args.length) {
-      why = "takes " + member.args.length + " arguments, not " + args.length;
+    } else if (args.length > member.args.length || args.length < least(member)) {
+      why = "takes " + (least(member) < member.args.length ? least(member) + " to " : "") +
+        member.args.length + " arguments, not " + args.length;
     }
     if (why && window.console) {
       console.error("Zimbrel: " + (member && member.name ? member.name : String(member)) + " " + why);

@@ -1,5 +1,6 @@
 /*
- * Step 2, making the ringtone: the song is converted to an MP3 work file,
+ * Step 2, making the ringtone: the part of the song chosen
+ * (steps/choosing.js) is converted to an MP3 work file,
  * whose loudness is then evened out; the ringtone is then shown with its
  * facts and can be played in the page.
  * Needs flow.js.
@@ -14,8 +15,10 @@ ZB.steps.making = (function (flow, S) {
   var make = state.make;
   var $ = flow.$;
 
-  // The steps this one hands over to ({song, profile}), given to init().
+  // The steps this one hands over to ({song, choosing, profile}), given to init().
   var next = null;
+  // The part the ringtone is made of: {start, length, fadeIn, fadeOut} in ms.
+  var part = null;
 
   // ---------- Actions ----------
 
@@ -32,8 +35,14 @@ ZB.steps.making = (function (flow, S) {
     flow.render("makeRetry");
   }
 
-  // Makes the ringtone from the song chosen.
+  // Chooses the part of the song chosen that rings, then makes the ringtone.
   function start() {
+    next.choosing.start();
+  }
+
+  // Makes the ringtone from the part `chosen` of the song.
+  function makePart(chosen) {
+    part = chosen;
     var song = state.song;
     var out = flow.workFile("ringtone", ".mp3");
     make.stage = "convert";
@@ -42,7 +51,8 @@ ZB.steps.making = (function (flow, S) {
     make.notice = "";
     flow.show("viewMake", "makeCancel");
     var started = flow.job(
-      ZB.member.TranscodeMedia, [song.path, out], ZB.member.tsStatus, S.transcode.FAILED,
+      ZB.member.TranscodeMedia, [song.path, out, part.start, part.length, part.fadeIn, part.fadeOut],
+      ZB.member.tsStatus, S.transcode.FAILED,
       function (status) {
         if (status === S.transcode.RUNNING) {
           return false;
@@ -69,6 +79,7 @@ ZB.steps.making = (function (flow, S) {
       path: out,
       url: "tmp/" + encodeURIComponent(ZB.baseName(out)),
       normalized: false,
+      part: part,
       size: null,
       info: null
     };
@@ -108,7 +119,7 @@ ZB.steps.making = (function (flow, S) {
       next.song.listDrives();
       next.song.startGrab(song.cd.drive, song.cd.track);
     } else if (song) {
-      start();
+      makePart(part);
     }
   }
 
@@ -262,6 +273,7 @@ ZB.steps.making = (function (flow, S) {
   return {
     init: init,
     start: start,
+    makePart: makePart,
     forgetRingtone: forgetRingtone
   };
 })(ZB.flow, ZB.status);

@@ -26,7 +26,7 @@ ZB.steps.sending = (function (flow, S) {
     send.error = "";
     send.address = "";
     flow.render();
-    flow.report("summary ringtone=" + $("sumSong").textContent);
+    flow.report("summary ringtone=" + $("sumSong").textContent + " part=" + $("sumPart").textContent);
     flow.show("viewSend", "sendGo");
   }
 
@@ -124,6 +124,8 @@ ZB.steps.sending = (function (flow, S) {
     var look = LOOKS[send.phase] || next.done.look(state);
     var p = state.profile;
     flow.text("sumSong", state.song ? ZB.ringtoneName(state.song) : "");
+    var part = state.ringtone && state.ringtone.part;
+    flow.text("sumPart", part ? ZB.part.text(part.start, part.length) : "");
     flow.text("sumPhone", p.phone);
     flow.text("sumNetwork", p.network);
     flow.text("sumName", p.name);

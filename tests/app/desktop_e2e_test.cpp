@@ -460,6 +460,9 @@ TEST_P(OnDesktop, ASongReachesThePhoneWithTheKeyboard) {
   SleepMs(500);  // the new window takes the keyboard focus
   ASSERT_TRUE(WaitForFocus(app, kMainTitle, [] { return true; })) << desktop().FocusedTitle();
   desktop().Keys({"Return"});
+  // The part that rings: Return on it makes the ringtone.
+  ASSERT_TRUE(wait("part ready ", 60000)) << Slurp(logPath);
+  desktop().Keys({"Return"});
   ASSERT_TRUE(wait("view viewMake")) << Slurp(logPath);
   ASSERT_TRUE(wait("view viewReady", 120000)) << Slurp(logPath);
   Shot("flow-ready");

@@ -265,6 +265,23 @@ class Flow {
   // From the start page with a song chosen to the ringtone, played in the page.
   bool MakeRingtone() {
     Keys({"Return"});
+    return PartReady() && MakeFromPart();
+  }
+  // The same from the whole song: the last length offered, after the part in
+  // tab order.
+  bool MakeWholeSong() {
+    Keys({"Return"});
+    if (!PartReady()) return false;
+    Keys({"Tab", "End"});
+    if (!Wait("part 0+")) return false;
+    Keys({"shift+Tab"});
+    return MakeFromPart();
+  }
+  // The song has been read and its waveform shown, with the slider focused.
+  bool PartReady() { return Wait("view viewPart") && Wait("part ready ", 60000); }
+  // Return on the part makes the ringtone from it.
+  bool MakeFromPart() {
+    Keys({"Return"});
     return Wait("view viewMake") && Wait("view viewReady", 120000) && Wait("ringtone ", 10000);
   }
   // The profile form, empty, filled with the keyboard.
@@ -326,7 +343,7 @@ TEST(Flow, CommandLineSongReachesThePhoneAndTheProfileIsKeptAcrossARestart) {
   flow.Shot("04-your-phone.png");
   flow.Keys({"Return"});
   ASSERT_TRUE(flow.Wait("summary ringtone=")) << flow.Log();
-  EXPECT_EQ(flow.RestOfLine(), "My Song (MP3)");
+  EXPECT_EQ(flow.RestOfLine(), "My Song (MP3) part=0:00\u20130:06, 6 s");
   ASSERT_TRUE(flow.Wait("view viewSend")) << flow.Log();
   flow.Shot("05-send.png");
   flow.Keys({"Return"});
@@ -380,6 +397,67 @@ void WriteCdImage(const TempDir& dir, std::string* cue) {
                          "  TRACK 03 AUDIO\n    INDEX 01 00:09:00\n";
 }
 
+// The part that rings, chosen with the keys: the loudest 30 s are picked
+// first; arrows, Shift+arrows, Home and End move the part; the summary says
+// which part is sent, and the ringtone the phone gets lasts that long.
+TEST(Flow, KeysMoveThePartAndTheRingtoneSentLastsWhatTheSummarySays) {
+  Service service;
+  ASSERT_GT(service.port(), 0);
+  TempDir music;
+  const std::string song = music / "quiet then loud.wav";
+  // 100 s, quiet but for 20 loud seconds from 47 s.
+  ASSERT_EQ(std::system(("cd '" + music.path() +
+                         "' && sox -n -r 44100 -c 2 q1.wav synth 47 sine 300 vol 0.05"
+                         " && sox -n -r 44100 -c 2 l.wav synth 20 sine 500 vol 0.8"
+                         " && sox -n -r 44100 -c 2 q2.wav synth 33 sine 300 vol 0.05"
+                         " && sox q1.wav l.wav q2.wav 'quiet then loud.wav'")
+                            .c_str()),
+            0);
+
+  Flow flow({{"ZIMBREL_SERVICE_HOST", service.host()}});
+  ASSERT_TRUE(flow.Start({song})) << flow.Log();
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.PartReady()) << flow.Log();
+  EXPECT_EQ(flow.RestOfLine(), "100000 37000+30000 0:37\u20131:07, 30 s");
+  flow.Shot("02b-part.png");
+
+  flow.Keys({"Right", "Right"});
+  ASSERT_TRUE(flow.Wait("part 39000+30000 ")) << flow.Log();
+  flow.Keys({"shift+Right"});
+  ASSERT_TRUE(flow.Wait("part 44000+30000 0:44\u20131:14, 30 s")) << flow.Log();
+  flow.Keys({"End"});
+  ASSERT_TRUE(flow.Wait("part 70000+30000 ")) << flow.Log();
+  flow.Keys({"Home"});
+  ASSERT_TRUE(flow.Wait("part 0+30000 ")) << flow.Log();
+  flow.Keys({"shift+Right", "shift+Right", "shift+Left", "Right"});
+  ASSERT_TRUE(flow.Wait("part 6000+30000 0:06\u20130:36, 30 s")) << flow.Log();
+  flow.Shot("02c-part-moved.png");
+  // "Play the part", after the length and the two fades in tab order, plays
+  // the preview from the part's start.
+  flow.Keys({"Tab", "Tab", "Tab", "Tab", "Return"});
+  ASSERT_TRUE(flow.Wait("part playing 6000+30000 ")) << flow.Log();
+  ASSERT_TRUE(flow.Wait("part sounding after ")) << flow.Log();
+  std::printf("[ part sounding after %s ]\n", flow.RestOfLine().c_str());
+  flow.Keys({"Return"});  // Stop
+  flow.Keys({"shift+Tab", "shift+Tab", "shift+Tab", "shift+Tab"});
+
+  ASSERT_TRUE(flow.MakeFromPart()) << flow.Log();
+  EXPECT_NEAR(std::atof(flow.RestOfLine().c_str()), 30.0, 0.1) << flow.RestOfLine();
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.Wait("view viewProfile")) << flow.Log();
+  flow.FillProfile();
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.Wait("summary ringtone=")) << flow.Log();
+  EXPECT_EQ(flow.RestOfLine(), "quiet then loud (MP3) part=0:06\u20130:36, 30 s");
+  ASSERT_TRUE(flow.Wait("view viewSend")) << flow.Log();
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.Wait("send done", 60000)) << flow.Log();
+
+  auto delivered = service.Deliveries(kPhoneDigits);
+  ASSERT_EQ(delivered.size(), 1u);
+  ExpectRingtone(delivered[0], 30.0);
+}
+
 TEST(Flow, AudioTrackOfACdImageReachesThePhone) {
   Service service;
   ASSERT_GT(service.port(), 0);
@@ -396,9 +474,8 @@ TEST(Flow, AudioTrackOfACdImageReachesThePhone) {
   // bottom right.
   auto g = AppHarness::WindowGeometry(flow.window());
   flow.Click(g.width - 80, g.height - 35);
-  ASSERT_TRUE(flow.Wait("view viewMake")) << flow.Log();
-  ASSERT_TRUE(flow.Wait("view viewReady", 120000)) << flow.Log();
-  ASSERT_TRUE(flow.Wait("ringtone ", 10000));
+  ASSERT_TRUE(flow.PartReady()) << flow.Log();
+  ASSERT_TRUE(flow.MakeFromPart()) << flow.Log();
   EXPECT_NEAR(std::atof(flow.RestOfLine().c_str()), 5.0, 0.1) << flow.RestOfLine();
 
   flow.Keys({"Return"});
@@ -431,8 +508,8 @@ TEST(Flow, AWorkFolderThatCannotBeMadeIsWhatThePageReports) {
              {"TMPDIR", blocked / "tmp"}});
   ASSERT_TRUE(flow.Start({song})) << flow.Log();
   flow.Keys({"Return"});
-  ASSERT_TRUE(flow.Wait("view viewMake")) << flow.Log();
-  ASSERT_TRUE(flow.Wait("make failed: ", 60000)) << flow.Log();
+  ASSERT_TRUE(flow.Wait("view viewPart")) << flow.Log();
+  ASSERT_TRUE(flow.Wait("part failed: ", 60000)) << flow.Log();
   EXPECT_EQ(flow.RestOfLine().rfind("Zimbrel could not write into its work folder", 0), 0u)
       << flow.RestOfLine();
   EXPECT_EQ(flow.RestOfLine().find("damaged"), std::string::npos);
@@ -446,6 +523,11 @@ TEST(Flow, CancelWhileConvertingLeavesThePageReadyForTheNextTry) {
   Flow flow({{"ZIMBREL_SERVICE_HOST", "127.0.0.1:" + std::to_string(FreePort())}});
   ASSERT_TRUE(flow.Start({song})) << flow.Log();
   flow.Keys({"Return"});
+  ASSERT_TRUE(flow.PartReady()) << flow.Log();
+  // The whole song: the last length offered, after the part in tab order.
+  flow.Keys({"Tab", "End"});
+  ASSERT_TRUE(flow.Wait("part 0+300000 ")) << flow.Log();
+  flow.Keys({"shift+Tab", "Return"});
   ASSERT_TRUE(flow.Wait("view viewMake")) << flow.Log();
   flow.Shot("03a-making.png");
   EXPECT_EQ(flow.Log().find("view viewReady"), std::string::npos) << "too fast to cancel";
@@ -472,7 +554,7 @@ TEST(Flow, CancelWhileSendingLeavesTheRingtoneReadyToSendAgain) {
 
   Flow flow({{"ZIMBREL_SERVICE_HOST", relay.host()}});
   ASSERT_TRUE(flow.Start({song})) << flow.Log();
-  ASSERT_TRUE(flow.MakeRingtone()) << flow.Log();
+  ASSERT_TRUE(flow.MakeWholeSong()) << flow.Log();
   flow.Keys({"Return"});
   ASSERT_TRUE(flow.Wait("view viewProfile")) << flow.Log();
   flow.FillProfile();

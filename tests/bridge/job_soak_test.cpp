@@ -144,6 +144,10 @@ class JobSoak : public ::testing::Test {
         args = {Str(f)};
         break;
       }
+      case jobs::JobKind::kAnalysis:
+        member = u"ZBL_AnalyzeMedia";
+        args = {Str(song), Str(m.tmp + "/preview.wav")};
+        break;
     }
     VARIANT r = Call(member, DISPATCH_METHOD, std::move(args));
     EXPECT_EQ(r.vt, VT_BOOL);
@@ -287,7 +291,12 @@ class JobSoak : public ::testing::Test {
   const std::vector<KindSpec> kinds = {
       {"http", u"ZBL_xhStatus", [](int32_t v) { return v == 0; }, {1}, 1, 30},
       {"transcode", u"ZBL_tsStatus", [](int32_t v) { return v == 0; }, {1, 2}, 1, 150},
-      {"upload", u"ZBL_upStatus", [](int32_t v) { return Between(v, 0, 99); }, {100, 101}, 100, 40},
+      {"upload",
+       u"ZBL_upStatus",
+       [](int32_t v) { return Between(v, 0, 99); },
+       {100, 101, 102},
+       100,
+       40},
       {"grab",
        u"ZBL_ripStatus",
        [](int32_t v) { return Between(v, 0, 99); },
@@ -298,6 +307,12 @@ class JobSoak : public ::testing::Test {
        u"ZBL_norStatus",
        [](int32_t v) { return v == 0 || v == 10 || v == 30 || v == 80; },
        {100, 201, 202, 203},
+       100,
+       60},
+      {"analysis",
+       u"ZBL_anStatus",
+       [](int32_t v) { return Between(v, 0, 99); },
+       {100, 101},
        100,
        60},
   };
@@ -319,7 +334,11 @@ TEST_F(JobSoak, Normalisations) {
   Soak(jobs::JobKind::kNormalize);
 }
 
-// All five kinds run at once and one break stops them all.
+TEST_F(JobSoak, Analyses) {
+  Soak(jobs::JobKind::kAnalysis);
+}
+
+// All the kinds run at once and one break stops them all.
 TEST_F(JobSoak, AllKindsAtOnceWithOneBreak) {
   ExpectEachKindSucceeds();
   ASSERT_TRUE(AllSettled(60000));

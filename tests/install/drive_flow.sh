@@ -133,12 +133,15 @@ while [ "$(ls "$barrier" | grep -c '^ready-')" -lt "$(cat "$barrier/drivers")" ]
 done
 
 keys Return
+# The part that rings: the loudest 30 s of the song; Return makes it.
+await "part ready " 120
+keys Return
 await "view viewMake" 30
 await "view viewReady" 180
 await "ringtone " 30
 # The page's player has loaded the ringtone from the user's work folder: it
-# knows its length (the songs are 90 s long).
-await "labels .*player=0:00 / 1:30" 30
+# knows its length (the loudest 30 s of the 90 s songs).
+await "labels .*player=0:00 / 0:30" 30
 step "the ringtone is made and the page's player has loaded it"
 keys Return
 await "view viewProfile" 30

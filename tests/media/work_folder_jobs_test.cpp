@@ -32,7 +32,7 @@ class WorkFolderJobs : public ::testing::Test {
   }
   void TearDown() override { EXPECT_TRUE(AllSettled()); }
   int32_t Transcode(const std::string& output) {
-    EXPECT_TRUE(host.StartTranscode(song, output));
+    EXPECT_TRUE(host.StartTranscode(song, output, "", "", "", ""));
     return AwaitFinal(*host.jobs(), jobs::JobKind::kTranscode);
   }
 };

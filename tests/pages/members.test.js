@@ -64,7 +64,8 @@ function fakeProgram(calls) {
 test("each member is named by its name after ZBL_, with its kind and types", () => {
   const ZB = loadPageScripts("members.js");
   const names = Object.keys(ZB.member);
-  assert.equal(names.length, 38);
+  assert.equal(names.length, 41);
+  assert.deepEqual(names.slice(38), ["AnalyzeMedia", "anStatus", "anResult"]);
   for (const name of names) {
     const m = ZB.member[name];
     assert.equal(m.name, "ZBL_" + name);
@@ -74,6 +75,9 @@ test("each member is named by its name after ZBL_, with its kind and types", () 
   assert.deepEqual(ZB.member.IsZBL, {name: "ZBL_IsZBL", kind: "either", args: [], result: "bool"});
   assert.deepEqual(ZB.member.GetVersion, {name: "ZBL_GetVersion", kind: "method", args: [], result: "string"});
   assert.deepEqual(ZB.member.SetDialogRetValue.args, ["string"]);
+  // The part of the song may be left out of a transcode.
+  assert.equal(ZB.member.TranscodeMedia.required, 2);
+  assert.equal(ZB.member.TranscodeMedia.args.length, 6);
   assert.deepEqual(ZB.member.ShowModalDialog.args,
     ["string", "string", "string", "integer", "integer", "integer", "integer"]);
   assert.deepEqual(ZB.member.MessageBox, {
@@ -118,6 +122,26 @@ test("what is no member, or is used as what it is not, never reaches the program
   assert.match(told[3], /ZBL_xhStatus is a property, not a method/);
   assert.match(told[4], /ZBL_GetZBName is a method, not a property/);
   assert.match(told[6], /ZBL_SetZBName takes 1 arguments, not 0/);
+});
+
+test("a member's optional arguments may be left out, and no more may be given", () => {
+  const calls = [];
+  const program = {
+    ZBL_IsZBL: () => true,
+    ZBL_TranscodeMedia: (...args) => {
+      calls.push(args.join("|"));
+      return true;
+    }
+  };
+  const ZB = loadWithHost(program);
+  assert.equal(ZB.call(ZB.member.TranscodeMedia, ["a", "b"], false), true);
+  assert.equal(ZB.call(ZB.member.TranscodeMedia, ["a", "b", 1, 2, 3, 4], false), true);
+  const told = errorsOf(() => {
+    assert.equal(ZB.call(ZB.member.TranscodeMedia, ["a"], false), false);
+    assert.equal(ZB.call(ZB.member.TranscodeMedia, ["a", "b", 1, 2, 3, 4, 5], false), false);
+  });
+  assert.deepEqual(calls, ["a|b", "a|b|1|2|3|4"]);
+  assert.match(told[0], /ZBL_TranscodeMedia takes 2 to 6 arguments, not 1/);
 });
 
 test("a page without the program calls nothing and gets the fallback", () => {

@@ -1,0 +1,364 @@
+/*
+ * Step 2, choosing the part that rings: the song is analysed (its length,
+ * waveform and loudest stretches, and a preview to play), then its waveform
+ * is drawn with the part marked. The part starts as the loudest stretch of
+ * the length chosen; the mouse and the keys move it, and it can be heard
+ * before the ringtone is made from it (steps/making.js).
+ * Needs flow.js and ringingPart.js.
+ */
+/* exported ZB */
+"use strict";
+
+var ZB = window.ZB || {};
+
+ZB.steps.choosing = (function (flow, S) {
+  var state = flow.state;
+  var $ = flow.$;
+  var P = ZB.part;
+
+  var part = (state.part = {
+    end: "", // "" while the song is read, then "ready", "failed" or "cancelled"
+    notice: "", // why it failed
+    percent: 0, // of the analysis
+    analysis: null, // what the program read of the song
+    preview: "", // the preview's address (tmp/...)
+    preset: P.DEFAULT_PRESET, // a length in ms; 0 is the whole song
+    start: 0,
+    length: 0,
+    picked: false, // the part is the loudest stretch, as picked
+    fadeIn: true,
+    fadeOut: true
+  });
+
+  // The steps this one hands over to ({making, song}), given to init().
+  var next = null;
+  var playTimer = null;
+  var pressedAt = null; // when "Play the part" was pressed, until it sounds
+
+  // ---------- Actions ----------
+
+  // Reads the song chosen, then shows its waveform.
+  function start() {
+    stopPreview();
+    var song = state.song;
+    var preview = flow.workFile("preview", ".wav");
+    part.end = "";
+    part.percent = 0;
+    part.analysis = null;
+    part.preview = "tmp/" + encodeURIComponent(ZB.baseName(preview));
+    flow.show("viewPart", "partCancel");
+    var started = flow.job(
+      ZB.member.AnalyzeMedia, [song.path, preview], ZB.member.anStatus, S.analysis.FAILED,
+      function (status) {
+        if (status >= 0 && status < S.analysis.DONE) {
+          part.percent = status;
+          flow.render();
+          return false;
+        }
+        var analysis = status === S.analysis.DONE ? P.parse(ZB.prop(ZB.member.anResult, "")) : null;
+        if (state.job.cancelled) {
+          part.end = "cancelled";
+          flow.report("part cancelled");
+          flow.render("partRetry");
+        } else if (!analysis) {
+          part.end = "failed";
+          part.notice = status === S.analysis.CANNOT_WRITE
+            ? ZB.transcodeMessage(S.transcode.CANNOT_WRITE)
+            : "Zimbrel could not read this song. Try again, or choose another song.";
+          flow.report("part failed: " + part.notice);
+          flow.render("partRetry");
+        } else {
+          part.analysis = analysis;
+          part.end = "ready";
+          choosePreset(part.preset);
+          var player = $("partPlayer");
+          player.src = part.preview;
+          player.load();
+          flow.render("partWave");
+          // Told once the waveform has been painted (or a quarter of a second
+          // on, when the window paints nothing).
+          var told = false;
+          var tell = function () {
+            if (!told) {
+              told = true;
+              flow.report("part ready " + analysis.lengthMs + " " + describe());
+            }
+          };
+          window.requestAnimationFrame(function () {
+            window.requestAnimationFrame(tell);
+          });
+          setTimeout(tell, 250);
+        }
+        return true;
+      }
+    );
+    if (!started) {
+      part.end = "failed";
+      part.notice = "Zimbrel could not start reading the song. Try again, or choose another song.";
+      flow.render("partRetry");
+    }
+  }
+
+  function describe() {
+    return part.start + "+" + part.length + " " + P.text(part.start, part.length);
+  }
+
+  function choosePreset(preset) {
+    var p = P.forPreset(part.analysis, preset);
+    part.preset = preset;
+    part.start = p.start;
+    part.length = p.length;
+    part.picked = p.picked;
+  }
+
+  function moveTo(to) {
+    if (to === null || to === part.start) {
+      return;
+    }
+    stopPreview();
+    part.start = to;
+    part.picked = false;
+    flow.report("part " + describe());
+    flow.render();
+  }
+
+  // The part to make: its start and length, and its fades, in ms.
+  function chosen() {
+    var f = P.fades(part, part.fadeIn, part.fadeOut);
+    return {start: part.start, length: part.length, fadeIn: f.fadeIn, fadeOut: f.fadeOut};
+  }
+
+  // Plays the part from the preview, with its fades as a volume ramp.
+  function playPreview() {
+    var player = $("partPlayer");
+    if (playTimer) {
+      stopPreview();
+      flow.render();
+      return;
+    }
+    var c = chosen();
+    pressedAt = window.performance ? window.performance.now() : 0;
+    player.currentTime = c.start / 1000;
+    player.volume = P.gain(0, c.length, c);
+    var played = player.play();
+    if (played && played.catch) {
+      played.catch(function (e) {
+        flow.report("part player: " + e);
+      });
+    }
+    playTimer = setInterval(function () {
+      var t = player.currentTime * 1000 - c.start;
+      if (t >= c.length || player.ended) {
+        stopPreview();
+        flow.render();
+        return;
+      }
+      player.volume = P.gain(Math.max(0, t), c.length, c);
+    }, 40);
+    flow.report("part playing " + describe());
+    flow.render();
+  }
+
+  function stopPreview() {
+    if (playTimer) {
+      clearInterval(playTimer);
+      playTimer = null;
+    }
+    var player = $("partPlayer");
+    if (player && !player.paused) {
+      player.pause();
+    }
+  }
+
+  function make() {
+    stopPreview();
+    var c = chosen();
+    flow.report("make part " + c.start + " " + c.length + " " + c.fadeIn + " " + c.fadeOut);
+    next.making.makePart(c);
+  }
+
+  // ---------- Drawing ----------
+
+  function drawWave() {
+    var canvas = $("partCanvas");
+    var a = part.analysis;
+    var w = canvas.width;
+    var h = canvas.height;
+    var g = canvas.getContext("2d");
+    g.clearRect(0, 0, w, h);
+    if (!a) {
+      return;
+    }
+    var x0 = (part.start / a.lengthMs) * w;
+    var x1 = ((part.start + part.length) / a.lengthMs) * w;
+    g.fillStyle = "rgba(47, 111, 222, 0.16)";
+    g.fillRect(x0, 0, Math.max(2, x1 - x0), h);
+    var cols = P.columns(a.peaks, w / 2);
+    for (var i = 0; i < cols.length; i++) {
+      var x = i * 2;
+      var inside = x >= x0 && x < x1;
+      var bar = Math.max(1, cols[i] * (h - 8));
+      g.fillStyle = inside ? "#2f6fde" : "#9aa3ae";
+      g.fillRect(x, (h - bar) / 2, 1.5, bar);
+    }
+    g.fillStyle = "#1d4fae";
+    g.fillRect(x0, 0, 2, h);
+    g.fillRect(Math.max(x0, x1 - 2), 0, 2, h);
+    // The fades, as ramps along the top of the part.
+    var f = P.fades(part, part.fadeIn, part.fadeOut);
+    var perMs = (x1 - x0) / Math.max(1, part.length);
+    g.strokeStyle = "rgba(29, 79, 174, 0.6)";
+    g.lineWidth = 1;
+    g.beginPath();
+    g.moveTo(x0, f.fadeIn > 0 ? h - 2 : 2);
+    g.lineTo(x0 + f.fadeIn * perMs, 2);
+    g.lineTo(x1 - f.fadeOut * perMs, 2);
+    g.lineTo(x1, f.fadeOut > 0 ? h - 2 : 2);
+    g.stroke();
+  }
+
+  function drawPart() {
+    var song = state.song;
+    flow.text("partSong", song ? song.name + (song.where ? " \u2013 " + song.where : "") : "");
+    var ready = part.end === "ready";
+    flow.shown("partLoading", part.end === "");
+    flow.progress("partBar", "partPct", part.percent > 0 ? part.percent : null);
+    flow.shown("partBox", ready);
+    var notice = part.end === "failed"
+      ? part.notice
+      : part.end === "cancelled"
+        ? "You cancelled reading the song. Try again, or choose another song."
+        : "";
+    flow.classes("partError", "notice " + (part.end === "cancelled" ? "notice-warning" : "notice-error"));
+    flow.text("partErrorText", notice);
+    flow.shown("partError", !!notice);
+    flow.cancelButton("partCancel", part.end === "");
+    flow.shown("partRetry", part.end === "failed" || part.end === "cancelled");
+    flow.shown("partMake", ready);
+    if (!ready) {
+      drawWave();
+      return;
+    }
+    var a = part.analysis;
+    var wave = $("partWave");
+    var values = {
+      "aria-valuemin": "0",
+      "aria-valuemax": String(Math.round(Math.max(0, a.lengthMs - part.length) / 1000)),
+      "aria-valuenow": String(Math.round(part.start / 1000)),
+      "aria-valuetext": P.speech(part.start, part.length)
+    };
+    Object.keys(values).forEach(function (k) {
+      if (wave.getAttribute(k) !== values[k]) {
+        wave.setAttribute(k, values[k]);
+      }
+    });
+    flow.text("partTimes", P.text(part.start, part.length));
+    var whole = part.start === 0 && part.length === a.lengthMs;
+    flow.text(
+      "partNoteText",
+      part.picked
+        ? "Zimbrel picked the loudest " + Math.round(part.length / 1000) + " seconds of the song for you."
+        : whole
+          ? "The whole song rings."
+          : "Move the part with the mouse or the arrow keys."
+    );
+    var select = $("partLength");
+    if (select.value !== String(part.preset)) {
+      select.value = String(part.preset);
+    }
+    $("partFadeIn").checked = part.fadeIn;
+    $("partFadeOut").checked = part.fadeOut;
+    flow.text("partPlay", playTimer ? "Stop" : "Play the part");
+    drawWave();
+  }
+
+  flow.view("viewPart", drawPart, stopPreview);
+
+  // ---------- Controls ----------
+
+  function init(handsOverTo) {
+    next = handsOverTo;
+    var wave = $("partWave");
+    wave.addEventListener("keydown", function (e) {
+      if (e.key === "Enter") {
+        e.preventDefault();
+        make();
+        return;
+      }
+      if (!part.analysis) {
+        return;
+      }
+      var to = P.move(part.start, part.length, part.analysis.lengthMs, e.key, e.shiftKey);
+      if (to !== null) {
+        e.preventDefault();
+        moveTo(to);
+      }
+    });
+    var dragging = false;
+    function pointAt(e) {
+      var box = $("partCanvas").getBoundingClientRect();
+      moveTo(P.startAt((e.clientX - box.left) / box.width, part.length, part.analysis.lengthMs));
+    }
+    wave.addEventListener("pointerdown", function (e) {
+      if (!part.analysis) {
+        return;
+      }
+      dragging = true;
+      wave.focus();
+      pointAt(e);
+    });
+    wave.addEventListener("pointermove", function (e) {
+      if (dragging && part.analysis) {
+        pointAt(e);
+      }
+    });
+    ["pointerup", "pointercancel", "pointerleave"].forEach(function (name) {
+      wave.addEventListener(name, function () {
+        dragging = false;
+      });
+    });
+    $("partLength").addEventListener("change", function () {
+      stopPreview();
+      choosePreset(Number($("partLength").value) || 0);
+      flow.report("part " + describe());
+      flow.render();
+    });
+    $("partFadeIn").addEventListener("change", function () {
+      part.fadeIn = $("partFadeIn").checked;
+      flow.render();
+    });
+    $("partFadeOut").addEventListener("change", function () {
+      part.fadeOut = $("partFadeOut").checked;
+      flow.render();
+    });
+    $("partPlay").addEventListener("click", playPreview);
+    // How long the part took to sound, for whoever reads the console.
+    $("partPlayer").addEventListener("playing", function () {
+      if (pressedAt !== null && window.performance) {
+        flow.report("part sounding after " + Math.round(window.performance.now() - pressedAt) + " ms");
+      }
+      pressedAt = null;
+    });
+    $("partPlayer").addEventListener("ended", function () {
+      stopPreview();
+      flow.render();
+    });
+    $("partCancel").addEventListener("click", flow.cancel);
+    $("partRetry").addEventListener("click", start);
+    $("partOther").addEventListener("click", function () {
+      stopPreview();
+      // The song no longer chosen is not read on.
+      if (part.end === "" && flow.busy()) {
+        flow.cancel();
+      }
+      next.song.startOver();
+    });
+    $("partMake").addEventListener("click", make);
+  }
+
+  return {
+    init: init,
+    start: start,
+    chosen: chosen
+  };
+})(ZB.flow, ZB.status);
