@@ -63,6 +63,9 @@ NAMES = {
         "cd_step": "Choose a CD track",
         "back": "Back",
         "make": "Make ringtone",
+        "part_step": "Choose the part that rings",
+        "part": "The part that rings",
+        "part_words": " seconds",
         "ready": "Your ringtone is ready",
         "making_steps": [
             "Converting the song to a phone ringtone (MP3)\u2026",
@@ -223,6 +226,16 @@ def ancestry(acc):
         path.append(f"{acc.getRoleName()} {acc.name!r}")
         acc = acc.parent
     return " < ".join(path)
+
+
+def value_text(acc):
+    """What a screen reader says of a slider's value (aria-valuetext, which
+    WebKit gives as the attribute "valuetext")."""
+    try:
+        attrs = acc.getAttributes() or []
+    except Exception:
+        return ""
+    return next((a[len("valuetext:"):] for a in attrs if a.startswith("valuetext:")), "")
 
 
 def check_names(root, where, seen):
@@ -471,9 +484,23 @@ def main():
         make = wait_for(lambda: find(main_win, pyatspi.ROLE_PUSH_BUTTON, names["make"]), 30,
                         "Back did not return to the song")
 
+        # The part that rings: a slider that says which part in words.
+        press(make, "Make ringtone")
+        wait_for(lambda: find(main_win, pyatspi.ROLE_HEADING, names["part_step"]), 30,
+                 "the part step never showed")
+        part = wait_for(lambda: find(main_win, pyatspi.ROLE_SLIDER, names["part"]), 60,
+                        "no slider for the part that rings")
+        said = wait_for(lambda: value_text(part), 60, "the part's slider says nothing")
+        print(f"the part's slider says {said!r}", flush=True)
+        if not names["part_words"] in said:
+            fail(f"the part's slider says {said!r}, not the part in words")
+        check_names(main_win, "the part step", seen)
+        make = wait_for(lambda: find(main_win, pyatspi.ROLE_PUSH_BUTTON, names["make"]), 30,
+                        "no Make ringtone on the part step")
+
         # Making: announced while it runs.
         mark = heard.mark()
-        press(make, "Make ringtone")
+        press(make, "Make ringtone (the part)")
         wait_for(lambda: find(main_win, pyatspi.ROLE_HEADING, names["ready"]), 120,
                  "the ringtone was never ready")
         pump(0.5)
