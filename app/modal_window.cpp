@@ -43,6 +43,19 @@ void CModalWindow::EndAllRuns(int result) {
   }
 }
 
+void CModalWindow::EndRunsAbove(const CModalWindow* w) {
+  auto at = std::find_if(gModalStack.begin(), gModalStack.end(),
+                         [w](const Run& r) { return r.window == w; });
+  if (at == gModalStack.end()) return;
+  const std::vector<Run> above(at + 1, gModalStack.end());
+  for (auto it = above.rbegin(); it != above.rend(); ++it) {
+    if (it->window)
+      it->window->EndModal(2);
+    else if (it->box)
+      gtk_dialog_response(it->box, GTK_RESPONSE_DELETE_EVENT);
+  }
+}
+
 bool CModalWindow::Ending() {
   return gEnding;
 }

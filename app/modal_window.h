@@ -34,6 +34,9 @@ class CModalWindow {
   // Ends every modal run, innermost first: boxes get a close response,
   // windows end with `result`. Later runs do not start.
   static void EndAllRuns(int result);
+  // Ends the runs above `w` (page dialogs with result 2, boxes with a close
+  // response), innermost first; `w` runs on.
+  static void EndRunsAbove(const CModalWindow* w);
   // True once EndAllRuns has been called: boxes and dialogs are not shown.
   static bool Ending();
   // True while a page dialog runs (whichever window opened it).

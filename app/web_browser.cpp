@@ -1,5 +1,9 @@
 #include "app/web_browser.h"
 
+#include <gio/gunixinputstream.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -32,6 +36,77 @@ void OnInitializeWebExtensions(WebKitWebContext* ctx, gpointer) {
                             "http://" + GetServiceHost().authority() + "/", gSecret));
 }
 
+// ---------- The pages' address scheme ----------
+
+// The one reader of the pages and their work files: what ProgramPages::Open
+// hands over, whole or the one byte range asked for (an <audio> element
+// seeks by ranges).
+void ServePage(WebKitURISchemeRequest* request, gpointer pages) {
+  const char* uri = webkit_uri_scheme_request_get_uri(request);
+  ProgramPages::Opened file = static_cast<const ProgramPages*>(pages)->Open(uri ? uri : "");
+  struct stat st;
+  if (file.fd < 0 || ::fstat(file.fd, &st) != 0) {
+    if (file.fd >= 0) ::close(file.fd);
+    GError* error = g_error_new_literal(G_IO_ERROR, G_IO_ERROR_NOT_FOUND,
+                                        "Zimbrel has no file at this address");
+    webkit_uri_scheme_request_finish_error(request, error);
+    g_error_free(error);
+    return;
+  }
+  const uint64_t size = static_cast<uint64_t>(st.st_size);
+  SoupMessageHeaders* asked = webkit_uri_scheme_request_get_http_headers(request);
+  const char* range = asked ? soup_message_headers_get_one(asked, "Range") : nullptr;
+  uint64_t first = 0, last = 0;
+  const bool partial = range && ParseByteRange(range, size, &first, &last);
+  SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+  soup_message_headers_append(headers, "Accept-Ranges", "bytes");
+  soup_message_headers_append(headers, "Cache-Control", "no-store");
+  GInputStream* stream = nullptr;
+  gint64 length = static_cast<gint64>(size);
+  int status = 200;
+  if (partial) {
+    // At most 8 MiB a response: the element asks again for the rest.
+    last = std::min(last, first + (8u << 20) - 1);
+    std::string bytes(last - first + 1, '\0');
+    ssize_t got = ::pread(file.fd, bytes.data(), bytes.size(), static_cast<off_t>(first));
+    ::close(file.fd);
+    bytes.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    last = first + bytes.size() - 1;
+    length = static_cast<gint64>(bytes.size());
+    GBytes* data = g_bytes_new(bytes.data(), bytes.size());
+    stream = g_memory_input_stream_new_from_bytes(data);
+    g_bytes_unref(data);
+    status = 206;
+    gchar* contentRange = g_strdup_printf("bytes %llu-%llu/%llu", (unsigned long long)first,
+                                          (unsigned long long)last, (unsigned long long)size);
+    soup_message_headers_append(headers, "Content-Range", contentRange);
+    g_free(contentRange);
+  } else {
+    stream = g_unix_input_stream_new(file.fd, TRUE);
+  }
+  WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(stream, length);
+  g_object_unref(stream);
+  webkit_uri_scheme_response_set_status(response, status, nullptr);
+  webkit_uri_scheme_response_set_content_type(response, file.mime.c_str());
+  webkit_uri_scheme_response_set_http_headers(response, headers);  // takes them
+  webkit_uri_scheme_request_finish_with_response(request, response);
+  g_object_unref(response);
+}
+
+}  // namespace
+
+void RegisterPageScheme(WebKitWebContext* context, const ProgramPages* pages) {
+  // Secure (nothing the pages load is mixed content), and fetched by the
+  // pages as their own origin; not local, so a page of ours loads no file URL.
+  webkit_web_context_register_uri_scheme(context, kPageScheme, ServePage,
+                                         const_cast<ProgramPages*>(pages), nullptr);
+  WebKitSecurityManager* security = webkit_web_context_get_security_manager(context);
+  webkit_security_manager_register_uri_scheme_as_secure(security, kPageScheme);
+  webkit_security_manager_register_uri_scheme_as_cors_enabled(security, kPageScheme);
+}
+
+namespace {
+
 // ---------- Where views may go ----------
 
 bool IsWeb(const char* uri) {
@@ -41,7 +116,8 @@ bool IsWeb(const char* uri) {
 // What the user sees of an address in a box: a local file as its path.
 std::string Shown(const char* uri) {
   gchar* path = g_filename_from_uri(uri, nullptr, nullptr);
-  std::string s = path ? path : uri;
+  std::string s = path ? path : PathOfPageAddress(uri);
+  if (s.empty()) s = uri;
   g_free(path);
   if (s.size() > 300) s = s.substr(0, 300) + "...";
   return s;
@@ -107,9 +183,9 @@ gboolean DecideNavigation(WebKitWebView* view, WebKitPolicyDecision* decision,
   // as a navigation of no particular kind: the view notes when it had one.
   CWebBrowser2* b = CWebBrowser2::FromView(view);
   const bool dropped = how == WEBKIT_NAVIGATION_TYPE_OTHER && b && b->DroppedRecently();
-  const bool byUser = webkit_navigation_action_is_user_gesture(action) ||
-                      how == WEBKIT_NAVIGATION_TYPE_LINK_CLICKED ||
-                      how == WEBKIT_NAVIGATION_TYPE_FORM_SUBMITTED || dropped;
+  // Only the user's own click or key (or drop) counts: script clicking a
+  // link or submitting a form is not the user.
+  const bool byUser = webkit_navigation_action_is_user_gesture(action) || dropped;
   if (IsWeb(uri) && byUser && !webkit_navigation_action_is_redirect(action)) {
     OpenInDefaultBrowser(uri);
   } else if (byUser && type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) {
@@ -177,8 +253,8 @@ void CWebBrowser2::ConfigureContext(const std::string& moduleDir, BridgeServer& 
   gSecret = bridge.secret();
   bridge.SetCallerFilter([](uint64_t pageId) { return FromPageId(pageId) != nullptr; });
   // The folder the pages' jobs write to and the <audio> element plays from
-  // is never a page of ours, and the web processes see it in their sandbox.
-  gPages = ProgramPages(moduleDir + "/res", workFolder);
+  // is never a page of ours; only its audio files are served.
+  gPages = ProgramPages(moduleDir, workFolder);
   if (!gContext) {
     // The network process takes these when it starts (with the first view).
     WebKitMemoryPressureSettings* network = NewMemoryPressureSettings(kNetworkMemoryLimitMB);
@@ -191,31 +267,26 @@ void CWebBrowser2::ConfigureContext(const std::string& moduleDir, BridgeServer& 
     webkit_web_context_set_cache_model(gContext, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
     g_signal_connect(gContext, "initialize-web-extensions", G_CALLBACK(OnInitializeWebExtensions),
                      nullptr);
+    RegisterPageScheme(gContext, &gPages);
+    // Nothing is downloaded, in any view, whatever a page asks.
+    g_signal_connect(gContext, "download-started",
+                     G_CALLBACK(+[](WebKitWebContext*, WebKitDownload* download, gpointer) {
+                       g_signal_connect(download, "decide-destination",
+                                        G_CALLBACK(+[](WebKitDownload*, gchar*, gpointer) {
+                                          return TRUE;  // no destination: nothing written
+                                        }),
+                                        nullptr);
+                       webkit_download_cancel(download);
+                       Notice("a page asked to download a file, which Zimbrel does not do");
+                     }),
+                     nullptr);
     SetUpWebSandbox(gContext, sandbox, whyNoSandbox,
                     WebProcessSandboxPaths(moduleDir, bridge.folder(), workFolder));
   }
 }
 
-std::string CWebBrowser2::ToUri(const std::string& pageOrUrl) {
-  if (!pageOrUrl.empty() && pageOrUrl[0] == '/') {
-    gchar* uri = g_filename_to_uri(pageOrUrl.c_str(), nullptr, nullptr);
-    std::string r = uri ? uri : "about:blank";
-    g_free(uri);
-    return r;
-  }
-  gchar* scheme = g_uri_parse_scheme(pageOrUrl.c_str());
-  if (scheme) {
-    g_free(scheme);
-    return pageOrUrl;
-  }
-  gchar* cwd = g_get_current_dir();
-  gchar* abs = g_build_filename(cwd, pageOrUrl.c_str(), nullptr);
-  gchar* uri = g_filename_to_uri(abs, nullptr, nullptr);
-  std::string r = uri ? uri : "about:blank";
-  g_free(uri);
-  g_free(abs);
-  g_free(cwd);
-  return r;
+std::string CWebBrowser2::PageAddress(const std::string& page) {
+  return gPages.AddressFor(page);
 }
 
 CWebBrowser2::~CWebBrowser2() {
@@ -247,6 +318,13 @@ GtkWidget* CWebBrowser2::Create(GtkWindow* owner) {
   g_signal_connect(m_view, "create", G_CALLBACK(OnCreate), this);
   g_signal_connect(m_view, "web-process-terminated", G_CALLBACK(OnWebProcessTerminated), this);
   g_signal_connect(m_view, "load-changed", G_CALLBACK(OnLoadChanged), this);
+  // The user's own clicks and keys, each of which may open the browser once.
+  g_signal_connect(m_view, "button-release-event",
+                   G_CALLBACK(+[](GtkWidget*, GdkEventButton*, gpointer self) {
+                     static_cast<CWebBrowser2*>(self)->NoteUserInput();
+                     return FALSE;
+                   }),
+                   this);
   g_signal_connect(m_view, "drag-drop",
                    G_CALLBACK(+[](GtkWidget*, GdkDragContext*, gint, gint, guint, gpointer self) {
                      static_cast<CWebBrowser2*>(self)->m_dropTime = g_get_monotonic_time();
@@ -284,18 +362,17 @@ void CWebBrowser2::DropSpare() {
   g_object_unref(spare);
 }
 
-void CWebBrowser2::SetReadsLocalFiles(bool on) {
-  if (m_view)
-    webkit_settings_set_allow_file_access_from_file_urls(webkit_web_view_get_settings(m_view), on);
-}
-
 void CWebBrowser2::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer) {
   if (event == WEBKIT_LOAD_FINISHED) PrepareSpareSoon();
 }
 
 void CWebBrowser2::Navigate2(const std::string& pageOrUrl) {
   if (!m_view) return;
-  std::string uri = ToUri(pageOrUrl);
+  std::string uri = PageAddress(pageOrUrl);
+  if (uri.empty()) {
+    Notice("not a page of Zimbrel: " + pageOrUrl.substr(0, 200));
+    uri = "about:blank";
+  }
   if (m_fromSpare && !m_drawn) {
     // A spare view's page exists already. Once the view is shown, WebKit's
     // first drawing of it waits (up to half a second) until that page has
@@ -473,8 +550,20 @@ bool KeyPressFromTheDisplay() {
   return name && g_str_has_prefix(name, "GDK ");
 }
 
+void CWebBrowser2::NoteUserInput() {
+  if (!KeyPressFromTheDisplay()) return;
+  m_inputTime = g_get_monotonic_time();
+}
+
+bool CWebBrowser2::TakeUserInput() {
+  const bool fresh = m_inputTime != 0 && g_get_monotonic_time() - m_inputTime < 2 * G_USEC_PER_SEC;
+  m_inputTime = 0;
+  return fresh;
+}
+
 gboolean CWebBrowser2::OnKeyPress(GtkWidget*, GdkEventKey* ev, gpointer self) {
   auto* b = static_cast<CWebBrowser2*>(self);
+  b->NoteUserInput();
   bool f1 = false;
   bool swallow = SwallowBrowserKey(ev->keyval, static_cast<GdkModifierType>(ev->state), &f1);
   // The help file opens once per key press. An input method may also hand a

@@ -6,10 +6,11 @@
 // a call).
 //
 // Every view goes only where the program's pages are (a navigation policy on
-// each view): the program's pages in res/ and about:blank load; a web
-// address the user follows opens in the default browser; anything else is
-// refused, with a box when the user asked for it. File access from file URLs
-// is off unless the view's page needs it (SetReadsLocalFiles).
+// each view): the program's pages in res/, by the program's own address
+// scheme (bridge/program_pages.h), and about:blank load; a web address the
+// user follows opens in the default browser; anything else is refused, with
+// a box when the user asked for it. No view reads file URLs: the pages and
+// the work files they play come through the scheme. Nothing is downloaded.
 //
 // The spare view: once a page has loaded, a view with its own web process is
 // prepared in the background (it shows about:blank, which gets no external
@@ -26,6 +27,12 @@
 namespace zb {
 
 class BridgeServer;
+class ProgramPages;
+
+// Registers the program's page scheme on `context`, answered from `pages`
+// (which must outlive the context): the one reader of the pages and of the
+// work files they play, whole or by byte ranges.
+void RegisterPageScheme(WebKitWebContext* context, const ProgramPages* pages);
 
 // What a view may ask of the program, given when the view is made. Each may
 // be empty (the view then does without).
@@ -52,26 +59,25 @@ class CWebBrowser2 {
   GtkWidget* Create(GtkWindow* owner);
   void SetOwner(GtkWindow* owner) { m_owner = owner; }
   GtkWindow* owner() const { return m_owner; }
-  // Lets the view's pages read local files by their file URLs (a page that
-  // reads the files its jobs wrote); off by default. All of a view's file
-  // documents then share one origin, so only the navigation policy keeps
-  // other local files out of the view.
-  void SetReadsLocalFiles(bool on);
   GtkWidget* widget() const { return GTK_WIDGET(m_view); }
   bool exists() const { return m_view != nullptr; }
-  // Navigates to an absolute file path or a URL.
+  // Navigates to a page of res/ (PageAddress); anything else shows
+  // about:blank, with a line on standard error.
   void Navigate2(const std::string& pageOrUrl);
 
   // The one web context (set once): extension folder, bridge socket and
   // secret, the memory-pressure settings of the web and network processes,
   // and WebKit's sandbox when `sandbox` (else `whyNoSandbox` goes to standard
   // error). Pages that no window shows (a closed dialog's page still running)
-  // may not use the bridge. The pages' loads of res/tmp/ go to `workFolder`
-  // (the web process extension rewrites them).
+  // may not use the bridge. The pages' loads of res/tmp/<name> are served
+  // from `workFolder` (audio files only).
   static void ConfigureContext(const std::string& moduleDir, BridgeServer& bridge,
                                const std::string& workFolder, bool sandbox,
                                const std::string& whyNoSandbox);
-  static std::string ToUri(const std::string& pageOrUrl);
+  // The address of ours for a page of res/ named by a file path (absolute or
+  // relative to the working folder), a file URL or an address of ours; ""
+  // when it names anything else (ProgramPages::AddressFor).
+  static std::string PageAddress(const std::string& page);
 
   // The live view whose web page has that id, or null (the spare is not one).
   static CWebBrowser2* FromPageId(guint64 pageId);
@@ -79,6 +85,10 @@ class CWebBrowser2 {
   static CWebBrowser2* FromView(WebKitWebView* view);
   // Whether something was dropped on the view in the last few seconds.
   bool DroppedRecently() const;
+  // Whether the user clicked or pressed a key in the view in the last two
+  // seconds, and no call has taken that input yet: a page's call may open
+  // the browser only on such an input, once.
+  bool TakeUserInput();
   // Ends the spare view and its web process (at exit).
   static void DropSpare();
 
@@ -93,6 +103,8 @@ class CWebBrowser2 {
   static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent, gpointer self);
   // A view taken from the spare loads its first page once it has been drawn.
   void LoadPending();
+  // Notes a click or key from the display (not one WebKit hands back).
+  void NoteUserInput();
 
   ViewCallbacks m_callbacks;
   WebKitWebView* m_view = nullptr;
@@ -104,7 +116,8 @@ class CWebBrowser2 {
   gulong m_drawHandler = 0;
   guint m_pendingTimer = 0;
   guint32 m_lastF1Time = 0;
-  gint64 m_dropTime = 0;  // monotonic time of the last drop on the view
+  gint64 m_dropTime = 0;   // monotonic time of the last drop on the view
+  gint64 m_inputTime = 0;  // of the user's last click or key, until a call takes it
 };
 
 // Key filter of every web view: true when the key must not reach the page.

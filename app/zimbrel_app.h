@@ -18,6 +18,9 @@
 //   page dialog is open, the program's end.
 #pragma once
 
+#include <optional>
+#include <string>
+
 namespace zb {
 
 class CExternalDispatch;
@@ -29,11 +32,14 @@ class CZimbrelApp {
   // Runs start-up, the main window and the end; returns the process exit
   // code.
   int InitInstance(int argc, char** argv);
+  // The name the running program holds on the session bus.
+  static const char kApplicationId[];
 
  private:
   CExternalDispatch* m_scriptingObject = nullptr;
   CZimbrelDlg* m_mainWnd = nullptr;  // the main window while it runs
   BridgeServer* m_bridge = nullptr;
+  std::optional<std::string> m_handedOver;  // a song handed over during start-up
 };
 
 }  // namespace zb

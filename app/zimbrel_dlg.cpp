@@ -9,8 +9,11 @@
 #include "app/message_box.h"
 #include "app/page_dialog.h"
 #include "app/process_environment.h"
+#include "bridge/bridge_server.h"
 #include "core/redirect_url.h"
+#include "jobs/job_state.h"
 #include "platform/module_dir.h"
+#include "platform/stderr_notice.h"
 #include "platform/utf.h"
 
 namespace zb {
@@ -50,7 +53,9 @@ void CZimbrelDlg::OnCommand(int id) {
   }
 }
 
-CZimbrelDlg::~CZimbrelDlg() = default;
+CZimbrelDlg::~CZimbrelDlg() {
+  if (m_startOverSource) g_source_remove(m_startOverSource);
+}
 
 GdkPixbuf* CZimbrelDlg::WindowIcon() {
   // The phone pictogram of the desktop icon, from its PNG (an SVG would load
@@ -102,9 +107,6 @@ void CZimbrelDlg::OnInitDialog() {
   profile().SetInstallDir(m_moduleDir);
   profile().AffiliateId();
   GtkWidget* view = m_webView.Create(nullptr);
-  // The start page reads the ringtone its jobs made (in the work folder) for
-  // its facts.
-  m_webView.SetReadsLocalFiles(true);
   gtk_widget_set_size_request(view, 760, 520);
   m_webView.Navigate2(m_moduleDir + "/res/selectSong.html");
 
@@ -179,6 +181,13 @@ std::string CZimbrelDlg::ShowPageDialog(const std::string& title, const std::str
   args.left = clampAdd(left, -(m_frameExtraWidth / 2));
   args.top = clampAdd(top, -(m_frameExtraHeight / 2));
   m_dialogValue = argument;
+  // Only a page of ours opens; anything else opens no dialog (the call
+  // returns its argument at once).
+  args.url = CWebBrowser2::PageAddress(url);
+  if (args.url.empty()) {
+    Notice("no dialog for " + url.substr(0, 200) + ": not a page of Zimbrel");
+    return m_dialogValue;
+  }
   auto* dlg = new CPageDialog(std::move(args), InnermostWindow(), Callbacks(),
                               [this] { m_pageDialog = nullptr; });
   m_pageDialog = dlg;
@@ -204,6 +213,48 @@ void CZimbrelDlg::CloseActiveWindow() {
   }
 }
 
+void CZimbrelDlg::Present() {
+  if (m_window) gtk_window_present(GTK_WINDOW(m_window));
+}
+
+void CZimbrelDlg::StartOver(const std::string& song) {
+  Present();
+  if (CModalWindow::Ending()) return;
+  // A job at work means a ringtone is being made or sent: the user decides.
+  if (jobs::RunningJobThreads() > 0) {
+    std::string name = "the start page";
+    if (!song.empty()) {
+      gchar* base = g_path_get_basename(song.c_str());
+      name = "\"" + SanitizeUtf8(base) + "\"";
+      g_free(base);
+    }
+    const int answer =
+        ShowMessageBox(InnermostWindow(),
+                       "Zimbrel is making or sending a ringtone.\n\nStop it and start over with " +
+                           name + "? The ringtone made so far stays if you choose No.",
+                       AppName(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    if (answer != IDYES || CModalWindow::Ending()) return;
+    m_jobs->RequestBreak();
+    m_jobs->TerminateRecordedProcess(SIGKILL);
+  }
+  setCommandLineFile(song);
+  // Dialogs and boxes above the window close first; the start page loads
+  // once their runs have ended.
+  CModalWindow::EndRunsAbove(this);
+  if (m_startOverSource) return;  // already on its way
+  m_startOverSource = g_timeout_add(
+      20,
+      +[](gpointer self) -> gboolean {
+        auto* d = static_cast<CZimbrelDlg*>(self);
+        if (CModalWindow::HasRunAbove(d)) return G_SOURCE_CONTINUE;
+        d->m_startOverSource = 0;
+        if (d->running() && !CModalWindow::Ending())
+          d->m_webView.Navigate2(d->m_moduleDir + "/res/selectSong.html");
+        return G_SOURCE_REMOVE;
+      },
+      this);
+}
+
 void CZimbrelDlg::ShowPage(const char* file, const char* title, int width, int height) {
   ShowPageDialog(title, m_moduleDir + file, "", 100, 100, width, height);
 }
@@ -222,6 +273,16 @@ void CZimbrelDlg::ShowUsage() {
 }
 
 void CZimbrelDlg::OpenRedirect(const std::string& where) {
+  // A page's call opens the browser only on the user's own click or key in
+  // that page's view, once per input: never from script alone. The homepage
+  // command (the user's choice in a menu) always does.
+  if (const uint64_t caller = BridgeServer::CallerPageId(); caller != 0) {
+    CWebBrowser2* view = CWebBrowser2::FromPageId(caller);
+    if (!view || !view->TakeUserInput()) {
+      Notice("a page asked to open the browser without a click or key of the user's");
+      return;
+    }
+  }
   // The desktop's default web browser; nothing is reported when there is none.
   OpenInDefaultBrowser(BuildRedirectUrl(where));
 }

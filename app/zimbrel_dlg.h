@@ -35,6 +35,14 @@ class CZimbrelDlg : public CoreHost, public CModalWindow {
   void OpenHelpFile();
   // A command of app/app_commands.h (the context menu's entries, F1).
   void OnCommand(int id);
+  // Another start of the program handed over its song: the window comes to
+  // the front and, once the user agrees when a ringtone is being made or
+  // sent, closes what is open above it and starts over with that song (an
+  // empty song: the start page as it comes). When the user says no, nothing
+  // changes.
+  void StartOver(const std::string& song);
+  // Brings the window to the front.
+  void Present();
 
   // The window that boxes opened by page script belong to.
   GtkWindow* InnermostWindow() const;
@@ -56,6 +64,7 @@ class CZimbrelDlg : public CoreHost, public CModalWindow {
   // closes.
   CPageDialog* m_pageDialog = nullptr;
   CWebBrowser2 m_webView;
+  guint m_startOverSource = 0;  // loads the start page once the runs above have ended
 };
 
 }  // namespace zb

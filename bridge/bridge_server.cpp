@@ -26,9 +26,10 @@ struct BridgeServer::Client {
   int fd = -1;
   guint source = 0;
   wire::FrameReader reader;
-  uint64_t pageId = 0;  // from the hello; 0 until the hello was admitted
-  bool busy = false;    // a request of this client is being served
-  bool closed = false;  // closed while busy: freed when the request returns
+  uint64_t pageId = 0;   // from the hello; 0 until the hello was admitted
+  guint helloTimer = 0;  // closes the connection when no hello came in time
+  bool busy = false;     // a request of this client is being served
+  bool closed = false;   // closed while busy: freed when the request returns
 };
 
 namespace {
@@ -93,6 +94,7 @@ BridgeServer::~BridgeServer() {
   }
   for (Client* c : std::vector<Client*>(m_clients)) CloseClient(c);
   if (m_listenSource) g_source_remove(m_listenSource);
+  if (m_listenPause) g_source_remove(m_listenPause);
   if (m_listenFd >= 0) ::close(m_listenFd);
   RemoveBridgeFolder(m_dir, m_lockFd);
 }
@@ -128,10 +130,27 @@ gboolean BridgeServer::OnAccept(gint fd, GIOCondition, gpointer self) {
     // A blocking socket: every read and write says MSG_DONTWAIT but the one
     // that waits for a page's next call, which the receive time-out bounds.
     int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
-    if (c < 0) break;
+    if (c < 0) {
+      // Out of descriptors: the connection stays queued and the socket
+      // readable, so listening pauses rather than spinning.
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        s->ListenAgainSoon();
+        return G_SOURCE_REMOVE;
+      }
+      break;
+    }
     if (!SameUser(c)) {  // another user's process: not a word
       ::close(c);
       continue;
+    }
+    // A few may wait for their hello at once: the one that waited longest
+    // makes room.
+    if (s->waitingForHello() >= kMaxWaiting) {
+      for (Client* old : s->m_clients)
+        if (old->pageId == 0 && !old->busy) {
+          s->CloseClient(old);
+          break;
+        }
     }
     timeval wait{0, 1000};  // rounded up to one clock tick by the kernel
     ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
@@ -140,14 +159,45 @@ gboolean BridgeServer::OnAccept(gint fd, GIOCondition, gpointer self) {
     client->fd = c;
     client->source = g_unix_fd_add(c, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
                                    &BridgeServer::OnClientReadable, client);
+    client->helloTimer = g_timeout_add(kHelloWaitMs, &BridgeServer::OnHelloLate, client);
     s->m_clients.push_back(client);
   }
   return G_SOURCE_CONTINUE;
 }
 
+void BridgeServer::ListenAgainSoon() {
+  m_listenSource = 0;
+  if (m_listenPause) return;
+  m_listenPause = g_timeout_add(
+      100,
+      +[](gpointer self) {
+        auto* s = static_cast<BridgeServer*>(self);
+        s->m_listenPause = 0;
+        s->m_listenSource = g_unix_fd_add(s->m_listenFd, G_IO_IN, &BridgeServer::OnAccept, s);
+        return G_SOURCE_REMOVE;
+      },
+      this);
+}
+
+gboolean BridgeServer::OnHelloLate(gpointer data) {
+  auto* c = static_cast<Client*>(data);
+  c->helloTimer = 0;
+  if (c->pageId == 0 && !c->busy) c->server->CloseClient(c);
+  return G_SOURCE_REMOVE;
+}
+
+size_t BridgeServer::waitingForHello() const {
+  size_t n = 0;
+  for (const Client* c : m_clients)
+    if (c->pageId == 0) ++n;
+  return n;
+}
+
 void BridgeServer::CloseClient(Client* c) {
   if (c->closed) return;
   c->closed = true;
+  if (c->helloTimer) g_source_remove(c->helloTimer);
+  c->helloTimer = 0;
   if (c->source) g_source_remove(c->source);
   c->source = 0;
   ::close(c->fd);
@@ -191,6 +241,8 @@ gboolean BridgeServer::OnClientReadable(gint fd, GIOCondition, gpointer data) {
       if (n > 0) {
         c->reader.Feed(buf, static_cast<size_t>(n));
         if (c->reader.buffered() > wire::kMaxFrame + 4) break;
+        // Before the hello, no more than a hello's worth is kept.
+        if (c->pageId == 0 && c->reader.buffered() > kMaxHelloFrame + 4) break;
         // A short read took all there was: spare the read that would say so.
         if (static_cast<size_t>(n) < sizeof buf) break;
         continue;
@@ -202,7 +254,7 @@ gboolean BridgeServer::OnClientReadable(gint fd, GIOCondition, gpointer data) {
     }
     std::string payload;
     for (;;) {
-      auto st = c->reader.Next(&payload);
+      auto st = c->reader.Next(&payload, c->pageId == 0 ? kMaxHelloFrame : wire::kMaxFrame);
       if (st == wire::FrameReader::Status::kNeedMore) break;
       if (st == wire::FrameReader::Status::kTooLarge) {
         c->source = 0;
@@ -219,7 +271,11 @@ gboolean BridgeServer::OnClientReadable(gint fd, GIOCondition, gpointer data) {
       if (c->pageId == 0) {
         // The first request must be a hello with the run's secret; anything
         // else closes the connection unanswered.
-        if (s->Admit(c, payload)) reply = wire::EncodeHelloReply();
+        if (s->Admit(c, payload)) {
+          reply = wire::EncodeHelloReply();
+          if (c->helloTimer) g_source_remove(c->helloTimer);
+          c->helloTimer = 0;
+        }
       } else {
         gCallers.push_back(c->pageId);
         reply = s->Handle(payload, c->pageId);

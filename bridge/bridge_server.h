@@ -12,6 +12,13 @@
 // the web page the connection serves, so the server knows which view a
 // request comes from; a caller filter can refuse pages that no window shows.
 //
+// Before its hello a connection may send only the hello (a small frame),
+// within kHelloWait; at most kMaxWaiting connections wait for theirs at once
+// (a new one closes the one that waited longest), so that memory and
+// descriptors stay bounded whatever a peer does, and the pages' calls go on.
+// When the process runs out of descriptors, accepting pauses briefly instead
+// of spinning.
+//
 // The folder is made in $XDG_RUNTIME_DIR (in the temporary folder when that
 // is unset or not private) and holds the socket and a lock file, locked while
 // the server runs. Each start removes the folders that programs which were
@@ -32,6 +39,10 @@ namespace zb {
 
 class BridgeServer {
  public:
+  static constexpr size_t kMaxHelloFrame = 1024;
+  static constexpr unsigned kHelloWaitMs = 2000;
+  static constexpr size_t kMaxWaiting = 16;
+
   explicit BridgeServer(IDispatch* dispatch);
   ~BridgeServer();
   BridgeServer(const BridgeServer&) = delete;
@@ -47,6 +58,9 @@ class BridgeServer {
   const std::string& secret() const { return m_secret; }
   // Requests being served right now (for tests of a dying web process).
   int pendingRequests() const { return m_pending; }
+  // Connections open now, and those of them still waiting for their hello.
+  size_t connections() const { return m_clients.size(); }
+  size_t waitingForHello() const;
 
   // Runs one request payload (a lookup or a call) and returns the reply
   // payload; empty when the payload is malformed or a hello (the connection
@@ -68,6 +82,8 @@ class BridgeServer {
   struct Client;
   static gboolean OnAccept(gint fd, GIOCondition cond, gpointer self);
   static gboolean OnClientReadable(gint fd, GIOCondition cond, gpointer client);
+  static gboolean OnHelloLate(gpointer client);
+  void ListenAgainSoon();
   void CloseClient(Client* c);
   // Whether a request that arrived on `c` before its hello is a hello with
   // the secret; names the client's page when it is.
@@ -87,6 +103,7 @@ class BridgeServer {
   int m_lockFd = -1;
   int m_listenFd = -1;
   guint m_listenSource = 0;
+  guint m_listenPause = 0;
   int m_pending = 0;
   std::vector<Client*> m_clients;
 };

@@ -323,11 +323,11 @@ std::string Frame(std::string_view payload) {
   return o;
 }
 
-FrameReader::Status FrameReader::Next(std::string* payload) {
+FrameReader::Status FrameReader::Next(std::string* payload, size_t maxFrame) {
   if (buf_.size() < 4) return Status::kNeedMore;
   uint32_t n = 0;
   for (int i = 3; i >= 0; --i) n = n << 8 | static_cast<uint8_t>(buf_[i]);
-  if (n > kMaxFrame) return Status::kTooLarge;
+  if (n > kMaxFrame || n > maxFrame) return Status::kTooLarge;
   if (buf_.size() - 4 < n) return Status::kNeedMore;
   payload->assign(buf_, 4, n);
   buf_.erase(0, size_t{n} + 4);

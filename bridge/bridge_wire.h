@@ -117,7 +117,9 @@ class FrameReader {
  public:
   enum class Status { kNeedMore, kFrame, kTooLarge };
   void Feed(const char* data, size_t n) { buf_.append(data, n); }
-  Status Next(std::string* payload);
+  // The next whole frame; kTooLarge when its length is above `maxFrame`
+  // (told as soon as the length has arrived).
+  Status Next(std::string* payload, size_t maxFrame = kMaxFrame);
   size_t buffered() const { return buf_.size(); }
 
  private:

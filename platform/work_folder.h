@@ -33,6 +33,32 @@ WorkFolderChoice ChooseUserWorkFolder();
 // cleared the cache) and checks it as above; true when it is usable.
 bool PrepareWorkFolder(const std::string& path);
 
+// A work folder of this program's own, for a program that runs beside
+// others of the same user (no session bus told it that it is the only one):
+// "<user folder>/run-XXXXXX", private, holding a lock file (".lock") locked
+// while the program runs. No other program touches it: a start removes only
+// the run folders whose lock is free (left by a program that was killed).
+class RunWorkFolder {
+ public:
+  RunWorkFolder() = default;
+  ~RunWorkFolder();  // removes the folder and the files in it
+  RunWorkFolder(const RunWorkFolder&) = delete;
+  RunWorkFolder& operator=(const RunWorkFolder&) = delete;
+
+  // Removes the run folders that killed programs left in `userFolder`, then
+  // makes this program's; false when it cannot be made.
+  bool Make(const std::string& userFolder);
+  const std::string& path() const { return m_path; }
+
+ private:
+  std::string m_path;
+  int m_lockFd = -1;
+};
+
+// Removes the run folders in `userFolder` whose lock nobody holds, with the
+// files in them (no link is followed). A folder without a lock file is left.
+void SweepLeftRunFolders(const std::string& userFolder);
+
 class WorkFolder {
  public:
   // Work files stay in <moduleDir>/res/tmp (a module directory of one's own:

@@ -3,10 +3,11 @@
 // UI process over a Unix socket.
 //
 // A frame gets external only when its document is one of the program's pages
-// (a file whose real path lies in the module directory's res/ folder, outside
-// the work folder: see ProgramPages) and so is the document of every frame
-// above it, up to the main frame. No other page gets it, whatever its address
-// says: not a local file elsewhere, not a page of the service, not a page of
+// and so is the document of every frame above it, up to the main frame. A
+// page is ours when its address is one of the program's own scheme for a
+// file in res/ (see ProgramPages): the UI process alone answers that scheme,
+// reading only res/, so the bytes of such a document are the program's. No other page gets it,
+// whatever its address says: not a local file elsewhere, not a page of the service, not a page of
 // ours framed by someone else's. Names resolve once per web process (the
 // table is fixed for the run); every call still goes to the UI process, over
 // a connection of the page's own whose first request (the hello) carries the
@@ -34,7 +35,6 @@
 
 #include "bridge/bridge_wire.h"
 #include "bridge/program_pages.h"
-#include "platform/work_folder.h"
 
 namespace {
 
@@ -49,11 +49,9 @@ struct Member {
 struct ExtensionState {
   std::string socketPath;
   zb::ProgramPages pages;
-  std::string resPrefix;      // "file:///.../res/": where the pages' work file loads start
   std::string servicePrefix;  // "http://host[:port]/"
   std::string secret;
   std::unordered_map<std::string, Member> members;
-  zb::WorkFolder work{""};  // where the pages' res/tmp/ loads go
 };
 
 ExtensionState* gState = nullptr;
@@ -148,11 +146,43 @@ const Member* Resolve(PageLink* link, const char* name, bool* failed, std::strin
   return &gState->members.emplace(name, m).first->second;
 }
 
+constexpr char kWellFormedKey[] = "zimbrel-well-formed";
+
+// `v` with each lone surrogate replaced by U+FFFD: JavaScriptCore turns a
+// text holding one into an empty UTF-8 text, losing all of it.
+JSCValue* WellFormed(JSCValue* v) {
+  JSCContext* ctx = jsc_value_get_context(v);
+  auto* fn = static_cast<JSCValue*>(g_object_get_data(G_OBJECT(ctx), kWellFormedKey));
+  if (!fn) {
+    static const char kSource[] =
+        "(function (s) { return typeof s.toWellFormed === 'function' ? s.toWellFormed() : "
+        "s.replace(/[\\uD800-\\uDBFF](?![\\uDC00-\\uDFFF])|"
+        "(^|[^\\uD800-\\uDBFF])[\\uDC00-\\uDFFF]/g, "
+        "function (m) { return m.length > 1 ? m[0] + '\\uFFFD' : '\\uFFFD'; }); })";
+    fn = jsc_context_evaluate(ctx, kSource, -1);
+    if (!fn || !jsc_value_is_function(fn)) {
+      if (fn) g_object_unref(fn);
+      return static_cast<JSCValue*>(g_object_ref(v));
+    }
+    g_object_set_data_full(G_OBJECT(ctx), kWellFormedKey, fn, g_object_unref);
+  }
+  JSCValue* r = jsc_value_function_call(fn, JSC_TYPE_VALUE, v, G_TYPE_NONE);
+  if (JSCException* e = jsc_context_get_exception(ctx)) {
+    (void)e;
+    jsc_context_clear_exception(ctx);
+  }
+  if (r && jsc_value_is_string(r)) return r;
+  if (r) g_object_unref(r);
+  return static_cast<JSCValue*>(g_object_ref(v));
+}
+
 Value FromJs(JSCValue* v) {
   Value out;
   if (jsc_value_is_string(v)) {
     out.tag = Tag::String;
-    char* s = jsc_value_to_string(v);
+    JSCValue* whole = WellFormed(v);
+    char* s = jsc_value_to_string(whole);
+    g_object_unref(whole);
     out.s = s ? s : "";
     g_free(s);
   } else if (jsc_value_is_number(v)) {
@@ -312,6 +342,45 @@ bool AncestorsAreOwnPages(WebKitDOMDocument* doc) {
 
 G_GNUC_END_IGNORE_DEPRECATIONS
 
+// WebKit's media player takes no address of the program's own scheme: an
+// audio or video element of our page that fails on one gets the file read
+// through the scheme into a blob: address instead (which plays and seeks;
+// the page's policy must allow media from blob:). The page does not see the
+// first failure; a file the scheme refuses fails as it would have.
+constexpr char kMediaShim[] = R"(
+(function () {
+  var blobs = new WeakMap(), failed = new WeakSet();
+  var src = Object.getOwnPropertyDescriptor(HTMLMediaElement.prototype, 'src');
+  var createObjectURL = URL.createObjectURL, revokeObjectURL = URL.revokeObjectURL;
+  var realFetch = window.fetch;
+  window.addEventListener('error', function (e) {
+    var el = e.target, media = el;
+    if (el instanceof HTMLSourceElement) media = el.parentElement;
+    if (!(media instanceof HTMLMediaElement)) return;
+    if (failed.has(media)) { failed.delete(media); return; }  // ours: the page's to see
+    var wanted = el instanceof HTMLSourceElement ? el.src : media.currentSrc || src.get.call(media);
+    if (!wanted || wanted.indexOf(location.protocol + '//' + location.host + '/') !== 0) return;
+    e.stopImmediatePropagation();
+    realFetch.call(window, wanted).then(function (r) {
+      return r.ok ? r.blob() : null;
+    }, function () { return null; }).then(function (blob) {
+      var now = el instanceof HTMLSourceElement ? el.src : media.currentSrc || src.get.call(media);
+      if (now !== wanted) return;  // the page has moved on
+      if (!blob) {
+        failed.add(media);
+        media.dispatchEvent(new Event('error'));
+        return;
+      }
+      var old = blobs.get(media);
+      if (old) revokeObjectURL(old);
+      var url = createObjectURL(blob);
+      blobs.set(media, url);
+      src.set.call(media, url);
+    });
+  }, true);
+})();
+)";
+
 void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame,
                            gpointer) {
   const char* uri = webkit_frame_get_uri(frame);
@@ -337,37 +406,17 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
   jsc_value_object_define_property_data(global, "zimbrelService", JSC_VALUE_PROPERTY_ENUMERABLE,
                                         service);
   g_object_unref(service);
+  if (JSCValue* shim = jsc_context_evaluate(ctx, kMediaShim, -1)) g_object_unref(shim);
+  if (jsc_context_get_exception(ctx)) jsc_context_clear_exception(ctx);
   g_object_unref(global);
   g_object_unref(obj);
   g_object_unref(ctx);
 }
 
-// The pages load their work files as res/tmp/<name> (the player, the reading
-// of the ringtone's facts); those loads go to the user's work folder.
-gboolean OnSendRequest(WebKitWebPage*, WebKitURIRequest* request, WebKitURIResponse*, gpointer) {
-  const char* uri = webkit_uri_request_get_uri(request);
-  if (!uri || std::strncmp(uri, gState->resPrefix.c_str(), gState->resPrefix.size()) != 0)
-    return FALSE;
-  gchar* path = g_filename_from_uri(uri, nullptr, nullptr);  // no query or fragment
-  if (!path) return FALSE;
-  std::string mapped = gState->work.Map(path);
-  if (mapped != path) {
-    gchar* to = g_filename_to_uri(mapped.c_str(), nullptr, nullptr);
-    if (to) webkit_uri_request_set_uri(request, to);
-    g_free(to);
-  }
-  g_free(path);
-  return FALSE;
-}
-
-void OnPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
-  g_signal_connect(page, "send-request", G_CALLBACK(OnSendRequest), nullptr);
-}
-
 }  // namespace
 
 extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
-    WebKitWebExtension* extension, const GVariant* userData) {
+    WebKitWebExtension*, const GVariant* userData) {
   const gchar *socketPath = nullptr, *moduleDir = nullptr, *workFolder = nullptr,
               *servicePrefix = nullptr, *secret = nullptr;
   if (!userData ||
@@ -377,16 +426,9 @@ extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
                 &workFolder, &servicePrefix, &secret);
   gState = new ExtensionState;
   gState->socketPath = socketPath;
-  gState->pages = zb::ProgramPages(std::string(moduleDir) + "/res", workFolder);
+  gState->pages = zb::ProgramPages(moduleDir, workFolder);
   gState->servicePrefix = servicePrefix;
   gState->secret = secret;
-  if (gchar* res =
-          g_filename_to_uri((std::string(moduleDir) + "/res/").c_str(), nullptr, nullptr)) {
-    gState->resPrefix = res;
-    g_free(res);
-    gState->work = zb::WorkFolder(moduleDir, workFolder);
-    g_signal_connect(extension, "page-created", G_CALLBACK(OnPageCreated), nullptr);
-  }
   g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
                    G_CALLBACK(OnWindowObjectCleared), nullptr);
 }

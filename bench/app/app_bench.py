@@ -114,6 +114,9 @@ SANDBOX = {"on": True}
 def env_for(work):
     e = dict(os.environ)
     e["ZIMBREL_REGISTRY_DIR"] = os.path.join(work, "reg")
+    # No session bus: each measured program runs alone, never handing its
+    # start over to a Zimbrel the user has open.
+    e["DBUS_SESSION_BUS_ADDRESS"] = ""
     if not e.get("WAYLAND_DISPLAY"):
         e["WEBKIT_DISABLE_COMPOSITING_MODE"] = "1"  # Xvfb
     if not SANDBOX["on"]:

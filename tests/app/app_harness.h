@@ -31,6 +31,12 @@ class AppHarness {
   // Starts <copy>/zimbrel with the arguments; standard output is kept.
   void Start(const std::vector<std::string>& args = {},
              const std::map<std::string, std::string>& env = {});
+  // Starts the program again, as Start did (the same environment and
+  // session bus), and waits for that second program to end: its exit code,
+  // or -1 when it did not end within the time (it is then killed).
+  int StartAgain(const std::vector<std::string>& args, int timeoutMs);
+  // The harness's own session bus (started on first use); its address.
+  std::string SessionBus();
   // Waits for the program to end; false on time-out (it is then killed).
   bool WaitExit(int timeoutMs, int* exitCode = nullptr);
   bool Running();
@@ -81,6 +87,9 @@ class AppHarness {
   std::string moduleDir_;
   std::string outPath_;
   pid_t pid_ = -1;
+  pid_t busPid_ = -1;
+  std::string busAddress_;
+  std::vector<std::string> env_;  // the environment of the last Start
 };
 
 // Runs a command and returns its standard output (empty on failure).

@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <webkit2/webkit2.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <thread>
 
 #include "app/app_harness.h"
@@ -28,6 +30,7 @@
 #include "bridge/bridge_server.h"
 #include "bridge/bridge_wire.h"
 #include "bridge/external_dispatch.h"
+#include "bridge/program_pages.h"
 #include "net/raw_server.h"
 #include "page_host.h"
 #include "temp_dir.h"
@@ -70,6 +73,17 @@ std::string ThroughRes(const std::string& res, const std::string& file) {
   return FileUri(res) + "/" + way;
 }
 
+// Our scheme's address for a path, and one that leaves res/ by "..%2f".
+std::string Ours(const std::string& path) {
+  return PageAddress(path);
+}
+std::string OursThroughRes(const std::string& res, const std::string& file) {
+  std::string way;
+  for (char c : fs::relative(file, res).string())
+    way += c == '/' ? std::string("%2f") : c == ' ' ? "%20" : std::string(1, c);
+  return Ours(res) + "/" + way;
+}
+
 std::string DataUri(const std::string& html) {
   gchar* b64 = g_base64_encode(reinterpret_cast<const guchar*>(html.data()), html.size());
   std::string s = std::string("data:text/html;base64,") + b64;
@@ -109,6 +123,8 @@ class ExtensionAlone : public ::testing::Test {
                                     t->bridge.secret()));
         }),
         this);
+    pages = ProgramPages(app.moduleDir(), app.moduleDir() + "/res/tmp");
+    RegisterPageScheme(context, &pages);
   }
   void TearDown() override {
     if (window) gtk_widget_destroy(window);
@@ -158,6 +174,7 @@ class ExtensionAlone : public ::testing::Test {
   PageHost host{reg.path()};
   CExternalDispatch disp{[this]() -> CoreHost* { return &host; }};
   BridgeServer bridge{&disp};
+  ProgramPages pages;
   WebKitWebContext* context = nullptr;
   GtkWidget* window = nullptr;
 };
@@ -167,48 +184,68 @@ TEST_F(ExtensionAlone, OnlyPagesOfResWithPagesOfResAboveThemGetTheObject) {
   const std::string res = app.moduleDir() + "/res";
   const std::string out = elsewhere.path();
   auto frame = [](const std::string& src) { return "<iframe src=\"" + src + "\"></iframe>"; };
+  const std::string web = "http://127.0.0.1:" + std::to_string(port);
   app.WritePage("own.html", Reporter(port, "own"));
   app.WritePage("inner.html", Reporter(port, "inner"));
   app.WritePage("inner2.html", Reporter(port, "inner2"));
   app.WritePage("outer.html", Reporter(port, "outer", frame("inner.html")));
-  app.WritePage("mixed.html", Reporter(port, "mixed", frame(FileUri(out + "/mid.html"))));
+  app.WritePage(
+      "mixed.html",
+      Reporter(port, "mixed", frame(FileUri(out + "/mid.html")) + frame(web + "/mid.html")));
   app.WritePage("tmp/work.html", Reporter(port, "work"));
-  app.WritePage("parent.html", Reporter(port, "parent", frame(FileUri(out + "/child.html"))));
+  app.WritePage(
+      "parent.html",
+      Reporter(port, "parent", frame(FileUri(out + "/child.html")) + frame(web + "/child.html")));
   std::ofstream(out + "/evil.html") << Reporter(port, "evil");
   std::ofstream(out + "/frames.html")
-      << Reporter(port, "frames", frame(FileUri(res + "/inner2.html")),
+      << Reporter(port, "frames", frame(Ours(res + "/inner2.html")),
                   "setTimeout(function () { var r = 'none';"
                   "  try { r = typeof frames[0].external; } catch (e) { r = 'blocked'; }"
                   "  report('who=framesreach&got=' + r); }, 1500);");
   app.WritePage("inner3.html", Reporter(port, "inner3"));
-  std::ofstream(out + "/mid.html") << Reporter(port, "mid", frame(FileUri(res + "/inner3.html")));
+  std::ofstream(out + "/mid.html") << Reporter(port, "mid", frame(Ours(res + "/inner3.html")));
   std::ofstream(out + "/child.html")
       << Reporter(port, "child", "",
                   "var r = 'none'; try { r = parent.external.ZBL_GetVersion(); }"
                   " catch (e) { r = 'blocked'; } report('who=childreach&got=' + r);");
   reports.Serve("/svc.html", Reporter(port, "service"));
+  // The same strangers from the web: our pages may frame those (and never a
+  // local file).
+  for (const char* page : {"/mid.html", "/child.html"}) {
+    std::ifstream in(out + page);
+    std::stringstream text;
+    text << in.rdbuf();
+    reports.Serve(page, text.str());
+  }
 
   // Our page, and our page inside our page: the object, and calls answered.
-  Show(FileUri(res + "/own.html"), true, {"own"});
+  Show(Ours(res + "/own.html"), true, {"own"});
   EXPECT_EQ(ReportOf(reports, "own"), "ext=object&v=260");
-  Show(FileUri(res + "/outer.html"), false, {"outer", "inner"});
+  Show(Ours(res + "/outer.html"), false, {"outer", "inner"});
   EXPECT_EQ(ReportOf(reports, "outer"), "ext=object&v=260");
   EXPECT_EQ(ReportOf(reports, "inner"), "ext=object&v=260");
 
-  // A file outside res/ named through res/ with encoded slashes.
+  // A file outside res/ named through res/ with encoded slashes: not served
+  // by our scheme, and no object by its file URL.
+  Show(OursThroughRes(res, out + "/evil.html"), true, {"evil"}, 5000);
+  EXPECT_EQ(ReportOf(reports, "evil"), "");
   Show(ThroughRes(res, out + "/evil.html"), true, {"evil"});
   EXPECT_EQ(ReportOf(reports, "evil"), "ext=undefined&v=none");
+  // Our page by its file URL: no object (only the scheme's pages are ours).
+  app.WritePage("byfile.html", Reporter(port, "byfile"));
+  Show(FileUri(res + "/byfile.html"), true, {"byfile"});
+  EXPECT_EQ(ReportOf(reports, "byfile"), "ext=undefined&v=none");
 
   // A local page elsewhere framing one of ours: neither gets the object, and
   // the outer page cannot reach into ours.
   Show(FileUri(out + "/frames.html"), true, {"frames", "inner2", "framesreach"});
   EXPECT_EQ(ReportOf(reports, "frames"), "ext=undefined&v=none");
   EXPECT_EQ(ReportOf(reports, "inner2"), "ext=undefined&v=none");
-  EXPECT_EQ(ReportOf(reports, "framesreach"), "got=undefined");
+  EXPECT_EQ(ReportOf(reports, "framesreach"), "got=blocked");
 
-  // Ours, framing a page elsewhere, framing ours: the innermost has a
-  // stranger above it.
-  Show(FileUri(res + "/mixed.html"), false, {"mixed", "mid", "inner3"});
+  // Ours, framing a page elsewhere (from the web: a local file never loads
+  // in our page), framing ours: the innermost has a stranger above it.
+  Show(Ours(res + "/mixed.html"), false, {"mixed", "mid", "inner3"});
   EXPECT_EQ(ReportOf(reports, "mixed"), "ext=object&v=260");
   EXPECT_EQ(ReportOf(reports, "mid"), "ext=undefined&v=none");
   EXPECT_EQ(ReportOf(reports, "inner3"), "ext=undefined&v=none");
@@ -219,37 +256,39 @@ TEST_F(ExtensionAlone, OnlyPagesOfResWithPagesOfResAboveThemGetTheObject) {
   app.WritePage("inner4.html", Reporter(port, "inner4"));
   std::ofstream(out + "/disguise.html") << Reporter(
       port, "disguise", "",
-      "var moved = 'no'; try { history.replaceState(null, '', '" + FileUri(res + "/own.html") +
-          "'); moved = String(location.href === '" + FileUri(res + "/own.html") +
+      "var moved = 'no'; try { history.replaceState(null, '', '" + Ours(res + "/own.html") +
+          "'); moved = String(location.href === '" + Ours(res + "/own.html") +
           "'); } catch (e) {}\n"
           "report('who=disguised&moved=' + moved);\n"
           "var f = document.createElement('iframe'); f.src = '" +
-          FileUri(res + "/inner4.html") + "'; document.body.appendChild(f);");
+          Ours(res + "/inner4.html") + "'; document.body.appendChild(f);");
   Show(FileUri(out + "/disguise.html"), true, {"disguise", "disguised", "inner4"});
   EXPECT_EQ(ReportOf(reports, "disguise"), "ext=undefined&v=none");
   EXPECT_EQ(ReportOf(reports, "inner4"), "ext=undefined&v=none")
       << "moved: " << ReportOf(reports, "disguised");
 
-  // A frame of a stranger cannot reach its parent's object (file access from
-  // file URLs off, as in page dialogs: each file is an origin of its own).
-  Show(FileUri(res + "/parent.html"), false, {"parent", "child", "childreach"});
+  // A frame of a stranger (from the web: a local file never loads in our
+  // page) cannot reach its parent's object.
+  Show(Ours(res + "/parent.html"), false, {"parent", "child", "childreach"});
   EXPECT_EQ(ReportOf(reports, "parent"), "ext=object&v=260");
   EXPECT_EQ(ReportOf(reports, "childreach"), "got=blocked");
+  EXPECT_EQ(ReportOf(reports, "child"), "ext=undefined&v=none");
 
-  // The work folder, and a page of the service.
-  Show(FileUri(res + "/tmp/work.html"), true, {"work"});
-  EXPECT_EQ(ReportOf(reports, "work"), "ext=undefined&v=none");
+  // A page in the work folder's name is never served, and a page of the
+  // service gets nothing.
+  Show(Ours(res + "/tmp/work.html"), true, {"work"}, 5000);
+  EXPECT_EQ(ReportOf(reports, "work"), "");
   Show("http://127.0.0.1:" + std::to_string(port) + "/svc.html", true, {"service"});
   EXPECT_EQ(ReportOf(reports, "service"), "ext=undefined&v=none");
 
   // A service that redirects to one of our pages does not get it shown
-  // (WebKit follows no redirect from the web to a file).
+  // (WebKit follows no redirect from the web to our scheme).
   app.WritePage("target.html", Reporter(port, "target"));
   std::atomic<int> asked{0};
   RawServer redirecting([&](RawConnection& c) {
     if (!c.ReadHead()) return;
     ++asked;
-    c.Send("HTTP/1.0 302 Found\r\nLocation: " + FileUri(res + "/target.html") +
+    c.Send("HTTP/1.0 302 Found\r\nLocation: " + Ours(res + "/target.html") +
            "\r\nContent-Length: 0\r\n\r\n");
   });
   Show("http://" + redirecting.authority() + "/go", true, {"target"}, 5000);
@@ -276,6 +315,8 @@ TEST(Trust, PagesOfOtherPlacesNeverLoadInTheProgramsViews) {
       ThroughRes(res, elsewhere / "evil.html"),
       FileUri(elsewhere / "evil.html"),
       FileUri(res + "/tmp/work.html"),
+      Ours(res + "/tmp/work.html"),
+      OursThroughRes(res, elsewhere / "evil.html"),
       DataUri(Reporter(port, "data")),
       "http://127.0.0.1:" + std::to_string(port) + "/svc.html",
   };
@@ -299,7 +340,7 @@ setTimeout(function () {
   app.Start();
   ASSERT_TRUE(app.WaitForValue("ZBPhone", "still here 260", 30000)) << app.Output();
   EXPECT_EQ(app.Value("ZBName"),
-            "frames about:blank about:blank about:blank about:blank about:blank");
+            "frames other other other about:blank about:blank about:blank about:blank");
   for (const char* who : {"evil", "work", "data", "service"})
     EXPECT_EQ(ReportOf(reports, who), "") << who;
   EXPECT_TRUE(reports.Requests().empty());
@@ -486,7 +527,8 @@ struct FakeBrowser {
     fs::create_directories(xdg / "data/applications");
     fs::create_directories(xdg / "config");
     std::ofstream(xdg / "browser")
-        << "#!/bin/sh\nprintf '%s' \"$1\" > '" << xdg.path() << "/.opened' && mv '" << xdg.path()
+        << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << xdg.path() << "/log'\n"
+        << "printf '%s' \"$1\" > '" << xdg.path() << "/.opened' && mv '" << xdg.path()
         << "/.opened' '" << xdg.path() << "/opened'\n";
     fs::permissions(xdg / "browser", fs::perms::owner_all);
     std::ofstream(xdg / "data/applications/fake-browser.desktop")
@@ -500,6 +542,11 @@ struct FakeBrowser {
   }
   std::string opened() const {
     std::ifstream in(xdg / "opened");
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+  }
+  // Every address opened so far, one a line.
+  std::string log() const {
+    std::ifstream in(xdg / "log");
     return std::string((std::istreambuf_iterator<char>(in)), {});
   }
   TempDir xdg;
@@ -519,7 +566,7 @@ TEST(Trust, WebLinksTheUserFollowsOpenInTheBrowserAndNoScriptLeavesOurPages) {
   RawServer service([&](RawConnection& c) {
     if (!c.ReadHead()) return;
     ++asked;
-    c.Send("HTTP/1.0 302 Found\r\nLocation: " + FileUri(app.moduleDir() + "/res/target.html") +
+    c.Send("HTTP/1.0 302 Found\r\nLocation: " + Ours(app.moduleDir() + "/res/target.html") +
            "\r\nContent-Length: 0\r\n\r\n");
   });
   const std::string target = "http://" + service.authority() + "/redir";
@@ -575,6 +622,66 @@ addEventListener('keydown', function (e) { x.ZBL_SetZBPhone('still ' + e.key); }
   ASSERT_TRUE(app.Keys(id, {"k"}));
   EXPECT_TRUE(app.WaitForValue("ZBPhone", "still k", 20000));
   EXPECT_EQ(ReportOf(reports, "dropped"), "");
+  AppHarness::RequestClose(id);
+  EXPECT_TRUE(app.WaitExit(20000));
+}
+
+// Script alone opens no browser and downloads nothing: five clicks on a
+// link and a form sent by script, the browser member called from script and
+// script downloads (one that names a way out of the downloads folder) are
+// all refused; the user's own click on the link and on a button that calls
+// the member each open the browser once.
+TEST(Trust, ScriptAloneNeitherOpensTheBrowserNorDownloads) {
+  FakeBrowser browser;
+  TempDir home;
+  AppHarness app;
+  app.WritePage("selectSong.html", R"(<!doctype html><head><style>
+body { margin: 0; } a, button { display: block; width: 760px; height: 250px; }</style></head><body>
+<a id=l href="http://127.0.0.1:65001/clicked">the link</a>
+<button id=b>the homepage</button>
+<a id=s href="http://127.0.0.1:65001/by-script"></a>
+<a id=d1 href="aboutBox.html" download="../../../escaped.html"></a>
+<a id=d2 href="zimbrel.css" download="kept.css"></a>
+<form id=f action="http://127.0.0.1:65001/form"><input name=q value=1></form>
+<script>
+var x = window.external;
+document.getElementById('b').onclick = function () { x.ZBL_NavigateURL('homepage'); };
+addEventListener('load', function () {
+  for (var i = 0; i < 5; i++) document.getElementById('s').click();
+  document.getElementById('f').submit();
+  x.ZBL_NavigateURL('by-script');
+  document.getElementById('d1').click();
+  document.getElementById('d2').click();
+  setTimeout(function () { x.ZBL_SetZBName('scripted'); }, 2000);
+});
+</script></body>)");
+  auto env = browser.env();
+  env["HOME"] = home.path();
+  env["XDG_DOWNLOAD_DIR"] = home.path() + "/Downloads";
+  app.Start({}, env);
+  ASSERT_TRUE(app.WaitForValue("ZBName", "scripted", 30000)) << app.Output();
+  EXPECT_EQ(browser.log(), "");
+  std::vector<std::string> saved;
+  for (const auto& e : fs::recursive_directory_iterator(home.path()))
+    if (e.is_regular_file()) saved.push_back(e.path());
+  EXPECT_TRUE(saved.empty()) << saved.front();
+  EXPECT_FALSE(fs::exists(fs::path(app.moduleDir()).parent_path() / "escaped.html"));
+
+  std::string id = app.FindWindow(kMainTitle);
+  ASSERT_FALSE(id.empty());
+  AppHarness::Geometry g = AppHarness::WindowGeometry(id);
+  ASSERT_TRUE(AppHarness::FocusWindow(id));
+  AppHarness::Xdo({"mousemove", "--sync", std::to_string(g.x + 300),
+                   std::to_string(g.y + g.height / 2 - 140), "click", "1"});
+  ASSERT_TRUE(app.WaitUntil([&] { return !browser.opened().empty(); }, 15000));
+  EXPECT_EQ(browser.log(), "http://127.0.0.1:65001/clicked\n");
+  AppHarness::Xdo({"mousemove", "--sync", std::to_string(g.x + 300),
+                   std::to_string(g.y + g.height / 2 + 120), "click", "1"});
+  ASSERT_TRUE(app.WaitUntil(
+      [&] { return browser.log().find("where=homepage") != std::string::npos; }, 15000))
+      << browser.log();
+  const std::string opened = browser.log();
+  EXPECT_EQ(std::count(opened.begin(), opened.end(), '\n'), 2) << opened;
   AppHarness::RequestClose(id);
   EXPECT_TRUE(app.WaitExit(20000));
 }

@@ -1,7 +1,7 @@
 // The pages load their work files as tmp/<name> beside themselves, as if
-// res/tmp were theirs to write; the web process extension sends those loads
-// to the user's work folder. A file left in the module directory's res/tmp is
-// never what a page gets.
+// res/tmp were theirs to write; the program's scheme serves those loads from
+// the user's work folder, audio files only. A file left in the module
+// directory's res/tmp is never what a page gets.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -17,9 +17,12 @@ namespace fs = std::filesystem;
 TEST(WorkFolder, ThePagesTmpLoadsReadTheUsersWorkFolder) {
   AppHarness app;
   fs::create_directories(app.workDir());
-  std::ofstream(app.workDir() + "/note #1.txt") << "from the work folder";
-  app.WriteFile("res/tmp/note #1.txt", "from beside the program");
-  app.WriteFile("res/tmp/only-here.txt", "from beside the program");
+  std::ofstream(app.workDir() + "/ring #1.mp3") << "from the work folder";
+  std::ofstream(app.workDir() + "/note.txt") << "not audio";
+  std::ofstream(app.workDir() + "/page.html") << "<p>not audio</p>";
+  app.WriteFile("res/tmp/ring #1.mp3", "from beside the program");
+  app.WriteFile("res/tmp/only-here.mp3", "from beside the program");
+  app.WriteFile("res/tmp/page.html", "<p>from beside the program</p>");
   // The same XHR the start page makes to read the ringtone's facts.
   app.WritePage("selectSong.html", R"(<!doctype html><script>
 function read(url, done) {
@@ -29,16 +32,20 @@ function read(url, done) {
   xhr.onerror = function () { done('error'); };
   xhr.send();
 }
-read('tmp/' + encodeURIComponent('note #1.txt'), function (a) {
-  read('tmp/only-here.txt', function (b) {
+var names = [encodeURIComponent('ring #1.mp3'), 'only-here.mp3', 'note.txt', 'page.html'];
+var got = [];
+(function next() {
+  if (!names.length) {
     read('aboutBox.html', function (c) {
-      window.external.ZBL_SetZBName(a + '|' + b + '|' + (c.indexOf('<') >= 0 ? 'page' : c));
+      window.external.ZBL_SetZBName(got.join('|') + '|' + (c.indexOf('<') >= 0 ? 'page' : c));
     });
-  });
-});
+    return;
+  }
+  read('tmp/' + names.shift(), function (t) { got.push(t); next(); });
+})();
 </script>)");
   app.Start();
-  EXPECT_TRUE(app.WaitForValue("ZBName", "from the work folder|error|page", 30000))
+  EXPECT_TRUE(app.WaitForValue("ZBName", "from the work folder|error|error|error|page", 30000))
       << app.Value("ZBName") << "\n"
       << app.Output();
 }

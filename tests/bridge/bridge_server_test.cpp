@@ -3,6 +3,7 @@
 #include "bridge/bridge_server.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -366,6 +367,95 @@ TEST_F(BridgeServerTest, AProcessOfAnotherUserIsNotServed) {
   while (::waitpid(child, &status, WNOHANG) == 0) g_main_context_iteration(nullptr, FALSE);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+}  // namespace
+}  // namespace zb
+
+namespace zb {
+namespace {
+
+size_t ResidentBytes() {
+  long pages = 0, resident = 0;
+  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(f);
+  }
+  return static_cast<size_t>(resident) * static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+// Before its hello a connection may say nothing but a small hello, and soon:
+// a same-user process that holds a thousand idle connections and sends
+// frames of 60 MiB without a hello gets them closed, the program's memory
+// and descriptors stay bounded, and a page's calls are answered all along.
+TEST_F(BridgeServerTest, ConnectionsWithoutAHelloAreFewSmallAndShortLived) {
+  rlimit lim{};
+  ::getrlimit(RLIMIT_NOFILE, &lim);
+  rlimit raised = lim;
+  raised.rlim_cur = std::min<rlim_t>(lim.rlim_max, 4096);
+  ::setrlimit(RLIMIT_NOFILE, &raised);
+  ASSERT_TRUE(server.Start());
+  const size_t before = ResidentBytes();
+  size_t most = 0;
+  std::atomic<bool> done{false};
+  std::thread attacker([&] {
+    int page = Open(server, 3);
+    ASSERT_GE(page, 0);
+    auto version = [&] {
+      wire::Reply r;
+      return Ask(page, wire::EncodeInvoke(14, DISPATCH_METHOD, {}), wire::kOpInvoke, &r)
+                 ? r.result.s
+                 : std::string("no answer");
+    };
+    // Eight frames of 60 MiB, each announced and sent as far as the server
+    // takes it: it closes each after the length.
+    const std::string chunk(1 << 20, 'x');
+    for (int i = 0; i < 8; ++i) {
+      int fd = Connect(server.socketPath());
+      ASSERT_GE(fd, 0);
+      std::string head("\x00\x00\xC0\x03", 4);  // 60 MiB, little-endian
+      bool cut = !wire::WriteFully(fd, head);
+      for (int mb = 0; mb < 60 && !cut; ++mb) cut = !wire::WriteFully(fd, chunk);
+      EXPECT_TRUE(cut) << "frame " << i << " was taken whole";
+      ::close(fd);
+      EXPECT_EQ(version(), "260");
+    }
+    // A thousand idle connections; the page's calls go on between them.
+    std::vector<int> idle;
+    for (int i = 0; i < 1000; ++i) {
+      int fd = Connect(server.socketPath());
+      if (fd >= 0) idle.push_back(fd);
+      if (i % 100 == 99) {
+        EXPECT_EQ(version(), "260") << "after " << i + 1;
+      }
+    }
+    EXPECT_EQ(version(), "260");
+    // The first of them were closed unanswered to make room, and the last
+    // are closed once their time is up.
+    std::string payload;
+    EXPECT_FALSE(wire::ReadFrame(idle.front(), &payload));
+    EXPECT_FALSE(wire::ReadFrame(idle.back(), &payload));
+    for (int fd : idle) ::close(fd);
+    EXPECT_EQ(version(), "260");
+    ::close(page);
+    done = true;
+  });
+  while (!done) {
+    g_main_context_iteration(nullptr, FALSE);
+    most = std::max(most, server.connections());
+    std::this_thread::yield();
+  }
+  attacker.join();
+  while (g_main_context_iteration(nullptr, FALSE)) {
+  }
+  ::setrlimit(RLIMIT_NOFILE, &lim);
+  EXPECT_LE(most, BridgeServer::kMaxWaiting + 1);  // the page's and the waiting ones
+#if !defined(__SANITIZE_THREAD__)  // ThreadSanitizer's own memory is no measure
+  EXPECT_LT(ResidentBytes(), before + (64u << 20));
+#else
+  (void)before;
+#endif
+  EXPECT_EQ(server.pendingRequests(), 0);
 }
 
 }  // namespace

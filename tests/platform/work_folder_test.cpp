@@ -112,3 +112,64 @@ TEST_F(UserWorkFolder, ALinkOrSomeoneElsesFolderIsNeverUsed) {
 
 }  // namespace
 }  // namespace zb
+
+namespace zb {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A program without a session bus works in a run folder of its own: made
+// private and locked, gone with the program, and swept by a later start only
+// when the program that made it is gone (its lock free). A sweep follows no
+// link and leaves what is not a run folder.
+TEST(RunWorkFolder, IsThisProgramsAloneAndGoesWithIt) {
+  testing::TempDir dir;
+  const std::string user = dir.path();
+  std::string kept;
+  {
+    RunWorkFolder mine;
+    ASSERT_TRUE(mine.Make(user));
+    kept = mine.path();
+    EXPECT_EQ(fs::path(kept).parent_path(), fs::path(user));
+    EXPECT_EQ(fs::path(kept).filename().string().rfind("run-", 0), 0u);
+    EXPECT_EQ(fs::status(kept).permissions() & fs::perms::all, fs::perms::owner_all);
+    std::ofstream(kept + "/ring.mp3") << "made";
+    // Another start sweeps: a folder whose program is running stays.
+    RunWorkFolder other;
+    ASSERT_TRUE(other.Make(user));
+    EXPECT_NE(other.path(), kept);
+    EXPECT_TRUE(fs::exists(kept + "/ring.mp3"));
+  }
+  EXPECT_FALSE(fs::exists(kept));
+  EXPECT_TRUE(fs::is_empty(user));
+}
+
+TEST(RunWorkFolder, ASweepTakesOnlyFoldersOfKilledPrograms) {
+  testing::TempDir dir, outside;
+  const std::string user = dir.path();
+  std::ofstream(outside.path() + "/precious") << "keep";
+  // Left by a killed program: lock free, files and a link inside.
+  fs::create_directory(user + "/run-killed");
+  std::ofstream(user + "/run-killed/.lock");
+  std::ofstream(user + "/run-killed/ring.mp3") << "old";
+  fs::create_symlink(outside.path() + "/precious", user + "/run-killed/link.mp3");
+  // Not ours to take: no lock file, another name, a link named like a run.
+  fs::create_directory(user + "/run-nolock");
+  fs::create_directory(user + "/ringtones");
+  std::ofstream(user + "/ring.mp3") << "the user's";
+  fs::create_directory_symlink(outside.path(), user + "/run-link");
+  SweepLeftRunFolders(user);
+  EXPECT_FALSE(fs::exists(user + "/run-killed"));
+  EXPECT_TRUE(fs::exists(outside.path() + "/precious"));
+  EXPECT_TRUE(fs::exists(user + "/run-nolock"));
+  EXPECT_TRUE(fs::exists(user + "/ringtones"));
+  EXPECT_TRUE(fs::exists(user + "/ring.mp3"));
+  EXPECT_TRUE(fs::is_symlink(user + "/run-link"));
+  // A folder that cannot be written to makes no run folder.
+  RunWorkFolder none;
+  EXPECT_FALSE(none.Make(user + "/missing"));
+  EXPECT_EQ(none.path(), "");
+}
+
+}  // namespace
+}  // namespace zb
