@@ -65,7 +65,18 @@ int ShowMessageBox(GtkWindow* owner, const std::string& text, const std::string&
       owner, static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), icon,
       GTK_BUTTONS_NONE, "%s", safe.c_str());
   if (!box) return 0;
-  gtk_window_set_title(GTK_WINDOW(box), SanitizeUtf8(caption).c_str());
+  const std::string title = SanitizeUtf8(caption);
+  gtk_window_set_title(GTK_WINDOW(box), title.c_str());
+  // GTK names a box with an icon after its kind ("Question"), one without
+  // after its title, whose leading blanks only indent it in the title bar: a
+  // screen reader gets the caption alone.
+  AtkObject* accessible = gtk_widget_get_accessible(box);
+  const char* named = atk_object_get_name(accessible);
+  if (named && title == named) {
+    gchar* name = g_strstrip(g_strdup(title.c_str()));
+    atk_object_set_name(accessible, name);
+    g_free(name);
+  }
   for (auto& b : buttons) gtk_dialog_add_button(GTK_DIALOG(box), b.first, b.second);
   gtk_dialog_set_default_response(GTK_DIALOG(box), buttons[def].second);
   if (GtkWidget* d = gtk_dialog_get_widget_for_response(GTK_DIALOG(box), buttons[def].second))

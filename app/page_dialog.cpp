@@ -57,6 +57,11 @@ void CPageDialog::OnInitDialog() {
   gtk_widget_show_all(m_headerBar);
   gtk_widget_show_all(view);
   gtk_window_set_title(GTK_WINDOW(m_window), m_args.title.c_str());
+  // The title's leading blanks only indent it in the title bar; a screen
+  // reader gets the name alone.
+  gchar* name = g_strstrip(g_strdup(m_args.title.c_str()));
+  atk_object_set_name(gtk_widget_get_accessible(m_window), name);
+  g_free(name);
 #ifdef GDK_WINDOWING_WAYLAND
   // A Wayland compositor places windows itself: it knows the owner (the
   // transient parent), that this is a modal dialog of a fixed size, and

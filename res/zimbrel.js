@@ -205,9 +205,18 @@ var ZB = window.ZB || {};
     el.appendChild(box);
   }
 
+  // Runs fn once the event under way has been answered. A member that opens
+  // a window of the program (a page dialog, the file chooser) waits in the
+  // call until the window closes; called from a click, the press (from the
+  // keyboard, the pointer or a screen reader's action) would wait with it.
+  function later(fn) {
+    setTimeout(fn, 0);
+  }
+
   // Buttons marked data-zbl="Name" call the member ZB.member.Name of the
-  // program, with data-zbl-arg as its argument when given; one that opens
-  // the service in the browser also shows the address.
+  // program, with data-zbl-arg as its argument when given, after the click
+  // (later()); one that opens the service in the browser also shows the
+  // address.
   function wireMemberButtons(root) {
     var buttons = (root || document).querySelectorAll("[data-zbl]");
     Array.prototype.forEach.call(buttons, function (btn) {
@@ -218,7 +227,9 @@ var ZB = window.ZB || {};
       }
       btn.addEventListener("click", function () {
         var args = btn.getAttribute("data-zbl-arg");
-        call(member, args === null ? [] : [args]);
+        later(function () {
+          call(member, args === null ? [] : [args]);
+        });
       });
     });
   }
@@ -334,6 +345,7 @@ var ZB = window.ZB || {};
     call: call,
     prop: prop,
     poll: poll,
+    later: later,
     redirectAddress: redirectAddress,
     showAddress: showAddress,
     readFile: readFile,

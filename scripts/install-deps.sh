@@ -31,6 +31,7 @@ if [ "${1:-}" = --test ]; then
   xvfb xauth xdotool x11-utils imagemagick dbus dbus-x11
   xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils xfwm4
   mutter sway grim wtype
+  kwin-wayland plasma-wayland-protocols libwayland-dev qtwayland5 python3-pyatspi
   clang libclang-rt-14-dev
   xchm desktop-file-utils appstream librsvg2-bin fonts-cantarell
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good

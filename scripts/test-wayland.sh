@@ -1,7 +1,7 @@
 #!/bin/sh
 # Runs the program's end-to-end tests under headless Wayland compositors,
-# GNOME's mutter and sway, as an ordinary user (sway refuses to run as root;
-# our users are not root either). Run as root (CI), it makes the user
+# GNOME's mutter, sway and KDE's KWin, as an ordinary user (sway refuses to
+# run as root; our users are not root either). Run as root (CI), it makes the user
 # zimbrel-test and a copy of the built program and test binary that user can
 # read, wherever the build folder is.
 #
@@ -11,7 +11,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 BUILD=$(cd "${1:-build}" && pwd)
-FILTER=${2:-'Desktops/*/mutter:Desktops/*/sway'}
+FILTER=${2:-'Desktops/*/mutter:Desktops/*/sway:Desktops/*/kwin:DolphinOnKWin.*'}
 TEST_USER=zimbrel-test
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/zimbrel-wayland-XXXXXX")
@@ -21,6 +21,11 @@ cp -a "$BUILD/zimbrel" "$BUILD/extensions" "$BUILD/res" "$WORK/"
 if [ -e "$BUILD/help.chm" ]; then cp -a "$BUILD/help.chm" "$WORK/"; fi
 cp -a "$BUILD/bin/zimbrel-service" "$WORK/bin/"
 cp -a "$BUILD/tests/app_e2e_tests" "$WORK/tests/"
+# KWin's keys; Dolphin's entry (the plugin, the component, its registration
+# and the menu reader), when the build made them.
+for f in tests/zimbrel-fake-input tests/dolphin_ui_probe bin/dovetril-regsvr lib/dovetril.so plugins; do
+  if [ -e "$BUILD/$f" ]; then mkdir -p "$WORK/$(dirname "$f")" && cp -a "$BUILD/$f" "$WORK/$f"; fi
+done
 RUN=
 if [ "$(id -u)" -eq 0 ]; then
   id -u "$TEST_USER" >/dev/null 2>&1 || useradd --no-create-home --shell /bin/sh "$TEST_USER"

@@ -171,6 +171,11 @@ ZB.steps.making = (function (flow, S) {
       flow.classes(id, marks[id] || "");
     });
     flow.shown("convertBarRow", marks.stConvert === "active");
+    // The step under way, for screen readers (the marks only draw it).
+    var under = STEPS.filter(function (id) {
+      return marks[id] === "active";
+    }).pop();
+    flow.text("makeStatus", under ? $(under).textContent + "\u2026" : "");
     var notice = make.end === "failed"
       ? make.notice
       : make.end === "cancelled"

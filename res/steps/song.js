@@ -227,7 +227,9 @@ ZB.steps.song = (function (flow, S) {
 
   function init(handsOverTo) {
     next = handsOverTo;
-    $("chooseFile").addEventListener("click", chooseFile);
+    $("chooseFile").addEventListener("click", function () {
+      ZB.later(chooseFile);
+    });
     $("chooseCd").addEventListener("click", chooseCd);
     $("makeRingtone").addEventListener("click", function () {
       if (state.song) {

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
+#include <gio/gio.h>
+#include <gio/gunixfdlist.h>
 #include <glib.h>
 #include <poll.h>
 #include <signal.h>
@@ -10,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -31,6 +34,8 @@ const char* DesktopName(DesktopKind kind) {
       return "mutter";
     case DesktopKind::kSway:
       return "sway";
+    case DesktopKind::kKWin:
+      return "kwin";
   }
   return "?";
 }
@@ -103,7 +108,9 @@ Desktop::Desktop(DesktopKind kind) : kind_(kind) {
   runtimeDir_ = dir_ / "run";
   fs::create_directories(runtimeDir_);
   fs::permissions(runtimeDir_, fs::perms::owner_all, fs::perm_options::replace);
-  ok_ = kind_ == DesktopKind::kSway ? StartSway() : StartMutter();
+  ok_ = kind_ == DesktopKind::kSway     ? StartSway()
+        : kind_ == DesktopKind::kMutter ? StartMutter()
+                                        : StartKWin();
   if (!ok_) return;
   // From now on the programs the test starts (and grim, wtype) use it.
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "GDK_BACKEND"}) {
@@ -207,6 +214,157 @@ bool Desktop::StartMutter() {
   return true;
 }
 
+bool Desktop::StartKWin() {
+  // A copy of the binary runs without its file capability (cap_sys_resource),
+  // which a container's bounding set may lack: exec of the installed one then
+  // fails for everyone.
+  const std::string kwin = dir_ / "kwin_wayland";
+  std::error_code ec;
+  fs::copy_file("/usr/bin/kwin_wayland", kwin, ec);
+  if (ec) return false;
+  fs::permissions(kwin, fs::perms::owner_all, fs::perm_options::replace);
+  // KWin writes kwinrc here; keys do not repeat (a loaded machine may hold
+  // one down past the delay).
+  fs::create_directories(dir_ / "config");
+  std::ofstream(dir_ / "config/kcminputrc") << "[Keyboard]\nKeyRepeat=nothing\n";
+  busAddress_ = ReadLine(
+      [&](int fd) {
+        bus_ = Spawn({"dbus-daemon", "--session", "--nofork", "--print-address=3"}, SessionEnv({}),
+                     dir_ / "compositor.txt", fd);
+      },
+      10000);
+  if (bus_ <= 0 || busAddress_.empty()) return false;
+  const std::string socket = "zimbrel-kwin";
+  compositor_ = Spawn(
+      {kwin, "--virtual", "--width", "1280", "--height", "1024", "--socket", socket,
+       "--no-lockscreen", "--no-global-shortcuts", "--no-kactivities"},
+      SessionEnv({"XDG_RUNTIME_DIR=" + runtimeDir_, "DBUS_SESSION_BUS_ADDRESS=" + busAddress_,
+                  "XDG_CONFIG_HOME=" + (dir_ / "config"), "KWIN_WAYLAND_NO_PERMISSION_CHECKS=1",
+                  "KWIN_SCREENSHOT_NO_PERMISSION_CHECKS=1"}),
+      dir_ / "compositor.txt");
+  if (compositor_ <= 0) return false;
+  // The socket comes first, KWin's name on the bus (screenshots) a moment
+  // later.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!IsSocket(fs::path(runtimeDir_) / socket) ||
+         RunCapture({"env", "DBUS_SESSION_BUS_ADDRESS=" + busAddress_, "gdbus", "call", "--session",
+                     "--dest", "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus",
+                     "--method", "org.freedesktop.DBus.NameHasOwner", "org.kde.KWin"})
+                 .find("true") == std::string::npos) {
+    int st;
+    if (std::chrono::steady_clock::now() > deadline ||
+        ::waitpid(compositor_, &st, WNOHANG) == compositor_)
+      return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  g_setenv("WAYLAND_DISPLAY", socket.c_str(), TRUE);
+  return true;
+}
+
+void Desktop::KWinScript(const std::string& js) const {
+  static int count = 0;
+  const std::string name = "zimbrel-test-" + std::to_string(++count);
+  const std::string path = dir_ / (name + ".js");
+  std::ofstream(path) << js;
+  auto call = [&](const std::string& object, const std::string& method,
+                  std::vector<std::string> args) {
+    std::vector<std::string> argv{"env",          "DBUS_SESSION_BUS_ADDRESS=" + busAddress_,
+                                  "gdbus",        "call",
+                                  "--session",    "--dest",
+                                  "org.kde.KWin", "--object-path",
+                                  object,         "--method",
+                                  method};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunCapture(argv);
+  };
+  // Loaded, then started with whatever else is loaded (nothing): KWin runs
+  // it before start() answers.
+  if (call("/Scripting", "org.kde.kwin.Scripting.loadScript", {path, name}).empty()) return;
+  call("/Scripting", "org.kde.kwin.Scripting.start", {});
+  call("/Scripting", "org.kde.kwin.Scripting.unloadScript", {name});
+}
+
+// KWin writes the picture's raw pixels (QImage's layout, its `format`) to a
+// pipe it is handed and describes them in the call's answer.
+bool Desktop::KWinScreenshot(const std::string& path) const {
+  GError* err = nullptr;
+  GDBusConnection* bus = g_dbus_connection_new_for_address_sync(
+      busAddress_.c_str(),
+      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      nullptr, nullptr, &err);
+  if (!bus) {
+    g_clear_error(&err);
+    return false;
+  }
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) {
+    g_object_unref(bus);
+    return false;
+  }
+  std::string data;
+  std::thread reader([&] {
+    char buf[65536];
+    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) != 0;)
+      if (n > 0)
+        data.append(buf, static_cast<size_t>(n));
+      else if (errno != EINTR)
+        break;
+  });
+  GUnixFDList* fdList = g_unix_fd_list_new_from_array(&fds[1], 1);  // takes the write end
+  GVariantBuilder options;
+  g_variant_builder_init(&options, G_VARIANT_TYPE("a{sv}"));
+  g_variant_builder_add(&options, "{sv}", "include-cursor", g_variant_new_boolean(FALSE));
+  g_variant_builder_add(&options, "{sv}", "native-resolution", g_variant_new_boolean(TRUE));
+  GVariant* reply = g_dbus_connection_call_with_unix_fd_list_sync(
+      bus, "org.kde.KWin", "/org/kde/KWin/ScreenShot2", "org.kde.KWin.ScreenShot2", "CaptureArea",
+      g_variant_new("(iiuua{sv}h)", 0, 0, 1280u, 1024u, &options, 0), G_VARIANT_TYPE("(a{sv})"),
+      G_DBUS_CALL_FLAGS_NONE, 20000, fdList, nullptr, nullptr, &err);
+  g_object_unref(fdList);  // closes our write end: EOF once KWin closes its own
+  reader.join();
+  ::close(fds[0]);
+  g_object_unref(bus);
+  if (!reply) {
+    g_clear_error(&err);
+    return false;
+  }
+  GVariant* results = g_variant_get_child_value(reply, 0);
+  guint32 width = 0, height = 0, stride = 0, format = 0;
+  g_variant_lookup(results, "width", "u", &width);
+  g_variant_lookup(results, "height", "u", &height);
+  g_variant_lookup(results, "stride", "u", &stride);
+  g_variant_lookup(results, "format", "u", &format);
+  g_variant_unref(results);
+  g_variant_unref(reply);
+  // QImage's 32-bit formats (RGB32 4, ARGB32 5, ARGB32_Premultiplied 6) keep
+  // B, G, R, A in memory here; nothing else is expected.
+  if (width == 0 || height == 0 || format < 4 || format > 6 ||
+      data.size() < static_cast<size_t>(stride) * height)
+    return false;
+  GdkPixbuf* pb = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, static_cast<int>(width),
+                                 static_cast<int>(height));
+  guchar* out = gdk_pixbuf_get_pixels(pb);
+  const int outStride = gdk_pixbuf_get_rowstride(pb);
+  for (guint32 y = 0; y < height; ++y)
+    for (guint32 x = 0; x < width; ++x) {
+      const unsigned char* in =
+          reinterpret_cast<const unsigned char*>(data.data()) + size_t(y) * stride + x * 4;
+      guchar* o = out + y * outStride + x * 3;
+      o[0] = in[2];
+      o[1] = in[1];
+      o[2] = in[0];
+    }
+  bool saved = gdk_pixbuf_save(pb, path.c_str(), "png", nullptr, nullptr);
+  g_object_unref(pb);
+  return saved;
+}
+
+std::vector<std::string> Desktop::FakeInput(const std::vector<std::string>& args) const {
+  std::vector<std::string> argv{BuildDir() + "/tests/zimbrel-fake-input"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
+
 void Desktop::KillCompositor() {
   if (compositor_ <= 0) return;
   ::kill(compositor_, SIGKILL);
@@ -231,6 +389,12 @@ std::vector<std::string> Desktop::XTool(const std::vector<std::string>& argv) co
 
 void Desktop::Keys(const std::vector<std::string>& keys) const {
   if (keys.empty()) return;
+  if (kind_ == DesktopKind::kKWin) {
+    std::vector<std::string> args{"key"};
+    args.insert(args.end(), keys.begin(), keys.end());
+    RunCapture(FakeInput(args));
+    return;
+  }
   if (kind_ == DesktopKind::kSway) {
     for (const auto& k : keys) {
       RunCapture(WtypeKey(k));
@@ -244,13 +408,19 @@ void Desktop::Keys(const std::vector<std::string>& keys) const {
 }
 
 void Desktop::Type(const std::string& text) const {
-  if (kind_ == DesktopKind::kSway)
+  if (kind_ == DesktopKind::kKWin)
+    RunCapture(FakeInput({"type", text}));
+  else if (kind_ == DesktopKind::kSway)
     RunCapture({"wtype", "-d", "20", "--", text});
   else
     RunCapture(XTool({"xdotool", "type", "--delay", "40", text}));
 }
 
 void Desktop::Click(int x, int y) const {
+  if (kind_ == DesktopKind::kKWin) {
+    RunCapture(FakeInput({"click", std::to_string(x), std::to_string(y)}));
+    return;
+  }
   RunCapture(XTool({"xdotool", "mousemove", "--sync", std::to_string(x), std::to_string(y)}));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   RunCapture(XTool({"xdotool", "click", "1"}));
@@ -259,7 +429,9 @@ void Desktop::Click(int x, int y) const {
 bool Desktop::Screenshot(const std::string& path) const {
   fs::create_directories(fs::path(path).parent_path());
   fs::remove(path);
-  if (kind_ == DesktopKind::kSway)
+  if (kind_ == DesktopKind::kKWin)
+    KWinScreenshot(path);
+  else if (kind_ == DesktopKind::kSway)
     RunCapture({"grim", path});
   else
     RunCapture(XTool({"import", "-window", "root", path}));
@@ -286,6 +458,8 @@ std::string Desktop::FocusedTitle() const {
 void Desktop::CloseFocusedWindow() const {
   if (kind_ == DesktopKind::kSway)
     RunCapture({"swaymsg", "-s", swaySocket_, "kill"});
+  else if (kind_ == DesktopKind::kKWin)  // (no global shortcuts: no Alt+F4)
+    KWinScript("if (workspace.activeClient) workspace.activeClient.closeWindow();");
   else
     Keys({"alt+F4"});  // mutter's close-window key
 }

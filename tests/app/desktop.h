@@ -2,7 +2,11 @@
 // (xvfb-run), or a headless Wayland compositor of the test's own, started as
 // the user the test runs as: GNOME's mutter, nested in an X server of its own
 // (whose XTEST keys reach mutter's focused window and whose root window is
-// the screenshot), or sway (wtype for keys, grim for screenshots). While a
+// the screenshot), sway (wtype for keys, grim for screenshots) or KWin on its
+// virtual backend, started from a copy of its binary (which drops the file
+// capability a container may refuse), with a session bus of its own (keys and
+// clicks through its fake-input protocol and our zimbrel-fake-input,
+// screenshots and window operations through its D-Bus). While a
 // Wayland desktop lives, the programs AppHarness starts open a Wayland display
 // on it and nothing else: DISPLAY is unset, GDK_BACKEND is wayland.
 //
@@ -20,7 +24,7 @@
 
 namespace zb::testing {
 
-enum class DesktopKind { kX11, kMutter, kSway };
+enum class DesktopKind { kX11, kMutter, kSway, kKWin };
 const char* DesktopName(DesktopKind kind);
 
 class Desktop {
@@ -49,17 +53,25 @@ class Desktop {
   std::string FocusedTitle() const;
   // Asks the focused window to close, as its title-bar close does.
   void CloseFocusedWindow() const;
+  // KWin's session bus (its D-Bus interfaces; programs may share it). Empty
+  // on the other desktops.
+  const std::string& busAddress() const { return busAddress_; }
   // Ends the compositor at once: the display goes away under its clients.
   void KillCompositor();
 
  private:
   bool StartSway();
   bool StartMutter();
+  bool StartKWin();
+  bool KWinScreenshot(const std::string& path) const;
+  // Runs a KWin script (JavaScript with KWin's `workspace`) once.
+  void KWinScript(const std::string& js) const;
+  std::vector<std::string> FakeInput(const std::vector<std::string>& args) const;
   void Stop();
   std::vector<std::string> XTool(const std::vector<std::string>& argv) const;
   DesktopKind kind_;
   TempDir dir_;
-  std::string runtimeDir_, xDisplay_, swaySocket_;
+  std::string runtimeDir_, xDisplay_, swaySocket_, busAddress_;
   pid_t compositor_ = -1, xserver_ = -1, keyboard_ = -1, bus_ = -1;
   bool ok_ = false;
   // The test's own environment, restored when the desktop ends.

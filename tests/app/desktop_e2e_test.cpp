@@ -1,5 +1,5 @@
 // The program on each desktop it is tested on: the X display of the test run
-// (Xvfb), GNOME's mutter and sway, the last two headless Wayland compositors
+// (Xvfb), GNOME's mutter, sway and KDE's KWin, the last three headless Wayland compositors
 // of the test's own (see desktop.h). Page dialogs draw their page at the
 // view's size from the first frame and sit on their owner; keys work with
 // whatever time the compositor stamps them with (wtype stamps 0); boxes, the
@@ -52,6 +52,11 @@ class OnDesktop : public ::testing::TestWithParam<DesktopKind> {
       if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
     } else if (!std::getenv("ZIMBREL_WAYLAND_TESTS")) {
       GTEST_SKIP() << "Wayland runs: scripts/test-wayland.sh (as an ordinary user)";
+    } else if (GetParam() == DesktopKind::kKWin) {
+      for (const std::string& tool :
+           {std::string("/usr/bin/kwin_wayland"), BuildDir() + "/tests/zimbrel-fake-input"})
+        if (!fs::exists(tool))
+          GTEST_SKIP() << tool << " is missing (kwin-wayland, plasma-wayland-protocols)";
     }
     desktop_ = std::make_unique<Desktop>(GetParam());
     ASSERT_TRUE(desktop_->ok()) << desktop_->log();
@@ -327,14 +332,14 @@ bool WaitCovered(Desktop& desktop, AppHarness& app, Box view, bool covered) {
 }
 
 // Boxes and the file chooser, each opened by F2 on the page once its window
-// has the focus back. Under mutter they are answered with keys. Under sway
+// has the focus back. Under mutter and KWin they are answered with keys. Under sway
 // they are closed through the compositor (the title-bar close): each run of
 // wtype brings a keymap of its own, and GTK's key bindings (the boxes'
 // Return and Esc, unlike the keys a page or a page dialog reads) look keys up
 // in the keymap they met first.
 TEST_P(OnDesktop, MessageBoxesAndTheFileChooserAnswerTheKeyboard) {
   if (!wayland()) GTEST_SKIP() << "on X11: ShellUi";
-  const bool keys = GetParam() == DesktopKind::kMutter;
+  const bool keys = GetParam() != DesktopKind::kSway;
   AppHarness app;
   std::string song = app.moduleDir() + "/../My Song.MP3";
   std::ofstream(song) << "ID3";
@@ -485,7 +490,7 @@ TEST_P(OnDesktop, ASongReachesThePhoneWithTheKeyboard) {
   ExpectTheSettingsTraceOfAnEnd(app.Output());
 }
 
-// The title bar's buttons under GNOME: minimise hides the main window, close
+// The title bar's buttons under GNOME and KDE: minimise hides the main window, close
 // ends the program as a close does. The buttons are found on the screen: the
 // dark glyphs in the middle row of the title bar, from the right: close,
 // minimise, the menu.
@@ -513,7 +518,8 @@ std::vector<int> TitleBarButtons(const Picture& pic, Box view) {
 }
 
 TEST_P(OnDesktop, TitleBarMinimiseAndCloseButtons) {
-  if (GetParam() != DesktopKind::kMutter) GTEST_SKIP() << "a pointer: mutter (X11: TitleBar)";
+  if (GetParam() != DesktopKind::kMutter && GetParam() != DesktopKind::kKWin)
+    GTEST_SKIP() << "a pointer: mutter and KWin (X11: TitleBar)";
   for (const char* button : {"minimise", "close"}) {
     SCOPED_TRACE(button);
     AppHarness app;
@@ -598,7 +604,7 @@ x.ZBL_ShowModalDialog('Inner', dir + 'res/inner.html', 'arg', 0, 0, 300, 200);)"
 
 INSTANTIATE_TEST_SUITE_P(Desktops, OnDesktop,
                          ::testing::Values(DesktopKind::kX11, DesktopKind::kMutter,
-                                           DesktopKind::kSway),
+                                           DesktopKind::kSway, DesktopKind::kKWin),
                          [](const ::testing::TestParamInfo<DesktopKind>& info) {
                            return std::string(DesktopName(info.param));
                          });

@@ -7,7 +7,8 @@
 //     a menu takes the keyboard focus (open the menu, then press Down) and
 //     writes one line per entry of that menu (separators left out):
 //     "<x> <y>\t<text>", the entry's centre on the screen and its text
-//     without mnemonic marks.
+//     without mnemonic marks, of the entries that show (those the keyboard
+//     moves through).
 //   dolphin_ui_probe window <title> <out file> [seconds]
 //     waits until Dolphin shows a window titled <title> and writes one line
 //     per label, "label\t<text>", and per button, "button <x> <y>\t<text>".
@@ -104,7 +105,7 @@ std::string MenuEntries(AtspiAccessible* item) {
   for (int i = 0; i < n; ++i) {
     AtspiAccessible* entry = atspi_accessible_get_child_at_index(menu, i, nullptr);
     if (!entry) continue;
-    if (atspi_accessible_get_role(entry, nullptr) != ATSPI_ROLE_SEPARATOR)
+    if (atspi_accessible_get_role(entry, nullptr) != ATSPI_ROLE_SEPARATOR && Showing(entry))
       out += Centre(entry) + "\t" + Escaped(Name(entry).c_str()) + "\n";
     g_object_unref(entry);
   }
