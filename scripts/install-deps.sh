@@ -16,7 +16,7 @@ PACKAGES="
   libcdio-dev libcurl4-openssl-dev libcpp-httplib-dev libqrencode-dev
   ffmpeg mp3gain fp-utils
   bubblewrap xdg-dbus-proxy
-  gettext
+  gettext po4a
 "
 if [ "${1:-}" = --test ]; then
   PACKAGES="$PACKAGES
