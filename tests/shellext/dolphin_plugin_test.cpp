@@ -17,6 +17,7 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QImage>
+#include <QJsonObject>
 #include <QLibrary>
 #include <QMenu>
 #include <QMessageBox>
@@ -280,6 +281,10 @@ TEST_F(DolphinPluginTest, UnderAGermanLocaleTheEntryAndItsErrorAreGerman) {
   }
   EXPECT_EQ(textdomain(nullptr), domain);
   setlocale(LC_MESSAGES, messages.c_str());
+  // Dolphin's settings list the plugin by its metadata's name, translated there.
+  const QJsonObject about = metaData_.rawData().value(QStringLiteral("KPlugin")).toObject();
+  EXPECT_EQ(about.value(QStringLiteral("Name[de]")).toString(),
+            QStringLiteral("Als Klingelton ans Telefon senden"));
 }
 
 TEST_F(DolphinPluginTest, MessageBoxServiceAnswersWithTheButtonsId) {
