@@ -313,9 +313,11 @@ void AppHarness::Start(const std::vector<std::string>& args,
   vars["WEBKIT_DISABLE_COMPOSITING_MODE"] = "1";
   vars["GSK_RENDERER"] = "cairo";
   vars["NO_AT_BRIDGE"] = "1";
-  // The program speaks English whatever the machine's locale, unless a test
-  // asks for a language (LANGUAGE outranks LANG for the texts).
-  vars["LANGUAGE"] = "en";
+  // The program speaks English whatever the machine's locale, unless the
+  // test names a language or locale (LANGUAGE outranks LANG for the texts).
+  if (!env.count("LANG") && !env.count("LANGUAGE") && !env.count("LC_ALL") &&
+      !env.count("LC_MESSAGES"))
+    vars["LANGUAGE"] = "en";
   for (auto& [k, v] : env) vars[k] = v;
   std::vector<std::string>& envStrings = env_;
   envStrings.clear();
