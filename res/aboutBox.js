@@ -3,7 +3,7 @@
 
 (function () {
   if (!ZB.host) {
-    ZB.showNoHost(document.body, "The About box");
+    ZB.showNoHost(document.body, ZB.t("The About box"));
     return;
   }
   document.getElementById("versionCode").textContent = String(

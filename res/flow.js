@@ -136,7 +136,7 @@ ZB.flow = (function () {
     var cancelling = on && state.job.poller !== null && state.job.cancelled;
     shown(id, on);
     enabled(id, !cancelling);
-    text(id, cancelling ? "Cancelling\u2026" : "Cancel");
+    text(id, cancelling ? ZB.t("Cancelling\u2026") : ZB.t("Cancel"));
   }
 
   // ---------- Views ----------

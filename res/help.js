@@ -23,8 +23,8 @@
     note.className = "notice notice-warning";
     note.setAttribute("role", "note");
     note.textContent =
-      "This page is part of Zimbrel. Open it from Zimbrel (right-click in the main " +
-      "window) to use its buttons.";
+      ZB.t("This page is part of Zimbrel. Open it from Zimbrel (right-click in the main " +
+      "window) to use its buttons.");
     var content = document.querySelector(".help-content");
     if (content) {
       content.insertBefore(note, content.firstChild);
@@ -53,20 +53,20 @@
   var quiz = $("quiz");
   if (quiz) {
     var VERDICTS = {
-      yes: "Good news: your phone can use Zimbrel ringtones. Make one now!",
+      yes: ZB.t("Good news: your phone can use Zimbrel ringtones. Make one now!"),
       noMp3:
-        "Your phone does not seem to play MP3 files, so it probably cannot use the " +
-        "ringtone. Phones that play music nearly always can.",
+        ZB.t("Your phone does not seem to play MP3 files, so it probably cannot use the " +
+        "ringtone. Phones that play music nearly always can."),
       noMessages:
-        "Your phone needs picture messages (MMS) or mobile internet to receive the " +
-        "ringtone. Ask your network to turn them on, then try again.",
+        ZB.t("Your phone needs picture messages (MMS) or mobile internet to receive the " +
+        "ringtone. Ask your network to turn them on, then try again."),
       noRingtone:
-        "Your phone plays music but may not let you choose a song as ringtone. You " +
-        "can still receive and play the song.",
+        ZB.t("Your phone plays music but may not let you choose a song as ringtone. You " +
+        "can still receive and play the song."),
       unsure:
-        "Look in your phone\u2019s settings or manual for the questions you are not sure " +
-        "about. Most phones bought in the last years pass this test.",
-      open: "Answer all three questions to see the result."
+        ZB.t("Look in your phone\u2019s settings or manual for the questions you are not sure " +
+        "about. Most phones bought in the last years pass this test."),
+      open: ZB.t("Answer all three questions to see the result.")
     };
     var update = function () {
       var answers = ["q1", "q2", "q3"].map(function (q) {

@@ -12,6 +12,22 @@
 var ZB = window.ZB || {};
 
 (function (S) {
+  // ---------- Words ----------
+
+  // The user's words for an English text: its entry in ZB.catalogue (set by
+  // the language's catalogue, i18n/<code>.js) or the text itself. Each {name}
+  // in the result is replaced with args[name].
+  function t(text, args) {
+    var table = ZB.catalogue;
+    var said = table && Object.prototype.hasOwnProperty.call(table, text) ? table[text] : text;
+    if (!args) {
+      return said;
+    }
+    return said.replace(/\{(\w+)\}/g, function (whole, name) {
+      return Object.prototype.hasOwnProperty.call(args, name) ? String(args[name]) : whole;
+    });
+  }
+
   // ---------- Paths ----------
 
   function baseName(path) {
@@ -76,78 +92,78 @@ var ZB = window.ZB || {};
 
   var MESSAGES = {
     transcodeFailed:
-      "Zimbrel could not turn this song into a ringtone. The file may be damaged, " +
-      "protected against copying, or not an audio file. Try another song.",
+      t("Zimbrel could not turn this song into a ringtone. The file may be damaged, " +
+      "protected against copying, or not an audio file. Try another song."),
     workFolder:
-      "Zimbrel could not write into its work folder, so it cannot make the ringtone. " +
+      t("Zimbrel could not write into its work folder, so it cannot make the ringtone. " +
       "Check that the folder .cache in your home folder can be written and that the " +
-      "disk is not full, then try again.",
-    transcodeNotStarted: "Zimbrel could not start converting the song. Please try again.",
-    normalizeNotStarted: "Zimbrel could not start evening out the loudness. Please try again.",
-    grabNotStarted: "Zimbrel could not start copying the CD track. Please try again.",
-    uploadNotStarted: "Zimbrel could not start sending the ringtone. Please try again.",
-    requestNotStarted: "Zimbrel could not contact the ringtone service. Please try again.",
+      "disk is not full, then try again."),
+    transcodeNotStarted: t("Zimbrel could not start converting the song. Please try again."),
+    normalizeNotStarted: t("Zimbrel could not start evening out the loudness. Please try again."),
+    grabNotStarted: t("Zimbrel could not start copying the CD track. Please try again."),
+    uploadNotStarted: t("Zimbrel could not start sending the ringtone. Please try again."),
+    requestNotStarted: t("Zimbrel could not contact the ringtone service. Please try again."),
     uploadFailed:
-      "The connection to the ringtone service broke off before the whole ringtone " +
-      "was delivered. Try again: your ringtone is kept.",
+      t("The connection to the ringtone service broke off before the whole ringtone " +
+      "was delivered. Try again: your ringtone is kept."),
     uploadRefused:
-      "The ringtone service has no room for this ringtone: it is larger than the " +
+      t("The ringtone service has no room for this ringtone: it is larger than the " +
       "space the service keeps for you. Make a shorter ringtone and send that: your " +
-      "ringtone is kept.",
-    noAnswer: "The ringtone service did not answer. Please try again in a few minutes.",
+      "ringtone is kept."),
+    noAnswer: t("The ringtone service did not answer. Please try again in a few minutes."),
     oddAnswer:
-      "The ringtone service sent an answer that Zimbrel does not understand. " +
-      "Please try again later."
+      t("The ringtone service sent an answer that Zimbrel does not understand. " +
+      "Please try again later.")
   };
 
   var NORMALIZE_FAILED = {
-    [S.normalize.REMOVE_FAILED]: "Zimbrel could not remove the old volume information from the ringtone.",
-    [S.normalize.ADJUST_FAILED]: "Zimbrel could not measure and even out the ringtone's loudness.",
-    [S.normalize.RAISE_FAILED]: "Zimbrel could not give the ringtone its final volume boost."
+    [S.normalize.REMOVE_FAILED]: t("Zimbrel could not remove the old volume information from the ringtone."),
+    [S.normalize.ADJUST_FAILED]: t("Zimbrel could not measure and even out the ringtone's loudness."),
+    [S.normalize.RAISE_FAILED]: t("Zimbrel could not give the ringtone its final volume boost.")
   };
 
   var GRAB_FAILED = {
-    [S.grab.BAD_DRIVE]: "That CD drive is no longer available. Click Refresh and choose the drive again.",
+    [S.grab.BAD_DRIVE]: t("That CD drive is no longer available. Click Refresh and choose the drive again."),
     [S.grab.NO_HANDLE]:
-      "Zimbrel could not open the CD drive. Check that no other program is using it, " +
-      "then try again.",
-    [S.grab.NO_DISC]: "There is no readable disc in the drive. Insert an audio CD and click Refresh.",
+      t("Zimbrel could not open the CD drive. Check that no other program is using it, " +
+      "then try again."),
+    [S.grab.NO_DISC]: t("There is no readable disc in the drive. Insert an audio CD and click Refresh."),
     [S.grab.BAD_TRACK]:
-      "That track is not on the disc in the drive. Click Refresh to read the disc again.",
-    [S.grab.ONE_TRACK_DISC]: "This disc has only one track, so Zimbrel cannot read it as an audio CD.",
-    [S.grab.DATA_TRACK]: "The track you chose holds computer data, not music. Choose an audio track.",
-    [S.grab.NO_MEMORY]: "Zimbrel ran out of memory while reading the CD. Close some programs and try again.",
+      t("That track is not on the disc in the drive. Click Refresh to read the disc again."),
+    [S.grab.ONE_TRACK_DISC]: t("This disc has only one track, so Zimbrel cannot read it as an audio CD."),
+    [S.grab.DATA_TRACK]: t("The track you chose holds computer data, not music. Choose an audio track."),
+    [S.grab.NO_MEMORY]: t("Zimbrel ran out of memory while reading the CD. Close some programs and try again."),
     [S.grab.CANNOT_WRITE]:
-      "Zimbrel could not write the track into its temporary folder. Check that the " +
-      "disk is not full, then try again.",
+      t("Zimbrel could not write the track into its temporary folder. Check that the " +
+      "disk is not full, then try again."),
     [S.grab.READ_FAILED]:
-      "Zimbrel could not read the track. The disc may be scratched or dirty: clean it " +
-      "and try again.",
-    [S.grab.CANCELLED]: "Copying the track was cancelled."
+      t("Zimbrel could not read the track. The disc may be scratched or dirty: clean it " +
+      "and try again."),
+    [S.grab.CANCELLED]: t("Copying the track was cancelled.")
   };
 
   var CD_LIST_ERRORS = {
-    "No drives found": "No CD drive was found on this computer. Choose an audio file instead.",
-    "Invalid Drive ID": "That CD drive is no longer available. Click Refresh.",
+    "No drives found": t("No CD drive was found on this computer. Choose an audio file instead."),
+    "Invalid Drive ID": t("That CD drive is no longer available. Click Refresh."),
     "Could not get handle to CD":
-      "Zimbrel could not open the CD drive. Check that no other program is using it, " +
-      "then click Refresh.",
-    "No CD inserted": "There is no disc in this drive. Insert an audio CD and click Refresh.",
+      t("Zimbrel could not open the CD drive. Check that no other program is using it, " +
+      "then click Refresh."),
+    "No CD inserted": t("There is no disc in this drive. Insert an audio CD and click Refresh."),
     "Not an audio CD":
-      "The disc in this drive is not an audio CD. Insert an audio CD and click Refresh."
+      t("The disc in this drive is not an audio CD. Insert an audio CD and click Refresh.")
   };
 
   var HTTP_ERRORS = {
     CoCreateInstance:
-      "Zimbrel could not prepare a connection to the ringtone service. Restart Zimbrel " +
-      "and try again.",
+      t("Zimbrel could not prepare a connection to the ringtone service. Restart Zimbrel " +
+      "and try again."),
     Open:
-      "Zimbrel could not use the address of the ringtone service. Check the service " +
-      "setting of this computer, then try again.",
+      t("Zimbrel could not use the address of the ringtone service. Check the service " +
+      "setting of this computer, then try again."),
     Send:
-      "The ringtone service on this computer could not be reached. Try again; if it " +
+      t("The ringtone service on this computer could not be reached. Try again; if it " +
       "still fails, log out and back in, or start it with \u201csystemctl --user start " +
-      "zimbrel-service.socket\u201d."
+      "zimbrel-service.socket\u201d.")
   };
 
   // The sentence for a transcode that ended without a ringtone: a work
@@ -159,15 +175,15 @@ var ZB = window.ZB || {};
   function normalizeMessage(code) {
     return (
       NORMALIZE_FAILED[code] ||
-      "Zimbrel could not even out the ringtone's loudness (the step ended with code " +
-        code +
-        ")."
+      t("Zimbrel could not even out the ringtone's loudness (the step ended with code {code}).", {
+        code: code
+      })
     );
   }
 
   function grabMessage(code) {
     return (
-      GRAB_FAILED[code] || "Zimbrel could not copy the track from the CD (code " + code + ")."
+      GRAB_FAILED[code] || t("Zimbrel could not copy the track from the CD (code {code}).", {code: code})
     );
   }
 
@@ -181,7 +197,9 @@ var ZB = window.ZB || {};
     var what = s.substring(6).trim();
     return (
       CD_LIST_ERRORS[what] ||
-      "The CD drive reported a problem" + (what ? ": " + what : "") + ". Click Refresh to try again."
+      (what
+        ? t("The CD drive reported a problem: {what}. Click Refresh to try again.", {what: what})
+        : t("The CD drive reported a problem. Click Refresh to try again."))
     );
   }
 
@@ -211,8 +229,8 @@ var ZB = window.ZB || {};
       var sentence = err[1].trim();
       return {
         error: sentence
-          ? "The ringtone service refused the request: " + sentence
-          : "The ringtone service refused the request. Check your details and try again."
+          ? t("The ringtone service refused the request: {reason}", {reason: sentence})
+          : t("The ringtone service refused the request. Check your details and try again.")
       };
     }
     if (body === "") {
@@ -381,21 +399,24 @@ var ZB = window.ZB || {};
   function timeLeft(left) {
     var s = Math.floor(Number(left) || 0);
     if (s <= 0) {
-      return "The link has expired. Send the ringtone again for a new one.";
+      return t("The link has expired. Send the ringtone again for a new one.");
     }
     if (s < 60) {
-      return "The link works for less than a minute more.";
+      return t("The link works for less than a minute more.");
     }
     var m = Math.round(s / 60);
-    return "The link works for " + m + (m === 1 ? " more minute." : " more minutes.");
+    return m === 1
+      ? t("The link works for 1 more minute.")
+      : t("The link works for {n} more minutes.", {n: m});
   }
 
   // What the phone must be on, and what to try when the link will not open.
   function shareAdvice(port) {
-    return (
+    return t(
       "Your phone must be on the same Wi-Fi as this computer, and not on a guest " +
-      "network (those keep devices apart). If the link will not open, check that " +
-      "this computer's firewall lets in connections to TCP port " + port + "."
+        "network (those keep devices apart). If the link will not open, check that " +
+        "this computer's firewall lets in connections to TCP port {port}.",
+      {port: port}
     );
   }
 
@@ -411,7 +432,7 @@ var ZB = window.ZB || {};
   function formatSize(bytes) {
     var n = Number(bytes) || 0;
     if (n < 1000) {
-      return n + " bytes";
+      return t("{n} bytes", {n: n});
     }
     // 999 500 bytes and more round to 1000 KB: those are "1.0 MB".
     if (n < 999500) {
@@ -438,13 +459,13 @@ var ZB = window.ZB || {};
   // What the track list says of a track of the CD listing.
   function trackLength(item) {
     return isDataTrack(item)
-      ? "Data track \u2013 cannot be used"
+      ? t("Data track \u2013 cannot be used")
       : formatDuration(blocksToSeconds(item));
   }
 
   // A drive as the page names it: the listing's name, or its number.
   function driveName(name, index) {
-    return name || "CD drive " + (index + 1);
+    return name || t("CD drive {n}", {n: index + 1});
   }
 
   // ---------- MP3 facts ----------
@@ -529,7 +550,7 @@ var ZB = window.ZB || {};
   function mp3Quality(info) {
     return (
       info.kbps + " kbit/s, " + (info.sampleRate / 1000).toFixed(1) + " kHz, " +
-      (info.channels === 2 ? "stereo" : "mono")
+      (info.channels === 2 ? t("stereo") : t("mono"))
     );
   }
 
@@ -538,7 +559,7 @@ var ZB = window.ZB || {};
   // A song from an audio file.
   function fileSong(path) {
     var dir = dirName(path);
-    return {kind: "file", path: path, name: baseName(path), where: dir ? "in " + dir : ""};
+    return {kind: "file", path: path, name: baseName(path), where: dir ? t("in {folder}", {folder: dir}) : ""};
   }
 
   // A song copied from track `track` (from 0) of drive `drive` into `wav`.
@@ -546,8 +567,8 @@ var ZB = window.ZB || {};
     return {
       kind: "cd",
       path: wav,
-      name: "Track " + (track + 1) + " of the audio CD",
-      where: "in " + driveLabel,
+      name: t("Track {n} of the audio CD", {n: track + 1}),
+      where: t("in {folder}", {folder: driveLabel}),
       cd: {drive: drive, track: track}
     };
   }
@@ -619,18 +640,18 @@ var ZB = window.ZB || {};
     var network = String(form.network || "").trim();
     var digits = phone.replace(/[^0-9]/g, "").length;
     var errors = {
-      name: name ? "" : "Enter your name, so that the service knows whose ringtone it is.",
+      name: name ? "" : t("Enter your name, so that the service knows whose ringtone it is."),
       phone: "",
-      network: network ? "" : "Enter your mobile network: the operator whose card is in your phone."
+      network: network ? "" : t("Enter your mobile network: the operator whose card is in your phone.")
     };
     if (!phone) {
-      errors.phone = "Enter your mobile phone number: the service sends the ringtone to it.";
+      errors.phone = t("Enter your mobile phone number: the service sends the ringtone to it.");
     } else if (!/^\+?[0-9 ()./-]+$/.test(phone)) {
       errors.phone = "A phone number holds only digits, spaces and a leading +.";
     } else if (digits < 7) {
-      errors.phone = "This number is too short. Enter it with the country code, for example +44 7700 900123.";
+      errors.phone = t("This number is too short. Enter it with the country code, for example +44 7700 900123.");
     } else if (digits > 15) {
-      errors.phone = "This number is too long: a mobile number has at most 15 digits.";
+      errors.phone = t("This number is too long: a mobile number has at most 15 digits.");
     }
     var ok = !errors.name && !errors.phone && !errors.network;
     return {
@@ -681,6 +702,7 @@ var ZB = window.ZB || {};
   }
 
   Object.assign(ZB, {
+    t: t,
     baseName: baseName,
     dirName: dirName,
     pageFolder: pageFolder,

@@ -27,7 +27,8 @@ ZB.part = (function () {
   // What a screen reader says of the part: "0:42 to 1:12, 30 seconds".
   function speech(startMs, lengthMs) {
     var s = Math.round(lengthMs / 1000);
-    return clock(startMs) + " to " + clock(startMs + lengthMs) + ", " + s + (s === 1 ? " second" : " seconds");
+    var span = {from: clock(startMs), to: clock(startMs + lengthMs), n: s};
+    return s === 1 ? ZB.t("{from} to {to}, 1 second", span) : ZB.t("{from} to {to}, {n} seconds", span);
   }
 
   // The analysis the program gives (ZBL_anResult), or null when it is none.

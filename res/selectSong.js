@@ -13,7 +13,7 @@
   var steps = ZB.steps;
 
   if (!ZB.host) {
-    ZB.showNoHost(document.body, "The start page");
+    ZB.showNoHost(document.body, ZB.t("The start page"));
     return;
   }
 
@@ -40,7 +40,7 @@
     steps.song.startOver();
     if (!path) {
       flow.state.songError =
-        "Drop an audio file from your file manager, or use \u201cChoose a file\u2026\u201d.";
+        ZB.t("Drop an audio file from your file manager, or use \u201cChoose a file\u2026\u201d.");
       flow.render();
       return;
     }

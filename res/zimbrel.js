@@ -16,6 +16,11 @@
 var ZB = window.ZB || {};
 
 (function () {
+  // The markup above this page's scripts, in the user's language.
+  if (ZB.translateDocument) {
+    ZB.translateDocument();
+  }
+
   var host = null;
   var isZBL = ZB.member.IsZBL.name;
   try {
@@ -192,13 +197,14 @@ var ZB = window.ZB || {};
     img.src = "images/zimbrel.svg";
     img.alt = "";
     var h = document.createElement("h2");
-    h.textContent = "Open this page from Zimbrel";
+    h.textContent = ZB.t("Open this page from Zimbrel");
     var p = document.createElement("p");
-    p.textContent =
-      (what || "This page") +
-      " is part of Zimbrel, the ringtone creator, and works only inside the Zimbrel " +
-      "program. Start Zimbrel from your applications menu, or right-click an audio " +
-      "file and choose \u201cSend to Phone as Ringtone\u201d.";
+    p.textContent = ZB.t(
+      "{what} is part of Zimbrel, the ringtone creator, and works only inside the Zimbrel " +
+        "program. Start Zimbrel from your applications menu, or right-click an audio " +
+        "file and choose \u201c{entry}\u201d.",
+      {what: what || ZB.t("This page"), entry: ZB.t("Send to Phone as Ringtone")}
+    );
     box.appendChild(img);
     box.appendChild(h);
     box.appendChild(p);

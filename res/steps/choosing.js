@@ -64,7 +64,7 @@ ZB.steps.choosing = (function (flow, S) {
           part.end = "failed";
           part.notice = status === S.analysis.CANNOT_WRITE
             ? ZB.transcodeMessage(S.transcode.CANNOT_WRITE)
-            : "Zimbrel could not read this song. Try again, or choose another song.";
+            : ZB.t("Zimbrel could not read this song. Try again, or choose another song.");
           flow.report("part failed: " + part.notice);
           flow.render("partRetry");
         } else {
@@ -94,7 +94,7 @@ ZB.steps.choosing = (function (flow, S) {
     );
     if (!started) {
       part.end = "failed";
-      part.notice = "Zimbrel could not start reading the song. Try again, or choose another song.";
+      part.notice = ZB.t("Zimbrel could not start reading the song. Try again, or choose another song.");
       flow.render("partRetry");
     }
   }
@@ -227,7 +227,7 @@ ZB.steps.choosing = (function (flow, S) {
     var notice = part.end === "failed"
       ? part.notice
       : part.end === "cancelled"
-        ? "You cancelled reading the song. Try again, or choose another song."
+        ? ZB.t("You cancelled reading the song. Try again, or choose another song.")
         : "";
     flow.classes("partError", "notice " + (part.end === "cancelled" ? "notice-warning" : "notice-error"));
     flow.text("partErrorText", notice);
@@ -257,10 +257,10 @@ ZB.steps.choosing = (function (flow, S) {
     flow.text(
       "partNoteText",
       part.picked
-        ? "Zimbrel picked the loudest " + Math.round(part.length / 1000) + " seconds of the song for you."
+        ? ZB.t("Zimbrel picked the loudest {n} seconds of the song for you.", {n: Math.round(part.length / 1000)})
         : whole
-          ? "The whole song rings."
-          : "Move the part with the mouse or the arrow keys."
+          ? ZB.t("The whole song rings.")
+          : ZB.t("Move the part with the mouse or the arrow keys.")
     );
     var select = $("partLength");
     if (select.value !== String(part.preset)) {
@@ -268,7 +268,7 @@ ZB.steps.choosing = (function (flow, S) {
     }
     $("partFadeIn").checked = part.fadeIn;
     $("partFadeOut").checked = part.fadeOut;
-    flow.text("partPlay", playTimer ? "Stop" : "Play the part");
+    flow.text("partPlay", playTimer ? ZB.t("Stop") : ZB.t("Play the part"));
     drawWave();
   }
 

@@ -144,7 +144,7 @@ ZB.steps.done = (function (flow, S) {
     if (flow.busy()) {
       return;
     }
-    send.push = {id: phone.id, ok: false, text: "Sending the ringtone to " + phone.name + "\u2026"};
+    send.push = {id: phone.id, ok: false, text: ZB.t("Sending the ringtone to {phone}\u2026", {phone: phone.name})};
     flow.render();
     ask(ZB.pushPath(send.sid, phone.id), function (text) {
       var a = ZB.pushAnswer(text);
@@ -152,8 +152,8 @@ ZB.steps.done = (function (flow, S) {
         id: phone.id,
         ok: !!a.ok,
         text: a.ok
-          ? "The ringtone is on its way to " + phone.name + ": look for it among the phone\u2019s downloads."
-          : "It could not be sent to " + phone.name + ": " + a.error
+          ? ZB.t("The ringtone is on its way to {phone}: look for it among the phone\u2019s downloads.", {phone: phone.name})
+          : ZB.t("It could not be sent to {phone}: {reason}", {phone: phone.name, reason: a.error})
       };
       flow.report("push " + (a.ok ? "ok " + phone.name : "failed: " + a.error));
       flow.render();
@@ -176,14 +176,15 @@ ZB.steps.done = (function (flow, S) {
   function look() {
     if (send.phase === "sent") {
       return {
-        title: "Done!",
-        lead:
-          "\u201c" + ZB.ringtoneName(state.song) + "\u201d is kept by the ringtone service on " +
-          "this computer for " + state.profile.phone + ".",
+        title: ZB.t("Done!"),
+        lead: ZB.t("\u201c{ringtone}\u201d is kept by the ringtone service on this computer for {phone}.", {
+          ringtone: ZB.ringtoneName(state.song),
+          phone: state.profile.phone
+        }),
         result: {
           kind: "ok",
-          title: "Ringtone delivered",
-          text: "Get it onto your phone below, or play it on the service\u2019s page:",
+          title: ZB.t("Ringtone delivered"),
+          text: ZB.t("Get it onto your phone below, or play it on the service\u2019s page:"),
           more: ""
         },
         address: send.address,
@@ -192,28 +193,28 @@ ZB.steps.done = (function (flow, S) {
     }
     if (send.phase === "cancelled") {
       return {
-        title: "Send your ringtone",
-        lead: "Sending was stopped.",
+        title: ZB.t("Send your ringtone"),
+        lead: ZB.t("Sending was stopped."),
         result: {
           kind: "cancelled",
-          title: "Sending cancelled",
-          text: "You stopped sending the ringtone.",
-          more: "Your ringtone is kept: you can send it again whenever you like."
+          title: ZB.t("Sending cancelled"),
+          text: ZB.t("You stopped sending the ringtone."),
+          more: ZB.t("Your ringtone is kept: you can send it again whenever you like.")
         },
-        go: "Send again",
+        go: ZB.t("Send again"),
         buttons: ["sendEdit", "sendAnother", "sendGo"]
       };
     }
     return {
-      title: "Send your ringtone",
-      lead: "Something went wrong.",
+      title: ZB.t("Send your ringtone"),
+      lead: ZB.t("Something went wrong."),
       result: {
         kind: "failed",
-        title: "The ringtone was not sent",
+        title: ZB.t("The ringtone was not sent"),
         text: send.error,
-        more: "Your ringtone is kept: try again, or check your details."
+        more: ZB.t("Your ringtone is kept: try again, or check your details.")
       },
-      go: "Try again",
+      go: ZB.t("Try again"),
       buttons: ["sendEdit", "sendAnother", "sendGo"]
     };
   }
@@ -236,7 +237,7 @@ ZB.steps.done = (function (flow, S) {
       var b = document.createElement("button");
       b.type = "button";
       b.className = "btn";
-      b.textContent = "Send to " + phone.name;
+      b.textContent = ZB.t("Send to {phone}", {phone: phone.name});
       b.title = "through " + phone.via;
       b.addEventListener("click", function () {
         push(phone);
@@ -256,7 +257,7 @@ ZB.steps.done = (function (flow, S) {
     flow.shown("shareReady", ready);
     flow.text(
       "shareNote",
-      share.state === "asking" ? "Asking the service for a link\u2026" : share.state === "error" ? share.error : ""
+      share.state === "asking" ? ZB.t("Asking the service for a link\u2026") : share.state === "error" ? share.error : ""
     );
     flow.shown("shareNote", !ready);
     if (ready) {

@@ -100,7 +100,7 @@ ZB.steps.making = (function (flow, S) {
         } else if (state.job.cancelled) {
           cancelled();
         } else {
-          failed(ZB.normalizeMessage(status) + " You can use the ringtone as it is, or try again.");
+          failed(ZB.normalizeMessage(status) + " " + ZB.t("You can use the ringtone as it is, or try again."));
         }
         return true;
       }
@@ -179,7 +179,7 @@ ZB.steps.making = (function (flow, S) {
     var notice = make.end === "failed"
       ? make.notice
       : make.end === "cancelled"
-        ? "You cancelled making the ringtone. Try again, or choose another song."
+        ? ZB.t("You cancelled making the ringtone. Try again, or choose another song.")
         : "";
     flow.classes("makeError", "notice " + (make.end === "cancelled" ? "notice-warning" : "notice-error"));
     flow.text("makeErrorText", notice);
@@ -211,7 +211,7 @@ ZB.steps.making = (function (flow, S) {
       seek.value = at;
     }
     flow.enabled("playerSeek", total !== null);
-    flow.text("playerPlay", audio.paused || audio.ended ? "Play" : "Pause");
+    flow.text("playerPlay", audio.paused || audio.ended ? ZB.t("Play") : ZB.t("Pause"));
   }
 
   function drawReady() {
@@ -221,7 +221,7 @@ ZB.steps.making = (function (flow, S) {
     flow.text("readyDuration", info ? ZB.formatDuration(info.duration) : "\u2013");
     flow.text("readySize", r && r.size !== null ? ZB.formatSize(r.size) : "\u2013");
     flow.text("readyQuality", info ? ZB.mp3Quality(info) : "\u2013");
-    var note = r && !r.normalized ? "The loudness of this ringtone was not evened out." : "";
+    var note = r && !r.normalized ? ZB.t("The loudness of this ringtone was not evened out.") : "";
     flow.text("readyNoteText", note);
     flow.shown("readyNote", !!note);
     drawPlayer();

@@ -101,21 +101,21 @@ ZB.steps.sending = (function (flow, S) {
   // once the send has ended.
   var LOOKS = {
     check: {
-      title: "Send your ringtone",
-      lead: "Check the details, then send the ringtone to your phone.",
-      go: "Send ringtone",
+      title: ZB.t("Send your ringtone"),
+      lead: ZB.t("Check the details, then send the ringtone to your phone."),
+      go: ZB.t("Send ringtone"),
       buttons: ["sendBack", "sendGo"]
     },
     session: {
-      title: "Sending your ringtone",
-      lead: "This takes a moment. You can cancel at any time.",
-      progress: "Contacting the ringtone service\u2026",
+      title: ZB.t("Sending your ringtone"),
+      lead: ZB.t("This takes a moment. You can cancel at any time."),
+      progress: ZB.t("Contacting the ringtone service\u2026"),
       buttons: ["sendCancel"]
     },
     upload: {
-      title: "Sending your ringtone",
-      lead: "This takes a moment. You can cancel at any time.",
-      progress: "Sending the ringtone\u2026",
+      title: ZB.t("Sending your ringtone"),
+      lead: ZB.t("This takes a moment. You can cancel at any time."),
+      progress: ZB.t("Sending the ringtone\u2026"),
       buttons: ["sendCancel"]
     }
   };

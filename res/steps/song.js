@@ -128,7 +128,7 @@ ZB.steps.song = (function (flow, S) {
     flow.text("songErrorText", state.songError);
     flow.shown("songError", !!state.songError);
     flow.enabled("makeRingtone", !!song);
-    flow.text("songHint", song ? "Ready when you are." : "Choose a song to begin.");
+    flow.text("songHint", song ? ZB.t("Ready when you are.") : ZB.t("Choose a song to begin."));
   }
 
   var listed = {drives: null, tracks: null}; // what the lists were built from
@@ -138,7 +138,7 @@ ZB.steps.song = (function (flow, S) {
     select.textContent = "";
     if (cd.drives && cd.drives.length === 0) {
       var none = document.createElement("option");
-      none.textContent = "No CD drive";
+      none.textContent = ZB.t("No CD drive");
       select.appendChild(none);
     }
     (cd.drives || []).forEach(function (name, index) {
@@ -162,7 +162,7 @@ ZB.steps.song = (function (flow, S) {
       radio.value = String(index);
       var name = document.createElement("span");
       name.className = "track-name";
-      name.textContent = "Track " + (index + 1);
+      name.textContent = ZB.t("Track {n}", {n: index + 1});
       var length = document.createElement("span");
       length.className = "track-length";
       length.textContent = ZB.trackLength(item);
@@ -211,7 +211,7 @@ ZB.steps.song = (function (flow, S) {
     flow.shown("cdError", !!cd.error);
     flow.shown("cdProgress", busy);
     if (busy) {
-      flow.text("cdProgressText", "Copying track " + (cd.grab.track + 1) + " from the CD\u2026");
+      flow.text("cdProgressText", ZB.t("Copying track {n} from the CD\u2026", {n: cd.grab.track + 1}));
       flow.progress("cdBar", "cdPct", cd.grab.percent);
     }
     flow.enabled("cdRefresh", !busy);
