@@ -267,6 +267,15 @@ void CWebBrowser2::ConfigureContext(const std::string& moduleDir, BridgeServer& 
         g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "memory-pressure-settings", web, nullptr));
     webkit_memory_pressure_settings_free(web);
     webkit_web_context_set_cache_model(gContext, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+    // The pages speak the user's language (navigator.languages picks their
+    // catalogue); with none but C they stay English.
+    std::vector<std::string> languages = WebLanguages(g_get_language_names());
+    if (!languages.empty()) {
+      std::vector<const char*> list;
+      for (const std::string& l : languages) list.push_back(l.c_str());
+      list.push_back(nullptr);
+      webkit_web_context_set_preferred_languages(gContext, list.data());
+    }
     g_signal_connect(gContext, "initialize-web-extensions", G_CALLBACK(OnInitializeWebExtensions),
                      nullptr);
     RegisterPageScheme(gContext, &gPages);

@@ -3,6 +3,7 @@
 #include <libintl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <mutex>
 
 namespace zb {
@@ -36,6 +37,18 @@ std::string ReplaceFirst(std::string text, const std::string& placeholder,
   if (size_t at = text.find(placeholder); at != std::string::npos && !placeholder.empty())
     text.replace(at, placeholder.size(), value);
   return text;
+}
+
+std::vector<std::string> WebLanguages(const char* const* localeNames) {
+  std::vector<std::string> tags;
+  for (const char* const* name = localeNames; name && *name; ++name) {
+    std::string tag = *name;
+    if (tag.empty() || tag == "C" || tag == "POSIX" || tag.find_first_of(".@") != std::string::npos)
+      continue;
+    std::replace(tag.begin(), tag.end(), '_', '-');
+    if (std::find(tags.begin(), tags.end(), tag) == tags.end()) tags.push_back(tag);
+  }
+  return tags;
 }
 
 }  // namespace zb

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // The native strings a person reads go through the "zimbrel" text domain.
 // English is the source: a string with no translation shows as written.
@@ -32,5 +33,12 @@ std::string Tr(const std::string& english);
 // a file's name is never read as a format).
 std::string ReplaceFirst(std::string text, const std::string& placeholder,
                          const std::string& value);
+
+// The user's languages as web language tags ("de-DE", "de"), best first,
+// from locale names as g_get_language_names() gives them ("de_DE.UTF-8",
+// "de_DE", "de.UTF-8", "de", "C"; null-terminated). Names with a codeset or
+// modifier are left out (their plain forms follow them), as are "C" and
+// "POSIX": an English or unset locale gives an empty list.
+std::vector<std::string> WebLanguages(const char* const* localeNames);
 
 }  // namespace zb

@@ -66,5 +66,17 @@ TEST(Translation, ReadsTheBoundCatalogueAndNeverTheHeader) {
   EXPECT_STREQ(Tr("Error"), "Error");
 }
 
+// The pages pick their catalogue from these tags: a German locale must reach
+// them as "de", and a C locale must not reach them as a language at all.
+TEST(WebLanguages, PlainLocaleNamesAsTagsBestFirst) {
+  const char* german[] = {"de_DE.UTF-8", "de_DE", "de.UTF-8", "de", "C", nullptr};
+  EXPECT_EQ(WebLanguages(german), (std::vector<std::string>{"de-DE", "de"}));
+  const char* list[] = {"fr_CH", "fr", "de_AT@euro", "de_AT", "de", "fr", "POSIX", nullptr};
+  EXPECT_EQ(WebLanguages(list), (std::vector<std::string>{"fr-CH", "fr", "de-AT", "de"}));
+  const char* plain[] = {"C", nullptr};
+  EXPECT_TRUE(WebLanguages(plain).empty());
+  EXPECT_TRUE(WebLanguages(nullptr).empty());
+}
+
 }  // namespace
 }  // namespace zb
