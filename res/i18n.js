@@ -39,11 +39,12 @@ var ZB = window.ZB || {};
   ZB.catalogues = CATALOGUES.slice();
   ZB.pickLanguage = pick;
 
-  if (typeof document === "undefined" || typeof navigator === "undefined") {
+  if (typeof document === "undefined" || !window.navigator) {
     return; // loaded by the tests of the helpers
   }
-  var wanted = navigator.languages && navigator.languages.length
-    ? navigator.languages : [navigator.language];
+  var nav = window.navigator;
+  var wanted = nav.languages && nav.languages.length
+    ? nav.languages : [nav.language];
   ZB.language = pick(wanted);
   document.documentElement.lang = ZB.language;
   if (ZB.language !== "en" && document.readyState === "loading") {

@@ -3,6 +3,7 @@
  * German reader sees. Entries of whole sentences with markup (help pages)
  * keep their tags; {names} are filled in by the pages.
  */
+/* global ZB */
 "use strict";
 
 ZB.catalogue = {
