@@ -87,8 +87,46 @@ NAMES = {
         "ok": "OK",
         "yes": "Yes",
     },
-    # Filled in with the German catalogue.
-    "de": {},
+    # From the pages' German catalogue (res/i18n/de.js) and po/de.po.
+    "de": {
+        "main": "Zimbrel - Klingelt\u00f6ne selbst gemacht",
+        "about": "\u00dcber",
+        "about_dialog": "\u00dcber Zimbrel",
+        "about_ok": "OK",
+        "choose_file": "Datei w\u00e4hlen\u2026",
+        "chooser": "Audiodatei als Klingelton f\u00fcr Ihr Handy w\u00e4hlen",
+        "chooser_cancel": "Abbrechen",
+        "choose_cd": "CD-Titel w\u00e4hlen\u2026",
+        "cd_step": "CD-Titel w\u00e4hlen",
+        "back": "Zur\u00fcck",
+        "make": "Klingelton erstellen",
+        "part_step": "W\u00e4hlen Sie den Abschnitt, der klingelt",
+        "part": "Der Abschnitt, der klingelt",
+        "part_words": " Sekunden",
+        "ready": "Ihr Klingelton ist fertig",
+        "making_steps": [
+            "Das Lied wird in einen Handy-Klingelton (MP3) umgewandelt\u2026",
+            "Alte Lautst\u00e4rkeangaben entfernen\u2026",
+            "Lautst\u00e4rke messen und anpassen\u2026",
+            "Eine deutliche Klingellautst\u00e4rke einstellen\u2026",
+        ],
+        "continue": "Weiter",
+        "your_name": "Ihr Name",
+        "phone": "Handynummer",
+        "network": "Mobilfunkanbieter",
+        "send": "Klingelton senden",
+        "sending_steps": [
+            "Verbindung zum Klingelton-Dienst wird aufgebaut\u2026",
+            "Der Klingelton wird gesendet\u2026",
+        ],
+        "not_sent": "Der Klingelton wurde nicht gesendet",
+        "try_again": "Erneut versuchen",
+        "sent_title": "Klingelton \u00fcbertragen",
+        "script_box": "Zimbrel",
+        "question_box": "Frage",
+        "ok": "OK",
+        "yes": "Ja",
+    },
 }
 
 # Roles a person operates; each must have a name.
