@@ -17,6 +17,7 @@
     return;
   }
 
+  flow.report("language " + document.documentElement.lang + " title=" + document.title);
   steps.song.init({making: steps.making});
   steps.choosing.init({making: steps.making, song: steps.song});
   steps.making.init({song: steps.song, choosing: steps.choosing, profile: steps.profile});

@@ -44,6 +44,10 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kTitle[] = "Zimbrel - The Ringtone Creator";
+constexpr char kGermanTitle[] = "Zimbrel - Klingelt\u00f6ne selbst gemacht";
+// The environment of a German desktop session: only LANG says the language.
+const std::map<std::string, std::string> kGerman = {
+    {"LANG", "de_DE.UTF-8"}, {"LANGUAGE", ""}, {"LC_ALL", ""}, {"LC_MESSAGES", ""}};
 constexpr char kPhoneDigits[] = "447700900123";
 
 void SleepMs(int ms) {
@@ -181,7 +185,7 @@ void ExpectRingtone(const fs::path& file, double seconds) {
 // Saves a picture of one window (the X window id) under ShotDir().
 void Shot(const std::string& windowId, const std::string& name) {
   std::error_code ec;
-  fs::create_directories(ShotDir(), ec);
+  fs::create_directories(fs::path(ShotDir() + "/" + name).parent_path(), ec);
   SleepMs(400);  // let the page paint what it just changed
   RunCapture({"import", "-window", windowId, ShotDir() + "/" + name});
 }
@@ -196,7 +200,8 @@ void Shot(const std::string& windowId, const std::string& name) {
 // X server says the program's window has the keyboard focus.
 class Flow {
  public:
-  explicit Flow(std::map<std::string, std::string> env) : env_(std::move(env)) {
+  explicit Flow(std::map<std::string, std::string> env, const char* title = kTitle)
+      : env_(std::move(env)), title_(title) {
     env_["ZIMBREL_PAGE_CONSOLE"] = "1";
   }
   AppHarness& app() { return app_; }
@@ -211,7 +216,7 @@ class Flow {
     ::dup2(saved, 2);
     ::close(saved);
     ::close(log);
-    window_ = app_.FindWindow(kTitle, 60000);
+    window_ = app_.FindWindow(title_, 60000);
     return !window_.empty() && Wait("view viewSong", 60000);
   }
 
@@ -306,6 +311,7 @@ class Flow {
   std::string logPath_ = logDir_ / "console.txt";
   std::map<std::string, std::string> env_;
   std::string window_;
+  std::string title_;
   size_t cursor_ = 0;
 };
 
@@ -650,22 +656,14 @@ TEST(Flow, ASongDroppedOnTheStartPageBecomesTheRingtone) {
 
 // The About box and the help pages, opened from the links of the start
 // page's title band with the keyboard.
-TEST(Flow, HelpPagesOpenInTheirDialogs) {
-  Flow flow({});
-  ASSERT_TRUE(flow.Start()) << flow.Log();
-  struct Page {
-    const char* title;
-    const char* shot;
-    const char* closeKey;
-  };
-  // Shift+Tab from "Choose a file..." walks the links backwards.
-  const Page pages[] = {
-      {"About Zimbrel", "10-about.png", "Return"},
-      {"Zimbrel - FAQ and Contact us", "11-help-contact.png", "Escape"},
-      {"Zimbrel - Phone Compatibility Test", "12-help-compatibility.png", "Escape"},
-      {"Zimbrel - How to use the application", "13-help-usage.png", "Escape"},
-  };
-  for (const Page& page : pages) {
+struct HelpPage {
+  const char* title;
+  const char* shot;
+  const char* closeKey;
+};
+
+void OpenEachHelpPage(Flow& flow, const std::vector<HelpPage>& pages) {
+  for (const HelpPage& page : pages) {
     flow.Keys({"shift+Tab", "Return"});
     std::string dialog = flow.app().FindWindow(std::string("  ") + page.title, 15000);
     ASSERT_FALSE(dialog.empty()) << page.title;
@@ -681,6 +679,73 @@ TEST(Flow, HelpPagesOpenInTheirDialogs) {
         << page.title;
   }
   EXPECT_TRUE(flow.app().Running());
+}
+
+TEST(Flow, HelpPagesOpenInTheirDialogs) {
+  Flow flow({});
+  ASSERT_TRUE(flow.Start()) << flow.Log();
+  // Shift+Tab from "Choose a file..." walks the links backwards.
+  OpenEachHelpPage(
+      flow, {
+                {"About Zimbrel", "10-about.png", "Return"},
+                {"Zimbrel - FAQ and Contact us", "11-help-contact.png", "Escape"},
+                {"Zimbrel - Phone Compatibility Test", "12-help-compatibility.png", "Escape"},
+                {"Zimbrel - How to use the application", "13-help-usage.png", "Escape"},
+            });
+}
+
+// A German desktop session: the pages load the German catalogue and every
+// step and page dialog is German (the pictures under ShotDir()/de show that
+// the longer words fit).
+TEST(Flow, GermanSessionShowsEveryStepAndDialogInGerman) {
+  Service service;
+  ASSERT_GT(service.port(), 0);
+  TempDir music;
+  const std::string song = music / "Mein Lied.wav";
+  ASSERT_TRUE(MakeSong(song, 6.0));
+  std::map<std::string, std::string> env = kGerman;
+  env["ZIMBREL_SERVICE_HOST"] = service.host();
+
+  Flow flow(env, kGermanTitle);
+  ASSERT_TRUE(flow.Start({song})) << flow.Log();
+  EXPECT_NE(flow.Log().find("language de title=" + std::string(kGermanTitle)), std::string::npos)
+      << flow.Log();
+  flow.Shot("de/01-song-chosen.png");
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.PartReady()) << flow.Log();
+  flow.Shot("de/02b-part.png");
+  ASSERT_TRUE(flow.MakeFromPart()) << flow.Log();
+  flow.Shot("de/03-ringtone-ready.png");
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.Wait("view viewProfile")) << flow.Log();
+  flow.Type("Anna Beispiel");
+  flow.Keys({"Return"});
+  flow.Shot("de/04a-profile-check.png");
+  flow.Type("+49 151 23456789");
+  flow.Keys({"Tab"});
+  flow.Type("Funkwelle");
+  flow.Shot("de/04-your-phone.png");
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.Wait("view viewSend")) << flow.Log();
+  flow.Shot("de/05-send.png");
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.Wait("send done", 60000)) << flow.Log();
+  ASSERT_TRUE(flow.Wait("service address ")) << flow.Log();
+  flow.Shot("de/07-sent.png");
+  EXPECT_EQ(service.Deliveries("4915123456789").size(), 1u);
+  AppHarness::RequestClose(flow.window());
+  EXPECT_TRUE(flow.app().WaitExit(20000));
+
+  Flow dialogs(kGerman, kGermanTitle);
+  ASSERT_TRUE(dialogs.Start()) << dialogs.Log();
+  OpenEachHelpPage(
+      dialogs, {
+                   {"\u00dcber Zimbrel", "de/10-about.png", "Return"},
+                   {"Zimbrel - FAQ und Kontakt", "de/11-help-contact.png", "Escape"},
+                   {"Zimbrel - Kompatibilit\u00e4tstest f\u00fcr Telefone",
+                    "de/12-help-compatibility.png", "Escape"},
+                   {"Zimbrel - So verwenden Sie die Anwendung", "de/13-help-usage.png", "Escape"},
+               });
 }
 
 }  // namespace
