@@ -438,6 +438,9 @@ def main():
         shutil.copytree(os.path.join(build, "extensions"), os.path.join(home, "extensions"))
         shutil.copytree(os.path.join(build, "res"), os.path.join(home, "res"), symlinks=True)
         os.makedirs(os.path.join(home, "res", "tmp"), exist_ok=True)
+        # The native strings' catalogues, found beside the program.
+        if os.path.isdir(os.path.join(build, "locale")):
+            shutil.copytree(os.path.join(build, "locale"), os.path.join(home, "locale"))
         song = os.path.join(work, "My Song.wav")
         subprocess.run(
             ["ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
