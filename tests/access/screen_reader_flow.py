@@ -81,7 +81,7 @@ NAMES = {
         "sending_steps": ["Contacting the ringtone service\u2026", "Sending the ringtone\u2026"],
         "not_sent": "The ringtone was not sent",
         "try_again": "Try again",
-        "sent_title": "Ringtone sent",
+        "sent_title": "Ringtone delivered",
         "script_box": "Zimbrel",
         "question_box": "Question",
         "ok": "OK",
