@@ -53,6 +53,17 @@ var ZB = window.ZB || {};
   }
 
   var ATTRIBUTES = ["aria-label", "aria-valuetext", "alt", "title", "placeholder"];
+
+  // The words of `key` in the catalogue; a text with letters that has no
+  // entry is told on the console (the tests read it there).
+  function said(key) {
+    var words = ZB.t(key);
+    if (words === key && /[A-Za-z]/.test(key) && window.console &&
+        !Object.prototype.hasOwnProperty.call(ZB.catalogue, key)) {
+      console.info("zimbrel-page: untranslated " + JSON.stringify(key));
+    }
+    return words;
+  }
   var SKIP = {SCRIPT: true, STYLE: true, svg: true, SVG: true, TEMPLATE: true};
 
   function translateText(node) {
@@ -61,10 +72,10 @@ var ZB = window.ZB || {};
     if (!key) {
       return;
     }
-    var said = ZB.t(key);
-    if (said !== key) {
+    var words = said(key);
+    if (words !== key) {
       var at = text.indexOf(key);
-      node.nodeValue = text.substring(0, at) + said + text.substring(at + key.length);
+      node.nodeValue = text.substring(0, at) + words + text.substring(at + key.length);
     }
   }
 
@@ -75,15 +86,15 @@ var ZB = window.ZB || {};
     ATTRIBUTES.forEach(function (name) {
       var value = element.getAttribute(name);
       if (value && value.trim()) {
-        element.setAttribute(name, ZB.t(value.trim()));
+        element.setAttribute(name, said(value.trim()));
       }
     });
     if (element.hasAttribute("data-i18n")) {
       var key = element.innerHTML.replace(/\s+/g, " ").trim();
-      var said = ZB.t(key);
-      if (said !== key) {
+      var whole = said(key);
+      if (whole !== key) {
         // Our own catalogue, served from our own folder, as our markup is.
-        element.innerHTML = said;
+        element.innerHTML = whole;
       }
       return;
     }
@@ -100,7 +111,7 @@ var ZB = window.ZB || {};
     if (!ZB.catalogue) {
       return;
     }
-    document.title = ZB.t(document.title.trim());
+    document.title = said(document.title.trim());
     translateTree(document.body);
   };
 })();

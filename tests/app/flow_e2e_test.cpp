@@ -733,6 +733,8 @@ TEST(Flow, GermanSessionShowsEveryStepAndDialogInGerman) {
   ASSERT_TRUE(flow.Wait("service address ")) << flow.Log();
   flow.Shot("de/07-sent.png");
   EXPECT_EQ(service.Deliveries("4915123456789").size(), 1u);
+  // Every text of the markup found its entry as the browser reads it.
+  EXPECT_EQ(flow.Log().find("untranslated"), std::string::npos) << flow.Log();
   AppHarness::RequestClose(flow.window());
   EXPECT_TRUE(flow.app().WaitExit(20000));
 
@@ -746,6 +748,7 @@ TEST(Flow, GermanSessionShowsEveryStepAndDialogInGerman) {
                     "de/12-help-compatibility.png", "Escape"},
                    {"Zimbrel - So verwenden Sie die Anwendung", "de/13-help-usage.png", "Escape"},
                });
+  EXPECT_EQ(dialogs.Log().find("untranslated"), std::string::npos) << dialogs.Log();
 }
 
 }  // namespace
