@@ -28,6 +28,16 @@ var ZB = window.ZB || {};
     });
   }
 
+  // `value` with one decimal, written as the page's language writes it
+  // ("44.1" in English, "44,1" in German).
+  function oneDecimal(value) {
+    return Number(value).toLocaleString(ZB.language || "en", {
+      minimumFractionDigits: 1,
+      maximumFractionDigits: 1,
+      useGrouping: false
+    });
+  }
+
   // ---------- Paths ----------
 
   function baseName(path) {
@@ -438,7 +448,7 @@ var ZB = window.ZB || {};
     if (n < 999500) {
       return Math.round(n / 1000) + " KB";
     }
-    return (n / (1000 * 1000)).toFixed(1) + " MB";
+    return oneDecimal(n / (1000 * 1000)) + " MB";
   }
 
   // A progress value as the whole percentage that both a bar and its text
@@ -549,7 +559,7 @@ var ZB = window.ZB || {};
   // The quality of an MP3 as the ringtone's facts show it.
   function mp3Quality(info) {
     return (
-      info.kbps + " kbit/s, " + (info.sampleRate / 1000).toFixed(1) + " kHz, " +
+      info.kbps + " kbit/s, " + oneDecimal(info.sampleRate / 1000) + " kHz, " +
       (info.channels === 2 ? t("stereo") : t("mono"))
     );
   }

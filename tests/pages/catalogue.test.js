@@ -229,6 +229,22 @@ test("the language is the first of the user's that the pages speak", () => {
   assert.equal(ZB.pickLanguage([]), "en");
 });
 
+test("numbers are written as the page's language writes them", () => {
+  const info = {kbps: 64, sampleRate: 44100, channels: 2};
+  assert.equal(ZB.formatSize(1049999), "1.0 MB");
+  assert.equal(ZB.mp3Quality(info), "64 kbit/s, 44.1 kHz, stereo");
+  try {
+    ZB.language = "de";
+    ZB.catalogue = {stereo: "Stereo"};
+    assert.equal(ZB.formatSize(1049999), "1,0 MB");
+    assert.equal(ZB.formatSize(12345678), "12,3 MB");
+    assert.equal(ZB.mp3Quality(info), "64 kbit/s, 44,1 kHz, Stereo");
+  } finally {
+    ZB.language = undefined;
+    ZB.catalogue = undefined;
+  }
+});
+
 test("a text is looked up, filled in, and English without a catalogue", () => {
   const saved = ZB.catalogue;
   try {
