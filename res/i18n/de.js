@@ -205,6 +205,8 @@ ZB.catalogue = {
     "Erneut versuchen",
   "Send to {phone}":
     "An {phone} senden",
+  "through {app}":
+    "über {app}",
   "Asking the service for a link…":
     "Der Dienst wird um einen Link gebeten…",
   "You can use the ringtone as it is, or try again.":

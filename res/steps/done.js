@@ -238,7 +238,7 @@ ZB.steps.done = (function (flow, S) {
       b.type = "button";
       b.className = "btn";
       b.textContent = ZB.t("Send to {phone}", {phone: phone.name});
-      b.title = "through " + phone.via;
+      b.title = ZB.t("through {app}", {app: phone.via});
       b.addEventListener("click", function () {
         push(phone);
       });
