@@ -33,8 +33,8 @@ guint gSpareSource = 0;
 void OnInitializeWebExtensions(WebKitWebContext* ctx, gpointer) {
   webkit_web_context_set_web_extensions_directory(ctx, gExtensionsDir.c_str());
   webkit_web_context_set_web_extensions_initialization_user_data(
-      ctx, WebExtensionData(gSocketPath, gModuleDir, gWorkFolder,
-                            "http://" + GetServiceHost().authority() + "/", gSecret));
+      ctx, WebExtensionData(gSocketPath, gModuleDir, gWorkFolder, GetServiceHost().browserPrefix(),
+                            gSecret));
 }
 
 // ---------- The pages' address scheme ----------

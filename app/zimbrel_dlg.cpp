@@ -288,7 +288,14 @@ void CZimbrelDlg::OpenRedirect(const std::string& where) {
     }
   }
   // The desktop's default web browser; nothing is reported when there is none.
-  OpenInDefaultBrowser(BuildRedirectUrl(where));
+  std::optional<std::string> url = BuildRedirectUrl(where);
+  if (!url) {
+    ShowMessageBox(GTK_WINDOW(m_window),
+                   "The ringtone service could not be reached, so its page cannot be opened.",
+                   "Zimbrel", MB_OK);
+    return;
+  }
+  OpenInDefaultBrowser(*url);
 }
 
 void CZimbrelDlg::OpenHelpFile() {

@@ -25,6 +25,8 @@ constexpr int32_t kTranscodeCannotWrite = 3;  // the work folder is missing or r
 // ZBL_upStatus: the upload.
 constexpr int32_t kUploadDone = 100;
 constexpr int32_t kUploadFailed = 101;
+// The service refused the file before taking it: no room for it (413, 507).
+constexpr int32_t kUploadRefused = 102;
 
 // ZBL_ripStatus: the CD grab; each failure has its own value.
 constexpr int32_t kGrabDone = 100;
@@ -72,6 +74,7 @@ inline constexpr PageName kPageNames[] = {
     {"transcode", "CANNOT_WRITE", kTranscodeCannotWrite},
     {"upload", "DONE", kUploadDone},
     {"upload", "FAILED", kUploadFailed},
+    {"upload", "REFUSED", kUploadRefused},
     {"grab", "DONE", kGrabDone},
     {"grab", "BAD_DRIVE", kGrabBadDrive},
     {"grab", "NO_HANDLE", kGrabNoHandle},

@@ -46,8 +46,9 @@ size_t Collect(char* data, size_t size, size_t count, void* user) {
 
 // The response for ZBL_xhResponse; `*store` becomes false when a cancel
 // leaves the response as the start left it (empty).
+// `socketPath`, when set, is the service's Unix socket the request goes to.
 jobs::HttpResponse Fetch(const std::shared_ptr<jobs::JobState>& state, jobs::JobTicket& ticket,
-                         const std::string& url, bool* store) {
+                         const std::string& url, const std::string& socketPath, bool* store) {
   *store = true;
   std::unique_ptr<CURLU, void (*)(CURLU*)> parsed(curl_url(), curl_url_cleanup);
   Transfer t;  // destroyed before the parsed URL it uses
@@ -69,9 +70,15 @@ jobs::HttpResponse Fetch(const std::shared_ptr<jobs::JobState>& state, jobs::Job
   Sink sink;
   CURL* e = t.easy();
   curl_easy_setopt(e, CURLOPT_CURLU, parsed.get());
+  if (!socketPath.empty()) {
+    // The service's own socket: no proxy, and no redirect may lead elsewhere
+    // while curl still connects to the socket.
+    curl_easy_setopt(e, CURLOPT_UNIX_SOCKET_PATH, socketPath.c_str());
+    curl_easy_setopt(e, CURLOPT_NOPROXY, "*");
+  }
   curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, socketPath.empty() ? 1L : 0L);
   curl_easy_setopt(e, CURLOPT_MAXREDIRS, 20L);
   // Ask for, and decode, every encoding libcurl supports: a server may send
   // a compressed body even to a request that names none (nginx with
@@ -101,14 +108,19 @@ jobs::HttpResponse Fetch(const std::shared_ptr<jobs::JobState>& state, jobs::Job
 }  // namespace
 
 bool StartHttpRequest(const std::shared_ptr<jobs::JobState>& state, const std::string& url) {
-  std::string full = PrepareUrl(url, GetServiceHost().baseUrl());
-  return jobs::StartJob(state, jobs::JobKind::kHttp, [full = std::move(full)](jobs::JobTicket& t) {
-    t.SetStatus(jobs::status::kRunning);
-    bool store = true;
-    jobs::HttpResponse response = Fetch(t.state(), t, full, &store);
-    if (store) t.SetResponse(std::move(response));
-    t.SetStatus(jobs::status::kHttpDone);  // after the response, which it publishes
-  });
+  const ServiceHost service = GetServiceHost();
+  std::string full = PrepareUrl(url, service.baseUrl());
+  // Only the service's own addresses go to its socket.
+  std::string socketPath = !url.empty() && url[0] == '/' ? service.socketPath : std::string();
+  return jobs::StartJob(
+      state, jobs::JobKind::kHttp,
+      [full = std::move(full), socketPath = std::move(socketPath)](jobs::JobTicket& t) {
+        t.SetStatus(jobs::status::kRunning);
+        bool store = true;
+        jobs::HttpResponse response = Fetch(t.state(), t, full, socketPath, &store);
+        if (store) t.SetResponse(std::move(response));
+        t.SetStatus(jobs::status::kHttpDone);  // after the response, which it publishes
+      });
 }
 
 }  // namespace zb::net

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <string_view>
 
 namespace zb::net {
 namespace {
@@ -143,6 +144,22 @@ bool Transfer::AnswerWaiting() const {
     if (::recv(sockets_[i].fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) > 0) return true;
   }
   return false;
+}
+
+long Transfer::WaitingStatus() const {
+  for (size_t i = 0; i < socketCount_; ++i) {
+    char line[16];
+    ssize_t n = ::recv(sockets_[i].fd, line, sizeof line, MSG_PEEK | MSG_DONTWAIT);
+    // "HTTP/1.x NNN"
+    if (n < 12 || std::string_view(line, 7) != "HTTP/1." || line[8] != ' ') continue;
+    long code = 0;
+    for (int k = 9; k < 12; ++k) {
+      if (line[k] < '0' || line[k] > '9') return 0;
+      code = code * 10 + (line[k] - '0');
+    }
+    return code;
+  }
+  return 0;
 }
 
 // The sockets curl watches now (only the connected one once the connection

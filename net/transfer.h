@@ -74,6 +74,9 @@ class Transfer {
   // From curl's callbacks: true when bytes from the peer wait unread on a
   // socket of the transfer (looked at without taking them).
   bool AnswerWaiting() const;
+  // From curl's callbacks: the status of an HTTP answer waiting unread on a
+  // socket of the transfer, read without taking it; 0 when none can be read.
+  long WaitingStatus() const;
   // Bytes written to the connection's socket that have not left the machine
   // yet: not sent, or sent and not acknowledged by the peer (SIOCOUTQ). Through
   // a proxy the peer is the proxy. -1 when there is no such socket.

@@ -18,16 +18,24 @@
 namespace zb::net {
 namespace {
 
-constexpr size_t kChunk = 2048;  // bytes read from the file and written at a time
+// Bytes read from the file and handed to curl at a time: as large as curl's
+// own upload buffer, so that each write to the socket moves as much as the
+// curl program's would.
+constexpr size_t kChunk = 64 * 1024;
+// The status counts the file in steps of this many bytes, and never counts
+// the step that completes the file (the pages have always seen these figures).
+constexpr uint64_t kStatusStep = 2048;
 constexpr int32_t kDone = jobs::status::kUploadDone;
 constexpr int32_t kFailed = jobs::status::kUploadFailed;
+constexpr int32_t kRefused = jobs::status::kUploadRefused;
 constexpr char kClientName[] = "ZMBL/1.0 (Quorvane)";
 constexpr char kPath[] = "/cgi-bin/zbl_upload2.cgi";
 
 // What the upload thread needs, all read on the starting thread.
 struct Request {
   std::string file;
-  std::string url;  // the whole URL; curl picks the target's form for the route
+  std::string url;         // the whole URL; curl picks the target's form for the route
+  std::string socketPath;  // set: the service's Unix socket
 };
 
 class Fd {
@@ -58,8 +66,11 @@ struct Body {
   bool answeredEarly = false;
   // The head of the answer to the whole body has come: the upload is done.
   bool answered = false;
+  // The status of an early answer, when it could be read (413, 507, ...).
+  long earlyStatus = 0;
+  // The status of the answer to the whole body.
+  long finalStatus = 0;
   int32_t shown = 0;  // the percentage last published
-  unsigned chunks = 0;
   std::chrono::steady_clock::time_point lastLook;
 };
 
@@ -71,10 +82,10 @@ int32_t Percent(uint64_t sent, uint64_t size) {
 // curl has written minus those the socket still holds, unsent or not yet
 // acknowledged by the peer (so a large send buffer never shows a file as
 // sent while the service still waits for most of it). It never counts the
-// chunk that completes the file, so the status stays below 100 until the
-// answer comes. Looked at no more often than every 2 ms: after every eighth
-// chunk, and whenever the transfer waits for the socket (which covers the
-// time it takes to drain after the last chunk).
+// step that completes the file, so the status stays below 100 until the
+// answer comes. Looked at no more often than every 2 ms: after every chunk,
+// and whenever the transfer waits for the socket (which covers the time it
+// takes to drain after the last chunk).
 void Refresh(Body& b) {
   if (b.size == 0) return;
   auto now = std::chrono::steady_clock::now();
@@ -85,8 +96,8 @@ void Refresh(Body& b) {
   uint64_t gone = written > 0 ? static_cast<uint64_t>(written) : 0;
   long unsent = b.transfer->Unsent();
   if (unsent > 0) gone = gone > static_cast<uint64_t>(unsent) ? gone - unsent : 0;
-  const uint64_t beforeLastChunk = (b.size - 1) / kChunk * kChunk;
-  int32_t pct = Percent(std::min(gone, beforeLastChunk), b.size);
+  const uint64_t beforeLastStep = (b.size - 1) / kStatusStep * kStatusStep;
+  int32_t pct = Percent(std::min(gone, beforeLastStep), b.size);
   if (pct > b.shown) {
     b.shown = pct;
     b.ticket->SetStatus(pct);
@@ -117,8 +128,15 @@ size_t ReadChunk(char* buf, size_t size, size_t count, void* user) {
   if (b.inFlight > 0) {
     b.sent += b.inFlight;
     b.inFlight = 0;
-    if ((++b.chunks & 7) == 0) Refresh(b);
+    Refresh(b);
     if (b.ticket->Cancelled()) return GiveUp(b);
+    // An answer before the whole body went out (a service refusing the
+    // upload at its head, e.g. over its quota) ends the upload at once,
+    // whether or not curl has read it yet.
+    if (!b.answeredEarly && b.sent < b.size && b.transfer->AnswerWaiting()) {
+      b.answeredEarly = true;
+      if (b.earlyStatus == 0) b.earlyStatus = b.transfer->WaitingStatus();
+    }
   }
   if (b.answeredEarly) return GiveUp(b);
   uint64_t left = b.size - b.sent;
@@ -133,6 +151,7 @@ size_t ReadChunk(char* buf, size_t size, size_t count, void* user) {
   if (r <= 0) return GiveUp(b);
   if (static_cast<uint64_t>(r) == left && b.transfer->AnswerWaiting()) {
     b.answeredEarly = true;
+    if (b.earlyStatus == 0) b.earlyStatus = b.transfer->WaitingStatus();
     return GiveUp(b);
   }
   b.inFlight = static_cast<size_t>(r);
@@ -148,13 +167,17 @@ size_t OnHeader(char* line, size_t size, size_t count, void* user) {
   const size_t n = size * count;
   curl_off_t written = 0;
   curl_easy_getinfo(b.easy, CURLINFO_SIZE_UPLOAD_T, &written);
-  if (static_cast<uint64_t>(written) < b.size) b.answeredEarly = true;
-  bool endOfHead = (n == 2 && line[0] == '\r' && line[1] == '\n') || (n == 1 && line[0] == '\n');
-  if (!endOfHead || b.answeredEarly) return n;
   long code = 0;
   curl_easy_getinfo(b.easy, CURLINFO_RESPONSE_CODE, &code);
+  if (static_cast<uint64_t>(written) < b.size) {
+    b.answeredEarly = true;
+    if (code >= 200) b.earlyStatus = code;
+  }
+  bool endOfHead = (n == 2 && line[0] == '\r' && line[1] == '\n') || (n == 1 && line[0] == '\n');
+  if (!endOfHead || b.answeredEarly) return n;
   if (code >= 100 && code < 200) return n;
   b.answered = true;
+  b.finalStatus = code;
   return 0;  // curl stops here
 }
 
@@ -202,11 +225,16 @@ int32_t RunUpload(jobs::JobTicket& ticket, const Request& rq) {
   // environment, and with it the target's form: absolute through an HTTP
   // proxy, the origin form directly or through SOCKS.
   if (curl_easy_setopt(e, CURLOPT_URL, rq.url.c_str()) != CURLE_OK) return kFailed;
+  if (!rq.socketPath.empty()) {
+    curl_easy_setopt(e, CURLOPT_UNIX_SOCKET_PATH, rq.socketPath.c_str());
+    curl_easy_setopt(e, CURLOPT_NOPROXY, "*");
+  }
   curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
   curl_easy_setopt(e, CURLOPT_USERAGENT, kClientName);
   curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.get());
   curl_easy_setopt(e, CURLOPT_POST, 1L);
   curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size));
+  curl_easy_setopt(e, CURLOPT_UPLOAD_BUFFERSIZE, static_cast<long>(kChunk));
   curl_easy_setopt(e, CURLOPT_READFUNCTION, &ReadChunk);
   curl_easy_setopt(e, CURLOPT_READDATA, &body);
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Discard);
@@ -217,17 +245,26 @@ int32_t RunUpload(jobs::JobTicket& ticket, const Request& rq) {
 
   // Done when the whole body went out and then the head of an answer came
   // back, whatever followed it (an answer that came before the end of the
-  // body ends nothing; no answer at all ends in the idle time-out).
-  return body.answered ? kDone : kFailed;
+  // body ends nothing; no answer at all ends in the idle time-out). An
+  // answer that says the service has no room for the file (413 Content Too
+  // Large, 507 Insufficient Storage) is told apart, early or not: a small
+  // file may be written whole before the refusal of its head arrives, and
+  // was not delivered all the same.
+  auto noRoom = [](long status) { return status == 413 || status == 507; };
+  if (body.answered) return noRoom(body.finalStatus) ? kRefused : kDone;
+  if (body.answeredEarly && noRoom(body.earlyStatus)) return kRefused;
+  return kFailed;
 }
 
 }  // namespace
 
 bool StartUpload(const std::shared_ptr<jobs::JobState>& state, const std::string& file,
                  const std::string& sessionId) {
-  Request rq{file, "http://" + GetServiceHost().authority() + kPath +
-                       "?sid=" + PercentEncode(sessionId, kSessionId) + "&ver=" + kVersionCode +
-                       "&aff=" + kAffiliateCode};
+  const ServiceHost service = GetServiceHost();
+  Request rq{file,
+             service.baseUrl() + kPath + "?sid=" + PercentEncode(sessionId, kSessionId) +
+                 "&ver=" + kVersionCode + "&aff=" + kAffiliateCode,
+             service.socketPath};
   return jobs::StartJob(state, jobs::JobKind::kUpload, [rq = std::move(rq)](jobs::JobTicket& t) {
     t.SetStatus(jobs::status::kRunning);
     t.SetStatus(RunUpload(t, rq));

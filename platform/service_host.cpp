@@ -1,9 +1,12 @@
 #include "platform/service_host.h"
 
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <cstdlib>
 
 #ifndef ZIMBREL_DEFAULT_SERVICE_HOST
-#define ZIMBREL_DEFAULT_SERVICE_HOST "127.0.0.1:8765"
+#define ZIMBREL_DEFAULT_SERVICE_HOST "user"
 #endif
 
 namespace zb {
@@ -16,8 +19,37 @@ std::string ServiceHost::baseUrl() const {
   return "http://" + authority();
 }
 
+std::string ServiceHost::browserPrefix() const {
+  return onSocket() ? std::string() : baseUrl() + "/";
+}
+
+std::string UserServiceSocket() {
+  const char* dir = std::getenv("XDG_RUNTIME_DIR");
+  std::string base =
+      dir && dir[0] == '/' ? std::string(dir) : "/run/user/" + std::to_string(::getuid());
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  return base + "/zimbrel/service.sock";
+}
+
+namespace {
+
+bool SetSocket(std::string path, ServiceHost* out) {
+  // The path must fit sockaddr_un's sun_path with its terminating NUL.
+  if (path.empty() || path[0] != '/' || path.size() >= sizeof(sockaddr_un{}.sun_path) ||
+      path.find('\0') != std::string::npos)
+    return false;
+  out->host = "localhost";
+  out->port = 80;
+  out->socketPath = std::move(path);
+  return true;
+}
+
+}  // namespace
+
 bool ParseServiceHost(const std::string& text, ServiceHost* out) {
   if (text.empty()) return false;
+  if (text == "user") return SetSocket(UserServiceSocket(), out);
+  if (text.rfind("unix:", 0) == 0) return SetSocket(text.substr(5), out);
   std::string host = text;
   int port = 80;
   size_t colon = std::string::npos;
@@ -47,6 +79,7 @@ bool ParseServiceHost(const std::string& text, ServiceHost* out) {
       return false;
   out->host = host;
   out->port = port;
+  out->socketPath.clear();
   return true;
 }
 

@@ -53,7 +53,8 @@ ZB.flow = (function () {
       phase: "check", // check | session | upload | failed | cancelled | sent
       percent: 0, // of the upload
       error: "", // why it failed
-      address: "" // the service's page for the phone, once sent
+      address: "", // the service's page for the phone, once sent
+      sid: "" // the session the ringtone was sent with
     },
     job: {
       poller: null, // the running job's poller

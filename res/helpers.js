@@ -89,8 +89,11 @@ var ZB = window.ZB || {};
     requestNotStarted: "Zimbrel could not contact the ringtone service. Please try again.",
     uploadFailed:
       "The connection to the ringtone service broke off before the whole ringtone " +
-      "was delivered. Check that this computer is connected to the internet, then " +
-      "try again: your ringtone is kept.",
+      "was delivered. Try again: your ringtone is kept.",
+    uploadRefused:
+      "The ringtone service has no room for this ringtone: it is larger than the " +
+      "space the service keeps for you. Make a shorter ringtone and send that: your " +
+      "ringtone is kept.",
     noAnswer: "The ringtone service did not answer. Please try again in a few minutes.",
     oddAnswer:
       "The ringtone service sent an answer that Zimbrel does not understand. " +
@@ -142,8 +145,9 @@ var ZB = window.ZB || {};
       "Zimbrel could not use the address of the ringtone service. Check the service " +
       "setting of this computer, then try again.",
     Send:
-      "The ringtone service could not be reached. Check that this computer is " +
-      "connected to the internet, then try again."
+      "The ringtone service on this computer could not be reached. Try again; if it " +
+      "still fails, log out and back in, or start it with \u201csystemctl --user start " +
+      "zimbrel-service.socket\u201d."
   };
 
   // The sentence for a transcode that ended without a ringtone: a work
@@ -281,6 +285,117 @@ var ZB = window.ZB || {};
       "/cgi-bin/zbl_session.cgi?name=" + encodeURIComponent(wellFormed(profile.name)) +
       "&phone=" + encodeURIComponent(wellFormed(profile.phone)) +
       "&network=" + encodeURIComponent(wellFormed(profile.network))
+    );
+  }
+
+  // ---------- Getting the ringtone to the phone ----------
+
+  // The service's JSON answer as an object, or null when it is not one.
+  function jsonObject(text) {
+    var s = String(text === undefined || text === null ? "" : text);
+    if (s.indexOf("ERROR:XMLHTTP:") === 0) {
+      return null;
+    }
+    try {
+      var v = JSON.parse(s);
+      return v && typeof v === "object" ? v : null;
+    } catch (e) {
+      return null;
+    }
+  }
+
+  // What an answer that is not the one asked for says: the request's own
+  // failure, the service's sentence, or that it made no sense.
+  function answerError(text, v) {
+    var s = String(text === undefined || text === null ? "" : text);
+    if (s.indexOf("ERROR:XMLHTTP:") === 0) {
+      return HTTP_ERRORS[s.substring(14).trim()] || HTTP_ERRORS.Send;
+    }
+    if (v && !Array.isArray(v) && typeof v.error === "string" && v.error.trim()) {
+      return v.error.trim();
+    }
+    return s.trim() === "" ? MESSAGES.noAnswer : MESSAGES.oddAnswer;
+  }
+
+  function sharePath(sid) {
+    return "/cgi-bin/zbl_share.cgi?sid=" + encodeURIComponent(wellFormed(sid));
+  }
+
+  function pushPath(sid, device) {
+    return (
+      "/cgi-bin/zbl_push.cgi?sid=" + encodeURIComponent(wellFormed(sid)) +
+      "&device=" + encodeURIComponent(wellFormed(device))
+    );
+  }
+
+  // The share's answer: {url, expires, qrSrc, port} or {error}. The QR code
+  // becomes a data: address of its SVG, shown as an image (which runs
+  // nothing); the link is only ever shown as text.
+  function shareAnswer(text) {
+    var v = jsonObject(text);
+    if (
+      !v || typeof v.url !== "string" || !/^https?:\/\/[^\s/?#]+\/\S*$/.test(v.url) ||
+      typeof v.qrSvg !== "string" || !/^\s*(<\?xml[^>]*>\s*)?<svg[\s>]/.test(v.qrSvg)
+    ) {
+      return {error: answerError(text, v)};
+    }
+    var expires = Number(v.expires);
+    var port = /^https?:\/\/(?:\[[^\]]*\]|[^:/]*)(?::(\d+))?\//.exec(v.url);
+    return {
+      url: v.url,
+      expires: isFinite(expires) && expires > 0 ? Math.floor(expires) : 0,
+      qrSrc: "data:image/svg+xml;charset=utf-8," + encodeURIComponent(v.qrSvg),
+      port: port && port[1] ? Number(port[1]) : /^https:/.test(v.url) ? 443 : 80
+    };
+  }
+
+  // The phones to offer: [{id, name, via}] (names as text), or {error}.
+  function devicesAnswer(text) {
+    var v = jsonObject(text);
+    if (!Array.isArray(v)) {
+      return {error: answerError(text, v)};
+    }
+    var phones = [];
+    v.forEach(function (d) {
+      if (d && typeof d.id === "string" && d.id !== "" && typeof d.name === "string") {
+        phones.push({
+          id: d.id,
+          name: d.name.trim() || d.id,
+          via: d.via === "gsconnect" ? "GSConnect" : "KDE Connect"
+        });
+      }
+    });
+    return {phones: phones};
+  }
+
+  // A push's answer: {ok: true} or {error}.
+  function pushAnswer(text) {
+    var v = jsonObject(text);
+    if (v && v.ok === true) {
+      return {ok: true};
+    }
+    return {error: answerError(text, v)};
+  }
+
+  // How long a link still works, as a sentence; `left` in seconds.
+  function timeLeft(left) {
+    var s = Math.floor(Number(left) || 0);
+    if (s <= 0) {
+      return "The link has expired. Send the ringtone again for a new one.";
+    }
+    if (s < 60) {
+      return "The link works for less than a minute more.";
+    }
+    var m = Math.round(s / 60);
+    return "The link works for " + m + (m === 1 ? " more minute." : " more minutes.");
+  }
+
+  // What the phone must be on, and what to try when the link will not open.
+  function shareAdvice(port) {
+    return (
+      "Your phone must be on the same Wi-Fi as this computer, and not on a guest " +
+      "network (those keep devices apart). If the link will not open, check that " +
+      "this computer's firewall lets in connections to TCP port " + port + "."
     );
   }
 
@@ -583,6 +698,13 @@ var ZB = window.ZB || {};
     urlEncode: urlEncode,
     redirectUrl: redirectUrl,
     sessionPath: sessionPath,
+    sharePath: sharePath,
+    pushPath: pushPath,
+    shareAnswer: shareAnswer,
+    devicesAnswer: devicesAnswer,
+    pushAnswer: pushAnswer,
+    timeLeft: timeLeft,
+    shareAdvice: shareAdvice,
     formatDuration: formatDuration,
     formatSize: formatSize,
     wholePercent: wholePercent,

@@ -1,4 +1,4 @@
-// Uploads a 100 MB file through the upload job (2048-byte chunks) to a sink
+// Uploads a 100 MB file through the upload job (64 KiB chunks) to a sink
 // server on 127.0.0.1, and sends the same file to the same server with
 // `curl --http1.0 --data-binary @file`, in alternating rounds; prints the
 // median throughput of each and the median of the rounds' throughput ratios

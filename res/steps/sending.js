@@ -25,6 +25,7 @@ ZB.steps.sending = (function (flow, S) {
     send.percent = 0;
     send.error = "";
     send.address = "";
+    send.sid = "";
     flow.render();
     flow.report("summary ringtone=" + $("sumSong").textContent + " part=" + $("sumPart").textContent);
     flow.show("viewSend", "sendGo");
@@ -59,6 +60,7 @@ ZB.steps.sending = (function (flow, S) {
 
   function upload(sid) {
     send.phase = "upload";
+    send.sid = sid;
     send.percent = 0;
     flow.render("sendCancel");
     var running = false;
@@ -80,6 +82,8 @@ ZB.steps.sending = (function (flow, S) {
           next.done.sent();
         } else if (state.job.cancelled) {
           next.done.cancelled();
+        } else if (status === S.upload.REFUSED) {
+          next.done.failed(ZB.messages.uploadRefused);
         } else {
           next.done.failed(ZB.messages.uploadFailed);
         }
@@ -155,6 +159,7 @@ ZB.steps.sending = (function (flow, S) {
       flow.text("sendResultTitle", result.title);
       flow.text("sendResultText", result.text);
       flow.text("sendResultMore", result.more);
+      flow.shown("sendResultMore", !!result.more);
     }
     flow.text("sendViewAddress", look.address || "");
     flow.shown("sendViewAddress", !!look.address);

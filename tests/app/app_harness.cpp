@@ -111,7 +111,11 @@ Service::Service(int port) {
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_adddup2(&fa, out[1], 1);
   posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-  std::vector<std::string> args{prog, "--port", std::to_string(port), data_.path()};
+  // The share for the home network stays on loopback: these tests never
+  // open a port on the machine's own interfaces.
+  std::vector<std::string> args{
+      prog,         "--port", std::to_string(port), "--lan-address", "127.0.0.1",
+      "--lan-port", "0",      data_.path()};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);

@@ -226,7 +226,10 @@ document.addEventListener('keydown', function (e) {
   if (e.key === 'b') x.ZBL_NavigateURL('home');
 });
 </script>)");
-  app.Start({}, {{"XDG_DATA_HOME", xdg / "data"}, {"XDG_CONFIG_HOME", xdg / "config"}});
+  // A service on TCP: its redirect address is known without asking it.
+  app.Start({}, {{"XDG_DATA_HOME", xdg / "data"},
+                 {"XDG_CONFIG_HOME", xdg / "config"},
+                 {"ZIMBREL_SERVICE_HOST", "example.test"}});
   ASSERT_TRUE(app.WaitForValue("ZBName", "asking true", 30000)) << app.Output();
   ASSERT_TRUE(app.WaitUntil([&] { return asked.load(); }, 10000));
   std::string id = app.FindWindow(kMainTitle);

@@ -658,6 +658,8 @@ addEventListener('load', function () {
   auto env = browser.env();
   env["HOME"] = home.path();
   env["XDG_DOWNLOAD_DIR"] = home.path() + "/Downloads";
+  // A service on TCP: its redirect address is known without asking it.
+  env["ZIMBREL_SERVICE_HOST"] = "example.test";
   app.Start({}, env);
   ASSERT_TRUE(app.WaitForValue("ZBName", "scripted", 30000)) << app.Output();
   EXPECT_EQ(browser.log(), "");

@@ -16,5 +16,13 @@ TEST(RedirectUrl, UsesTheServiceHostAndEncodesTheValue) {
   EXPECT_EQ(BuildRedirectUrl("faq"), "http://127.0.0.1:8765/redir.php?ver=260&aff=2&where=faq");
 }
 
+// A service on a socket that does not answer gives no address at all, never
+// one the browser cannot reach.
+TEST(RedirectUrl, AServiceOnASocketThatDoesNotAnswerGivesNoAddress) {
+  testing::TempDir dir;
+  testing::ScopedEnv env("ZIMBREL_SERVICE_HOST", "unix:" + std::string(dir / "none.sock"));
+  EXPECT_EQ(BuildRedirectUrl("homepage"), std::nullopt);
+}
+
 }  // namespace
 }  // namespace zb

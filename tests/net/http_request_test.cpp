@@ -96,6 +96,36 @@ TEST_F(HttpRequestTest, RelativeUrlsReachTheServiceHost) {
                       server.authority() + "\r\nAccept: */*\r\n\r\n"));
 }
 
+// With the service on a Unix socket, the service's addresses go to the
+// socket (Host: localhost), past any proxy and without following a redirect
+// out of it; a full URL still goes where it says.
+TEST_F(HttpRequestTest, ServiceAddressesGoToTheServicesSocket) {
+  std::string sock = dir / "service.sock";
+  RawServer service(
+      RawServer::UnixPath{sock},
+      Pages({{"/cgi-bin/zbl_share.cgi?sid=7",
+              Answer("200 OK", "application/json", "{\"url\": \"x\"}")},
+             {"/away", "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:" +
+                           std::to_string(zb::testing::ClosedPort()) +
+                           "/\r\nConnection: close\r\nContent-Length: 3\r\n\r\nmoo"}}));
+  RawServer elsewhere(Pages({{"/plain", Answer("200 OK", "text/plain", "tcp")}}));
+  ScopedEnv host("ZIMBREL_SERVICE_HOST", "unix:" + sock);
+  ScopedEnv proxy("http_proxy", "http://127.0.0.1:" + std::to_string(zb::testing::ClosedPort()));
+  ScopedEnv noProxy("no_proxy", "127.0.0.1");
+  EXPECT_EQ(Get("/cgi-bin/zbl_share.cgi?sid=7"), "{\"url\": \"x\"}");
+  EXPECT_EQ(Get("/away"), "moo");
+  EXPECT_EQ(Get("http://" + elsewhere.authority() + "/plain"), "tcp");
+  ASSERT_TRUE(service.WaitDone(2));
+  std::string got = service.Received()[0];
+  Head head = ParseHead(got.substr(0, got.find("\r\n\r\n") + 4));
+  EXPECT_EQ(head.line, "GET /cgi-bin/zbl_share.cgi?sid=7 HTTP/1.1");
+  EXPECT_NE(std::find(head.headers.begin(), head.headers.end(), "Host: localhost"),
+            head.headers.end());
+  // No service on the socket: the request fails as any unreachable one.
+  ScopedEnv gone("ZIMBREL_SERVICE_HOST", "unix:" + std::string(dir / "none.sock"));
+  EXPECT_EQ(Get("/cgi-bin/zbl_share.cgi?sid=7"), "ERROR:XMLHTTP:Send");
+}
+
 TEST_F(HttpRequestTest, FailuresGiveTheirErrorTexts) {
   EXPECT_EQ(Get("http://127.0.0.1:" + std::to_string(zb::testing::ClosedPort()) + "/"),
             "ERROR:XMLHTTP:Send");

@@ -13,6 +13,7 @@
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -86,6 +87,21 @@ class RawServer {
     socklen_t len = sizeof a;
     ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
     port_ = ntohs(a.sin_port);
+    stop_ = ::eventfd(0, EFD_CLOEXEC);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  // The same on a Unix socket at `socketPath` (the service's per-user form).
+  struct UnixPath {
+    std::string path;
+  };
+  RawServer(UnixPath where, Handler handler) : handler_(std::move(handler)) {
+    listen_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    where.path.copy(a.sun_path, sizeof a.sun_path - 1);
+    ::unlink(where.path.c_str());
+    ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(listen_, 16);
     stop_ = ::eventfd(0, EFD_CLOEXEC);
     thread_ = std::thread([this] { Serve(); });
   }

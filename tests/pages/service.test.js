@@ -77,3 +77,79 @@ test("every failure code of a job has its sentence; unknown codes are named", ()
   }
   assert.match(ZB.normalizeMessage(7), /ended with code 7\)\.$/);
 });
+
+test("the share answer becomes a link as text and a QR code shown as an image", () => {
+  const svg = '<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 29 29"><path d="M0 0h7"/></svg>';
+  const a = ZB.shareAnswer(JSON.stringify({url: "http://192.168.1.20:41234/s/abc", expires: 899.6, qrSvg: svg}));
+  assert.equal(a.url, "http://192.168.1.20:41234/s/abc");
+  assert.equal(a.expires, 899);
+  assert.equal(a.port, 41234);
+  assert.equal(a.qrSrc, "data:image/svg+xml;charset=utf-8," + encodeURIComponent(svg));
+  // Nothing of the SVG is left unescaped in the address: it cannot end the
+  // attribute or carry a second URL.
+  assert.doesNotMatch(a.qrSrc.substring(a.qrSrc.indexOf(",") + 1), /[<>"' #]/);
+  assert.equal(ZB.shareAnswer(JSON.stringify({url: "http://[fd00::5]/s/x", expires: 5, qrSvg: svg})).port, 80);
+  // The service's sentences (no delivery yet, no network address) and the
+  // request's own failures are shown as they are; anything else is odd.
+  assert.deepEqual(ZB.shareAnswer('{"error": "Nothing has been delivered yet."}'), {
+    error: "Nothing has been delivered yet."
+  });
+  assert.match(ZB.shareAnswer("ERROR:XMLHTTP:Send").error, /could not be reached/);
+  assert.equal(ZB.shareAnswer("").error, ZB.messages.noAnswer);
+  for (const bad of [
+    "<html>",
+    "[]",
+    JSON.stringify({url: ["java", "script:alert(1)"].join(""), expires: 5, qrSvg: svg}),
+    JSON.stringify({url: "http://h/x y", expires: 5, qrSvg: svg}),
+    JSON.stringify({url: "http://h/x", expires: 5, qrSvg: "<img src=x onerror=alert(1)>"}),
+    JSON.stringify({url: "http://h/x", expires: 5})
+  ]) {
+    assert.equal(ZB.shareAnswer(bad).error, ZB.messages.oddAnswer, bad);
+  }
+  assert.equal(ZB.shareAnswer(JSON.stringify({url: "http://h/x", expires: "soon", qrSvg: svg})).expires, 0);
+});
+
+test("phones, pushes and the paths that ask for them", () => {
+  assert.equal(ZB.sharePath("a b&c"), "/cgi-bin/zbl_share.cgi?sid=a%20b%26c");
+  assert.equal(ZB.pushPath("s1", "dev/1&x"), "/cgi-bin/zbl_push.cgi?sid=s1&device=dev%2F1%26x");
+  assert.deepEqual(
+    ZB.devicesAnswer(
+      JSON.stringify([
+        {id: "a1", name: "<b>Pixel</b>", via: "kdeconnect"},
+        {id: "g2", name: "  ", via: "gsconnect"},
+        {id: "", name: "no id"},
+        {name: "no id either"},
+        null,
+        {id: 7, name: "number id"}
+      ])
+    ),
+    {
+      phones: [
+        {id: "a1", name: "<b>Pixel</b>", via: "KDE Connect"},
+        {id: "g2", name: "g2", via: "GSConnect"}
+      ]
+    }
+  );
+  assert.deepEqual(ZB.devicesAnswer("[]"), {phones: []});
+  assert.equal(ZB.devicesAnswer('{"error": "busy"}').error, "busy");
+  assert.deepEqual(ZB.pushAnswer('{"ok": true}'), {ok: true});
+  assert.deepEqual(ZB.pushAnswer('{"ok": "yes"}'), {error: ZB.messages.oddAnswer});
+  assert.deepEqual(ZB.pushAnswer('{"error": "The phone is not reachable."}'), {
+    error: "The phone is not reachable."
+  });
+});
+
+test("the time a link has left and what the phone must be on", () => {
+  assert.equal(ZB.timeLeft(900), "The link works for 15 more minutes.");
+  assert.equal(ZB.timeLeft(89), "The link works for 1 more minute.");
+  assert.equal(ZB.timeLeft(59.5), "The link works for less than a minute more.");
+  assert.equal(ZB.timeLeft(0), "The link has expired. Send the ringtone again for a new one.");
+  assert.equal(ZB.timeLeft(-3), ZB.timeLeft(0));
+  assert.match(ZB.shareAdvice(41234), /same Wi-Fi.*guest network.*TCP port 41234\./);
+});
+
+test("an upload the service has no room for gets its own sentence", () => {
+  assert.equal(typeof S.upload.REFUSED, "number");
+  assert.notEqual(S.upload.REFUSED, S.upload.FAILED);
+  assert.match(ZB.messages.uploadRefused, /no room/);
+});
