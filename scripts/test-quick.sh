@@ -1,10 +1,11 @@
 #!/bin/sh
 # The quick loop: builds (configuring the plain build first when its folder
-# is missing), then runs what needs no window, no root and no package beyond
-# the build's own: the libraries' tests (labels unit and jobs, less e2e, root
-# and display), the tests of the pages' helpers under Node when node is
-# there, and the page linter when ESLint is already installed (it is never
-# fetched here). Ends with one line: what ran, what failed, how long.
+# is missing), then runs what needs no window, no root and nothing beyond the
+# packages of install-deps.sh --test already installed: the libraries' tests
+# (labels unit and jobs, less e2e, root and display), the tests of the pages'
+# helpers under Node when node is there, and the page linter when ESLint is
+# already installed (it is never fetched here). Ends with one line: what
+# ran, what failed, how long.
 #
 #   scripts/test-quick.sh [build folder]     (default: build)
 #
