@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/modal_window.h"
+#include "platform/translation.h"
 #include "platform/utf.h"
 
 namespace zb {
@@ -14,25 +15,26 @@ int ShowMessageBox(GtkWindow* owner, const std::string& text, const std::string&
   std::vector<Button> buttons;
   switch (type & 0xF) {
     case MB_OKCANCEL:
-      buttons = {{"_OK", IDOK}, {"_Cancel", IDCANCEL}};
+      buttons = {{Tr("_OK"), IDOK}, {Tr("_Cancel"), IDCANCEL}};
       break;
     case MB_ABORTRETRYIGNORE:
-      buttons = {{"_Abort", IDABORT}, {"_Retry", IDRETRY}, {"_Ignore", IDIGNORE}};
+      buttons = {{Tr("_Abort"), IDABORT}, {Tr("_Retry"), IDRETRY}, {Tr("_Ignore"), IDIGNORE}};
       break;
     case MB_YESNOCANCEL:
-      buttons = {{"_Yes", IDYES}, {"_No", IDNO}, {"_Cancel", IDCANCEL}};
+      buttons = {{Tr("_Yes"), IDYES}, {Tr("_No"), IDNO}, {Tr("_Cancel"), IDCANCEL}};
       break;
     case MB_YESNO:
-      buttons = {{"_Yes", IDYES}, {"_No", IDNO}};
+      buttons = {{Tr("_Yes"), IDYES}, {Tr("_No"), IDNO}};
       break;
     case MB_RETRYCANCEL:
-      buttons = {{"_Retry", IDRETRY}, {"_Cancel", IDCANCEL}};
+      buttons = {{Tr("_Retry"), IDRETRY}, {Tr("_Cancel"), IDCANCEL}};
       break;
     case MB_CANCELTRYCONTINUE:
-      buttons = {{"_Cancel", IDCANCEL}, {"_Try Again", IDTRYAGAIN}, {"C_ontinue", IDCONTINUE}};
+      buttons = {
+          {Tr("_Cancel"), IDCANCEL}, {Tr("_Try Again"), IDTRYAGAIN}, {Tr("C_ontinue"), IDCONTINUE}};
       break;
     default:
-      buttons = {{"_OK", IDOK}};
+      buttons = {{Tr("_OK"), IDOK}};
       break;
   }
   GtkMessageType icon = GTK_MESSAGE_OTHER;

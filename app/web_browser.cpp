@@ -19,6 +19,7 @@
 #include "bridge/program_pages.h"
 #include "platform/service_host.h"
 #include "platform/stderr_notice.h"
+#include "platform/translation.h"
 
 namespace zb {
 namespace {
@@ -48,7 +49,7 @@ void ServePage(WebKitURISchemeRequest* request, gpointer pages) {
   if (file.fd < 0 || ::fstat(file.fd, &st) != 0) {
     if (file.fd >= 0) ::close(file.fd);
     GError* error = g_error_new_literal(G_IO_ERROR, G_IO_ERROR_NOT_FOUND,
-                                        "Zimbrel has no file at this address");
+                                        Tr("Zimbrel has no file at this address"));
     webkit_uri_scheme_request_finish_error(request, error);
     g_error_free(error);
     return;
@@ -139,7 +140,8 @@ void ShowRefusalSoon(WebKitWebView* view, const std::string& what) {
         CWebBrowser2* b = CWebBrowser2::FromView(r->view);
         if (b && !CModalWindow::Ending())
           ShowMessageBox(b->owner(),
-                         "Zimbrel shows only its own pages, so it did not open this:\n\n" + r->what,
+                         Tr("Zimbrel shows only its own pages, so it did not open this:") +
+                             std::string("\n\n") + r->what,
                          AppName(), MB_OK | MB_ICONEXCLAMATION);
         showing = false;
         g_object_unref(r->view);
@@ -418,13 +420,13 @@ struct MenuEntry {
   int id;
 };
 const MenuEntry kContextMenu[] = {
-    {"_Go to Homepage", ID_GOTO_HOMEPAGE},
+    {N_("_Go to Homepage"), ID_GOTO_HOMEPAGE},
     {nullptr, 0},
-    {"_Phone Compatibility Test", ID_COMPATIBILITY},
-    {"How to use the application", ID_USAGE},
-    {"_FAQ and Contact us", ID_FAQ_CONTACT},
+    {N_("_Phone Compatibility Test"), ID_COMPATIBILITY},
+    {N_("How to use the application"), ID_USAGE},
+    {N_("_FAQ and Contact us"), ID_FAQ_CONTACT},
     {nullptr, 0},
-    {"_About Zimbrel", ID_APP_ABOUT},
+    {N_("_About Zimbrel"), ID_APP_ABOUT},
 };
 
 // A chosen command, on its way to the view's runner.
@@ -459,7 +461,7 @@ gboolean CWebBrowser2::OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEven
   GtkWidget* menu = gtk_menu_new();
   for (const auto& e : kContextMenu) {
     GtkWidget* item =
-        e.label ? gtk_menu_item_new_with_mnemonic(e.label) : gtk_separator_menu_item_new();
+        e.label ? gtk_menu_item_new_with_mnemonic(Tr(e.label)) : gtk_separator_menu_item_new();
     if (e.label) {
       g_object_set_data(G_OBJECT(item), "zimbrel-command", GINT_TO_POINTER(e.id));
       g_signal_connect(item, "activate", G_CALLBACK(OnMenuItemActivate),

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -21,6 +22,7 @@
 #include "media/tool_runner.h"
 #include "platform/module_dir.h"
 #include "platform/stderr_notice.h"
+#include "platform/translation.h"
 #include "platform/work_folder.h"
 
 namespace zb {
@@ -42,7 +44,7 @@ void ShowBoxFromJob(const std::string& text) {
       +[](gpointer p) {
         auto r = *static_cast<std::shared_ptr<Request>*>(p);
         // The request component's failure box: no owner window.
-        ShowMessageBox(nullptr, r->text, "Fatal Error", MB_OK | MB_ICONHAND);
+        ShowMessageBox(nullptr, Tr(r->text), Tr("Fatal Error"), MB_OK | MB_ICONHAND);
         std::lock_guard<std::mutex> lock(r->m);
         r->done = true;
         r->cv.notify_all();
@@ -202,6 +204,10 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   zb::PrepareProcessEnvironment();  // before GTK and any thread
+  // GTK sets the locale too; the native strings' catalogues are found from
+  // the program's folder.
+  std::setlocale(LC_ALL, "");
+  zb::BindTextDomain(zb::ModuleDirectory());
   zb::CZimbrelApp app;
   return app.InitInstance(argc, argv);
 }

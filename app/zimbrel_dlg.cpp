@@ -14,6 +14,7 @@
 #include "jobs/job_state.h"
 #include "platform/module_dir.h"
 #include "platform/stderr_notice.h"
+#include "platform/translation.h"
 #include "platform/utf.h"
 
 namespace zb {
@@ -114,9 +115,9 @@ void CZimbrelDlg::OnInitDialog() {
   GtkWidget* menuButton = gtk_menu_button_new();
   gtk_button_set_image(GTK_BUTTON(menuButton),
                        gtk_image_new_from_icon_name("open-menu-symbolic", GTK_ICON_SIZE_BUTTON));
-  gtk_widget_set_tooltip_text(menuButton, "Menu");
+  gtk_widget_set_tooltip_text(menuButton, Tr("Menu"));
   GtkWidget* menu = gtk_menu_new();
-  GtkWidget* about = gtk_menu_item_new_with_mnemonic("_About Zimbrel...");
+  GtkWidget* about = gtk_menu_item_new_with_mnemonic(Tr("_About Zimbrel..."));
   g_signal_connect_swapped(about, "activate", G_CALLBACK(+[](CZimbrelDlg* d) {
                              g_idle_add(
                                  +[](gpointer p) {
@@ -157,7 +158,7 @@ void CZimbrelDlg::OnInitDialog() {
   gtk_window_move(GTK_WINDOW(m_window), wa.x + std::max(0, (wa.width - outerW) / 2),
                   wa.y + std::max(0, (wa.height - outerH) / 2));
 
-  gtk_window_set_title(GTK_WINDOW(m_window), "Zimbrel - The Ringtone Creator");
+  gtk_window_set_title(GTK_WINDOW(m_window), Tr("Zimbrel - The Ringtone Creator"));
 }
 
 GtkWindow* CZimbrelDlg::InnermostWindow() const {
@@ -222,17 +223,20 @@ void CZimbrelDlg::StartOver(const std::string& song) {
   if (CModalWindow::Ending()) return;
   // A job at work means a ringtone is being made or sent: the user decides.
   if (jobs::RunningJobThreads() > 0) {
-    std::string name = "the start page";
+    std::string name = Tr("the start page");
     if (!song.empty()) {
       gchar* base = g_path_get_basename(song.c_str());
-      name = "\"" + SanitizeUtf8(base) + "\"";
+      // TRANSLATORS: a file's name in quotation marks.
+      name = ReplaceFirst(Tr("\"%s\""), "%s", SanitizeUtf8(base));
       g_free(base);
     }
-    const int answer =
-        ShowMessageBox(InnermostWindow(),
-                       "Zimbrel is making or sending a ringtone.\n\nStop it and start over with " +
-                           name + "? The ringtone made so far stays if you choose No.",
-                       AppName(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    // TRANSLATORS: %s is "the start page" or a song file's quoted name.
+    const std::string text = ReplaceFirst(Tr("Zimbrel is making or sending a ringtone.\n\nStop it "
+                                             "and start over with %s? The ringtone made so far "
+                                             "stays if you choose No."),
+                                          "%s", name);
+    const int answer = ShowMessageBox(InnermostWindow(), text, AppName(),
+                                      MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
     if (answer != IDYES || CModalWindow::Ending()) return;
     m_jobs->RequestBreak();
     m_jobs->TerminateRecordedProcess(SIGKILL);
@@ -256,20 +260,20 @@ void CZimbrelDlg::StartOver(const std::string& song) {
 }
 
 void CZimbrelDlg::ShowPage(const char* file, const char* title, int width, int height) {
-  ShowPageDialog(title, m_moduleDir + file, "", 100, 100, width, height);
+  ShowPageDialog(Tr(title), m_moduleDir + file, "", 100, 100, width, height);
 }
 
 void CZimbrelDlg::ShowAboutBox() {
-  ShowPage("/res/aboutBox.html", "About Zimbrel", 247, 270);
+  ShowPage("/res/aboutBox.html", N_("About Zimbrel"), 247, 270);
 }
 void CZimbrelDlg::ShowContact() {
-  ShowPage("/res/helpContact.html", "Zimbrel - FAQ and Contact us", 720, 520);
+  ShowPage("/res/helpContact.html", N_("Zimbrel - FAQ and Contact us"), 720, 520);
 }
 void CZimbrelDlg::ShowCompatibility() {
-  ShowPage("/res/helpCompatibility.html", "Zimbrel - Phone Compatibility Test", 700, 520);
+  ShowPage("/res/helpCompatibility.html", N_("Zimbrel - Phone Compatibility Test"), 700, 520);
 }
 void CZimbrelDlg::ShowUsage() {
-  ShowPage("/res/helpUsage.html", "Zimbrel - How to use the application", 700, 520);
+  ShowPage("/res/helpUsage.html", N_("Zimbrel - How to use the application"), 700, 520);
 }
 
 void CZimbrelDlg::OpenRedirect(const std::string& where) {
@@ -297,7 +301,8 @@ void CZimbrelDlg::OpenHelpFile() {
     g_object_unref(ctx);
     g_free(uri);
   }
-  if (!ok) ShowMessageBox(GTK_WINDOW(m_window), "Could not find the Help file.", "Error", MB_OK);
+  if (!ok)
+    ShowMessageBox(GTK_WINDOW(m_window), Tr("Could not find the Help file."), Tr("Error"), MB_OK);
 }
 
 int32_t CZimbrelDlg::MessageBox(const std::string& text, int32_t type) {
@@ -325,17 +330,17 @@ std::string CaseFreePattern(const std::string& p) {
 std::string CZimbrelDlg::SelectMediaFile() {
   if (CModalWindow::Ending()) return "";
   static const char* const kFilters[][2] = {
-      {"All Supported Audio Files", "*.mp3;*.wma;*.aac;*.m4a;*.mp4;*.ogg;*.wav"},
-      {"MPEG Layer-3 Audio Files (mp3)", "*.mp3"},
-      {"Windows Media Audio Files (wma)", "*.wma"},
-      {"Advanced Audio Coding Files (aac, m4a, mp4)", "*.aac;*.m4a;*.mp4"},
-      {"OGG Vorbis Audio Files (ogg)", "*.ogg"},
-      {"Windows Waveform Audio Files (wav)", "*.wav"},
+      {N_("All Supported Audio Files"), "*.mp3;*.wma;*.aac;*.m4a;*.mp4;*.ogg;*.wav"},
+      {N_("MPEG Layer-3 Audio Files (mp3)"), "*.mp3"},
+      {N_("Windows Media Audio Files (wma)"), "*.wma"},
+      {N_("Advanced Audio Coding Files (aac, m4a, mp4)"), "*.aac;*.m4a;*.mp4"},
+      {N_("OGG Vorbis Audio Files (ogg)"), "*.ogg"},
+      {N_("Windows Waveform Audio Files (wav)"), "*.wav"},
   };
   GtkWidget* chooser =
-      gtk_file_chooser_dialog_new("Select audio file to use on mobile phone as ringtone",
-                                  GTK_WINDOW(m_window), GTK_FILE_CHOOSER_ACTION_OPEN, "_Cancel",
-                                  GTK_RESPONSE_CANCEL, "_Open", GTK_RESPONSE_ACCEPT, nullptr);
+      gtk_file_chooser_dialog_new(Tr("Select audio file to use on mobile phone as ringtone"),
+                                  GTK_WINDOW(m_window), GTK_FILE_CHOOSER_ACTION_OPEN, Tr("_Cancel"),
+                                  GTK_RESPONSE_CANCEL, Tr("_Open"), GTK_RESPONSE_ACCEPT, nullptr);
   if (!chooser) return "";
   gtk_window_set_modal(GTK_WINDOW(chooser), TRUE);
   gtk_file_chooser_set_local_only(GTK_FILE_CHOOSER(chooser), TRUE);
@@ -343,7 +348,7 @@ std::string CZimbrelDlg::SelectMediaFile() {
   GtkFileFilter* first = nullptr;
   for (const auto& f : kFilters) {
     GtkFileFilter* filter = gtk_file_filter_new();
-    gtk_file_filter_set_name(filter, f[0]);
+    gtk_file_filter_set_name(filter, Tr(f[0]));
     gchar** patterns = g_strsplit(f[1], ";", -1);
     for (gchar** p = patterns; *p; ++p)
       gtk_file_filter_add_pattern(filter, CaseFreePattern(*p).c_str());

@@ -41,15 +41,16 @@ install(CODE "
   message(STATUS \"Linked: \${_root}/bin/zimbrel, res/ffmpeg, res/mp3gain\")
 " COMPONENT zimbrel)
 
-# The launcher runs the installed program by its full path.
+# The launcher (translated by the build, see po/) runs the installed program
+# by its full path.
 install(CODE "
   set(ZIMBREL_EXEC \"\${CMAKE_INSTALL_PREFIX}/${_zb_libdir}/zimbrel\")
-  configure_file(\"${CMAKE_SOURCE_DIR}/data/${ZIMBREL_APP_ID}.desktop.in\"
+  configure_file(\"${ZIMBREL_DESKTOP_IN}\"
                  \"${CMAKE_BINARY_DIR}/data/${ZIMBREL_APP_ID}.desktop\" @ONLY)
 " COMPONENT zimbrel)
 install(FILES ${CMAKE_BINARY_DIR}/data/${ZIMBREL_APP_ID}.desktop
   DESTINATION share/applications COMPONENT zimbrel)
-install(FILES ${CMAKE_SOURCE_DIR}/data/${ZIMBREL_APP_ID}.metainfo.xml
+install(FILES ${ZIMBREL_METAINFO}
   DESTINATION share/metainfo COMPONENT zimbrel)
 install(FILES ${CMAKE_SOURCE_DIR}/res/images/zimbrel.svg
   DESTINATION share/icons/hicolor/scalable/apps RENAME ${ZIMBREL_APP_ID}.svg COMPONENT zimbrel)

@@ -7,13 +7,15 @@
 #include "net/percent_encode.h"
 #include "net/transfer.h"
 #include "platform/service_host.h"
+#include "platform/translation.h"
 
 namespace zb::net {
 namespace {
 
+// Translated where it is shown (the box is the main thread's).
 constexpr char kNoHandleBox[] =
-    "Cannot initialize XMLHTTP Transporter.\n\nIn order to use Zimbrel you must have MSXML "
-    "installed       \non your computer.";
+    N_("Cannot initialize XMLHTTP Transporter.\n\nIn order to use Zimbrel you must have MSXML "
+       "installed       \non your computer.");
 // An answer body larger than this fails the request (not sent):
 // decoded to UTF-8 it grows at most threefold, so the response text always
 // fits in one reply of the page bridge (64 MiB; the bridge tests pin it).

@@ -16,6 +16,7 @@ PACKAGES="
   libcdio-dev libcurl4-openssl-dev libcpp-httplib-dev libqrencode-dev
   ffmpeg mp3gain fp-utils
   bubblewrap xdg-dbus-proxy
+  gettext po4a
 "
 if [ "${1:-}" = --test ]; then
   PACKAGES="$PACKAGES
@@ -37,6 +38,7 @@ if [ "${1:-}" = --test ]; then
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   debhelper lintian mmdebstrap ccache
   zbar-tools kdeconnect iproute2 systemd util-linux gjs gir1.2-gtk-3.0 libglib2.0-bin
+  locales
 "
 fi
 missing=""
@@ -46,6 +48,12 @@ done
 if [ -n "$missing" ]; then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
+fi
+# The translation tests run the program under a German locale.
+if [ "${1:-}" = --test ] && ! locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then
+  grep -qx 'de_DE.UTF-8 UTF-8' /etc/locale.gen ||
+    echo 'de_DE.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+  $SUDO locale-gen >/dev/null
 fi
 # KDE Connect's daemon is started by the tests themselves, in network
 # namespaces of their own. Its D-Bus activation file and session autostart

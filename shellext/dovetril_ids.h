@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/automation.h"
+#include "platform/translation.h"
 
 namespace zb::dovetril {
 
@@ -23,15 +24,17 @@ inline constexpr char kApprovalKey[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
 inline constexpr char kHandlerName[] = "DovetrilShl";
 
-inline constexpr char16_t kMenuText[] = u"Send to Phone as Ringtone";
-inline constexpr char16_t kHelpText[] =
-    u"Use Zimbrel to personalize and send this song to your mobile phone as ringtone";
+// The texts a person reads, in English; the component shows them through
+// Text() (translated in the "zimbrel" domain).
+inline constexpr char kMenuText[] = N_("Send to Phone as Ringtone");
+inline constexpr char kHelpText[] =
+    N_("Use Zimbrel to personalize and send this song to your mobile phone as ringtone");
 inline constexpr char kProgramFile[] = "zimbrel";
-inline constexpr char16_t kLaunchErrorText[] =
-    u"An error occured while trying to launch Zimbrel!           \n"
-    u"If this problem persists, please re-install the application.\n\n"
-    u"Click OK to continue.";
-inline constexpr char16_t kLaunchErrorCaption[] = u"Fatal Error";
+inline constexpr char kLaunchErrorText[] =
+    N_("An error occured while trying to launch Zimbrel!           \n"
+       "If this problem persists, please re-install the application.\n\n"
+       "Click OK to continue.");
+inline constexpr char kLaunchErrorCaption[] = N_("Fatal Error");
 
 inline constexpr UINT IDB_MENU_BITMAP = 201;
 

@@ -4,6 +4,8 @@
 #include <new>
 #include <vector>
 
+#include "platform/module_dir.h"
+#include "platform/translation.h"
 #include "platform/utf.h"
 #include "shellext/bitmap.h"
 #include "shellext/detached_process.h"
@@ -34,6 +36,17 @@ bool HasAcceptedExtension(const std::u16string& path) {
     if (same) return true;
   }
   return false;
+}
+
+// A text of the component in the user's language. The domain is bound to the
+// catalogues beside this library (or under its install prefix) on first use,
+// in whichever file manager's process loaded it; the process's own default
+// domain is left alone.
+std::u16string Text(const char* english) {
+  static const bool bound =
+      (BindTextDomain(ModuleDirectoryOf(reinterpret_cast<const void*>(&Text))), true);
+  (void)bound;
+  return Utf8ToUtf16(Tr(english));
 }
 
 // At most cch - 1 units and a zero (nothing for cch 0).
@@ -191,7 +204,8 @@ HRESULT DovetrilShl::Initialize(PCIDLIST_ABSOLUTE, IDataObject* data, reg::HKEY)
 HRESULT DovetrilShl::QueryContextMenu(HMENU menu, UINT indexMenu, UINT idCmdFirst, UINT,
                                       UINT flags) {
   if (flags & CMF_DEFAULTONLY) return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
-  InsertMenuW(menu, indexMenu, MF_STRING | MF_BYPOSITION, idCmdFirst, kMenuText);
+  const std::u16string text = Text(kMenuText);
+  InsertMenuW(menu, indexMenu, MF_STRING | MF_BYPOSITION, idCmdFirst, text.c_str());
   if (m_bitmap) SetMenuItemBitmaps(menu, indexMenu, MF_BYPOSITION, m_bitmap, nullptr);
   return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1);
 }
@@ -200,12 +214,12 @@ HRESULT DovetrilShl::GetCommandString(UINT_PTR idCmd, UINT type, UINT*, char* na
   if (idCmd != 0) return E_INVALIDARG;
   if (type == GCS_HELPTEXTW) {
     if (!name) return E_INVALIDARG;
-    CopyTruncatedW(reinterpret_cast<char16_t*>(name), kHelpText, cchMax);
+    CopyTruncatedW(reinterpret_cast<char16_t*>(name), Text(kHelpText), cchMax);
     return S_OK;
   }
   if (type == GCS_HELPTEXTA) {
     if (!name) return E_INVALIDARG;
-    CopyTruncatedA(name, Utf16ToUtf8(kHelpText), cchMax);
+    CopyTruncatedA(name, Utf16ToUtf8(Text(kHelpText)), cchMax);
     return S_OK;
   }
   return E_INVALIDARG;
@@ -225,7 +239,7 @@ HRESULT DovetrilShl::InvokeCommand(CMINVOKECOMMANDINFO* info) {
   }
   std::vector<std::string> argv = {dir + "/" + kProgramFile, Utf16ToUtf8(m_selectedFile)};
   if (StartDetachedProcess(argv) == 0) return S_OK;
-  gMessageBox(nullptr, kLaunchErrorText, kLaunchErrorCaption, MB_OK);
+  gMessageBox(nullptr, Text(kLaunchErrorText).c_str(), Text(kLaunchErrorCaption).c_str(), MB_OK);
   return S_FALSE;
 }
 

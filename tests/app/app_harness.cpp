@@ -241,6 +241,8 @@ AppHarness::AppHarness() {
   fs::copy(build / "res", fs::path(moduleDir_) / "res",
            fs::copy_options::recursive | fs::copy_options::copy_symlinks);
   fs::create_directories(fs::path(moduleDir_) / "res" / "tmp");
+  if (fs::exists(build / "locale"))
+    fs::copy(build / "locale", fs::path(moduleDir_) / "locale", fs::copy_options::recursive);
   outPath_ = dir_ / "stdout.txt";
 }
 
@@ -311,6 +313,11 @@ void AppHarness::Start(const std::vector<std::string>& args,
   vars["WEBKIT_DISABLE_COMPOSITING_MODE"] = "1";
   vars["GSK_RENDERER"] = "cairo";
   vars["NO_AT_BRIDGE"] = "1";
+  // The program speaks English whatever the machine's locale, unless the
+  // test names a language or locale (LANGUAGE outranks LANG for the texts).
+  if (!env.count("LANG") && !env.count("LANGUAGE") && !env.count("LC_ALL") &&
+      !env.count("LC_MESSAGES"))
+    vars["LANGUAGE"] = "en";
   for (auto& [k, v] : env) vars[k] = v;
   std::vector<std::string>& envStrings = env_;
   envStrings.clear();

@@ -38,15 +38,20 @@ if [ -f "$desktop" ]; then
   desktop-file-validate "$desktop" || fail "desktop-file-validate"
   grep -qx "Exec=\"$mod/zimbrel\" %f" "$desktop" || fail "Exec does not run the installed program: $(grep ^Exec "$desktop")"
   grep -q "^MimeType=.*audio/mpeg;" "$desktop" || fail "no audio types for Open With"
+  grep -qx "GenericName\[de\]=Klingelton-Ersteller" "$desktop" || fail "the launcher is not translated"
 else
   fail "no launcher"
 fi
 metainfo=$prefix/share/metainfo/org.zimbrel.Zimbrel.metainfo.xml
 if [ -f "$metainfo" ]; then
   appstreamcli validate --no-net "$metainfo" >/dev/null || { appstreamcli validate --no-net "$metainfo"; fail "appstreamcli validate"; }
+  grep -q '<summary xml:lang="de">' "$metainfo" || fail "the metainfo is not translated"
 else
   fail "no metainfo"
 fi
+# The installed program finds its catalogues at <its folder>/../../share/locale.
+[ -s "$mod/../../share/locale/de/LC_MESSAGES/zimbrel.mo" ] || fail "no German catalogue"
+[ -s "$prefix/share/man/de/man1/zimbrel.1" ] || fail "no German manual page"
 
 icons=$prefix/share/icons/hicolor
 [ -f "$icons/scalable/apps/org.zimbrel.Zimbrel.svg" ] || fail "no scalable icon"

@@ -4,6 +4,7 @@
 // files; and through KFileItemActions, the KIO class that builds Dolphin's
 // context menu. Runs on Qt's minimal platform (no display).
 #include <gtest/gtest.h>
+#include <libintl.h>
 
 #include <KAbstractFileItemActionPlugin>
 #include <KFileItem>
@@ -16,6 +17,7 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QImage>
+#include <QJsonObject>
 #include <QLibrary>
 #include <QMenu>
 #include <QMessageBox>
@@ -23,6 +25,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -252,6 +255,36 @@ TEST_F(DolphinPluginTest, LaunchErrorShowsQtsBoxWhenTheProgramIsNotThere) {
   EXPECT_EQ(seen.buttons, QStringList{QStringLiteral("OK")});
   EXPECT_FALSE(seen.hasIcon);
   EXPECT_FALSE(fs::exists(record));
+}
+
+// Dolphin in a German session: the entry, its tooltip and the launch error
+// come from the catalogue beside dovetril.so; Dolphin's own text domain is
+// left as it was.
+TEST_F(DolphinPluginTest, UnderAGermanLocaleTheEntryAndItsErrorAreGerman) {
+  Register();
+  const std::string domain = textdomain(nullptr);
+  const std::string messages = setlocale(LC_MESSAGES, nullptr);
+  ASSERT_NE(setlocale(LC_MESSAGES, "de_DE.UTF-8"), nullptr)
+      << "de_DE.UTF-8 is not generated (scripts/install-deps.sh --test)";
+  {
+    ScopedEnv language("LANGUAGE", std::nullopt);
+    QList<QAction*> actions = ActionsFor({song});
+    ASSERT_EQ(Texts(actions), QStringList{QStringLiteral("Als Klingelton ans Telefon senden")});
+    EXPECT_EQ(actions.first()->toolTip(),
+              QStringLiteral("Dieses Lied mit Zimbrel anpassen und als Klingelton an Ihr "
+                             "Handy senden"));
+    zb::testing::WriteInstDir(dir / "nowhere");
+    BoxSeen seen = AnswerBox([&] { actions.first()->trigger(); }, QMessageBox::Ok);
+    EXPECT_EQ(seen.title, QStringLiteral("Schwerwiegender Fehler"));
+    EXPECT_TRUE(seen.text.startsWith(QStringLiteral("Beim Starten von Zimbrel ist ein Fehler")))
+        << seen.text.toStdString();
+  }
+  EXPECT_EQ(textdomain(nullptr), domain);
+  setlocale(LC_MESSAGES, messages.c_str());
+  // Dolphin's settings list the plugin by its metadata's name, translated there.
+  const QJsonObject about = metaData_.rawData().value(QStringLiteral("KPlugin")).toObject();
+  EXPECT_EQ(about.value(QStringLiteral("Name[de]")).toString(),
+            QStringLiteral("Als Klingelton ans Telefon senden"));
 }
 
 TEST_F(DolphinPluginTest, MessageBoxServiceAnswersWithTheButtonsId) {

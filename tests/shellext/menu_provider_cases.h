@@ -19,7 +19,9 @@
 #include <gio/gio.h>
 #include <gmodule.h>
 #include <gtest/gtest.h>
+#include <libintl.h>
 
+#include <clocale>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -270,6 +272,28 @@ TYPED_TEST_P(MenuProviderTest, RegisteredShowsTheEntryForOneAudioFileAndActivate
   EXPECT_FALSE(LibraryMapped(DOVETRIL_SO)) << "the library says it may be unloaded";
 }
 
+// The file manager's process runs in German: the entry comes from the
+// catalogue beside dovetril.so, and the process's default text domain (the
+// file manager's) is not touched.
+TYPED_TEST_P(MenuProviderTest, UnderAGermanLocaleTheEntryIsGerman) {
+  this->Register();
+  const std::string before = textdomain(nullptr);
+  const std::string messages = setlocale(LC_MESSAGES, nullptr);
+  ASSERT_NE(setlocale(LC_MESSAGES, "de_DE.UTF-8"), nullptr)
+      << "de_DE.UTF-8 is not generated (scripts/install-deps.sh --test)";
+  {
+    ScopedEnv language("LANGUAGE", std::nullopt);
+    GList* items = this->ItemsFor(this->song);
+    ASSERT_EQ(g_list_length(items), 1u);
+    EXPECT_EQ(this->Prop(items, "label"), "Als Klingelton ans Telefon senden");
+    EXPECT_EQ(this->Prop(items, TypeParam::kTipProperty),
+              "Dieses Lied mit Zimbrel anpassen und als Klingelton an Ihr Handy senden");
+    g_list_free_full(items, g_object_unref);
+  }
+  EXPECT_EQ(textdomain(nullptr), before);
+  setlocale(LC_MESSAGES, messages.c_str());
+}
+
 TYPED_TEST_P(MenuProviderTest, AnyFileNameReachesTheProgramWhole) {
   this->Register();
   for (std::string name :
@@ -294,6 +318,7 @@ TYPED_TEST_P(MenuProviderTest, NoEntryForOtherSelections) {
 
 REGISTER_TYPED_TEST_SUITE_P(MenuProviderTest, UnregisteredShowsNothing,
                             RegisteredShowsTheEntryForOneAudioFileAndActivateStartsTheProgram,
-                            AnyFileNameReachesTheProgramWhole, NoEntryForOtherSelections);
+                            UnderAGermanLocaleTheEntryIsGerman, AnyFileNameReachesTheProgramWhole,
+                            NoEntryForOtherSelections);
 
 }  // namespace zb::testing

@@ -1,0 +1,38 @@
+# zb_translate_json(<template> <output>): writes <output>, the JSON template
+# with a "<key>[<lang>]" line after each "Name" and "Description" line, for
+# every language of po/LINGUAS whose catalogue translates that text (KDE's
+# plugin metadata takes its translations this way). Runs at configure time;
+# the catalogues are configure dependencies.
+function(zb_translate_json template output)
+  find_program(ZIMBREL_MSGCAT msgcat REQUIRED)
+  set(_podir ${CMAKE_SOURCE_DIR}/po)
+  file(STRINGS ${_podir}/LINGUAS _langs REGEX "^[^#]")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${template} ${_podir}/LINGUAS)
+  set(_catalogues)
+  foreach(_lang ${_langs})
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_podir}/${_lang}.po)
+    execute_process(COMMAND ${ZIMBREL_MSGCAT} --no-wrap ${_podir}/${_lang}.po
+      OUTPUT_VARIABLE _po_${_lang} RESULT_VARIABLE _rc)
+    if(NOT _rc EQUAL 0)
+      message(FATAL_ERROR "msgcat cannot read ${_podir}/${_lang}.po")
+    endif()
+  endforeach()
+  file(STRINGS ${template} _lines)
+  set(_out "")
+  foreach(_line IN LISTS _lines)
+    string(APPEND _out "${_line}\n")
+    if(_line MATCHES "^([ ]*)\"(Name|Description)\": \"([^\"]*)\",?$")
+      set(_indent "${CMAKE_MATCH_1}")
+      set(_key "${CMAKE_MATCH_2}")
+      set(_english "${CMAKE_MATCH_3}")
+      string(REGEX REPLACE "([][+.*()^$?|\\\\])" "\\\\\\1" _pattern "${_english}")
+      foreach(_lang ${_langs})
+        if(_po_${_lang} MATCHES "\nmsgid \"${_pattern}\"\nmsgstr \"([^\"\n]+)\"")
+          string(APPEND _out "${_indent}\"${_key}[${_lang}]\": \"${CMAKE_MATCH_1}\",\n")
+        endif()
+      endforeach()
+    endif()
+  endforeach()
+  file(WRITE ${output}.tmp "${_out}")
+  configure_file(${output}.tmp ${output} COPYONLY)
+endfunction()
