@@ -2,8 +2,6 @@
 
 #include <utility>
 
-#include "platform/stderr_notice.h"
-
 namespace zb {
 
 CCommandLineParser::CCommandLineParser(std::vector<std::string> arguments)
@@ -46,7 +44,7 @@ std::string IgnoredSwitchNotice(const std::string& switchArgument, bool fileExis
   std::string text = "ignoring the switch \"" + switchArgument + "\"";
   if (fileExists)
     text += " (to open the file of that name, give it as \"./" + switchArgument + "\")";
-  return NoticeLine(text);
+  return text;
 }
 
 }  // namespace zb

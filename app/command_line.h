@@ -37,8 +37,8 @@ class CCommandLineParser {
   std::string m_switchArgument;
 };
 
-// The one line start-up writes on standard error for a dropped switch:
-// it names the switch and, when a file of that name exists, how to give it.
+// What start-up tells standard error (Notice) for a dropped switch: it names
+// the switch and, when a file of that name exists, how to give it.
 std::string IgnoredSwitchNotice(const std::string& switchArgument, bool fileExists);
 
 }  // namespace zb

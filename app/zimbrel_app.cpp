@@ -89,7 +89,7 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
   std::string switchText, value;
   parser.Parse(switchText, value);
   if (const std::string& dropped = parser.switchArgument(); !dropped.empty())
-    std::fputs(IgnoredSwitchNotice(dropped, ::access(dropped.c_str(), F_OK) == 0).c_str(), stderr);
+    Notice(IgnoredSwitchNotice(dropped, ::access(dropped.c_str(), F_OK) == 0));
 
   // Whether WebKit's sandbox can run here: tried in a child started before
   // GTK starts threads, answered while GTK starts.

@@ -44,8 +44,6 @@ class CExternalDispatch final : public IDispatch {
   HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
                  VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
 
-  LONG refCount() const { return m_refCount; }
-
  private:
   LONG m_refCount = 0;
   std::function<CoreHost*()> m_core;

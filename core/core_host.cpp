@@ -69,29 +69,24 @@ int32_t CoreHost::UploadStatus() {
   return m_jobs->Status(jobs::JobKind::kUpload);
 }
 
-media::CdAccess& CoreHost::cd() {
+const std::shared_ptr<media::CdAccess>& CoreHost::cd() {
   if (!m_cd) m_cd = media::MakeDefaultCdAccess();
-  return *m_cd;
+  return m_cd;
 }
 
 bool CoreHost::StartCdGrab(const std::string& drive, const std::string& track,
                            const std::string& output) {
-  cd();
-  return m_cd ? media::StartGrab(m_jobs, m_cd, drive, track, WorkPath(output)) : false;
+  return media::StartGrab(m_jobs, cd(), drive, track, WorkPath(output));
 }
 int32_t CoreHost::CdGrabStatus() {
   return m_jobs->Status(jobs::JobKind::kRip);
 }
 
 media::CdListing CoreHost::ListCdDrives() {
-  cd();
-  if (!m_cd) return Fail(media::CdFailure::kNoDrives);
-  return media::GetDrivesInfo(*m_cd);
+  return media::GetDrivesInfo(*cd());
 }
 media::CdListing CoreHost::ListCdTracks(int32_t drive) {
-  cd();
-  if (!m_cd) return Fail(media::CdFailure::kInvalidDrive);
-  return media::GetTracksInfo(*m_cd, drive);
+  return media::GetTracksInfo(*cd(), drive);
 }
 
 bool CoreHost::CancelJob() {

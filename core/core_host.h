@@ -32,7 +32,6 @@ class CoreHost {
   const std::shared_ptr<jobs::JobState>& jobs() const { return m_jobs; }
   Profile& profile() { return m_profile; }
   void setCommandLineFile(std::string f) { m_commandLineFile = std::move(f); }
-  void setCdAccess(std::shared_ptr<media::CdAccess> cd) { m_cd = std::move(cd); }
   // Where the pages' work files ("<module dir>/res/tmp/<name>") go; by default
   // res/tmp of the module directory itself.
   void setWorkFolder(WorkFolder w) { m_work = std::move(w); }
@@ -114,7 +113,9 @@ class CoreHost {
   WorkFolder m_work;
 
  private:
-  media::CdAccess& cd();
+  // The CD access given at construction, else the system's, made on first
+  // use; never null.
+  const std::shared_ptr<media::CdAccess>& cd();
   // A path a page gave, mapped into the work folder (made again when it went
   // away since the start).
   std::string WorkPath(const std::string& pagePath);

@@ -89,9 +89,6 @@ using REFIID = const IID&;
 using REFCLSID = const CLSID&;
 
 bool operator==(const GUID& a, const GUID& b);
-inline bool IsEqualGUID(const GUID& a, const GUID& b) {
-  return a == b;
-}
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" in upper case.
 std::string GuidToString(const GUID& g);
 // Parses the braced form; false when the text is not one.

@@ -4,38 +4,79 @@
 # under headless mutter and sway as an ordinary user), the
 # library tests again under AddressSanitizer and UndefinedBehaviorSanitizer,
 # the job tests under ThreadSanitizer, then the fuzz targets, the page
-# linter and the tests of the pages' helpers under Node.
+# linter and the tests of the pages' helpers under Node. The builds are the
+# presets of CMakePresets.json (plain, asan, tsan). Ends with a table of each
+# stage's time, also when a stage fails.
 set -eu
 cd "$(dirname "$0")/.."
+
+# Stage times: "name seconds result" lines, printed as a table on exit.
+TIMES=$(mktemp)
+STAGE=
+stage() {
+  stage_done
+  STAGE=$1
+  STAGE_START=$(date +%s)
+}
+stage_done() {
+  if [ -n "$STAGE" ]; then
+    echo "$STAGE $(($(date +%s) - STAGE_START)) ${1:-ok}" >>"$TIMES"
+  fi
+  STAGE=
+}
+report() {
+  status=$?
+  [ $status -eq 0 ] || stage_done FAILED
+  echo
+  printf '%-16s %8s  %s\n' stage seconds result
+  total=0
+  while read -r name seconds result; do
+    printf '%-16s %8s  %s\n' "$name" "$seconds" "$result"
+    total=$((total + seconds))
+  done <"$TIMES"
+  printf '%-16s %8s\n' total "$total"
+  rm -f "$TIMES"
+  exit $status
+}
+trap report EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+stage deps
 ./scripts/install-deps.sh --test
 JOBS=$(nproc)
 export WEBKIT_DISABLE_COMPOSITING_MODE=1
 
 # Every file manager's module is built and tested (a missing -dev package
 # stops the configure instead of leaving a module out).
-FILE_MANAGERS="-DZIMBREL_NAUTILUS=ON -DZIMBREL_CAJA=ON -DZIMBREL_NEMO=ON -DZIMBREL_THUNAR=ON
-  -DZIMBREL_DOLPHIN=ON"
-
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZIMBREL_WERROR=ON $FILE_MANAGERS \
-  -DZIMBREL_SHELLEXT=ON -DZIMBREL_TESTS=ON
-cmake --build build -j"$JOBS"
-(cd build && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j2)
+stage build
+cmake --preset plain
+cmake --build --preset plain -j"$JOBS"
+stage tests
+xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset plain
 # The program's end-to-end tests again under GNOME's mutter and sway
 # (headless Wayland), as an ordinary user.
+stage wayland
 ./scripts/test-wayland.sh build
 
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZIMBREL_WERROR=ON -DZIMBREL_APP=OFF \
-  -DZIMBREL_SANITIZE=address,undefined $FILE_MANAGERS
-cmake --build build-asan -j"$JOBS"
-(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  xvfb-run -a ctest --output-on-failure -j2 -L 'unit|jobs')
+stage asan-build
+cmake --preset asan
+cmake --build --preset asan -j"$JOBS"
+stage asan-tests
+xvfb-run -a ctest --preset asan
 
-cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DZIMBREL_WERROR=ON \
-  -DZIMBREL_SANITIZE=thread -DZIMBREL_APP=OFF -DZIMBREL_SHELLEXT=OFF
-cmake --build build-tsan -j"$JOBS"
-(cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j2 -L jobs)
+stage tsan-build
+cmake --preset tsan
+cmake --build --preset tsan -j"$JOBS"
+stage tsan-tests
+ctest --preset tsan
 
+stage fuzz
 ./scripts/fuzz.sh
+stage lint-pages
 ./scripts/lint-pages.sh
+stage test-pages
 ./scripts/test-pages.sh
+stage packages
 ./scripts/check-packages.sh
+stage_done

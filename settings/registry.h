@@ -37,7 +37,6 @@ class registry {
     // Writes the data; true on success (a failure leaves it pending).
     bool write();
 
-    bool isRead() const { return m_read; }
     bool isModified() const { return m_modified; }
 
    private:

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/stderr_notice.h"
+
 namespace zb {
 namespace {
 
@@ -72,8 +74,8 @@ TEST(CommandLine, ParsingAgainGivesTheSameItems) {
 }
 
 TEST(CommandLine, TheNoticeNamesTheSwitchAndHowToGiveAFileOfThatName) {
-  EXPECT_EQ(IgnoredSwitchNotice("-x", false), "zimbrel: ignoring the switch \"-x\"\n");
-  EXPECT_EQ(IgnoredSwitchNotice("-song.mp3", true),
+  EXPECT_EQ(NoticeLine(IgnoredSwitchNotice("-x", false)), "zimbrel: ignoring the switch \"-x\"\n");
+  EXPECT_EQ(NoticeLine(IgnoredSwitchNotice("-song.mp3", true)),
             "zimbrel: ignoring the switch \"-song.mp3\" (to open the file of that name, give it "
             "as \"./-song.mp3\")\n");
 }
