@@ -353,8 +353,8 @@ ZB.catalogue = {
     "Jedes Lied, das Ihnen gehört, als MP3-, WMA-, AAC-, M4A-, MP4-, OGG- oder WAV-Datei, und jeden Titel einer Musik-CD. Kopiergeschützte Dateien können nicht umgewandelt werden.",
   "Can I use just part of a song?":
     "Kann ich nur einen Teil eines Lieds verwenden?",
-  "Zimbrel sends the whole song. Your phone plays it from the start for as long as it rings.":
-    "Zimbrel sendet das ganze Lied. Ihr Handy spielt es von Anfang an, solange es klingelt.",
+  "Yes. Zimbrel picks the loudest 30 seconds of the song for you; you can move that part, choose 15, 20, 30 or 40 seconds or the whole song, and hear it before the ringtone is made.":
+    "Ja. Zimbrel wählt für Sie die lautesten 30 Sekunden des Lieds aus; Sie können diesen Teil verschieben, 15, 20, 30 oder 40 Sekunden oder das ganze Lied wählen und ihn anhören, bevor der Klingelton erstellt wird.",
   "Why does the ringtone sound louder than the song?":
     "Warum klingt der Klingelton lauter als das Lied?",
   "Zimbrel evens out the loudness and raises it a little, so that the ringtone is heard in a noisy place without distorting.":
