@@ -65,19 +65,8 @@ bool GsConnectShare(GDBusConnection* bus, const std::string& id, const std::stri
   g_variant_builder_add(&params, "v", g_variant_new("(sb)", path.c_str(), FALSE));
   GVariantBuilder data;
   g_variant_builder_init(&data, G_VARIANT_TYPE("a{sv}"));
-  GError* e = nullptr;
-  GVariant* r = g_dbus_connection_call_sync(
-      bus, kName, (std::string(kRoot) + "/Device/" + id).c_str(), "org.gtk.Actions", "Activate",
-      g_variant_new("(sava{sv})", "shareFile", &params, &data), nullptr,
-      G_DBUS_CALL_FLAGS_NO_AUTO_START, kWaitMs, nullptr, &e);
-  if (!r) {
-    *error = "GSConnect did not take the ringtone" +
-             std::string(e ? std::string(" (") + e->message + ")." : ".");
-    if (e) g_error_free(e);
-    return false;
-  }
-  g_variant_unref(r);
-  return true;
+  return CallDevice(bus, kName, std::string(kRoot) + "/Device/" + id, "org.gtk.Actions", "Activate",
+                    g_variant_new("(sava{sv})", "shareFile", &params, &data), "GSConnect", error);
 }
 
 }  // namespace zb::service

@@ -54,20 +54,11 @@ bool KdeConnectShare(GDBusConnection* bus, const std::string& id, const std::str
     *error = "The ringtone cannot be handed to KDE Connect.";
     return false;
   }
-  GError* e = nullptr;
-  GVariant* r = g_dbus_connection_call_sync(bus, kName, (DevicePath(id) + "/share").c_str(),
-                                            "org.kde.kdeconnect.device.share", "shareUrl",
-                                            g_variant_new("(s)", uri), nullptr,
-                                            G_DBUS_CALL_FLAGS_NO_AUTO_START, kWaitMs, nullptr, &e);
+  const bool ok =
+      CallDevice(bus, kName, DevicePath(id) + "/share", "org.kde.kdeconnect.device.share",
+                 "shareUrl", g_variant_new("(s)", uri), "KDE Connect", error);
   g_free(uri);
-  if (!r) {
-    *error = "KDE Connect did not take the ringtone" +
-             std::string(e ? std::string(" (") + e->message + ")." : ".");
-    if (e) g_error_free(e);
-    return false;
-  }
-  g_variant_unref(r);
-  return true;
+  return ok;
 }
 
 }  // namespace zb::service

@@ -26,6 +26,21 @@ GDBusConnection* OpenSessionBus() {
   return bus;
 }
 
+bool CallDevice(GDBusConnection* bus, const char* name, const std::string& path, const char* iface,
+                const char* method, GVariant* params, const char* who, std::string* error) {
+  GError* e = nullptr;
+  GVariant* r = g_dbus_connection_call_sync(bus, name, path.c_str(), iface, method, params, nullptr,
+                                            G_DBUS_CALL_FLAGS_NO_AUTO_START, 5000, nullptr, &e);
+  if (!r) {
+    *error = std::string(who) + " did not take the ringtone" +
+             (e ? std::string(" (") + e->message + ")." : std::string("."));
+    if (e) g_error_free(e);
+    return false;
+  }
+  g_variant_unref(r);
+  return true;
+}
+
 bool BusNameRunning(GDBusConnection* bus, const char* name) {
   GVariant* r = g_dbus_connection_call_sync(
       bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",

@@ -25,6 +25,12 @@ GDBusConnection* OpenSessionBus();
 // Whether `name` has an owner on `bus` now.
 bool BusNameRunning(GDBusConnection* bus, const char* name);
 
+// Calls a method of a phone daemon's device without starting the daemon,
+// waiting a few seconds at most. False, with "<who> did not take the
+// ringtone" and the bus's reason in `error`, when the call fails.
+bool CallDevice(GDBusConnection* bus, const char* name, const std::string& path, const char* iface,
+                const char* method, GVariant* params, const char* who, std::string* error);
+
 // Whether `id` can name a device's object (letters, digits and '_').
 bool IsDeviceId(const std::string& id);
 

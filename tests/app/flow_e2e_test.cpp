@@ -358,6 +358,8 @@ TEST(Flow, CommandLineSongReachesThePhoneAndTheProfileIsKeptAcrossARestart) {
   ASSERT_TRUE(flow.Wait("service address ")) << flow.Log();
   EXPECT_EQ(flow.RestOfLine(), "http://" + service.host() +
                                    "/redir.php?ver=260&aff=2&where=phone%3A%2B" + kPhoneDigits);
+  // The link for the phone and its QR code are drawn before the phones are asked for.
+  ASSERT_TRUE(flow.Wait("phones")) << flow.Log();
   flow.Shot("07-sent.png");
 
   auto delivered = service.Deliveries(kPhoneDigits);
@@ -731,6 +733,7 @@ TEST(Flow, GermanSessionShowsEveryStepAndDialogInGerman) {
   flow.Keys({"Return"});
   ASSERT_TRUE(flow.Wait("send done", 60000)) << flow.Log();
   ASSERT_TRUE(flow.Wait("service address ")) << flow.Log();
+  ASSERT_TRUE(flow.Wait("phones")) << flow.Log();
   flow.Shot("de/07-sent.png");
   EXPECT_EQ(service.Deliveries("4915123456789").size(), 1u);
   // Every text of the markup found its entry as the browser reads it.
