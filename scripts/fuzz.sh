@@ -8,7 +8,8 @@ SECONDS_EACH=${FUZZ_SECONDS:-30}
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DZIMBREL_FUZZ=ON -DZIMBREL_SANITIZE=address,undefined -DZIMBREL_APP=OFF \
   -DZIMBREL_SHELLEXT=OFF -DZIMBREL_WERROR=ON > /dev/null
-TARGETS="fuzz_command_line fuzz_registry fuzz_bridge_wire fuzz_invoke fuzz_cd_index fuzz_url_encode"
+TARGETS="fuzz_command_line fuzz_registry fuzz_bridge_wire fuzz_invoke fuzz_cd_index fuzz_url_encode
+  fuzz_page_address"
 cmake --build build-fuzz -j"$(nproc)" --target $TARGETS
 mkdir -p build-fuzz/crashes
 export ZIMBREL_REGISTRY_DIR
