@@ -205,17 +205,17 @@ ProgramPages::Opened ProgramPages::Open(std::string_view uri) const {
 bool ParseByteRange(std::string_view header, uint64_t size, uint64_t* first, uint64_t* last) {
   constexpr std::string_view unit = "bytes=";
   if (!StartsWithNoCase(header, unit) || size == 0) return false;
-  std::string_view spec = header.substr(unit.size());
-  while (!spec.empty() && spec.front() == ' ') spec.remove_prefix(1);
-  while (!spec.empty() && spec.back() == ' ') spec.remove_suffix(1);
-  const size_t dash = spec.find('-');
-  if (dash == std::string_view::npos || spec.find(',') != std::string_view::npos) return false;
+  std::string_view range = header.substr(unit.size());
+  while (!range.empty() && range.front() == ' ') range.remove_prefix(1);
+  while (!range.empty() && range.back() == ' ') range.remove_suffix(1);
+  const size_t dash = range.find('-');
+  if (dash == std::string_view::npos || range.find(',') != std::string_view::npos) return false;
   auto number = [](std::string_view t, uint64_t* v) {
     if (t.empty()) return false;
     auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), *v);
     return ec == std::errc() && end == t.data() + t.size();
   };
-  const std::string_view a = spec.substr(0, dash), b = spec.substr(dash + 1);
+  const std::string_view a = range.substr(0, dash), b = range.substr(dash + 1);
   uint64_t x = 0, y = 0;
   if (a.empty()) {  // the last y bytes
     if (!number(b, &y) || y == 0) return false;

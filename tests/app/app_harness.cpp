@@ -98,6 +98,13 @@ std::string BuildDir() {
   return dir && *dir ? dir : ZIMBREL_BUILD_DIR;
 }
 
+std::string FileUri(const std::string& path) {
+  gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
+  std::string s = uri ? uri : "";
+  g_free(uri);
+  return s;
+}
+
 std::string ShotDir() {
   const char* dir = std::getenv("ZIMBREL_SCREENSHOT_DIR");
   return dir && *dir ? dir : BuildDir() + "/screenshots";

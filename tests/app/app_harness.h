@@ -101,6 +101,8 @@ std::string BuildDir();
 // Where tests put their screenshots: ZIMBREL_SCREENSHOT_DIR or
 // <build>/screenshots.
 std::string ShotDir();
+// The file: URI of an absolute path (empty when it cannot be made).
+std::string FileUri(const std::string& path);
 
 // zimbrel-service on 127.0.0.1 with a data folder of its own.
 class Service {

@@ -17,13 +17,6 @@ namespace {
 namespace fs = std::filesystem;
 const char kMainTitle[] = "Zimbrel - The Ringtone Creator";
 
-std::string FileUri(const std::string& path) {
-  gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
-  std::string s = uri ? uri : "";
-  g_free(uri);
-  return s;
-}
-
 // Each address is read by fetch() and by a synchronous XHR: "R" when
 // refused, "+" when something came; then one of the page's own files.
 const char kProbe[] = R"(

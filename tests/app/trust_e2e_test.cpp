@@ -41,13 +41,6 @@ namespace {
 namespace fs = std::filesystem;
 const char kMainTitle[] = "Zimbrel - The Ringtone Creator";
 
-std::string FileUri(const std::string& path) {
-  gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
-  std::string s = uri ? uri : "";
-  g_free(uri);
-  return s;
-}
-
 // A page that reports what it finds to the test's HTTP server (which any
 // page may load an image from): whether it has window.external, and what a
 // call gives. `more` runs after the report.
