@@ -21,39 +21,18 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_tools.h"
 #include "media/normalize.h"
 #include "media/transcode.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using zb::bench::Clock;
 using Argv = std::vector<std::string>;
 
-// Spawns argv[0] with its output to `out` and waits; true on exit code 0.
-bool RunDirect(const Argv& args, const std::string& out = "/dev/null") {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_adddup2(&fa, 1, 2);
-  pid_t pid;
-  int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&fa);
-  int st = 0;
-  return rc == 0 && waitpid(pid, &st, 0) == pid && WIFEXITED(st) && WEXITSTATUS(st) == 0;
-}
-
-double Seconds(Clock::time_point t0) {
-  return std::chrono::duration<double>(Clock::now() - t0).count();
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using zb::bench::Median;
+using zb::bench::RunDirect;
+using zb::bench::Seconds;
 
 bool Copy(const std::string& from, const std::string& to) {
   std::error_code ec;

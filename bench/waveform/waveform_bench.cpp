@@ -18,38 +18,18 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_tools.h"
 #include "jobs/job_state.h"
 #include "jobs/job_status.h"
 #include "media/song_analysis.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using zb::bench::Clock;
 
-bool RunDirect(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_adddup2(&fa, 1, 2);
-  pid_t pid;
-  int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&fa);
-  int st = 0;
-  return rc == 0 && waitpid(pid, &st, 0) == pid && WIFEXITED(st) && WEXITSTATUS(st) == 0;
-}
-
-double Since(Clock::time_point t0) {
-  return std::chrono::duration<double>(Clock::now() - t0).count();
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using zb::bench::Median;
+using zb::bench::RunDirect;
+using zb::bench::Seconds;
 
 }  // namespace
 
@@ -87,11 +67,11 @@ int main(int argc, char** argv) {
           std::fprintf(stderr, "the analysis failed\n");
           return 1;
         }
-        if (r > 0) job.push_back(Since(t0));
+        if (r > 0) job.push_back(Seconds(t0));
       } else {
         auto t0 = Clock::now();
         if (!RunDirect({BENCH_FFMPEG, "-nostdin", "-i", song, "-f", "null", "-"})) return 1;
-        if (r > 0) bare.push_back(Since(t0));
+        if (r > 0) bare.push_back(Seconds(t0));
       }
     }
   }
