@@ -61,7 +61,7 @@ int ShowMessageBox(GtkWindow* owner, const std::string& text, const std::string&
     if (b.second == IDCANCEL) cancelId = IDCANCEL;
   if ((type & 0xF) == MB_OK || (type & 0xF) > MB_CANCELTRYCONTINUE) cancelId = IDOK;
 
-  if (CModalWindow::Ending()) return 0;  // the program is ending: no box
+  if (ModalWindow::Ending()) return 0;  // the program is ending: no box
   std::string safe = SanitizeUtf8(text);
   GtkWidget* box = gtk_message_dialog_new(
       owner, static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), icon,
@@ -94,7 +94,7 @@ int ShowMessageBox(GtkWindow* owner, const std::string& text, const std::string&
   }
   int result;
   {
-    CModalWindow::BoxGuard guard(GTK_DIALOG(box));
+    ModalWindow::BoxGuard guard(GTK_DIALOG(box));
     result = gtk_dialog_run(GTK_DIALOG(box));
   }
   gtk_widget_destroy(box);

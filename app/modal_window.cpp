@@ -6,34 +6,34 @@ namespace zb {
 namespace {
 // A window's run, or a box's run (message box, file chooser).
 struct Run {
-  CModalWindow* window;
+  ModalWindow* window;
   GtkDialog* box;
 };
 std::vector<Run> gModalStack;
 bool gEnding = false;
 
-auto FindWindowRun(const CModalWindow* w) {
+auto FindWindowRun(const ModalWindow* w) {
   return std::find_if(gModalStack.begin(), gModalStack.end(),
                       [w](const Run& r) { return r.window == w; });
 }
 }  // namespace
 
-CModalWindow::~CModalWindow() {
+ModalWindow::~ModalWindow() {
   if (m_window) gtk_widget_destroy(m_window);
 }
 
-CModalWindow* CModalWindow::Active() {
+ModalWindow* ModalWindow::Active() {
   for (auto it = gModalStack.rbegin(); it != gModalStack.rend(); ++it)
     if (it->window) return it->window;
   return nullptr;
 }
 
-bool CModalWindow::HasRunAbove(const CModalWindow* w) {
+bool ModalWindow::HasRunAbove(const ModalWindow* w) {
   auto it = FindWindowRun(w);
   return it != gModalStack.end() && it + 1 != gModalStack.end();
 }
 
-void CModalWindow::EndAllRuns(int result) {
+void ModalWindow::EndAllRuns(int result) {
   gEnding = true;
   for (auto it = gModalStack.rbegin(); it != gModalStack.rend(); ++it) {
     if (it->window)
@@ -43,7 +43,7 @@ void CModalWindow::EndAllRuns(int result) {
   }
 }
 
-void CModalWindow::EndRunsAbove(const CModalWindow* w) {
+void ModalWindow::EndRunsAbove(const ModalWindow* w) {
   auto at = std::find_if(gModalStack.begin(), gModalStack.end(),
                          [w](const Run& r) { return r.window == w; });
   if (at == gModalStack.end()) return;
@@ -56,26 +56,26 @@ void CModalWindow::EndRunsAbove(const CModalWindow* w) {
   }
 }
 
-bool CModalWindow::Ending() {
+bool ModalWindow::Ending() {
   return gEnding;
 }
 
-bool CModalWindow::PageDialogRunning() {
+bool ModalWindow::PageDialogRunning() {
   return std::any_of(gModalStack.begin(), gModalStack.end(), [](const Run& r) {
     return r.window && r.window->m_kind == TitleBarKind::kPageDialog;
   });
 }
 
-CModalWindow::BoxGuard::BoxGuard(GtkDialog* box) : m_box(box) {
+ModalWindow::BoxGuard::BoxGuard(GtkDialog* box) : m_box(box) {
   gModalStack.push_back(Run{nullptr, box});
 }
-CModalWindow::BoxGuard::~BoxGuard() {
+ModalWindow::BoxGuard::~BoxGuard() {
   auto it = std::find_if(gModalStack.rbegin(), gModalStack.rend(),
                          [this](const Run& r) { return !r.window && r.box == m_box; });
   if (it != gModalStack.rend()) gModalStack.erase(std::next(it).base());
 }
 
-void CModalWindow::ApplyTitleBarLayout(CModalWindow* self) {
+void ModalWindow::ApplyTitleBarLayout(ModalWindow* self) {
   gchar* desktop = nullptr;
   g_object_get(gtk_widget_get_settings(self->m_window), "gtk-decoration-layout", &desktop, nullptr);
   std::string layout = TitleBarLayout(desktop ? desktop : "", self->m_kind);
@@ -83,17 +83,17 @@ void CModalWindow::ApplyTitleBarLayout(CModalWindow* self) {
   gtk_header_bar_set_decoration_layout(GTK_HEADER_BAR(self->m_headerBar), layout.c_str());
 }
 
-void CModalWindow::OnRealize(GtkWidget* widget, gpointer self) {
+void ModalWindow::OnRealize(GtkWidget* widget, gpointer self) {
   // What the window manager offers (its own menu, keys and allowed
   // actions) matches the title bar: move and close, and minimise for the
   // main window; never resize or maximise.
-  auto* w = static_cast<CModalWindow*>(self);
+  auto* w = static_cast<ModalWindow*>(self);
   int functions = GDK_FUNC_MOVE | GDK_FUNC_CLOSE;
   if (w->m_kind == TitleBarKind::kMainWindow) functions |= GDK_FUNC_MINIMIZE;
   gdk_window_set_functions(gtk_widget_get_window(widget), static_cast<GdkWMFunction>(functions));
 }
 
-GtkWidget* CModalWindow::CreateFrame(GtkWidget* headerExtra, TitleBarKind kind) {
+GtkWidget* ModalWindow::CreateFrame(GtkWidget* headerExtra, TitleBarKind kind) {
   m_kind = kind;
   m_window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   m_headerBar = gtk_header_bar_new();
@@ -103,7 +103,7 @@ GtkWidget* CModalWindow::CreateFrame(GtkWidget* headerExtra, TitleBarKind kind) 
   g_object_set_data(G_OBJECT(m_window), "zimbrel-modal-window", this);
   g_signal_connect_object(gtk_widget_get_settings(m_window), "notify::gtk-decoration-layout",
                           G_CALLBACK(+[](GObject*, GParamSpec*, gpointer window) {
-                            ApplyTitleBarLayout(static_cast<CModalWindow*>(
+                            ApplyTitleBarLayout(static_cast<ModalWindow*>(
                                 g_object_get_data(G_OBJECT(window), "zimbrel-modal-window")));
                           }),
                           m_window, G_CONNECT_DEFAULT);
@@ -113,25 +113,25 @@ GtkWidget* CModalWindow::CreateFrame(GtkWidget* headerExtra, TitleBarKind kind) 
   gtk_window_set_type_hint(GTK_WINDOW(m_window), kind == TitleBarKind::kMainWindow
                                                      ? GDK_WINDOW_TYPE_HINT_NORMAL
                                                      : GDK_WINDOW_TYPE_HINT_DIALOG);
-  g_signal_connect_after(m_window, "realize", G_CALLBACK(&CModalWindow::OnRealize), this);
-  g_signal_connect(m_window, "delete-event", G_CALLBACK(&CModalWindow::OnDeleteEvent), this);
-  g_signal_connect(m_window, "key-press-event", G_CALLBACK(&CModalWindow::OnKeyPressEvent), this);
+  g_signal_connect_after(m_window, "realize", G_CALLBACK(&ModalWindow::OnRealize), this);
+  g_signal_connect(m_window, "delete-event", G_CALLBACK(&ModalWindow::OnDeleteEvent), this);
+  g_signal_connect(m_window, "key-press-event", G_CALLBACK(&ModalWindow::OnKeyPressEvent), this);
   return m_window;
 }
 
-gboolean CModalWindow::OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer self) {
-  auto* w = static_cast<CModalWindow*>(self);
-  if (w->running() && !HasRunAbove(w)) w->OnClose();
+gboolean ModalWindow::OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer self) {
+  auto* w = static_cast<ModalWindow*>(self);
+  if (w->Running() && !HasRunAbove(w)) w->OnClose();
   return TRUE;  // the window's life is ours
 }
 
-gboolean CModalWindow::OnKeyPressEvent(GtkWidget*, GdkEventKey* ev, gpointer self) {
-  auto* w = static_cast<CModalWindow*>(self);
-  if (!w->running() || HasRunAbove(w)) return FALSE;
+gboolean ModalWindow::OnKeyPressEvent(GtkWidget*, GdkEventKey* ev, gpointer self) {
+  auto* w = static_cast<ModalWindow*>(self);
+  if (!w->Running() || HasRunAbove(w)) return FALSE;
   return w->OnKeyPress(ev) ? TRUE : FALSE;
 }
 
-int CModalWindow::DoModal() {
+int ModalWindow::DoModal() {
   if (gEnding) return -1;
   if (!m_window) OnInitDialog();
   if (!m_window) return -1;
@@ -148,7 +148,7 @@ int CModalWindow::DoModal() {
   return m_result;
 }
 
-void CModalWindow::EndModal(int result) {
+void ModalWindow::EndModal(int result) {
   m_result = result;
   if (m_loop) g_main_loop_quit(m_loop);
 }

@@ -13,35 +13,35 @@
 
 namespace zb {
 
-class CModalWindow {
+class ModalWindow {
  public:
-  CModalWindow() = default;
-  virtual ~CModalWindow();
-  CModalWindow(const CModalWindow&) = delete;
-  CModalWindow& operator=(const CModalWindow&) = delete;
+  ModalWindow() = default;
+  virtual ~ModalWindow();
+  ModalWindow(const ModalWindow&) = delete;
+  ModalWindow& operator=(const ModalWindow&) = delete;
 
-  GtkWindow* window() const { return GTK_WINDOW(m_window); }
+  GtkWindow* Window() const { return GTK_WINDOW(m_window); }
   // Runs the window until EndModal; returns its result (-1 at once once
   // EndAllRuns has been called).
   int DoModal();
   void EndModal(int result);
-  bool running() const { return m_loop != nullptr; }
+  bool Running() const { return m_loop != nullptr; }
 
   // The innermost window of a modal run (or null).
-  static CModalWindow* Active();
+  static ModalWindow* Active();
   // True when a modal run (a window or a box) is above `w`.
-  static bool HasRunAbove(const CModalWindow* w);
+  static bool HasRunAbove(const ModalWindow* w);
   // Ends every modal run, innermost first: boxes get a close response,
   // windows end with `result`. Later runs do not start.
   static void EndAllRuns(int result);
   // Ends the runs above `w` (page dialogs with result 2, boxes with a close
   // response), innermost first; `w` runs on.
-  static void EndRunsAbove(const CModalWindow* w);
+  static void EndRunsAbove(const ModalWindow* w);
   // True once EndAllRuns has been called: boxes and dialogs are not shown.
   static bool Ending();
   // True while a page dialog runs (whichever window opened it).
   static bool PageDialogRunning();
-  // Marks a modal run that is not a CModalWindow (message boxes, the file
+  // Marks a modal run that is not a ModalWindow (message boxes, the file
   // chooser) for the close-request rule and for EndAllRuns.
   class BoxGuard {
    public:
@@ -73,7 +73,7 @@ class CModalWindow {
  private:
   static gboolean OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer self);
   static gboolean OnKeyPressEvent(GtkWidget*, GdkEventKey*, gpointer self);
-  static void ApplyTitleBarLayout(CModalWindow* self);
+  static void ApplyTitleBarLayout(ModalWindow* self);
   static void OnRealize(GtkWidget*, gpointer self);
   TitleBarKind m_kind = TitleBarKind::kPageDialog;
   GMainLoop* m_loop = nullptr;

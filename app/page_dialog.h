@@ -26,7 +26,7 @@ GdkRectangle OwnerWorkArea(GtkWindow* owner);
 // Where a window is on the screen, its decorations included.
 GdkRectangle ScreenRect(GtkWindow* w);
 
-class CPageDialog : public CModalWindow {
+class CPageDialog : public ModalWindow {
  public:
   // `owner`: the window the dialog is modal to and centred on. `view`: what
   // its web view may ask of the program. `onCancel`: called when the user

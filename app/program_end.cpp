@@ -21,7 +21,7 @@ void EndOnSignals() {
     g_unix_signal_add(
         sig,
         +[](gpointer) -> gboolean {
-          CModalWindow::EndAllRuns(1);
+          ModalWindow::EndAllRuns(1);
           return G_SOURCE_CONTINUE;
         },
         nullptr);
@@ -33,7 +33,7 @@ namespace {
 // Xlib calls this when a request finds the connection gone; GDK's own
 // handler would end the process at once with status 1.
 int OnXConnectionLost(Display*) {
-  CModalWindow::EndAllRuns(1);
+  ModalWindow::EndAllRuns(1);
   return 0;
 }
 void KeepRunningAfterXConnectionLost(Display*, void*) {}
@@ -65,7 +65,7 @@ void EndWhenTheDisplayGoes() {
   GSource* source = g_unix_fd_source_new(fd, static_cast<GIOCondition>(G_IO_HUP | G_IO_ERR));
   g_source_set_priority(source, G_PRIORITY_HIGH);
   GUnixFDSourceFunc ended = [](gint, GIOCondition, gpointer) -> gboolean {
-    CModalWindow::EndAllRuns(1);
+    ModalWindow::EndAllRuns(1);
     return G_SOURCE_CONTINUE;
   };
   g_source_set_callback(source, G_SOURCE_FUNC(ended), nullptr, nullptr);

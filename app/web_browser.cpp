@@ -138,7 +138,7 @@ void ShowRefusalSoon(WebKitWebView* view, const std::string& what) {
       +[](gpointer p) {
         auto* r = static_cast<Refusal*>(p);
         CWebBrowser2* b = CWebBrowser2::FromView(r->view);
-        if (b && !CModalWindow::Ending())
+        if (b && !ModalWindow::Ending())
           ShowMessageBox(b->owner(),
                          Tr("Zimbrel shows only its own pages, so it did not open this:") +
                              std::string("\n\n") + r->what,

@@ -7,6 +7,7 @@
 #include <clocale>
 #include <condition_variable>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <optional>
 
@@ -18,8 +19,7 @@
 #include "app/zimbrel_dlg.h"
 #include "bridge/bridge_server.h"
 #include "bridge/external_dispatch.h"
-#include "jobs/job_state.h"
-#include "media/tool_runner.h"
+#include "core/core_host.h"
 #include "platform/module_dir.h"
 #include "platform/stderr_notice.h"
 #include "platform/translation.h"
@@ -38,7 +38,9 @@ void ShowBoxFromJob(const std::string& text) {
   };
   auto req = std::make_shared<Request>();
   req->text = text;
-  auto* holder = new std::shared_ptr<Request>(req);
+  // GLib takes a raw pointer: the holder is the source's from here on, and
+  // its destroy notify deletes it, whether the callback ran or not.
+  auto holder = std::make_unique<std::shared_ptr<Request>>(req);
   g_main_context_invoke_full(
       nullptr, G_PRIORITY_DEFAULT,
       +[](gpointer p) {
@@ -50,7 +52,7 @@ void ShowBoxFromJob(const std::string& text) {
         r->cv.notify_all();
         return G_SOURCE_REMOVE;
       },
-      holder, +[](gpointer p) { delete static_cast<std::shared_ptr<Request>*>(p); });
+      holder.release(), +[](gpointer p) { delete static_cast<std::shared_ptr<Request>*>(p); });
   std::unique_lock<std::mutex> lock(req->m);
   req->cv.wait(lock, [&] { return req->done; });
 }
@@ -80,6 +82,19 @@ GFile* FileToHandOver(const std::string& value) {
 }  // namespace
 
 const char CZimbrelApp::kApplicationId[] = "org.zimbrel.Zimbrel";
+
+CZimbrelApp::CZimbrelApp() = default;
+
+CZimbrelApp::~CZimbrelApp() {
+  EndAll();
+}
+
+void CZimbrelApp::EndAll() {
+  m_scriptingObject.reset();
+  m_core.reset();
+  m_mainWnd.reset();
+  m_bridge.reset();
+}
 
 int CZimbrelApp::InitInstance(int argc, char** argv) {
   EndOnSignals();
@@ -130,17 +145,17 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
                      gchar* path = n > 0 ? g_file_get_path(files[0]) : nullptr;
                      const std::string song = path ? path : "";
                      g_free(path);
-                     if (app->m_mainWnd && app->m_mainWnd->running())
+                     if (app->m_mainWnd && app->m_mainWnd->Running())
                        app->m_mainWnd->StartOver(song);
-                     else if (app->m_mainWnd)
-                       app->m_mainWnd->setCommandLineFile(song);
+                     else if (app->m_core)
+                       app->m_core->SetCommandLineFile(song);
                      else
                        app->m_handedOver = song;
                    }),
                    this);
   g_signal_connect(single, "activate", G_CALLBACK(+[](GApplication*, gpointer self) {
                      auto* app = static_cast<CZimbrelApp*>(self);
-                     if (app->m_mainWnd && app->m_mainWnd->running()) app->m_mainWnd->Present();
+                     if (app->m_mainWnd && app->m_mainWnd->Running()) app->m_mainWnd->Present();
                    }),
                    this);
 
@@ -164,39 +179,33 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
     else
       Notice("cannot make a work folder of this program's own in " + work.path);
   }
-  m_scriptingObject = new CExternalDispatch([this]() -> CoreHost* { return m_mainWnd; });
-  auto* bridge = new BridgeServer(m_scriptingObject);
-  m_bridge = bridge;
-  if (!bridge->Start()) Notice("cannot create the page bridge");
+  m_scriptingObject = std::make_unique<CExternalDispatch>([this] { return m_core.get(); });
+  m_bridge = std::make_unique<BridgeServer>(m_scriptingObject.get());
+  if (!m_bridge->Start()) Notice("cannot create the page bridge");
   std::string whyNoSandbox;
   const bool sandbox = sandboxProbe.Finish(&whyNoSandbox);
-  CWebBrowser2::ConfigureContext(moduleDir, *bridge, work.path, sandbox, whyNoSandbox);
+  CWebBrowser2::ConfigureContext(moduleDir, *m_bridge, work.path, sandbox, whyNoSandbox);
 
-  auto* dlg = new CZimbrelDlg(moduleDir);
-  dlg->setWorkFolder(WorkFolder(moduleDir, work.path));
-  dlg->setCommandLineFile(value);
-  dlg->jobs()->showMessageBox = ShowBoxFromJob;
-  m_mainWnd = dlg;
-  if (m_handedOver) dlg->setCommandLineFile(*m_handedOver);  // came during start-up
-  dlg->DoModal();
+  m_mainWnd = std::make_unique<CZimbrelDlg>(moduleDir);
+  // The core opens the profile (its trace lines come first).
+  m_core = std::make_unique<CoreHost>(moduleDir, *m_mainWnd);
+  m_mainWnd->AttachCore(*m_core);
+  m_core->SetWorkFolder(WorkFolder(moduleDir, work.path));
+  m_core->SetJobMessageBox(ShowBoxFromJob);
+  m_core->SetCommandLineFile(m_handedOver ? *m_handedOver : value);  // one handed over wins
+  m_core->RecordStart();
+  m_mainWnd->DoModal();
   // The name goes with the window: a start from now on runs on its own.
   g_signal_handlers_disconnect_by_data(single, this);
   g_object_unref(single);
   CWebBrowser2::DropSpare();
-  // No tool child outlives the window: every ffmpeg and mp3gain still
-  // running is ended and reaped, and what it half wrote is removed.
-  media::EndAllChildren(900);
-
-  m_mainWnd = nullptr;
-  delete m_scriptingObject;
-  m_scriptingObject = nullptr;
-  delete dlg;  // closes the settings store
-  delete bridge;
-  m_bridge = nullptr;
+  // No tool child outlives the window.
+  m_core->EndTools();
+  EndAll();
   std::fflush(stdout);
   // Job threads are not waited for; leave without running exit handlers
   // under them.
-  if (jobs::RunningJobThreads() > 0) ::_exit(0);
+  if (CoreHost::JobsRunning()) ::_exit(0);
   return 0;
 }
 

@@ -1,8 +1,5 @@
 #include "app/zimbrel_dlg.h"
 
-#include <signal.h>
-#include <sys/types.h>
-
 #include <cmath>
 
 #include "app/app_commands.h"
@@ -10,8 +7,8 @@
 #include "app/page_dialog.h"
 #include "app/process_environment.h"
 #include "bridge/bridge_server.h"
+#include "core/core_host.h"
 #include "core/redirect_url.h"
-#include "jobs/job_state.h"
 #include "platform/module_dir.h"
 #include "platform/stderr_notice.h"
 #include "platform/translation.h"
@@ -20,12 +17,12 @@
 namespace zb {
 
 CZimbrelDlg::CZimbrelDlg(std::string moduleDir)
-    : CoreHost(std::move(moduleDir)), m_webView(Callbacks()) {}
+    : m_moduleDir(std::move(moduleDir)), m_webView(Callbacks()) {}
 
 ViewCallbacks CZimbrelDlg::Callbacks() {
   return ViewCallbacks{
       [this](int id) { OnCommand(id); }, [this] { OpenHelpFile(); },
-      [] { return !CModalWindow::PageDialogRunning(); },  // no menu over a page dialog
+      [] { return !ModalWindow::PageDialogRunning(); },  // no menu over a page dialog
   };
 }
 
@@ -105,8 +102,6 @@ GdkPixbuf* CZimbrelDlg::WindowIcon() {
 
 void CZimbrelDlg::OnInitDialog() {
   // The start page first: its web process starts while the window is built.
-  profile().SetInstallDir(m_moduleDir);
-  profile().AffiliateId();
   GtkWidget* view = m_webView.Create(nullptr);
   gtk_widget_set_size_request(view, 760, 520);
   m_webView.Navigate2(m_moduleDir + "/res/selectSong.html");
@@ -162,13 +157,13 @@ void CZimbrelDlg::OnInitDialog() {
 }
 
 GtkWindow* CZimbrelDlg::InnermostWindow() const {
-  CModalWindow* a = CModalWindow::Active();
-  return a ? a->window() : GTK_WINDOW(m_window);
+  ModalWindow* a = ModalWindow::Active();
+  return a ? a->Window() : GTK_WINDOW(m_window);
 }
 
-std::string CZimbrelDlg::ShowPageDialog(const std::string& title, const std::string& url,
-                                        const std::string& argument, int left, int top, int width,
-                                        int height) {
+void CZimbrelDlg::ShowPageDialog(const std::string& title, const std::string& url,
+                                 const std::string& argument, int32_t left, int32_t top,
+                                 int32_t width, int32_t height) {
   auto clampAdd = [](int a, int b) {
     long long r = static_cast<long long>(a) + b;
     return static_cast<int>(std::clamp<long long>(r, INT32_MIN, INT32_MAX));
@@ -181,37 +176,25 @@ std::string CZimbrelDlg::ShowPageDialog(const std::string& title, const std::str
   args.height = clampAdd(height, m_frameExtraHeight);
   args.left = clampAdd(left, -(m_frameExtraWidth / 2));
   args.top = clampAdd(top, -(m_frameExtraHeight / 2));
-  m_dialogValue = argument;
   // Only a page of ours opens; anything else opens no dialog (the call
   // returns its argument at once).
   args.url = CWebBrowser2::PageAddress(url);
   if (args.url.empty()) {
     Notice("no dialog for " + url.substr(0, 200) + ": not a page of Zimbrel");
-    return m_dialogValue;
+    return;
   }
-  auto* dlg = new CPageDialog(std::move(args), InnermostWindow(), Callbacks(),
-                              [this] { m_pageDialog = nullptr; });
-  m_pageDialog = dlg;
-  dlg->DoModal();
-  if (m_pageDialog == dlg) m_pageDialog = nullptr;  // never left dangling
-  delete dlg;
-  return m_dialogValue;
+  CPageDialog dialog(std::move(args), InnermostWindow(), Callbacks(), nullptr);
+  dialog.DoModal();
 }
 
 void CZimbrelDlg::CloseActiveWindow() {
-  // A recorded transcoder is ended first (the id stays recorded; the job
-  // clears it under the same lock before it reaps its child, so a reused
-  // process id is never signalled).
-  m_jobs->TerminateRecordedProcess(SIGKILL);
-  CModalWindow* active = CModalWindow::Active();
-  if (active == this || !active) {
+  // The innermost window is the main one or a page dialog (boxes and the
+  // file chooser are runs of their own, not windows).
+  ModalWindow* active = ModalWindow::Active();
+  if (active == this || !active)
     EndModal(0);
-  } else if (m_pageDialog) {
-    m_pageDialog->EndModal(1);
-    m_pageDialog = nullptr;
-  } else {
+  else
     active->EndModal(1);
-  }
 }
 
 void CZimbrelDlg::Present() {
@@ -220,9 +203,10 @@ void CZimbrelDlg::Present() {
 
 void CZimbrelDlg::StartOver(const std::string& song) {
   Present();
-  if (CModalWindow::Ending()) return;
+  if (ModalWindow::Ending()) return;
   // A job at work means a ringtone is being made or sent: the user decides.
-  if (jobs::RunningJobThreads() > 0) {
+  if (!m_core) return;
+  if (CoreHost::JobsRunning()) {
     std::string name = Tr("the start page");
     if (!song.empty()) {
       gchar* base = g_path_get_basename(song.c_str());
@@ -237,22 +221,21 @@ void CZimbrelDlg::StartOver(const std::string& song) {
                                           "%s", name);
     const int answer = ShowMessageBox(InnermostWindow(), text, AppName(),
                                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
-    if (answer != IDYES || CModalWindow::Ending()) return;
-    m_jobs->RequestBreak();
-    m_jobs->TerminateRecordedProcess(SIGKILL);
+    if (answer != IDYES || ModalWindow::Ending()) return;
+    m_core->CancelRunningJob();
   }
-  setCommandLineFile(song);
+  m_core->SetCommandLineFile(song);
   // Dialogs and boxes above the window close first; the start page loads
   // once their runs have ended.
-  CModalWindow::EndRunsAbove(this);
+  ModalWindow::EndRunsAbove(this);
   if (m_startOverSource) return;  // already on its way
   m_startOverSource = g_timeout_add(
       20,
       +[](gpointer self) -> gboolean {
         auto* d = static_cast<CZimbrelDlg*>(self);
-        if (CModalWindow::HasRunAbove(d)) return G_SOURCE_CONTINUE;
+        if (ModalWindow::HasRunAbove(d)) return G_SOURCE_CONTINUE;
         d->m_startOverSource = 0;
-        if (d->running() && !CModalWindow::Ending())
+        if (d->Running() && !ModalWindow::Ending())
           d->m_webView.Navigate2(d->m_moduleDir + "/res/selectSong.html");
         return G_SOURCE_REMOVE;
       },
@@ -260,7 +243,7 @@ void CZimbrelDlg::StartOver(const std::string& song) {
 }
 
 void CZimbrelDlg::ShowPage(const char* file, const char* title, int width, int height) {
-  ShowPageDialog(Tr(title), m_moduleDir + file, "", 100, 100, width, height);
+  if (m_core) m_core->ShowPageDialog(Tr(title), m_moduleDir + file, "", 100, 100, width, height);
 }
 
 void CZimbrelDlg::ShowAboutBox() {
@@ -335,7 +318,7 @@ std::string CaseFreePattern(const std::string& p) {
 }  // namespace
 
 std::string CZimbrelDlg::SelectMediaFile() {
-  if (CModalWindow::Ending()) return "";
+  if (ModalWindow::Ending()) return "";
   static const char* const kFilters[][2] = {
       {N_("All Supported Audio Files"), "*.mp3;*.wma;*.aac;*.m4a;*.mp4;*.ogg;*.wav"},
       {N_("MPEG Layer-3 Audio Files (mp3)"), "*.mp3"},
@@ -368,7 +351,7 @@ std::string CZimbrelDlg::SelectMediaFile() {
   for (;;) {
     int response;
     {
-      CModalWindow::BoxGuard guard(GTK_DIALOG(chooser));
+      ModalWindow::BoxGuard guard(GTK_DIALOG(chooser));
       response = gtk_dialog_run(GTK_DIALOG(chooser));
     }
     if (response != GTK_RESPONSE_ACCEPT) break;

@@ -1,7 +1,8 @@
-// CZimbrelDlg: the main window, the front end of the application core it
-// derives from. It runs modally for the life of the program; page dialogs run
-// modally above it. Every scripting call acts on it, whichever window's page
-// made the call. It owns its web view and the page dialog it shows (while
+// CZimbrelDlg: the main window, the front end of the application core
+// (core/front_end.h). It runs modally for the life of the program; page
+// dialogs run modally above it. Every scripting call reaches the core,
+// whichever window's page made it, and the core asks this window for what
+// needs the display. It owns its web view and the page dialog it shows (while
 // that runs), and runs the commands of every view.
 #pragma once
 
@@ -9,22 +10,25 @@
 
 #include "app/modal_window.h"
 #include "app/web_browser.h"
-#include "core/core_host.h"
+#include "core/front_end.h"
 
 namespace zb {
 
-class CPageDialog;
+class CoreHost;
 
-class CZimbrelDlg : public CoreHost, public CModalWindow {
+class CZimbrelDlg final : public FrontEnd, public ModalWindow {
  public:
   explicit CZimbrelDlg(std::string moduleDir);
   ~CZimbrelDlg() override;
 
-  // Window operations of the scripting members.
+  // The core whose front end this window is: given once, before the window
+  // runs; it stays while the window runs.
+  void AttachCore(CoreHost& core) { m_core = &core; }
+
+  // The window operations the core asks for.
   void CloseActiveWindow() override;
-  std::string ShowPageDialog(const std::string& title, const std::string& url,
-                             const std::string& argument, int left, int top, int width,
-                             int height) override;
+  void ShowPageDialog(const std::string& title, const std::string& url, const std::string& argument,
+                      int32_t left, int32_t top, int32_t width, int32_t height) override;
   void ShowAboutBox() override;
   void ShowContact() override;
   void ShowCompatibility() override;
@@ -32,6 +36,7 @@ class CZimbrelDlg : public CoreHost, public CModalWindow {
   void OpenRedirect(const std::string& where) override;
   int32_t MessageBox(const std::string& text, int32_t type) override;
   std::string SelectMediaFile() override;
+
   void OpenHelpFile();
   // A command of app/app_commands.h (the context menu's entries, F1).
   void OnCommand(int id);
@@ -53,16 +58,17 @@ class CZimbrelDlg : public CoreHost, public CModalWindow {
   void OnClose() override { EndModal(1); }
 
  private:
+  // One of the program's own pages in a page dialog, opened through the core
+  // (which keeps the dialog value) as a page's call would be.
   void ShowPage(const char* file, const char* title, int width, int height);
   // What every view of the program may ask of it.
   ViewCallbacks Callbacks();
 
+  const std::string m_moduleDir;
+  CoreHost* m_core = nullptr;
   // The frame around a client area (title bar and border), from GTK's sizes
   // once the window exists: a page dialog's size is its page's plus this.
   int m_frameExtraWidth = 0, m_frameExtraHeight = 0;
-  // The page dialog shown right now (the innermost one), cleared when it
-  // closes.
-  CPageDialog* m_pageDialog = nullptr;
   CWebBrowser2 m_webView;
   guint m_startOverSource = 0;  // loads the start page once the runs above have ended
 };

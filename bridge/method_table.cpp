@@ -86,9 +86,9 @@ const std::array<Member, kMemberCount> kMethodTable = {{
     // ZBL_upStatus: where that upload is
     {"ZBL_upStatus",            P,    {},              VtInt, Operation<&H::UploadStatus>()},
     // ZBL_GrabAudioDataFromCD: starts copying a CD track to WAV (drive, track, output)
-    {"ZBL_GrabAudioDataFromCD", M,    {Str, Str, Str}, Bool,  Operation<&H::StartCdGrab>()},
+    {"ZBL_GrabAudioDataFromCD", M,    {Str, Str, Str}, Bool,  Operation<&H::StartGrab>()},
     // ZBL_ripStatus: where that copy is
-    {"ZBL_ripStatus",           P,    {},              VtInt, Operation<&H::CdGrabStatus>()},
+    {"ZBL_ripStatus",           P,    {},              VtInt, Operation<&H::GrabStatus>()},
     // ZBL_clFileName: the song named on the command line, once
     {"ZBL_clFileName",          P,    {},              Bstr,  Operation<&H::TakeCommandLineFile>()},
     // ZBL_GetDrivesInfo: the CD drives, as a listing text

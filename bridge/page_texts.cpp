@@ -2,21 +2,21 @@
 
 namespace zb {
 
-std::string PageText(const media::CdListing& listing) {
+std::string PageText(const CdListing& listing) {
   return listing ? listing.value() : PageText(listing.reason());
 }
 
-std::string PageText(media::CdFailure failure) {
+std::string PageText(CdFailure failure) {
   switch (failure) {
-    case media::CdFailure::kNoDrives:
+    case CdFailure::kNoDrives:
       return "ERROR: No drives found";
-    case media::CdFailure::kInvalidDrive:
+    case CdFailure::kInvalidDrive:
       return "ERROR: Invalid Drive ID";
-    case media::CdFailure::kNoHandle:
+    case CdFailure::kNoHandle:
       return "ERROR: Could not get handle to CD";
-    case media::CdFailure::kNotAudio:
+    case CdFailure::kNotAudio:
       return "ERROR: Not an audio CD";
-    case media::CdFailure::kNoDisc:
+    case CdFailure::kNoDisc:
       break;
   }
   return "ERROR: No CD inserted";

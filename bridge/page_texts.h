@@ -6,13 +6,13 @@
 #include <string>
 
 #include "jobs/job_state.h"
-#include "media/cd_jobs.h"
+#include "platform/cd_listing.h"
 
 namespace zb {
 
 // ZBL_GetDrivesInfo / ZBL_GetTracksInfo: the listing, or "ERROR: ...".
-std::string PageText(const media::CdListing& listing);
-std::string PageText(media::CdFailure failure);
+std::string PageText(const CdListing& listing);
+std::string PageText(CdFailure failure);
 
 // ZBL_xhResponse: the answer's text, or "ERROR:XMLHTTP:...".
 std::string PageText(const jobs::HttpResponse& response);

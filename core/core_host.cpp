@@ -1,21 +1,93 @@
 #include "core/core_host.h"
 
+#include <signal.h>
+
+#include "media/cd_access.h"
 #include "media/cd_jobs.h"
 #include "media/normalize.h"
 #include "media/song_analysis.h"
+#include "media/tool_runner.h"
 #include "media/transcode.h"
 #include "net/http_request.h"
 #include "net/upload.h"
 
 namespace zb {
 
-CoreHost::CoreHost(std::string moduleDir, std::shared_ptr<media::CdAccess> cd)
+CoreHost::CoreHost(std::string moduleDir, FrontEnd& frontEnd, std::shared_ptr<media::CdAccess> cd)
     : m_moduleDir(std::move(moduleDir)),
+      m_frontEnd(frontEnd),
       m_jobs(std::make_shared<jobs::JobState>()),
       m_work(m_moduleDir),
       m_cd(std::move(cd)) {}
 
 CoreHost::~CoreHost() = default;
+
+void CoreHost::RecordStart() {
+  m_profile.SetInstallDir(m_moduleDir);
+  m_profile.AffiliateId();
+}
+
+void CoreHost::SetCommandLineFile(std::string file) {
+  m_commandLineFile = std::move(file);
+}
+
+void CoreHost::SetWorkFolder(WorkFolder work) {
+  m_work = std::move(work);
+}
+
+void CoreHost::SetJobMessageBox(std::function<void(const std::string& text)> show) {
+  m_jobs->showMessageBox = std::move(show);
+}
+
+void CoreHost::CancelRunningJob() {
+  m_jobs->RequestBreak();
+  m_jobs->TerminateRecordedProcess(SIGKILL);
+}
+
+bool CoreHost::EndTools(int timeoutMs) {
+  return media::EndAllChildren(timeoutMs);
+}
+
+bool CoreHost::JobsRunning() {
+  return jobs::RunningJobThreads() > 0;
+}
+
+void CoreHost::CloseActiveWindow() {
+  // The id stays recorded until the job clears it under the same lock,
+  // before it reaps its child, so a reused process id is never signalled.
+  m_jobs->TerminateRecordedProcess(SIGKILL);
+  m_frontEnd.CloseActiveWindow();
+}
+
+std::string CoreHost::ShowPageDialog(const std::string& title, const std::string& url,
+                                     const std::string& argument, int32_t left, int32_t top,
+                                     int32_t width, int32_t height) {
+  m_dialogValue = argument;
+  m_frontEnd.ShowPageDialog(title, url, argument, left, top, width, height);
+  return m_dialogValue;
+}
+
+void CoreHost::ShowAboutBox() {
+  m_frontEnd.ShowAboutBox();
+}
+void CoreHost::ShowContact() {
+  m_frontEnd.ShowContact();
+}
+void CoreHost::ShowCompatibility() {
+  m_frontEnd.ShowCompatibility();
+}
+void CoreHost::ShowUsage() {
+  m_frontEnd.ShowUsage();
+}
+void CoreHost::OpenRedirect(const std::string& where) {
+  m_frontEnd.OpenRedirect(where);
+}
+int32_t CoreHost::MessageBox(const std::string& text, int32_t type) {
+  return m_frontEnd.MessageBox(text, type);
+}
+std::string CoreHost::SelectMediaFile() {
+  return m_frontEnd.SelectMediaFile();
+}
 
 std::string CoreHost::TakeCommandLineFile() {
   std::string f = std::move(m_commandLineFile);
@@ -69,24 +141,24 @@ int32_t CoreHost::UploadStatus() {
   return m_jobs->Status(jobs::JobKind::kUpload);
 }
 
-const std::shared_ptr<media::CdAccess>& CoreHost::cd() {
+const std::shared_ptr<media::CdAccess>& CoreHost::Cd() {
   if (!m_cd) m_cd = media::MakeDefaultCdAccess();
   return m_cd;
 }
 
-bool CoreHost::StartCdGrab(const std::string& drive, const std::string& track,
-                           const std::string& output) {
-  return media::StartGrab(m_jobs, cd(), drive, track, WorkPath(output));
+bool CoreHost::StartGrab(const std::string& drive, const std::string& track,
+                         const std::string& output) {
+  return media::StartGrab(m_jobs, Cd(), drive, track, WorkPath(output));
 }
-int32_t CoreHost::CdGrabStatus() {
+int32_t CoreHost::GrabStatus() {
   return m_jobs->Status(jobs::JobKind::kRip);
 }
 
-media::CdListing CoreHost::ListCdDrives() {
-  return media::GetDrivesInfo(*cd());
+CdListing CoreHost::ListCdDrives() {
+  return media::GetDrivesInfo(*Cd());
 }
-media::CdListing CoreHost::ListCdTracks(int32_t drive) {
-  return media::GetTracksInfo(*cd(), drive);
+CdListing CoreHost::ListCdTracks(int32_t drive) {
+  return media::GetTracksInfo(*Cd(), drive);
 }
 
 bool CoreHost::CancelJob() {

@@ -11,7 +11,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static zb::FuzzHost host;
-  static zb::CExternalDispatch disp([] { return static_cast<zb::CoreHost*>(&host); });
+  static zb::CExternalDispatch disp([] { return &host.core; });
   static zb::FuzzDispatch safe(&disp);
   static zb::BridgeServer server(&safe);
   std::string bytes(reinterpret_cast<const char*>(data), size);

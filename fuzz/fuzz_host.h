@@ -1,5 +1,6 @@
-// The real display-free main window for the fuzzers, with window operations
-// that do nothing, no CD drive and a settings store in a folder of its own.
+// The real display-free core for the fuzzers, with a front end whose window
+// operations do nothing, no CD drive and a settings store in a folder of its
+// own.
 // The fuzzers exercise the conversions and the dispatch; they never start a
 // job (that would start tools and connections with random arguments).
 #pragma once
@@ -9,6 +10,7 @@
 
 #include "bridge/method_table.h"
 #include "core/core_host.h"
+#include "core/front_end.h"
 #include "media/cd_access.h"
 
 namespace zb {
@@ -39,14 +41,11 @@ inline std::string FuzzRegistryDir() {
   return dir;
 }
 
-class FuzzHost : public CoreHost {
+class FuzzFrontEnd final : public FrontEnd {
  public:
-  FuzzHost() : CoreHost(FuzzRegistryDir(), std::make_shared<NoCdDrives>()) {}
   void CloseActiveWindow() override {}
-  std::string ShowPageDialog(const std::string& t, const std::string& u, const std::string& a,
-                             int32_t, int32_t, int32_t, int32_t) override {
-    return t + u + a;
-  }
+  void ShowPageDialog(const std::string&, const std::string&, const std::string&, int32_t, int32_t,
+                      int32_t, int32_t) override {}
   void ShowAboutBox() override {}
   void ShowContact() override {}
   void ShowCompatibility() override {}
@@ -54,6 +53,12 @@ class FuzzHost : public CoreHost {
   void OpenRedirect(const std::string&) override {}
   int32_t MessageBox(const std::string&, int32_t t) override { return t; }
   std::string SelectMediaFile() override { return ""; }
+};
+
+// The core and its front end.
+struct FuzzHost {
+  FuzzFrontEnd frontEnd;
+  CoreHost core{FuzzRegistryDir(), frontEnd, std::make_shared<NoCdDrives>()};
 };
 
 // The DISPID the fuzzers invoke for `id`: a job starter becomes ZBL_IsZBL.

@@ -9,7 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static zb::FuzzHost host;
-  zb::CExternalDispatch disp([] { return static_cast<zb::CoreHost*>(&host); });
+  zb::CExternalDispatch disp([] { return &host.core; });
   size_t p = 0;
   auto take = [&](size_t n) -> uint64_t {
     uint64_t v = 0;

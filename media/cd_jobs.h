@@ -5,7 +5,7 @@
 #include <string>
 
 #include "jobs/job_state.h"
-#include "platform/outcome.h"
+#include "platform/cd_listing.h"
 
 namespace zb::media {
 
@@ -14,17 +14,10 @@ class CdAccess;  // the CD access layer (cd_access.h)
 // The layer on libcdio: real drives, then the images in $ZIMBREL_CD_IMAGES.
 std::shared_ptr<CdAccess> MakeDefaultCdAccess();
 
-// Why a listing could not be made (no detail).
-enum class CdFailure {
-  kNoDrives,      // no drive and no image
-  kInvalidDrive,  // the number names no drive
-  kNoHandle,      // the drive could not be opened
-  kNoDisc,        // no table of contents could be read: no disc, or a wrong one
-  kNotAudio,      // a disc of one track: not an audio CD
-};
-// The drive names, or each track's length in blocks ("DATA" for a track that
-// cannot be grabbed), joined by ":::".
-using CdListing = Outcome<CdFailure, std::string>;
+// The listing's result type is the platform's (platform/cd_listing.h), so
+// that the core can hand it on without showing media types.
+using zb::CdFailure;
+using zb::CdListing;
 
 // ZBL_GetDrivesInfo / ZBL_GetTracksInfo.
 CdListing GetDrivesInfo(CdAccess& cd);

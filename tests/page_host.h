@@ -1,7 +1,7 @@
-// The display-free main window for tests that drive members through the
-// scripting object: the real settings store, command-line file and jobs, and
-// window operations that do nothing (no page dialog, box or chooser is ever
-// shown; a box answers OK).
+// The display-free core for tests that drive members through the scripting
+// object: the real settings store, command-line file and jobs, and a front
+// end that shows nothing (no page dialog, box or chooser is ever shown; a box
+// answers OK, a page dialog hands back its argument, the chooser gives "").
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,18 +12,16 @@
 
 #include "bridge/external_dispatch.h"
 #include "core/core_host.h"
+#include "core/front_end.h"
 #include "platform/utf.h"
 
 namespace zb::testing {
 
-class PageHost : public CoreHost {
+class QuietFrontEnd final : public FrontEnd {
  public:
-  using CoreHost::CoreHost;
   void CloseActiveWindow() override {}
-  std::string ShowPageDialog(const std::string&, const std::string&, const std::string& argument,
-                             int, int, int, int) override {
-    return argument;
-  }
+  void ShowPageDialog(const std::string&, const std::string&, const std::string&, int32_t, int32_t,
+                      int32_t, int32_t) override {}
   void ShowAboutBox() override {}
   void ShowContact() override {}
   void ShowCompatibility() override {}
@@ -32,6 +30,12 @@ class PageHost : public CoreHost {
   int32_t MessageBox(const std::string&, int32_t) override { return 1; }
   std::string SelectMediaFile() override { return ""; }
 };
+
+// One quiet front end serves every core of a test (it keeps nothing).
+inline FrontEnd& Quiet() {
+  static QuietFrontEnd frontEnd;
+  return frontEnd;
+}
 
 // Invokes a member by DISPID with script-order arguments (stored last-first,
 // as the web view does); the arguments are freed, the caller owns the result.

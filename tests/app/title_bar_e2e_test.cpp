@@ -17,7 +17,7 @@
 namespace zb::testing {
 namespace {
 
-class Frame : public CModalWindow {
+class Frame : public ModalWindow {
  public:
   explicit Frame(TitleBarKind kind) : kind_(kind) { OnInitDialog(); }
   GtkWidget* widget() const { return m_window; }

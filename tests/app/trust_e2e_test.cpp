@@ -164,7 +164,7 @@ class ExtensionAlone : public ::testing::Test {
   MiniHttpServer reports;
   TempDir reg;
   ScopedEnv regEnv{"ZIMBREL_REGISTRY_DIR", reg.path()};
-  PageHost host{reg.path()};
+  CoreHost host{reg.path(), testing::Quiet()};
   CExternalDispatch disp{[this]() -> CoreHost* { return &host; }};
   BridgeServer bridge{&disp};
   ProgramPages pages;

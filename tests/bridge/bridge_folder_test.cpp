@@ -65,7 +65,7 @@ class BridgeFolderTest : public ::testing::Test {
   ScopedEnv runtimeEnv{"XDG_RUNTIME_DIR", runtime.path()};
   ScopedEnv tmpEnv{"TMPDIR", tmp.path()};
   ScopedEnv regEnv{"ZIMBREL_REGISTRY_DIR", reg.path()};
-  testing::PageHost host{reg.path()};
+  CoreHost host{reg.path(), testing::Quiet()};
   CExternalDispatch disp{[this]() -> CoreHost* { return &host; }};
 };
 

@@ -30,7 +30,6 @@ namespace {
 using testing::ScopedEnv;
 using testing::TempDir;
 
-using testing::PageHost;
 
 int Connect(const std::string& path) {
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -62,7 +61,7 @@ class BridgeServerTest : public ::testing::Test {
  protected:
   TempDir dir;
   ScopedEnv env{"ZIMBREL_REGISTRY_DIR", dir.path()};
-  PageHost host{dir.path()};
+  CoreHost host{dir.path(), testing::Quiet()};
   CExternalDispatch disp{[this]() -> CoreHost* { return &host; }};
   BridgeServer server{&disp};
 

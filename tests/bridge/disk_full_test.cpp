@@ -25,7 +25,6 @@ namespace {
 
 using namespace zb::testing;
 
-using zb::testing::PageHost;
 
 // A tmpfs of `size` mounted on a new folder; unmounted when it goes.
 class SmallDisk {
@@ -86,7 +85,7 @@ TEST_F(DiskFull, TranscodeOutputEndsInTwo) {
   if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here: " << disk.why();
   m.LinkTool("ffmpeg", "/usr/bin/ffmpeg");
   ScopedEnv registryDir("ZIMBREL_REGISTRY_DIR", m.dir / "registry");
-  PageHost host(m.path());
+  CoreHost host(m.path(), testing::Quiet());
   CExternalDispatch disp([&]() -> CoreHost* { return &host; });
 
   // At 64 kbit/s: 10 s is 80 kB, a little more than the disk; 60 s is 480 kB.
@@ -121,7 +120,7 @@ TEST_F(DiskFull, SettingsKeepTheirBytesAndTheNewValueStaysPending) {
   if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here: " << disk.why();
   ScopedEnv registryDir("ZIMBREL_REGISTRY_DIR", disk.path());
   std::string key = disk.path() + "/HKEY_CURRENT_USER/Software/Zimbrel";
-  auto host = std::make_unique<PageHost>(m.path());
+  auto host = std::make_unique<CoreHost>(m.path(), testing::Quiet());
   auto disp = std::make_unique<CExternalDispatch>([&]() -> CoreHost* { return host.get(); });
   Call(*disp, u"ZBL_SetZBName", DISPATCH_METHOD, {Str("Alice Example")});
   const std::string stored = ReadFile(key + "/ZBName");  // type REG_BINARY, then the data

@@ -18,17 +18,17 @@ using zb::testing::ScopedEnv;
 using zb::testing::TempDir;
 
 // The window operations record their arguments; everything else is the real
-// display-free main window.
-class RecordingHost : public CoreHost {
+// display-free core. A page dialog's page hands back "ret:" and its argument.
+class RecordingFrontEnd : public FrontEnd {
  public:
-  explicit RecordingHost(std::string dir) : CoreHost(std::move(dir)) {}
+  CoreHost* core = nullptr;
   std::vector<std::string> calls;
   void CloseActiveWindow() override { calls.push_back("close"); }
-  std::string ShowPageDialog(const std::string& t, const std::string& u, const std::string& a,
-                             int l, int tp, int w, int h) override {
+  void ShowPageDialog(const std::string& t, const std::string& u, const std::string& a, int l,
+                      int tp, int w, int h) override {
     calls.push_back("dialog|" + t + "|" + u + "|" + a + "|" + std::to_string(l) + "|" +
                     std::to_string(tp) + "|" + std::to_string(w) + "|" + std::to_string(h));
-    return "ret:" + a;
+    core->SetDialogResult("ret:" + core->GetDialogArgument());
   }
   void ShowAboutBox() override { calls.push_back("about"); }
   void ShowContact() override { calls.push_back("contact"); }
@@ -46,8 +46,10 @@ class DispatchTest : public ::testing::Test {
  protected:
   TempDir dir;
   ScopedEnv env{"ZIMBREL_REGISTRY_DIR", dir.path()};
-  RecordingHost host{dir.path()};
+  RecordingFrontEnd frontEnd;
+  CoreHost host{dir.path(), frontEnd};
   CExternalDispatch disp{[this]() -> CoreHost* { return &host; }};
+  void SetUp() override { frontEnd.core = &host; }
 
   DISPID Id(const std::u16string& name) {
     OLECHAR* names[] = {const_cast<OLECHAR*>(name.c_str())};
@@ -155,18 +157,18 @@ TEST_F(DispatchTest, KindChecksLeaveTheResultUntouched) {
 TEST_F(DispatchTest, ArgumentsArriveInScriptOrderAndAreConvertedSafely) {
   Call(u"ZBL_ShowModalDialog", DISPATCH_METHOD,
        {Str("T"), Str("u.html"), Str("arg"), Int(1), Int(2), Int(300), Int(200)});
-  ASSERT_EQ(host.calls.size(), 1u);
-  EXPECT_EQ(host.calls[0], "dialog|T|u.html|arg|1|2|300|200");
-  host.calls.clear();
+  ASSERT_EQ(frontEnd.calls.size(), 1u);
+  EXPECT_EQ(frontEnd.calls[0], "dialog|T|u.html|arg|1|2|300|200");
+  frontEnd.calls.clear();
   // Too few arguments: missing strings are "", missing integers 0.
   VARIANT r = Call(u"ZBL_ShowModalDialog", DISPATCH_METHOD, {Str("only")});
   EXPECT_EQ(S(r), "ret:");
-  EXPECT_EQ(host.calls[0], "dialog|only|||0|0|0|0");
-  host.calls.clear();
+  EXPECT_EQ(frontEnd.calls[0], "dialog|only|||0|0|0|0");
+  frontEnd.calls.clear();
   // Wrong types: numbers become text, text becomes a number, fractions are cut.
   Call(u"ZBL_ShowModalDialog", DISPATCH_METHOD,
        {Int(42), Dbl(2.5), Str("x"), Str("  -17abc"), Dbl(-3.9), Str("zz"), Dbl(1e12)});
-  EXPECT_EQ(host.calls[0], "dialog|42|2.5|x|-17|-3|0|2147483647");
+  EXPECT_EQ(frontEnd.calls[0], "dialog|42|2.5|x|-17|-3|0|2147483647");
   r = Call(u"ZBL_MessageBox", DISPATCH_METHOD, {Str("Yes or no?"), Int(4)});
   EXPECT_EQ(r.vt, VT_INT);
   EXPECT_EQ(r.intVal, 6);
@@ -190,14 +192,14 @@ TEST_F(DispatchTest, ProfileMembersUseTheStoreAndItsDefaults) {
 }
 
 TEST_F(DispatchTest, CommandLineFileIsHandedOutOnceAndDialogValueIsShared) {
-  host.setCommandLineFile("/home/u/My Music/a b.mp3");
+  host.SetCommandLineFile("/home/u/My Music/a b.mp3");
   EXPECT_EQ(S(Call(u"ZBL_clFileName", DISPATCH_PROPERTYGET)), "/home/u/My Music/a b.mp3");
   EXPECT_EQ(S(Call(u"ZBL_clFileName", DISPATCH_PROPERTYGET)), "");
   Call(u"ZBL_SetDialogRetValue", DISPATCH_METHOD, {Str("v1")});
   EXPECT_EQ(S(Call(u"ZBL_GetDialogArgument", DISPATCH_METHOD)), "v1");
   VARIANT r = Call(u"ZBL_BreakAsyncOperation", DISPATCH_METHOD);
   EXPECT_EQ(r.vt, VT_BOOL);
-  EXPECT_TRUE(host.jobs()->BreakRequested());
+  EXPECT_TRUE(host.Jobs()->BreakRequested());
 }
 
 // Every member's result has the type its entry lists, also when it is called
@@ -229,7 +231,7 @@ TEST_F(DispatchTest, EveryMemberAnswersWithItsListedResultType) {
     }
     EXPECT_EQ(r.vt, want) << m.name;
   }
-  EXPECT_EQ(host.calls.front(), "close");
+  EXPECT_EQ(frontEnd.calls.front(), "close");
 }
 
 }  // namespace

@@ -36,7 +36,6 @@ namespace {
 
 using namespace zb::testing;
 
-using zb::testing::PageHost;
 
 int SoakCount() {
   const char* v = std::getenv("ZIMBREL_SOAK_COUNT");
@@ -283,7 +282,7 @@ class JobSoak : public ::testing::Test {
                8192};
   ScopedEnv service{"ZIMBREL_SERVICE_HOST", up.authority()};
 
-  std::unique_ptr<PageHost> host = std::make_unique<PageHost>(m.path());
+  std::unique_ptr<CoreHost> host = std::make_unique<CoreHost>(m.path(), testing::Quiet());
   std::unique_ptr<CExternalDispatch> disp =
       std::make_unique<CExternalDispatch>([this]() -> CoreHost* { return host.get(); });
 

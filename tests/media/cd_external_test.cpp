@@ -27,7 +27,6 @@ using zb::testing::TempDir;
 
 using zb::testing::CallMember;
 using zb::testing::IntArg;
-using zb::testing::PageHost;
 using zb::testing::StrArg;
 using zb::testing::TakeString;
 
@@ -48,7 +47,7 @@ class CdThroughExternal : public ::testing::Test {
   TestImage img = WriteCdImage(dir.path(), "Album", {{60, true}, {130}, {200}});
   ScopedEnv images{"ZIMBREL_CD_IMAGES", img.cue};
   int real = media::cdtest::RealDriveCount();
-  PageHost host{dir.path()};
+  CoreHost host{dir.path(), testing::Quiet()};
   CExternalDispatch disp{[this]() -> CoreHost* { return &host; }};
 };
 

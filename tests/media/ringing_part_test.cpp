@@ -140,13 +140,13 @@ class RingingPart : public ::testing::Test {
     EXPECT_EQ(r.vt, VT_BOOL);
     return r.boolVal == VARIANT_TRUE;
   }
-  int32_t Final() { return AwaitFinal(*host->jobs(), jobs::JobKind::kTranscode); }
+  int32_t Final() { return AwaitFinal(*host->Jobs(), jobs::JobKind::kTranscode); }
 
   ModuleDir m;
   ScopedEnv registryDir{"ZIMBREL_REGISTRY_DIR", m.dir / "registry"};
   std::string song = m.dir / "three tones.wav";
   std::string ring = m.tmp + "/ringtone.mp3";
-  std::unique_ptr<testing::PageHost> host = std::make_unique<testing::PageHost>(m.path());
+  std::unique_ptr<CoreHost> host = std::make_unique<CoreHost>(m.path(), testing::Quiet());
   std::unique_ptr<CExternalDispatch> disp =
       std::make_unique<CExternalDispatch>([this]() -> CoreHost* { return host.get(); });
 };
@@ -245,7 +245,7 @@ TEST_F(RingingPart, BadPartsAreRefusedWithoutAJob) {
                                            {Num(0), Num(5000), Num(0), StrArg("x")}};
   for (auto& part : bad) EXPECT_FALSE(Transcode(part));
   // No job ran: the ringtone of the last good call and its status stay.
-  EXPECT_EQ(host->jobs()->Status(jobs::JobKind::kTranscode), 1);
+  EXPECT_EQ(host->Jobs()->Status(jobs::JobKind::kTranscode), 1);
   EXPECT_TRUE(Exists(ring));
 }
 

@@ -124,7 +124,7 @@ class AnalysisThroughExternal : public ::testing::Test {
   ModuleDir m;
   ScopedEnv registryDir{"ZIMBREL_REGISTRY_DIR", m.dir / "registry"};
   std::string preview = m.tmp + "/preview.wav";
-  std::unique_ptr<testing::PageHost> host = std::make_unique<testing::PageHost>(m.path());
+  std::unique_ptr<CoreHost> host = std::make_unique<CoreHost>(m.path(), testing::Quiet());
   std::unique_ptr<CExternalDispatch> disp =
       std::make_unique<CExternalDispatch>([this]() -> CoreHost* { return host.get(); });
 };

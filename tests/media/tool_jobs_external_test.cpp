@@ -16,7 +16,6 @@ namespace {
 
 using namespace zb::testing;
 
-using zb::testing::PageHost;
 
 class ToolJobsThroughExternal : public ::testing::Test {
  protected:
@@ -54,7 +53,7 @@ class ToolJobsThroughExternal : public ::testing::Test {
 
   ModuleDir m;
   ScopedEnv registryDir{"ZIMBREL_REGISTRY_DIR", m.dir / "registry"};
-  std::unique_ptr<PageHost> host = std::make_unique<PageHost>(m.path());
+  std::unique_ptr<CoreHost> host = std::make_unique<CoreHost>(m.path(), testing::Quiet());
   std::unique_ptr<CExternalDispatch> disp =
       std::make_unique<CExternalDispatch>([this]() -> CoreHost* { return host.get(); });
 };
@@ -87,11 +86,11 @@ TEST_F(ToolJobsThroughExternal, BreakAsyncOperationCancelsAndTheNextStartClearsI
   m.FakeTool("mp3gain", "echo done\n" + FakeMp3gainAnalysis() + "exit 0");
   ASSERT_TRUE(Start(u"ZBL_TranscodeMedia", {Str(m.dir / "a.wav"), Str(m.dir / "a.mp3")}));
   EXPECT_EQ(Status(u"ZBL_tsStatus"), 0);
-  ASSERT_TRUE(WaitUntil([&] { return host->jobs()->ProcessId() != 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return host->Jobs()->ProcessId() != 0; }));
   VARIANT r = Call(u"ZBL_BreakAsyncOperation", DISPATCH_METHOD);
   EXPECT_EQ(r.boolVal, VARIANT_TRUE);
   EXPECT_EQ(Poll(u"ZBL_tsStatus", {0}).back(), 2);
-  EXPECT_EQ(host->jobs()->ProcessId(), 0u);
+  EXPECT_EQ(host->Jobs()->ProcessId(), 0u);
 
   // A cancel given with no job running is cleared by the next start.
   Call(u"ZBL_BreakAsyncOperation", DISPATCH_METHOD);
@@ -106,7 +105,7 @@ TEST_F(ToolJobsThroughExternal, JobsRunOnAfterTheWindowHasGone) {
   ASSERT_TRUE(Start(u"ZBL_TranscodeMedia", {Str(m.dir / "a.wav"), Str(m.dir / "a.mp3")}));
   ASSERT_TRUE(Start(u"ZBL_NormalizeAudio", {Str(m.dir / "b.mp3")}));
   ASSERT_TRUE(WaitUntil([&] { return ChildProcesses().size() == 2; }));
-  std::weak_ptr<jobs::JobState> state = host->jobs();
+  std::weak_ptr<jobs::JobState> state = host->Jobs();
   disp.reset();
   host.reset();
   EXPECT_FALSE(state.expired());  // the running jobs hold it

@@ -23,17 +23,17 @@ class WorkFolderJobs : public ::testing::Test {
   std::string work = other / "work";
   std::string song = other / "song.wav";
   ScopedEnv reg{"ZIMBREL_REGISTRY_DIR", other / "reg"};
-  PageHost host{m.path()};
+  CoreHost host{m.path(), testing::Quiet()};
 
   void SetUp() override {
     ::mkdir(work.c_str(), 0700);
     WriteFile(song, "RIFF");
-    host.setWorkFolder(WorkFolder(m.path(), work));
+    host.SetWorkFolder(WorkFolder(m.path(), work));
   }
   void TearDown() override { EXPECT_TRUE(AllSettled()); }
   int32_t Transcode(const std::string& output) {
     EXPECT_TRUE(host.StartTranscode(song, output, "", "", "", ""));
-    return AwaitFinal(*host.jobs(), jobs::JobKind::kTranscode);
+    return AwaitFinal(*host.Jobs(), jobs::JobKind::kTranscode);
   }
 };
 
@@ -59,7 +59,7 @@ TEST_F(WorkFolderJobs, PagePathsInResTmpLandInTheWorkFolderWhichTheSweepsClear) 
   // (The fake mp3gain measures nothing, so the job ends early: only the
   // file it was given matters here.)
   ASSERT_TRUE(host.StartNormalize(page));
-  AwaitFinal(*host.jobs(), jobs::JobKind::kNormalize, {0, 10, 30, 80});
+  AwaitFinal(*host.Jobs(), jobs::JobKind::kNormalize, {0, 10, 30, 80});
   calls = FakeCalls(m.res);
   ASSERT_GT(calls.size(), 1u);
   for (size_t i = 1; i < calls.size(); ++i) EXPECT_EQ(calls[i].back(), work + "/ringtone-1.mp3");
@@ -79,7 +79,7 @@ TEST_F(WorkFolderJobs, AWorkFolderClearedSinceTheStartIsMadeAgain) {
 TEST_F(WorkFolderJobs, AWorkFolderThatCannotBeMadeIsReportedAndFfmpegNeverRuns) {
   m.FakeTool("ffmpeg", kWritesOutput);
   WriteFile(other / "file", "a file where the folder's parent should be");
-  host.setWorkFolder(WorkFolder(m.path(), other / "file/work"));
+  host.SetWorkFolder(WorkFolder(m.path(), other / "file/work"));
   EXPECT_EQ(Transcode(m.path() + "/res/tmp/r.mp3"), jobs::status::kTranscodeCannotWrite);
   EXPECT_FALSE(Exists(m.res + "/calls.log"));
   EXPECT_FALSE(Exists(m.tmp + "/r.mp3"));

@@ -23,7 +23,6 @@ using zb::testing::StrArg;
 using zb::testing::TakeString;
 using zb::testing::TempDir;
 
-using HeadlessHost = zb::testing::PageHost;
 
 class ScriptedUploadTest : public ::testing::Test {
  protected:
@@ -66,7 +65,7 @@ class ScriptedUploadTest : public ::testing::Test {
   ServiceProcess service{data.path()};
   ScopedEnv registry{"ZIMBREL_REGISTRY_DIR", dir.path()};
   ScopedEnv host{"ZIMBREL_SERVICE_HOST", service.authority()};
-  HeadlessHost window{dir.path()};
+  CoreHost window{dir.path(), zb::testing::Quiet()};
   CExternalDispatch disp{[this]() -> CoreHost* { return &window; }};
 };
 
