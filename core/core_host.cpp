@@ -105,7 +105,9 @@ jobs::HttpResponse CoreHost::HttpResponse() {
   return m_jobs->Response();
 }
 
-std::string CoreHost::WorkPath(const std::string& pagePath) {
+std::optional<std::string> CoreHost::WorkPath(const std::string& pagePath) {
+  // A tool would get the name cut at its first NUL: another file than named.
+  if (pagePath.find('\0') != std::string::npos) return std::nullopt;
   std::string path = m_work.Map(pagePath);
   if (path != pagePath) PrepareWorkFolder(m_work.path());
   return path;
@@ -116,16 +118,18 @@ bool CoreHost::StartTranscode(const std::string& input, const std::string& outpu
                               const std::string& fadeMs, const std::string& fadeOutMs) {
   std::optional<media::TranscodePart> part;
   if (!media::ReadTranscodePart(startMs, lengthMs, fadeMs, fadeOutMs, &part)) return false;
-  return media::StartTranscode(m_jobs, m_moduleDir, WorkPath(input), WorkPath(output),
-                               m_work.path(), part);
+  const std::optional<std::string> in = WorkPath(input), out = WorkPath(output);
+  if (!in || !out) return false;
+  return media::StartTranscode(m_jobs, m_moduleDir, *in, *out, m_work.path(), part);
 }
 int32_t CoreHost::TranscodeStatus() {
   return m_jobs->Status(jobs::JobKind::kTranscode);
 }
 
 bool CoreHost::StartAnalysis(const std::string& input, const std::string& preview) {
-  return media::StartAnalysis(m_jobs, m_moduleDir, WorkPath(input), WorkPath(preview),
-                              m_work.path());
+  const std::optional<std::string> in = WorkPath(input), out = WorkPath(preview);
+  if (!in || !out) return false;
+  return media::StartAnalysis(m_jobs, m_moduleDir, *in, *out, m_work.path());
 }
 int32_t CoreHost::AnalysisStatus() {
   return m_jobs->Status(jobs::JobKind::kAnalysis);
@@ -135,7 +139,8 @@ std::string CoreHost::AnalysisResult() {
 }
 
 bool CoreHost::StartUpload(const std::string& path, const std::string& sessionId) {
-  return net::StartUpload(m_jobs, WorkPath(path), sessionId);
+  const std::optional<std::string> file = WorkPath(path);
+  return file && net::StartUpload(m_jobs, *file, sessionId);
 }
 int32_t CoreHost::UploadStatus() {
   return m_jobs->Status(jobs::JobKind::kUpload);
@@ -148,7 +153,8 @@ const std::shared_ptr<media::CdAccess>& CoreHost::Cd() {
 
 bool CoreHost::StartGrab(const std::string& drive, const std::string& track,
                          const std::string& output) {
-  return media::StartGrab(m_jobs, Cd(), drive, track, WorkPath(output));
+  const std::optional<std::string> out = WorkPath(output);
+  return out && media::StartGrab(m_jobs, Cd(), drive, track, *out);
 }
 int32_t CoreHost::GrabStatus() {
   return m_jobs->Status(jobs::JobKind::kRip);
@@ -167,7 +173,8 @@ bool CoreHost::CancelJob() {
 }
 
 bool CoreHost::StartNormalize(const std::string& path) {
-  return media::StartNormalize(m_jobs, m_moduleDir, WorkPath(path));
+  const std::optional<std::string> file = WorkPath(path);
+  return file && media::StartNormalize(m_jobs, m_moduleDir, *file);
 }
 int32_t CoreHost::NormalizeStatus() {
   return m_jobs->Status(jobs::JobKind::kNormalize);

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/front_end.h"
@@ -111,7 +112,8 @@ class CoreHost final {
 
   // The jobs: each Start... answers whether the job started; its ...Status
   // is what the page polls (the values of jobs/job_status.h). A path a page
-  // gives under "<module dir>/res/tmp/" maps into the work folder.
+  // gives under "<module dir>/res/tmp/" maps into the work folder; a path
+  // holding a NUL starts no job.
   bool StartHttpRequest(const std::string& url);
   int32_t HttpRequestStatus();
   // The answer, or why there is none (the bridge words it for the page).
@@ -149,8 +151,9 @@ class CoreHost final {
   // use.
   const std::shared_ptr<media::CdAccess>& Cd();
   // A path a page gave, mapped into the work folder (made again when it went
-  // away since the start).
-  std::string WorkPath(const std::string& pagePath);
+  // away since the start); none for a path holding a NUL, which starts no
+  // job.
+  std::optional<std::string> WorkPath(const std::string& pagePath);
 
   const std::string m_moduleDir;
   FrontEnd& m_frontEnd;

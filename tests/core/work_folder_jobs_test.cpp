@@ -1,6 +1,6 @@
-// The jobs as the pages start them through the main window's operations:
-// work files the pages name in <module dir>/res/tmp go to the user's work
-// folder, and the transcode's sweeps clear that folder, never res/tmp.
+// The jobs as the pages start them through the core's operations: work files
+// the pages name in <module dir>/res/tmp go to the user's work folder, and
+// the transcode's sweeps clear that folder, never res/tmp.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -86,6 +86,39 @@ TEST_F(WorkFolderJobs, AWorkFolderThatCannotBeMadeIsReportedAndFfmpegNeverRuns) 
   // An output elsewhere is ffmpeg's to judge: a failure is the song's.
   m.FakeTool("ffmpeg", "exit 1");
   EXPECT_EQ(Transcode(other / "r.mp3"), jobs::status::kTranscodeFailed);
+}
+
+// Only a name below res/tmp maps, and never out of the work folder; a name
+// holding a NUL (which a tool would get cut short) starts no job at all.
+TEST_F(WorkFolderJobs, OnlyPlainNamesBelowResTmpMapAndANameWithANulStartsNothing) {
+  m.FakeTool("ffmpeg", "exit 0");
+  m.FakeTool("mp3gain", "exit 0");
+  const std::string tmp = m.path() + "/res/tmp/";
+  const std::vector<std::pair<std::string, std::string>> names = {
+      {tmp + "sub/r.mp3", work + "/sub/r.mp3"},
+      {tmp + "../escaped.mp3", tmp + "../escaped.mp3"},
+      {tmp + "a/../../escaped.mp3", tmp + "a/../../escaped.mp3"},
+      {tmp + "./r.mp3", tmp + "./r.mp3"},
+      {tmp + "..", tmp + ".."},
+      {m.path() + "/res/tmpfile.mp3", m.path() + "/res/tmpfile.mp3"},
+      {"/etc/r.mp3", "/etc/r.mp3"},
+      {"res/tmp/r.mp3", "res/tmp/r.mp3"},
+  };
+  for (const auto& [page, tool] : names) {
+    ASSERT_TRUE(host.StartNormalize(page)) << page;
+    AwaitFinal(*host.Jobs(), jobs::JobKind::kNormalize, {0, 10, 30, 80});
+    EXPECT_EQ(FakeCalls(m.res).back().back(), tool) << page;
+  }
+  const size_t calls = FakeCalls(m.res).size();
+
+  const std::string nul = std::string(1, '\0');
+  EXPECT_FALSE(host.StartNormalize(tmp + "r.mp3" + nul + "/../../x"));
+  EXPECT_FALSE(host.StartTranscode(song + nul + "x", tmp + "r.mp3", "", "", "", ""));
+  EXPECT_FALSE(host.StartTranscode(song, tmp + "r.mp3" + nul, "", "", "", ""));
+  EXPECT_FALSE(host.StartAnalysis(song, tmp + nul + "p.wav"));
+  EXPECT_FALSE(host.StartUpload(tmp + "r.mp3" + nul, "session"));
+  EXPECT_FALSE(host.StartGrab("0", "1", tmp + "t.wav" + nul));
+  EXPECT_EQ(FakeCalls(m.res).size(), calls);
 }
 
 }  // namespace
