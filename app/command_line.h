@@ -24,7 +24,7 @@ class CCommandLineParser {
 
   // The switch argument (with its '-') that the last Parse read in the
   // surviving item; empty when it read none.
-  const std::string& switchArgument() const { return m_switchArgument; }
+  const std::string& SwitchArgument() const { return m_switchArgument; }
 
  private:
   bool ReadItem(std::string& switchOut, std::string& valueOut);

@@ -103,7 +103,7 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
   CCommandLineParser parser(std::vector<std::string>(argv, argv + argc));
   std::string switchText, value;
   parser.Parse(switchText, value);
-  if (const std::string& dropped = parser.switchArgument(); !dropped.empty())
+  if (const std::string& dropped = parser.SwitchArgument(); !dropped.empty())
     Notice(IgnoredSwitchNotice(dropped, ::access(dropped.c_str(), F_OK) == 0));
 
   // Whether WebKit's sandbox can run here: tried in a child started before

@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = 1; i < args.size() && !whole; ++i) whole = args[i] == value;
   if (!whole) __builtin_trap();
   // The switch is an argument without its '-'.
-  const std::string& arg = p.switchArgument();
+  const std::string& arg = p.SwitchArgument();
   if (!arg.empty() && (arg[0] != '-' || arg.substr(1) != sw)) __builtin_trap();
   std::string sw2, value2;
   p.Parse(sw2, value2);  // a second parse reads the same items

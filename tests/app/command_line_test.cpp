@@ -13,7 +13,7 @@ std::string ValueOf(const std::vector<std::string>& argv, std::string* sw = null
   std::string s, v;
   p.Parse(s, v);
   if (sw) *sw = s;
-  if (switchArgument) *switchArgument = p.switchArgument();
+  if (switchArgument) *switchArgument = p.SwitchArgument();
   return v;
 }
 

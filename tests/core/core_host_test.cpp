@@ -35,9 +35,8 @@ class RecordingFrontEnd final : public FrontEnd {
     calls.push_back("close");
     processIdAtClose = core->Jobs()->ProcessId();
   }
-  void ShowPageDialog(const std::string& title, const std::string& url,
-                      const std::string& argument, int32_t left, int32_t top, int32_t width,
-                      int32_t height) override {
+  void ShowPageDialog(const std::string& title, const std::string& url, const std::string& argument,
+                      int32_t left, int32_t top, int32_t width, int32_t height) override {
     calls.push_back("dialog|" + title + "|" + url + "|" + argument + "|" + std::to_string(left) +
                     "|" + std::to_string(top) + "|" + std::to_string(width) + "|" +
                     std::to_string(height) + "|reads " + core->GetDialogArgument());
@@ -76,9 +75,7 @@ class CoreHostTest : public ::testing::Test {
   std::string Stored(const std::string& name) const {
     return ReadFile(home / ".config/zimbrel/registry/HKEY_CURRENT_USER/Software/Zimbrel/" + name);
   }
-  static std::string Binary(const std::string& data) {
-    return std::string("\x03\0\0\0", 4) + data;
-  }
+  static std::string Binary(const std::string& data) { return std::string("\x03\0\0\0", 4) + data; }
 };
 
 TEST_F(CoreHostTest, TheProfileIsKeptInTheSettingsStoreAndReadByTheNextCore) {
@@ -208,9 +205,9 @@ TEST_F(CoreToolsTest, ARealTranscodeIsPolledToItsEnd) {
   const std::vector<int32_t> seen = PollTranscode();
   EXPECT_EQ(seen.back(), jobs::status::kTranscodeDone);
   EXPECT_LE(seen.size(), 2u);  // running, then the end: nothing in between
-  EXPECT_EQ(ShOut("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 " +
-                  ShellQuote(ringtone)),
-            "mp3\n");
+  EXPECT_EQ(
+      ShOut("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 " + ShellQuote(ringtone)),
+      "mp3\n");
   EXPECT_EQ(core->TranscodeStatus(), jobs::status::kTranscodeDone);  // kept for the page
 }
 
