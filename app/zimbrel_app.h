@@ -18,8 +18,11 @@
 //   page dialog is open, the program's end.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
+
+#include "app/web_context.h"
 
 namespace zb {
 
@@ -39,7 +42,8 @@ class CZimbrelApp {
   CExternalDispatch* m_scriptingObject = nullptr;
   CZimbrelDlg* m_mainWnd = nullptr;  // the main window while it runs
   BridgeServer* m_bridge = nullptr;
-  std::optional<std::string> m_handedOver;  // a song handed over during start-up
+  std::unique_ptr<WebContext> m_webContext;  // ends after the main window, before the bridge
+  std::optional<std::string> m_handedOver;   // a song handed over during start-up
 };
 
 }  // namespace zb
