@@ -24,29 +24,29 @@ using Choice = NavigationChoice;
 class NavigationPolicyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    fs::create_directories(module / "res/tmp");
-    fs::create_directories(work);
-    fs::create_directories(outside);
-    for (const char* f : {"res/page.html", "res/tmp/work.html"}) std::ofstream(module / f) << f;
-    std::ofstream(work / "work.html") << "work";
-    std::ofstream(outside / "evil.html") << "evil";
-    pages = ProgramPages(module.string(), work.string());
+    fs::create_directories(m_module / "res/tmp");
+    fs::create_directories(m_work);
+    fs::create_directories(m_outside);
+    for (const char* f : {"res/page.html", "res/tmp/work.html"}) std::ofstream(m_module / f) << f;
+    std::ofstream(m_work / "work.html") << "work";
+    std::ofstream(m_outside / "evil.html") << "evil";
+    m_pages = ProgramPages(m_module.string(), m_work.string());
   }
   // The choice for `uri` asked for as a navigation of the view.
   Choice Go(const std::string& uri, bool byUser, bool redirect = false) const {
-    return DecideNavigation({uri, false, redirect, byUser}, pages);
+    return DecideNavigation({uri, false, redirect, byUser}, m_pages);
   }
   // ... as a new window.
   Choice NewWindow(const std::string& uri, bool byUser) const {
-    return DecideNavigation({uri, true, false, byUser}, pages);
+    return DecideNavigation({uri, true, false, byUser}, m_pages);
   }
-  std::string Res() const { return (module / "res").string(); }
+  std::string Res() const { return (m_module / "res").string(); }
 
-  TempDir dir;
-  fs::path module = fs::path(dir.path()) / "module";
-  fs::path work = fs::path(dir.path()) / "work";
-  fs::path outside = fs::path(dir.path()) / "outside";
-  ProgramPages pages;
+  TempDir m_dir;
+  fs::path m_module = fs::path(m_dir.path()) / "module";
+  fs::path m_work = fs::path(m_dir.path()) / "work";
+  fs::path m_outside = fs::path(m_dir.path()) / "outside";
+  ProgramPages m_pages;
 };
 
 TEST_F(NavigationPolicyTest, OnlyOurPagesAndBlankLoadWhoeverAsks) {
@@ -62,7 +62,7 @@ TEST_F(NavigationPolicyTest, OnlyOurPagesAndBlankLoadWhoeverAsks) {
       "file:///etc/passwd",
       PageAddress(Res()) + "/..%2f..%2foutside%2fevil.html",   // res/ left by encoded slashes
       std::string(kPageOrigin) + Res() + "/../res/page.html",  // a ".." segment
-      PageAddress((outside / "evil.html").string()),
+      PageAddress((m_outside / "evil.html").string()),
       PageAddress(Res() + "/tmp/work.html"),  // the work folder is never a page
       "data:text/html,<script>window.external</script>",
       "javascript:window.external.ZBL_GetVersion()",
