@@ -69,7 +69,8 @@ WebContext::WebContext(const std::string& moduleDir, BridgeServer& bridge,
 }
 
 WebContext::~WebContext() {
-  m_bridge.SetCallerFilter(nullptr);
+  // No window shows a page any more.
+  m_bridge.SetCallerFilter([](uint64_t) { return false; });
   g_signal_handlers_disconnect_by_data(m_context.get(), this);
 }
 

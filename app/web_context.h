@@ -35,8 +35,8 @@ class SpareView;
 class WebContext {
  public:
   // `sandbox`: whether WebKit's sandbox can run (when not, why goes to
-  // standard error once). Sets the bridge's caller filter, which it clears
-  // when it ends.
+  // standard error once). Sets the bridge's caller filter: a page may call
+  // while a window shows it; once the context has ended, none may.
   WebContext(const std::string& moduleDir, BridgeServer& bridge, const std::string& workFolder,
              const SandboxUse& sandbox);
   ~WebContext();
