@@ -14,6 +14,7 @@
 #include "app/message_box.h"
 #include "app/process_environment.h"
 #include "app/program_end.h"
+#include "app/web_context.h"
 #include "app/web_sandbox.h"
 #include "app/zimbrel_dlg.h"
 #include "bridge/bridge_server.h"
@@ -168,11 +169,9 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
   auto* bridge = new BridgeServer(m_scriptingObject);
   m_bridge = bridge;
   if (!bridge->Start()) Notice("cannot create the page bridge");
-  std::string whyNoSandbox;
-  const bool sandbox = sandboxProbe.Finish(&whyNoSandbox);
-  CWebBrowser2::ConfigureContext(moduleDir, *bridge, work.path, sandbox, whyNoSandbox);
+  m_webContext = std::make_unique<WebContext>(moduleDir, *bridge, work.path, sandboxProbe.Finish());
 
-  auto* dlg = new CZimbrelDlg(moduleDir);
+  auto* dlg = new CZimbrelDlg(moduleDir, *m_webContext);
   dlg->setWorkFolder(WorkFolder(moduleDir, work.path));
   dlg->setCommandLineFile(value);
   dlg->jobs()->showMessageBox = ShowBoxFromJob;
@@ -182,7 +181,7 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
   // The name goes with the window: a start from now on runs on its own.
   g_signal_handlers_disconnect_by_data(single, this);
   g_object_unref(single);
-  CWebBrowser2::DropSpare();
+  m_webContext->DropSpare();
   // No tool child outlives the window: every ffmpeg and mp3gain still
   // running is ended and reaped, and what it half wrote is removed.
   media::EndAllChildren(900);
@@ -190,7 +189,8 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
   m_mainWnd = nullptr;
   delete m_scriptingObject;
   m_scriptingObject = nullptr;
-  delete dlg;  // closes the settings store
+  delete dlg;            // closes the settings store
+  m_webContext.reset();  // after every view, before the bridge
   delete bridge;
   m_bridge = nullptr;
   std::fflush(stdout);

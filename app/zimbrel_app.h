@@ -11,15 +11,21 @@
 // - The main window owns the application core it derives from (core/), its
 //   web view, and the page dialog it shows while that runs; it runs the
 //   commands of every view (app/app_commands.h).
-// - A web view (CWebBrowser2) owns its WebKit view and is handed, when it is
-//   made, what it may ask of the program (ViewCallbacks); it reaches nothing
-//   else.
+// - CZimbrelApp owns the web context (WebContext: the WebKit context, the
+//   page scheme, the navigation policy, the spare view), made after the
+//   bridge and ended after the main window, before the bridge.
+// - A web view (CWebBrowser2) owns its WebKit view, lives in the web context
+//   it is made with, and is handed, when it is made, what it may ask of the
+//   program (ViewCallbacks); it reaches nothing else.
 // - The modal runs are CModalWindow's: which window is innermost, whether a
 //   page dialog is open, the program's end.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
+
+#include "app/web_context.h"
 
 namespace zb {
 
@@ -39,7 +45,8 @@ class CZimbrelApp {
   CExternalDispatch* m_scriptingObject = nullptr;
   CZimbrelDlg* m_mainWnd = nullptr;  // the main window while it runs
   BridgeServer* m_bridge = nullptr;
-  std::optional<std::string> m_handedOver;  // a song handed over during start-up
+  std::unique_ptr<WebContext> m_webContext;  // ends after the main window, before the bridge
+  std::optional<std::string> m_handedOver;   // a song handed over during start-up
 };
 
 }  // namespace zb

@@ -14,10 +14,12 @@
 namespace zb {
 
 class CPageDialog;
+class WebContext;
 
 class CZimbrelDlg : public CoreHost, public CModalWindow {
  public:
-  explicit CZimbrelDlg(std::string moduleDir);
+  // `web`: the context of its views, which must outlive the window.
+  CZimbrelDlg(std::string moduleDir, WebContext& web);
   ~CZimbrelDlg() override;
 
   // Window operations of the scripting members.
