@@ -4,12 +4,12 @@
 
 namespace zb {
 
-constexpr int ID_GOTO_HOMEPAGE = 32771;
-constexpr int ID_FAQ_CONTACT = 32772;
-constexpr int ID_APP_ABOUT = 32773;
-constexpr int ID_COMPATIBILITY = 32775;
-constexpr int ID_USAGE = 32776;
-constexpr int ID_HELP = 57670;
+constexpr int kCommandGoToHomepage = 32771;
+constexpr int kCommandFaqContact = 32772;
+constexpr int kCommandAbout = 32773;
+constexpr int kCommandCompatibility = 32775;
+constexpr int kCommandUsage = 32776;
+constexpr int kCommandHelp = 57670;
 
 // The application's name, the caption of its message boxes.
 inline const char* AppName() {

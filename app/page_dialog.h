@@ -28,15 +28,16 @@ GdkRectangle ScreenRect(GtkWindow* w);
 
 class CPageDialog : public ModalWindow {
  public:
-  // `owner`: the window the dialog is modal to and centred on. `view`: what
-  // its web view may ask of the program. `onCancel`: called when the user
-  // cancels it (Esc or the title-bar close), before its run ends.
-  CPageDialog(PageDialogArgs args, GtkWindow* owner, ViewCallbacks view,
+  // `owner`: the window the dialog is modal to and centred on. `web`: the
+  // context its web view lives in. `view`: what its web view may ask of the
+  // program. `onCancel`: called when the user cancels it (Esc or the
+  // title-bar close), before its run ends.
+  CPageDialog(PageDialogArgs args, GtkWindow* owner, WebContext& web, ViewCallbacks view,
               std::function<void()> onCancel)
       : m_args(std::move(args)),
         m_owner(owner),
         m_onCancel(std::move(onCancel)),
-        m_webView(std::move(view)) {}
+        m_webView(web, std::move(view)) {}
 
  protected:
   void OnInitDialog() override;

@@ -1,22 +1,16 @@
 // CWebBrowser2: the web view of a window (WebKitGTK) with the control site's
-// behaviour: the program's context menu, browser keys swallowed, script
-// dialogs under the program's caption, window.external through the web
-// process extension. Every view gets its own web process (never a related
-// view: a page dialog's page must run while its opener's script is blocked in
-// a call).
+// behaviour: the program's context menu (app/context_menu.h), browser keys
+// swallowed and F1 (app/view_keys.h), script dialogs under the program's
+// caption, no new windows, one reload after its web process crashes, and
+// window.external through the web process extension. Where it may go is the
+// navigation policy's (app/navigation_policy.h).
 //
-// Every view goes only where the program's pages are (a navigation policy on
-// each view): the program's pages in res/, by the program's own address
-// scheme (bridge/program_pages.h), and about:blank load; a web address the
-// user follows opens in the default browser; anything else is refused, with
-// a box when the user asked for it. No view reads file URLs: the pages and
-// the work files they play come through the scheme. Nothing is downloaded.
-//
-// The spare view: once a page has loaded, a view with its own web process is
-// prepared in the background (it shows about:blank, which gets no external
-// object); the next view created, a page dialog's, takes it and so skips
-// starting a web process. Views are known by their web page id, which the
-// bridge learns from each connection, so a request's view is known.
+// Every view gets its own web process (never a related view: a page
+// dialog's page must run while its opener's script is blocked in a call);
+// the first view made after a page has loaded takes the spare one
+// (app/spare_view.h). Views are known to their WebContext by their web page
+// id, which the bridge learns from each connection, so a request's view is
+// known.
 #pragma once
 
 #include <webkit2/webkit2.h>
@@ -26,13 +20,7 @@
 
 namespace zb {
 
-class BridgeServer;
-class ProgramPages;
-
-// Registers the program's page scheme on `context`, answered from `pages`
-// (which must outlive the context): the one reader of the pages and of the
-// work files they play, whole or by byte ranges.
-void RegisterPageScheme(WebKitWebContext* context, const ProgramPages* pages);
+class WebContext;
 
 // What a view may ask of the program, given when the view is made. Each may
 // be empty (the view then does without).
@@ -49,7 +37,9 @@ struct ViewCallbacks {
 
 class CWebBrowser2 {
  public:
-  explicit CWebBrowser2(ViewCallbacks callbacks) : m_callbacks(std::move(callbacks)) {}
+  // `context` must outlive the view.
+  CWebBrowser2(WebContext& context, ViewCallbacks callbacks)
+      : m_context(context), m_callbacks(std::move(callbacks)) {}
   ~CWebBrowser2();
   CWebBrowser2(const CWebBrowser2&) = delete;
   CWebBrowser2& operator=(const CWebBrowser2&) = delete;
@@ -58,39 +48,21 @@ class CWebBrowser2 {
   // window whose modal boxes it shows, which may be set later.
   GtkWidget* Create(GtkWindow* owner);
   void SetOwner(GtkWindow* owner) { m_owner = owner; }
-  GtkWindow* owner() const { return m_owner; }
-  GtkWidget* widget() const { return GTK_WIDGET(m_view); }
-  bool exists() const { return m_view != nullptr; }
-  // Navigates to a page of res/ (PageAddress); anything else shows
-  // about:blank, with a line on standard error.
+  GtkWindow* Owner() const { return m_owner; }
+  // The WebKit view, null until Create.
+  WebKitWebView* View() const { return m_view; }
+  // The web context the view lives in.
+  WebContext& Context() const { return m_context; }
+  // Navigates to a page of res/ (WebContext::PageAddress); anything else
+  // shows about:blank, with a line on standard error.
   void Navigate2(const std::string& pageOrUrl);
 
-  // The one web context (set once): extension folder, bridge socket and
-  // secret, the memory-pressure settings of the web and network processes,
-  // and WebKit's sandbox when `sandbox` (else `whyNoSandbox` goes to standard
-  // error). Pages that no window shows (a closed dialog's page still running)
-  // may not use the bridge. The pages' loads of res/tmp/<name> are served
-  // from `workFolder` (audio files only).
-  static void ConfigureContext(const std::string& moduleDir, BridgeServer& bridge,
-                               const std::string& workFolder, bool sandbox,
-                               const std::string& whyNoSandbox);
-  // The address of ours for a page of res/ named by a file path (absolute or
-  // relative to the working folder), a file URL or an address of ours; ""
-  // when it names anything else (ProgramPages::AddressFor).
-  static std::string PageAddress(const std::string& page);
-
-  // The live view whose web page has that id, or null (the spare is not one).
-  static CWebBrowser2* FromPageId(guint64 pageId);
-  // The live view of that WebKit view, or null.
-  static CWebBrowser2* FromView(WebKitWebView* view);
   // Whether something was dropped on the view in the last few seconds.
   bool DroppedRecently() const;
   // Whether the user clicked or pressed a key in the view in the last two
   // seconds, and no call has taken that input yet: a page's call may open
   // the browser only on such an input, once.
   bool TakeUserInput();
-  // Ends the spare view and its web process (at exit).
-  static void DropSpare();
 
  private:
   static gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*,
@@ -106,6 +78,7 @@ class CWebBrowser2 {
   // Notes a click or key from the display (not one WebKit hands back).
   void NoteUserInput();
 
+  WebContext& m_context;
   ViewCallbacks m_callbacks;
   WebKitWebView* m_view = nullptr;
   GtkWindow* m_owner = nullptr;
@@ -119,13 +92,5 @@ class CWebBrowser2 {
   gint64 m_dropTime = 0;   // monotonic time of the last drop on the view
   gint64 m_inputTime = 0;  // of the user's last click or key, until a call takes it
 };
-
-// Key filter of every web view: true when the key must not reach the page.
-// `f1` is set when the key is F1 (the caller opens the help file, then the
-// key goes on).
-bool SwallowBrowserKey(guint keyval, GdkModifierType state, bool* f1);
-// True when the key press being handled comes from the display (GDK's event
-// source), not from WebKit handing back a key the page did not take.
-bool KeyPressFromTheDisplay();
 
 }  // namespace zb

@@ -48,24 +48,21 @@ bool WriteText(const char* path, const char* text) {
 }  // namespace
 
 WebSandboxProbe::~WebSandboxProbe() {
-  if (m_child > 0) {
-    std::string ignored;
-    Finish(&ignored);
-  }
+  if (m_child > 0) (void)Finish();
 }
 
 void WebSandboxProbe::Start() {
   if (const char* off = std::getenv("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS");
       off && std::strcmp(off, "0") != 0) {
-    m_why = "WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS is set";
+    m_known = Fail(SandboxBlock::kTurnedOff);
     return;
   }
   if (::access(kBwrap, X_OK) != 0) {
-    m_why = std::string(kBwrap) + " is missing (install bubblewrap)";
+    m_known = Fail(SandboxBlock::kNoBubblewrap);
     return;
   }
   if (::access(kDbusProxy, X_OK) != 0) {
-    m_why = std::string(kDbusProxy) + " is missing (install xdg-dbus-proxy)";
+    m_known = Fail(SandboxBlock::kNoDbusProxy);
     return;
   }
   // This user as itself inside the namespace, as bwrap maps it.
@@ -76,8 +73,7 @@ void WebSandboxProbe::Start() {
                 static_cast<unsigned>(::getegid()));
   m_child = ::fork();
   if (m_child == 0) ProbeChild(map, gmap);
-  if (m_child < 0)
-    m_why = std::string("cannot start a process to try user namespaces: ") + std::strerror(errno);
+  if (m_child < 0) m_known = Fail(SandboxBlock::kNoProbe, errno);
 }
 
 namespace {
@@ -113,11 +109,8 @@ std::string GoneAccessibilityBusFolder() {
 
 }  // namespace
 
-bool WebSandboxProbe::Finish(std::string* why) {
-  if (m_child < 0) {
-    *why = m_why.empty() ? "the probe was not started" : m_why;
-    return false;
-  }
+SandboxUse WebSandboxProbe::Finish() {
+  if (m_child < 0) return m_known;
   int status = 0;
   while (::waitpid(m_child, &status, 0) < 0 && errno == EINTR) {
   }
@@ -125,34 +118,56 @@ bool WebSandboxProbe::Finish(std::string* why) {
   const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   switch (code) {
     case kNamespaceOk: {
-      if (std::string gone = GoneAccessibilityBusFolder(); !gone.empty()) {
-        *why = "the accessibility bus's folder " + gone + " is gone";
-        return false;
-      }
+      if (!GoneAccessibilityBusFolder().empty()) return Fail(SandboxBlock::kAccessibilityBusGone);
       // WebKit makes the sandbox's sockets in the user's runtime folder (the
       // cache folder when XDG_RUNTIME_DIR is unset), and ends the program
       // when it cannot.
       const char* runtime = g_get_user_runtime_dir();
-      if (g_mkdir_with_parents(runtime, 0700) != 0 || ::access(runtime, W_OK | X_OK) != 0) {
-        *why = std::string("the folder for its sockets, ") + runtime + ", cannot be written";
-        return false;
-      }
-      return true;
+      if (g_mkdir_with_parents(runtime, 0700) != 0 || ::access(runtime, W_OK | X_OK) != 0)
+        return Fail(SandboxBlock::kNoRuntimeFolder);
+      return Done{};
     }
     case kNoUserNamespace:
-      *why = "the system does not let this user create user namespaces";
-      break;
+      return Fail(SandboxBlock::kNoUserNamespace);
     case kNoIdMap:
-      *why = "the system does not let this user map its id into a user namespace";
-      break;
+      return Fail(SandboxBlock::kNoIdMap);
     case kNoMount:
-      *why = "the system does not let this user mount inside a user namespace";
-      break;
+      return Fail(SandboxBlock::kNoMount);
     default:
-      *why = "trying a user namespace failed";
-      break;
+      return Fail(SandboxBlock::kProbeFailed);
   }
-  return false;
+}
+
+std::string SandboxBlockText(SandboxBlock reason, int detail) {
+  switch (reason) {
+    case SandboxBlock::kTurnedOff:
+      return "WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS is set";
+    case SandboxBlock::kNoBubblewrap:
+      return std::string(kBwrap) + " is missing (install bubblewrap)";
+    case SandboxBlock::kNoDbusProxy:
+      return std::string(kDbusProxy) + " is missing (install xdg-dbus-proxy)";
+    case SandboxBlock::kNoProbe:
+      return std::string("cannot start a process to try user namespaces: ") + std::strerror(detail);
+    case SandboxBlock::kNotProbed:
+      return "the probe was not started";
+    case SandboxBlock::kNoUserNamespace:
+      return "the system does not let this user create user namespaces";
+    case SandboxBlock::kNoIdMap:
+      return "the system does not let this user map its id into a user namespace";
+    case SandboxBlock::kNoMount:
+      return "the system does not let this user mount inside a user namespace";
+    case SandboxBlock::kProbeFailed:
+      break;
+    case SandboxBlock::kAccessibilityBusGone: {
+      const std::string gone = GoneAccessibilityBusFolder();
+      return gone.empty() ? "the accessibility bus's folder is gone"
+                          : "the accessibility bus's folder " + gone + " is gone";
+    }
+    case SandboxBlock::kNoRuntimeFolder:
+      return std::string("the folder for its sockets, ") + g_get_user_runtime_dir() +
+             ", cannot be written";
+  }
+  return "trying a user namespace failed";
 }
 
 std::vector<SandboxPath> WebProcessSandboxPaths(const std::string& moduleDir,
@@ -166,10 +181,11 @@ std::vector<SandboxPath> WebProcessSandboxPaths(const std::string& moduleDir,
   };
 }
 
-void SetUpWebSandbox(WebKitWebContext* context, bool usable, const std::string& why,
+void SetUpWebSandbox(WebKitWebContext* context, const SandboxUse& use,
                      const std::vector<SandboxPath>& paths) {
-  if (!usable) {
-    Notice("the pages run without WebKit's sandbox: " + why);
+  if (!use) {
+    Notice("the pages run without WebKit's sandbox: " +
+           SandboxBlockText(use.reason(), use.detail()));
     return;
   }
   webkit_web_context_set_sandbox_enabled(context, TRUE);

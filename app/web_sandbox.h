@@ -15,7 +15,30 @@
 #include <string>
 #include <vector>
 
+#include "platform/outcome.h"
+
 namespace zb {
+
+// Why the sandbox cannot run here.
+enum class SandboxBlock {
+  kTurnedOff,             // WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS is set
+  kNoBubblewrap,          // bwrap is missing
+  kNoDbusProxy,           // xdg-dbus-proxy is missing
+  kNoProbe,               // the probe's process could not start; detail: errno
+  kNotProbed,             // Finish without Start
+  kNoUserNamespace,       // the system refuses this user a user namespace
+  kNoIdMap,               // ... mapping its id into one
+  kNoMount,               // ... mounting inside one
+  kProbeFailed,           // the probe ended otherwise
+  kAccessibilityBusGone,  // the folder of the display's accessibility bus is gone
+  kNoRuntimeFolder,       // the runtime folder for its sockets cannot be written
+};
+// Done when the sandbox can run.
+using SandboxUse = Outcome<SandboxBlock>;
+
+// What a user reads of a reason (after "the pages run without WebKit's
+// sandbox: "). The accessibility bus's folder is named as it is found now.
+std::string SandboxBlockText(SandboxBlock reason, int detail);
 
 // Whether the sandbox can run here: looks for bwrap and xdg-dbus-proxy and
 // tries, in a child process, what bubblewrap needs of the kernel (a user
@@ -33,12 +56,12 @@ class WebSandboxProbe {
   WebSandboxProbe& operator=(const WebSandboxProbe&) = delete;
 
   void Start();
-  // True when the sandbox can run; otherwise `why` says why not.
-  bool Finish(std::string* why);
+  // Whether the sandbox can run.
+  SandboxUse Finish();
 
  private:
   pid_t m_child = -1;
-  std::string m_why;  // set when no child was needed to know
+  SandboxUse m_known = Fail(SandboxBlock::kNotProbed);  // when no child was needed to know
 };
 
 struct SandboxPath {
@@ -53,9 +76,9 @@ std::vector<SandboxPath> WebProcessSandboxPaths(const std::string& moduleDir,
                                                 const std::string& workFolder);
 
 // Turns the sandbox on for the context (before its first web process starts)
-// with the paths, when `usable`; otherwise leaves it off and says once on
+// with the paths, when `use` is Done; otherwise leaves it off and says once on
 // standard error why.
-void SetUpWebSandbox(WebKitWebContext* context, bool usable, const std::string& why,
+void SetUpWebSandbox(WebKitWebContext* context, const SandboxUse& use,
                      const std::vector<SandboxPath>& paths);
 
 }  // namespace zb

@@ -15,6 +15,7 @@
 #include "app/message_box.h"
 #include "app/process_environment.h"
 #include "app/program_end.h"
+#include "app/web_context.h"
 #include "app/web_sandbox.h"
 #include "app/zimbrel_dlg.h"
 #include "bridge/bridge_server.h"
@@ -93,6 +94,7 @@ void CZimbrelApp::EndAll() {
   m_scriptingObject.reset();
   m_core.reset();
   m_mainWnd.reset();
+  m_webContext.reset();
   m_bridge.reset();
 }
 
@@ -182,11 +184,10 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
   m_scriptingObject = std::make_unique<CExternalDispatch>([this] { return m_core.get(); });
   m_bridge = std::make_unique<BridgeServer>(m_scriptingObject.get());
   if (!m_bridge->Start()) Notice("cannot create the page bridge");
-  std::string whyNoSandbox;
-  const bool sandbox = sandboxProbe.Finish(&whyNoSandbox);
-  CWebBrowser2::ConfigureContext(moduleDir, *m_bridge, work.path, sandbox, whyNoSandbox);
+  m_webContext =
+      std::make_unique<WebContext>(moduleDir, *m_bridge, work.path, sandboxProbe.Finish());
 
-  m_mainWnd = std::make_unique<CZimbrelDlg>(moduleDir);
+  m_mainWnd = std::make_unique<CZimbrelDlg>(moduleDir, *m_webContext);
   // The core opens the profile (its trace lines come first).
   m_core = std::make_unique<CoreHost>(moduleDir, *m_mainWnd);
   m_mainWnd->AttachCore(*m_core);
@@ -198,7 +199,7 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
   // The name goes with the window: a start from now on runs on its own.
   g_signal_handlers_disconnect_by_data(single, this);
   g_object_unref(single);
-  CWebBrowser2::DropSpare();
+  m_webContext->DropSpare();
   // No tool child outlives the window.
   m_core->EndTools();
   EndAll();

@@ -6,6 +6,7 @@
 #include "app/message_box.h"
 #include "app/page_dialog.h"
 #include "app/process_environment.h"
+#include "app/web_context.h"
 #include "bridge/bridge_server.h"
 #include "core/core_host.h"
 #include "core/redirect_url.h"
@@ -16,8 +17,8 @@
 
 namespace zb {
 
-CZimbrelDlg::CZimbrelDlg(std::string moduleDir)
-    : m_moduleDir(std::move(moduleDir)), m_webView(Callbacks()) {}
+CZimbrelDlg::CZimbrelDlg(std::string moduleDir, WebContext& web)
+    : m_moduleDir(std::move(moduleDir)), m_webView(web, Callbacks()) {}
 
 ViewCallbacks CZimbrelDlg::Callbacks() {
   return ViewCallbacks{
@@ -28,22 +29,22 @@ ViewCallbacks CZimbrelDlg::Callbacks() {
 
 void CZimbrelDlg::OnCommand(int id) {
   switch (id) {
-    case ID_GOTO_HOMEPAGE:
+    case kCommandGoToHomepage:
       OpenRedirect("homepage");
       break;
-    case ID_COMPATIBILITY:
+    case kCommandCompatibility:
       ShowCompatibility();
       break;
-    case ID_USAGE:
+    case kCommandUsage:
       ShowUsage();
       break;
-    case ID_FAQ_CONTACT:
+    case kCommandFaqContact:
       ShowContact();
       break;
-    case ID_APP_ABOUT:
+    case kCommandAbout:
       ShowAboutBox();
       break;
-    case ID_HELP:
+    case kCommandHelp:
       OpenHelpFile();
       break;
     default:
@@ -178,12 +179,12 @@ void CZimbrelDlg::ShowPageDialog(const std::string& title, const std::string& ur
   args.top = clampAdd(top, -(m_frameExtraHeight / 2));
   // Only a page of ours opens; anything else opens no dialog (the call
   // returns its argument at once).
-  args.url = CWebBrowser2::PageAddress(url);
+  args.url = m_webView.Context().PageAddress(url);
   if (args.url.empty()) {
     Notice("no dialog for " + url.substr(0, 200) + ": not a page of Zimbrel");
     return;
   }
-  CPageDialog dialog(std::move(args), InnermostWindow(), Callbacks(), nullptr);
+  CPageDialog dialog(std::move(args), InnermostWindow(), m_webView.Context(), Callbacks(), nullptr);
   dialog.DoModal();
 }
 
@@ -264,7 +265,7 @@ void CZimbrelDlg::OpenRedirect(const std::string& where) {
   // that page's view, once per input: never from script alone. The homepage
   // command (the user's choice in a menu) always does.
   if (const uint64_t caller = BridgeServer::CallerPageId(); caller != 0) {
-    CWebBrowser2* view = CWebBrowser2::FromPageId(caller);
+    CWebBrowser2* view = m_webView.Context().ViewOfPage(caller);
     if (!view || !view->TakeUserInput()) {
       Notice("a page asked to open the browser without a click or key of the user's");
       return;

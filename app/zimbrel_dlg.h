@@ -15,10 +15,12 @@
 namespace zb {
 
 class CoreHost;
+class WebContext;
 
 class CZimbrelDlg final : public FrontEnd, public ModalWindow {
  public:
-  explicit CZimbrelDlg(std::string moduleDir);
+  // `web`: the context of its views, which must outlive the window.
+  CZimbrelDlg(std::string moduleDir, WebContext& web);
   ~CZimbrelDlg() override;
 
   // The core whose front end this window is: given once, before the window

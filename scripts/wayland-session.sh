@@ -30,7 +30,7 @@ case $KIND in
     PIDS=$!
     ;;
   mutter)
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$DIR/display" >"$DIR/log" 2>&1 &
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$DIR/display" >"$DIR/log" 2>&1 &
     PIDS=$!
     i=0
     while [ ! -s "$DIR/display" ] && [ $i -lt 300 ]; do sleep 0.1; i=$((i + 1)); done

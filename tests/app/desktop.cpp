@@ -176,7 +176,7 @@ bool Desktop::StartMutter() {
   std::string number = ReadLine(
       [&](int fd) {
         xserver_ =
-            Spawn({"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"},
+            Spawn({"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"},
                   SessionEnv({}), dir_ / "compositor.txt", fd);
       },
       30000);

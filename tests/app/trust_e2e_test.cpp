@@ -25,7 +25,7 @@
 #include "app/app_harness.h"
 #include "app/file_drag.h"
 #include "app/mini_http_server.h"
-#include "app/web_browser.h"
+#include "app/page_scheme.h"
 #include "app/web_view_settings.h"
 #include "bridge/bridge_server.h"
 #include "bridge/bridge_wire.h"

@@ -56,7 +56,7 @@ await() {
 
 export DISPLAY=":$display" NO_AT_BRIDGE=1 GTK_A11Y=none WEBKIT_DISABLE_COMPOSITING_MODE=1
 export ZIMBREL_PAGE_CONSOLE=1 LANG=C.UTF-8
-Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
 pids="$pids $!"
 i=0
 until xdpyinfo >/dev/null 2>&1; do

@@ -214,7 +214,7 @@ class GsConnect {
     fs::permissions(home_ / "run", fs::perms::owner_all);
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return;
-    xvfb_ = testing::SpawnLogged(net.In(ns, {"Xvfb", "-displayfd", "3", "-nolisten", "tcp"}),
+    xvfb_ = testing::SpawnLogged(net.In(ns, {"Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-noreset"}),
                                  home_ / "xvfb.log", fds[1]);
     ::close(fds[1]);
     const std::string display = testing::ReadFirstLine(fds[0], std::chrono::seconds(20));

@@ -37,7 +37,7 @@ class Xvfb {
     posix_spawn_file_actions_adddup2(&fa, fds[1], 3);  // dup2 clears close-on-exec
     posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
     const char* argv[] = {"Xvfb",    "-displayfd", "3",           "-nolisten", "tcp",
-                          "-screen", "0",          "1024x768x24", nullptr};
+                          "-screen", "0",          "1024x768x24", "-noreset",  nullptr};
     if (posix_spawnp(&pid_, "Xvfb", &fa, nullptr, const_cast<char**>(argv), environ) != 0)
       pid_ = -1;
     posix_spawn_file_actions_destroy(&fa);

@@ -152,7 +152,7 @@ TEST(DolphinE2E, EntryOnlyForOneAudioFileStartsTheProgramOrShowsTheErrorBox) {
       " PROBE=" + Quote(DOLPHIN_UI_PROBE) + " OUT=" + Quote(out) + " ENTRY=" + Quote(kEntry) +
       " SONG=" + Quote(song) + " OTHER=" + Quote(other) + " NOTES=" + Quote(notes) +
       " FOLDER=" + Quote(folder) +
-      " timeout -k 5 240 xvfb-run -a -s '-screen 0 1280x800x24' dbus-run-session -- " +
+      " timeout -k 5 240 xvfb-run -a -s '-screen 0 1280x800x24 -noreset' dbus-run-session -- " +
       Quote(driver) + " >/dev/null 2>&1";
   Shell(cmd);
   std::string log = zb::testing::FileBytes(out + "/dolphin.log");

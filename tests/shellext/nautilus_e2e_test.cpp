@@ -81,7 +81,7 @@ TEST(NautilusE2E, ChoosingTheEntryStartsTheProgramWithTheSelectedFile) {
       " XDG_DATA_HOME=" + Quote(home + "/.local/share") + " ZIMBREL_REGISTRY_DIR=" + Quote(reg) +
       " SONG=" + Quote(song) + " RECORD=" + Quote(record) + " LOG=" + Quote(dir / "nautilus.log") +
       " GSK_RENDERER=cairo NO_AT_BRIDGE=1 ASAN_OPTIONS=detect_leaks=0"
-      " timeout -k 5 120 xvfb-run -a -s '-screen 0 1280x800x24' dbus-run-session -- " +
+      " timeout -k 5 120 xvfb-run -a -s '-screen 0 1280x800x24 -noreset' dbus-run-session -- " +
       Quote(drive);
   Shell("unshare -m sh -c " + Quote(inner) + " >/dev/null 2>&1");
 

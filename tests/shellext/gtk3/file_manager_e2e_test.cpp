@@ -368,7 +368,7 @@ class FileManagerE2E : public ::testing::TestWithParam<FileManager> {
         " ZIMBREL_REGISTRY_DIR=\"$D/reg\" " +
         kDriverVar +
         "=\"$D\" LANG=C.UTF-8 LANGUAGE= NO_AT_BRIDGE=1 GTK_A11Y=none"
-        " timeout -k 5 170 xvfb-run -a -s '-screen 0 1280x800x24' dbus-run-session -- /proc/" +
+        " timeout -k 5 170 xvfb-run -a -s '-screen 0 1280x800x24 -noreset' dbus-run-session -- /proc/" +
         std::to_string(getpid()) + "/exe " +
         Quote(std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name());
     std::string cmd =
