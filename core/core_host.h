@@ -66,8 +66,8 @@ class CoreHost final {
   bool EndTools(int timeoutMs = 900);
   // Whether a job thread (of this core or one before it) is at work.
   static bool JobsRunning();
-  // The fields the jobs share with the core (tests read them).
-  const std::shared_ptr<jobs::JobState>& Jobs() const { return m_jobs; }
+  // The fields the jobs share with the core, to read (tests do).
+  std::shared_ptr<const jobs::JobState> Jobs() const { return m_jobs; }
 
   // The member operations (bridge/method_table.cpp).
 

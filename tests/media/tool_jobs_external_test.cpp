@@ -16,7 +16,6 @@ namespace {
 
 using namespace zb::testing;
 
-
 class ToolJobsThroughExternal : public ::testing::Test {
  protected:
   void TearDown() override { EXPECT_TRUE(AllSettled()); }
@@ -105,7 +104,7 @@ TEST_F(ToolJobsThroughExternal, JobsRunOnAfterTheWindowHasGone) {
   ASSERT_TRUE(Start(u"ZBL_TranscodeMedia", {Str(m.dir / "a.wav"), Str(m.dir / "a.mp3")}));
   ASSERT_TRUE(Start(u"ZBL_NormalizeAudio", {Str(m.dir / "b.mp3")}));
   ASSERT_TRUE(WaitUntil([&] { return ChildProcesses().size() == 2; }));
-  std::weak_ptr<jobs::JobState> state = host->Jobs();
+  std::weak_ptr<const jobs::JobState> state = host->Jobs();
   disp.reset();
   host.reset();
   EXPECT_FALSE(state.expired());  // the running jobs hold it
