@@ -124,8 +124,10 @@ class Build:
         return out
 
     def graph(self):
-        """Folder -> {folder: PUBLIC} over the layers' folders."""
-        g = {}
+        """Folder -> {folder: PUBLIC} over the layers' folders, and folder ->
+        {folder: the libraries linked} where those are not named after
+        their folder (the bridge's wire format alone, say)."""
+        g, parts = {}, {}
         for name, t in self.targets.items():
             f = t["folder"]
             if f is None or f in NOT_LAYERS:
@@ -133,7 +135,13 @@ class Build:
             mine = g.setdefault(f, {})
             for dep, public in self.folder_links(name).items():
                 mine[dep] = mine.get(dep, False) or public
-        return g
+            for dep in t["links"]:
+                d = self.targets[dep]["folder"]
+                if d != f:
+                    parts.setdefault(f, {}).setdefault(d, set()).add(dep)
+        named = {f: {d: sorted(ts) for d, ts in ds.items() if d not in ts}
+                 for f, ds in parts.items()}
+        return g, named
 
 
 def includes(path):
@@ -230,6 +238,18 @@ def read_layers():
     return allowed
 
 
+def users(folder, dep, headers_only=False):
+    """Where the files of `folder` include headers of `dep`."""
+    found = []
+    for dirpath, _, files in os.walk(os.path.join(SOURCE, folder)):
+        for name in sorted(files):
+            if headers_only and not name.endswith(HEADER_SUFFIXES):
+                continue
+            path = os.path.join(dirpath, name)
+            found += [f"{rel(path)}:{line}" for line, _, f in includes(path) if f == dep]
+    return f" (used at {', '.join(found)})" if found else ""
+
+
 def check_layers(graph, faults):
     allowed = read_layers()
     for folder, deps in sorted(graph.items()):
@@ -239,18 +259,23 @@ def check_layers(graph, faults):
         for dep, public in sorted(deps.items()):
             if dep not in allowed[folder]:
                 faults.append(f"{folder}/CMakeLists.txt: {folder}/ links {dep}/, which "
-                              f"cmake/layers.txt does not allow")
+                              f"cmake/layers.txt does not allow{users(folder, dep)}")
             elif public and not allowed[folder][dep]:
                 faults.append(f"{folder}/CMakeLists.txt: {folder}/ links {dep}/ PUBLIC; "
-                              f"cmake/layers.txt keeps it private")
+                              f"cmake/layers.txt keeps it private{users(folder, dep, True)}")
 
 
-def graph_text(graph):
+def graph_text(graph, named):
     lines = [BEGIN, ""]
+
+    def show(folder, dep):
+        only = named.get(folder, {}).get(dep)
+        return f"`{dep}/`" + (f" ({', '.join(f'`{t}`' for t in only)} only)" if only else "")
+
     for folder in sorted(graph, key=lambda f: (len(closure_of(graph, f)), f)):
         deps = graph[folder]
-        pub = ", ".join(f"`{d}/`" for d in sorted(deps) if deps[d])
-        priv = ", ".join(f"`{d}/`" for d in sorted(deps) if not deps[d])
+        pub = ", ".join(show(folder, d) for d in sorted(deps) if deps[d])
+        priv = ", ".join(show(folder, d) for d in sorted(deps) if not deps[d])
         parts = []
         if pub:
             parts.append(pub)
@@ -270,14 +295,14 @@ def closure_of(graph, folder, seen=None):
     return seen
 
 
-def check_doc(graph, write, faults):
+def check_doc(graph, named, write, faults):
     with open(DOC, encoding="utf-8") as f:
         text = f.read()
     start, end = text.find(BEGIN), text.find(END)
     if start < 0 or end < start:
         faults.append(f"docs/architecture.md: the markers of the folder graph are missing")
         return
-    want = graph_text(graph)
+    want = graph_text(graph, named)
     have = text[start:end + len(END)]
     if have != want:
         if write:
@@ -307,15 +332,15 @@ def main():
     p.add_argument("--graph", action="store_true", help="print the folder graph and stop")
     args = p.parse_args()
     build = Build(args.build)
-    graph = build.graph()
+    graph, named = build.graph()
     if args.graph:
-        print(graph_text(graph))
+        print(graph_text(graph, named))
         return 0
     faults = []
     check_includes(build, faults)
     check_public_headers(build, faults)
     check_layers(graph, faults)
-    check_doc(graph, args.write, faults)
+    check_doc(graph, named, args.write, faults)
     for f in faults:
         print(f)
     return 1 if faults else 0
