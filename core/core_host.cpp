@@ -1,5 +1,6 @@
 #include "core/core_host.h"
 
+#include "jobs/job_status.h"
 #include "media/cd_jobs.h"
 #include "media/normalize.h"
 #include "media/song_analysis.h"
@@ -8,6 +9,16 @@
 #include "net/upload.h"
 
 namespace zb {
+namespace {
+
+// ZBL_tsStatus: what the pages read for the transcode's end.
+int32_t PageTranscodeStatus(const media::TranscodeEnd& end) {
+  if (end) return jobs::status::kTranscodeDone;
+  return end.reason() == media::TranscodeFailure::kCannotWrite ? jobs::status::kTranscodeCannotWrite
+                                                               : jobs::status::kTranscodeFailed;
+}
+
+}  // namespace
 
 CoreHost::CoreHost(std::string moduleDir, std::shared_ptr<media::CdAccess> cd)
     : m_moduleDir(std::move(moduleDir)),
@@ -44,8 +55,8 @@ bool CoreHost::StartTranscode(const std::string& input, const std::string& outpu
                               const std::string& fadeMs, const std::string& fadeOutMs) {
   std::optional<media::TranscodePart> part;
   if (!media::ReadTranscodePart(startMs, lengthMs, fadeMs, fadeOutMs, &part)) return false;
-  return media::StartTranscode(m_jobs, m_moduleDir, WorkPath(input), WorkPath(output),
-                               m_work.path(), part);
+  return media::StartTranscode(m_jobs, PageTranscodeStatus, m_moduleDir, WorkPath(input),
+                               WorkPath(output), m_work.path(), part);
 }
 int32_t CoreHost::TranscodeStatus() {
   return m_jobs->Status(jobs::JobKind::kTranscode);
