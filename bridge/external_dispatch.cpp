@@ -7,7 +7,6 @@
 
 #include "bridge/method_table.h"
 #include "core/core_host.h"
-#include "jobs/job_state.h"
 #include "platform/decimal_text.h"
 #include "platform/utf.h"
 

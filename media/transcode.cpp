@@ -14,7 +14,6 @@
 #include <string_view>
 #include <vector>
 
-#include "bridge/page_texts.h"
 #include "media/folder_sweep.h"
 #include "media/media_paths.h"
 #include "media/tool_runner.h"
