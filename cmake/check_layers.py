@@ -29,6 +29,7 @@ import re
 import subprocess
 import sys
 
+# The source tree of the build checked (read from its code model).
 SOURCE = os.path.realpath(os.path.join(os.path.dirname(__file__), ".."))
 # Folders whose targets link what they test or measure; not layers.
 NOT_LAYERS = {"tests", "fuzz", "bench"}
@@ -94,7 +95,12 @@ class Build:
         with open(os.path.join(reply, index), encoding="utf-8") as f:
             codemodel = json.load(f)["reply"]["codemodel-v2"]["jsonFile"]
         with open(os.path.join(reply, codemodel), encoding="utf-8") as f:
-            config = json.load(f)["configurations"][0]
+            model = json.load(f)
+        # The sources this build was made from (the page, cmake/layers.txt).
+        global SOURCE, DOC
+        SOURCE = os.path.realpath(model["paths"]["source"])
+        DOC = os.path.join(SOURCE, "docs", "architecture.md")
+        config = model["configurations"][0]
         for ref in config["targets"]:
             if ref["name"] not in self.targets:
                 continue
