@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "jobs/job_state.h"
-#include "platform/cd_listing.h"
+// The results as the core's operations answer them.
+#include "core/core_host.h"
 
 namespace zb {
 

@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include "jobs/job_status.h"
 #include "media/cd_access.h"
 #include "media/cd_jobs.h"
 #include "media/normalize.h"
@@ -12,6 +13,16 @@
 #include "net/upload.h"
 
 namespace zb {
+namespace {
+
+// ZBL_tsStatus: what the pages read for the transcode's end.
+int32_t PageTranscodeStatus(const media::TranscodeEnd& end) {
+  if (end) return jobs::status::kTranscodeDone;
+  return end.reason() == media::TranscodeFailure::kCannotWrite ? jobs::status::kTranscodeCannotWrite
+                                                               : jobs::status::kTranscodeFailed;
+}
+
+}  // namespace
 
 CoreHost::CoreHost(std::string moduleDir, FrontEnd& frontEnd, std::shared_ptr<media::CdAccess> cd)
     : m_moduleDir(std::move(moduleDir)),
@@ -120,7 +131,8 @@ bool CoreHost::StartTranscode(const std::string& input, const std::string& outpu
   if (!media::ReadTranscodePart(startMs, lengthMs, fadeMs, fadeOutMs, &part)) return false;
   const std::optional<std::string> in = WorkPath(input), out = WorkPath(output);
   if (!in || !out) return false;
-  return media::StartTranscode(m_jobs, m_moduleDir, *in, *out, m_work.path(), part);
+  return media::StartTranscode(m_jobs, PageTranscodeStatus, m_moduleDir, *in, *out, m_work.path(),
+                               part);
 }
 int32_t CoreHost::TranscodeStatus() {
   return m_jobs->Status(jobs::JobKind::kTranscode);

@@ -14,7 +14,6 @@
 #include <string_view>
 #include <vector>
 
-#include "jobs/job_status.h"
 #include "media/folder_sweep.h"
 #include "media/media_paths.h"
 #include "media/tool_runner.h"
@@ -88,20 +87,19 @@ class OutputWriteFailureWatch {
   bool empty_ = false;
 };
 
-void RunTranscode(jobs::JobTicket& t, const std::string& moduleDir, const std::string& tmp,
-                  const std::string& input, const std::string& output,
-                  const std::optional<TranscodePart>& part) {
-  t.SetStatus(jobs::status::kRunning);
+TranscodeEnd RunTranscode(jobs::JobTicket& t, const std::string& moduleDir, const std::string& tmp,
+                          const std::string& input, const std::string& output,
+                          const std::optional<TranscodePart>& part) {
   // Two encoders never run at once: a transcoder that an earlier job left
   // running (cancelled, or replaced by this start) is ended first.
   EndEarlierChildren(static_cast<int>(jobs::JobKind::kTranscode), t.generation());
   SweepFolder(tmp, ".mp3");
 
-  int32_t status = jobs::status::kTranscodeFailed;
+  TranscodeEnd end = Fail(TranscodeFailure::kFailed);
   if (ParentOf(output) == tmp && ::access(tmp.c_str(), W_OK | X_OK) != 0) {
-    // A work folder that cannot be made or written: the page tells the user
-    // so, rather than blame the song.
-    status = jobs::status::kTranscodeCannotWrite;
+    // A work folder that cannot be made or written: the user is told so,
+    // rather than blamed for the song.
+    end = Fail(TranscodeFailure::kCannotWrite);
   } else if (!SameFile(input, output)) {
     ToolRun run;
     run.program = moduleDir + "/res/ffmpeg";
@@ -122,12 +120,12 @@ void RunTranscode(jobs::JobTicket& t, const std::string& moduleDir, const std::s
       // No sound: not a ringtone, and nothing to leave behind.
       ::unlink(output.c_str());
     } else if (result.ok() && !watch.failed()) {
-      status = jobs::status::kTranscodeDone;
+      end = Done{};
     }
   }
 
   SweepFolder(tmp, ".wav");
-  t.SetStatus(status);
+  return end;
 }
 
 }  // namespace
@@ -181,14 +179,16 @@ std::vector<std::string> TranscodeArguments(const std::string& input, const std:
   return args;
 }
 
-bool StartTranscode(const std::shared_ptr<jobs::JobState>& state, const std::string& moduleDir,
-                    const std::string& input, const std::string& output, const std::string& workDir,
+bool StartTranscode(const std::shared_ptr<jobs::JobState>& state, TranscodeStatusOf statusOf,
+                    const std::string& moduleDir, const std::string& input,
+                    const std::string& output, const std::string& workDir,
                     const std::optional<TranscodePart>& part) {
   std::string tmp = workDir.empty() ? moduleDir + "/res/tmp" : workDir;
-  return jobs::StartJob(state, jobs::JobKind::kTranscode,
-                        [moduleDir, tmp, input, output, part](jobs::JobTicket& t) {
-                          RunTranscode(t, moduleDir, tmp, input, output, part);
-                        });
+  return jobs::StartJob(
+      state, jobs::JobKind::kTranscode,
+      [statusOf, moduleDir, tmp, input, output, part](jobs::JobTicket& t) {
+        t.SetStatus(statusOf(RunTranscode(t, moduleDir, tmp, input, output, part)));
+      });
 }
 
 }  // namespace zb::media

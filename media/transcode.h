@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "jobs/job_state.h"
+#include "platform/outcome.h"
 
 namespace zb::media {
 
@@ -16,14 +17,16 @@ namespace zb::media {
 // <module dir>/res/tmp), runs
 //   res/ffmpeg -nostdin -i <input> -vn -ab 64k -ar 44100 -ac 2 -y <output>
 // with the ffmpeg process id recorded in the state while it runs, deletes
-// every *.wav in the work folder, and then publishes 1 (exit code 0), 3 (the
-// output lies in the work folder, which is missing or cannot be written:
-// ffmpeg is not run) or 2 (anything else: no start, a non-zero exit, a
-// signal, a cancel, an exit code 0 after ffmpeg reported that the end of its
-// output could not be written ("Error writing trailer...", "Error closing
-// file..." at the start of a line), or an output that is the input file,
-// which is refused before ffmpeg starts).
-// A cancel ends the job at once with 2; ffmpeg then runs on, unrecorded, and
+// every *.wav in the work folder, and then publishes as its status what
+// `statusOf` makes of its end (the caller's values; the core gives the
+// pages'): Done (exit code 0), kCannotWrite (the output lies in the work
+// folder, which is missing or cannot be written: ffmpeg is not run) or
+// kFailed (anything else: no start, a non-zero exit, a signal, a cancel, an
+// exit code 0 after ffmpeg reported that the end of its output could not be
+// written ("Error writing trailer...", "Error closing file..." at the start
+// of a line), or an output that is the input file, which is refused before
+// ffmpeg starts).
+// A cancel ends the job at once with kFailed; ffmpeg then runs on, unrecorded, and
 // is reaped when it ends, or ended when the next transcode starts (before
 // its sweep) or the program ends. An ffmpeg ended half way leaves no output
 // behind in the work folder.
@@ -34,7 +37,7 @@ namespace zb::media {
 //              -ab 64k -ar 44100 -ac 2 -y <output>
 // An output that holds no sound (ffmpeg exits with 0 and reports "Output
 // file is empty": a part that starts at or past the song's end, an input
-// without audio) is removed and fails the job with 2.
+// without audio) is removed and fails the job with kFailed.
 struct TranscodePart {
   int64_t startMs = 0;
   int64_t lengthMs = 0;  // > 0
@@ -62,9 +65,18 @@ bool ReadTranscodePart(const std::string& startMs, const std::string& lengthMs,
 std::vector<std::string> TranscodeArguments(const std::string& input, const std::string& output,
                                             const std::optional<TranscodePart>& part);
 
-bool StartTranscode(const std::shared_ptr<jobs::JobState>& state, const std::string& moduleDir,
-                    const std::string& input, const std::string& output,
-                    const std::string& workDir = {},
+// How a transcode ended: Done, or why not.
+enum class TranscodeFailure {
+  kFailed,       // the song could not be made into a ringtone (see above)
+  kCannotWrite,  // the work folder is missing or cannot be written
+};
+using TranscodeEnd = Outcome<TranscodeFailure>;
+// The status the job publishes for its end; called on the job thread.
+using TranscodeStatusOf = int32_t (*)(const TranscodeEnd& end);
+
+bool StartTranscode(const std::shared_ptr<jobs::JobState>& state, TranscodeStatusOf statusOf,
+                    const std::string& moduleDir, const std::string& input,
+                    const std::string& output, const std::string& workDir = {},
                     const std::optional<TranscodePart>& part = std::nullopt);
 
 }  // namespace zb::media

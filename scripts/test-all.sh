@@ -4,7 +4,8 @@
 # under headless mutter and sway as an ordinary user), the
 # library tests again under AddressSanitizer and UndefinedBehaviorSanitizer,
 # the job tests under ThreadSanitizer, then the fuzz targets, the page
-# linter and the tests of the pages' helpers under Node. The builds are the
+# linter and the tests of the pages' helpers under Node, and the check of
+# the folders' layers (scripts/check-layers.sh). The builds are the
 # presets of CMakePresets.json (plain, asan, tsan). Ends with a table of each
 # stage's time, also when a stage fails.
 set -eu
@@ -84,4 +85,7 @@ stage test-pages
 ./scripts/test-pages.sh
 stage packages
 ./scripts/check-packages.sh
+# The folders' layers against the plain build (its configure is all it reads).
+stage layers
+./scripts/check-layers.sh build
 stage_done

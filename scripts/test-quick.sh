@@ -1,8 +1,9 @@
 #!/bin/sh
 # The quick loop: builds (configuring the plain build first when its folder
 # is missing), then runs what needs no window, no root and nothing beyond the
-# packages of install-deps.sh --test already installed: the libraries' tests
-# (labels unit and jobs, less e2e, root and display), the tests of the pages'
+# packages of install-deps.sh --test already installed: the check of the
+# folders' layers (scripts/check-layers.sh), the libraries' tests (labels
+# unit and jobs, less e2e, root and display), the tests of the pages'
 # helpers under Node when node is there, and the page linter when ESLint is
 # already installed (it is never fetched here). Ends with one line: what
 # ran, what failed, how long.
@@ -29,6 +30,13 @@ cmake --build "$BUILD" -j"$JOBS" || exit 1
 failed=""
 summary=""
 
+if ./scripts/check-layers.sh "$BUILD"; then
+  summary="layers: passed"
+else
+  summary="layers: FAILED"
+  failed="$failed layers"
+fi
+
 # Unset so that a test needing a display fails here instead of using
 # whatever display the caller has (such a test belongs under "display").
 log=$(mktemp)
@@ -40,7 +48,7 @@ log=$(mktemp)
 rc=$(cat "$log.rc")
 line=$(grep -E '^[0-9]+% tests passed' "$log" | tail -n 1)
 rm -f "$log" "$log.rc"
-summary="ctest: ${line:-no result}"
+summary="$summary; ctest: ${line:-no result}"
 [ $rc -eq 0 ] || failed="$failed ctest"
 
 if command -v node >/dev/null 2>&1; then

@@ -12,30 +12,10 @@
 
 #include "bridge/external_dispatch.h"
 #include "core/core_host.h"
-#include "core/front_end.h"
 #include "platform/utf.h"
+#include "quiet_front_end.h"
 
 namespace zb::testing {
-
-class QuietFrontEnd final : public FrontEnd {
- public:
-  void CloseActiveWindow() override {}
-  void ShowPageDialog(const std::string&, const std::string&, const std::string&, int32_t, int32_t,
-                      int32_t, int32_t) override {}
-  void ShowAboutBox() override {}
-  void ShowContact() override {}
-  void ShowCompatibility() override {}
-  void ShowUsage() override {}
-  void OpenRedirect(const std::string&) override {}
-  int32_t MessageBox(const std::string&, int32_t) override { return 1; }
-  std::string SelectMediaFile() override { return ""; }
-};
-
-// One quiet front end serves every core of a test (it keeps nothing).
-inline FrontEnd& Quiet() {
-  static QuietFrontEnd frontEnd;
-  return frontEnd;
-}
 
 // Invokes a member by DISPID with script-order arguments (stored last-first,
 // as the web view does); the arguments are freed, the caller owns the result.

@@ -43,10 +43,13 @@ bool Copy(const std::string& from, const std::string& to) {
 struct Bench {
   std::string dir, module, song, ring;
 
+  // The transcode's end as the pages' status: 1 done, 2 not.
+  static int32_t StatusOf(const zb::media::TranscodeEnd& end) { return end ? 1 : 2; }
+
   double TranscodeJob() {
     auto state = std::make_shared<zb::jobs::JobState>();
     auto t0 = Clock::now();
-    if (!zb::media::StartTranscode(state, module, song, dir + "/job.mp3")) return -1;
+    if (!zb::media::StartTranscode(state, StatusOf, module, song, dir + "/job.mp3")) return -1;
     if (!zb::jobs::WaitForJobThreadsForTesting(600000)) return -1;
     double s = Seconds(t0);
     return state->Status(zb::jobs::JobKind::kTranscode) == 1 ? s : -1;
@@ -93,7 +96,7 @@ struct Bench {
     unlink(fifo.c_str());
     if (mkfifo(fifo.c_str(), 0600) != 0) return -1;
     auto state = std::make_shared<zb::jobs::JobState>();
-    if (!zb::media::StartTranscode(state, module, fifo, dir + "/silent.mp3")) return -1;
+    if (!zb::media::StartTranscode(state, StatusOf, module, fifo, dir + "/silent.mp3")) return -1;
     auto deadline = Clock::now() + std::chrono::seconds(10);
     while (state->ProcessId() == 0 && Clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));

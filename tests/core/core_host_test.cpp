@@ -14,7 +14,7 @@
 #include "core/front_end.h"
 #include "jobs/job_status.h"
 #include "media/tool_runner.h"
-#include "page_host.h"
+#include "quiet_front_end.h"
 #include "tool_test_support.h"
 
 namespace zb {

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "core/core_host.h"
 #include "jobs/job_status.h"
-#include "page_host.h"
+#include "platform/work_folder.h"
+#include "quiet_front_end.h"
 #include "tool_test_support.h"
 
 namespace zb {

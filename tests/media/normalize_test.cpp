@@ -200,7 +200,7 @@ class NormalizeSongs : public ::testing::Test {
     SCOPED_TRACE(name);
     std::string base = m.dir / name;
     std::string transcoded = base + ".mp3", ours = base + ".ours.mp3", fixed = base + ".fixed.mp3";
-    EXPECT_TRUE(StartTranscode(state, m.path(), source, transcoded));
+    EXPECT_TRUE(StartTranscode(state, TranscodeStatusForPages, m.path(), source, transcoded));
     EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kTranscode), 1);
     EXPECT_EQ(
         Sh("cp " + Q(transcoded) + " " + Q(ours) + " && cp " + Q(transcoded) + " " + Q(fixed)), 0);

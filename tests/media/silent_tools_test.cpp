@@ -77,7 +77,7 @@ class SilentTools : public ::testing::Test {
 };
 
 TEST_F(SilentTools, ACancelReachesAnFfmpegBlockedOnItsInput) {
-  ASSERT_TRUE(StartTranscode(state, m.path(), fifo, m.dir / "ring.mp3"));
+  ASSERT_TRUE(StartTranscode(state, TranscodeStatusForPages, m.path(), fifo, m.dir / "ring.mp3"));
   ASSERT_TRUE(WaitUntil([&] { return state->ProcessId() != 0; }));
   pid_t ffmpeg = static_cast<pid_t>(state->ProcessId());
   ASSERT_TRUE(WaitUntil([&] { return BlockedOnFifo(ffmpeg); }));
@@ -108,7 +108,7 @@ TEST_F(SilentTools, ACancelReachesAStoppedFfmpeg) {
     }
     if (fd >= 0) ::close(fd);
   });
-  ASSERT_TRUE(StartTranscode(state, m.path(), fifo, out));
+  ASSERT_TRUE(StartTranscode(state, TranscodeStatusForPages, m.path(), fifo, out));
   ASSERT_TRUE(WaitUntil([&] { return state->ProcessId() != 0 && fed > (512 << 10); }));
   pid_t ffmpeg = static_cast<pid_t>(state->ProcessId());
   ASSERT_EQ(::kill(ffmpeg, SIGSTOP), 0);

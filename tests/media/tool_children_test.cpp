@@ -158,7 +158,7 @@ TEST(ToolChildren, SeeOnlyTheirStandardStreamsWhateverTheProgramHasOpen) {
   EXPECT_TRUE(has(img.bin)) << "libcdio's image file: " << ::testing::PrintToString(open);
 
   std::string out = m.tmp + "/ring.mp3";
-  ASSERT_TRUE(StartTranscode(state, m.path(), m.dir / "in.wav", out));
+  ASSERT_TRUE(StartTranscode(state, TranscodeStatusForPages, m.path(), m.dir / "in.wav", out));
   ASSERT_TRUE(StartNormalize(state, m.path(), song));
   for (const char* tool : {"ffmpeg", "mp3gain"}) {
     SCOPED_TRACE(tool);
@@ -221,14 +221,14 @@ TEST_F(ToolChildrenOfAKind, TheNextTranscodeEndsACancelledOnesChildFirst) {
   m.FakeTool("ffmpeg", std::string(kNoteOverlapThenHang) +
                            "for a; do out=\"$a\"; done; echo partial > \"$out\"\n" + kHangUntilGo);
   std::string first = m.tmp + "/first.m4a", second = m.tmp + "/second.m4a";
-  ASSERT_TRUE(StartTranscode(state, m.path(), m.dir / "a.wav", first));
+  ASSERT_TRUE(StartTranscode(state, TranscodeStatusForPages, m.path(), m.dir / "a.wav", first));
   pid_t one = PidOnceChanged(0);
   state->RequestBreak();
   EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kTranscode), 2);
   EXPECT_FALSE(Gone(one)) << "a cancel lets the child run on";
   EXPECT_EQ(ChildrenAwaitingReap(), 1);
 
-  ASSERT_TRUE(StartTranscode(state, m.path(), m.dir / "b.wav", second));
+  ASSERT_TRUE(StartTranscode(state, TranscodeStatusForPages, m.path(), m.dir / "b.wav", second));
   pid_t two = PidOnceChanged(one);
   EXPECT_TRUE(Gone(one));
   EXPECT_FALSE(Exists(m.res + "/overlaps"));
@@ -284,7 +284,7 @@ TEST_F(ToolChildrenOfAKind, TheProgramsEndEndsEveryChildAndRemovesWhatItHalfWrot
   ASSERT_TRUE(WaitUntil([&] { return Exists(songTmp); }));
   state->RequestBreak();  // mp3gain is left running
   EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kNormalize, {0, 10}), 201);
-  ASSERT_TRUE(StartTranscode(state, m.path(), m.dir / "a.wav", ringtone));
+  ASSERT_TRUE(StartTranscode(state, TranscodeStatusForPages, m.path(), m.dir / "a.wav", ringtone));
   ASSERT_TRUE(WaitUntil([&] { return Exists(ringtone); }));
   EXPECT_EQ(ChildProcesses().size(), 2u);
 
@@ -313,7 +313,7 @@ TEST_F(ToolChildrenOfAKind, AnEndedChildLeavesWhatItDidNotHalfWrite) {
              "for a; do out=\"$a\"; done\n"
              "[ -e \"$d/quiet\" ] || echo partial > \"$out\"\nexec sleep 60\n");
   std::string elsewhere = m.dir / "kept.mp3";
-  ASSERT_TRUE(StartTranscode(state, m.path(), m.dir / "a.wav", elsewhere));
+  ASSERT_TRUE(StartTranscode(state, TranscodeStatusForPages, m.path(), m.dir / "a.wav", elsewhere));
   ASSERT_TRUE(WaitUntil([&] { return Exists(elsewhere); }));
   EXPECT_TRUE(EndAllChildren(2000));
   EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kTranscode), 2);
@@ -325,7 +325,7 @@ TEST_F(ToolChildrenOfAKind, AnEndedChildLeavesWhatItDidNotHalfWrite) {
   utimbuf past{1000000000, 1000000000};
   ::utime(older.c_str(), &past);
   WriteFile(m.res + "/quiet", "");
-  ASSERT_TRUE(StartTranscode(state, m.path(), m.dir / "a.wav", older));
+  ASSERT_TRUE(StartTranscode(state, TranscodeStatusForPages, m.path(), m.dir / "a.wav", older));
   ASSERT_TRUE(WaitUntil([] { return ChildProcesses().size() == 1; }));
   EXPECT_TRUE(EndAllChildren(2000));
   EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kTranscode), 2);

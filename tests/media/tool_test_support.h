@@ -18,11 +18,21 @@
 #include <vector>
 
 #include "jobs/job_state.h"
+#include "jobs/job_status.h"
 #include "media/tool_runner.h"
+#include "media/transcode.h"
 #include "shell_output.h"
 #include "temp_dir.h"
 
 namespace zb::testing {
+
+// A transcode's end as the status the pages read (1 done, 2 failed, 3 the
+// work folder cannot be written), which the core publishes.
+inline int32_t TranscodeStatusForPages(const media::TranscodeEnd& end) {
+  if (end) return jobs::status::kTranscodeDone;
+  return end.reason() == media::TranscodeFailure::kCannotWrite ? jobs::status::kTranscodeCannotWrite
+                                                               : jobs::status::kTranscodeFailed;
+}
 
 inline std::string ShellQuote(const std::string& s) {
   std::string q = "'";

@@ -31,7 +31,7 @@ class TranscodeFake : public ::testing::Test {
 
   int32_t Transcode(const std::string& body) {
     m.FakeTool("ffmpeg", body);
-    EXPECT_TRUE(StartTranscode(state, m.path(), in, out));
+    EXPECT_TRUE(StartTranscode(state, TranscodeStatusForPages, m.path(), in, out));
     return AwaitFinal(*state, jobs::JobKind::kTranscode, kRunning);
   }
   int RecordedPid() { return std::atoi(ReadFile(m.res + "/pid").c_str()); }
@@ -47,7 +47,7 @@ TEST_F(TranscodeFake, ExitCodeDecidesAndTheArgumentsAreFixed) {
   EXPECT_EQ(Transcode("echo 'No such file' >&2; exit 1"), 2);
   EXPECT_EQ(Transcode("kill -9 $$"), 2);  // a signal is a failure
   ::unlink((m.res + "/ffmpeg").c_str());
-  ASSERT_TRUE(StartTranscode(state, m.path(), in, out));
+  ASSERT_TRUE(StartTranscode(state, TranscodeStatusForPages, m.path(), in, out));
   EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kTranscode, kRunning), 2);  // could not start
 }
 
@@ -68,7 +68,7 @@ TEST_F(TranscodeFake, ReportedOutputWriteFailureFailsDespiteExitCodeZero) {
 TEST_F(TranscodeFake, StatusIsZeroUntilTheEndAndThenKept) {
   m.FakeTool("ffmpeg", kHangUntilGo);
   state->RequestBreak();  // before the start: cleared by it
-  ASSERT_TRUE(StartTranscode(state, m.path(), in, out));
+  ASSERT_TRUE(StartTranscode(state, TranscodeStatusForPages, m.path(), in, out));
   EXPECT_EQ(state->Status(jobs::JobKind::kTranscode), 0);
   ASSERT_TRUE(WaitUntil([&] { return Exists(m.res + "/pid"); }));
   ASSERT_TRUE(WaitUntil([&] { return state->ProcessId() != 0; }));
@@ -82,14 +82,14 @@ TEST_F(TranscodeFake, StatusIsZeroUntilTheEndAndThenKept) {
   EXPECT_EQ(state->Status(jobs::JobKind::kTranscode), 1);
 
   jobs::FailThreadCreationForTesting(true);
-  EXPECT_FALSE(StartTranscode(state, m.path(), in, out));
+  EXPECT_FALSE(StartTranscode(state, TranscodeStatusForPages, m.path(), in, out));
   jobs::FailThreadCreationForTesting(false);
   EXPECT_EQ(state->Status(jobs::JobKind::kTranscode), 0);
 }
 
 TEST_F(TranscodeFake, CancelEndsInTwoAtOnceAndTheChildRunsOnUnrecorded) {
   m.FakeTool("ffmpeg", kHangUntilGo + std::string("touch \"$d/finished\""));
-  ASSERT_TRUE(StartTranscode(state, m.path(), in, out));
+  ASSERT_TRUE(StartTranscode(state, TranscodeStatusForPages, m.path(), in, out));
   ASSERT_TRUE(WaitUntil([&] { return state->ProcessId() != 0 && Exists(m.res + "/pid"); }));
   state->RequestBreak();
   EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kTranscode, kRunning, 5000), 2);
@@ -107,7 +107,7 @@ TEST_F(TranscodeFake, CancelEndsInTwoAtOnceAndTheChildRunsOnUnrecorded) {
 
 TEST_F(TranscodeFake, ClosingTheWindowEndsTheRecordedChild) {
   m.FakeTool("ffmpeg", kHangUntilGo);
-  ASSERT_TRUE(StartTranscode(state, m.path(), in, out));
+  ASSERT_TRUE(StartTranscode(state, TranscodeStatusForPages, m.path(), in, out));
   ASSERT_TRUE(WaitUntil([&] { return state->ProcessId() != 0; }));
   EXPECT_TRUE(state->TerminateRecordedProcess());
   EXPECT_EQ(state->ProcessId(), 0u);
@@ -178,7 +178,7 @@ TEST_F(TranscodeFake, OutputThatIsTheInputIsRefusedBeforeFfmpeg) {
   m.FakeTool("ffmpeg", "exit 0");
   for (std::string same : {in, m.dir / "./in song.wav", link}) {
     out = same;
-    ASSERT_TRUE(StartTranscode(state, m.path(), in, out));
+    ASSERT_TRUE(StartTranscode(state, TranscodeStatusForPages, m.path(), in, out));
     EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kTranscode, kRunning), 2) << same;
   }
   EXPECT_TRUE(FakeCalls(m.res).empty());
@@ -195,7 +195,8 @@ TEST_F(TranscodeFake, OptionAndProtocolLikePathsAreMadeUnambiguous) {
                {"plain é.wav", "plain é.wav"}};
   for (const auto& c : cases) {
     ::unlink((m.res + "/calls.log").c_str());
-    ASSERT_TRUE(StartTranscode(state, m.path(), c.given, c.given + ".mp3"));
+    ASSERT_TRUE(
+        StartTranscode(state, TranscodeStatusForPages, m.path(), c.given, c.given + ".mp3"));
     EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kTranscode, kRunning), 1);
     auto calls = FakeCalls(m.res);
     ASSERT_EQ(calls.size(), 1u);
@@ -219,7 +220,7 @@ class TranscodeReal : public ::testing::Test {
               0);
   }
   int32_t Transcode(const std::string& in, const std::string& out) {
-    EXPECT_TRUE(StartTranscode(state, m.path(), in, out));
+    EXPECT_TRUE(StartTranscode(state, TranscodeStatusForPages, m.path(), in, out));
     return AwaitFinal(*state, jobs::JobKind::kTranscode, kRunning);
   }
   static std::string Streams(const std::string& file) {
