@@ -3,14 +3,14 @@
 #include <utility>
 #include <vector>
 
-#include "app/modal_window.h"
+#include "app/modal_runs.h"
 #include "platform/translation.h"
 #include "platform/utf.h"
 
 namespace zb {
 
-int ShowMessageBox(GtkWindow* owner, const std::string& text, const std::string& caption,
-                   uint32_t type) {
+int ShowMessageBox(ModalRuns& runs, GtkWindow* owner, const std::string& text,
+                   const std::string& caption, uint32_t type) {
   using Button = std::pair<const char*, int>;
   std::vector<Button> buttons;
   switch (type & 0xF) {
@@ -61,7 +61,7 @@ int ShowMessageBox(GtkWindow* owner, const std::string& text, const std::string&
     if (b.second == IDCANCEL) cancelId = IDCANCEL;
   if ((type & 0xF) == MB_OK || (type & 0xF) > MB_CANCELTRYCONTINUE) cancelId = IDOK;
 
-  if (ModalWindow::Ending()) return 0;  // the program is ending: no box
+  if (runs.Ending()) return 0;  // the program is ending: no box
   std::string safe = SanitizeUtf8(text);
   GtkWidget* box = gtk_message_dialog_new(
       owner, static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), icon,
@@ -94,7 +94,7 @@ int ShowMessageBox(GtkWindow* owner, const std::string& text, const std::string&
   }
   int result;
   {
-    ModalWindow::BoxGuard guard(GTK_DIALOG(box));
+    ModalRuns::BoxGuard guard(runs, GTK_DIALOG(box));
     result = gtk_dialog_run(GTK_DIALOG(box));
   }
   gtk_widget_destroy(box);

@@ -18,10 +18,13 @@ constexpr uint32_t MB_DEFBUTTON2 = 0x100, MB_DEFBUTTON3 = 0x200;
 constexpr int IDOK = 1, IDCANCEL = 2, IDABORT = 3, IDRETRY = 4, IDIGNORE = 5, IDYES = 6, IDNO = 7,
               IDTRYAGAIN = 10, IDCONTINUE = 11;
 
-// Shows a modal box owned by `owner` and returns the id of the button chosen;
-// Esc or the title bar give Cancel when there is one, OK for a lone OK button,
-// and are refused otherwise. 0 when the box cannot be shown.
-int ShowMessageBox(GtkWindow* owner, const std::string& text, const std::string& caption,
-                   uint32_t type);
+class ModalRuns;
+
+// Shows a modal box owned by `owner`, as a run among `runs`, and returns the
+// id of the button chosen; Esc or the title bar give Cancel when there is
+// one, OK for a lone OK button, and are refused otherwise. 0 when the box
+// cannot be shown, and at once once the runs are ending.
+int ShowMessageBox(ModalRuns& runs, GtkWindow* owner, const std::string& text,
+                   const std::string& caption, uint32_t type);
 
 }  // namespace zb

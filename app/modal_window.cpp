@@ -1,78 +1,11 @@
 #include "app/modal_window.h"
 
-#include <algorithm>
+#include <string>
 
 namespace zb {
-namespace {
-// A window's run, or a box's run (message box, file chooser).
-struct Run {
-  ModalWindow* window;
-  GtkDialog* box;
-};
-std::vector<Run> gModalStack;
-bool gEnding = false;
-
-auto FindWindowRun(const ModalWindow* w) {
-  return std::find_if(gModalStack.begin(), gModalStack.end(),
-                      [w](const Run& r) { return r.window == w; });
-}
-}  // namespace
 
 ModalWindow::~ModalWindow() {
   if (m_window) gtk_widget_destroy(m_window);
-}
-
-ModalWindow* ModalWindow::Active() {
-  for (auto it = gModalStack.rbegin(); it != gModalStack.rend(); ++it)
-    if (it->window) return it->window;
-  return nullptr;
-}
-
-bool ModalWindow::HasRunAbove(const ModalWindow* w) {
-  auto it = FindWindowRun(w);
-  return it != gModalStack.end() && it + 1 != gModalStack.end();
-}
-
-void ModalWindow::EndAllRuns(int result) {
-  gEnding = true;
-  for (auto it = gModalStack.rbegin(); it != gModalStack.rend(); ++it) {
-    if (it->window)
-      it->window->EndModal(result);
-    else if (it->box)
-      gtk_dialog_response(it->box, GTK_RESPONSE_DELETE_EVENT);
-  }
-}
-
-void ModalWindow::EndRunsAbove(const ModalWindow* w) {
-  auto at = std::find_if(gModalStack.begin(), gModalStack.end(),
-                         [w](const Run& r) { return r.window == w; });
-  if (at == gModalStack.end()) return;
-  const std::vector<Run> above(at + 1, gModalStack.end());
-  for (auto it = above.rbegin(); it != above.rend(); ++it) {
-    if (it->window)
-      it->window->EndModal(2);
-    else if (it->box)
-      gtk_dialog_response(it->box, GTK_RESPONSE_DELETE_EVENT);
-  }
-}
-
-bool ModalWindow::Ending() {
-  return gEnding;
-}
-
-bool ModalWindow::PageDialogRunning() {
-  return std::any_of(gModalStack.begin(), gModalStack.end(), [](const Run& r) {
-    return r.window && r.window->m_kind == TitleBarKind::kPageDialog;
-  });
-}
-
-ModalWindow::BoxGuard::BoxGuard(GtkDialog* box) : m_box(box) {
-  gModalStack.push_back(Run{nullptr, box});
-}
-ModalWindow::BoxGuard::~BoxGuard() {
-  auto it = std::find_if(gModalStack.rbegin(), gModalStack.rend(),
-                         [this](const Run& r) { return !r.window && r.box == m_box; });
-  if (it != gModalStack.rend()) gModalStack.erase(std::next(it).base());
 }
 
 void ModalWindow::ApplyTitleBarLayout(ModalWindow* self) {
@@ -121,21 +54,21 @@ GtkWidget* ModalWindow::CreateFrame(GtkWidget* headerExtra, TitleBarKind kind) {
 
 gboolean ModalWindow::OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer self) {
   auto* w = static_cast<ModalWindow*>(self);
-  if (w->Running() && !HasRunAbove(w)) w->OnClose();
+  if (w->Running() && !w->m_runs.HasRunAbove(w)) w->OnClose();
   return TRUE;  // the window's life is ours
 }
 
 gboolean ModalWindow::OnKeyPressEvent(GtkWidget*, GdkEventKey* ev, gpointer self) {
   auto* w = static_cast<ModalWindow*>(self);
-  if (!w->Running() || HasRunAbove(w)) return FALSE;
+  if (!w->Running() || w->m_runs.HasRunAbove(w)) return FALSE;
   return w->OnKeyPress(ev) ? TRUE : FALSE;
 }
 
 int ModalWindow::DoModal() {
-  if (gEnding) return -1;
+  if (m_runs.Ending()) return -1;
   if (!m_window) OnInitDialog();
   if (!m_window) return -1;
-  gModalStack.push_back(Run{this, nullptr});
+  m_runs.EnterWindow(this);
   m_loop = g_main_loop_new(nullptr, FALSE);
   gtk_window_set_modal(GTK_WINDOW(m_window), m_kind == TitleBarKind::kPageDialog);
   gtk_widget_show_all(m_window);
@@ -143,7 +76,7 @@ int ModalWindow::DoModal() {
   g_main_loop_run(m_loop);
   g_main_loop_unref(m_loop);
   m_loop = nullptr;
-  gModalStack.erase(FindWindowRun(this));
+  m_runs.LeaveWindow(this);
   gtk_widget_hide(m_window);
   return m_result;
 }

@@ -1,58 +1,35 @@
 // A GTK window run modally: a nested main loop that ends with EndModal.
-// The application keeps a stack of the modal runs; a window that has a run
-// above it ignores close requests until that run ends. EndAllRuns ends the
-// program's runs from the innermost out (a signal ends the program as a
-// close does); from then on no new run starts.
+// Its runs are among the program's modal runs (app/modal_runs.h); a window
+// that has a run above it ignores close requests and keys until that run
+// ends.
 #pragma once
 
 #include <gtk/gtk.h>
 
-#include <vector>
-
+#include "app/modal_runs.h"
 #include "app/title_bar_layout.h"
 
 namespace zb {
 
 class ModalWindow {
  public:
-  ModalWindow() = default;
+  // `runs`: the program's modal runs, which must outlive the window.
+  explicit ModalWindow(ModalRuns& runs) : m_runs(runs) {}
   virtual ~ModalWindow();
   ModalWindow(const ModalWindow&) = delete;
   ModalWindow& operator=(const ModalWindow&) = delete;
 
   GtkWindow* Window() const { return GTK_WINDOW(m_window); }
   // Runs the window until EndModal; returns its result (-1 at once once
-  // EndAllRuns has been called).
+  // the modal runs are ending).
   int DoModal();
   void EndModal(int result);
   bool Running() const { return m_loop != nullptr; }
 
-  // The innermost window of a modal run (or null).
-  static ModalWindow* Active();
-  // True when a modal run (a window or a box) is above `w`.
-  static bool HasRunAbove(const ModalWindow* w);
-  // Ends every modal run, innermost first: boxes get a close response,
-  // windows end with `result`. Later runs do not start.
-  static void EndAllRuns(int result);
-  // Ends the runs above `w` (page dialogs with result 2, boxes with a close
-  // response), innermost first; `w` runs on.
-  static void EndRunsAbove(const ModalWindow* w);
-  // True once EndAllRuns has been called: boxes and dialogs are not shown.
-  static bool Ending();
-  // True while a page dialog runs (whichever window opened it).
-  static bool PageDialogRunning();
-  // Marks a modal run that is not a ModalWindow (message boxes, the file
-  // chooser) for the close-request rule and for EndAllRuns.
-  class BoxGuard {
-   public:
-    explicit BoxGuard(GtkDialog* box);
-    ~BoxGuard();
-    BoxGuard(const BoxGuard&) = delete;
-    BoxGuard& operator=(const BoxGuard&) = delete;
-
-   private:
-    GtkDialog* m_box;
-  };
+  // Whether it is the main window or a page dialog (set by CreateFrame).
+  TitleBarKind Kind() const { return m_kind; }
+  // The program's modal runs, this window's among them.
+  ModalRuns& Runs() const { return m_runs; }
 
  protected:
   // Creates the window with a header bar whose buttons follow the desktop's
@@ -75,6 +52,7 @@ class ModalWindow {
   static gboolean OnKeyPressEvent(GtkWidget*, GdkEventKey*, gpointer self);
   static void ApplyTitleBarLayout(ModalWindow* self);
   static void OnRealize(GtkWidget*, gpointer self);
+  ModalRuns& m_runs;
   TitleBarKind m_kind = TitleBarKind::kPageDialog;
   GMainLoop* m_loop = nullptr;
   int m_result = 0;

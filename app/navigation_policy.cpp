@@ -4,7 +4,7 @@
 
 #include "app/app_commands.h"
 #include "app/message_box.h"
-#include "app/modal_window.h"
+#include "app/modal_runs.h"
 #include "app/process_environment.h"
 #include "app/web_browser.h"
 #include "bridge/program_pages.h"
@@ -87,7 +87,7 @@ gboolean NavigationPolicy::OnDecidePolicy(WebKitWebView* view, WebKitPolicyDecis
   webkit_policy_decision_ignore(decision);
   switch (choice) {
     case NavigationChoice::kOpenInBrowser:
-      OpenInDefaultBrowser(request.uri);
+      OpenInDefaultBrowser(policy->m_environment, request.uri);
       break;
     case NavigationChoice::kRefuseWithBox:
       policy->ShowRefusalSoon(view, ShownAddress(request.uri));
@@ -115,8 +115,8 @@ void NavigationPolicy::ShowRefusalSoon(WebKitWebView* view, const std::string& w
         NavigationPolicy* policy = r->policy;
         policy->m_refusalSource = 0;
         CWebBrowser2* browser = policy->m_viewOf(r->view);
-        if (browser && !ModalWindow::Ending())
-          ShowMessageBox(browser->Owner(),
+        if (browser && !policy->m_runs.Ending())
+          ShowMessageBox(policy->m_runs, browser->Owner(),
                          Tr("Zimbrel shows only its own pages, so it did not open this:") +
                              std::string("\n\n") + r->what,
                          AppName(), MB_OK | MB_ICONEXCLAMATION);

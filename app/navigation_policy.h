@@ -15,7 +15,9 @@
 namespace zb {
 
 class CWebBrowser2;
+class ModalRuns;
 class ProgramPages;
+struct ProgramEnvironment;
 
 // What a view does with an address it is asked to go to.
 enum class NavigationChoice {
@@ -45,9 +47,12 @@ std::string ShownAddress(const std::string& uri);
 class NavigationPolicy {
  public:
   // `viewOf` gives the live view of a WebKit view (null for one no window
-  // shows, such as the spare view). `pages` must outlive the policy.
-  NavigationPolicy(const ProgramPages& pages, std::function<CWebBrowser2*(WebKitWebView*)> viewOf)
-      : m_pages(pages), m_viewOf(std::move(viewOf)) {}
+  // shows, such as the spare view). The refusal boxes are runs among `runs`;
+  // the browser opens without what the program set in `environment`.
+  // `pages`, `runs` and `environment` must outlive the policy.
+  NavigationPolicy(const ProgramPages& pages, std::function<CWebBrowser2*(WebKitWebView*)> viewOf,
+                   ModalRuns& runs, const ProgramEnvironment& environment)
+      : m_pages(pages), m_viewOf(std::move(viewOf)), m_runs(runs), m_environment(environment) {}
   // Drops a refusal box not shown yet.
   ~NavigationPolicy();
   NavigationPolicy(const NavigationPolicy&) = delete;
@@ -67,6 +72,8 @@ class NavigationPolicy {
 
   const ProgramPages& m_pages;
   std::function<CWebBrowser2*(WebKitWebView*)> m_viewOf;
+  ModalRuns& m_runs;
+  const ProgramEnvironment& m_environment;
   bool m_refusalShowing = false;  // a box is waiting for the main loop or open
   guint m_refusalSource = 0;      // the idle source that will show it
 };

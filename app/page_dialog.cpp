@@ -6,8 +6,6 @@
 #include <gdk/gdkwayland.h>
 #endif
 
-#include "app/zimbrel_dlg.h"
-
 namespace zb {
 
 GdkRectangle OwnerWorkArea(GtkWindow* owner) {
@@ -40,7 +38,7 @@ void CPageDialog::OnInitDialog() {
   m_webView.Navigate2(m_args.url);
   CreateFrame(nullptr, TitleBarKind::kPageDialog);
   m_webView.SetOwner(GTK_WINDOW(m_window));
-  gtk_window_set_icon(GTK_WINDOW(m_window), CZimbrelDlg::WindowIcon());
+  if (m_args.icon) gtk_window_set_icon(GTK_WINDOW(m_window), m_args.icon);
   gtk_window_set_transient_for(GTK_WINDOW(m_window), m_owner);
   gtk_window_set_destroy_with_parent(GTK_WINDOW(m_window), TRUE);
 

@@ -19,6 +19,7 @@ struct PageDialogArgs {
   // The outer size and place the opener asked for, the frame included (the
   // place is overruled: the dialog is centred on its owner).
   int width = 0, height = 0, left = 0, top = 0;
+  GdkPixbuf* icon = nullptr;  // the title bar's (the opener's, which outlives the dialog)
 };
 
 // The work area of the monitor a window is on.
@@ -28,13 +29,14 @@ GdkRectangle ScreenRect(GtkWindow* w);
 
 class CPageDialog : public ModalWindow {
  public:
-  // `owner`: the window the dialog is modal to and centred on. `web`: the
-  // context its web view lives in. `view`: what its web view may ask of the
-  // program. `onCancel`: called when the user cancels it (Esc or the
-  // title-bar close), before its run ends.
-  CPageDialog(PageDialogArgs args, GtkWindow* owner, WebContext& web, ViewCallbacks view,
-              std::function<void()> onCancel)
-      : m_args(std::move(args)),
+  // `owner`: the window the dialog is modal to and centred on. `runs`: the
+  // program's modal runs. `web`: the context its web view lives in. `view`:
+  // what its web view may ask of the program. `onCancel`: called when the
+  // user cancels it (Esc or the title-bar close), before its run ends.
+  CPageDialog(PageDialogArgs args, GtkWindow* owner, ModalRuns& runs, WebContext& web,
+              ViewCallbacks view, std::function<void()> onCancel)
+      : ModalWindow(runs),
+        m_args(std::move(args)),
         m_owner(owner),
         m_onCancel(std::move(onCancel)),
         m_webView(web, std::move(view)) {}

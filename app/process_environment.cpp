@@ -12,12 +12,10 @@
 namespace zb {
 namespace {
 
-std::vector<std::string> gSet;
-
-void SetUnlessSet(const char* name, const std::string& value) {
+void SetUnlessSet(ProgramEnvironment& environment, const char* name, const std::string& value) {
   const char* now = g_getenv(name);
   if (now && *now) return;  // the user's choice stands
-  if (g_setenv(name, value.c_str(), TRUE)) gSet.emplace_back(name);
+  if (g_setenv(name, value.c_str(), TRUE)) environment.variablesSet.emplace_back(name);
 }
 
 // Whether a Wayland compositor accepts connections where libwayland looks
@@ -80,18 +78,19 @@ std::string RenderNodeFor(const std::string& driDir) {
   return driDir + "/renderD" + std::to_string(best == LONG_MAX ? 128 : best);
 }
 
-void PrepareProcessEnvironment() {
-  SetUnlessSet("GDK_GL", "disable");
-  SetUnlessSet("WEBKIT_DISABLE_DMABUF_RENDERER", "1");
+ProgramEnvironment PrepareProcessEnvironment() {
+  ProgramEnvironment environment;
+  SetUnlessSet(environment, "GDK_GL", "disable");
+  SetUnlessSet(environment, "WEBKIT_DISABLE_DMABUF_RENDERER", "1");
   // Under Wayland WebKit draws through an EGL display of the UI process:
   // with no render device to probe, every view made after the first draws
   // its page at a wrong scale (too large under mutter, at 0 x 0 under sway).
   if (!DisplayWillBeWayland())
-    SetUnlessSet("WEBKIT_WEB_RENDER_DEVICE_FILE", RenderNodeFor("/dev/dri"));
+    SetUnlessSet(environment, "WEBKIT_WEB_RENDER_DEVICE_FILE", RenderNodeFor("/dev/dri"));
   // The pages' scripts are small and mostly wait for the program: the
   // interpreter serves them, and each web process is spared the JIT's memory
   // (its options are read from the environment when the process starts).
-  SetUnlessSet("JSC_useJIT", "false");
+  SetUnlessSet(environment, "JSC_useJIT", "false");
   const char* bus = g_getenv("DBUS_SESSION_BUS_ADDRESS");
   if (!bus || !*bus) {
     // The accessibility bridge (libdbus), GTK and WebKit (GDBus) would each
@@ -101,32 +100,29 @@ void PrepareProcessEnvironment() {
     // loop meanwhile (it reads no environment): this variable comes last.
     if (gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)) {
       if (*address && g_setenv("DBUS_SESSION_BUS_ADDRESS", address, TRUE))
-        gSet.emplace_back("DBUS_SESSION_BUS_ADDRESS");
+        environment.variablesSet.emplace_back("DBUS_SESSION_BUS_ADDRESS");
       g_free(address);
     }
   }
+  return environment;
 }
 
-const std::vector<std::string>& VariablesSetForThisProgram() {
-  return gSet;
-}
-
-GAppLaunchContext* NewLaunchContext() {
+GAppLaunchContext* NewLaunchContext(const ProgramEnvironment& environment) {
   GAppLaunchContext* ctx = nullptr;
   if (GdkDisplay* display = gdk_display_get_default())
     ctx = G_APP_LAUNCH_CONTEXT(gdk_display_get_app_launch_context(display));
   if (!ctx) ctx = g_app_launch_context_new();
   // The session bus address stays: it names the bus the program would find.
-  for (const std::string& name : gSet)
+  for (const std::string& name : environment.variablesSet)
     if (name != "DBUS_SESSION_BUS_ADDRESS") g_app_launch_context_unsetenv(ctx, name.c_str());
   return ctx;
 }
 
-void OpenInDefaultBrowser(const std::string& url) {
+void OpenInDefaultBrowser(const ProgramEnvironment& environment, const std::string& url) {
   GAppInfo* browser = g_app_info_get_default_for_uri_scheme("http");
   if (!browser) return;
   GList* uris = g_list_append(nullptr, const_cast<char*>(url.c_str()));
-  GAppLaunchContext* ctx = NewLaunchContext();
+  GAppLaunchContext* ctx = NewLaunchContext(environment);
   g_app_info_launch_uris(browser, uris, ctx, nullptr);
   g_object_unref(ctx);
   g_list_free(uris);

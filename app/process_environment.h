@@ -15,6 +15,14 @@
 
 namespace zb {
 
+// What PrepareProcessEnvironment set in the program's own environment: the
+// application object keeps it for what opens programs for the user, which get
+// the environment without these.
+struct ProgramEnvironment {
+  // The variables set (not those the user had set), in the order set.
+  std::vector<std::string> variablesSet;
+};
+
 // Call first in main, before GTK starts and before any thread exists. Sets,
 // where the user has not set them:
 //  GDK_GL=disable                  GDK makes no GL context and probes no GLX;
@@ -32,26 +40,24 @@ namespace zb {
 //                                  search, which may start dbus-launch), so
 //                                  that GTK's accessibility bridge, GTK and
 //                                  WebKit do not each search for it.
-void PrepareProcessEnvironment();
+// Returns what it set.
+ProgramEnvironment PrepareProcessEnvironment();
 
 // Whether GTK will open a Wayland display: the first backend of GDK_BACKEND
 // ("*" when unset: Wayland, then X11) that can open, as GDK chooses.
 bool DisplayWillBeWayland();
-
-// The variables PrepareProcessEnvironment set (not those the user had set).
-const std::vector<std::string>& VariablesSetForThisProgram();
 
 // The first render node below `driDir` ("renderD128", "renderD129", ...), or
 // the path of renderD128 when there is none.
 std::string RenderNodeFor(const std::string& driDir);
 
 // A launch context for programs started through GIO: the desktop's own (for
-// startup notification) without the variables set for this program. The
-// caller unrefs it.
-GAppLaunchContext* NewLaunchContext();
+// startup notification) without the variables `environment` set (the session
+// bus address stays). The caller unrefs it.
+GAppLaunchContext* NewLaunchContext(const ProgramEnvironment& environment);
 
 // Opens a web address in the desktop's default browser (with such a launch
 // context); nothing happens when there is none.
-void OpenInDefaultBrowser(const std::string& url);
+void OpenInDefaultBrowser(const ProgramEnvironment& environment, const std::string& url);
 
 }  // namespace zb

@@ -1,6 +1,5 @@
 #include "app/program_end.h"
 
-#include <gdk/gdk.h>
 #include <glib-unix.h>
 #include <signal.h>
 
@@ -12,35 +11,53 @@
 #include <gdk/gdkx.h>
 #endif
 
-#include "app/modal_window.h"
+#include "app/modal_runs.h"
 
 namespace zb {
+namespace {
 
-void EndOnSignals() {
-  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
-    g_unix_signal_add(
-        sig,
-        +[](gpointer) -> gboolean {
-          ModalWindow::EndAllRuns(1);
-          return G_SOURCE_CONTINUE;
-        },
-        nullptr);
-  }
+// The display's data that names the runs Xlib's handler ends.
+constexpr char kRunsKey[] = "zimbrel-modal-runs";
+
+gboolean OnSignal(gpointer runs) {
+  static_cast<ModalRuns*>(runs)->EndAllRuns(1);
+  return G_SOURCE_CONTINUE;
 }
 
-namespace {
+gboolean OnDisplayHangUp(gint, GIOCondition, gpointer runs) {
+  static_cast<ModalRuns*>(runs)->EndAllRuns(1);
+  return G_SOURCE_CONTINUE;
+}
+
 #ifdef GDK_WINDOWING_X11
 // Xlib calls this when a request finds the connection gone; GDK's own
-// handler would end the process at once with status 1.
-int OnXConnectionLost(Display*) {
-  ModalWindow::EndAllRuns(1);
+// handler would end the process at once with status 1. Xlib hands over no
+// data of ours: the runs come from the GdkDisplay of the connection.
+int OnXConnectionLost(Display* x) {
+  if (GdkDisplay* display = gdk_x11_lookup_xdisplay(x))
+    if (auto* runs = static_cast<ModalRuns*>(g_object_get_data(G_OBJECT(display), kRunsKey)))
+      runs->EndAllRuns(1);
   return 0;
 }
 void KeepRunningAfterXConnectionLost(Display*, void*) {}
 #endif
+
 }  // namespace
 
-void EndWhenTheDisplayGoes() {
+ProgramEnd::~ProgramEnd() {
+  for (guint source : m_sources) g_source_remove(source);
+  if (m_display) {
+    g_object_set_data(G_OBJECT(m_display), kRunsKey, nullptr);
+    g_object_unref(m_display);
+  }
+}
+
+void ProgramEnd::EndOnSignals() {
+  for (int sig : {SIGTERM, SIGINT, SIGHUP})
+    m_sources.push_back(g_unix_signal_add(sig, OnSignal, &m_runs));
+}
+
+void ProgramEnd::EndWhenTheDisplayGoes() {
   GdkDisplay* display = gdk_display_get_default();
   if (!display) return;
   int fd = -1;
@@ -50,6 +67,8 @@ void EndWhenTheDisplayGoes() {
 #endif
 #ifdef GDK_WINDOWING_X11
   if (GDK_IS_X11_DISPLAY(display)) {
+    m_display = GDK_DISPLAY(g_object_ref(display));
+    g_object_set_data(G_OBJECT(m_display), kRunsKey, &m_runs);
     Display* x = gdk_x11_display_get_xdisplay(display);
     fd = ConnectionNumber(x);
     XSetIOErrorHandler(OnXConnectionLost);
@@ -64,12 +83,8 @@ void EndWhenTheDisplayGoes() {
   // modal runs unwind.
   GSource* source = g_unix_fd_source_new(fd, static_cast<GIOCondition>(G_IO_HUP | G_IO_ERR));
   g_source_set_priority(source, G_PRIORITY_HIGH);
-  GUnixFDSourceFunc ended = [](gint, GIOCondition, gpointer) -> gboolean {
-    ModalWindow::EndAllRuns(1);
-    return G_SOURCE_CONTINUE;
-  };
-  g_source_set_callback(source, G_SOURCE_FUNC(ended), nullptr, nullptr);
-  g_source_attach(source, nullptr);
+  g_source_set_callback(source, G_SOURCE_FUNC(OnDisplayHangUp), &m_runs, nullptr);
+  m_sources.push_back(g_source_attach(source, nullptr));
   g_source_unref(source);
 }
 

@@ -138,7 +138,7 @@ gboolean CWebBrowser2::OnScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog
   const char* msg = webkit_script_dialog_get_message(dialog);
   // The program's caption and an OK button, whatever the page asked for; a
   // confirmation hands back no choice (it stays "not confirmed").
-  ShowMessageBox(b->m_owner, msg ? msg : "", "  Zimbrel", MB_OK);
+  ShowMessageBox(b->m_context.Runs(), b->m_owner, msg ? msg : "", "  Zimbrel", MB_OK);
   return TRUE;
 }
 

@@ -15,8 +15,10 @@
 namespace zb {
 
 WebContext::WebContext(const std::string& moduleDir, BridgeServer& bridge,
-                       const std::string& workFolder, const SandboxUse& sandbox)
+                       const std::string& workFolder, const SandboxUse& sandbox, ModalRuns& runs,
+                       const ProgramEnvironment& environment)
     : m_bridge(bridge),
+      m_runs(runs),
       m_moduleDir(moduleDir),
       m_workFolder(workFolder),
       m_socketPath(bridge.socketPath()),
@@ -61,7 +63,7 @@ WebContext::WebContext(const std::string& moduleDir, BridgeServer& bridge,
   SetUpWebSandbox(context, sandbox, WebProcessSandboxPaths(moduleDir, bridge.folder(), workFolder));
 
   m_policy = std::make_unique<NavigationPolicy>(
-      m_pages, [this](WebKitWebView* view) { return ViewOf(view); });
+      m_pages, [this](WebKitWebView* view) { return ViewOf(view); }, runs, environment);
   m_spare = std::make_unique<SpareView>([this] { return NewView(); });
   // Pages that no window shows (a closed dialog's page still running) may
   // not use the bridge.

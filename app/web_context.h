@@ -29,16 +29,21 @@ namespace zb {
 
 class BridgeServer;
 class CWebBrowser2;
+class ModalRuns;
 class NavigationPolicy;
 class SpareView;
+struct ProgramEnvironment;
 
 class WebContext {
  public:
   // `sandbox`: whether WebKit's sandbox can run (when not, why goes to
-  // standard error once). Sets the bridge's caller filter: a page may call
+  // standard error once). `runs`: the program's modal runs, which the views'
+  // boxes join. `environment`: what the program set in its environment, kept
+  // from the browser the views open. `bridge`, `runs` and `environment` must
+  // outlive the context. Sets the bridge's caller filter: a page may call
   // while a window shows it; once the context has ended, none may.
   WebContext(const std::string& moduleDir, BridgeServer& bridge, const std::string& workFolder,
-             const SandboxUse& sandbox);
+             const SandboxUse& sandbox, ModalRuns& runs, const ProgramEnvironment& environment);
   ~WebContext();
   WebContext(const WebContext&) = delete;
   WebContext& operator=(const WebContext&) = delete;
@@ -55,6 +60,9 @@ class WebContext {
   // relative to the working folder), a file URL or an address of ours; ""
   // when it names anything else (ProgramPages::AddressFor).
   std::string PageAddress(const std::string& page) const { return m_pages.AddressFor(page); }
+
+  // The program's modal runs.
+  ModalRuns& Runs() const { return m_runs; }
 
   // The views windows show.
   void AddView(CWebBrowser2* view);
@@ -74,6 +82,7 @@ class WebContext {
   };
 
   BridgeServer& m_bridge;
+  ModalRuns& m_runs;
   const std::string m_moduleDir, m_workFolder, m_socketPath, m_secret;
   const ProgramPages m_pages;
   std::vector<CWebBrowser2*> m_views;

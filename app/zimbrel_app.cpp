@@ -29,15 +29,18 @@
 namespace zb {
 
 namespace {
-// Shows a box for a job thread on the main thread and waits until it closes.
-void ShowBoxFromJob(const std::string& text) {
+// Shows a box for a job thread on the main thread, as a run among `runs`, and
+// waits until it closes.
+void ShowBoxFromJob(ModalRuns& runs, const std::string& text) {
   struct Request {
+    ModalRuns* runs;
     std::string text;
     std::mutex m;
     std::condition_variable cv;
     bool done = false;
   };
   auto req = std::make_shared<Request>();
+  req->runs = &runs;
   req->text = text;
   // GLib takes a raw pointer: the holder is the source's from here on, and
   // its destroy notify deletes it, whether the callback ran or not.
@@ -47,7 +50,7 @@ void ShowBoxFromJob(const std::string& text) {
       +[](gpointer p) {
         auto r = *static_cast<std::shared_ptr<Request>*>(p);
         // The request component's failure box: no owner window.
-        ShowMessageBox(nullptr, Tr(r->text), Tr("Fatal Error"), MB_OK | MB_ICONHAND);
+        ShowMessageBox(*r->runs, nullptr, Tr(r->text), Tr("Fatal Error"), MB_OK | MB_ICONHAND);
         std::lock_guard<std::mutex> lock(r->m);
         r->done = true;
         r->cv.notify_all();
@@ -84,7 +87,7 @@ GFile* FileToHandOver(const std::string& value) {
 
 const char CZimbrelApp::kApplicationId[] = "org.zimbrel.Zimbrel";
 
-CZimbrelApp::CZimbrelApp() = default;
+CZimbrelApp::CZimbrelApp(ProgramEnvironment environment) : m_environment(std::move(environment)) {}
 
 CZimbrelApp::~CZimbrelApp() {
   EndAll();
@@ -99,7 +102,9 @@ void CZimbrelApp::EndAll() {
 }
 
 int CZimbrelApp::InitInstance(int argc, char** argv) {
-  EndOnSignals();
+  m_modalRuns = std::make_unique<ModalRuns>();
+  m_programEnd = std::make_unique<ProgramEnd>(*m_modalRuns);
+  m_programEnd->EndOnSignals();
   // The arguments as the system hands them over; the switch is dropped, and
   // the user learns why nothing was chosen.
   CCommandLineParser parser(std::vector<std::string>(argv, argv + argc));
@@ -166,7 +171,7 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
     Notice("cannot open the display");
     return 1;
   }
-  EndWhenTheDisplayGoes();
+  m_programEnd->EndWhenTheDisplayGoes();
   const std::string moduleDir = ModuleDirectory();
   // The user's own work folder; when none can be made, the pages' work files
   // still map to where it would be, and the jobs report that they cannot
@@ -184,15 +189,18 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
   m_scriptingObject = std::make_unique<CExternalDispatch>([this] { return m_core.get(); });
   m_bridge = std::make_unique<BridgeServer>(m_scriptingObject.get());
   if (!m_bridge->Start()) Notice("cannot create the page bridge");
-  m_webContext =
-      std::make_unique<WebContext>(moduleDir, *m_bridge, work.path, sandboxProbe.Finish());
+  m_webContext = std::make_unique<WebContext>(moduleDir, *m_bridge, work.path,
+                                              sandboxProbe.Finish(), *m_modalRuns, m_environment);
 
-  m_mainWnd = std::make_unique<CZimbrelDlg>(moduleDir, *m_webContext);
+  m_mainWnd = std::make_unique<CZimbrelDlg>(moduleDir, *m_modalRuns, *m_webContext, m_environment);
   // The core opens the profile (its trace lines come first).
   m_core = std::make_unique<CoreHost>(moduleDir, *m_mainWnd);
   m_mainWnd->AttachCore(*m_core);
   m_core->SetWorkFolder(WorkFolder(moduleDir, work.path));
-  m_core->SetJobMessageBox(ShowBoxFromJob);
+  // Job threads may outlive the core: the box reaches the runs on the main
+  // loop only, which no longer runs once this object ends them.
+  m_core->SetJobMessageBox(
+      [runs = m_modalRuns.get()](const std::string& text) { ShowBoxFromJob(*runs, text); });
   m_core->SetCommandLineFile(m_handedOver ? *m_handedOver : value);  // one handed over wins
   m_core->RecordStart();
   m_mainWnd->DoModal();
@@ -213,11 +221,12 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
 }  // namespace zb
 
 int main(int argc, char** argv) {
-  zb::PrepareProcessEnvironment();  // before GTK and any thread
+  // Before GTK and any thread.
+  zb::ProgramEnvironment environment = zb::PrepareProcessEnvironment();
   // GTK sets the locale too; the native strings' catalogues are found from
   // the program's folder.
   std::setlocale(LC_ALL, "");
   zb::BindTextDomain(zb::ModuleDirectory());
-  zb::CZimbrelApp app;
+  zb::CZimbrelApp app(std::move(environment));
   return app.InitInstance(argc, argv);
 }

@@ -1,29 +1,35 @@
 #include "app/zimbrel_dlg.h"
 
-#include <cmath>
+#include <algorithm>
+#include <cstdint>
 
 #include "app/app_commands.h"
 #include "app/message_box.h"
 #include "app/page_dialog.h"
 #include "app/process_environment.h"
 #include "app/web_context.h"
+#include "app/window_icon.h"
 #include "bridge/bridge_server.h"
 #include "core/core_host.h"
 #include "core/redirect_url.h"
-#include "platform/module_dir.h"
 #include "platform/stderr_notice.h"
 #include "platform/translation.h"
 #include "platform/utf.h"
 
 namespace zb {
 
-CZimbrelDlg::CZimbrelDlg(std::string moduleDir, WebContext& web)
-    : m_moduleDir(std::move(moduleDir)), m_webView(web, Callbacks()) {}
+CZimbrelDlg::CZimbrelDlg(std::string moduleDir, ModalRuns& runs, WebContext& web,
+                         const ProgramEnvironment& environment)
+    : ModalWindow(runs),
+      m_moduleDir(std::move(moduleDir)),
+      m_environment(environment),
+      m_icon(NewWindowIcon(m_moduleDir)),
+      m_webView(web, Callbacks()) {}
 
 ViewCallbacks CZimbrelDlg::Callbacks() {
   return ViewCallbacks{
       [this](int id) { OnCommand(id); }, [this] { OpenHelpFile(); },
-      [] { return !ModalWindow::PageDialogRunning(); },  // no menu over a page dialog
+      [this] { return !Runs().PageDialogRunning(); },  // no menu over a page dialog
   };
 }
 
@@ -56,51 +62,6 @@ CZimbrelDlg::~CZimbrelDlg() {
   if (m_startOverSource) g_source_remove(m_startOverSource);
 }
 
-GdkPixbuf* CZimbrelDlg::WindowIcon() {
-  // The phone pictogram of the desktop icon, from its PNG (an SVG would load
-  // librsvg, about 6 MB, for this one picture); drawn here when the picture
-  // cannot be read.
-  static GdkPixbuf* icon = [] {
-    std::string png = ModuleDirectory() + "/res/images/zimbrel-48.png";
-    if (GdkPixbuf* pb = gdk_pixbuf_new_from_file(png.c_str(), nullptr)) return pb;
-    const int s = 64;
-    cairo_surface_t* surf = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, s, s);
-    cairo_t* cr = cairo_create(surf);
-    auto rounded = [&](double x, double y, double w, double h, double r) {
-      cairo_new_sub_path(cr);
-      cairo_arc(cr, x + w - r, y + r, r, -M_PI / 2, 0);
-      cairo_arc(cr, x + w - r, y + h - r, r, 0, M_PI / 2);
-      cairo_arc(cr, x + r, y + h - r, r, M_PI / 2, M_PI);
-      cairo_arc(cr, x + r, y + r, r, M_PI, 3 * M_PI / 2);
-      cairo_close_path(cr);
-    };
-    rounded(16, 4, 32, 56, 7);
-    cairo_set_source_rgb(cr, 0.16, 0.33, 0.62);
-    cairo_fill(cr);
-    rounded(20, 12, 24, 34, 2);
-    cairo_set_source_rgb(cr, 0.93, 0.96, 1.0);
-    cairo_fill(cr);
-    cairo_set_source_rgb(cr, 0.95, 0.55, 0.15);
-    cairo_arc(cr, 28, 38, 4, 0, 2 * M_PI);
-    cairo_fill(cr);
-    cairo_rectangle(cr, 31, 20, 2.5, 18);
-    cairo_fill(cr);
-    cairo_move_to(cr, 33, 20);
-    cairo_line_to(cr, 38, 23);
-    cairo_line_to(cr, 38, 26);
-    cairo_line_to(cr, 33, 23.5);
-    cairo_fill(cr);
-    cairo_set_source_rgb(cr, 0.93, 0.96, 1.0);
-    cairo_arc(cr, 32, 53, 3, 0, 2 * M_PI);
-    cairo_fill(cr);
-    cairo_destroy(cr);
-    GdkPixbuf* pb = gdk_pixbuf_get_from_surface(surf, 0, 0, s, s);
-    cairo_surface_destroy(surf);
-    return pb;
-  }();
-  return icon;
-}
-
 void CZimbrelDlg::OnInitDialog() {
   // The start page first: its web process starts while the window is built.
   GtkWidget* view = m_webView.Create(nullptr);
@@ -129,7 +90,7 @@ void CZimbrelDlg::OnInitDialog() {
   CreateFrame(menuButton, TitleBarKind::kMainWindow);
   m_webView.SetOwner(GTK_WINDOW(m_window));
 
-  gtk_window_set_icon(GTK_WINDOW(m_window), WindowIcon());
+  gtk_window_set_icon(GTK_WINDOW(m_window), m_icon.get());
 
   // Frame extras from GTK's own sizes: the window around its client area is
   // the title bar (client-side decorations, no side borders).
@@ -158,7 +119,7 @@ void CZimbrelDlg::OnInitDialog() {
 }
 
 GtkWindow* CZimbrelDlg::InnermostWindow() const {
-  ModalWindow* a = ModalWindow::Active();
+  ModalWindow* a = Runs().Active();
   return a ? a->Window() : GTK_WINDOW(m_window);
 }
 
@@ -177,6 +138,7 @@ void CZimbrelDlg::ShowPageDialog(const std::string& title, const std::string& ur
   args.height = clampAdd(height, m_frameExtraHeight);
   args.left = clampAdd(left, -(m_frameExtraWidth / 2));
   args.top = clampAdd(top, -(m_frameExtraHeight / 2));
+  args.icon = m_icon.get();
   // Only a page of ours opens; anything else opens no dialog (the call
   // returns its argument at once).
   args.url = m_webView.Context().PageAddress(url);
@@ -184,14 +146,15 @@ void CZimbrelDlg::ShowPageDialog(const std::string& title, const std::string& ur
     Notice("no dialog for " + url.substr(0, 200) + ": not a page of Zimbrel");
     return;
   }
-  CPageDialog dialog(std::move(args), InnermostWindow(), m_webView.Context(), Callbacks(), nullptr);
+  CPageDialog dialog(std::move(args), InnermostWindow(), Runs(), m_webView.Context(), Callbacks(),
+                     nullptr);
   dialog.DoModal();
 }
 
 void CZimbrelDlg::CloseActiveWindow() {
   // The innermost window is the main one or a page dialog (boxes and the
   // file chooser are runs of their own, not windows).
-  ModalWindow* active = ModalWindow::Active();
+  ModalWindow* active = Runs().Active();
   if (active == this || !active)
     EndModal(0);
   else
@@ -204,7 +167,7 @@ void CZimbrelDlg::Present() {
 
 void CZimbrelDlg::StartOver(const std::string& song) {
   Present();
-  if (ModalWindow::Ending()) return;
+  if (Runs().Ending()) return;
   // A job at work means a ringtone is being made or sent: the user decides.
   if (!m_core) return;
   if (CoreHost::JobsRunning()) {
@@ -220,23 +183,23 @@ void CZimbrelDlg::StartOver(const std::string& song) {
                                              "and start over with %s? The ringtone made so far "
                                              "stays if you choose No."),
                                           "%s", name);
-    const int answer = ShowMessageBox(InnermostWindow(), text, AppName(),
+    const int answer = ShowMessageBox(Runs(), InnermostWindow(), text, AppName(),
                                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
-    if (answer != IDYES || ModalWindow::Ending()) return;
+    if (answer != IDYES || Runs().Ending()) return;
     m_core->CancelRunningJob();
   }
   m_core->SetCommandLineFile(song);
   // Dialogs and boxes above the window close first; the start page loads
   // once their runs have ended.
-  ModalWindow::EndRunsAbove(this);
+  Runs().EndRunsAbove(this);
   if (m_startOverSource) return;  // already on its way
   m_startOverSource = g_timeout_add(
       20,
       +[](gpointer self) -> gboolean {
         auto* d = static_cast<CZimbrelDlg*>(self);
-        if (ModalWindow::HasRunAbove(d)) return G_SOURCE_CONTINUE;
+        if (d->Runs().HasRunAbove(d)) return G_SOURCE_CONTINUE;
         d->m_startOverSource = 0;
-        if (d->Running() && !ModalWindow::Ending())
+        if (d->Running() && !d->Runs().Ending())
           d->m_webView.Navigate2(d->m_moduleDir + "/res/selectSong.html");
         return G_SOURCE_REMOVE;
       },
@@ -274,12 +237,12 @@ void CZimbrelDlg::OpenRedirect(const std::string& where) {
   // The desktop's default web browser; nothing is reported when there is none.
   std::optional<std::string> url = BuildRedirectUrl(where);
   if (!url) {
-    ShowMessageBox(GTK_WINDOW(m_window),
+    ShowMessageBox(Runs(), GTK_WINDOW(m_window),
                    "The ringtone service could not be reached, so its page cannot be opened.",
                    "Zimbrel", MB_OK);
     return;
   }
-  OpenInDefaultBrowser(*url);
+  OpenInDefaultBrowser(m_environment, *url);
 }
 
 void CZimbrelDlg::OpenHelpFile() {
@@ -287,17 +250,18 @@ void CZimbrelDlg::OpenHelpFile() {
   bool ok = false;
   if (g_file_test(path.c_str(), G_FILE_TEST_IS_REGULAR)) {
     gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
-    GAppLaunchContext* ctx = NewLaunchContext();
+    GAppLaunchContext* ctx = NewLaunchContext(m_environment);
     if (uri) ok = g_app_info_launch_default_for_uri(uri, ctx, nullptr);
     g_object_unref(ctx);
     g_free(uri);
   }
   if (!ok)
-    ShowMessageBox(GTK_WINDOW(m_window), Tr("Could not find the Help file."), Tr("Error"), MB_OK);
+    ShowMessageBox(Runs(), GTK_WINDOW(m_window), Tr("Could not find the Help file."), Tr("Error"),
+                   MB_OK);
 }
 
 int32_t CZimbrelDlg::MessageBox(const std::string& text, int32_t type) {
-  return ShowMessageBox(InnermostWindow(), text, AppName(), static_cast<uint32_t>(type));
+  return ShowMessageBox(Runs(), InnermostWindow(), text, AppName(), static_cast<uint32_t>(type));
 }
 
 namespace {
@@ -319,7 +283,7 @@ std::string CaseFreePattern(const std::string& p) {
 }  // namespace
 
 std::string CZimbrelDlg::SelectMediaFile() {
-  if (ModalWindow::Ending()) return "";
+  if (Runs().Ending()) return "";
   static const char* const kFilters[][2] = {
       {N_("All Supported Audio Files"), "*.mp3;*.wma;*.aac;*.m4a;*.mp4;*.ogg;*.wav"},
       {N_("MPEG Layer-3 Audio Files (mp3)"), "*.mp3"},
@@ -352,7 +316,7 @@ std::string CZimbrelDlg::SelectMediaFile() {
   for (;;) {
     int response;
     {
-      ModalWindow::BoxGuard guard(GTK_DIALOG(chooser));
+      ModalRuns::BoxGuard guard(Runs(), GTK_DIALOG(chooser));
       response = gtk_dialog_run(GTK_DIALOG(chooser));
     }
     if (response != GTK_RESPONSE_ACCEPT) break;

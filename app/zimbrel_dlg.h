@@ -6,6 +6,7 @@
 // that runs), and runs the commands of every view.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "app/modal_window.h"
@@ -16,11 +17,15 @@ namespace zb {
 
 class CoreHost;
 class WebContext;
+struct ProgramEnvironment;
 
 class CZimbrelDlg final : public FrontEnd, public ModalWindow {
  public:
-  // `web`: the context of its views, which must outlive the window.
-  CZimbrelDlg(std::string moduleDir, WebContext& web);
+  // `runs`: the program's modal runs; `web`: the context of its views;
+  // `environment`: what the program set in its environment, kept from the
+  // programs it opens. All three must outlive the window.
+  CZimbrelDlg(std::string moduleDir, ModalRuns& runs, WebContext& web,
+              const ProgramEnvironment& environment);
   ~CZimbrelDlg() override;
 
   // The core whose front end this window is: given once, before the window
@@ -53,7 +58,6 @@ class CZimbrelDlg final : public FrontEnd, public ModalWindow {
 
   // The window that boxes opened by page script belong to.
   GtkWindow* InnermostWindow() const;
-  static GdkPixbuf* WindowIcon();
 
  protected:
   void OnInitDialog() override;
@@ -66,7 +70,14 @@ class CZimbrelDlg final : public FrontEnd, public ModalWindow {
   // What every view of the program may ask of it.
   ViewCallbacks Callbacks();
 
+  struct Unref {
+    void operator()(gpointer object) const { g_object_unref(object); }
+  };
+
   const std::string m_moduleDir;
+  const ProgramEnvironment& m_environment;
+  // The icon of this window and of the page dialogs it opens.
+  const std::unique_ptr<GdkPixbuf, Unref> m_icon;
   CoreHost* m_core = nullptr;
   // The frame around a client area (title bar and border), from GTK's sizes
   // once the window exists: a page dialog's size is its page's plus this.

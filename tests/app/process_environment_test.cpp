@@ -100,18 +100,18 @@ TEST(ProcessEnvironment, SetsWhatTheUserLeftUnsetAndOpenedProgramsDoNotGetIt) {
   g_unsetenv("JSC_useJIT");
   g_setenv("GDK_BACKEND", "x11", TRUE);  // the render node is named on X11 only
   g_setenv("DISPLAY", ":5", TRUE);
-  PrepareProcessEnvironment();
+  const ProgramEnvironment environment = PrepareProcessEnvironment();
   EXPECT_STREQ(g_getenv("GDK_GL"), "always");
   EXPECT_STREQ(g_getenv("DBUS_SESSION_BUS_ADDRESS"), "unix:path=/nonexistent/bus");
   EXPECT_STREQ(g_getenv("WEBKIT_DISABLE_DMABUF_RENDERER"), "1");
   EXPECT_EQ(std::string(g_getenv("WEBKIT_WEB_RENDER_DEVICE_FILE")), RenderNodeFor("/dev/dri"));
   EXPECT_STREQ(g_getenv("JSC_useJIT"), "false");
-  const auto& set = VariablesSetForThisProgram();
+  const auto& set = environment.variablesSet;
   EXPECT_EQ(set, (std::vector<std::string>{"WEBKIT_DISABLE_DMABUF_RENDERER",
                                            "WEBKIT_WEB_RENDER_DEVICE_FILE", "JSC_useJIT"}));
 
   // A program started through GIO gets the environment without them.
-  GAppLaunchContext* ctx = NewLaunchContext();
+  GAppLaunchContext* ctx = NewLaunchContext(environment);
   ASSERT_NE(ctx, nullptr);
   gchar** env = g_app_launch_context_get_environment(ctx);
   auto has = [&](const char* name) { return g_environ_getenv(env, name) != nullptr; };

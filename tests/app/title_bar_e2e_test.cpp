@@ -19,7 +19,7 @@ namespace {
 
 class Frame : public ModalWindow {
  public:
-  explicit Frame(TitleBarKind kind) : kind_(kind) { OnInitDialog(); }
+  Frame(ModalRuns& runs, TitleBarKind kind) : ModalWindow(runs), kind_(kind) { OnInitDialog(); }
   GtkWidget* widget() const { return m_window; }
   GtkWidget* header() const { return m_headerBar; }
 
@@ -99,9 +99,10 @@ TEST(TitleBar, ButtonsFollowTheDesktopAndMinimiseWorks) {
   // Buttons on the left, with maximise and without minimise.
   g_object_set(settings, "gtk-decoration-layout", "close,maximize:menu", nullptr);
 
-  Frame main(TitleBarKind::kMainWindow);
+  ModalRuns runs;
+  Frame main(runs, TitleBarKind::kMainWindow);
   gtk_widget_show_all(main.widget());
-  Frame dialog(TitleBarKind::kPageDialog);
+  Frame dialog(runs, TitleBarKind::kPageDialog);
   gtk_window_set_transient_for(GTK_WINDOW(dialog.widget()), GTK_WINDOW(main.widget()));
   gtk_window_set_modal(GTK_WINDOW(dialog.widget()), TRUE);
   gtk_widget_show_all(dialog.widget());
