@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
+#include <string>
 
 #include "temp_dir.h"
 
@@ -17,7 +19,29 @@ namespace {
 
 using testing::TempDir;
 
-TEST(ProcessEnvironment, TheFirstRenderNodeOrItsUsualNameWhenThereIsNone) {
+// Each test leaves the environment as it found it: other tests of this
+// program open the display.
+class ProcessEnvironment : public ::testing::Test {
+ protected:
+  void SetUp() override { m_saved = g_get_environ(); }
+  void TearDown() override {
+    gchar** now = g_get_environ();
+    for (gchar** v = now; *v; ++v) {
+      const std::string name(*v, std::strcspn(*v, "="));
+      if (!g_environ_getenv(m_saved, name.c_str())) g_unsetenv(name.c_str());
+    }
+    g_strfreev(now);
+    for (gchar** v = m_saved; *v; ++v)
+      if (const char* eq = std::strchr(*v, '='))
+        g_setenv(std::string(*v, static_cast<size_t>(eq - *v)).c_str(), eq + 1, TRUE);
+    g_strfreev(m_saved);
+  }
+
+ private:
+  gchar** m_saved = nullptr;
+};
+
+TEST_F(ProcessEnvironment, TheFirstRenderNodeOrItsUsualNameWhenThereIsNone) {
   TempDir dri;
   EXPECT_EQ(RenderNodeFor(dri.path()), dri.path() + "/renderD128");
   EXPECT_EQ(RenderNodeFor(dri.path() + "/missing"), dri.path() + "/missing/renderD128");
@@ -44,7 +68,7 @@ class Listener {
   bool ok_ = false;
 };
 
-TEST(ProcessEnvironment, PredictsTheDisplayGdkOpens) {
+TEST_F(ProcessEnvironment, PredictsTheDisplayGdkOpens) {
   TempDir runtime;
   Listener compositor(runtime.path() + "/wayland-7");
   ASSERT_TRUE(compositor.ok());
@@ -91,7 +115,7 @@ TEST(ProcessEnvironment, PredictsTheDisplayGdkOpens) {
   g_unsetenv("WAYLAND_DISPLAY");
 }
 
-TEST(ProcessEnvironment, SetsWhatTheUserLeftUnsetAndOpenedProgramsDoNotGetIt) {
+TEST_F(ProcessEnvironment, SetsWhatTheUserLeftUnsetAndOpenedProgramsDoNotGetIt) {
   // The user's own choices stand (a session bus among them, so no search runs).
   g_setenv("GDK_GL", "always", TRUE);
   g_setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus", TRUE);
