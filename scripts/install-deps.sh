@@ -33,7 +33,7 @@ if [ "${1:-}" = --test ]; then
   xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils xfwm4
   mutter sway grim wtype
   kwin-wayland plasma-wayland-protocols libwayland-dev qtwayland5 python3-pyatspi
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-tools
   xchm desktop-file-utils appstream librsvg2-bin fonts-cantarell
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   debhelper lintian mmdebstrap ccache

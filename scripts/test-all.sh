@@ -5,7 +5,8 @@
 # library tests again under AddressSanitizer and UndefinedBehaviorSanitizer,
 # the job tests under ThreadSanitizer, then the fuzz targets, the page
 # linter and the tests of the pages' helpers under Node, and the check of
-# the folders' layers (scripts/check-layers.sh). The builds are the
+# the folders' layers (scripts/check-layers.sh) and that app/ keeps no
+# mutable static state (scripts/check-app-state.sh). The builds are the
 # presets of CMakePresets.json (plain, asan, tsan). Ends with a table of each
 # stage's time, also when a stage fails.
 set -eu
@@ -88,4 +89,7 @@ stage packages
 # The folders' layers against the plain build (its configure is all it reads).
 stage layers
 ./scripts/check-layers.sh build
+# No mutable static state in app/ (the plain build's compile commands).
+stage app-state
+./scripts/check-app-state.sh build
 stage_done
