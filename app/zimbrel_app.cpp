@@ -13,6 +13,7 @@
 
 #include "app/command_line.h"
 #include "app/message_box.h"
+#include "app/modal_runs.h"
 #include "app/process_environment.h"
 #include "app/program_end.h"
 #include "app/web_context.h"

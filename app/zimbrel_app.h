@@ -43,9 +43,7 @@
 #include <optional>
 #include <string>
 
-#include "app/modal_runs.h"
 #include "app/process_environment.h"
-#include "app/program_end.h"
 #include "app/web_context.h"
 
 namespace zb {
@@ -54,6 +52,8 @@ class BridgeServer;
 class CExternalDispatch;
 class CoreHost;
 class CZimbrelDlg;
+class ModalRuns;
+class ProgramEnd;
 
 class CZimbrelApp {
  public:
