@@ -33,7 +33,7 @@ guint gSpareSource = 0;
 void OnInitializeWebExtensions(WebKitWebContext* ctx, gpointer) {
   webkit_web_context_set_web_extensions_directory(ctx, gExtensionsDir.c_str());
   webkit_web_context_set_web_extensions_initialization_user_data(
-      ctx, WebExtensionData(gSocketPath, gModuleDir, gWorkFolder, GetServiceHost().browserPrefix(),
+      ctx, WebExtensionData(gSocketPath, gModuleDir, gWorkFolder, GetServiceHost().BrowserPrefix(),
                             gSecret));
 }
 
@@ -251,8 +251,8 @@ void CWebBrowser2::ConfigureContext(const std::string& moduleDir, BridgeServer& 
   gExtensionsDir = moduleDir + "/extensions";
   gModuleDir = moduleDir;
   gWorkFolder = workFolder;
-  gSocketPath = bridge.socketPath();
-  gSecret = bridge.secret();
+  gSocketPath = bridge.SocketPath();
+  gSecret = bridge.Secret();
   bridge.SetCallerFilter([](uint64_t pageId) { return FromPageId(pageId) != nullptr; });
   // The folder the pages' jobs write to and the <audio> element plays from
   // is never a page of ours; only its audio files are served.
@@ -292,7 +292,7 @@ void CWebBrowser2::ConfigureContext(const std::string& moduleDir, BridgeServer& 
                      }),
                      nullptr);
     SetUpWebSandbox(gContext, sandbox, whyNoSandbox,
-                    WebProcessSandboxPaths(moduleDir, bridge.folder(), workFolder));
+                    WebProcessSandboxPaths(moduleDir, bridge.Folder(), workFolder));
   }
 }
 

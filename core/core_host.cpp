@@ -35,7 +35,7 @@ jobs::HttpResponse CoreHost::HttpResponse() {
 
 std::string CoreHost::WorkPath(const std::string& pagePath) {
   std::string path = m_work.Map(pagePath);
-  if (path != pagePath) PrepareWorkFolder(m_work.path());
+  if (path != pagePath) PrepareWorkFolder(m_work.Path());
   return path;
 }
 
@@ -45,7 +45,7 @@ bool CoreHost::StartTranscode(const std::string& input, const std::string& outpu
   std::optional<media::TranscodePart> part;
   if (!media::ReadTranscodePart(startMs, lengthMs, fadeMs, fadeOutMs, &part)) return false;
   return media::StartTranscode(m_jobs, m_moduleDir, WorkPath(input), WorkPath(output),
-                               m_work.path(), part);
+                               m_work.Path(), part);
 }
 int32_t CoreHost::TranscodeStatus() {
   return m_jobs->Status(jobs::JobKind::kTranscode);
@@ -53,7 +53,7 @@ int32_t CoreHost::TranscodeStatus() {
 
 bool CoreHost::StartAnalysis(const std::string& input, const std::string& preview) {
   return media::StartAnalysis(m_jobs, m_moduleDir, WorkPath(input), WorkPath(preview),
-                              m_work.path());
+                              m_work.Path());
 }
 int32_t CoreHost::AnalysisStatus() {
   return m_jobs->Status(jobs::JobKind::kAnalysis);

@@ -40,16 +40,16 @@ struct Request {
 
 class Fd {
  public:
-  explicit Fd(int fd) : fd_(fd) {}
+  explicit Fd(int fd) : m_fd(fd) {}
   ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
+    if (m_fd >= 0) ::close(m_fd);
   }
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
+  int get() const { return m_fd; }
 
  private:
-  int fd_;
+  int m_fd;
 };
 
 // The body's state between two calls of the read callback.
@@ -217,8 +217,8 @@ int32_t RunUpload(jobs::JobTicket& ticket, const Request& rq) {
   std::unique_ptr<curl_slist, void (*)(curl_slist*)> headers(Headers(), curl_slist_free_all);
   if (!headers) return kFailed;
   Transfer t;  // destroyed before the header list it uses
-  if (!t.ok()) return kFailed;
-  CURL* e = t.easy();
+  if (!t.Ok()) return kFailed;
+  CURL* e = t.Easy();
   body.transfer = &t;
   body.easy = e;
   // The proxy (http_proxy, all_proxy, no_proxy) is curl's choice from the
@@ -262,7 +262,7 @@ bool StartUpload(const std::shared_ptr<jobs::JobState>& state, const std::string
                  const std::string& sessionId) {
   const ServiceHost service = GetServiceHost();
   Request rq{file,
-             service.baseUrl() + kPath + "?sid=" + PercentEncode(sessionId, kSessionId) +
+             service.BaseUrl() + kPath + "?sid=" + PercentEncode(sessionId, kSessionId) +
                  "&ver=" + kVersionCode + "&aff=" + kAffiliateCode,
              service.socketPath};
   return jobs::StartJob(state, jobs::JobKind::kUpload, [rq = std::move(rq)](jobs::JobTicket& t) {

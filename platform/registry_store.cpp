@@ -132,20 +132,20 @@ LONG MakeDirs(const std::string& dir, mode_t mode) {
 class DirFd {
  public:
   DirFd() = default;
-  explicit DirFd(int fd) : fd_(fd) {}
+  explicit DirFd(int fd) : m_fd(fd) {}
   ~DirFd() {
-    if (fd_ >= 0) ::close(fd_);
+    if (m_fd >= 0) ::close(m_fd);
   }
-  DirFd(DirFd&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+  DirFd(DirFd&& o) noexcept : m_fd(o.m_fd) { o.m_fd = -1; }
   DirFd& operator=(DirFd&& o) noexcept {
-    std::swap(fd_, o.fd_);
+    std::swap(m_fd, o.m_fd);
     return *this;
   }
-  int get() const { return fd_; }
-  bool ok() const { return fd_ >= 0; }
+  int get() const { return m_fd; }
+  bool Ok() const { return m_fd >= 0; }
 
  private:
-  int fd_ = -1;
+  int m_fd = -1;
 };
 
 // Opens the folder `name` inside `parent` without following a symbolic link.
@@ -167,7 +167,7 @@ DirFd WalkKey(HKEY key, const std::vector<std::string>& more = {}, bool create =
     return DirFd();
   }
   DirFd fd(::open(dir.substr(0, rootLen).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!fd.ok()) return fd;
+  if (!fd.Ok()) return fd;
   std::vector<std::string> parts;
   for (size_t i = rootLen; i < dir.size();) {
     size_t j = dir.find('/', i + 1);
@@ -186,7 +186,7 @@ DirFd WalkKey(HKEY key, const std::vector<std::string>& more = {}, bool create =
       }
     }
     DirFd next = OpenSub(fd.get(), parts[i]);
-    if (!next.ok()) {
+    if (!next.Ok()) {
       if (errno == ENOTDIR || errno == ELOOP) {
         struct stat st;
         // A symbolic link (to a folder or not) is refused as such.
@@ -350,7 +350,7 @@ LONG EmptyFolder(int dirfd) {
     if (::fstatat(dirfd, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     if (S_ISDIR(st.st_mode)) {
       DirFd sub = OpenSub(dirfd, n);
-      if (!sub.ok()) {  // replaced by a link meanwhile: the link goes
+      if (!sub.Ok()) {  // replaced by a link meanwhile: the link goes
         if (::unlinkat(dirfd, n.c_str(), 0) != 0) result = ErrnoToError(errno);
         continue;
       }
@@ -449,7 +449,7 @@ std::string KeyDirectory(HKEY key) {
 void SweepTemporaries(HKEY key) {
   if (!IsValid(key)) return;
   DirFd fd = WalkKey(key);
-  if (fd.ok()) SweepTemporariesAt(fd.get());
+  if (fd.Ok()) SweepTemporariesAt(fd.get());
 }
 
 LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD, const char*, DWORD, REGSAM sam, void*,
@@ -469,11 +469,11 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD, const char*, DWORD, RE
   auto parts = SplitPath(subKey ? subKey : "");
   {
     DirFd own = WalkKey(key);
-    if (!own.ok()) return WalkError(key, errno);
+    if (!own.Ok()) return WalkError(key, errno);
   }
   bool created = false;
   DirFd fd = WalkKey(key, parts, true, mode, &created);
-  if (!fd.ok()) return errno == ENOTDIR ? ERROR_ALREADY_EXISTS : ErrnoToError(errno);
+  if (!fd.Ok()) return errno == ENOTDIR ? ERROR_ALREADY_EXISTS : ErrnoToError(errno);
   for (const auto& part : parts) dir += "/" + EscapeName(part);
   if ((sam & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) && ::access(dir.c_str(), W_OK) != 0)
     return ERROR_ACCESS_DENIED;
@@ -493,7 +493,7 @@ LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, REGSAM sam, HKEY* result
   size_t rootLen = IsPredefined(key) ? dir.size() : key->rootLen;
   auto parts = SplitPath(subKey ? subKey : "");
   DirFd fd = WalkKey(key, parts);
-  if (!fd.ok()) return errno == ELOOP ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
+  if (!fd.Ok()) return errno == ELOOP ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
   for (const auto& part : parts) dir += "/" + EscapeName(part);
   if ((sam & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) && ::access(dir.c_str(), W_OK) != 0)
     return ERROR_ACCESS_DENIED;
@@ -513,7 +513,7 @@ LONG ReadRawValue(HKEY key, std::string_view name, RawValue* out) {
   if (!IsValid(key)) return ERROR_INVALID_HANDLE;
   std::string file = name.empty() ? std::string("@") : EscapeName(name);
   DirFd fd = WalkKey(key);
-  if (!fd.ok()) return ErrnoToError(errno);
+  if (!fd.Ok()) return ErrnoToError(errno);
   std::string bytes;
   int err = 0;
   if (!ReadFileAt(fd.get(), file, &bytes, &err))
@@ -573,7 +573,7 @@ LONG SetValueFile(HKEY key, const std::string& file, DWORD type, const std::stri
     if (r != ERROR_SUCCESS) return r;
   }
   DirFd fd = WalkKey(key);
-  if (!fd.ok()) return WalkError(key, errno);
+  if (!fd.Ok()) return WalkError(key, errno);
   SweepTemporariesAt(fd.get());
   std::string contents(4, '\0');
   for (int i = 0; i < 4; ++i) contents[i] = static_cast<char>((type >> (8 * i)) & 0xFF);
@@ -584,7 +584,7 @@ LONG SetValueFile(HKEY key, const std::string& file, DWORD type, const std::stri
 LONG DeleteValueFile(HKEY key, const std::string& file) {
   if (!IsValid(key)) return ERROR_INVALID_HANDLE;
   DirFd fd = WalkKey(key);
-  if (!fd.ok()) return ErrnoToError(errno);
+  if (!fd.Ok()) return ErrnoToError(errno);
   struct stat st;
   if (::fstatat(fd.get(), file.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
     return ERROR_FILE_NOT_FOUND;
@@ -602,15 +602,15 @@ LONG DeleteKeyDir(HKEY key, const std::string& subUtf8, bool tree) {
   if (parts.empty() && !tree) return ERROR_INVALID_PARAMETER;
   if (parts.empty()) {
     DirFd self = WalkKey(key);
-    if (!self.ok()) return ERROR_FILE_NOT_FOUND;
+    if (!self.Ok()) return ERROR_FILE_NOT_FOUND;
     return EmptyFolder(self.get());
   }
   std::string last = EscapeName(parts.back());
   parts.pop_back();
   DirFd parent = WalkKey(key, parts);
-  if (!parent.ok()) return ERROR_FILE_NOT_FOUND;
+  if (!parent.Ok()) return ERROR_FILE_NOT_FOUND;
   DirFd target = OpenSub(parent.get(), last);
-  if (!target.ok()) return ERROR_FILE_NOT_FOUND;
+  if (!target.Ok()) return ERROR_FILE_NOT_FOUND;
   if (!tree) {
     for (const auto& e : ListEntries(target.get()))
       if (e.isKey) return ERROR_ACCESS_DENIED;
@@ -691,7 +691,7 @@ std::vector<std::string> ListSubkeys(HKEY key) {
   std::vector<std::string> out;
   if (!IsValid(key)) return out;
   DirFd fd = WalkKey(key);
-  if (!fd.ok()) return out;
+  if (!fd.Ok()) return out;
   for (auto& e : ListEntries(fd.get()))
     if (e.isKey) out.push_back(std::move(e.name));
   return out;
@@ -701,7 +701,7 @@ std::vector<std::string> ListValues(HKEY key) {
   std::vector<std::string> out;
   if (!IsValid(key)) return out;
   DirFd fd = WalkKey(key);
-  if (!fd.ok()) return out;
+  if (!fd.Ok()) return out;
   for (auto& e : ListEntries(fd.get()))
     if (!e.isKey) out.push_back(std::move(e.name));
   return out;

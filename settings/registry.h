@@ -20,7 +20,7 @@ class registry {
   registry(const registry&) = delete;
   registry& operator=(const registry&) = delete;
 
-  reg::HKEY handle() const { return m_key; }
+  reg::HKEY Handle() const { return m_key; }
 
   class value {
    public:
@@ -37,7 +37,7 @@ class registry {
     // Writes the data; true on success (a failure leaves it pending).
     bool write();
 
-    bool isModified() const { return m_modified; }
+    bool IsModified() const { return m_modified; }
 
    private:
     bool m_read = false;

@@ -122,7 +122,7 @@ Service::Service(int port) {
   // open a port on the machine's own interfaces.
   std::vector<std::string> args{
       prog,         "--port", std::to_string(port), "--lan-address", "127.0.0.1",
-      "--lan-port", "0",      data_.path()};
+      "--lan-port", "0",      data_.Path()};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -147,7 +147,7 @@ Service::~Service() {
 std::vector<std::string> Service::Deliveries(const std::string& digits) const {
   std::vector<std::string> files;
   std::error_code ec;
-  for (auto& e : fs::directory_iterator(data_.path() + "/phones/" + digits, ec))
+  for (auto& e : fs::directory_iterator(data_.Path() + "/phones/" + digits, ec))
     if (e.is_regular_file() && e.path().filename().string()[0] != '.') files.push_back(e.path());
   return files;
 }
@@ -271,7 +271,7 @@ std::string AppHarness::SessionBus() {
   int out[2];
   if (::pipe2(out, O_CLOEXEC) != 0) return "";
   busPid_ = SpawnLogged({"dbus-daemon", "--session", "--nofork", "--print-address=3"},
-                        dir_.path() + "/bus.log", out[1]);
+                        dir_.Path() + "/bus.log", out[1]);
   ::close(out[1]);
   busAddress_ = busPid_ > 0 ? ReadFirstLine(out[0], std::chrono::seconds(20)) : "";
   ::close(out[0]);
@@ -281,7 +281,7 @@ std::string AppHarness::SessionBus() {
 int AppHarness::StartAgain(const std::vector<std::string>& args, int timeoutMs) {
   std::vector<std::string> argv{moduleDir_ + "/zimbrel"};
   argv.insert(argv.end(), args.begin(), args.end());
-  pid_t pid = SpawnLogged(argv, dir_.path() + "/again.txt", -1, &env_);
+  pid_t pid = SpawnLogged(argv, dir_.Path() + "/again.txt", -1, &env_);
   if (pid <= 0) return -1;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   int st = 0;
@@ -319,8 +319,8 @@ void AppHarness::Start(const std::vector<std::string>& args,
   // to each other. (Started by this process, not by the program, so that it
   // keeps none of the program's temporary folders.)
   vars["DBUS_SESSION_BUS_ADDRESS"] = SessionBus();
-  vars["ZIMBREL_REGISTRY_DIR"] = regDir_.path();
-  vars["XDG_CACHE_HOME"] = cacheDir_.path();
+  vars["ZIMBREL_REGISTRY_DIR"] = regDir_.Path();
+  vars["XDG_CACHE_HOME"] = cacheDir_.Path();
   vars["WEBKIT_DISABLE_COMPOSITING_MODE"] = "1";
   vars["GSK_RENDERER"] = "cairo";
   vars["NO_AT_BRIDGE"] = "1";
@@ -385,7 +385,7 @@ std::string AppHarness::Output() const {
 }
 
 bool AppHarness::ReadValue(const std::string& name, std::string* data, uint32_t* type) const {
-  std::ifstream f(regDir_.path() + "/HKEY_CURRENT_USER/Software/Zimbrel/" + name, std::ios::binary);
+  std::ifstream f(regDir_.Path() + "/HKEY_CURRENT_USER/Software/Zimbrel/" + name, std::ios::binary);
   if (!f) return false;
   std::string bytes(std::istreambuf_iterator<char>(f), {});
   if (bytes.size() < 4) return false;

@@ -22,9 +22,9 @@ class AppHarness {
   ~AppHarness();
 
   const std::string& moduleDir() const { return moduleDir_; }
-  const std::string& registryDir() const { return regDir_.path(); }
+  const std::string& registryDir() const { return regDir_.Path(); }
   // The program's work folder: XDG_CACHE_HOME is a folder of the harness's own.
-  std::string workDir() const { return cacheDir_.path() + "/zimbrel/tmp"; }
+  std::string workDir() const { return cacheDir_.Path() + "/zimbrel/tmp"; }
   void WritePage(const std::string& name, const std::string& html);
   void WriteFile(const std::string& rel, const std::string& contents);
 

@@ -121,7 +121,7 @@ int PhoneGet(NetnsPair& net, const std::string& url, const std::string& out = "/
   if (post) argv.insert(argv.end(), {"--data-binary", "ringtone bytes"});
   argv.push_back(url);
   std::string said;
-  net.Run(net.phone(), argv, &said);
+  net.Run(net.Phone(), argv, &said);
   return std::atoi(said.c_str());
 }
 
@@ -141,13 +141,13 @@ class KdeConnect {
 
   KdeConnect(const std::string& ns, bool phone) : ns_(ns), bus_(ns) {
     std::vector<std::string> env = {"PATH=/usr/bin:/bin",
-                                    "HOME=" + home.path(),
+                                    "HOME=" + home.Path(),
                                     "XDG_CONFIG_HOME=" + std::string(home / ".config"),
                                     "XDG_DATA_HOME=" + std::string(home / ".local/share"),
                                     "QT_QPA_PLATFORM=offscreen",
-                                    "DBUS_SESSION_BUS_ADDRESS=" + bus_.address()};
+                                    "DBUS_SESSION_BUS_ADDRESS=" + bus_.Address()};
     if (phone) env.push_back("PLASMA_PLATFORM=phone");
-    if (bus_.ok())
+    if (bus_.Ok())
       daemonPid_ = SpawnLogged({"ip", "netns", "exec", ns, kDaemon}, home / "daemon.log", -1, &env);
   }
   ~KdeConnect() {
@@ -168,7 +168,7 @@ class KdeConnect {
   KdeConnect(const KdeConnect&) = delete;
   KdeConnect& operator=(const KdeConnect&) = delete;
 
-  std::string bus() const { return bus_.address(); }
+  std::string bus() const { return bus_.Address(); }
   // gdbus call on the daemon: its output ("" when the call failed).
   std::string Call(const std::string& object, const std::string& method,
                    const std::vector<std::string>& args = {}) const {
@@ -207,25 +207,25 @@ class Desktop {
   // with the reason in `why`.
   bool SendToTheDoneStep(const std::vector<std::string>& options, const std::string& bus,
                          std::string* why, const std::string& end = "send done") {
-    ::chmod(runtime.path().c_str(), 0700);
+    ::chmod(runtime.Path().c_str(), 0700);
     const std::string socketDir = runtime / "zimbrel";
     ::mkdir(socketDir.c_str(), 0700);
     env_ = {"PATH=" + std::string(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin"),
-            "HOME=" + home.path(),
+            "HOME=" + home.Path(),
             "DBUS_SESSION_BUS_ADDRESS=" +
                 (bus.empty() ? "unix:path=" + std::string(home / "no-bus") : bus)};
     service = std::make_unique<SocketService>(
-        socketDir + "/service.sock", data.path(), options,
-        std::vector<std::string>{"ip", "netns", "exec", net_.desktop()}, &env_);
-    if (!service->ok()) return Fail(why, "the service did not start: " + service->Log());
+        socketDir + "/service.sock", data.Path(), options,
+        std::vector<std::string>{"ip", "netns", "exec", net_.Desktop()}, &env_);
+    if (!service->Ok()) return Fail(why, "the service did not start: " + service->Log());
     const std::string song = music / "Phone Song.wav";
     if (!MakeSong(song, 6.0)) return Fail(why, "no song");
     {
-      InNamespace desktop(net_.desktop());
+      InNamespace desktop(net_.Desktop());
       if (!desktop.ok()) return Fail(why, "cannot enter the desktop namespace");
       page.Start(app, {song},
                  {{"ZIMBREL_SERVICE_HOST", "user"},
-                  {"XDG_RUNTIME_DIR", runtime.path()},
+                  {"XDG_RUNTIME_DIR", runtime.Path()},
                   {"ZIMBREL_PAGE_CONSOLE", "1"}});
     }
     window = app.FindWindow(kTitle, 60000);
@@ -285,17 +285,17 @@ class Desktop {
 
 TEST(Delivery, TheRingtoneReachesAPhoneOnTheHomeNetworkByItsQrCode) {
   NetnsPair net;
-  if (!net.ok()) GTEST_SKIP() << net.why();
+  if (!net.Ok()) GTEST_SKIP() << net.Why();
   for (const char* tool : {"curl", "zbarimg", "ffprobe", "import"})
     if (!Have(tool)) GTEST_SKIP() << "needs " << tool;
 
   // The service's session bus has no phone daemon: no phones are offered.
-  SessionBus bus(net.desktop());
-  ASSERT_TRUE(bus.ok());
+  SessionBus bus(net.Desktop());
+  ASSERT_TRUE(bus.Ok());
   Desktop desk(net);
   std::string why;
   ASSERT_TRUE(desk.SendToTheDoneStep({"--share-lifetime", std::to_string(kShareLifetime)},
-                                     bus.address(), &why))
+                                     bus.Address(), &why))
       << why;
   AppHarness& app = desk.app;
   Console& page = desk.page;
@@ -305,13 +305,13 @@ TEST(Delivery, TheRingtoneReachesAPhoneOnTheHomeNetworkByItsQrCode) {
   std::string phones = "?";
   ASSERT_TRUE(page.Wait(app, "phones ", 30000, &phones)) << page.Log();
   EXPECT_EQ(phones, "");
-  const std::string prefix = "http://" + net.desktopAddress() + ":";
+  const std::string prefix = "http://" + net.DesktopAddress() + ":";
   ASSERT_EQ(shown.rfind(prefix, 0), 0u) << shown;
   // The service's page address comes from the service too (the page cannot
   // know its browser port): a loopback address.
   std::string address;
   ASSERT_TRUE(page.Wait(app, "service address ", 30000, &address)) << page.Log();
-  EXPECT_EQ(address.rfind(service.browserUrl() + "redir.php?", 0), 0u) << address;
+  EXPECT_EQ(address.rfind(service.BrowserUrl() + "redir.php?", 0), 0u) << address;
 
   // The QR code, read from the screen as a phone's camera would.
   TempDir shots;
@@ -378,8 +378,8 @@ TEST(Delivery, TheRingtoneReachesAPhoneOnTheHomeNetworkByItsQrCode) {
       PhoneGet(net, root + "/cgi-bin/zbl_upload2.cgi?sid=1&ver=260&aff=2", "/dev/null", true);
   EXPECT_TRUE(upload == 0 || (upload >= 400 && upload < 500)) << upload;
   // The service's loopback port is not on the network at all.
-  EXPECT_EQ(PhoneGet(net, "http://" + net.desktopAddress() + ":" +
-                              std::to_string(service.browserPort()) + "/"),
+  EXPECT_EQ(PhoneGet(net, "http://" + net.DesktopAddress() + ":" +
+                              std::to_string(service.BrowserPort()) + "/"),
             0);
 
   // After its lifetime the link is gone.
@@ -401,13 +401,13 @@ TEST(Delivery, TheRingtoneReachesAPhoneOnTheHomeNetworkByItsQrCode) {
 // files that arrive at once).
 TEST(Delivery, APhonePairedThroughKdeConnectGetsTheRingtoneFromItsButton) {
   NetnsPair net("1mbit");
-  if (!net.ok()) GTEST_SKIP() << net.why();
+  if (!net.Ok()) GTEST_SKIP() << net.Why();
   if (!fs::exists(KdeConnect::kDaemon)) GTEST_SKIP() << "needs kdeconnect";
   for (const char* tool : {"gdbus", "dbus-daemon"})
     if (!Have(tool)) GTEST_SKIP() << "needs " << tool;
 
   // The phone first, then the desktop; they find each other by broadcast.
-  KdeConnect phone(net.phone(), true);
+  KdeConnect phone(net.Phone(), true);
   const std::string name = "Ann's <b>Phone</b>";
   AppHarness waiter;
   ASSERT_TRUE(waiter.WaitUntil(
@@ -418,7 +418,7 @@ TEST(Delivery, APhonePairedThroughKdeConnectGetsTheRingtoneFromItsButton) {
                     .empty();
       },
       30000));
-  KdeConnect desk(net.desktop(), false);
+  KdeConnect desk(net.Desktop(), false);
   std::string phoneId, deskId;
   ASSERT_TRUE(waiter.WaitUntil(
       [&] {
@@ -481,20 +481,20 @@ TEST(Delivery, APhonePairedThroughKdeConnectGetsTheRingtoneFromItsButton) {
 // at the head of the upload, and the page says there is no room for it.
 TEST(Delivery, AnUploadOverTheSessionQuotaIsRefusedAndThePageSaysSo) {
   NetnsPair net;
-  if (!net.ok()) GTEST_SKIP() << net.why();
-  SessionBus bus(net.desktop());
-  ASSERT_TRUE(bus.ok());
+  if (!net.Ok()) GTEST_SKIP() << net.Why();
+  SessionBus bus(net.Desktop());
+  ASSERT_TRUE(bus.Ok());
   Desktop desk(net);
   std::string why;
   ASSERT_TRUE(
-      desk.SendToTheDoneStep({"--session-quota", "10000"}, bus.address(), &why, "send failed: "))
+      desk.SendToTheDoneStep({"--session-quota", "10000"}, bus.Address(), &why, "send failed: "))
       << why;
   const std::string log = desk.page.Log();
   EXPECT_NE(log.find("send failed: The ringtone service has no room for this ringtone"),
             std::string::npos)
       << log;
   // Nothing of it was kept.
-  for (const auto& e : fs::recursive_directory_iterator(desk.data.path()))
+  for (const auto& e : fs::recursive_directory_iterator(desk.data.Path()))
     EXPECT_FALSE(e.is_regular_file() && e.path().extension() == ".mp3") << e.path();
 }
 

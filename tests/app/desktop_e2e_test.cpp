@@ -569,7 +569,7 @@ TEST_P(OnDesktop, TheDisplayGoingAwayEndsTheProgramAsACloseDoes) {
 var dir = decodeURIComponent(location.pathname).replace(/res\/[^/]*$/, '');
 x.ZBL_SetZBName('transcode ' + x.ZBL_TranscodeMedia(dir + 'song.wav', dir + 'res/tmp/ring.mp3'));
 x.ZBL_ShowModalDialog('Inner', dir + 'res/inner.html', 'arg', 0, 0, 300, 200);)"));
-  app.Start({}, {{"TMPDIR", tmp.path()}});
+  app.Start({}, {{"TMPDIR", tmp.Path()}});
   ASSERT_TRUE(app.WaitForValue("ZBName", "transcode true", 30000)) << app.Output();
   ASSERT_TRUE(app.WaitForValue("ZBPhone", "inner", 30000)) << app.Output();
   ASSERT_TRUE(app.WaitUntil([&] { return fs::exists(pidFile); }, 10000));
@@ -580,7 +580,7 @@ x.ZBL_ShowModalDialog('Inner', dir + 'res/inner.html', 'arg', 0, 0, 300, 200);)"
   auto bridgeFolders = [&] {
     int n = 0;
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    for (const std::string& dir : {tmp.path(), std::string(runtime ? runtime : "")}) {
+    for (const std::string& dir : {tmp.Path(), std::string(runtime ? runtime : "")}) {
       std::error_code ec;
       for (auto& e : fs::directory_iterator(dir, ec))
         if (e.path().filename().string().rfind("zimbrel-", 0) == 0 &&

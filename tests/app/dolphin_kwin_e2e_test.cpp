@@ -108,7 +108,7 @@ document.addEventListener('keydown', function (e) { if (e.key === 'Escape') x.ZB
       "QT_PLUGIN_PATH=" + plugins,
       "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1",
       "DBUS_SESSION_BUS_ADDRESS=" + desktop.busAddress(),
-      "HOME=" + home.path(),
+      "HOME=" + home.Path(),
       "XDG_CONFIG_HOME=" + (home / ".config"),
       "XDG_DATA_HOME=" + (home / ".local/share"),
       "XDG_CACHE_HOME=" + fs::path(app.workDir()).parent_path().parent_path().string(),

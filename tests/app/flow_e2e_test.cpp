@@ -414,7 +414,7 @@ TEST(Flow, KeysMoveThePartAndTheRingtoneSentLastsWhatTheSummarySays) {
   TempDir music;
   const std::string song = music / "quiet then loud.wav";
   // 100 s, quiet but for 20 loud seconds from 47 s.
-  ASSERT_EQ(std::system(("cd '" + music.path() +
+  ASSERT_EQ(std::system(("cd '" + music.Path() +
                          "' && sox -n -r 44100 -c 2 q1.wav synth 47 sine 300 vol 0.05"
                          " && sox -n -r 44100 -c 2 l.wav synth 20 sine 500 vol 0.8"
                          " && sox -n -r 44100 -c 2 q2.wav synth 33 sine 300 vol 0.05"

@@ -38,7 +38,7 @@ if (song && x.ZBL_TranscodeMedia(song, dir + '/tmp/ring.mp3')) {
 
 TEST(OneProgram, ASecondStartHandsItsSongToTheRunningProgramAndEnds) {
   TempDir songs;
-  const std::string first = songs.path() + "/first song.wav", second = songs.path() + "/second.wav";
+  const std::string first = songs.Path() + "/first song.wav", second = songs.Path() + "/second.wav";
   ASSERT_TRUE(MakeSong(first, 3));
   ASSERT_TRUE(MakeSong(second, 3));
   AppHarness app;
@@ -51,7 +51,7 @@ TEST(OneProgram, ASecondStartHandsItsSongToTheRunningProgramAndEnds) {
 
   // A second start, from another folder, with a relative name: it ends with
   // 0, and the running program starts over with the song, by its full path.
-  fs::current_path(songs.path());
+  fs::current_path(songs.Path());
   EXPECT_EQ(app.StartAgain({"second.wav"}, 60000), 0);
   EXPECT_TRUE(app.WaitForValue("ZBName", "[" + first + "][" + second + "]", 30000))
       << app.Value("ZBName");
@@ -71,15 +71,15 @@ TEST(OneProgram, ASecondStartHandsItsSongToTheRunningProgramAndEnds) {
 
 TEST(OneProgram, WhileARingtoneIsBeingMadeTheUserIsAskedAndNoKeepsIt) {
   TempDir songs;
-  const std::string first = songs.path() + "/first.wav", second = songs.path() + "/second.wav";
+  const std::string first = songs.Path() + "/first.wav", second = songs.Path() + "/second.wav";
   std::ofstream(first) << "a song";
   std::ofstream(second) << "another";
   AppHarness app;
-  FakeTranscoder(app, songs.path() + "/ffmpeg.pid");  // never ends
+  FakeTranscoder(app, songs.Path() + "/ffmpeg.pid");  // never ends
   app.WritePage("selectSong.html", kSongPage);
   app.Start({first});
   ASSERT_TRUE(app.WaitForValue("ZBNetwork", "converting", 30000)) << app.Output();
-  ASSERT_TRUE(app.WaitUntil([&] { return fs::exists(songs.path() + "/ffmpeg.pid"); }, 30000));
+  ASSERT_TRUE(app.WaitUntil([&] { return fs::exists(songs.Path() + "/ffmpeg.pid"); }, 30000));
 
   // No: nothing changes, the job goes on.
   EXPECT_EQ(app.StartAgain({second}, 60000), 0);
@@ -106,7 +106,7 @@ TEST(OneProgram, WhileARingtoneIsBeingMadeTheUserIsAskedAndNoKeepsIt) {
 // start page starts over with the song.
 TEST(OneProgram, ADialogOpenAboveTheStartPageClosesForTheNewSong) {
   TempDir songs;
-  const std::string first = songs.path() + "/first.wav", second = songs.path() + "/second.wav";
+  const std::string first = songs.Path() + "/first.wav", second = songs.Path() + "/second.wav";
   std::ofstream(first) << "a song";
   std::ofstream(second) << "another";
   AppHarness app;
@@ -135,13 +135,13 @@ if (song.indexOf('first') >= 0)
 
 TEST(OneProgram, WithoutASessionBusEachProgramKeepsToAWorkFolderOfItsOwn) {
   TempDir songs, runtime;
-  fs::permissions(runtime.path(), fs::perms::owner_all);
-  const std::string song = songs.path() + "/song.wav";
+  fs::permissions(runtime.Path(), fs::perms::owner_all);
+  const std::string song = songs.Path() + "/song.wav";
   ASSERT_TRUE(MakeSong(song, 3));
   AppHarness one, two;
   const std::string cache = fs::path(one.workDir()).parent_path().parent_path();
   const std::map<std::string, std::string> noBus = {{"DBUS_SESSION_BUS_ADDRESS", ""},
-                                                    {"XDG_RUNTIME_DIR", runtime.path()},
+                                                    {"XDG_RUNTIME_DIR", runtime.Path()},
                                                     {"XDG_CACHE_HOME", cache}};
   one.WritePage("selectSong.html", kSongPage);
   two.WritePage("selectSong.html", kSongPage);

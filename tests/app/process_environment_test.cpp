@@ -19,11 +19,11 @@ using testing::TempDir;
 
 TEST(ProcessEnvironment, TheFirstRenderNodeOrItsUsualNameWhenThereIsNone) {
   TempDir dri;
-  EXPECT_EQ(RenderNodeFor(dri.path()), dri.path() + "/renderD128");
-  EXPECT_EQ(RenderNodeFor(dri.path() + "/missing"), dri.path() + "/missing/renderD128");
+  EXPECT_EQ(RenderNodeFor(dri.Path()), dri.Path() + "/renderD128");
+  EXPECT_EQ(RenderNodeFor(dri.Path() + "/missing"), dri.Path() + "/missing/renderD128");
   for (const char* name : {"card0", "renderD130", "renderD129", "renderDx", "renderD", "by-path"})
-    std::ofstream(dri.path() + "/" + name) << "";
-  EXPECT_EQ(RenderNodeFor(dri.path()), dri.path() + "/renderD129");
+    std::ofstream(dri.Path() + "/" + name) << "";
+  EXPECT_EQ(RenderNodeFor(dri.Path()), dri.Path() + "/renderD129");
 }
 
 // A Unix socket listening at `path` while it lives.
@@ -46,10 +46,10 @@ class Listener {
 
 TEST(ProcessEnvironment, PredictsTheDisplayGdkOpens) {
   TempDir runtime;
-  Listener compositor(runtime.path() + "/wayland-7");
+  Listener compositor(runtime.Path() + "/wayland-7");
   ASSERT_TRUE(compositor.ok());
-  { Listener gone(runtime.path() + "/wayland-stale"); }  // its socket file stays
-  g_setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), TRUE);
+  { Listener gone(runtime.Path() + "/wayland-stale"); }  // its socket file stays
+  g_setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), TRUE);
   g_setenv("DISPLAY", ":5", TRUE);
   g_unsetenv("WAYLAND_SOCKET");
   struct Case {
@@ -80,7 +80,7 @@ TEST(ProcessEnvironment, PredictsTheDisplayGdkOpens) {
     EXPECT_EQ(DisplayWillBeWayland(), c.expected);
   }
   // An absolute socket path; X11 listed first but no X display to open.
-  g_setenv("WAYLAND_DISPLAY", (runtime.path() + "/wayland-7").c_str(), TRUE);
+  g_setenv("WAYLAND_DISPLAY", (runtime.Path() + "/wayland-7").c_str(), TRUE);
   g_setenv("GDK_BACKEND", "x11,wayland", TRUE);
   g_unsetenv("DISPLAY");
   EXPECT_TRUE(DisplayWillBeWayland());

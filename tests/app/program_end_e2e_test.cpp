@@ -75,7 +75,7 @@ TEST(ProgramEnd, TheXServerEndingEndsTheProgramAsACloseDoes) {
 window.external.ZBL_SetZBPhone('+1 555 0100');
 window.external.ZBL_SetZBName('ready');
 </script>)");
-  app.Start({}, {{"TMPDIR", tmp.path()}});
+  app.Start({}, {{"TMPDIR", tmp.Path()}});
   ASSERT_TRUE(app.WaitForValue("ZBName", "ready", 30000)) << app.Output();
   screen.EndServer();
   int code = -1;
@@ -83,7 +83,7 @@ window.external.ZBL_SetZBName('ready');
   EXPECT_EQ(code, 0);
   EXPECT_EQ(app.Value("ZBPhone"), "+1 555 0100");
   ExpectTheSettingsTraceOfAnEnd(app.Output());
-  EXPECT_TRUE(fs::is_empty(tmp.path())) << "the bridge's socket folder is left";
+  EXPECT_TRUE(fs::is_empty(tmp.Path())) << "the bridge's socket folder is left";
 }
 
 // SIGTERM while the page waits in a page dialog whose page waits in a
@@ -196,9 +196,9 @@ TEST(ProgramEnd, TheBrowserAndTheHelpViewerInheritOnlyTheirStandardStreams) {
   fs::create_directories(xdg / "config");
   for (const char* who : {"browser", "viewer"}) {
     std::string script = xdg / (std::string("fake-") + who);
-    std::ofstream(script) << "#!/bin/sh\necho $$ > '" << xdg.path() << "/." << who << "'; mv '"
-                          << xdg.path() << "/." << who << "' '" << xdg.path() << "/" << who
-                          << "'\nwhile [ ! -e '" << xdg.path() << "/go' ]; do sleep 0.01; done\n";
+    std::ofstream(script) << "#!/bin/sh\necho $$ > '" << xdg.Path() << "/." << who << "'; mv '"
+                          << xdg.Path() << "/." << who << "' '" << xdg.Path() << "/" << who
+                          << "'\nwhile [ ! -e '" << xdg.Path() << "/go' ]; do sleep 0.01; done\n";
     fs::permissions(script, fs::perms::owner_all);
   }
   std::ofstream(xdg / "data/applications/fake-browser.desktop")
@@ -220,7 +220,7 @@ TEST(ProgramEnd, TheBrowserAndTheHelpViewerInheritOnlyTheirStandardStreams) {
   app.WritePage("selectSong.html", R"(<!doctype html><script>
 var x = window.external;
 x.ZBL_SetZBName('asking ' + x.ZBL_MakeHttpRequest('http://)" +
-                                       web.authority() +
+                                       web.Authority() +
                                        R"(/hold'));
 document.addEventListener('keydown', function (e) {
   if (e.key === 'b') x.ZBL_NavigateURL('home');

@@ -86,7 +86,7 @@ setTimeout(function () {
 }, 100);
 </script>)");
   // No default web browser for ZBL_NavigateURL to start.
-  app.Start({}, {{"XDG_DATA_HOME", xdg.path()}, {"XDG_CONFIG_HOME", xdg.path()}});
+  app.Start({}, {{"XDG_DATA_HOME", xdg.Path()}, {"XDG_CONFIG_HOME", xdg.Path()}});
   std::string mainId = app.FindWindow(kMainTitle, 30000);
   ASSERT_FALSE(mainId.empty());
   AnswerDialogs(

@@ -110,10 +110,10 @@ class ExtensionAlone : public ::testing::Test {
           // The service's address is handed over as the program
           // does; it earns its pages nothing.
           webkit_web_context_set_web_extensions_initialization_user_data(
-              ctx, WebExtensionData(t->bridge.socketPath(), t->app.moduleDir(),
+              ctx, WebExtensionData(t->bridge.SocketPath(), t->app.moduleDir(),
                                     t->app.moduleDir() + "/res/tmp",
                                     "http://127.0.0.1:" + std::to_string(t->reports.port()) + "/",
-                                    t->bridge.secret()));
+                                    t->bridge.Secret()));
         }),
         this);
     pages = ProgramPages(app.moduleDir(), app.moduleDir() + "/res/tmp");
@@ -163,8 +163,8 @@ class ExtensionAlone : public ::testing::Test {
   TempDir elsewhere;
   MiniHttpServer reports;
   TempDir reg;
-  ScopedEnv regEnv{"ZIMBREL_REGISTRY_DIR", reg.path()};
-  PageHost host{reg.path()};
+  ScopedEnv regEnv{"ZIMBREL_REGISTRY_DIR", reg.Path()};
+  PageHost host{reg.Path()};
   CExternalDispatch disp{[this]() -> CoreHost* { return &host; }};
   BridgeServer bridge{&disp};
   ProgramPages pages;
@@ -175,7 +175,7 @@ class ExtensionAlone : public ::testing::Test {
 TEST_F(ExtensionAlone, OnlyPagesOfResWithPagesOfResAboveThemGetTheObject) {
   const int port = reports.port();
   const std::string res = app.moduleDir() + "/res";
-  const std::string out = elsewhere.path();
+  const std::string out = elsewhere.Path();
   auto frame = [](const std::string& src) { return "<iframe src=\"" + src + "\"></iframe>"; };
   const std::string web = "http://127.0.0.1:" + std::to_string(port);
   app.WritePage("own.html", Reporter(port, "own"));
@@ -284,7 +284,7 @@ TEST_F(ExtensionAlone, OnlyPagesOfResWithPagesOfResAboveThemGetTheObject) {
     c.Send("HTTP/1.0 302 Found\r\nLocation: " + Ours(res + "/target.html") +
            "\r\nContent-Length: 0\r\n\r\n");
   });
-  Show("http://" + redirecting.authority() + "/go", true, {"target"}, 5000);
+  Show("http://" + redirecting.Authority() + "/go", true, {"target"}, 5000);
   EXPECT_GE(asked.load(), 1);
   EXPECT_EQ(ReportOf(reports, "target"), "");
 }
@@ -367,7 +367,7 @@ int ConnectUnix(const std::string& path) {
 // is gone after the next start.
 TEST(Trust, AProcessOfTheSameUserGetsNothingFromTheBridge) {
   TempDir runtime;
-  fs::permissions(runtime.path(), fs::perms::owner_all);
+  fs::permissions(runtime.Path(), fs::perms::owner_all);
   AppHarness app;
   app.WritePage("selectSong.html", R"(<!doctype html><body><input id=f><script>
 var x = window.external;
@@ -379,14 +379,14 @@ addEventListener('keydown', function (e) {
   if (e.key === 'k') x.ZBL_SetZBPhone('still ' + x.ZBL_GetZBName());
 });
 </script></body>)");
-  const std::map<std::string, std::string> env = {{"XDG_RUNTIME_DIR", runtime.path()}};
+  const std::map<std::string, std::string> env = {{"XDG_RUNTIME_DIR", runtime.Path()}};
   app.Start({}, env);
   ASSERT_TRUE(app.WaitForValue("ZBName", "page", 30000)) << app.Output();
-  const std::string socket = BridgeSocketIn(runtime.path());
+  const std::string socket = BridgeSocketIn(runtime.Path());
   ASSERT_FALSE(socket.empty());
 
   std::vector<wire::Value> name(1);
-  name[0].tag = wire::Tag::String;
+  name[0].tag = wire::Tag::kString;
   name[0].s = "intruder";
   const std::string setName = wire::Frame(wire::EncodeInvoke(5, DISPATCH_METHOD, name));
   std::vector<std::string> firsts = {setName};
@@ -413,10 +413,10 @@ addEventListener('keydown', function (e) {
   EXPECT_TRUE(fs::exists(left));
   app.Start({}, env);
   ASSERT_TRUE(app.WaitUntil(
-      [&] { return !BridgeSocketIn(runtime.path()).empty() && !fs::exists(left); }, 30000));
+      [&] { return !BridgeSocketIn(runtime.Path()).empty() && !fs::exists(left); }, 30000));
   AppHarness::RequestClose(app.FindWindow(kMainTitle));
   EXPECT_TRUE(app.WaitExit(20000));
-  EXPECT_TRUE(BridgeSocketIn(runtime.path()).empty());  // a closed run leaves nothing
+  EXPECT_TRUE(BridgeSocketIn(runtime.Path()).empty());  // a closed run leaves nothing
 }
 
 // Starts the program with its standard error in a file; returns the file.
@@ -520,9 +520,9 @@ struct FakeBrowser {
     fs::create_directories(xdg / "data/applications");
     fs::create_directories(xdg / "config");
     std::ofstream(xdg / "browser")
-        << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << xdg.path() << "/log'\n"
-        << "printf '%s' \"$1\" > '" << xdg.path() << "/.opened' && mv '" << xdg.path()
-        << "/.opened' '" << xdg.path() << "/opened'\n";
+        << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << xdg.Path() << "/log'\n"
+        << "printf '%s' \"$1\" > '" << xdg.Path() << "/.opened' && mv '" << xdg.Path()
+        << "/.opened' '" << xdg.Path() << "/opened'\n";
     fs::permissions(xdg / "browser", fs::perms::owner_all);
     std::ofstream(xdg / "data/applications/fake-browser.desktop")
         << "[Desktop Entry]\nType=Application\nName=Fake Browser\nExec=" << xdg / "browser"
@@ -562,7 +562,7 @@ TEST(Trust, WebLinksTheUserFollowsOpenInTheBrowserAndNoScriptLeavesOurPages) {
     c.Send("HTTP/1.0 302 Found\r\nLocation: " + Ours(app.moduleDir() + "/res/target.html") +
            "\r\nContent-Length: 0\r\n\r\n");
   });
-  const std::string target = "http://" + service.authority() + "/redir";
+  const std::string target = "http://" + service.Authority() + "/redir";
   app.WritePage("selectSong.html", R"(<!doctype html><head><style>
 a { display: block; width: 760px; height: 520px; }</style></head><body>
 <a id=l href=")" + target + R"(">the service</a><script>
@@ -649,15 +649,15 @@ addEventListener('load', function () {
 });
 </script></body>)");
   auto env = browser.env();
-  env["HOME"] = home.path();
-  env["XDG_DOWNLOAD_DIR"] = home.path() + "/Downloads";
+  env["HOME"] = home.Path();
+  env["XDG_DOWNLOAD_DIR"] = home.Path() + "/Downloads";
   // A service on TCP: its redirect address is known without asking it.
   env["ZIMBREL_SERVICE_HOST"] = "example.test";
   app.Start({}, env);
   ASSERT_TRUE(app.WaitForValue("ZBName", "scripted", 30000)) << app.Output();
   EXPECT_EQ(browser.log(), "");
   std::vector<std::string> saved;
-  for (const auto& e : fs::recursive_directory_iterator(home.path()))
+  for (const auto& e : fs::recursive_directory_iterator(home.Path()))
     if (e.is_regular_file()) saved.push_back(e.path());
   EXPECT_TRUE(saved.empty()) << saved.front();
   EXPECT_FALSE(fs::exists(fs::path(app.moduleDir()).parent_path() / "escaped.html"));

@@ -38,7 +38,7 @@ TEST(JobState, StaleJobNeverOverwritesANewerOne) {
   }));
   release = true;
   ASSERT_TRUE(WaitForJobThreadsForTesting(5000));
-  EXPECT_EQ(state->Response().value(), "fresh");
+  EXPECT_EQ(state->Response().Value(), "fresh");
   EXPECT_EQ(state->Status(JobKind::kHttp), 1);
 }
 

@@ -104,7 +104,7 @@ struct ModuleDir {
     ::mkdir(res.c_str(), 0755);
     ::mkdir(tmp.c_str(), 0755);
   }
-  const std::string& path() const { return dir.path(); }
+  const std::string& Path() const { return dir.Path(); }
   void LinkTool(const std::string& name, const std::string& target) const {
     EXPECT_EQ(::symlink(target.c_str(), (res + "/" + name).c_str()), 0);
   }

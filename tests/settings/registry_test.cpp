@@ -21,10 +21,10 @@ std::string FileBytes(const std::string& p) {
 
 class SettingsTest : public ::testing::Test {
  protected:
-  TempDir dir;
-  ScopedEnv env{"ZIMBREL_REGISTRY_DIR", dir.path()};
+  TempDir m_dir;
+  ScopedEnv m_env{"ZIMBREL_REGISTRY_DIR", m_dir.Path()};
   std::string ValueFile(const std::string& name) {
-    return dir / ("HKEY_CURRENT_USER/Software/Zimbrel/" + name);
+    return m_dir / ("HKEY_CURRENT_USER/Software/Zimbrel/" + name);
   }
 };
 
@@ -68,10 +68,10 @@ TEST_F(SettingsTest, TraceOfReadsWritesAndLifetimeIsExact) {
 TEST_F(SettingsTest, ForeignTextWithTerminatorAndLongValuesReadWhole) {
   {
     registry r("Software\\Zimbrel", 2);
-    reg::RegSetValueExA(r.handle(), "T", 0, reg::REG_BINARY,
+    reg::RegSetValueExA(r.Handle(), "T", 0, reg::REG_BINARY,
                         reinterpret_cast<const reg::BYTE*>("abc\0"), 4);
     std::string longValue(3000, 'L');
-    reg::RegSetValueExA(r.handle(), "Long", 0, reg::REG_BINARY,
+    reg::RegSetValueExA(r.Handle(), "Long", 0, reg::REG_BINARY,
                         reinterpret_cast<const reg::BYTE*>(longValue.data()), 3000);
   }
   ::testing::internal::CaptureStdout();
@@ -86,7 +86,7 @@ TEST_F(SettingsTest, ForeignTextWithTerminatorAndLongValuesReadWhole) {
 }
 
 TEST_F(SettingsTest, FailedWriteStaysPendingAndTheDestructorRetries) {
-  std::filesystem::create_directories(dir / "HKEY_CURRENT_USER/Software/Zimbrel");
+  std::filesystem::create_directories(m_dir / "HKEY_CURRENT_USER/Software/Zimbrel");
   if (::geteuid() == 0) GTEST_SKIP() << "root ignores folder modes; covered by the kill test";
   ::testing::internal::CaptureStdout();
   {
@@ -94,7 +94,7 @@ TEST_F(SettingsTest, FailedWriteStaysPendingAndTheDestructorRetries) {
     registry::value v(r, "ZBPhone");
     ::chmod(ValueFile("").c_str(), 0500);
     v.set("555");
-    EXPECT_TRUE(v.isModified());
+    EXPECT_TRUE(v.IsModified());
     EXPECT_EQ(v.get(), "555");
     ::chmod(ValueFile("").c_str(), 0700);
   }
@@ -108,17 +108,17 @@ TEST_F(SettingsTest, FailedWriteStaysPendingAndTheDestructorRetries) {
 
 TEST_F(SettingsTest, UnopenableKeyFailsEveryStepButKeepsValuesInMemory) {
   // A file where the key's folder should be.
-  std::filesystem::create_directories(dir / "HKEY_CURRENT_USER/Software");
-  std::ofstream(dir / "HKEY_CURRENT_USER/Software/Zimbrel") << "x";
+  std::filesystem::create_directories(m_dir / "HKEY_CURRENT_USER/Software");
+  std::ofstream(m_dir / "HKEY_CURRENT_USER/Software/Zimbrel") << "x";
   ::testing::internal::CaptureStdout();
   {
     registry r("Software\\Zimbrel", 2);
-    EXPECT_EQ(r.handle(), nullptr);
+    EXPECT_EQ(r.Handle(), nullptr);
     registry::value v(r, "ZBAid");
     EXPECT_EQ(v.get(), "");
     v.set("2");
     EXPECT_EQ(v.get(), "2");
-    EXPECT_TRUE(v.isModified());
+    EXPECT_TRUE(v.IsModified());
   }
   std::string out = ::testing::internal::GetCapturedStdout();
   EXPECT_EQ(

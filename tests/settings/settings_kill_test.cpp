@@ -35,7 +35,7 @@ std::string Payload(char c) {
 
 TEST(SettingsKill, KilledWritersLeaveOldOrNewBytesAndSweepableTemporaries) {
   TempDir dir;
-  ScopedEnv env("ZIMBREL_REGISTRY_DIR", dir.path());
+  ScopedEnv env("ZIMBREL_REGISTRY_DIR", dir.Path());
   const char* loopsEnv = std::getenv("ZIMBREL_KILL_LOOPS");
   const int loops = loopsEnv ? std::atoi(loopsEnv) : 150;
   const std::string keyDir = dir / "HKEY_CURRENT_USER/Software/Zimbrel";
