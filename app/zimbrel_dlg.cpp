@@ -238,7 +238,7 @@ void CZimbrelDlg::StartOver(const std::string& song) {
     const int answer = ShowMessageBox(InnermostWindow(), text, AppName(),
                                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
     if (answer != IDYES || CModalWindow::Ending()) return;
-    m_jobs->RequestBreak();
+    m_jobs->Cancel();
     m_jobs->TerminateRecordedProcess(SIGKILL);
   }
   setCommandLineFile(song);

@@ -74,12 +74,12 @@ const std::shared_ptr<media::CdAccess>& CoreHost::cd() {
   return m_cd;
 }
 
-bool CoreHost::StartCdGrab(const std::string& drive, const std::string& track,
-                           const std::string& output) {
+bool CoreHost::StartGrab(const std::string& drive, const std::string& track,
+                         const std::string& output) {
   return media::StartGrab(m_jobs, cd(), drive, track, WorkPath(output));
 }
-int32_t CoreHost::CdGrabStatus() {
-  return m_jobs->Status(jobs::JobKind::kRip);
+int32_t CoreHost::GrabStatus() {
+  return m_jobs->Status(jobs::JobKind::kGrab);
 }
 
 media::CdListing CoreHost::ListCdDrives() {
@@ -90,7 +90,7 @@ media::CdListing CoreHost::ListCdTracks(int32_t drive) {
 }
 
 bool CoreHost::CancelJob() {
-  m_jobs->RequestBreak();
+  m_jobs->Cancel();
   return true;
 }
 

@@ -93,8 +93,8 @@ class CoreHost {
   std::string AnalysisResult();
   bool StartUpload(const std::string& path, const std::string& sessionId);
   int32_t UploadStatus();
-  bool StartCdGrab(const std::string& drive, const std::string& track, const std::string& output);
-  int32_t CdGrabStatus();
+  bool StartGrab(const std::string& drive, const std::string& track, const std::string& output);
+  int32_t GrabStatus();
   bool StartNormalize(const std::string& path);
   int32_t NormalizeStatus();
   // Asks the running job to stop; always true.

@@ -34,7 +34,7 @@ enum class JobKind : int {
   kHttp = 0,
   kTranscode = 1,
   kUpload = 2,
-  kRip = 3,
+  kGrab = 3,
   kNormalize = 4,
   kAnalysis = 5
 };
@@ -61,10 +61,10 @@ class JobState {
   // The song analysis's result text ("" until the job has published it).
   std::string Analysis() const;
   uint32_t ProcessId() const { return m_tsProcessId.load(std::memory_order_acquire); }
-  bool BreakRequested() const { return m_breakAsync.load(std::memory_order_acquire); }
+  bool CancelRequested() const { return m_breakAsync.load(std::memory_order_acquire); }
 
   // ZBL_BreakAsyncOperation: asks every running job to stop.
-  void RequestBreak() { m_breakAsync.store(true, std::memory_order_release); }
+  void Cancel() { m_breakAsync.store(true, std::memory_order_release); }
 
   // ZBL_CloseWindow: sends `sig` to the recorded ffmpeg child, if any, and
   // clears the record (so the child is signalled at most once). The record
@@ -119,7 +119,7 @@ class JobTicket {
   // Clears the process id only if it still holds `pid`. Once this returns, no
   // TerminateRecordedProcess can still be about to signal `pid`.
   void ClearProcessId(uint32_t pid);
-  bool Cancelled() const { return m_state->BreakRequested(); }
+  bool Cancelled() const { return m_state->CancelRequested(); }
   const std::shared_ptr<JobState>& State() const { return m_state; }
   JobKind Kind() const { return m_kind; }
   uint64_t Generation() const { return m_gen; }

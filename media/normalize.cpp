@@ -45,21 +45,21 @@ class Job {
 
   void Run() {
     // Step 1: delete the gain information stored in the file.
-    if (!Step(st::kNormalizeRemovingGain, st::kNormalizeRemoveGainFailed, {"/s", "d"})) return;
+    if (!Step(st::kNormalizeRemoving, st::kNormalizeRemoveFailed, {"/s", "d"})) return;
     // Step 2: apply the track gain, lowered as far as it must be so that the
     // file does not clip ("/k"; mp3gain then does not ask on standard input,
     // which would read as "no" and change nothing).
-    if (!Step(st::kNormalizeApplyingTrackGain, st::kNormalizeTrackGainFailed, {"/k", "/r"})) return;
+    if (!Step(st::kNormalizeAdjusting, st::kNormalizeAdjustFailed, {"/k", "/r"})) return;
     // Step 3: raise by up to four steps of 1.5 dB, as many as stay under
     // full scale. The analysis neither reads nor writes the file's tag.
-    if (!Step(st::kNormalizeRaisingGain, st::kNormalizeRaiseGainFailed, {"/s", "s", "/o", "/x"}))
+    if (!Step(st::kNormalizeRaising, st::kNormalizeRaiseFailed, {"/s", "s", "/o", "/x"}))
       return;
     int steps = RaiseStepsThatFit(m_analysis);
     if (steps < 0) {  // no figure: raising could clip
-      m_t.SetStatus(st::kNormalizeRaiseGainFailed);
+      m_t.SetStatus(st::kNormalizeRaiseFailed);
       return;
     }
-    if (steps > 0 && !Step(st::kNormalizeRaisingGain, st::kNormalizeRaiseGainFailed,
+    if (steps > 0 && !Step(st::kNormalizeRaising, st::kNormalizeRaiseFailed,
                            {"/g", std::to_string(steps)}))
       return;
     m_t.SetStatus(st::kNormalizeDone);

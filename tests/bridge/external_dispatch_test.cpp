@@ -197,7 +197,7 @@ TEST_F(DispatchTest, CommandLineFileIsHandedOutOnceAndDialogValueIsShared) {
   EXPECT_EQ(S(Call(u"ZBL_GetDialogArgument", DISPATCH_METHOD)), "v1");
   VARIANT r = Call(u"ZBL_BreakAsyncOperation", DISPATCH_METHOD);
   EXPECT_EQ(r.vt, VT_BOOL);
-  EXPECT_TRUE(m_host.jobs()->BreakRequested());
+  EXPECT_TRUE(m_host.jobs()->CancelRequested());
 }
 
 // Every member's result has the type its entry lists, also when it is called

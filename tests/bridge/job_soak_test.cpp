@@ -132,7 +132,7 @@ class JobSoak : public ::testing::Test {
         member = u"ZBL_UploadFile";
         args = {Str(m_upload), Str("sid" + std::to_string(i))};
         break;
-      case jobs::JobKind::kRip:
+      case jobs::JobKind::kGrab:
         member = u"ZBL_GrabAudioDataFromCD";
         args = {Str(m_drive), Str("1"), Str(m_m.tmp + "/track.wav")};
         break;
@@ -328,7 +328,7 @@ TEST_F(JobSoak, Uploads) {
   Soak(jobs::JobKind::kUpload);
 }
 TEST_F(JobSoak, CdGrabs) {
-  Soak(jobs::JobKind::kRip);
+  Soak(jobs::JobKind::kGrab);
 }
 TEST_F(JobSoak, Normalisations) {
   Soak(jobs::JobKind::kNormalize);

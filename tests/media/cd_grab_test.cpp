@@ -39,7 +39,7 @@ class CdGrab : public ::testing::Test {
     m_images = std::make_unique<ScopedEnv>(
         "ZIMBREL_CD_IMAGES", m_disc.cue + ":" + m_single.cue + ":" + m_dir / "empty.cue");
     m_cd = std::make_shared<FaultCdAccess>(MakeDefaultCdAccess());
-    m_cd->status = [s = m_state.get()] { return s->Status(jobs::JobKind::kRip); };
+    m_cd->status = [s = m_state.get()] { return s->Status(jobs::JobKind::kGrab); };
   }
   void TearDown() override { EXPECT_TRUE(jobs::WaitForJobThreadsForTesting(10000)); }
 
@@ -48,7 +48,7 @@ class CdGrab : public ::testing::Test {
     EXPECT_TRUE(StartGrab(m_state, m_cd, drive, track, out));
     EXPECT_TRUE(jobs::WaitForJobThreadsForTesting(30000));
     EXPECT_EQ(m_cd->OpenHandles(), 0) << "a drive handle was left open";
-    return m_state->Status(jobs::JobKind::kRip);
+    return m_state->Status(jobs::JobKind::kGrab);
   }
   std::string D(int image) { return std::to_string(m_real + image); }
 
@@ -198,7 +198,7 @@ TEST_F(CdGrab, DeliveryPastTheBufferIsAFailedRead) {
 TEST_F(CdGrab, CancelDuringTheLastChunkKeepsDataLengthZero) {
   auto s = m_state;
   m_cd->afterRead = [s](CDAudioBuffer&, int n) {
-    if (n == 3) s->RequestBreak();
+    if (n == 3) s->Cancel();
   };
   std::string out = m_dir / "t.wav";
   EXPECT_EQ(Grab(D(0), "1", out), 210);

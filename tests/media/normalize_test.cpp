@@ -98,7 +98,7 @@ TEST_F(NormalizeFake, StatusNamesTheStepUnderWay) {
                "case \"$1$2\" in /sd) n=1;; /k/r) n=2;; /ss) n=3;; *) n=4;; esac\n"
                "while [ ! -e \"$d/go$n\" ]; do echo tick; sleep 0.01; done\n" +
                    FakeMp3gainAnalysis() + "exit 0");
-  m_state->RequestBreak();  // before the start: cleared by it
+  m_state->Cancel();  // before the start: cleared by it
   ASSERT_TRUE(StartNormalize(m_state, m_m.Path(), m_file));
   int32_t first = m_state->Status(jobs::JobKind::kNormalize);
   EXPECT_TRUE(first == 0 || first == 10) << first;
@@ -125,7 +125,7 @@ TEST_F(NormalizeFake, CancelStopsAfterTheRunInProgress) {
   ASSERT_TRUE(StartNormalize(m_state, m_m.Path(), m_file));
   ASSERT_TRUE(WaitUntil([&] { return Exists(m_m.res + "/pid"); }));
   EXPECT_EQ(m_state->Status(jobs::JobKind::kNormalize), 30);
-  m_state->RequestBreak();
+  m_state->Cancel();
   EXPECT_EQ(AwaitFinal(*m_state, jobs::JobKind::kNormalize, kRunning, 5000), 202);
   WriteFile(m_m.res + "/go", "");
   EXPECT_TRUE(AllSettled());

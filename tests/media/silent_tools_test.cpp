@@ -65,7 +65,7 @@ class SilentTools : public ::testing::Test {
   // took to come.
   Clock::duration CancelAndTime(jobs::JobKind kind, std::vector<int32_t> running) {
     auto start = Clock::now();
-    m_state->RequestBreak();
+    m_state->Cancel();
     m_final = AwaitFinal(*m_state, kind, std::move(running), 10000);
     return Clock::now() - start;
   }

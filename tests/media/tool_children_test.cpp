@@ -184,8 +184,8 @@ TEST(ToolChildren, SeeOnlyTheirStandardStreamsWhateverTheProgramHasOpen) {
   release.all();
   EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kTranscode), 1);
   EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kNormalize, {0, 10, 30, 80}), 100);
-  EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kRip), 100);
-  state->RequestBreak();  // the GET and the upload end without their answers
+  EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kGrab), 100);
+  state->Cancel();  // the GET and the upload end without their answers
   EXPECT_TRUE(AllSettled());
   ::close(inherited);
   ::close(socket);
@@ -224,7 +224,7 @@ TEST_F(ToolChildrenOfAKind, TheNextTranscodeEndsACancelledOnesChildFirst) {
   std::string first = m_m.tmp + "/first.m4a", second = m_m.tmp + "/second.m4a";
   ASSERT_TRUE(StartTranscode(m_state, m_m.Path(), m_m.dir / "a.wav", first));
   pid_t one = PidOnceChanged(0);
-  m_state->RequestBreak();
+  m_state->Cancel();
   EXPECT_EQ(AwaitFinal(*m_state, jobs::JobKind::kTranscode), 2);
   EXPECT_FALSE(Gone(one)) << "a cancel lets the child run on";
   EXPECT_EQ(ChildrenAwaitingReap(), 1);
@@ -252,7 +252,7 @@ TEST_F(ToolChildrenOfAKind, TheNextNormalisationEndsACancelledOnesChildFirst) {
   ASSERT_TRUE(StartNormalize(m_state, m_m.Path(), song));
   pid_t one = PidOnceChanged(0);
   ASSERT_TRUE(WaitUntil([&] { return Exists(tmp); }));
-  m_state->RequestBreak();
+  m_state->Cancel();
   EXPECT_EQ(AwaitFinal(*m_state, jobs::JobKind::kNormalize, {0, 10}), 201);
   EXPECT_FALSE(Gone(one));
 
@@ -283,7 +283,7 @@ TEST_F(ToolChildrenOfAKind, TheProgramsEndEndsEveryChildAndRemovesWhatItHalfWrot
   WriteFile(song, "ID3");
   ASSERT_TRUE(StartNormalize(m_state, m_m.Path(), song));
   ASSERT_TRUE(WaitUntil([&] { return Exists(songTmp); }));
-  m_state->RequestBreak();  // mp3gain is left running
+  m_state->Cancel();  // mp3gain is left running
   EXPECT_EQ(AwaitFinal(*m_state, jobs::JobKind::kNormalize, {0, 10}), 201);
   ASSERT_TRUE(StartTranscode(m_state, m_m.Path(), m_m.dir / "a.wav", ringtone));
   ASSERT_TRUE(WaitUntil([&] { return Exists(ringtone); }));

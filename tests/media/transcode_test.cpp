@@ -67,7 +67,7 @@ TEST_F(TranscodeFake, ReportedOutputWriteFailureFailsDespiteExitCodeZero) {
 
 TEST_F(TranscodeFake, StatusIsZeroUntilTheEndAndThenKept) {
   m_m.FakeTool("ffmpeg", kHangUntilGo);
-  m_state->RequestBreak();  // before the start: cleared by it
+  m_state->Cancel();  // before the start: cleared by it
   ASSERT_TRUE(StartTranscode(m_state, m_m.Path(), m_in, m_out));
   EXPECT_EQ(m_state->Status(jobs::JobKind::kTranscode), 0);
   ASSERT_TRUE(WaitUntil([&] { return Exists(m_m.res + "/pid"); }));
@@ -91,7 +91,7 @@ TEST_F(TranscodeFake, CancelEndsInTwoAtOnceAndTheChildRunsOnUnrecorded) {
   m_m.FakeTool("ffmpeg", kHangUntilGo + std::string("touch \"$d/finished\""));
   ASSERT_TRUE(StartTranscode(m_state, m_m.Path(), m_in, m_out));
   ASSERT_TRUE(WaitUntil([&] { return m_state->ProcessId() != 0 && Exists(m_m.res + "/pid"); }));
-  m_state->RequestBreak();
+  m_state->Cancel();
   EXPECT_EQ(AwaitFinal(*m_state, jobs::JobKind::kTranscode, kRunning, 5000), 2);
   EXPECT_EQ(m_state->ProcessId(), 0u);
   // Closing the window now must not touch the child, which is still running.

@@ -158,7 +158,7 @@ TEST_F(HttpRequestTest, SlowAnswersTimeOutOrAreCancelledWithAnEmptyResponse) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(Status(jobs::JobKind::kHttp), 0);
     auto start = std::chrono::steady_clock::now();
-    m_jobs->RequestBreak();
+    m_jobs->Cancel();
     EXPECT_EQ(WaitFinal(jobs::JobKind::kHttp, 1), 1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
     EXPECT_EQ(Response(), "");

@@ -180,7 +180,7 @@ TEST_F(UploadTest, CancelMidBodyEndsIn101WithFewerBytesThanAnnounced) {
       [&](RawConnection& conn) {
         if (!conn.ReadHead() || !conn.ReadUntil(conn.HeadEnd() + 65536)) return;
         paused = true;
-        m_jobs->RequestBreak();  // the client is blocked by the full window
+        m_jobs->Cancel();  // the client is blocked by the full window
         conn.ReadUntilClose();
         reset = conn.ResetByPeer();
       },
@@ -221,7 +221,7 @@ TEST_F(UploadTest, CancelWhileTheBodyWaitsInTheSendBufferResetsTheConnection) {
             },
             [](bool v) { return v; });
         if (!buffered) return;
-        m_jobs->RequestBreak();
+        m_jobs->Cancel();
         WaitUpload();  // the program has closed its socket
         conn.ReadUntilClose();
         reset = conn.ResetByPeer();
@@ -373,7 +373,7 @@ TEST_F(UploadTest, AnAnswerThatNeverComesEndsIn101AndACancelEndsTheWaitAtOnce) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(Status(jobs::JobKind::kUpload), 81);  // 4096 of 5000 bytes; the last chunk waits
     auto start = std::chrono::steady_clock::now();
-    m_jobs->RequestBreak();
+    m_jobs->Cancel();
     EXPECT_EQ(WaitUpload(), 101);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
   }
