@@ -28,19 +28,24 @@ struct KeyObject {
 
 namespace {
 
-KeyObject gRoots[6] = {
+// Indexed by Root; each root's folder is named after it (rootName).
+KeyObject gRoots[kRootCount] = {
     {"", KEY_ALL_ACCESS, true, "HKEY_CLASSES_ROOT", 0},
+    {"", KEY_ALL_ACCESS, true, "HKEY_CURRENT_CONFIG", 0},
     {"", KEY_ALL_ACCESS, true, "HKEY_CURRENT_USER", 0},
     {"", KEY_ALL_ACCESS, true, "HKEY_LOCAL_MACHINE", 0},
     {"", KEY_ALL_ACCESS, true, "HKEY_USERS", 0},
-    {"", KEY_ALL_ACCESS, true, "HKEY_CURRENT_CONFIG", 0},
     {"", KEY_ALL_ACCESS, true, "HKEY_DYN_DATA", 0},
 };
+
+constexpr int Index(Root root) {
+  return static_cast<int>(root);
+}
 
 constexpr const char kTempPrefix[] = ".zbtmp-";
 
 bool IsPredefined(HKEY k) {
-  return k >= &gRoots[0] && k < &gRoots[6];
+  return k >= &gRoots[0] && k < &gRoots[kRootCount];
 }
 
 bool IsValid(HKEY k) {
@@ -51,7 +56,7 @@ std::string RootDir(HKEY root) {
   std::string name = root->rootName;
   if (const char* d = std::getenv("ZIMBREL_REGISTRY_DIR"); d && *d)
     return std::string(d) + "/" + name;
-  if (root == &gRoots[1]) {
+  if (root == &gRoots[Index(Root::kCurrentUser)]) {
     std::string base = XdgBaseDirectory("XDG_CONFIG_HOME", ".config");
     if (base.empty()) return "";
     return base + "/zimbrel/registry/" + name;
@@ -388,12 +393,17 @@ std::string ToUtf8(const char16_t* s) {
 
 }  // namespace
 
-const HKEY HKEY_CLASSES_ROOT = &gRoots[0];
-const HKEY HKEY_CURRENT_USER = &gRoots[1];
-const HKEY HKEY_LOCAL_MACHINE = &gRoots[2];
-const HKEY HKEY_USERS = &gRoots[3];
-const HKEY HKEY_CURRENT_CONFIG = &gRoots[4];
-const HKEY HKEY_DYN_DATA = &gRoots[5];
+const HKEY HKEY_CLASSES_ROOT = &gRoots[Index(Root::kClassesRoot)];
+const HKEY HKEY_CURRENT_CONFIG = &gRoots[Index(Root::kCurrentConfig)];
+const HKEY HKEY_CURRENT_USER = &gRoots[Index(Root::kCurrentUser)];
+const HKEY HKEY_LOCAL_MACHINE = &gRoots[Index(Root::kLocalMachine)];
+const HKEY HKEY_USERS = &gRoots[Index(Root::kUsers)];
+const HKEY HKEY_DYN_DATA = &gRoots[Index(Root::kDynData)];
+
+HKEY RootKey(Root root) {
+  const int i = Index(root);
+  return i >= 0 && i < kRootCount ? &gRoots[i] : HKEY_CURRENT_USER;
+}
 
 std::string EscapeName(std::string_view name) {
   std::string out;

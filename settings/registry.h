@@ -14,8 +14,9 @@ namespace zb {
 
 class registry {
  public:
-  // rootIndex: 0 HKCR, 1 HKCC, 2 HKCU, 3 HKLM, 4 HKU, 5 HKDD, other HKCU.
-  registry(const std::string& keyPath, int rootIndex);
+  // Opens or creates `keyPath` under `root` (a number that is no reg::Root
+  // means the current user).
+  registry(const std::string& keyPath, reg::Root root);
   ~registry();
   registry(const registry&) = delete;
   registry& operator=(const registry&) = delete;

@@ -91,7 +91,7 @@ HRESULT DovetrilShl::Create(IUnknown* outer, REFIID riid, void** ppv) {
 DovetrilShl::DovetrilShl(IUnknown* outer)
     : m_controlling(outer ? outer : &m_inner),
       m_aggregated(outer != nullptr),
-      m_settings("Software\\Zimbrel", 2),
+      m_settings("Software\\Zimbrel", reg::Root::kCurrentUser),
       m_instDir(m_settings, "ZBInstDir") {
   m_inner.self = this;
   ModuleLock();

@@ -95,7 +95,7 @@ document.addEventListener('keydown', function (e) { if (e.key === 'Escape') x.ZB
     reg::RegCreateKeyExA(reg::HKEY_LOCAL_MACHINE, kApprovalKeyPath, 0, nullptr, 0,
                          reg::KEY_ALL_ACCESS, nullptr, &key, nullptr);
     if (key) reg::RegCloseKey(key);
-    registry settings("Software\\Zimbrel", 2);
+    registry settings("Software\\Zimbrel", reg::Root::kCurrentUser);
     registry::value instDir(settings, "ZBInstDir");
     instDir.set(app.moduleDir());
   }

@@ -147,7 +147,7 @@ TEST_F(DiskFull, SettingsKeepTheirBytesAndTheNewValueStaysPending) {
   EXPECT_EQ(ShOut("ls -A " + ShellQuote(key)), "ZBName\n");  // no temporary left
   {
     // Another reader of the store sees the stored value.
-    registry r("Software\\Zimbrel", 2);
+    registry r("Software\\Zimbrel", reg::Root::kCurrentUser);
     registry::value v(r, "ZBName");
     EXPECT_EQ(v.get(), "Alice Example");
   }
