@@ -89,10 +89,10 @@ void JobTicket::SetProcessId(uint32_t pid) {
   m_state->m_tsProcessId.store(pid, std::memory_order_release);
 }
 
-void JobTicket::ClearProcessId(uint32_t pid) {
+bool JobTicket::ClearProcessId(uint32_t pid) {
   std::lock_guard<std::mutex> pl(m_state->m_pidLock);
   uint32_t expected = pid;
-  m_state->m_tsProcessId.compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
+  return m_state->m_tsProcessId.compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
 }
 
 bool StartJob(const std::shared_ptr<JobState>& state, JobKind kind,

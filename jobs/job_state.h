@@ -116,9 +116,11 @@ class JobTicket {
   void SetAnalysis(std::string text);
   // Transcode job: records the child's process id; ignored when stale.
   void SetProcessId(uint32_t pid);
-  // Clears the process id only if it still holds `pid`. Once this returns, no
-  // TerminateRecordedProcess can still be about to signal `pid`.
-  void ClearProcessId(uint32_t pid);
+  // Clears the process id only if it still holds `pid`; false when it did not
+  // (the job was stale, or the window took the id to end the child). Once
+  // this returns, no TerminateRecordedProcess can still be about to signal
+  // `pid`.
+  bool ClearProcessId(uint32_t pid);
   bool Cancelled() const { return m_state->CancelRequested(); }
   const std::shared_ptr<JobState>& State() const { return m_state; }
   JobKind Kind() const { return m_kind; }

@@ -52,15 +52,14 @@ class Job {
     if (!Step(st::kNormalizeAdjusting, st::kNormalizeAdjustFailed, {"/k", "/r"})) return;
     // Step 3: raise by up to four steps of 1.5 dB, as many as stay under
     // full scale. The analysis neither reads nor writes the file's tag.
-    if (!Step(st::kNormalizeRaising, st::kNormalizeRaiseFailed, {"/s", "s", "/o", "/x"}))
-      return;
+    if (!Step(st::kNormalizeRaising, st::kNormalizeRaiseFailed, {"/s", "s", "/o", "/x"})) return;
     int steps = RaiseStepsThatFit(m_analysis);
     if (steps < 0) {  // no figure: raising could clip
       m_t.SetStatus(st::kNormalizeRaiseFailed);
       return;
     }
-    if (steps > 0 && !Step(st::kNormalizeRaising, st::kNormalizeRaiseFailed,
-                           {"/g", std::to_string(steps)}))
+    if (steps > 0 &&
+        !Step(st::kNormalizeRaising, st::kNormalizeRaiseFailed, {"/g", std::to_string(steps)}))
       return;
     m_t.SetStatus(st::kNormalizeDone);
   }
@@ -90,7 +89,9 @@ class Job {
       m_analysis.append(piece);
       if (m_analysis.size() > 2 * kKeepOutput) m_analysis.erase(0, m_analysis.size() - kKeepOutput);
     };
-    if (!RunTool(run).Ok()) {  // includes a run stopped by a cancel
+    ToolResult result = RunTool(run);
+    if (!result.Ok()) {  // includes a run stopped by a cancel
+      NoticeToolFailure(run.program, result);
       m_t.SetStatus(failed);
       return false;
     }

@@ -201,7 +201,9 @@ void RunAnalysis(jobs::JobTicket& t, const std::string& moduleDir, const std::st
       }
     }
   };
-  bool decoded = RunTool(decode).Ok();
+  const ToolResult result = RunTool(decode);
+  NoticeToolFailure(decode.program, result);
+  const bool decoded = result.Ok();
   if (prober.joinable()) prober.join();
   if (!decoded || analyzer.Samples() == 0) {
     // A preview of a failed run is of no use (the child has been reaped).

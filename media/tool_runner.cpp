@@ -15,11 +15,15 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <list>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
+
+#include "platform/stderr_notice.h"
 
 namespace zb::media {
 namespace {
@@ -92,7 +96,10 @@ ToolResult Finish(ChildRef c) {
     k.list.erase(c);
   }
   k.gone.notify_all();
-  return Reap(pid);
+  ToolResult result = Reap(pid);
+  if (ended && !result.Ok() && result.Reason() == ToolFailure::kSignalled)
+    return Fail(ToolFailure::kEnded, result.Detail());
+  return result;
 }
 
 // Waits until no child that `match` picks is left; false on time-out.
@@ -442,6 +449,37 @@ ToolResult RunTool(const ToolRun& run) {
   }
   close(out[0]);
   return Finish(child);
+}
+
+std::string ToolFailureText(std::string_view program, const ToolResult& result) {
+  if (result.Ok()) return "";
+  const std::string_view name = program.substr(program.find_last_of('/') + 1);
+  const int detail = result.Detail();
+  switch (result.Reason()) {
+    case ToolFailure::kNotStarted: {
+      if (detail == ECANCELED) return "";
+      const char* why = strerrordesc_np(detail);
+      return std::string(name) +
+             " could not be started: " + (why ? why : "error " + std::to_string(detail));
+    }
+    case ToolFailure::kExitedWithError:
+      if (detail < 0) return std::string(name) + " ended with an exit status nobody could read";
+      return std::string(name) + " exited with " + std::to_string(detail);
+    case ToolFailure::kSignalled: {
+      const char* what = sigdescr_np(detail);
+      return std::string(name) + " was killed by signal " + std::to_string(detail) +
+             (what ? std::string(" (") + what + ")" : "");
+    }
+    case ToolFailure::kLeftRunning:
+    case ToolFailure::kEnded:
+      break;
+  }
+  return "";
+}
+
+void NoticeToolFailure(std::string_view program, const ToolResult& result) {
+  const std::string text = ToolFailureText(program, result);
+  if (!text.empty()) Notice(text);
 }
 
 int ChildrenAwaitingReap() {

@@ -108,7 +108,10 @@ void RunTranscode(jobs::JobTicket& t, const std::string& moduleDir, const std::s
     run.args = TranscodeArguments(input, output, part);
     run.cancelled = [&t] { return t.Cancelled(); };
     run.started = [&t](pid_t pid) { t.SetProcessId(static_cast<uint32_t>(pid)); };
-    run.ending = [&t](pid_t pid) { t.ClearProcessId(static_cast<uint32_t>(pid)); };
+    // Whether the window took the child's id to end it (or the job is stale):
+    // then its end is the program's doing, not the tool's failure.
+    bool taken = false;
+    run.ending = [&t, &taken](pid_t pid) { taken = !t.ClearProcessId(static_cast<uint32_t>(pid)); };
     run.kind = static_cast<int>(jobs::JobKind::kTranscode);
     run.generation = t.Generation();
     // A transcoder ended half way leaves no ringtone behind in the work folder.
@@ -118,6 +121,7 @@ void RunTranscode(jobs::JobTicket& t, const std::string& moduleDir, const std::s
     // After a cancel the child runs on and is reaped when it ends; the job
     // fails at once.
     ToolResult result = RunTool(run);
+    if (!taken) NoticeToolFailure(run.program, result);
     if (result.Ok() && watch.Empty()) {
       // No sound: not a ringtone, and nothing to leave behind.
       ::unlink(output.c_str());

@@ -289,6 +289,7 @@ TEST_F(ToolChildrenOfAKind, TheProgramsEndEndsEveryChildAndRemovesWhatItHalfWrot
   ASSERT_TRUE(WaitUntil([&] { return Exists(ringtone); }));
   EXPECT_EQ(ChildProcesses().size(), 2u);
 
+  ::testing::internal::CaptureStderr();
   auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(EndAllChildren(2000));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
@@ -297,12 +298,15 @@ TEST_F(ToolChildrenOfAKind, TheProgramsEndEndsEveryChildAndRemovesWhatItHalfWrot
   EXPECT_FALSE(Exists(songTmp));
   EXPECT_EQ(ReadFile(song), "ID3");
   EXPECT_EQ(AwaitFinal(*m_state, jobs::JobKind::kTranscode), 2);
+  // The tools did not fail: the program ended them. Nothing is told.
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 
   ToolRun late;
   late.program = "/bin/true";
   ToolResult refused = RunTool(late);
   ASSERT_FALSE(refused.Ok());
   EXPECT_EQ(refused.Reason(), ToolFailure::kNotStarted);
+  EXPECT_EQ(ToolFailureText(late.program, refused), "");
   AllowChildrenForTesting();
   EXPECT_TRUE(RunTool(late).Ok());
 }

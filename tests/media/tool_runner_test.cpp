@@ -51,11 +51,13 @@ TEST(ToolRunner, ExitCodesSignalsAndStartFailuresAreDistinct) {
   ASSERT_FALSE(r.Ok());
   EXPECT_EQ(r.Reason(), ToolFailure::kExitedWithError);
   EXPECT_EQ(r.Detail(), 3);
+  EXPECT_EQ(ToolFailureText(m.res + "/three", r), "three exited with 3");
 
   r = RunTool(MakeRun(m.res + "/killed"));
   ASSERT_FALSE(r.Ok());
   EXPECT_EQ(r.Reason(), ToolFailure::kSignalled);
   EXPECT_EQ(r.Detail(), SIGKILL);
+  EXPECT_EQ(ToolFailureText(m.res + "/killed", r), "killed was killed by signal 9 (Killed)");
 
   for (std::string bad : {m.res + "/missing", m.res + "/plain", m.res}) {
     bool started = false;
@@ -65,6 +67,9 @@ TEST(ToolRunner, ExitCodesSignalsAndStartFailuresAreDistinct) {
     ASSERT_FALSE(r.Ok()) << bad;
     EXPECT_EQ(r.Reason(), ToolFailure::kNotStarted) << bad;
     EXPECT_NE(r.Detail(), 0) << bad;
+    EXPECT_EQ(ToolFailureText(bad, r),
+              bad.substr(bad.rfind('/') + 1) + " could not be started: " +
+                  (bad == m.res + "/missing" ? "No such file or directory" : "Permission denied"));
     EXPECT_FALSE(started) << bad;
   }
   EXPECT_EQ(OpenFds(), fds);

@@ -51,6 +51,37 @@ TEST_F(TranscodeFake, ExitCodeDecidesAndTheArgumentsAreFixed) {
   EXPECT_EQ(AwaitFinal(*m_state, jobs::JobKind::kTranscode, kRunning), 2);  // could not start
 }
 
+// Why ffmpeg failed is one line on standard error; a run that ends because
+// the user cancelled it or closed the window tells nothing.
+TEST_F(TranscodeFake, WhyFfmpegFailedIsOneLineOnStandardError) {
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(Transcode("echo 'Invalid data found when processing input' >&2; exit 1"), 2);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "zimbrel: ffmpeg exited with 1\n");
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(Transcode("kill -TERM $$"), 2);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "zimbrel: ffmpeg was killed by signal 15 (Terminated)\n");
+  ::unlink((m_m.res + "/ffmpeg").c_str());
+  ::testing::internal::CaptureStderr();
+  ASSERT_TRUE(StartTranscode(m_state, m_m.Path(), m_in, m_out));
+  EXPECT_EQ(AwaitFinal(*m_state, jobs::JobKind::kTranscode, kRunning), 2);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "zimbrel: ffmpeg could not be started: No such file or directory\n");
+
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(Transcode("exit 0"), 1);
+  m_m.FakeTool("ffmpeg", kHangUntilGo);
+  ASSERT_TRUE(StartTranscode(m_state, m_m.Path(), m_in, m_out));
+  ASSERT_TRUE(WaitUntil([&] { return m_state->ProcessId() != 0; }));
+  m_state->Cancel();
+  EXPECT_EQ(AwaitFinal(*m_state, jobs::JobKind::kTranscode, kRunning), 2);
+  ASSERT_TRUE(StartTranscode(m_state, m_m.Path(), m_in, m_out));
+  ASSERT_TRUE(WaitUntil([&] { return m_state->ProcessId() != 0; }));
+  EXPECT_TRUE(m_state->TerminateRecordedProcess());
+  EXPECT_EQ(AwaitFinal(*m_state, jobs::JobKind::kTranscode, kRunning), 2);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
+
 // ffmpeg exits with 0 when only the end of its output could not be written;
 // its report of that, wherever a read splits it, fails the job. The same
 // words inside a line (a file name) do not.
