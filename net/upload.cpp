@@ -46,7 +46,7 @@ class Fd {
   }
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
-  int get() const { return m_fd; }
+  int Get() const { return m_fd; }
 
  private:
   int m_fd;
@@ -205,12 +205,12 @@ curl_slist* Headers() {
 int32_t RunUpload(jobs::JobTicket& ticket, const Request& rq) {
   // O_NONBLOCK so that a FIFO given as the file cannot hold the thread.
   Fd fd(::open(rq.file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (fd.get() < 0) return kFailed;
+  if (fd.Get() < 0) return kFailed;
   struct stat st;
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return kFailed;
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return kFailed;
 
   Body body;
-  body.fd = fd.get();
+  body.fd = fd.Get();
   body.size = static_cast<uint64_t>(st.st_size);
   body.ticket = &ticket;
 

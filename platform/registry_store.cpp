@@ -146,7 +146,7 @@ class DirFd {
     std::swap(m_fd, o.m_fd);
     return *this;
   }
-  int get() const { return m_fd; }
+  int Get() const { return m_fd; }
   bool Ok() const { return m_fd >= 0; }
 
  private:
@@ -184,18 +184,18 @@ DirFd WalkKey(HKEY key, const std::vector<std::string>& more = {}, bool create =
   for (const auto& m : more) parts.push_back(EscapeName(m));
   for (size_t i = 0; i < parts.size(); ++i) {
     if (create && i >= own) {
-      if (::mkdirat(fd.get(), parts[i].c_str(), mode) == 0) {
+      if (::mkdirat(fd.Get(), parts[i].c_str(), mode) == 0) {
         if (created) *created = true;
       } else if (errno != EEXIST) {
         return DirFd();
       }
     }
-    DirFd next = OpenSub(fd.get(), parts[i]);
+    DirFd next = OpenSub(fd.Get(), parts[i]);
     if (!next.Ok()) {
       if (errno == ENOTDIR || errno == ELOOP) {
         struct stat st;
         // A symbolic link (to a folder or not) is refused as such.
-        if (::fstatat(fd.get(), parts[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        if (::fstatat(fd.Get(), parts[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
           errno = S_ISLNK(st.st_mode) ? ELOOP : ENOTDIR;
       }
       return DirFd();
@@ -359,7 +359,7 @@ LONG EmptyFolder(int dirfd) {
         if (::unlinkat(dirfd, n.c_str(), 0) != 0) result = ErrnoToError(errno);
         continue;
       }
-      LONG r = EmptyFolder(sub.get());
+      LONG r = EmptyFolder(sub.Get());
       if (r == ERROR_SUCCESS && ::unlinkat(dirfd, n.c_str(), AT_REMOVEDIR) != 0)
         r = ErrnoToError(errno);
       if (r != ERROR_SUCCESS) result = r;
@@ -459,7 +459,7 @@ std::string KeyDirectory(HKEY key) {
 void SweepTemporaries(HKEY key) {
   if (!IsValid(key)) return;
   DirFd fd = WalkKey(key);
-  if (fd.Ok()) SweepTemporariesAt(fd.get());
+  if (fd.Ok()) SweepTemporariesAt(fd.Get());
 }
 
 LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD, const char*, DWORD, REGSAM sam, void*,
@@ -526,7 +526,7 @@ LONG ReadRawValue(HKEY key, std::string_view name, RawValue* out) {
   if (!fd.Ok()) return ErrnoToError(errno);
   std::string bytes;
   int err = 0;
-  if (!ReadFileAt(fd.get(), file, &bytes, &err))
+  if (!ReadFileAt(fd.Get(), file, &bytes, &err))
     return err == EISDIR ? ERROR_FILE_NOT_FOUND : ErrnoToError(err);
   if (bytes.size() < 4) return ERROR_FILE_NOT_FOUND;  // not a value file
   out->type = static_cast<DWORD>(static_cast<uint8_t>(bytes[0])) |
@@ -584,11 +584,11 @@ LONG SetValueFile(HKEY key, const std::string& file, DWORD type, const std::stri
   }
   DirFd fd = WalkKey(key);
   if (!fd.Ok()) return WalkError(key, errno);
-  SweepTemporariesAt(fd.get());
+  SweepTemporariesAt(fd.Get());
   std::string contents(4, '\0');
   for (int i = 0; i < 4; ++i) contents[i] = static_cast<char>((type >> (8 * i)) & 0xFF);
   contents += data;
-  return AtomicWrite(fd.get(), file, contents, IsMachineRoot(dir) ? 0644 : 0600);
+  return AtomicWrite(fd.Get(), file, contents, IsMachineRoot(dir) ? 0644 : 0600);
 }
 
 LONG DeleteValueFile(HKEY key, const std::string& file) {
@@ -596,9 +596,9 @@ LONG DeleteValueFile(HKEY key, const std::string& file) {
   DirFd fd = WalkKey(key);
   if (!fd.Ok()) return ErrnoToError(errno);
   struct stat st;
-  if (::fstatat(fd.get(), file.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+  if (::fstatat(fd.Get(), file.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
     return ERROR_FILE_NOT_FOUND;
-  if (::unlinkat(fd.get(), file.c_str(), 0) != 0) return ErrnoToError(errno);
+  if (::unlinkat(fd.Get(), file.c_str(), 0) != 0) return ErrnoToError(errno);
   return ERROR_SUCCESS;
 }
 
@@ -613,21 +613,21 @@ LONG DeleteKeyDir(HKEY key, const std::string& subUtf8, bool tree) {
   if (parts.empty()) {
     DirFd self = WalkKey(key);
     if (!self.Ok()) return ERROR_FILE_NOT_FOUND;
-    return EmptyFolder(self.get());
+    return EmptyFolder(self.Get());
   }
   std::string last = EscapeName(parts.back());
   parts.pop_back();
   DirFd parent = WalkKey(key, parts);
   if (!parent.Ok()) return ERROR_FILE_NOT_FOUND;
-  DirFd target = OpenSub(parent.get(), last);
+  DirFd target = OpenSub(parent.Get(), last);
   if (!target.Ok()) return ERROR_FILE_NOT_FOUND;
   if (!tree) {
-    for (const auto& e : ListEntries(target.get()))
+    for (const auto& e : ListEntries(target.Get()))
       if (e.isKey) return ERROR_ACCESS_DENIED;
   }
-  LONG r = EmptyFolder(target.get());
+  LONG r = EmptyFolder(target.Get());
   if (r != ERROR_SUCCESS) return r;
-  if (::unlinkat(parent.get(), last.c_str(), AT_REMOVEDIR) != 0) return ErrnoToError(errno);
+  if (::unlinkat(parent.Get(), last.c_str(), AT_REMOVEDIR) != 0) return ErrnoToError(errno);
   return ERROR_SUCCESS;
 }
 
@@ -702,7 +702,7 @@ std::vector<std::string> ListSubkeys(HKEY key) {
   if (!IsValid(key)) return out;
   DirFd fd = WalkKey(key);
   if (!fd.Ok()) return out;
-  for (auto& e : ListEntries(fd.get()))
+  for (auto& e : ListEntries(fd.Get()))
     if (e.isKey) out.push_back(std::move(e.name));
   return out;
 }
@@ -712,7 +712,7 @@ std::vector<std::string> ListValues(HKEY key) {
   if (!IsValid(key)) return out;
   DirFd fd = WalkKey(key);
   if (!fd.Ok()) return out;
-  for (auto& e : ListEntries(fd.get()))
+  for (auto& e : ListEntries(fd.Get()))
     if (!e.isKey) out.push_back(std::move(e.name));
   return out;
 }
