@@ -67,7 +67,4 @@ bool StartTranscode(const std::shared_ptr<jobs::JobState>& state, const std::str
                     const std::string& workDir = {},
                     const std::optional<TranscodePart>& part = std::nullopt);
 
-// Scratch: a name that breaks the rule.
-inline int start_transcode_twice() { return 2; }
-
 }  // namespace zb::media
