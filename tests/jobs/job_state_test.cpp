@@ -16,7 +16,7 @@ TEST(JobState, StartResetsFieldsClearsCancelAndRunsDetached) {
     while (!release.load()) std::this_thread::yield();
     t.SetStatus(100);
   }));
-  EXPECT_FALSE(state->CancelRequested());          // a start clears a cancel
+  EXPECT_FALSE(state->CancelRequested());         // a start clears a cancel
   EXPECT_EQ(state->Status(JobKind::kUpload), 0);  // 0 at once after a start
   release = true;
   ASSERT_TRUE(WaitForJobThreadsForTesting(5000));
