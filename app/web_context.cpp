@@ -21,8 +21,8 @@ WebContext::WebContext(const std::string& moduleDir, BridgeServer& bridge,
       m_runs(runs),
       m_moduleDir(moduleDir),
       m_workFolder(workFolder),
-      m_socketPath(bridge.socketPath()),
-      m_secret(bridge.secret()),
+      m_socketPath(bridge.SocketPath()),
+      m_secret(bridge.Secret()),
       // The folder the pages' jobs write to and the <audio> element plays
       // from is never a page of ours; only its audio files are served.
       m_pages(moduleDir, workFolder) {
@@ -60,7 +60,7 @@ WebContext::WebContext(const std::string& moduleDir, BridgeServer& bridge,
                      Notice("a page asked to download a file, which Zimbrel does not do");
                    }),
                    nullptr);
-  SetUpWebSandbox(context, sandbox, WebProcessSandboxPaths(moduleDir, bridge.folder(), workFolder));
+  SetUpWebSandbox(context, sandbox, WebProcessSandboxPaths(moduleDir, bridge.Folder(), workFolder));
 
   m_policy = std::make_unique<NavigationPolicy>(
       m_pages, [this](WebKitWebView* view) { return ViewOf(view); }, runs, environment);
@@ -82,7 +82,7 @@ void WebContext::OnInitializeWebExtensions(WebKitWebContext* context, gpointer s
                                                   (web->m_moduleDir + "/extensions").c_str());
   webkit_web_context_set_web_extensions_initialization_user_data(
       context, WebExtensionData(web->m_socketPath, web->m_moduleDir, web->m_workFolder,
-                                GetServiceHost().browserPrefix(), web->m_secret));
+                                GetServiceHost().BrowserPrefix(), web->m_secret));
 }
 
 WebKitWebView* WebContext::NewView() {

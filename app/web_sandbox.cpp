@@ -185,7 +185,7 @@ void SetUpWebSandbox(WebKitWebContext* context, const SandboxUse& use,
                      const std::vector<SandboxPath>& paths) {
   if (!use) {
     Notice("the pages run without WebKit's sandbox: " +
-           SandboxBlockText(use.reason(), use.detail()));
+           SandboxBlockText(use.Reason(), use.Detail()));
     return;
   }
   webkit_web_context_set_sandbox_enabled(context, TRUE);

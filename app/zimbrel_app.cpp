@@ -183,7 +183,7 @@ int CZimbrelApp::InitInstance(int argc, char** argv) {
   RunWorkFolder runFolder;
   if (alone && work.usable) {
     if (runFolder.Make(work.path))
-      work.path = runFolder.path();
+      work.path = runFolder.Path();
     else
       Notice("cannot make a work folder of this program's own in " + work.path);
   }

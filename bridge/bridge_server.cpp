@@ -145,7 +145,7 @@ gboolean BridgeServer::OnAccept(gint fd, GIOCondition, gpointer self) {
     }
     // A few may wait for their hello at once: the one that waited longest
     // makes room.
-    if (s->waitingForHello() >= kMaxWaiting) {
+    if (s->WaitingForHello() >= kMaxWaiting) {
       for (Client* old : s->m_clients)
         if (old->pageId == 0 && !old->busy) {
           s->CloseClient(old);
@@ -186,7 +186,7 @@ gboolean BridgeServer::OnHelloLate(gpointer data) {
   return G_SOURCE_REMOVE;
 }
 
-size_t BridgeServer::waitingForHello() const {
+size_t BridgeServer::WaitingForHello() const {
   size_t n = 0;
   for (const Client* c : m_clients)
     if (c->pageId == 0) ++n;
@@ -240,9 +240,9 @@ gboolean BridgeServer::OnClientReadable(gint fd, GIOCondition, gpointer data) {
       ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
       if (n > 0) {
         c->reader.Feed(buf, static_cast<size_t>(n));
-        if (c->reader.buffered() > wire::kMaxFrame + 4) break;
+        if (c->reader.Buffered() > wire::kMaxFrame + 4) break;
         // Before the hello, no more than a hello's worth is kept.
-        if (c->pageId == 0 && c->reader.buffered() > kMaxHelloFrame + 4) break;
+        if (c->pageId == 0 && c->reader.Buffered() > kMaxHelloFrame + 4) break;
         // A short read took all there was: spare the read that would say so.
         if (static_cast<size_t>(n) < sizeof buf) break;
         continue;

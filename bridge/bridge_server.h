@@ -51,16 +51,16 @@ class BridgeServer {
   // Removes folders left by killed runs, creates the folder, the secret and
   // the listening socket; false on failure.
   bool Start();
-  const std::string& socketPath() const { return m_socketPath; }
+  const std::string& SocketPath() const { return m_socketPath; }
   // The folder holding the socket (for the web processes' sandbox).
-  const std::string& folder() const { return m_dir; }
+  const std::string& Folder() const { return m_dir; }
   // The secret a connection's hello must carry (set by Start).
-  const std::string& secret() const { return m_secret; }
+  const std::string& Secret() const { return m_secret; }
   // Requests being served right now (for tests of a dying web process).
-  int pendingRequests() const { return m_pending; }
+  int PendingRequests() const { return m_pending; }
   // Connections open now, and those of them still waiting for their hello.
-  size_t connections() const { return m_clients.size(); }
-  size_t waitingForHello() const;
+  size_t Connections() const { return m_clients.size(); }
+  size_t WaitingForHello() const;
 
   // Runs one request payload (a lookup or a call) and returns the reply
   // payload; empty when the payload is malformed or a hello (the connection

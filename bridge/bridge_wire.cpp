@@ -23,75 +23,75 @@ void PutU16(std::string& o, uint16_t v) {
 
 class Cursor {
  public:
-  explicit Cursor(std::string_view d) : d_(d) {}
+  explicit Cursor(std::string_view d) : m_d(d) {}
   bool U8(uint8_t* v) {
-    if (d_.size() - p_ < 1) return false;
-    *v = static_cast<uint8_t>(d_[p_++]);
+    if (m_d.size() - m_p < 1) return false;
+    *v = static_cast<uint8_t>(m_d[m_p++]);
     return true;
   }
   bool U16(uint16_t* v) {
-    if (d_.size() - p_ < 2) return false;
-    *v =
-        static_cast<uint16_t>(static_cast<uint8_t>(d_[p_]) | static_cast<uint8_t>(d_[p_ + 1]) << 8);
-    p_ += 2;
+    if (m_d.size() - m_p < 2) return false;
+    *v = static_cast<uint16_t>(static_cast<uint8_t>(m_d[m_p]) | static_cast<uint8_t>(m_d[m_p + 1])
+                                                                    << 8);
+    m_p += 2;
     return true;
   }
   bool U32(uint32_t* v) {
-    if (d_.size() - p_ < 4) return false;
+    if (m_d.size() - m_p < 4) return false;
     uint32_t r = 0;
-    for (int i = 3; i >= 0; --i) r = r << 8 | static_cast<uint8_t>(d_[p_ + i]);
+    for (int i = 3; i >= 0; --i) r = r << 8 | static_cast<uint8_t>(m_d[m_p + i]);
     *v = r;
-    p_ += 4;
+    m_p += 4;
     return true;
   }
   bool U64(uint64_t* v) {
-    if (d_.size() - p_ < 8) return false;
+    if (m_d.size() - m_p < 8) return false;
     uint64_t r = 0;
-    for (int i = 7; i >= 0; --i) r = r << 8 | static_cast<uint8_t>(d_[p_ + i]);
+    for (int i = 7; i >= 0; --i) r = r << 8 | static_cast<uint8_t>(m_d[m_p + i]);
     *v = r;
-    p_ += 8;
+    m_p += 8;
     return true;
   }
   bool F64(double* v) {
-    if (d_.size() - p_ < 8) return false;
-    std::memcpy(v, d_.data() + p_, 8);
-    p_ += 8;
+    if (m_d.size() - m_p < 8) return false;
+    std::memcpy(v, m_d.data() + m_p, 8);
+    m_p += 8;
     return true;
   }
   bool Bytes(uint32_t n, std::string* s) {
-    if (d_.size() - p_ < n) return false;
-    s->assign(d_.data() + p_, n);
-    p_ += n;
+    if (m_d.size() - m_p < n) return false;
+    s->assign(m_d.data() + m_p, n);
+    m_p += n;
     return true;
   }
-  bool AtEnd() const { return p_ == d_.size(); }
+  bool AtEnd() const { return m_p == m_d.size(); }
 
  private:
-  std::string_view d_;
-  size_t p_ = 0;
+  std::string_view m_d;
+  size_t m_p = 0;
 };
 
 void PutValue(std::string& o, const Value& v) {
   o += static_cast<char>(v.tag);
   switch (v.tag) {
-    case Tag::Int:
+    case Tag::kInt:
       PutU32(o, static_cast<uint32_t>(v.i));
       break;
-    case Tag::Double: {
+    case Tag::kDouble: {
       char b[8];
       std::memcpy(b, &v.d, 8);
       o.append(b, 8);
       break;
     }
-    case Tag::Bool:
+    case Tag::kBool:
       o += static_cast<char>(v.b ? 1 : 0);
       break;
-    case Tag::String:
+    case Tag::kString:
       PutU32(o, static_cast<uint32_t>(v.s.size()));
       o += v.s;
       break;
-    case Tag::Empty:
-    case Tag::Null:
+    case Tag::kEmpty:
+    case Tag::kNull:
       break;
   }
 }
@@ -102,22 +102,22 @@ bool GetValue(Cursor& c, Value* v) {
   v->tag = static_cast<Tag>(tag);
   uint32_t u;
   switch (v->tag) {
-    case Tag::Empty:
-    case Tag::Null:
+    case Tag::kEmpty:
+    case Tag::kNull:
       return true;
-    case Tag::Int:
+    case Tag::kInt:
       if (!c.U32(&u)) return false;
       v->i = static_cast<int32_t>(u);
       return true;
-    case Tag::Double:
+    case Tag::kDouble:
       return c.F64(&v->d);
-    case Tag::Bool: {
+    case Tag::kBool: {
       uint8_t b;
       if (!c.U8(&b) || b > 1) return false;
       v->b = b != 0;
       return true;
     }
-    case Tag::String:
+    case Tag::kString:
       return c.U32(&u) && c.Bytes(u, &v->s);
   }
   return false;  // unknown tag
@@ -131,27 +131,27 @@ bool GetVariant(Cursor& c, VARIANT* v) {
   if (!c.U8(&tag)) return false;
   uint32_t u;
   switch (static_cast<Tag>(tag)) {
-    case Tag::Empty:
+    case Tag::kEmpty:
       return true;
-    case Tag::Null:
+    case Tag::kNull:
       v->vt = VT_NULL;
       return true;
-    case Tag::Int:
+    case Tag::kInt:
       if (!c.U32(&u)) return false;
       v->vt = VT_I4;
       v->lVal = static_cast<int32_t>(u);
       return true;
-    case Tag::Double:
+    case Tag::kDouble:
       v->vt = VT_R8;
       return c.F64(&v->dblVal);
-    case Tag::Bool: {
+    case Tag::kBool: {
       uint8_t b;
       if (!c.U8(&b) || b > 1) return false;
       v->vt = VT_BOOL;
       v->boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
       return true;
     }
-    case Tag::String: {
+    case Tag::kString: {
       std::string text;
       if (!c.U32(&u) || !c.Bytes(u, &text)) return false;
       v->vt = VT_BSTR;
@@ -168,31 +168,31 @@ void PutVariant(std::string& o, const VARIANT& v) {
   Value r;
   switch (v.vt) {
     case VT_I4:
-      r.tag = Tag::Int;
+      r.tag = Tag::kInt;
       r.i = v.lVal;
       break;
     case VT_INT:
-      r.tag = Tag::Int;
+      r.tag = Tag::kInt;
       r.i = v.intVal;
       break;
     case VT_I2:
-      r.tag = Tag::Int;
+      r.tag = Tag::kInt;
       r.i = v.iVal;
       break;
     case VT_R8:
-      r.tag = Tag::Double;
+      r.tag = Tag::kDouble;
       r.d = v.dblVal;
       break;
     case VT_BOOL:
-      r.tag = Tag::Bool;
+      r.tag = Tag::kBool;
       r.b = v.boolVal != VARIANT_FALSE;
       break;
     case VT_BSTR:
-      r.tag = Tag::String;
+      r.tag = Tag::kString;
       r.s = Utf16ToUtf8(BstrView(v.bstrVal));
       break;
     case VT_NULL:
-      r.tag = Tag::Null;
+      r.tag = Tag::kNull;
       break;
     default:
       break;
@@ -203,16 +203,16 @@ void PutVariant(std::string& o, const VARIANT& v) {
 }  // namespace
 
 CallArgs::~CallArgs() {
-  for (auto& v : lastFirst_) VariantClear(&v);
+  for (auto& v : m_lastFirst) VariantClear(&v);
 }
 
 const VARIANT& CallArgs::operator[](size_t scriptIndex) const {
-  return lastFirst_[lastFirst_.size() - 1 - scriptIndex];
+  return m_lastFirst[m_lastFirst.size() - 1 - scriptIndex];
 }
 
 DISPPARAMS CallArgs::Params() {
-  return DISPPARAMS{lastFirst_.empty() ? nullptr : lastFirst_.data(), nullptr,
-                    static_cast<UINT>(lastFirst_.size()), 0};
+  return DISPPARAMS{m_lastFirst.empty() ? nullptr : m_lastFirst.data(), nullptr,
+                    static_cast<UINT>(m_lastFirst.size()), 0};
 }
 
 std::string EncodeLookup(std::string_view name) {
@@ -262,7 +262,7 @@ bool DecodeRequest(std::string_view payload, Request* out) {
   out->dispid = static_cast<int32_t>(dispid);
   // Arguments go last-first, as DISPPARAMS holds them; each is a VARIANT the
   // moment it is read (and cleared with the request, read whole or not).
-  auto& slots = out->args.lastFirst_;
+  auto& slots = out->args.m_lastFirst;
   slots.resize(argc);
   for (auto& v : slots) VariantInit(&v);
   for (uint32_t k = 0; k < argc; ++k)
@@ -324,13 +324,13 @@ std::string Frame(std::string_view payload) {
 }
 
 FrameReader::Status FrameReader::Next(std::string* payload, size_t maxFrame) {
-  if (buf_.size() < 4) return Status::kNeedMore;
+  if (m_buf.size() < 4) return Status::kNeedMore;
   uint32_t n = 0;
-  for (int i = 3; i >= 0; --i) n = n << 8 | static_cast<uint8_t>(buf_[i]);
+  for (int i = 3; i >= 0; --i) n = n << 8 | static_cast<uint8_t>(m_buf[i]);
   if (n > kMaxFrame || n > maxFrame) return Status::kTooLarge;
-  if (buf_.size() - 4 < n) return Status::kNeedMore;
-  payload->assign(buf_, 4, n);
-  buf_.erase(0, size_t{n} + 4);
+  if (m_buf.size() - 4 < n) return Status::kNeedMore;
+  payload->assign(m_buf, 4, n);
+  m_buf.erase(0, size_t{n} + 4);
   return Status::kFrame;
 }
 
@@ -352,7 +352,7 @@ bool ReadFrame(int fd, std::string* payload) {
   for (;;) {
     switch (reader.Next(payload)) {
       case FrameReader::Status::kFrame:
-        return reader.buffered() == 0;
+        return reader.Buffered() == 0;
       case FrameReader::Status::kTooLarge:
         return false;
       case FrameReader::Status::kNeedMore:

@@ -45,10 +45,10 @@ constexpr uint8_t kKindMethod = 1;
 constexpr uint8_t kKindProperty = 2;
 constexpr uint8_t kKindBoth = 3;
 
-enum class Tag : uint8_t { Empty = 0, Null = 1, Int = 2, Double = 3, Bool = 4, String = 5 };
+enum class Tag : uint8_t { kEmpty = 0, kNull = 1, kInt = 2, kDouble = 3, kBool = 4, kString = 5 };
 
 struct Value {
-  Tag tag = Tag::Empty;
+  Tag tag = Tag::kEmpty;
   int32_t i = 0;
   double d = 0;
   bool b = false;
@@ -66,10 +66,10 @@ class CallArgs {
   ~CallArgs();
   CallArgs(CallArgs&&) noexcept = default;
   CallArgs& operator=(CallArgs&& o) noexcept {
-    std::swap(lastFirst_, o.lastFirst_);
+    std::swap(m_lastFirst, o.m_lastFirst);
     return *this;
   }
-  size_t size() const { return lastFirst_.size(); }
+  size_t size() const { return m_lastFirst.size(); }
   // The argument at a position in script order.
   const VARIANT& operator[](size_t scriptIndex) const;
   // The arguments as Invoke takes them; valid while this lives.
@@ -77,7 +77,7 @@ class CallArgs {
 
  private:
   friend bool DecodeRequest(std::string_view payload, Request* out);
-  std::vector<VARIANT> lastFirst_;
+  std::vector<VARIANT> m_lastFirst;
 };
 
 struct Request {
@@ -116,14 +116,14 @@ std::string Frame(std::string_view payload);
 class FrameReader {
  public:
   enum class Status { kNeedMore, kFrame, kTooLarge };
-  void Feed(const char* data, size_t n) { buf_.append(data, n); }
+  void Feed(const char* data, size_t n) { m_buf.append(data, n); }
   // The next whole frame; kTooLarge when its length is above `maxFrame`
   // (told as soon as the length has arrived).
   Status Next(std::string* payload, size_t maxFrame = kMaxFrame);
-  size_t buffered() const { return buf_.size(); }
+  size_t Buffered() const { return m_buf.size(); }
 
  private:
-  std::string buf_;
+  std::string m_buf;
 };
 
 // Blocking helpers for the web process side (restart on EINTR).

@@ -113,8 +113,8 @@ template <auto Fn>
 struct Signature;
 template <typename R, typename... A, R (CoreHost::*Fn)(A...)>
 struct Signature<Fn> {
-  static constexpr ResultType result = ResultTypeOf<R>();
-  static constexpr std::array<ArgType, sizeof...(A)> args = {ArgTypeOf<A>()...};
+  static constexpr ResultType kResult = ResultTypeOf<R>();
+  static constexpr std::array<ArgType, sizeof...(A)> kArgs = {ArgTypeOf<A>()...};
   static void Call(CoreHost& host, const MemberArgs& a, MemberResult* r) {
     [&]<size_t... I>(std::index_sequence<I...>) {
       if constexpr (std::is_void_v<R>)
@@ -139,9 +139,9 @@ struct BoundOperation {
 template <auto Fn>
 constexpr BoundOperation Operation() {
   using S = member_binding::Signature<Fn>;
-  static_assert(S::args.size() <= kMaxMemberArgs);
-  BoundOperation b{&S::Call, S::result, {}, static_cast<int>(S::args.size())};
-  for (size_t i = 0; i < S::args.size(); ++i) b.args[i] = S::args[i];
+  static_assert(S::kArgs.size() <= kMaxMemberArgs);
+  BoundOperation b{&S::Call, S::kResult, {}, static_cast<int>(S::kArgs.size())};
+  for (size_t i = 0; i < S::kArgs.size(); ++i) b.args[i] = S::kArgs[i];
   return b;
 }
 

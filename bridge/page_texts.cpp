@@ -3,7 +3,7 @@
 namespace zb {
 
 std::string PageText(const CdListing& listing) {
-  return listing ? listing.value() : PageText(listing.reason());
+  return listing ? listing.Value() : PageText(listing.Reason());
 }
 
 std::string PageText(CdFailure failure) {
@@ -23,8 +23,8 @@ std::string PageText(CdFailure failure) {
 }
 
 std::string PageText(const jobs::HttpResponse& response) {
-  if (response) return response.value();
-  switch (response.reason()) {
+  if (response) return response.Value();
+  switch (response.Reason()) {
     case jobs::HttpFailure::kNoHandle:
       return "ERROR:XMLHTTP:CoCreateInstance";
     case jobs::HttpFailure::kBadUrl:

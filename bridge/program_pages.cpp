@@ -120,9 +120,9 @@ std::string RealPathOfFileUri(std::string_view uri) {
 }
 
 std::string PathOfPageAddress(std::string_view uri) {
-  constexpr std::string_view origin = kPageOrigin;
-  if (!StartsWithNoCase(uri, origin)) return "";
-  std::string_view rest = uri.substr(origin.size());
+  constexpr std::string_view kOrigin = kPageOrigin;
+  if (!StartsWithNoCase(uri, kOrigin)) return "";
+  std::string_view rest = uri.substr(kOrigin.size());
   rest = rest.substr(0, rest.find_first_of("?#"));
   if (rest.empty() || rest[0] != '/') return "";
   std::string path;
@@ -203,9 +203,9 @@ ProgramPages::Opened ProgramPages::Open(std::string_view uri) const {
 }
 
 bool ParseByteRange(std::string_view header, uint64_t size, uint64_t* first, uint64_t* last) {
-  constexpr std::string_view unit = "bytes=";
-  if (!StartsWithNoCase(header, unit) || size == 0) return false;
-  std::string_view range = header.substr(unit.size());
+  constexpr std::string_view kUnit = "bytes=";
+  if (!StartsWithNoCase(header, kUnit) || size == 0) return false;
+  std::string_view range = header.substr(kUnit.size());
   while (!range.empty() && range.front() == ' ') range.remove_prefix(1);
   while (!range.empty() && range.back() == ' ') range.remove_suffix(1);
   const size_t dash = range.find('-');

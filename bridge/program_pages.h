@@ -71,8 +71,8 @@ class ProgramPages {
   Opened Open(std::string_view uri) const;
 
   // The resolved folders (no trailing '/'; "" when they could not be resolved).
-  const std::string& pagesDir() const { return m_pages; }
-  const std::string& workDir() const { return m_work; }
+  const std::string& PagesDir() const { return m_pages; }
+  const std::string& WorkDir() const { return m_work; }
 
  private:
   std::string m_module;  // as given

@@ -18,7 +18,7 @@ namespace {
 // ZBL_tsStatus: what the pages read for the transcode's end.
 int32_t PageTranscodeStatus(const media::TranscodeEnd& end) {
   if (end) return jobs::status::kTranscodeDone;
-  return end.reason() == media::TranscodeFailure::kCannotWrite ? jobs::status::kTranscodeCannotWrite
+  return end.Reason() == media::TranscodeFailure::kCannotWrite ? jobs::status::kTranscodeCannotWrite
                                                                : jobs::status::kTranscodeFailed;
 }
 
@@ -51,7 +51,7 @@ void CoreHost::SetJobMessageBox(std::function<void(const std::string& text)> sho
 }
 
 void CoreHost::CancelRunningJob() {
-  m_jobs->RequestBreak();
+  m_jobs->Cancel();
   m_jobs->TerminateRecordedProcess(SIGKILL);
 }
 
@@ -120,7 +120,7 @@ std::optional<std::string> CoreHost::WorkPath(const std::string& pagePath) {
   // A tool would get the name cut at its first NUL: another file than named.
   if (pagePath.find('\0') != std::string::npos) return std::nullopt;
   std::string path = m_work.Map(pagePath);
-  if (path != pagePath) PrepareWorkFolder(m_work.path());
+  if (path != pagePath) PrepareWorkFolder(m_work.Path());
   return path;
 }
 
@@ -131,7 +131,7 @@ bool CoreHost::StartTranscode(const std::string& input, const std::string& outpu
   if (!media::ReadTranscodePart(startMs, lengthMs, fadeMs, fadeOutMs, &part)) return false;
   const std::optional<std::string> in = WorkPath(input), out = WorkPath(output);
   if (!in || !out) return false;
-  return media::StartTranscode(m_jobs, PageTranscodeStatus, m_moduleDir, *in, *out, m_work.path(),
+  return media::StartTranscode(m_jobs, PageTranscodeStatus, m_moduleDir, *in, *out, m_work.Path(),
                                part);
 }
 int32_t CoreHost::TranscodeStatus() {
@@ -141,7 +141,7 @@ int32_t CoreHost::TranscodeStatus() {
 bool CoreHost::StartAnalysis(const std::string& input, const std::string& preview) {
   const std::optional<std::string> in = WorkPath(input), out = WorkPath(preview);
   if (!in || !out) return false;
-  return media::StartAnalysis(m_jobs, m_moduleDir, *in, *out, m_work.path());
+  return media::StartAnalysis(m_jobs, m_moduleDir, *in, *out, m_work.Path());
 }
 int32_t CoreHost::AnalysisStatus() {
   return m_jobs->Status(jobs::JobKind::kAnalysis);
@@ -169,7 +169,7 @@ bool CoreHost::StartGrab(const std::string& drive, const std::string& track,
   return out && media::StartGrab(m_jobs, Cd(), drive, track, *out);
 }
 int32_t CoreHost::GrabStatus() {
-  return m_jobs->Status(jobs::JobKind::kRip);
+  return m_jobs->Status(jobs::JobKind::kGrab);
 }
 
 CdListing CoreHost::ListCdDrives() {
@@ -180,7 +180,7 @@ CdListing CoreHost::ListCdTracks(int32_t drive) {
 }
 
 bool CoreHost::CancelJob() {
-  m_jobs->RequestBreak();
+  m_jobs->Cancel();
   return true;
 }
 

@@ -18,7 +18,7 @@ std::optional<std::string> BuildRedirectUrl(std::string_view where) {
     Notice("the ringtone service on " + service.socketPath + " did not name its browser address");
     return std::nullopt;
   }
-  return base.value() + "redir.php?ver=" + PercentEncode(kVersionCode, kQueryValue) +
+  return base.Value() + "redir.php?ver=" + PercentEncode(kVersionCode, kQueryValue) +
          "&aff=" + PercentEncode(kAffiliateCode, kQueryValue) +
          "&where=" + PercentEncode(where, kQueryValue);
 }

@@ -36,8 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       zb::PathOfPageAddress(zb::PageAddress(asPath)) != asPath)
     __builtin_trap();
 
-  static const zb::ProgramPages pages("/m", "/w");
-  if (pages.Contains(in)) {
+  static const zb::ProgramPages kPages("/m", "/w");
+  if (kPages.Contains(in)) {
     if (path.rfind("/m/res/", 0) != 0 || path.rfind("/m/res/tmp/", 0) == 0) __builtin_trap();
   }
 

@@ -32,67 +32,67 @@ void* ThreadMain(void* arg) {
 }  // namespace
 
 HttpResponse JobState::Response() const {
-  std::lock_guard<std::mutex> lock(responseLock_);
-  return response_;
+  std::lock_guard<std::mutex> lock(m_responseLock);
+  return m_response;
 }
 
 std::string JobState::Analysis() const {
-  std::lock_guard<std::mutex> lock(responseLock_);
-  return analysis_;
+  std::lock_guard<std::mutex> lock(m_responseLock);
+  return m_analysis;
 }
 
 bool JobTicket::Current() const {
-  std::lock_guard<std::mutex> lock(state_->kindLock_[JobState::Index(kind_)]);
-  return state_->generation_[JobState::Index(kind_)] == gen_;
+  std::lock_guard<std::mutex> lock(m_state->m_kindLock[JobState::Index(m_kind)]);
+  return m_state->m_generation[JobState::Index(m_kind)] == m_gen;
 }
 
 void JobTicket::SetStatus(int32_t v) {
-  int i = JobState::Index(kind_);
-  std::lock_guard<std::mutex> lock(state_->kindLock_[i]);
-  if (state_->generation_[i] != gen_) return;
-  state_->status_[i].store(v, std::memory_order_release);
+  int i = JobState::Index(m_kind);
+  std::lock_guard<std::mutex> lock(m_state->m_kindLock[i]);
+  if (m_state->m_generation[i] != m_gen) return;
+  m_state->m_status[i].store(v, std::memory_order_release);
 }
 
 void JobTicket::SetResponse(HttpResponse response) {
-  int i = JobState::Index(kind_);
-  std::lock_guard<std::mutex> lock(state_->kindLock_[i]);
-  if (state_->generation_[i] != gen_) return;
-  std::lock_guard<std::mutex> rl(state_->responseLock_);
-  state_->response_ = std::move(response);
+  int i = JobState::Index(m_kind);
+  std::lock_guard<std::mutex> lock(m_state->m_kindLock[i]);
+  if (m_state->m_generation[i] != m_gen) return;
+  std::lock_guard<std::mutex> rl(m_state->m_responseLock);
+  m_state->m_response = std::move(response);
 }
 
 void JobTicket::SetAnalysis(std::string text) {
-  int i = JobState::Index(kind_);
-  std::lock_guard<std::mutex> lock(state_->kindLock_[i]);
-  if (state_->generation_[i] != gen_) return;
-  std::lock_guard<std::mutex> rl(state_->responseLock_);
-  state_->analysis_ = std::move(text);
+  int i = JobState::Index(m_kind);
+  std::lock_guard<std::mutex> lock(m_state->m_kindLock[i]);
+  if (m_state->m_generation[i] != m_gen) return;
+  std::lock_guard<std::mutex> rl(m_state->m_responseLock);
+  m_state->m_analysis = std::move(text);
 }
 
 bool JobState::TerminateRecordedProcess(int sig) {
-  std::lock_guard<std::mutex> lock(pidLock_);
-  uint32_t pid = tsProcessId_.exchange(0, std::memory_order_acq_rel);
+  std::lock_guard<std::mutex> lock(m_pidLock);
+  uint32_t pid = m_tsProcessId.exchange(0, std::memory_order_acq_rel);
   if (pid == 0) return false;
   return ::kill(static_cast<pid_t>(pid), sig) == 0;
 }
 
 uint32_t JobState::TakeProcessId() {
-  std::lock_guard<std::mutex> lock(pidLock_);
-  return tsProcessId_.exchange(0, std::memory_order_acq_rel);
+  std::lock_guard<std::mutex> lock(m_pidLock);
+  return m_tsProcessId.exchange(0, std::memory_order_acq_rel);
 }
 
 void JobTicket::SetProcessId(uint32_t pid) {
-  int i = JobState::Index(kind_);
-  std::lock_guard<std::mutex> lock(state_->kindLock_[i]);
-  if (state_->generation_[i] != gen_) return;
-  std::lock_guard<std::mutex> pl(state_->pidLock_);
-  state_->tsProcessId_.store(pid, std::memory_order_release);
+  int i = JobState::Index(m_kind);
+  std::lock_guard<std::mutex> lock(m_state->m_kindLock[i]);
+  if (m_state->m_generation[i] != m_gen) return;
+  std::lock_guard<std::mutex> pl(m_state->m_pidLock);
+  m_state->m_tsProcessId.store(pid, std::memory_order_release);
 }
 
-void JobTicket::ClearProcessId(uint32_t pid) {
-  std::lock_guard<std::mutex> pl(state_->pidLock_);
+bool JobTicket::ClearProcessId(uint32_t pid) {
+  std::lock_guard<std::mutex> pl(m_state->m_pidLock);
   uint32_t expected = pid;
-  state_->tsProcessId_.compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
+  return m_state->m_tsProcessId.compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
 }
 
 bool StartJob(const std::shared_ptr<JobState>& state, JobKind kind,
@@ -100,23 +100,23 @@ bool StartJob(const std::shared_ptr<JobState>& state, JobKind kind,
   int i = JobState::Index(kind);
   uint64_t gen;
   {
-    std::lock_guard<std::mutex> lock(state->kindLock_[i]);
-    gen = state->generation_[i] = gGeneration.fetch_add(1, std::memory_order_relaxed) + 1;
-    state->status_[i].store(0, std::memory_order_release);
+    std::lock_guard<std::mutex> lock(state->m_kindLock[i]);
+    gen = state->m_generation[i] = gGeneration.fetch_add(1, std::memory_order_relaxed) + 1;
+    state->m_status[i].store(0, std::memory_order_release);
     if (kind == JobKind::kHttp) {
-      std::lock_guard<std::mutex> rl(state->responseLock_);
-      state->response_ = HttpResponse();
+      std::lock_guard<std::mutex> rl(state->m_responseLock);
+      state->m_response = HttpResponse();
     }
     if (kind == JobKind::kAnalysis) {
-      std::lock_guard<std::mutex> rl(state->responseLock_);
-      state->analysis_.clear();
+      std::lock_guard<std::mutex> rl(state->m_responseLock);
+      state->m_analysis.clear();
     }
     if (kind == JobKind::kTranscode) {
-      std::lock_guard<std::mutex> pl(state->pidLock_);
-      state->tsProcessId_.store(0, std::memory_order_release);
+      std::lock_guard<std::mutex> pl(state->m_pidLock);
+      state->m_tsProcessId.store(0, std::memory_order_release);
     }
   }
-  state->breakAsync_.store(false, std::memory_order_release);
+  state->m_breakAsync.store(false, std::memory_order_release);
   if (gFailThreads.load()) return false;
 
   auto* start = new ThreadStart{JobTicket(state, kind, gen), std::move(body)};

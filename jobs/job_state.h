@@ -34,7 +34,7 @@ enum class JobKind : int {
   kHttp = 0,
   kTranscode = 1,
   kUpload = 2,
-  kRip = 3,
+  kGrab = 3,
   kNormalize = 4,
   kAnalysis = 5
 };
@@ -56,15 +56,15 @@ class JobState {
   JobState& operator=(const JobState&) = delete;
 
   // Reads for the status properties (main thread).
-  int32_t Status(JobKind k) const { return status_[Index(k)].load(std::memory_order_acquire); }
+  int32_t Status(JobKind k) const { return m_status[Index(k)].load(std::memory_order_acquire); }
   HttpResponse Response() const;
   // The song analysis's result text ("" until the job has published it).
   std::string Analysis() const;
-  uint32_t ProcessId() const { return tsProcessId_.load(std::memory_order_acquire); }
-  bool BreakRequested() const { return breakAsync_.load(std::memory_order_acquire); }
+  uint32_t ProcessId() const { return m_tsProcessId.load(std::memory_order_acquire); }
+  bool CancelRequested() const { return m_breakAsync.load(std::memory_order_acquire); }
 
   // ZBL_BreakAsyncOperation: asks every running job to stop.
-  void RequestBreak() { breakAsync_.store(true, std::memory_order_release); }
+  void Cancel() { m_breakAsync.store(true, std::memory_order_release); }
 
   // ZBL_CloseWindow: sends `sig` to the recorded ffmpeg child, if any, and
   // clears the record (so the child is signalled at most once). The record
@@ -89,22 +89,22 @@ class JobState {
                        std::function<void(class JobTicket&)>);
   static int Index(JobKind k) { return static_cast<int>(k); }
 
-  std::array<std::atomic<int32_t>, kJobKinds> status_{};
-  std::array<uint64_t, kJobKinds> generation_{};  // guarded by kindLock_
-  std::array<std::mutex, kJobKinds> kindLock_;
-  mutable std::mutex responseLock_;
-  HttpResponse response_;
-  std::string analysis_;  // guarded by responseLock_
-  std::mutex pidLock_;    // taken after a kindLock_, never before
-  std::atomic<uint32_t> tsProcessId_{0};
-  std::atomic<bool> breakAsync_{false};
+  std::array<std::atomic<int32_t>, kJobKinds> m_status{};
+  std::array<uint64_t, kJobKinds> m_generation{};  // guarded by m_kindLock
+  std::array<std::mutex, kJobKinds> m_kindLock;
+  mutable std::mutex m_responseLock;
+  HttpResponse m_response;
+  std::string m_analysis;  // guarded by m_responseLock
+  std::mutex m_pidLock;    // taken after a m_kindLock, never before
+  std::atomic<uint32_t> m_tsProcessId{0};
+  std::atomic<bool> m_breakAsync{false};
 };
 
 // What a job thread holds: its state, its kind and its generation.
 class JobTicket {
  public:
   JobTicket(std::shared_ptr<JobState> s, JobKind k, uint64_t gen)
-      : state_(std::move(s)), kind_(k), gen_(gen) {}
+      : m_state(std::move(s)), m_kind(k), m_gen(gen) {}
 
   // True while no newer job of this kind has been started.
   bool Current() const;
@@ -116,18 +116,20 @@ class JobTicket {
   void SetAnalysis(std::string text);
   // Transcode job: records the child's process id; ignored when stale.
   void SetProcessId(uint32_t pid);
-  // Clears the process id only if it still holds `pid`. Once this returns, no
-  // TerminateRecordedProcess can still be about to signal `pid`.
-  void ClearProcessId(uint32_t pid);
-  bool Cancelled() const { return state_->BreakRequested(); }
-  const std::shared_ptr<JobState>& state() const { return state_; }
-  JobKind kind() const { return kind_; }
-  uint64_t generation() const { return gen_; }
+  // Clears the process id only if it still holds `pid`; false when it did not
+  // (the job was stale, or the window took the id to end the child). Once
+  // this returns, no TerminateRecordedProcess can still be about to signal
+  // `pid`.
+  bool ClearProcessId(uint32_t pid);
+  bool Cancelled() const { return m_state->CancelRequested(); }
+  const std::shared_ptr<JobState>& State() const { return m_state; }
+  JobKind Kind() const { return m_kind; }
+  uint64_t Generation() const { return m_gen; }
 
  private:
-  std::shared_ptr<JobState> state_;
-  JobKind kind_;
-  uint64_t gen_;
+  std::shared_ptr<JobState> m_state;
+  JobKind m_kind;
+  uint64_t m_gen;
 };
 
 // Starts a job: resets the kind's fields (status 0; response text "" for HTTP

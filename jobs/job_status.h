@@ -1,10 +1,9 @@
 // The status values of every job kind, as the status properties give them to
-// page script. Defined here once: the jobs write them, and the pages read
-// them by name from res/status.js, which the build generates from this list
-// (jobs/status_js.cpp).
+// page script. Each is named once, in the list below: the jobs write them,
+// and the pages read them by name from res/status.js, which the build
+// generates from the list (jobs/status_js.cpp).
 //
-// Every kind starts at 0 ("running") and ends at one final value; the upload,
-// the grab and the song analysis give the percentage done (1 to 99) on the way.
+// Every kind starts at 0 ("running") and ends at one final value.
 #pragma once
 
 #include <cstdint>
@@ -12,92 +11,78 @@
 
 namespace zb::jobs::status {
 
+// Every kind's status when its job starts.
 constexpr int32_t kRunning = 0;
 
-// ZBL_xhStatus: the scripted HTTP request.
-constexpr int32_t kHttpDone = 1;  // the response text (or its error text) is ready
-
-// ZBL_tsStatus: the transcode.
-constexpr int32_t kTranscodeDone = 1;
-constexpr int32_t kTranscodeFailed = 2;
-constexpr int32_t kTranscodeCannotWrite = 3;  // the work folder is missing or read-only
-
-// ZBL_upStatus: the upload.
-constexpr int32_t kUploadDone = 100;
-constexpr int32_t kUploadFailed = 101;
-// The service refused the file before taking it: no room for it (413, 507).
-constexpr int32_t kUploadRefused = 102;
-
+// Each status value once: X(kind, name, value). The list makes the constant
+// k<kind><name> below and the pages' name ZB.status.<kind>.<NAME> in
+// res/status.js (the kind in lower case, the name in upper case with an
+// underscore between its words; jobs/status_js.cpp), kinds and values in
+// this order.
+//
+// ZBL_xhStatus: the scripted HTTP request; Done: the response text (or its
+//   error text) is ready.
+// ZBL_tsStatus: the transcode; CannotWrite: the work folder is missing or
+//   read-only.
+// ZBL_upStatus: the upload; Refused: the service refused the file before
+//   taking it, as it has no room for it (413, 507).
 // ZBL_ripStatus: the CD grab; each failure has its own value.
-constexpr int32_t kGrabDone = 100;
-constexpr int32_t kGrabBadDrive = 201;
-constexpr int32_t kGrabNoHandle = 202;
-constexpr int32_t kGrabNoDisc = 203;
-constexpr int32_t kGrabBadTrack = 204;
-constexpr int32_t kGrabOneTrackDisc = 205;
-constexpr int32_t kGrabDataTrack = 206;
-constexpr int32_t kGrabNoMemory = 207;
-constexpr int32_t kGrabCannotWrite = 208;
-constexpr int32_t kGrabReadFailed = 209;
-constexpr int32_t kGrabCancelled = 210;
+// ZBL_anStatus: the song analysis (waveform, length, loudness, preview);
+//   Failed also when cancelled; CannotWrite as for the transcode.
+// ZBL_norStatus: the normalisation's three mp3gain steps: removing stored
+//   gain information, adjusting the track gain, raising the gain. While a
+//   step runs the status is its mark; a failed (or cancelled) step ends the
+//   job with its failure value.
+//
+// The upload, the grab and the song analysis give the percentage done (1 to
+// 99) on the way (the analysis when the song's length is known).
+#define ZB_JOB_STATUSES(X)        \
+  X(Http, Running, kRunning)      \
+  X(Http, Done, 1)                \
+  X(Transcode, Running, kRunning) \
+  X(Transcode, Done, 1)           \
+  X(Transcode, Failed, 2)         \
+  X(Transcode, CannotWrite, 3)    \
+  X(Upload, Done, 100)            \
+  X(Upload, Failed, 101)          \
+  X(Upload, Refused, 102)         \
+  X(Grab, Done, 100)              \
+  X(Grab, BadDrive, 201)          \
+  X(Grab, NoHandle, 202)          \
+  X(Grab, NoDisc, 203)            \
+  X(Grab, BadTrack, 204)          \
+  X(Grab, OneTrackDisc, 205)      \
+  X(Grab, DataTrack, 206)         \
+  X(Grab, NoMemory, 207)          \
+  X(Grab, CannotWrite, 208)       \
+  X(Grab, ReadFailed, 209)        \
+  X(Grab, Cancelled, 210)         \
+  X(Analysis, Running, kRunning)  \
+  X(Analysis, Done, 100)          \
+  X(Analysis, Failed, 101)        \
+  X(Analysis, CannotWrite, 102)   \
+  X(Normalize, Started, kRunning) \
+  X(Normalize, Removing, 10)      \
+  X(Normalize, Adjusting, 30)     \
+  X(Normalize, Raising, 80)       \
+  X(Normalize, Done, 100)         \
+  X(Normalize, RemoveFailed, 201) \
+  X(Normalize, AdjustFailed, 202) \
+  X(Normalize, RaiseFailed, 203)
 
-// ZBL_norStatus: the normalisation's three mp3gain steps. While a step runs
-// the status is its mark; a failed (or cancelled) step ends the job with its
-// failure value.
-constexpr int32_t kNormalizeRemovingGain = 10;  // removing stored gain information
-constexpr int32_t kNormalizeApplyingTrackGain = 30;
-constexpr int32_t kNormalizeRaisingGain = 80;
-constexpr int32_t kNormalizeDone = 100;
-constexpr int32_t kNormalizeRemoveGainFailed = 201;
-constexpr int32_t kNormalizeTrackGainFailed = 202;
-constexpr int32_t kNormalizeRaiseGainFailed = 203;
+#define ZB_JOB_STATUS_CONSTANT(kind, name, value) constexpr int32_t k##kind##name = value;
+ZB_JOB_STATUSES(ZB_JOB_STATUS_CONSTANT)
+#undef ZB_JOB_STATUS_CONSTANT
 
-// ZBL_anStatus: the song analysis (waveform, length, loudness, preview); the
-// percentage read (1 to 99) on the way when the song's length is known.
-constexpr int32_t kAnalysisDone = 100;
-constexpr int32_t kAnalysisFailed = 101;       // also when cancelled
-constexpr int32_t kAnalysisCannotWrite = 102;  // the work folder is missing or read-only
-
-// The names the pages use for the values above: res/status.js holds one
-// frozen object per job kind (ZB.status.<kind>.<NAME>), in this order.
-struct PageName {
+// The list as data, for res/status.js: the kind's and the value's names as
+// written in the list.
+struct NamedStatus {
   std::string_view kind;
   std::string_view name;
   int32_t value;
 };
-inline constexpr PageName kPageNames[] = {
-    {"http", "RUNNING", kRunning},
-    {"http", "DONE", kHttpDone},
-    {"transcode", "RUNNING", kRunning},
-    {"transcode", "DONE", kTranscodeDone},
-    {"transcode", "FAILED", kTranscodeFailed},
-    {"transcode", "CANNOT_WRITE", kTranscodeCannotWrite},
-    {"upload", "DONE", kUploadDone},
-    {"upload", "FAILED", kUploadFailed},
-    {"upload", "REFUSED", kUploadRefused},
-    {"grab", "DONE", kGrabDone},
-    {"grab", "BAD_DRIVE", kGrabBadDrive},
-    {"grab", "NO_HANDLE", kGrabNoHandle},
-    {"grab", "NO_DISC", kGrabNoDisc},
-    {"grab", "BAD_TRACK", kGrabBadTrack},
-    {"grab", "ONE_TRACK_DISC", kGrabOneTrackDisc},
-    {"grab", "DATA_TRACK", kGrabDataTrack},
-    {"grab", "NO_MEMORY", kGrabNoMemory},
-    {"grab", "CANNOT_WRITE", kGrabCannotWrite},
-    {"grab", "READ_FAILED", kGrabReadFailed},
-    {"grab", "CANCELLED", kGrabCancelled},
-    {"analysis", "RUNNING", kRunning},
-    {"analysis", "DONE", kAnalysisDone},
-    {"analysis", "FAILED", kAnalysisFailed},
-    {"analysis", "CANNOT_WRITE", kAnalysisCannotWrite},
-    {"normalize", "STARTED", kRunning},
-    {"normalize", "REMOVING", kNormalizeRemovingGain},
-    {"normalize", "ADJUSTING", kNormalizeApplyingTrackGain},
-    {"normalize", "RAISING", kNormalizeRaisingGain},
-    {"normalize", "DONE", kNormalizeDone},
-    {"normalize", "REMOVE_FAILED", kNormalizeRemoveGainFailed},
-    {"normalize", "ADJUST_FAILED", kNormalizeTrackGainFailed},
-    {"normalize", "RAISE_FAILED", kNormalizeRaiseGainFailed},
-};
+#define ZB_JOB_STATUS_ENTRY(kind, name, value) NamedStatus{#kind, #name, value},
+inline constexpr NamedStatus kNamedStatuses[] = {ZB_JOB_STATUSES(ZB_JOB_STATUS_ENTRY)};
+#undef ZB_JOB_STATUS_ENTRY
 
 }  // namespace zb::jobs::status

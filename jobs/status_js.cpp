@@ -11,8 +11,30 @@
 
 namespace {
 
+// "Http" -> "http": a kind as the pages name it.
+std::string KindName(std::string_view kind) {
+  std::string out;
+  for (char c : kind) out += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return out;
+}
+
+// "CannotWrite" -> "CANNOT_WRITE": a status as the pages name it.
+std::string StatusName(std::string_view name) {
+  std::string out;
+  for (size_t i = 0; i < name.size(); ++i) {
+    char c = name[i];
+    if (c >= 'A' && c <= 'Z') {
+      if (i > 0) out += '_';
+      out += c;
+    } else {
+      out += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    }
+  }
+  return out;
+}
+
 std::string Text() {
-  using zb::jobs::status::kPageNames;
+  using zb::jobs::status::kNamedStatuses;
   std::string out =
       "/*\n"
       " * The values the program and its pages share: the status values of each\n"
@@ -24,15 +46,15 @@ std::string Text() {
   out += zb::kPageScriptOpening;
   out += "ZB.status = Object.freeze({\n";
   std::string_view kind;
-  for (const auto& n : kPageNames) {
+  for (const auto& n : kNamedStatuses) {
     if (n.kind != kind) {
       if (!kind.empty()) out += "}),\n";
       kind = n.kind;
-      out += "  " + std::string(kind) + ": Object.freeze({";
+      out += "  " + KindName(kind) + ": Object.freeze({";
     } else {
       out += ", ";
     }
-    out += std::string(n.name) + ": " + std::to_string(n.value);
+    out += StatusName(n.name) + ": " + std::to_string(n.value);
   }
   if (!kind.empty()) out += "}),\n";
   out += "  versionCode: \"" + std::string(zb::kVersionCode) + "\",\n";

@@ -184,16 +184,16 @@ std::string CdListableName(std::string name);
 // Closes a handle when it goes out of scope.
 class CdHandleCloser {
  public:
-  CdHandleCloser(CdAccess& cd, CDHandle h) : cd_(cd), h_(h) {}
+  CdHandleCloser(CdAccess& cd, CDHandle h) : m_cd(cd), m_h(h) {}
   ~CdHandleCloser() {
-    if (h_) cd_.CloseCDHandle(h_);
+    if (m_h) m_cd.CloseCDHandle(m_h);
   }
   CdHandleCloser(const CdHandleCloser&) = delete;
   CdHandleCloser& operator=(const CdHandleCloser&) = delete;
 
  private:
-  CdAccess& cd_;
-  CDHandle h_;
+  CdAccess& m_cd;
+  CDHandle m_h;
 };
 
 }  // namespace zb::media

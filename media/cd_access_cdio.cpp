@@ -221,7 +221,7 @@ struct Handle {
 class CdioAccess final : public CdAccess {
  public:
   ~CdioAccess() override {
-    for (Handle* h : live_) Destroy(h);
+    for (Handle* h : m_live) Destroy(h);
   }
 
   int GetCDList(CDDriveList* list) override {
@@ -265,8 +265,8 @@ class CdioAccess final : public CdAccess {
       delete h;
       return 0;
     }
-    std::lock_guard<std::mutex> lock(mu_);
-    live_.insert(h);
+    std::lock_guard<std::mutex> lock(m_mu);
+    m_live.insert(h);
     return reinterpret_cast<CDHandle>(h);
   }
 
@@ -335,8 +335,8 @@ class CdioAccess final : public CdAccess {
   void CloseCDHandle(CDHandle hv) override {
     Handle* h = reinterpret_cast<Handle*>(hv);
     {
-      std::lock_guard<std::mutex> lock(mu_);
-      if (!live_.erase(h)) return;
+      std::lock_guard<std::mutex> lock(m_mu);
+      if (!m_live.erase(h)) return;
     }
     Destroy(h);
   }
@@ -363,12 +363,12 @@ class CdioAccess final : public CdAccess {
   // is refused instead of being dereferenced.
   Handle* Find(CDHandle hv) {
     Handle* h = reinterpret_cast<Handle*>(hv);
-    std::lock_guard<std::mutex> lock(mu_);
-    return live_.count(h) ? h : nullptr;
+    std::lock_guard<std::mutex> lock(m_mu);
+    return m_live.count(h) ? h : nullptr;
   }
 
-  std::mutex mu_;
-  std::set<Handle*> live_;
+  std::mutex m_mu;
+  std::set<Handle*> m_live;
 };
 
 void LogToStderr(cdio_log_level_t level, const char* message) {

@@ -143,8 +143,7 @@ int32_t Grab(CdAccess& cd, int drive, int track, const std::string& output,
 
 bool StartGrab(const std::shared_ptr<jobs::JobState>& state, std::shared_ptr<CdAccess> cd,
                const std::string& drive, const std::string& track, const std::string& output) {
-  if (!cd) return false;
-  return jobs::StartJob(state, jobs::JobKind::kRip,
+  return jobs::StartJob(state, jobs::JobKind::kGrab,
                         [cd = std::move(cd), drive, track, output](jobs::JobTicket& ticket) {
                           int d = ReadDecimal(drive);
                           int t = ReadDecimal(track);

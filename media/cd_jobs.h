@@ -23,7 +23,8 @@ using zb::CdListing;
 CdListing GetDrivesInfo(CdAccess& cd);
 CdListing GetTracksInfo(CdAccess& cd, int drive);
 
-// ZBL_GrabAudioDataFromCD: starts the grab job; false when no thread started.
+// ZBL_GrabAudioDataFromCD: starts the grab job on `cd` (never null); false
+// when no thread started.
 // The grab job reads its drive and track texts with ReadDecimal
 // (platform/decimal_text.h).
 bool StartGrab(const std::shared_ptr<jobs::JobState>& state, std::shared_ptr<CdAccess> cd,

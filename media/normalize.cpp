@@ -41,28 +41,27 @@ std::vector<std::string> Mp3gainLeftovers(const std::string& path) {
 class Job {
  public:
   Job(jobs::JobTicket& t, const std::string& moduleDir, const std::string& file)
-      : t_(t), program_(moduleDir + "/res/mp3gain"), path_(Mp3gainPath(file)) {}
+      : m_t(t), m_program(moduleDir + "/res/mp3gain"), m_path(Mp3gainPath(file)) {}
 
   void Run() {
     // Step 1: delete the gain information stored in the file.
-    if (!Step(st::kNormalizeRemovingGain, st::kNormalizeRemoveGainFailed, {"/s", "d"})) return;
+    if (!Step(st::kNormalizeRemoving, st::kNormalizeRemoveFailed, {"/s", "d"})) return;
     // Step 2: apply the track gain, lowered as far as it must be so that the
     // file does not clip ("/k"; mp3gain then does not ask on standard input,
     // which would read as "no" and change nothing).
-    if (!Step(st::kNormalizeApplyingTrackGain, st::kNormalizeTrackGainFailed, {"/k", "/r"})) return;
+    if (!Step(st::kNormalizeAdjusting, st::kNormalizeAdjustFailed, {"/k", "/r"})) return;
     // Step 3: raise by up to four steps of 1.5 dB, as many as stay under
     // full scale. The analysis neither reads nor writes the file's tag.
-    if (!Step(st::kNormalizeRaisingGain, st::kNormalizeRaiseGainFailed, {"/s", "s", "/o", "/x"}))
-      return;
-    int steps = RaiseStepsThatFit(analysis_);
+    if (!Step(st::kNormalizeRaising, st::kNormalizeRaiseFailed, {"/s", "s", "/o", "/x"})) return;
+    int steps = RaiseStepsThatFit(m_analysis);
     if (steps < 0) {  // no figure: raising could clip
-      t_.SetStatus(st::kNormalizeRaiseGainFailed);
+      m_t.SetStatus(st::kNormalizeRaiseFailed);
       return;
     }
-    if (steps > 0 && !Step(st::kNormalizeRaisingGain, st::kNormalizeRaiseGainFailed,
-                           {"/g", std::to_string(steps)}))
+    if (steps > 0 &&
+        !Step(st::kNormalizeRaising, st::kNormalizeRaiseFailed, {"/g", std::to_string(steps)}))
       return;
-    t_.SetStatus(st::kNormalizeDone);
+    m_t.SetStatus(st::kNormalizeDone);
   }
 
  private:
@@ -70,39 +69,41 @@ class Job {
   // the status becomes `failed` and false is returned. A cancel seen before
   // a run counts as that run's step cancelled.
   bool Step(int32_t running, int32_t failed, std::vector<std::string> options) {
-    if (started_ && t_.Cancelled()) {
-      t_.SetStatus(failed);
+    if (m_started && m_t.Cancelled()) {
+      m_t.SetStatus(failed);
       return false;
     }
-    started_ = true;
-    t_.SetStatus(running);
+    m_started = true;
+    m_t.SetStatus(running);
     ToolRun run;
-    run.program = program_;
+    run.program = m_program;
     run.args = std::move(options);
-    run.args.push_back(path_);
-    run.cancelled = [this] { return t_.Cancelled(); };
+    run.args.push_back(m_path);
+    run.cancelled = [this] { return m_t.Cancelled(); };
     run.kind = static_cast<int>(jobs::JobKind::kNormalize);
-    run.generation = t_.generation();
-    run.leftovers = Mp3gainLeftovers(path_);
-    analysis_.clear();
+    run.generation = m_t.Generation();
+    run.leftovers = Mp3gainLeftovers(m_path);
+    m_analysis.clear();
     // The figures come last: keep the end of the output.
     run.output = [this](std::string_view piece) {
-      analysis_.append(piece);
-      if (analysis_.size() > 2 * kKeepOutput) analysis_.erase(0, analysis_.size() - kKeepOutput);
+      m_analysis.append(piece);
+      if (m_analysis.size() > 2 * kKeepOutput) m_analysis.erase(0, m_analysis.size() - kKeepOutput);
     };
-    if (!RunTool(run).ok()) {  // includes a run stopped by a cancel
-      t_.SetStatus(failed);
+    ToolResult result = RunTool(run);
+    if (!result.Ok()) {  // includes a run stopped by a cancel
+      NoticeToolFailure(run.program, result);
+      m_t.SetStatus(failed);
       return false;
     }
     return true;
   }
 
   static constexpr size_t kKeepOutput = 64 * 1024;
-  jobs::JobTicket& t_;
-  const std::string program_;
-  const std::string path_;
-  std::string analysis_;  // the end of the output of the last run
-  bool started_ = false;
+  jobs::JobTicket& m_t;
+  const std::string m_program;
+  const std::string m_path;
+  std::string m_analysis;  // the end of the output of the last run
+  bool m_started = false;
 };
 
 }  // namespace
@@ -152,7 +153,7 @@ bool StartNormalize(const std::shared_ptr<jobs::JobState>& state, const std::str
   return jobs::StartJob(state, jobs::JobKind::kNormalize, [moduleDir, file](jobs::JobTicket& t) {
     // One mp3gain at a time on a file: one that an earlier job left running
     // is ended first.
-    EndEarlierChildren(static_cast<int>(jobs::JobKind::kNormalize), t.generation());
+    EndEarlierChildren(static_cast<int>(jobs::JobKind::kNormalize), t.Generation());
     Job(t, moduleDir, file).Run();
   });
 }

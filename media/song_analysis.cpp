@@ -22,44 +22,44 @@ constexpr int kPeakSpan = SongAnalysis::kRate / SongAnalysis::kPeaksPerSecond;
 
 void SongAnalyzer::AddSample(int16_t s) {
   int mag = s < 0 ? -static_cast<int>(s) : s;
-  peak_ = std::max(peak_, mag);
-  if (++peakCount_ == kPeakSpan) {
-    a_.peaks.push_back(static_cast<uint8_t>(std::min(255, (peak_ * 255 + 16384) / 32768)));
-    peak_ = peakCount_ = 0;
+  m_peak = std::max(m_peak, mag);
+  if (++m_peakCount == kPeakSpan) {
+    m_a.peaks.push_back(static_cast<uint8_t>(std::min(255, (m_peak * 255 + 16384) / 32768)));
+    m_peak = m_peakCount = 0;
   }
   double v = s / 32768.0;
-  energy_ += v * v;
-  if (++energyCount_ == SongAnalysis::kRate) {
-    a_.rms.push_back(std::sqrt(energy_ / energyCount_));
-    energy_ = 0;
-    energyCount_ = 0;
+  m_energy += v * v;
+  if (++m_energyCount == SongAnalysis::kRate) {
+    m_a.rms.push_back(std::sqrt(m_energy / m_energyCount));
+    m_energy = 0;
+    m_energyCount = 0;
   }
-  ++samples_;
+  ++m_samples;
 }
 
 void SongAnalyzer::AddBytes(const char* data, size_t size) {
   const auto* p = reinterpret_cast<const unsigned char*>(data);
   size_t i = 0;
-  if (haveLow_ && size > 0) {
-    AddSample(static_cast<int16_t>(low_ | (p[0] << 8)));
-    haveLow_ = false;
+  if (m_haveLow && size > 0) {
+    AddSample(static_cast<int16_t>(m_low | (p[0] << 8)));
+    m_haveLow = false;
     i = 1;
   }
   for (; i + 1 < size; i += 2) AddSample(static_cast<int16_t>(p[i] | (p[i + 1] << 8)));
   if (i < size) {
-    low_ = p[i];
-    haveLow_ = true;
+    m_low = p[i];
+    m_haveLow = true;
   }
 }
 
 SongAnalysis SongAnalyzer::Finish() {
-  if (peakCount_ > 0)
-    a_.peaks.push_back(static_cast<uint8_t>(std::min(255, (peak_ * 255 + 16384) / 32768)));
-  if (energyCount_ > 0) a_.rms.push_back(std::sqrt(energy_ / energyCount_));
-  peak_ = peakCount_ = energyCount_ = 0;
-  energy_ = 0;
-  a_.lengthMs = samples_ * 1000 / SongAnalysis::kRate;
-  return std::move(a_);
+  if (m_peakCount > 0)
+    m_a.peaks.push_back(static_cast<uint8_t>(std::min(255, (m_peak * 255 + 16384) / 32768)));
+  if (m_energyCount > 0) m_a.rms.push_back(std::sqrt(m_energy / m_energyCount));
+  m_peak = m_peakCount = m_energyCount = 0;
+  m_energy = 0;
+  m_a.lengthMs = m_samples * 1000 / SongAnalysis::kRate;
+  return std::move(m_a);
 }
 
 int64_t LoudestStartMs(const SongAnalysis& a, int64_t windowMs) {
@@ -122,7 +122,7 @@ void RunAnalysis(jobs::JobTicket& t, const std::string& moduleDir, const std::st
                  const std::string& preview, const std::string& workDir) {
   t.SetStatus(jobs::status::kRunning);
   const int kind = static_cast<int>(jobs::JobKind::kAnalysis);
-  EndEarlierChildren(kind, t.generation());
+  EndEarlierChildren(kind, t.Generation());
   auto fail = [&t] { t.SetStatus(jobs::status::kAnalysisFailed); };
   if (SameFile(input, preview)) return fail();
   if (!workDir.empty() && ParentOf(preview) == workDir &&
@@ -136,7 +136,7 @@ void RunAnalysis(jobs::JobTicket& t, const std::string& moduleDir, const std::st
   base.program = moduleDir + "/res/ffmpeg";
   base.cancelled = [&t] { return t.Cancelled(); };
   base.kind = kind;
-  base.generation = t.generation();
+  base.generation = t.Generation();
   base.endOnCancel = true;
 
   // The length ffmpeg reports, for the percentage only: ffmpeg without an
@@ -194,16 +194,18 @@ void RunAnalysis(jobs::JobTicket& t, const std::string& moduleDir, const std::st
     analyzer.AddBytes(piece.data(), piece.size());
     if (expected > 0) {
       auto pct =
-          static_cast<int32_t>(std::clamp<int64_t>(analyzer.samples() * 100 / expected, 1, 99));
+          static_cast<int32_t>(std::clamp<int64_t>(analyzer.Samples() * 100 / expected, 1, 99));
       if (pct != shown) {
         shown = pct;
         t.SetStatus(pct);
       }
     }
   };
-  bool decoded = RunTool(decode).ok();
+  const ToolResult result = RunTool(decode);
+  NoticeToolFailure(decode.program, result);
+  const bool decoded = result.Ok();
   if (prober.joinable()) prober.join();
-  if (!decoded || analyzer.samples() == 0) {
+  if (!decoded || analyzer.Samples() == 0) {
     // A preview of a failed run is of no use (the child has been reaped).
     ::unlink(preview.c_str());
     return fail();

@@ -29,17 +29,17 @@ class SongAnalyzer {
   // split between two pieces is joined).
   void AddBytes(const char* data, size_t size);
   void AddSample(int16_t s);
-  int64_t samples() const { return samples_; }
+  int64_t Samples() const { return m_samples; }
   SongAnalysis Finish();
 
  private:
-  SongAnalysis a_;
-  int64_t samples_ = 0;
-  int peak_ = 0, peakCount_ = 0;
-  double energy_ = 0;
-  int energyCount_ = 0;
-  bool haveLow_ = false;
-  unsigned char low_ = 0;
+  SongAnalysis m_a;
+  int64_t m_samples = 0;
+  int m_peak = 0, m_peakCount = 0;
+  double m_energy = 0;
+  int m_energyCount = 0;
+  bool m_haveLow = false;
+  unsigned char m_low = 0;
 };
 
 // Where the loudest stretch of `windowMs` starts: the window of whole

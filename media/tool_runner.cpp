@@ -15,11 +15,15 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <list>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
+
+#include "platform/stderr_notice.h"
 
 namespace zb::media {
 namespace {
@@ -92,7 +96,10 @@ ToolResult Finish(ChildRef c) {
     k.list.erase(c);
   }
   k.gone.notify_all();
-  return Reap(pid);
+  ToolResult result = Reap(pid);
+  if (ended && !result.Ok() && result.Reason() == ToolFailure::kSignalled)
+    return Fail(ToolFailure::kEnded, result.Detail());
+  return result;
 }
 
 // Waits until no child that `match` picks is left; false on time-out.
@@ -194,8 +201,8 @@ class Spawner {
   // Runs the request on the spawning thread; false (error set) when that
   // thread cannot be started.
   bool Run(SpawnRequest& r) {
-    std::unique_lock<std::mutex> lock(mu_);
-    if (owner_ != getpid()) {  // none yet, or a forked copy of the program
+    std::unique_lock<std::mutex> lock(m_mu);
+    if (m_owner != getpid()) {  // none yet, or a forked copy of the program
       pthread_t tid;
       pthread_attr_t attr;
       pthread_attr_init(&attr);
@@ -206,15 +213,15 @@ class Spawner {
         r.error = rc;
         return false;
       }
-      owner_ = getpid();
+      m_owner = getpid();
     }
-    queue_.push_back(&r);
-    wake_.notify_all();
-    done_.wait(lock, [&] { return r.done; });
+    m_queue.push_back(&r);
+    m_wake.notify_all();
+    m_done.wait(lock, [&] { return r.done; });
     return true;
   }
 
-  void DelayChildStart(int ms) { childDelayMs_.store(ms); }
+  void DelayChildStart(int ms) { m_childDelayMs.store(ms); }
 
  private:
   static void* Main(void* self) {
@@ -227,17 +234,17 @@ class Spawner {
     for (;;) {
       SpawnRequest* r;
       {
-        std::unique_lock<std::mutex> lock(s->mu_);
-        s->wake_.wait(lock, [&] { return !s->queue_.empty(); });
-        r = s->queue_.front();
-        s->queue_.pop_front();
+        std::unique_lock<std::mutex> lock(s->m_mu);
+        s->m_wake.wait(lock, [&] { return !s->m_queue.empty(); });
+        r = s->m_queue.front();
+        s->m_queue.pop_front();
       }
       s->Spawn(*r);
       {
-        std::lock_guard<std::mutex> lock(s->mu_);
+        std::lock_guard<std::mutex> lock(s->m_mu);
         r->done = true;
       }
-      s->done_.notify_all();
+      s->m_done.notify_all();
     }
     return nullptr;
   }
@@ -250,7 +257,7 @@ class Spawner {
       return;
     }
     const pid_t parent = getpid();
-    const int delayMs = childDelayMs_.load();
+    const int delayMs = m_childDelayMs.load();
     pid_t pid = fork();
     if (pid < 0) {
       r.error = errno;
@@ -318,11 +325,11 @@ class Spawner {
     _exit(127);
   }
 
-  std::mutex mu_;
-  std::condition_variable wake_, done_;
-  std::deque<SpawnRequest*> queue_;  // guarded by mu_
-  pid_t owner_ = 0;                  // the process whose thread spawns
-  std::atomic<int> childDelayMs_{0};
+  std::mutex m_mu;
+  std::condition_variable m_wake, m_done;
+  std::deque<SpawnRequest*> m_queue;  // guarded by m_mu
+  pid_t m_owner = 0;                  // the process whose thread spawns
+  std::atomic<int> m_childDelayMs{0};
 };
 
 struct Orphan {
@@ -442,6 +449,37 @@ ToolResult RunTool(const ToolRun& run) {
   }
   close(out[0]);
   return Finish(child);
+}
+
+std::string ToolFailureText(std::string_view program, const ToolResult& result) {
+  if (result.Ok()) return "";
+  const std::string_view name = program.substr(program.find_last_of('/') + 1);
+  const int detail = result.Detail();
+  switch (result.Reason()) {
+    case ToolFailure::kNotStarted: {
+      if (detail == ECANCELED) return "";
+      const char* why = strerrordesc_np(detail);
+      return std::string(name) +
+             " could not be started: " + (why ? why : "error " + std::to_string(detail));
+    }
+    case ToolFailure::kExitedWithError:
+      if (detail < 0) return std::string(name) + " ended with an exit status nobody could read";
+      return std::string(name) + " exited with " + std::to_string(detail);
+    case ToolFailure::kSignalled: {
+      const char* what = sigdescr_np(detail);
+      return std::string(name) + " was killed by signal " + std::to_string(detail) +
+             (what ? std::string(" (") + what + ")" : "");
+    }
+    case ToolFailure::kLeftRunning:
+    case ToolFailure::kEnded:
+      break;
+  }
+  return "";
+}
+
+void NoticeToolFailure(std::string_view program, const ToolResult& result) {
+  const std::string text = ToolFailureText(program, result);
+  if (!text.empty()) Notice(text);
 }
 
 int ChildrenAwaitingReap() {

@@ -26,6 +26,8 @@
 // - kExitedWithError: the output ended and the child exited with the code in
 //   the detail (-1 when its status was taken by someone else).
 // - kSignalled: the child was killed by the signal in the detail.
+// - kEnded: the runner killed the child (EndEarlierChildren, EndAllChildren);
+//   detail: the signal.
 // - kLeftRunning: `cancelled` answered true. The child is not terminated: a
 //   detached reaper keeps draining its output (so it never blocks on, or dies
 //   of, a full or closed pipe in the middle of writing a file) and reaps it
@@ -33,7 +35,8 @@
 //   killed instead (its leftovers removed) and reaped before the runner
 //   returns: for a tool whose work is of no use once cancelled.
 // Every child is reaped exactly once, by the runner or by the reaper; nothing
-// (descriptor, zombie) is left behind.
+// (descriptor, zombie) is left behind. Why a tool failed is for the user on
+// standard error (NoticeToolFailure); the pages get the job's status only.
 //
 // Every child is known to the runner from its start until it has been
 // reaped, with the job kind and generation of its run, so that the next
@@ -66,7 +69,7 @@
 
 namespace zb::media {
 
-enum class ToolFailure { kNotStarted, kExitedWithError, kSignalled, kLeftRunning };
+enum class ToolFailure { kNotStarted, kExitedWithError, kSignalled, kLeftRunning, kEnded };
 using ToolResult = Outcome<ToolFailure>;
 
 struct ToolRun {
@@ -90,6 +93,17 @@ struct ToolRun {
 // Runs the tool on the calling thread; blocks until its output has ended and
 // it has exited, or until a cancel.
 ToolResult RunTool(const ToolRun& run);
+
+// Why the run of `program` failed, for a person: "ffmpeg exited with 1",
+// "mp3gain could not be started: No such file or directory", "ffmpeg was
+// killed by signal 11 (Segmentation fault)". "" when the run succeeded or
+// nothing went wrong with the tool: the run was cancelled, refused (the
+// program is ending, or a newer start replaced the job) or ended by the
+// runner.
+std::string ToolFailureText(std::string_view program, const ToolResult& result);
+// Tells standard error ToolFailureText, as one "zimbrel: ..." line (Notice),
+// when there is one.
+void NoticeToolFailure(std::string_view program, const ToolResult& result);
 
 // Children handed to the reaper after a cancel that have not ended yet.
 int ChildrenAwaitingReap();

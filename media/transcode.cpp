@@ -55,21 +55,21 @@ class OutputWriteFailureWatch {
     for (char c : piece) {
       if (c == '\n' || c == '\r') {
         Judge();
-        line_.clear();
-      } else if (line_.size() < kKeep) {
-        line_ += c;
+        m_line.clear();
+      } else if (m_line.size() < kKeep) {
+        m_line += c;
       }
     }
   }
-  bool failed() {
+  bool Failed() {
     Judge();  // a last line without an end
-    return failed_;
+    return m_failed;
   }
   // ffmpeg also exits with 0 when it wrote no sound at all (a start past the
   // song's end): it says so on a line of its own.
-  bool empty() {
+  bool Empty() {
     Judge();
-    return empty_;
+    return m_empty;
   }
 
  private:
@@ -79,12 +79,12 @@ class OutputWriteFailureWatch {
   }
   void Judge() {
     for (std::string_view m : {"Error writing trailer", "Error closing file"})
-      if (Starts(line_, m)) failed_ = true;
-    if (Starts(line_, "Output file is empty")) empty_ = true;
+      if (Starts(m_line, m)) m_failed = true;
+    if (Starts(m_line, "Output file is empty")) m_empty = true;
   }
-  std::string line_;
-  bool failed_ = false;
-  bool empty_ = false;
+  std::string m_line;
+  bool m_failed = false;
+  bool m_empty = false;
 };
 
 TranscodeEnd RunTranscode(jobs::JobTicket& t, const std::string& moduleDir, const std::string& tmp,
@@ -92,7 +92,7 @@ TranscodeEnd RunTranscode(jobs::JobTicket& t, const std::string& moduleDir, cons
                           const std::optional<TranscodePart>& part) {
   // Two encoders never run at once: a transcoder that an earlier job left
   // running (cancelled, or replaced by this start) is ended first.
-  EndEarlierChildren(static_cast<int>(jobs::JobKind::kTranscode), t.generation());
+  EndEarlierChildren(static_cast<int>(jobs::JobKind::kTranscode), t.Generation());
   SweepFolder(tmp, ".mp3");
 
   TranscodeEnd end = Fail(TranscodeFailure::kFailed);
@@ -106,9 +106,12 @@ TranscodeEnd RunTranscode(jobs::JobTicket& t, const std::string& moduleDir, cons
     run.args = TranscodeArguments(input, output, part);
     run.cancelled = [&t] { return t.Cancelled(); };
     run.started = [&t](pid_t pid) { t.SetProcessId(static_cast<uint32_t>(pid)); };
-    run.ending = [&t](pid_t pid) { t.ClearProcessId(static_cast<uint32_t>(pid)); };
+    // Whether the window took the child's id to end it (or the job is stale):
+    // then its end is the program's doing, not the tool's failure.
+    bool taken = false;
+    run.ending = [&t, &taken](pid_t pid) { taken = !t.ClearProcessId(static_cast<uint32_t>(pid)); };
     run.kind = static_cast<int>(jobs::JobKind::kTranscode);
-    run.generation = t.generation();
+    run.generation = t.Generation();
     // A transcoder ended half way leaves no ringtone behind in the work folder.
     if (InFolder(output, tmp)) run.leftovers = {output};
     OutputWriteFailureWatch watch;
@@ -116,10 +119,11 @@ TranscodeEnd RunTranscode(jobs::JobTicket& t, const std::string& moduleDir, cons
     // After a cancel the child runs on and is reaped when it ends; the job
     // fails at once.
     ToolResult result = RunTool(run);
-    if (result.ok() && watch.empty()) {
+    if (!taken) NoticeToolFailure(run.program, result);
+    if (result.Ok() && watch.Empty()) {
       // No sound: not a ringtone, and nothing to leave behind.
       ::unlink(output.c_str());
-    } else if (result.ok() && !watch.failed()) {
+    } else if (result.Ok() && !watch.Failed()) {
       end = Done{};
     }
   }

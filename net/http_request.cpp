@@ -52,7 +52,7 @@ jobs::HttpResponse Fetch(const std::shared_ptr<jobs::JobState>& state, jobs::Job
   *store = true;
   std::unique_ptr<CURLU, void (*)(CURLU*)> parsed(curl_url(), curl_url_cleanup);
   Transfer t;  // destroyed before the parsed URL it uses
-  if (!t.ok() || !parsed) {
+  if (!t.Ok() || !parsed) {
     // No request handle: the message box is shown on the main thread, and
     // this job waits until it has been closed.
     if (state->showMessageBox) state->showMessageBox(kNoHandleBox);
@@ -68,7 +68,7 @@ jobs::HttpResponse Fetch(const std::shared_ptr<jobs::JobState>& state, jobs::Job
   if (s != "http" && s != "https") return Fail(jobs::HttpFailure::kBadUrl);
 
   Sink sink;
-  CURL* e = t.easy();
+  CURL* e = t.Easy();
   curl_easy_setopt(e, CURLOPT_CURLU, parsed.get());
   if (!socketPath.empty()) {
     // The service's own socket: no proxy, and no redirect may lead elsewhere
@@ -93,7 +93,7 @@ jobs::HttpResponse Fetch(const std::shared_ptr<jobs::JobState>& state, jobs::Job
     curl_easy_getinfo(e, CURLINFO_CONTENT_TYPE, &type);
     return DecodeToUtf8(sink.body, CharsetOf(type ? type : ""));
   }
-  switch (end.reason()) {
+  switch (end.Reason()) {
     case TransferFailure::kCancelled:
       *store = false;
       return {};
@@ -102,14 +102,14 @@ jobs::HttpResponse Fetch(const std::shared_ptr<jobs::JobState>& state, jobs::Job
     case TransferFailure::kFailed:
       break;
   }
-  return Fail(jobs::HttpFailure::kNotSent, end.detail());
+  return Fail(jobs::HttpFailure::kNotSent, end.Detail());
 }
 
 }  // namespace
 
 bool StartHttpRequest(const std::shared_ptr<jobs::JobState>& state, const std::string& url) {
   const ServiceHost service = GetServiceHost();
-  std::string full = PrepareUrl(url, service.baseUrl());
+  std::string full = PrepareUrl(url, service.BaseUrl());
   // Only the service's own addresses go to its socket.
   std::string socketPath = !url.empty() && url[0] == '/' ? service.socketPath : std::string();
   return jobs::StartJob(
@@ -117,7 +117,7 @@ bool StartHttpRequest(const std::shared_ptr<jobs::JobState>& state, const std::s
       [full = std::move(full), socketPath = std::move(socketPath)](jobs::JobTicket& t) {
         t.SetStatus(jobs::status::kRunning);
         bool store = true;
-        jobs::HttpResponse response = Fetch(t.state(), t, full, socketPath, &store);
+        jobs::HttpResponse response = Fetch(t.State(), t, full, socketPath, &store);
         if (store) t.SetResponse(std::move(response));
         t.SetStatus(jobs::status::kHttpDone);  // after the response, which it publishes
       });

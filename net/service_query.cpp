@@ -27,38 +27,39 @@ size_t Collect(char* data, size_t size, size_t count, void* user) {
 // to step over any other value.
 class Json {
  public:
-  explicit Json(std::string_view t) : t_(t) {}
+  explicit Json(std::string_view t) : m_t(t) {}
 
   void Space() {
-    while (i_ < t_.size() && (t_[i_] == ' ' || t_[i_] == '\t' || t_[i_] == '\n' || t_[i_] == '\r'))
-      ++i_;
+    while (m_i < m_t.size() &&
+           (m_t[m_i] == ' ' || m_t[m_i] == '\t' || m_t[m_i] == '\n' || m_t[m_i] == '\r'))
+      ++m_i;
   }
   bool Take(char c) {
     Space();
-    if (i_ < t_.size() && t_[i_] == c) {
-      ++i_;
+    if (m_i < m_t.size() && m_t[m_i] == c) {
+      ++m_i;
       return true;
     }
     return false;
   }
   bool AtEnd() {
     Space();
-    return i_ == t_.size();
+    return m_i == m_t.size();
   }
 
   std::optional<std::string> String() {
     if (!Take('"')) return std::nullopt;
     std::string out;
-    while (i_ < t_.size()) {
-      char c = t_[i_++];
+    while (m_i < m_t.size()) {
+      char c = m_t[m_i++];
       if (c == '"') return out;
       if (static_cast<unsigned char>(c) < 0x20) return std::nullopt;
       if (c != '\\') {
         out += c;
         continue;
       }
-      if (i_ >= t_.size()) return std::nullopt;
-      char e = t_[i_++];
+      if (m_i >= m_t.size()) return std::nullopt;
+      char e = m_t[m_i++];
       switch (e) {
         case '"':
         case '\\':
@@ -86,8 +87,9 @@ class Json {
           uint32_t u = *cp;
           if (u >= 0xD800 && u < 0xDC00) {
             // A high surrogate must be followed by its low one.
-            if (i_ + 1 >= t_.size() || t_[i_] != '\\' || t_[i_ + 1] != 'u') return std::nullopt;
-            i_ += 2;
+            if (m_i + 1 >= m_t.size() || m_t[m_i] != '\\' || m_t[m_i + 1] != 'u')
+              return std::nullopt;
+            m_i += 2;
             auto lo = Hex4();
             if (!lo || *lo < 0xDC00 || *lo > 0xDFFF) return std::nullopt;
             u = 0x10000 + ((u - 0xD800) << 10) + (*lo - 0xDC00);
@@ -108,12 +110,12 @@ class Json {
   bool Skip(int depth = 0) {
     if (depth > 64) return false;
     Space();
-    if (i_ >= t_.size()) return false;
-    char c = t_[i_];
+    if (m_i >= m_t.size()) return false;
+    char c = m_t[m_i];
     if (c == '"') return String().has_value();
     if (c == '{' || c == '[') {
       const char close = c == '{' ? '}' : ']';
-      ++i_;
+      ++m_i;
       if (Take(close)) return true;
       do {
         if (c == '{' && (!String() || !Take(':'))) return false;
@@ -121,19 +123,19 @@ class Json {
       } while (Take(','));
       return Take(close);
     }
-    size_t start = i_;
-    while (i_ < t_.size() && (std::isalnum(static_cast<unsigned char>(t_[i_])) || t_[i_] == '-' ||
-                              t_[i_] == '+' || t_[i_] == '.'))
-      ++i_;
-    return i_ > start;
+    size_t start = m_i;
+    while (m_i < m_t.size() && (std::isalnum(static_cast<unsigned char>(m_t[m_i])) ||
+                                m_t[m_i] == '-' || m_t[m_i] == '+' || m_t[m_i] == '.'))
+      ++m_i;
+    return m_i > start;
   }
 
  private:
   std::optional<uint32_t> Hex4() {
-    if (i_ + 4 > t_.size()) return std::nullopt;
+    if (m_i + 4 > m_t.size()) return std::nullopt;
     uint32_t v = 0;
     for (int k = 0; k < 4; ++k) {
-      char h = t_[i_++];
+      char h = m_t[m_i++];
       v <<= 4;
       if (h >= '0' && h <= '9')
         v |= h - '0';
@@ -164,8 +166,8 @@ class Json {
     }
   }
 
-  std::string_view t_;
-  size_t i_ = 0;
+  std::string_view m_t;
+  size_t m_i = 0;
 };
 
 }  // namespace
@@ -216,23 +218,23 @@ bool IsLoopbackPrefix(std::string_view url) {
 Outcome<QueryFailure, std::string> QueryService(const ServiceHost& service, std::string_view path,
                                                 std::chrono::milliseconds limit) {
   Transfer t;
-  if (!t.ok()) return Fail(QueryFailure::kUnreachable, CURLE_FAILED_INIT);
-  CURL* e = t.easy();
-  std::string url = service.baseUrl();
+  if (!t.Ok()) return Fail(QueryFailure::kUnreachable, CURLE_FAILED_INIT);
+  CURL* e = t.Easy();
+  std::string url = service.BaseUrl();
   if (path.empty() || path[0] != '/') url += '/';
   url += path;
   Sink sink;
   curl_easy_setopt(e, CURLOPT_URL, url.c_str());
   curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http");
   curl_easy_setopt(e, CURLOPT_NOPROXY, "*");
-  if (service.onSocket()) curl_easy_setopt(e, CURLOPT_UNIX_SOCKET_PATH, service.socketPath.c_str());
+  if (service.OnSocket()) curl_easy_setopt(e, CURLOPT_UNIX_SOCKET_PATH, service.socketPath.c_str());
   curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(limit.count()));
   curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limit.count()));
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Collect);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, &sink);
   TransferEnd end = t.Run([] { return false; });
   if (!end) {
-    int detail = end.reason() == TransferFailure::kFailed ? end.detail() : CURLE_OPERATION_TIMEDOUT;
+    int detail = end.Reason() == TransferFailure::kFailed ? end.Detail() : CURLE_OPERATION_TIMEDOUT;
     return Fail(QueryFailure::kUnreachable, detail);
   }
   long code = 0;
@@ -243,10 +245,10 @@ Outcome<QueryFailure, std::string> QueryService(const ServiceHost& service, std:
 
 Outcome<QueryFailure, std::string> BrowserAddress(const ServiceHost& service,
                                                   std::chrono::milliseconds limit) {
-  if (!service.onSocket()) return service.browserPrefix();
+  if (!service.OnSocket()) return service.BrowserPrefix();
   auto answer = QueryService(service, "/cgi-bin/zbl_browser.cgi", limit);
   if (!answer) return answer;
-  auto url = JsonStringField(answer.value(), "url");
+  auto url = JsonStringField(answer.Value(), "url");
   if (!url || !IsLoopbackPrefix(*url)) return Fail(QueryFailure::kBadAnswer);
   return *url;
 }

@@ -26,7 +26,7 @@ Outcome<QueryFailure, std::string> QueryService(const ServiceHost& service, std:
 // The address a browser on this machine reaches the service at, for a
 // service on a socket: the "url" of /cgi-bin/zbl_browser.cgi, which must be
 // http:// on a loopback address (127.0.0.0/8 or [::1]) with a port, and
-// ends in "/". For a TCP service, browserPrefix().
+// ends in "/". For a TCP service, BrowserPrefix().
 Outcome<QueryFailure, std::string> BrowserAddress(const ServiceHost& service,
                                                   std::chrono::milliseconds limit);
 

@@ -73,50 +73,50 @@ void FailHandleCreationForTesting(bool fail) {
 Transfer::Transfer() {
   GlobalInit();
   if (gFailHandles.load()) return;
-  easy_ = curl_easy_init();
-  multi_ = curl_multi_init();
-  if (!easy_) return;
+  m_easy = curl_easy_init();
+  m_multi = curl_multi_init();
+  if (!m_easy) return;
   Timeouts t = CurrentTimeouts();
-  curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(t.connect.count()));
-  curl_easy_setopt(easy_, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(easy_, CURLOPT_XFERINFOFUNCTION, &Transfer::Progress);
-  curl_easy_setopt(easy_, CURLOPT_XFERINFODATA, this);
-  curl_easy_setopt(easy_, CURLOPT_CLOSESOCKETFUNCTION, &Transfer::OnClose);
-  curl_easy_setopt(easy_, CURLOPT_CLOSESOCKETDATA, this);
-  curl_easy_setopt(easy_, CURLOPT_SOCKOPTFUNCTION, &Transfer::OnSocketOpened);
-  curl_easy_setopt(easy_, CURLOPT_SOCKOPTDATA, this);
-  if (!multi_) return;
-  curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, &Transfer::OnSocket);
-  curl_multi_setopt(multi_, CURLMOPT_SOCKETDATA, this);
-  curl_multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, &Transfer::OnTimer);
-  curl_multi_setopt(multi_, CURLMOPT_TIMERDATA, this);
+  curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(t.connect.count()));
+  curl_easy_setopt(m_easy, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(m_easy, CURLOPT_XFERINFOFUNCTION, &Transfer::Progress);
+  curl_easy_setopt(m_easy, CURLOPT_XFERINFODATA, this);
+  curl_easy_setopt(m_easy, CURLOPT_CLOSESOCKETFUNCTION, &Transfer::OnClose);
+  curl_easy_setopt(m_easy, CURLOPT_CLOSESOCKETDATA, this);
+  curl_easy_setopt(m_easy, CURLOPT_SOCKOPTFUNCTION, &Transfer::OnSocketOpened);
+  curl_easy_setopt(m_easy, CURLOPT_SOCKOPTDATA, this);
+  if (!m_multi) return;
+  curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, &Transfer::OnSocket);
+  curl_multi_setopt(m_multi, CURLMOPT_SOCKETDATA, this);
+  curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, &Transfer::OnTimer);
+  curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
 }
 
 Transfer::~Transfer() {
-  if (multi_ && easy_) curl_multi_remove_handle(multi_, easy_);
-  if (easy_) curl_easy_cleanup(easy_);  // closes the connection
-  if (multi_) curl_multi_cleanup(multi_);
+  if (m_multi && m_easy) curl_multi_remove_handle(m_multi, m_easy);
+  if (m_easy) curl_easy_cleanup(m_easy);  // closes the connection
+  if (m_multi) curl_multi_cleanup(m_multi);
 }
 
 int Transfer::OnSocket(CURL*, curl_socket_t s, int what, void* self, void*) {
   auto* t = static_cast<Transfer*>(self);
   size_t i = 0;
-  while (i < t->socketCount_ && t->sockets_[i].fd != s) ++i;
+  while (i < t->m_socketCount && t->m_sockets[i].fd != s) ++i;
   if (what == CURL_POLL_REMOVE) {
-    if (i < t->socketCount_) t->sockets_[i] = t->sockets_[--t->socketCount_];
-  } else if (i < t->socketCount_) {
-    t->sockets_[i].what = what;
-  } else if (t->socketCount_ < kMaxSockets) {
-    t->sockets_[t->socketCount_++] = Watch{s, what};
+    if (i < t->m_socketCount) t->m_sockets[i] = t->m_sockets[--t->m_socketCount];
+  } else if (i < t->m_socketCount) {
+    t->m_sockets[i].what = what;
+  } else if (t->m_socketCount < kMaxSockets) {
+    t->m_sockets[t->m_socketCount++] = Watch{s, what};
   }
   return 0;
 }
 
 int Transfer::OnTimer(CURLM*, long ms, void* self) {
   auto* t = static_cast<Transfer*>(self);
-  t->timerSet_ = ms >= 0;
-  if (ms >= 0) t->timerAt_ = Clock::now() + milliseconds(ms);
+  t->m_timerSet = ms >= 0;
+  if (ms >= 0) t->m_timerAt = Clock::now() + milliseconds(ms);
   return 0;
 }
 
@@ -124,14 +124,14 @@ int Transfer::OnTimer(CURLM*, long ms, void* self) {
 // (an abort by a callback, an error), so the reset is decided before that
 // step: by the callback that gives up, or here for a cancel.
 int Transfer::OnSocketOpened(void* self, curl_socket_t s, curlsocktype) {
-  static_cast<Transfer*>(self)->lastOpened_ = s;
+  static_cast<Transfer*>(self)->m_lastOpened = s;
   return CURL_SOCKOPT_OK;
 }
 
 int Transfer::OnClose(void* self, curl_socket_t s) {
   auto* t = static_cast<Transfer*>(self);
-  if (t->lastOpened_ == s) t->lastOpened_ = CURL_SOCKET_BAD;
-  if (t->resetOnClose_) {
+  if (t->m_lastOpened == s) t->m_lastOpened = CURL_SOCKET_BAD;
+  if (t->m_resetOnClose) {
     linger l{1, 0};
     ::setsockopt(s, SOL_SOCKET, SO_LINGER, &l, sizeof l);
   }
@@ -139,17 +139,17 @@ int Transfer::OnClose(void* self, curl_socket_t s) {
 }
 
 bool Transfer::AnswerWaiting() const {
-  for (size_t i = 0; i < socketCount_; ++i) {
+  for (size_t i = 0; i < m_socketCount; ++i) {
     char c;
-    if (::recv(sockets_[i].fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) > 0) return true;
+    if (::recv(m_sockets[i].fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) > 0) return true;
   }
   return false;
 }
 
 long Transfer::WaitingStatus() const {
-  for (size_t i = 0; i < socketCount_; ++i) {
+  for (size_t i = 0; i < m_socketCount; ++i) {
     char line[16];
-    ssize_t n = ::recv(sockets_[i].fd, line, sizeof line, MSG_PEEK | MSG_DONTWAIT);
+    ssize_t n = ::recv(m_sockets[i].fd, line, sizeof line, MSG_PEEK | MSG_DONTWAIT);
     // "HTTP/1.x NNN"
     if (n < 12 || std::string_view(line, 7) != "HTTP/1." || line[8] != ' ') continue;
     long code = 0;
@@ -170,24 +170,24 @@ long Transfer::Unsent() const {
     int n = 0;
     if (::ioctl(s, SIOCOUTQ, &n) == 0) most = std::max<long>(most, n);
   };
-  for (size_t i = 0; i < socketCount_; ++i) look(sockets_[i].fd);
-  if (socketCount_ == 0 && lastOpened_ != CURL_SOCKET_BAD) look(lastOpened_);
+  for (size_t i = 0; i < m_socketCount; ++i) look(m_sockets[i].fd);
+  if (m_socketCount == 0 && m_lastOpened != CURL_SOCKET_BAD) look(m_lastOpened);
   return most;
 }
 
 int Transfer::Progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   auto* t = static_cast<Transfer*>(self);
-  if (!t->cancelled_ || !(*t->cancelled_)()) return 0;
-  t->resetOnClose_ = true;
+  if (!t->m_cancelled || !(*t->m_cancelled)()) return 0;
+  t->m_resetOnClose = true;
   return 1;
 }
 
 TransferEnd Transfer::Run(const std::function<bool()>& cancelled) {
-  if (!ok()) return Fail(TransferFailure::kFailed, CURLE_FAILED_INIT);
-  cancelled_ = &cancelled;
+  if (!Ok()) return Fail(TransferFailure::kFailed, CURLE_FAILED_INIT);
+  m_cancelled = &cancelled;
   const milliseconds idle = CurrentTimeouts().idle;
-  if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) {
-    cancelled_ = nullptr;
+  if (curl_multi_add_handle(m_multi, m_easy) != CURLM_OK) {
+    m_cancelled = nullptr;
     return Fail(TransferFailure::kFailed, CURLE_OUT_OF_MEMORY);
   }
 
@@ -199,7 +199,7 @@ TransferEnd Transfer::Run(const std::function<bool()>& cancelled) {
   Clock::time_point lastMove = Clock::now();
   int running = 1;
   auto act = [&](curl_socket_t s, int bits) {
-    return curl_multi_socket_action(multi_, s, bits, &running) == CURLM_OK;
+    return curl_multi_socket_action(m_multi, s, bits, &running) == CURLM_OK;
   };
   bool ok = act(CURL_SOCKET_TIMEOUT, 0);
   for (;;) {
@@ -207,7 +207,7 @@ TransferEnd Transfer::Run(const std::function<bool()>& cancelled) {
     if (running == 0) {
       int left = 0;
       CURLcode code = CURLE_GOT_NOTHING;
-      while (CURLMsg* m = curl_multi_info_read(multi_, &left))
+      while (CURLMsg* m = curl_multi_info_read(m_multi, &left))
         if (m->msg == CURLMSG_DONE) code = m->data.result;
       if (code == CURLE_OK)
         end = Done{};
@@ -219,20 +219,20 @@ TransferEnd Transfer::Run(const std::function<bool()>& cancelled) {
     }
     if (cancelled()) {
       end = Fail(TransferFailure::kCancelled);
-      resetOnClose_ = true;
+      m_resetOnClose = true;
       break;
     }
-    Activity now = Snapshot(easy_);
+    Activity now = Snapshot(m_easy);
     Clock::time_point t = Clock::now();
-    if (!connected && Connected(easy_, now)) {
+    if (!connected && Connected(m_easy, now)) {
       connected = true;
       lastMove = t;
     }
     // The sockets as curl wants them now (the socket callback may change the
     // list while curl runs, so each pass works on a copy).
     std::array<Watch, kMaxSockets> watch;
-    size_t count = std::min(socketCount_, kMaxSockets);
-    std::copy_n(sockets_.begin(), count, watch.begin());
+    size_t count = std::min(m_socketCount, kMaxSockets);
+    std::copy_n(m_sockets.begin(), count, watch.begin());
     if (now != last) {
       // Bytes moved: each socket is taken as ready for the direction it
       // moves in (sending first: an answer that comes while the body still
@@ -256,7 +256,7 @@ TransferEnd Transfer::Run(const std::function<bool()>& cancelled) {
     }
     if (connected && t - lastMove >= idle) {
       end = Fail(TransferFailure::kTimedOut);
-      resetOnClose_ = true;
+      m_resetOnClose = true;
       break;
     }
     std::array<pollfd, kMaxSockets> fds;
@@ -268,9 +268,9 @@ TransferEnd Transfer::Run(const std::function<bool()>& cancelled) {
     }
     const int wake = onWake && lastUnsent > 0 ? kDrainWakeMs : kWakeMs;
     int wait = wake;
-    if (timerSet_)
+    if (m_timerSet)
       wait = static_cast<int>(
-          std::clamp<int64_t>(std::chrono::ceil<milliseconds>(timerAt_ - t).count(), 0, wake));
+          std::clamp<int64_t>(std::chrono::ceil<milliseconds>(m_timerAt - t).count(), 0, wake));
     int n = ::poll(fds.data(), count, wait);
     for (size_t i = 0; n > 0 && ok && running > 0 && i < count; ++i) {
       short r = fds[i].revents;
@@ -279,13 +279,13 @@ TransferEnd Transfer::Run(const std::function<bool()>& cancelled) {
                  ((r & POLLOUT) ? CURL_CSELECT_OUT : 0) | ((r & POLLERR) ? CURL_CSELECT_ERR : 0);
       ok = act(fds[i].fd, bits);
     }
-    if (ok && running > 0 && timerSet_ && Clock::now() >= timerAt_) {
-      timerSet_ = false;
+    if (ok && running > 0 && m_timerSet && Clock::now() >= m_timerAt) {
+      m_timerSet = false;
       ok = act(CURL_SOCKET_TIMEOUT, 0);
     }
   }
-  curl_multi_remove_handle(multi_, easy_);
-  cancelled_ = nullptr;
+  curl_multi_remove_handle(m_multi, m_easy);
+  m_cancelled = nullptr;
   return end;
 }
 

@@ -56,21 +56,21 @@ using TransferEnd = Outcome<TransferFailure>;
 
 class Transfer {
  public:
-  // Makes the easy and multi handles; ok() is false when either failed.
+  // Makes the easy and multi handles; Ok() is false when either failed.
   Transfer();
   ~Transfer();
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
 
-  bool ok() const { return easy_ != nullptr && multi_ != nullptr; }
-  CURL* easy() const { return easy_; }
+  bool Ok() const { return m_easy != nullptr && m_multi != nullptr; }
+  CURL* Easy() const { return m_easy; }
 
   // Runs the transfer to its end. `cancelled` is called from this thread.
   TransferEnd Run(const std::function<bool()>& cancelled);
 
   // From curl's callbacks while Run() goes on: the connection is to end with
   // a reset when curl closes it.
-  void ResetOnClose() { resetOnClose_ = true; }
+  void ResetOnClose() { m_resetOnClose = true; }
   // From curl's callbacks: true when bytes from the peer wait unread on a
   // socket of the transfer (looked at without taking them).
   bool AnswerWaiting() const;
@@ -98,15 +98,15 @@ class Transfer {
   static int OnClose(void* self, curl_socket_t s);
   static int OnSocketOpened(void* self, curl_socket_t s, curlsocktype);
 
-  std::array<Watch, kMaxSockets> sockets_{};
-  size_t socketCount_ = 0;
-  bool timerSet_ = false;
-  Clock::time_point timerAt_;
-  CURL* easy_ = nullptr;
-  CURLM* multi_ = nullptr;
-  const std::function<bool()>* cancelled_ = nullptr;
-  bool resetOnClose_ = false;
-  curl_socket_t lastOpened_ = CURL_SOCKET_BAD;  // the connection's newest socket
+  std::array<Watch, kMaxSockets> m_sockets{};
+  size_t m_socketCount = 0;
+  bool m_timerSet = false;
+  Clock::time_point m_timerAt;
+  CURL* m_easy = nullptr;
+  CURLM* m_multi = nullptr;
+  const std::function<bool()>* m_cancelled = nullptr;
+  bool m_resetOnClose = false;
+  curl_socket_t m_lastOpened = CURL_SOCKET_BAD;  // the connection's newest socket
 };
 
 }  // namespace zb::net

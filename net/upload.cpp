@@ -40,16 +40,16 @@ struct Request {
 
 class Fd {
  public:
-  explicit Fd(int fd) : fd_(fd) {}
+  explicit Fd(int fd) : m_fd(fd) {}
   ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
+    if (m_fd >= 0) ::close(m_fd);
   }
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
+  int Get() const { return m_fd; }
 
  private:
-  int fd_;
+  int m_fd;
 };
 
 // The body's state between two calls of the read callback.
@@ -205,20 +205,20 @@ curl_slist* Headers() {
 int32_t RunUpload(jobs::JobTicket& ticket, const Request& rq) {
   // O_NONBLOCK so that a FIFO given as the file cannot hold the thread.
   Fd fd(::open(rq.file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (fd.get() < 0) return kFailed;
+  if (fd.Get() < 0) return kFailed;
   struct stat st;
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return kFailed;
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return kFailed;
 
   Body body;
-  body.fd = fd.get();
+  body.fd = fd.Get();
   body.size = static_cast<uint64_t>(st.st_size);
   body.ticket = &ticket;
 
   std::unique_ptr<curl_slist, void (*)(curl_slist*)> headers(Headers(), curl_slist_free_all);
   if (!headers) return kFailed;
   Transfer t;  // destroyed before the header list it uses
-  if (!t.ok()) return kFailed;
-  CURL* e = t.easy();
+  if (!t.Ok()) return kFailed;
+  CURL* e = t.Easy();
   body.transfer = &t;
   body.easy = e;
   // The proxy (http_proxy, all_proxy, no_proxy) is curl's choice from the
@@ -262,7 +262,7 @@ bool StartUpload(const std::shared_ptr<jobs::JobState>& state, const std::string
                  const std::string& sessionId) {
   const ServiceHost service = GetServiceHost();
   Request rq{file,
-             service.baseUrl() + kPath + "?sid=" + PercentEncode(sessionId, kSessionId) +
+             service.BaseUrl() + kPath + "?sid=" + PercentEncode(sessionId, kSessionId) +
                  "&ver=" + kVersionCode + "&aff=" + kAffiliateCode,
              service.socketPath};
   return jobs::StartJob(state, jobs::JobKind::kUpload, [rq = std::move(rq)](jobs::JobTicket& t) {

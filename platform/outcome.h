@@ -6,8 +6,8 @@
 // code, a signal, a curl code; 0 when it has none).
 //
 // Contract:
-// - ok(), and the explicit bool, are true when a value is held.
-// - value() is only to be called when ok(); reason() and detail() only when
+// - Ok(), and the explicit bool, are true when a value is held.
+// - Value() is only to be called when Ok(); Reason() and Detail() only when
 //   not. Anything else is a fault of the caller, and throws
 //   std::logic_error.
 // - A failure is made with Fail(reason, detail): it becomes an Outcome of
@@ -51,50 +51,50 @@ concept OutcomeValue = std::is_constructible_v<T, U&&> &&
                        !std::is_same_v<std::remove_cvref_t<U>, Outcome<Reason, T>> &&
                        !std::is_same_v<std::remove_cvref_t<U>, Failure<Reason>>;
 
-template <typename Reason, typename T>
+template <typename ReasonEnum, typename T>
 class [[nodiscard]] Outcome {
-  static_assert(std::is_enum_v<Reason>, "a failure's reason is an enum of its domain");
+  static_assert(std::is_enum_v<ReasonEnum>, "a failure's reason is an enum of its domain");
 
  public:
   Outcome() = default;
-  template <OutcomeValue<Reason, T> U = T>
-  explicit(!std::is_convertible_v<U&&, T>) Outcome(U&& value) : value_(std::forward<U>(value)) {}
-  Outcome(Failure<Reason> failure) : failure_(failure), failed_(true) {}
+  template <OutcomeValue<ReasonEnum, T> U = T>
+  explicit(!std::is_convertible_v<U&&, T>) Outcome(U&& value) : m_value(std::forward<U>(value)) {}
+  Outcome(Failure<ReasonEnum> failure) : m_failure(failure), m_failed(true) {}
 
-  bool ok() const { return !failed_; }
-  explicit operator bool() const { return ok(); }
+  bool Ok() const { return !m_failed; }
+  explicit operator bool() const { return Ok(); }
 
-  const T& value() const& {
+  const T& Value() const& {
     Expect(true);
-    return value_;
+    return m_value;
   }
-  T& value() & {
+  T& Value() & {
     Expect(true);
-    return value_;
+    return m_value;
   }
-  T&& value() && {
+  T&& Value() && {
     Expect(true);
-    return std::move(value_);
+    return std::move(m_value);
   }
 
-  Reason reason() const {
+  ReasonEnum Reason() const {
     Expect(false);
-    return failure_.reason;
+    return m_failure.reason;
   }
-  int detail() const {
+  int Detail() const {
     Expect(false);
-    return failure_.detail;
+    return m_failure.detail;
   }
 
  private:
   // Throws when the caller asks for what is not held.
   void Expect(bool value) const {
-    if (value != ok()) throw std::logic_error(value ? "value of a failure" : "reason of a value");
+    if (value != Ok()) throw std::logic_error(value ? "value of a failure" : "reason of a value");
   }
 
-  T value_{};
-  Failure<Reason> failure_{};
-  bool failed_ = false;
+  T m_value{};
+  Failure<ReasonEnum> m_failure{};
+  bool m_failed = false;
 };
 
 }  // namespace zb

@@ -28,19 +28,24 @@ struct KeyObject {
 
 namespace {
 
-KeyObject gRoots[6] = {
+// Indexed by Root; each root's folder is named after it (rootName).
+KeyObject gRoots[kRootCount] = {
     {"", KEY_ALL_ACCESS, true, "HKEY_CLASSES_ROOT", 0},
+    {"", KEY_ALL_ACCESS, true, "HKEY_CURRENT_CONFIG", 0},
     {"", KEY_ALL_ACCESS, true, "HKEY_CURRENT_USER", 0},
     {"", KEY_ALL_ACCESS, true, "HKEY_LOCAL_MACHINE", 0},
     {"", KEY_ALL_ACCESS, true, "HKEY_USERS", 0},
-    {"", KEY_ALL_ACCESS, true, "HKEY_CURRENT_CONFIG", 0},
     {"", KEY_ALL_ACCESS, true, "HKEY_DYN_DATA", 0},
 };
+
+constexpr int Index(Root root) {
+  return static_cast<int>(root);
+}
 
 constexpr const char kTempPrefix[] = ".zbtmp-";
 
 bool IsPredefined(HKEY k) {
-  return k >= &gRoots[0] && k < &gRoots[6];
+  return k >= &gRoots[0] && k < &gRoots[kRootCount];
 }
 
 bool IsValid(HKEY k) {
@@ -51,7 +56,7 @@ std::string RootDir(HKEY root) {
   std::string name = root->rootName;
   if (const char* d = std::getenv("ZIMBREL_REGISTRY_DIR"); d && *d)
     return std::string(d) + "/" + name;
-  if (root == &gRoots[1]) {
+  if (root == &gRoots[Index(Root::kCurrentUser)]) {
     std::string base = XdgBaseDirectory("XDG_CONFIG_HOME", ".config");
     if (base.empty()) return "";
     return base + "/zimbrel/registry/" + name;
@@ -132,20 +137,20 @@ LONG MakeDirs(const std::string& dir, mode_t mode) {
 class DirFd {
  public:
   DirFd() = default;
-  explicit DirFd(int fd) : fd_(fd) {}
+  explicit DirFd(int fd) : m_fd(fd) {}
   ~DirFd() {
-    if (fd_ >= 0) ::close(fd_);
+    if (m_fd >= 0) ::close(m_fd);
   }
-  DirFd(DirFd&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+  DirFd(DirFd&& o) noexcept : m_fd(o.m_fd) { o.m_fd = -1; }
   DirFd& operator=(DirFd&& o) noexcept {
-    std::swap(fd_, o.fd_);
+    std::swap(m_fd, o.m_fd);
     return *this;
   }
-  int get() const { return fd_; }
-  bool ok() const { return fd_ >= 0; }
+  int Get() const { return m_fd; }
+  bool Ok() const { return m_fd >= 0; }
 
  private:
-  int fd_ = -1;
+  int m_fd = -1;
 };
 
 // Opens the folder `name` inside `parent` without following a symbolic link.
@@ -167,7 +172,7 @@ DirFd WalkKey(HKEY key, const std::vector<std::string>& more = {}, bool create =
     return DirFd();
   }
   DirFd fd(::open(dir.substr(0, rootLen).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!fd.ok()) return fd;
+  if (!fd.Ok()) return fd;
   std::vector<std::string> parts;
   for (size_t i = rootLen; i < dir.size();) {
     size_t j = dir.find('/', i + 1);
@@ -179,18 +184,18 @@ DirFd WalkKey(HKEY key, const std::vector<std::string>& more = {}, bool create =
   for (const auto& m : more) parts.push_back(EscapeName(m));
   for (size_t i = 0; i < parts.size(); ++i) {
     if (create && i >= own) {
-      if (::mkdirat(fd.get(), parts[i].c_str(), mode) == 0) {
+      if (::mkdirat(fd.Get(), parts[i].c_str(), mode) == 0) {
         if (created) *created = true;
       } else if (errno != EEXIST) {
         return DirFd();
       }
     }
-    DirFd next = OpenSub(fd.get(), parts[i]);
-    if (!next.ok()) {
+    DirFd next = OpenSub(fd.Get(), parts[i]);
+    if (!next.Ok()) {
       if (errno == ENOTDIR || errno == ELOOP) {
         struct stat st;
         // A symbolic link (to a folder or not) is refused as such.
-        if (::fstatat(fd.get(), parts[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        if (::fstatat(fd.Get(), parts[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
           errno = S_ISLNK(st.st_mode) ? ELOOP : ENOTDIR;
       }
       return DirFd();
@@ -350,11 +355,11 @@ LONG EmptyFolder(int dirfd) {
     if (::fstatat(dirfd, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     if (S_ISDIR(st.st_mode)) {
       DirFd sub = OpenSub(dirfd, n);
-      if (!sub.ok()) {  // replaced by a link meanwhile: the link goes
+      if (!sub.Ok()) {  // replaced by a link meanwhile: the link goes
         if (::unlinkat(dirfd, n.c_str(), 0) != 0) result = ErrnoToError(errno);
         continue;
       }
-      LONG r = EmptyFolder(sub.get());
+      LONG r = EmptyFolder(sub.Get());
       if (r == ERROR_SUCCESS && ::unlinkat(dirfd, n.c_str(), AT_REMOVEDIR) != 0)
         r = ErrnoToError(errno);
       if (r != ERROR_SUCCESS) result = r;
@@ -388,12 +393,17 @@ std::string ToUtf8(const char16_t* s) {
 
 }  // namespace
 
-const HKEY HKEY_CLASSES_ROOT = &gRoots[0];
-const HKEY HKEY_CURRENT_USER = &gRoots[1];
-const HKEY HKEY_LOCAL_MACHINE = &gRoots[2];
-const HKEY HKEY_USERS = &gRoots[3];
-const HKEY HKEY_CURRENT_CONFIG = &gRoots[4];
-const HKEY HKEY_DYN_DATA = &gRoots[5];
+const HKEY HKEY_CLASSES_ROOT = &gRoots[Index(Root::kClassesRoot)];
+const HKEY HKEY_CURRENT_CONFIG = &gRoots[Index(Root::kCurrentConfig)];
+const HKEY HKEY_CURRENT_USER = &gRoots[Index(Root::kCurrentUser)];
+const HKEY HKEY_LOCAL_MACHINE = &gRoots[Index(Root::kLocalMachine)];
+const HKEY HKEY_USERS = &gRoots[Index(Root::kUsers)];
+const HKEY HKEY_DYN_DATA = &gRoots[Index(Root::kDynData)];
+
+HKEY RootKey(Root root) {
+  const int i = Index(root);
+  return i >= 0 && i < kRootCount ? &gRoots[i] : HKEY_CURRENT_USER;
+}
 
 std::string EscapeName(std::string_view name) {
   std::string out;
@@ -449,7 +459,7 @@ std::string KeyDirectory(HKEY key) {
 void SweepTemporaries(HKEY key) {
   if (!IsValid(key)) return;
   DirFd fd = WalkKey(key);
-  if (fd.ok()) SweepTemporariesAt(fd.get());
+  if (fd.Ok()) SweepTemporariesAt(fd.Get());
 }
 
 LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD, const char*, DWORD, REGSAM sam, void*,
@@ -469,11 +479,11 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD, const char*, DWORD, RE
   auto parts = SplitPath(subKey ? subKey : "");
   {
     DirFd own = WalkKey(key);
-    if (!own.ok()) return WalkError(key, errno);
+    if (!own.Ok()) return WalkError(key, errno);
   }
   bool created = false;
   DirFd fd = WalkKey(key, parts, true, mode, &created);
-  if (!fd.ok()) return errno == ENOTDIR ? ERROR_ALREADY_EXISTS : ErrnoToError(errno);
+  if (!fd.Ok()) return errno == ENOTDIR ? ERROR_ALREADY_EXISTS : ErrnoToError(errno);
   for (const auto& part : parts) dir += "/" + EscapeName(part);
   if ((sam & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) && ::access(dir.c_str(), W_OK) != 0)
     return ERROR_ACCESS_DENIED;
@@ -493,7 +503,7 @@ LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, REGSAM sam, HKEY* result
   size_t rootLen = IsPredefined(key) ? dir.size() : key->rootLen;
   auto parts = SplitPath(subKey ? subKey : "");
   DirFd fd = WalkKey(key, parts);
-  if (!fd.ok()) return errno == ELOOP ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
+  if (!fd.Ok()) return errno == ELOOP ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
   for (const auto& part : parts) dir += "/" + EscapeName(part);
   if ((sam & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) && ::access(dir.c_str(), W_OK) != 0)
     return ERROR_ACCESS_DENIED;
@@ -513,10 +523,10 @@ LONG ReadRawValue(HKEY key, std::string_view name, RawValue* out) {
   if (!IsValid(key)) return ERROR_INVALID_HANDLE;
   std::string file = name.empty() ? std::string("@") : EscapeName(name);
   DirFd fd = WalkKey(key);
-  if (!fd.ok()) return ErrnoToError(errno);
+  if (!fd.Ok()) return ErrnoToError(errno);
   std::string bytes;
   int err = 0;
-  if (!ReadFileAt(fd.get(), file, &bytes, &err))
+  if (!ReadFileAt(fd.Get(), file, &bytes, &err))
     return err == EISDIR ? ERROR_FILE_NOT_FOUND : ErrnoToError(err);
   if (bytes.size() < 4) return ERROR_FILE_NOT_FOUND;  // not a value file
   out->type = static_cast<DWORD>(static_cast<uint8_t>(bytes[0])) |
@@ -573,22 +583,22 @@ LONG SetValueFile(HKEY key, const std::string& file, DWORD type, const std::stri
     if (r != ERROR_SUCCESS) return r;
   }
   DirFd fd = WalkKey(key);
-  if (!fd.ok()) return WalkError(key, errno);
-  SweepTemporariesAt(fd.get());
+  if (!fd.Ok()) return WalkError(key, errno);
+  SweepTemporariesAt(fd.Get());
   std::string contents(4, '\0');
   for (int i = 0; i < 4; ++i) contents[i] = static_cast<char>((type >> (8 * i)) & 0xFF);
   contents += data;
-  return AtomicWrite(fd.get(), file, contents, IsMachineRoot(dir) ? 0644 : 0600);
+  return AtomicWrite(fd.Get(), file, contents, IsMachineRoot(dir) ? 0644 : 0600);
 }
 
 LONG DeleteValueFile(HKEY key, const std::string& file) {
   if (!IsValid(key)) return ERROR_INVALID_HANDLE;
   DirFd fd = WalkKey(key);
-  if (!fd.ok()) return ErrnoToError(errno);
+  if (!fd.Ok()) return ErrnoToError(errno);
   struct stat st;
-  if (::fstatat(fd.get(), file.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+  if (::fstatat(fd.Get(), file.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
     return ERROR_FILE_NOT_FOUND;
-  if (::unlinkat(fd.get(), file.c_str(), 0) != 0) return ErrnoToError(errno);
+  if (::unlinkat(fd.Get(), file.c_str(), 0) != 0) return ErrnoToError(errno);
   return ERROR_SUCCESS;
 }
 
@@ -602,22 +612,22 @@ LONG DeleteKeyDir(HKEY key, const std::string& subUtf8, bool tree) {
   if (parts.empty() && !tree) return ERROR_INVALID_PARAMETER;
   if (parts.empty()) {
     DirFd self = WalkKey(key);
-    if (!self.ok()) return ERROR_FILE_NOT_FOUND;
-    return EmptyFolder(self.get());
+    if (!self.Ok()) return ERROR_FILE_NOT_FOUND;
+    return EmptyFolder(self.Get());
   }
   std::string last = EscapeName(parts.back());
   parts.pop_back();
   DirFd parent = WalkKey(key, parts);
-  if (!parent.ok()) return ERROR_FILE_NOT_FOUND;
-  DirFd target = OpenSub(parent.get(), last);
-  if (!target.ok()) return ERROR_FILE_NOT_FOUND;
+  if (!parent.Ok()) return ERROR_FILE_NOT_FOUND;
+  DirFd target = OpenSub(parent.Get(), last);
+  if (!target.Ok()) return ERROR_FILE_NOT_FOUND;
   if (!tree) {
-    for (const auto& e : ListEntries(target.get()))
+    for (const auto& e : ListEntries(target.Get()))
       if (e.isKey) return ERROR_ACCESS_DENIED;
   }
-  LONG r = EmptyFolder(target.get());
+  LONG r = EmptyFolder(target.Get());
   if (r != ERROR_SUCCESS) return r;
-  if (::unlinkat(parent.get(), last.c_str(), AT_REMOVEDIR) != 0) return ErrnoToError(errno);
+  if (::unlinkat(parent.Get(), last.c_str(), AT_REMOVEDIR) != 0) return ErrnoToError(errno);
   return ERROR_SUCCESS;
 }
 
@@ -691,8 +701,8 @@ std::vector<std::string> ListSubkeys(HKEY key) {
   std::vector<std::string> out;
   if (!IsValid(key)) return out;
   DirFd fd = WalkKey(key);
-  if (!fd.ok()) return out;
-  for (auto& e : ListEntries(fd.get()))
+  if (!fd.Ok()) return out;
+  for (auto& e : ListEntries(fd.Get()))
     if (e.isKey) out.push_back(std::move(e.name));
   return out;
 }
@@ -701,8 +711,8 @@ std::vector<std::string> ListValues(HKEY key) {
   std::vector<std::string> out;
   if (!IsValid(key)) return out;
   DirFd fd = WalkKey(key);
-  if (!fd.ok()) return out;
-  for (auto& e : ListEntries(fd.get()))
+  if (!fd.Ok()) return out;
+  for (auto& e : ListEntries(fd.Get()))
     if (!e.isKey) out.push_back(std::move(e.name));
   return out;
 }

@@ -26,6 +26,22 @@ using BYTE = uint8_t;
 struct KeyObject;
 using HKEY = KeyObject*;
 
+// The predefined roots, numbered as the settings store's constructor takes
+// them (settings/registry.h) and as gRoots in registry_store.cpp holds them.
+enum class Root : int {
+  kClassesRoot = 0,
+  kCurrentConfig = 1,
+  kCurrentUser = 2,
+  kLocalMachine = 3,
+  kUsers = 4,
+  kDynData = 5,
+};
+constexpr int kRootCount = 6;
+
+// The predefined root's handle; HKEY_CURRENT_USER for a number that is no
+// Root.
+HKEY RootKey(Root root);
+
 // Predefined roots (pseudo handles; closing them does nothing).
 extern const HKEY HKEY_CLASSES_ROOT;
 extern const HKEY HKEY_CURRENT_USER;

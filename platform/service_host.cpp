@@ -11,16 +11,16 @@
 
 namespace zb {
 
-std::string ServiceHost::authority() const {
+std::string ServiceHost::Authority() const {
   return port == 80 ? host : host + ":" + std::to_string(port);
 }
 
-std::string ServiceHost::baseUrl() const {
-  return "http://" + authority();
+std::string ServiceHost::BaseUrl() const {
+  return "http://" + Authority();
 }
 
-std::string ServiceHost::browserPrefix() const {
-  return onSocket() ? std::string() : baseUrl() + "/";
+std::string ServiceHost::BrowserPrefix() const {
+  return OnSocket() ? std::string() : BaseUrl() + "/";
 }
 
 std::string UserServiceSocket() {

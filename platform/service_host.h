@@ -18,15 +18,15 @@ struct ServiceHost {
   int port = 80;
   std::string socketPath;  // set: the service listens on this Unix socket
 
-  bool onSocket() const { return !socketPath.empty(); }
+  bool OnSocket() const { return !socketPath.empty(); }
   // "host" when the port is 80, else "host:port": the Host header and URL form.
-  std::string authority() const;
+  std::string Authority() const;
   // "http://<authority>"
-  std::string baseUrl() const;
+  std::string BaseUrl() const;
   // The service's own address as a browser reaches it ("http://<authority>/"),
   // or "" for a socket: a browser cannot use one, and the service names its
   // browser address only when asked (see core/redirect_url.h).
-  std::string browserPrefix() const;
+  std::string BrowserPrefix() const;
 };
 
 // The one place that decides the service's address: $ZIMBREL_SERVICE_HOST when

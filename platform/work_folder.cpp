@@ -144,15 +144,16 @@ RunWorkFolder::~RunWorkFolder() {
 }
 
 WorkFolder::WorkFolder(const std::string& moduleDir)
-    : pagesTmp_(moduleDir + "/res/tmp/"), folder_(moduleDir + "/res/tmp") {}
+    : m_pagesTmp(moduleDir + "/res/tmp/"), m_folder(moduleDir + "/res/tmp") {}
 
 WorkFolder::WorkFolder(const std::string& moduleDir, std::string folder)
-    : pagesTmp_(moduleDir + "/res/tmp/"), folder_(std::move(folder)) {}
+    : m_pagesTmp(moduleDir + "/res/tmp/"), m_folder(std::move(folder)) {}
 
 std::string WorkFolder::Map(const std::string& pagePath) const {
-  if (pagePath.size() <= pagesTmp_.size() || pagePath.compare(0, pagesTmp_.size(), pagesTmp_) != 0)
+  if (pagePath.size() <= m_pagesTmp.size() ||
+      pagePath.compare(0, m_pagesTmp.size(), m_pagesTmp) != 0)
     return pagePath;
-  std::string rest = pagePath.substr(pagesTmp_.size());
+  std::string rest = pagePath.substr(m_pagesTmp.size());
   // No way out of the folder through dot segments.
   for (size_t start = 0; start <= rest.size();) {
     size_t end = rest.find('/', start);
@@ -161,7 +162,7 @@ std::string WorkFolder::Map(const std::string& pagePath) const {
     if (segment == "." || segment == "..") return pagePath;
     start = end + 1;
   }
-  return folder_ + "/" + rest;
+  return m_folder + "/" + rest;
 }
 
 }  // namespace zb

@@ -48,7 +48,7 @@ class RunWorkFolder {
   // Removes the run folders that killed programs left in `userFolder`, then
   // makes this program's; false when it cannot be made.
   bool Make(const std::string& userFolder);
-  const std::string& path() const { return m_path; }
+  const std::string& Path() const { return m_path; }
 
  private:
   std::string m_path;
@@ -67,15 +67,15 @@ class WorkFolder {
   // Work files go to `folder`.
   WorkFolder(const std::string& moduleDir, std::string folder);
 
-  const std::string& path() const { return folder_; }
+  const std::string& Path() const { return m_folder; }
 
   // "<module dir>/res/tmp/<rest>" becomes "<folder>/<rest>"; every other path
   // (and one whose rest holds a "." or ".." segment) is returned as it is.
   std::string Map(const std::string& pagePath) const;
 
  private:
-  std::string pagesTmp_;  // "<module dir>/res/tmp/"
-  std::string folder_;
+  std::string m_pagesTmp;  // "<module dir>/res/tmp/"
+  std::string m_folder;
 };
 
 }  // namespace zb

@@ -6,7 +6,8 @@
 #   install-deps.sh --test   everything the tests need as well: every file
 #                            manager with its development files, the test
 #                            bench (Xvfb, xdotool, ...), clang for the fuzz
-#                            targets, the packaging tools and Node.js
+#                            targets, clang-tidy for the naming rule, the
+#                            packaging tools and Node.js
 set -e
 SUDO=
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
@@ -33,7 +34,7 @@ if [ "${1:-}" = --test ]; then
   xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils xfwm4
   mutter sway grim wtype
   kwin-wayland plasma-wayland-protocols libwayland-dev qtwayland5 python3-pyatspi
-  clang libclang-rt-14-dev clang-tools
+  clang libclang-rt-14-dev clang-tools clang-tidy
   xchm desktop-file-utils appstream librsvg2-bin fonts-cantarell
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   debhelper lintian mmdebstrap ccache

@@ -3,10 +3,11 @@
 # warnings as errors (unit, integration and end-to-end tests under Xvfb, then
 # under headless mutter and sway as an ordinary user), the
 # library tests again under AddressSanitizer and UndefinedBehaviorSanitizer,
-# the job tests under ThreadSanitizer, then the fuzz targets, the page
-# linter and the tests of the pages' helpers under Node, and the check of
-# the folders' layers (scripts/check-layers.sh) and that app/ keeps no
-# mutable static state (scripts/check-app-state.sh). The builds are the
+# the job tests under ThreadSanitizer, then the fuzz targets, the naming
+# rule (clang-tidy), the page linter and the tests of the pages' helpers
+# under Node, and the check of the folders' layers (scripts/check-layers.sh)
+# and that app/ keeps no mutable static state (scripts/check-app-state.sh).
+# The builds are the
 # presets of CMakePresets.json (plain, asan, tsan). Ends with a table of each
 # stage's time, also when a stage fails.
 set -eu
@@ -80,6 +81,10 @@ ctest --preset tsan
 
 stage fuzz
 ./scripts/fuzz.sh
+# The naming rule (docs/style.md) over every file the plain and fuzz builds
+# compile.
+stage names
+./scripts/check-names.sh build build-fuzz
 stage lint-pages
 ./scripts/lint-pages.sh
 stage test-pages

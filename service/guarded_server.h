@@ -51,7 +51,7 @@ class GuardedServer : public httplib::Server {
   // Stops listening and ends every connection being served.
   void Stop();
   // Connections being served now.
-  int activeConnections() const { return m_active; }
+  int ActiveConnections() const { return m_active; }
 
   // Serves the listening socket `fd` (bound and listening already, for
   // example one handed over by systemd) with listen_after_bind().

@@ -97,42 +97,43 @@ std::string ChooseLanAddress() {
 }
 
 LanShare::LanShare(std::string workDir, ShareOptions options)
-    : work_(std::move(workDir)), options_(std::move(options)) {
+    : m_work(std::move(workDir)), m_options(std::move(options)) {
   std::error_code ec;
-  fs::create_directories(work_, ec);
-  fs::permissions(work_, fs::perms::owner_all, ec);
+  fs::create_directories(m_work, ec);
+  fs::permissions(m_work, fs::perms::owner_all, ec);
   // Shares end with the service: what an earlier run left is dropped.
-  for (const auto& e : fs::directory_iterator(work_, ec)) fs::remove(e.path(), ec);
+  for (const auto& e : fs::directory_iterator(m_work, ec)) fs::remove(e.path(), ec);
 }
 
 LanShare::~LanShare() {
-  std::lock_guard<std::mutex> listening(listenerMu_);
+  std::lock_guard<std::mutex> listening(m_listenerMu);
   StopListenerLocked();
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<std::mutex> lock(m_mu);
   std::error_code ec;
-  for (const auto& s : shares_)
+  for (const auto& s : m_shares)
     if (!s->m4r.empty()) fs::remove(s->m4r, ec);
-  shares_.clear();
+  m_shares.clear();
 }
 
 LanShare::Offer LanShare::Share(const std::string& sid, const std::string& mp3) {
   Offer offer;
-  // With listenerMu_ held.
+  // With m_listenerMu held.
   auto answer = [&](const Entry& e) {
-    bool v6 = address_.find(':') != std::string::npos;
-    offer.url = "http://" + std::string(v6 ? "[" : "") + address_ + (v6 ? "]" : "") + ":" +
-                std::to_string(port_) + "/s/" + e.token;
+    bool v6 = m_address.find(':') != std::string::npos;
+    offer.url = "http://" + std::string(v6 ? "[" : "") + m_address + (v6 ? "]" : "") + ":" +
+                std::to_string(m_port) + "/s/" + e.token;
     offer.expires =
         std::chrono::duration_cast<std::chrono::seconds>(e.expires - Clock::now()).count();
     return offer;
   };
   {
-    std::lock_guard<std::mutex> listening(listenerMu_);
-    std::lock_guard<std::mutex> lock(mu_);
-    for (const auto& s : shares_)
-      if (s->sid == sid && s->mp3 == mp3 && s->expires > Clock::now() && server_) return answer(*s);
-    if (!server_ &&
-        (options_.lanAddress.empty() ? ChooseLanAddress() : options_.lanAddress).empty()) {
+    std::lock_guard<std::mutex> listening(m_listenerMu);
+    std::lock_guard<std::mutex> lock(m_mu);
+    for (const auto& s : m_shares)
+      if (s->sid == sid && s->mp3 == mp3 && s->expires > Clock::now() && m_server)
+        return answer(*s);
+    if (!m_server &&
+        (m_options.lanAddress.empty() ? ChooseLanAddress() : m_options.lanAddress).empty()) {
       offer.status = 503;
       offer.error =
           "This computer is not on a network a phone can reach: connect it to your Wi-Fi or "
@@ -151,14 +152,14 @@ LanShare::Offer LanShare::Share(const std::string& sid, const std::string& mp3) 
   }
   // The iPhone's file is made before a lock is taken (ffmpeg takes a
   // moment); without it the page offers the MP3 alone.
-  std::string m4r = work_ + "/" + entry->token + ".m4r", why;
+  std::string m4r = m_work + "/" + entry->token + ".m4r", why;
   if (MakeIphoneRingtone(mp3, m4r, &why))
     entry->m4r = m4r;
   else
     std::fprintf(stderr, "share: %s\n", why.c_str());
-  std::lock_guard<std::mutex> listening(listenerMu_);
+  std::lock_guard<std::mutex> listening(m_listenerMu);
   std::string error;
-  if (!server_ && !StartListenerLocked(&error)) {
+  if (!m_server && !StartListenerLocked(&error)) {
     std::error_code ec;
     if (!entry->m4r.empty()) fs::remove(entry->m4r, ec);
     std::fprintf(stderr, "share: %s\n", error.c_str());
@@ -167,82 +168,82 @@ LanShare::Offer LanShare::Share(const std::string& sid, const std::string& mp3) 
         "The service cannot offer the ringtone on your home network just now (" + error + ").";
     return offer;
   }
-  entry->expires = Clock::now() + options_.lifetime;
+  entry->expires = Clock::now() + m_options.lifetime;
   {
-    std::lock_guard<std::mutex> lock(mu_);
-    shares_.push_back(entry);
+    std::lock_guard<std::mutex> lock(m_mu);
+    m_shares.push_back(entry);
   }
   return answer(*entry);
 }
 
 bool LanShare::Live() {
-  std::lock_guard<std::mutex> lock(mu_);
-  for (const auto& s : shares_)
+  std::lock_guard<std::mutex> lock(m_mu);
+  for (const auto& s : m_shares)
     if (s->expires > Clock::now()) return true;
   return false;
 }
 
 void LanShare::Sweep() {
-  std::lock_guard<std::mutex> listening(listenerMu_);
+  std::lock_guard<std::mutex> listening(m_listenerMu);
   bool none = false;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    std::lock_guard<std::mutex> lock(m_mu);
     const auto now = Clock::now();
     std::error_code ec;
-    for (auto it = shares_.begin(); it != shares_.end();) {
+    for (auto it = m_shares.begin(); it != m_shares.end();) {
       if ((*it)->expires <= now) {
         if (!(*it)->m4r.empty()) fs::remove((*it)->m4r, ec);
-        it = shares_.erase(it);
+        it = m_shares.erase(it);
       } else {
         ++it;
       }
     }
-    none = shares_.empty();
+    none = m_shares.empty();
   }
-  // Stopping joins the listener's connections, whose handlers take mu_:
+  // Stopping joins the listener's connections, whose handlers take m_mu:
   // it is not held here.
   if (none) StopListenerLocked();
 }
 
 std::shared_ptr<const LanShare::Entry> LanShare::FindLive(const std::string& token) {
-  std::lock_guard<std::mutex> lock(mu_);
-  for (const auto& s : shares_)
+  std::lock_guard<std::mutex> lock(m_mu);
+  for (const auto& s : m_shares)
     if (SameToken(s->token, token) && s->expires > Clock::now()) return s;
   return nullptr;
 }
 
 bool LanShare::StartListenerLocked(std::string* error) {
-  address_ = options_.lanAddress.empty() ? ChooseLanAddress() : options_.lanAddress;
-  if (address_.empty()) {
+  m_address = m_options.lanAddress.empty() ? ChooseLanAddress() : m_options.lanAddress;
+  if (m_address.empty()) {
     *error = "no network address";
     return false;
   }
-  auto server = std::make_unique<GuardedServer>(options_.limits);
+  auto server = std::make_unique<GuardedServer>(m_options.limits);
   server->set_payload_max_length(0);  // nothing is ever sent to it
   Routes(*server);
-  int port = options_.lanPort > 0 && server->bind_to_port(address_, options_.lanPort)
-                 ? options_.lanPort
-                 : server->bind_to_any_port(address_);
+  int port = m_options.lanPort > 0 && server->bind_to_port(m_address, m_options.lanPort)
+                 ? m_options.lanPort
+                 : server->bind_to_any_port(m_address);
   if (port <= 0) {
-    *error = "cannot listen on " + address_;
+    *error = "cannot listen on " + m_address;
     return false;
   }
-  port_ = port;
-  server_ = std::move(server);
-  thread_ = std::thread([s = server_.get()] { s->listen_after_bind(); });
-  std::fprintf(stderr, "share: listening on %s port %d\n", address_.c_str(), port_.load());
+  m_port = port;
+  m_server = std::move(server);
+  m_thread = std::thread([s = m_server.get()] { s->listen_after_bind(); });
+  std::fprintf(stderr, "share: listening on %s port %d\n", m_address.c_str(), m_port.load());
   return true;
 }
 
 void LanShare::StopListenerLocked() {
-  if (!server_) return;
+  if (!m_server) return;
   // stop() does nothing before the accept loop runs.
-  while (!server_->is_running() && thread_.joinable())
+  while (!m_server->is_running() && m_thread.joinable())
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  server_->Stop();
-  thread_.join();
-  server_.reset();
-  port_ = 0;
+  m_server->Stop();
+  m_thread.join();
+  m_server.reset();
+  m_port = 0;
   std::fprintf(stderr, "share: stopped listening\n");
 }
 
@@ -258,7 +259,7 @@ void LanShare::Routes(GuardedServer& svr) {
             headers(res);
             auto share = FindLive(req.matches[1]);
             if (!share) return Plain(res, 404, "This link has ended. Send the ringtone again.\n");
-            res.set_content(SharePage("/s/" + share->token, !share->m4r.empty(), port_),
+            res.set_content(SharePage("/s/" + share->token, !share->m4r.empty(), m_port),
                             "text/html; charset=utf-8");
           });
   svr.Get(R"(/s/([0-9a-f]+)/ringtone\.(mp3|m4r))", [this, headers](const httplib::Request& req,

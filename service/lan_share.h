@@ -71,7 +71,7 @@ class LanShare {
   // Ends the shares whose time is up, and the listener when none is left.
   void Sweep();
   // The listener's port, 0 while it is not listening.
-  int port() const { return port_; }
+  int Port() const { return m_port; }
 
  private:
   struct Entry {
@@ -79,21 +79,21 @@ class LanShare {
     std::chrono::steady_clock::time_point expires;
   };
   std::shared_ptr<const Entry> FindLive(const std::string& token);
-  // With listenerMu_ held (and not mu_).
+  // With m_listenerMu held (and not m_mu).
   bool StartListenerLocked(std::string* error);
   void StopListenerLocked();
   void Routes(GuardedServer& svr);
 
-  std::string work_;
-  ShareOptions options_;
-  // Lock order: listenerMu_, then mu_. The listener's handlers take mu_ only.
-  std::mutex listenerMu_;  // the listener: server_, thread_, address_
-  std::mutex mu_;          // shares_
-  std::vector<std::shared_ptr<const Entry>> shares_;
-  std::unique_ptr<GuardedServer> server_;
-  std::thread thread_;
-  std::string address_;
-  std::atomic<int> port_{0};
+  std::string m_work;
+  ShareOptions m_options;
+  // Lock order: m_listenerMu, then m_mu. The listener's handlers take m_mu only.
+  std::mutex m_listenerMu;  // the listener: m_server, m_thread, m_address
+  std::mutex m_mu;          // m_shares
+  std::vector<std::shared_ptr<const Entry>> m_shares;
+  std::unique_ptr<GuardedServer> m_server;
+  std::thread m_thread;
+  std::string m_address;
+  std::atomic<int> m_port{0};
 };
 
 }  // namespace zb::service

@@ -153,7 +153,7 @@ int Run(int argc, char** argv) {
   // to other users.
   ::umask(077);
   Store store(o.data, o.quotas);
-  if (!store.ok()) return Usage(("cannot use the data folder " + o.data).c_str());
+  if (!store.Ok()) return Usage(("cannot use the data folder " + o.data).c_str());
 
   // SIGINT and SIGTERM are taken by a thread of their own, which stops the
   // servers; every other thread has them blocked.
@@ -249,7 +249,7 @@ int Run(int argc, char** argv) {
       std::this_thread::sleep_for(std::chrono::milliseconds(250));
       share.Sweep();
       if (o.idleExit.count() == 0 || stopping) continue;
-      bool busy = svr.activeConnections() > 0 || (browser && browser->activeConnections() > 0) ||
+      bool busy = svr.ActiveConnections() > 0 || (browser && browser->ActiveConnections() > 0) ||
                   share.Live();
       if (busy) {
         activity();

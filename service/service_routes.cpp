@@ -147,7 +147,7 @@ void Upload(Store& store, const httplib::Request& req, httplib::Response& res,
 // service starts, and of files older than a day on each send).
 std::string OutgoingCopy(const Store& store, const std::string& path) {
   std::error_code ec;
-  fs::path dir = fs::path(store.dir()) / "outgoing";
+  fs::path dir = fs::path(store.Dir()) / "outgoing";
   fs::create_directories(dir, ec);
   fs::permissions(dir, fs::perms::owner_all, ec);
   const auto now = fs::file_time_type::clock::now();

@@ -95,27 +95,27 @@ std::string NewSessionId() {
   return id;
 }
 
-Store::Store(std::string dataDir, Quotas quotas) : dir_(std::move(dataDir)), quotas_(quotas) {
+Store::Store(std::string dataDir, Quotas quotas) : m_dir(std::move(dataDir)), m_quotas(quotas) {
   std::error_code ec;
   for (const char* sub : {"sessions", "phones", "incoming"})
-    fs::create_directories(fs::path(dir_) / sub, ec);
-  ok_ = fs::is_directory(fs::path(dir_) / "sessions") &&
-        fs::is_directory(fs::path(dir_) / "phones") &&
-        fs::is_directory(fs::path(dir_) / "incoming") && ::access(dir_.c_str(), W_OK) == 0;
-  MakePrivate(dir_);
+    fs::create_directories(fs::path(m_dir) / sub, ec);
+  m_ok = fs::is_directory(fs::path(m_dir) / "sessions") &&
+         fs::is_directory(fs::path(m_dir) / "phones") &&
+         fs::is_directory(fs::path(m_dir) / "incoming") && ::access(m_dir.c_str(), W_OK) == 0;
+  MakePrivate(m_dir);
   // Uploads cut short by a previous stop are never completed.
-  for (const auto& e : fs::directory_iterator(fs::path(dir_) / "incoming", ec))
+  for (const auto& e : fs::directory_iterator(fs::path(m_dir) / "incoming", ec))
     fs::remove(e.path(), ec);
-  for (const auto& phone : fs::directory_iterator(fs::path(dir_) / "phones", ec))
-    for (const auto& d : Deliveries(phone.path().filename().string())) stored_ += d.size;
-  std::lock_guard<std::mutex> lock(mu_);
+  for (const auto& phone : fs::directory_iterator(fs::path(m_dir) / "phones", ec))
+    for (const auto& d : Deliveries(phone.path().filename().string())) m_stored += d.size;
+  std::lock_guard<std::mutex> lock(m_mu);
   SweepSessionsLocked();
 }
 
 size_t Store::SweepSessionsLocked() {
   std::error_code ec;
   std::vector<std::string> ids;
-  for (const auto& e : fs::directory_iterator(fs::path(dir_) / "sessions", ec)) {
+  for (const auto& e : fs::directory_iterator(fs::path(m_dir) / "sessions", ec)) {
     std::string id = e.path().filename().string();
     if (IsHexId(id)) ids.push_back(id);
   }
@@ -139,8 +139,8 @@ std::optional<std::string> Store::OpenSession(const Session& given, std::string*
     *error = "Please choose your mobile network.";
     return std::nullopt;
   }
-  std::lock_guard<std::mutex> lock(mu_);
-  if (SweepSessionsLocked() >= quotas_.maxSessions) {
+  std::lock_guard<std::mutex> lock(m_mu);
+  if (SweepSessionsLocked() >= m_quotas.maxSessions) {
     *error = "The service is busy just now. Please try again later.";
     return std::nullopt;
   }
@@ -153,20 +153,20 @@ std::optional<std::string> Store::OpenSession(const Session& given, std::string*
 }
 
 bool Store::WriteSessionLocked(const std::string& id, const Session& s) {
-  return WriteAtomically(fs::path(dir_) / "sessions" / id,
+  return WriteAtomically(fs::path(m_dir) / "sessions" / id,
                          s.name + "\n" + s.phone + "\n" + s.network + "\n" +
                              std::to_string(s.created) + "\n" + std::to_string(s.delivered) + "\n" +
                              s.last + "\n");
 }
 
 std::optional<Session> Store::FindSession(const std::string& id) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<std::mutex> lock(m_mu);
   return FindSessionLocked(id);
 }
 
 std::optional<Session> Store::FindSessionLocked(const std::string& id) {
   if (!IsHexId(id)) return std::nullopt;
-  const fs::path path = fs::path(dir_) / "sessions" / id;
+  const fs::path path = fs::path(m_dir) / "sessions" / id;
   std::ifstream in(path);
   Session s;
   if (!std::getline(in, s.name) || !std::getline(in, s.phone) || !std::getline(in, s.network))
@@ -185,7 +185,7 @@ std::optional<Session> Store::FindSessionLocked(const std::string& id) {
       delivered.find_first_not_of("0123456789") == std::string::npos)
     s.delivered = std::stoull(delivered);
   std::getline(in, s.last);
-  if (Now() - s.created >= quotas_.sessionLifetime.count() && reserved_.count(id) == 0) {
+  if (Now() - s.created >= m_quotas.sessionLifetime.count() && m_reserved.count(id) == 0) {
     fs::remove(path, ec);
     return std::nullopt;
   }
@@ -193,13 +193,13 @@ std::optional<Session> Store::FindSessionLocked(const std::string& id) {
 }
 
 Store::Room Store::Fits(const std::string& sid, uint64_t bytes) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<std::mutex> lock(m_mu);
   std::optional<Session> s = FindSessionLocked(sid);
   if (!s) return Room::kUnknownSession;
-  auto it = reserved_.find(sid);
-  const uint64_t mine = it == reserved_.end() ? 0 : it->second;
-  if (s->delivered + mine + bytes > quotas_.perSession) return Room::kSessionFull;
-  if (stored_ + reservedTotal_ + bytes > quotas_.total) return Room::kServiceFull;
+  auto it = m_reserved.find(sid);
+  const uint64_t mine = it == m_reserved.end() ? 0 : it->second;
+  if (s->delivered + mine + bytes > m_quotas.perSession) return Room::kSessionFull;
+  if (m_stored + m_reservedTotal + bytes > m_quotas.total) return Room::kServiceFull;
   return Room::kReserved;
 }
 
@@ -212,39 +212,39 @@ std::string Store::LastDeliveryPath(const std::string& sid) {
 }
 
 Store::Room Store::Reserve(const std::string& sid, uint64_t bytes) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<std::mutex> lock(m_mu);
   std::optional<Session> s = FindSessionLocked(sid);
   if (!s) return Room::kUnknownSession;
-  uint64_t& mine = reserved_[sid];
-  if (s->delivered + mine + bytes > quotas_.perSession) {
-    if (mine == 0) reserved_.erase(sid);
+  uint64_t& mine = m_reserved[sid];
+  if (s->delivered + mine + bytes > m_quotas.perSession) {
+    if (mine == 0) m_reserved.erase(sid);
     return Room::kSessionFull;
   }
-  if (stored_ + reservedTotal_ + bytes > quotas_.total) {
-    if (mine == 0) reserved_.erase(sid);
+  if (m_stored + m_reservedTotal + bytes > m_quotas.total) {
+    if (mine == 0) m_reserved.erase(sid);
     return Room::kServiceFull;
   }
   mine += bytes;
-  reservedTotal_ += bytes;
+  m_reservedTotal += bytes;
   return Room::kReserved;
 }
 
 void Store::Release(const std::string& sid, uint64_t bytes) {
-  std::lock_guard<std::mutex> lock(mu_);
-  auto it = reserved_.find(sid);
-  if (it == reserved_.end()) return;
+  std::lock_guard<std::mutex> lock(m_mu);
+  auto it = m_reserved.find(sid);
+  if (it == m_reserved.end()) return;
   bytes = std::min(bytes, it->second);
   it->second -= bytes;
-  reservedTotal_ -= bytes;
-  if (it->second == 0) reserved_.erase(it);
+  m_reservedTotal -= bytes;
+  if (it->second == 0) m_reserved.erase(it);
 }
 
 std::string Store::BeginDelivery() {
   std::string path;
   {
-    std::lock_guard<std::mutex> lock(mu_);
-    path = fs::path(dir_) / "incoming" /
-           ("upload-" + std::to_string(::getpid()) + "-" + std::to_string(++counter_));
+    std::lock_guard<std::mutex> lock(m_mu);
+    path = fs::path(m_dir) / "incoming" /
+           ("upload-" + std::to_string(::getpid()) + "-" + std::to_string(++m_counter));
   }
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd >= 0) ::close(fd);
@@ -255,16 +255,16 @@ std::optional<std::string> Store::CommitDelivery(const std::string& tempPath,
                                                  const std::string& digits, const std::string& sid,
                                                  uint64_t bytes) {
   std::error_code ec;
-  fs::path folder = fs::path(dir_) / "phones" / digits;
+  fs::path folder = fs::path(m_dir) / "phones" / digits;
   fs::create_directories(folder, ec);
   fs::permissions(folder, fs::perms::owner_all, ec);
   auto now = std::chrono::system_clock::now();
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<std::mutex> lock(m_mu);
   // Names sort by arrival; the counter keeps two uploads in one millisecond apart.
   char name[64];
   std::snprintf(name, sizeof name, "%013lld-%04llu.mp3", static_cast<long long>(ms),
-                static_cast<unsigned long long>(++counter_ % 10000));
+                static_cast<unsigned long long>(++m_counter % 10000));
   if (std::rename(tempPath.c_str(), (folder / name).c_str()) != 0) return std::nullopt;
   // The reservation becomes what the session has stored (read while it is
   // still held, so that a session expiring meanwhile is not removed).
@@ -273,14 +273,14 @@ std::optional<std::string> Store::CommitDelivery(const std::string& tempPath,
     s->last = digits + "/" + name;
     WriteSessionLocked(sid, *s);
   }
-  auto it = reserved_.find(sid);
-  if (it != reserved_.end()) {
+  auto it = m_reserved.find(sid);
+  if (it != m_reserved.end()) {
     uint64_t held = std::min(bytes, it->second);
     it->second -= held;
-    reservedTotal_ -= held;
-    if (it->second == 0) reserved_.erase(it);
+    m_reservedTotal -= held;
+    if (it->second == 0) m_reserved.erase(it);
   }
-  stored_ += bytes;
+  m_stored += bytes;
   return std::string(name);
 }
 
@@ -288,16 +288,16 @@ void Store::AbandonDelivery(const std::string& tempPath) {
   std::remove(tempPath.c_str());
 }
 
-uint64_t Store::bytesStored() {
-  std::lock_guard<std::mutex> lock(mu_);
-  return stored_;
+uint64_t Store::BytesStored() {
+  std::lock_guard<std::mutex> lock(m_mu);
+  return m_stored;
 }
 
 std::vector<Delivery> Store::Deliveries(const std::string& digits) {
   std::vector<Delivery> out;
   if (digits.empty()) return out;
   std::error_code ec;
-  for (const auto& e : fs::directory_iterator(fs::path(dir_) / "phones" / digits, ec)) {
+  for (const auto& e : fs::directory_iterator(fs::path(m_dir) / "phones" / digits, ec)) {
     std::string f = e.path().filename().string();
     if (!IsDeliveryName(f) || !e.is_regular_file(ec)) continue;
     Delivery d;
@@ -313,7 +313,7 @@ std::vector<Delivery> Store::Deliveries(const std::string& digits) {
 
 std::string Store::DeliveryPath(const std::string& digits, const std::string& file) {
   if (digits.empty() || !IsDeliveryName(file)) return "";
-  fs::path p = fs::path(dir_) / "phones" / digits / file;
+  fs::path p = fs::path(m_dir) / "phones" / digits / file;
   std::error_code ec;
   return fs::is_regular_file(p, ec) ? p.string() : "";
 }

@@ -55,10 +55,10 @@ class Store {
  public:
   // Creates the folders below `dataDir` when missing and makes the folder
   // and everything in it private; removes expired sessions and unfinished
-  // uploads. ok() tells whether the folder can be used.
+  // uploads. Ok() tells whether the folder can be used.
   explicit Store(std::string dataDir, Quotas quotas = {});
-  bool ok() const { return ok_; }
-  const std::string& dir() const { return dir_; }
+  bool Ok() const { return m_ok; }
+  const std::string& Dir() const { return m_dir; }
 
   // Opens a session for a profile; nullopt and a sentence for the user in
   // `error` when a field is missing or unusable, or the service has as many
@@ -93,20 +93,20 @@ class Store {
   // it has delivered none (or is unknown, or the file has gone).
   std::string LastDeliveryPath(const std::string& sid);
   // Bytes of ringtones stored now.
-  uint64_t bytesStored();
+  uint64_t BytesStored();
 
  private:
   std::optional<Session> FindSessionLocked(const std::string& id);
   bool WriteSessionLocked(const std::string& id, const Session& s);
   size_t SweepSessionsLocked();  // removes expired sessions; returns those left
 
-  std::string dir_;
-  Quotas quotas_;
-  bool ok_ = false;
-  std::mutex mu_;
-  uint64_t counter_ = 0;
-  uint64_t stored_ = 0, reservedTotal_ = 0;
-  std::map<std::string, uint64_t> reserved_;  // by session
+  std::string m_dir;
+  Quotas m_quotas;
+  bool m_ok = false;
+  std::mutex m_mu;
+  uint64_t m_counter = 0;
+  uint64_t m_stored = 0, m_reservedTotal = 0;
+  std::map<std::string, uint64_t> m_reserved;  // by session
 };
 
 // 32 random hexadecimal digits.

@@ -12,7 +12,7 @@ std::string WithDefault(registry::value& v, const char* fallback) {
 }  // namespace
 
 Profile::Profile()
-    : m_registry("Software\\Zimbrel", 2),
+    : m_registry("Software\\Zimbrel", reg::Root::kCurrentUser),
       m_name(m_registry, "ZBName"),
       m_phone(m_registry, "ZBPhone"),
       m_network(m_registry, "ZBNetwork"),

@@ -14,32 +14,12 @@ void RegTrace(const char* fmt, ...) {
   std::fflush(stdout);
 }
 
-namespace {
-reg::HKEY RootFor(int index) {
-  switch (index) {
-    case 0:
-      return reg::HKEY_CLASSES_ROOT;
-    case 1:
-      return reg::HKEY_CURRENT_CONFIG;
-    case 3:
-      return reg::HKEY_LOCAL_MACHINE;
-    case 4:
-      return reg::HKEY_USERS;
-    case 5:
-      return reg::HKEY_DYN_DATA;
-    default:
-      return reg::HKEY_CURRENT_USER;
-  }
-}
-}  // namespace
-
-registry::registry(const std::string& keyPath, int rootIndex) {
-  reg::HKEY root = RootFor(rootIndex);
+registry::registry(const std::string& keyPath, reg::Root root) {
   RegTrace("REG_TRACE:\tconstructing registry for \"%s\" ... ", keyPath.c_str());
   reg::HKEY key = nullptr;
   reg::DWORD disposition = 0;
-  if (reg::RegCreateKeyExA(root, keyPath.c_str(), 0, nullptr, reg::REG_OPTION_NON_VOLATILE,
-                           reg::KEY_ALL_ACCESS, nullptr, &key,
+  if (reg::RegCreateKeyExA(reg::RootKey(root), keyPath.c_str(), 0, nullptr,
+                           reg::REG_OPTION_NON_VOLATILE, reg::KEY_ALL_ACCESS, nullptr, &key,
                            &disposition) == reg::ERROR_SUCCESS) {
     RegTrace("OK\n");
     m_key = key;

@@ -14,13 +14,14 @@ namespace zb {
 
 class registry {
  public:
-  // rootIndex: 0 HKCR, 1 HKCC, 2 HKCU, 3 HKLM, 4 HKU, 5 HKDD, other HKCU.
-  registry(const std::string& keyPath, int rootIndex);
+  // Opens or creates `keyPath` under `root` (a number that is no reg::Root
+  // means the current user).
+  registry(const std::string& keyPath, reg::Root root);
   ~registry();
   registry(const registry&) = delete;
   registry& operator=(const registry&) = delete;
 
-  reg::HKEY handle() const { return m_key; }
+  reg::HKEY Handle() const { return m_key; }
 
   class value {
    public:
@@ -37,7 +38,7 @@ class registry {
     // Writes the data; true on success (a failure leaves it pending).
     bool write();
 
-    bool isModified() const { return m_modified; }
+    bool IsModified() const { return m_modified; }
 
    private:
     bool m_read = false;

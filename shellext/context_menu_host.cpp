@@ -102,18 +102,18 @@ bool IsApproved(const std::string& clsid) {
 
 class HandlerSession {
  public:
-  HandlerSession(Library* lib, IContextMenu* menu) : lib_(lib), menu_(menu) {}
+  HandlerSession(Library* lib, IContextMenu* menu) : m_lib(lib), m_menu(menu) {}
   ~HandlerSession() {
-    menu_->Release();
-    ReleaseLibrary(lib_);
+    m_menu->Release();
+    ReleaseLibrary(m_lib);
   }
   HandlerSession(const HandlerSession&) = delete;
   HandlerSession& operator=(const HandlerSession&) = delete;
-  IContextMenu* menu() const { return menu_; }
+  IContextMenu* Menu() const { return m_menu; }
 
  private:
-  Library* lib_;
-  IContextMenu* menu_;
+  Library* m_lib;
+  IContextMenu* m_menu;
 };
 
 std::string StripMnemonics(const std::u16string& text) {
@@ -137,7 +137,7 @@ HRESULT InvokeMenuItem(const HostMenuItem& item) {
   info.cbSize = sizeof info;
   info.lpVerb = MAKEINTRESOURCEA(item.commandOffset);
   info.nShow = SW_SHOWNORMAL;
-  return item.session->menu()->InvokeCommand(&info);
+  return item.session->Menu()->InvokeCommand(&info);
 }
 
 size_t LoadedLibraryCount() {

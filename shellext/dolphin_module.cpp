@@ -89,7 +89,7 @@ class ZimbrelFileItemActions : public KAbstractFileItemActionPlugin {
       // the action lives.
       auto item = std::make_shared<HostMenuItem>(std::move(hostItem));
       connect(action, &QAction::triggered, this, [item] { zb::host::InvokeMenuItem(*item); });
-      handedOut_.push_back(action);
+      m_handedOut.push_back(action);
       result.append(action);
     }
     return result;
@@ -98,17 +98,17 @@ class ZimbrelFileItemActions : public KAbstractFileItemActionPlugin {
  private:
   void DropUnusedActions() {
     std::vector<QPointer<QAction>> kept;
-    for (const QPointer<QAction>& action : handedOut_) {
+    for (const QPointer<QAction>& action : m_handedOut) {
       if (!action) continue;
       if (action->associatedWidgets().isEmpty())
         delete action.data();
       else
         kept.push_back(action);
     }
-    handedOut_ = std::move(kept);
+    m_handedOut = std::move(kept);
   }
 
-  std::vector<QPointer<QAction>> handedOut_;
+  std::vector<QPointer<QAction>> m_handedOut;
 };
 
 K_PLUGIN_CLASS_WITH_JSON(ZimbrelFileItemActions, "zimbrel_dolphin.json")

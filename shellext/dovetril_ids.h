@@ -36,6 +36,6 @@ inline constexpr char kLaunchErrorText[] =
        "Click OK to continue.");
 inline constexpr char kLaunchErrorCaption[] = N_("Fatal Error");
 
-inline constexpr UINT IDB_MENU_BITMAP = 201;
+inline constexpr UINT kMenuBitmapId = 201;
 
 }  // namespace zb::dovetril

@@ -108,8 +108,8 @@ std::string FolderOf(const std::string& path) {
 }
 
 const std::u16string& ApprovalValueName() {
-  static const std::u16string name = Utf8ToUtf16(GuidToString(CLSID_DovetrilShl));
-  return name;
+  static const std::u16string kName = Utf8ToUtf16(GuidToString(CLSID_DovetrilShl));
+  return kName;
 }
 
 }  // namespace

@@ -22,28 +22,28 @@
 __asm__(
     ".pushsection .rodata.dovetril_res,\"a\",@progbits\n"
     ".balign 4\n"
-    ".globl dovetril_phone_bmp\n"
-    ".hidden dovetril_phone_bmp\n"
-    "dovetril_phone_bmp:\n"
+    ".globl kDovetrilPhoneBmp\n"
+    ".hidden kDovetrilPhoneBmp\n"
+    "kDovetrilPhoneBmp:\n"
     ".incbin \"" DOVETRIL_PHONE_BMP
     "\"\n"
-    ".globl dovetril_phone_bmp_end\n"
-    ".hidden dovetril_phone_bmp_end\n"
-    "dovetril_phone_bmp_end:\n"
+    ".globl kDovetrilPhoneBmpEnd\n"
+    ".hidden kDovetrilPhoneBmpEnd\n"
+    "kDovetrilPhoneBmpEnd:\n"
     ".popsection\n");
 
-extern "C" const uint8_t dovetril_phone_bmp[] __attribute__((visibility("hidden")));
-extern "C" const uint8_t dovetril_phone_bmp_end[] __attribute__((visibility("hidden")));
+extern "C" const uint8_t kDovetrilPhoneBmp[] __attribute__((visibility("hidden")));
+extern "C" const uint8_t kDovetrilPhoneBmpEnd[] __attribute__((visibility("hidden")));
 
 namespace zb::dovetril {
 
 HINSTANCE ModuleInstance() {
-  static const ResourceEntry entries[] = {
-      {"BITMAP", IDB_MENU_BITMAP, dovetril_phone_bmp,
-       static_cast<size_t>(dovetril_phone_bmp_end - dovetril_phone_bmp)},
+  static const ResourceEntry kEntries[] = {
+      {"BITMAP", kMenuBitmapId, kDovetrilPhoneBmp,
+       static_cast<size_t>(kDovetrilPhoneBmpEnd - kDovetrilPhoneBmp)},
   };
-  static const ModuleResources resources = {entries, sizeof entries / sizeof entries[0]};
-  return &resources;
+  static const ModuleResources kResources = {kEntries, sizeof kEntries / sizeof kEntries[0]};
+  return &kResources;
 }
 
 }  // namespace zb::dovetril

@@ -43,9 +43,9 @@ bool HasAcceptedExtension(const std::u16string& path) {
 // in whichever file manager's process loaded it; the process's own default
 // domain is left alone.
 std::u16string Text(const char* english) {
-  static const bool bound =
+  static const bool kBound =
       (BindTextDomain(ModuleDirectoryOf(reinterpret_cast<const void*>(&Text))), true);
-  (void)bound;
+  (void)kBound;
   return Utf8ToUtf16(Tr(english));
 }
 
@@ -91,11 +91,11 @@ HRESULT DovetrilShl::Create(IUnknown* outer, REFIID riid, void** ppv) {
 DovetrilShl::DovetrilShl(IUnknown* outer)
     : m_controlling(outer ? outer : &m_inner),
       m_aggregated(outer != nullptr),
-      m_settings("Software\\Zimbrel", 2),
+      m_settings("Software\\Zimbrel", reg::Root::kCurrentUser),
       m_instDir(m_settings, "ZBInstDir") {
   m_inner.self = this;
   ModuleLock();
-  m_bitmap = LoadBitmapW(ModuleInstance(), IDB_MENU_BITMAP);
+  m_bitmap = LoadBitmapW(ModuleInstance(), kMenuBitmapId);
 }
 
 DovetrilShl::~DovetrilShl() {

@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "shellext/shell_extension.h"
 #include "settings/registry.h"
+#include "shellext/shell_extension.h"
 
 namespace zb::dovetril {
 
@@ -49,8 +49,8 @@ class DovetrilShl final : public IDovetrilShl, public IShellExtInit, public ICon
   HRESULT GetCommandString(UINT_PTR idCmd, UINT type, UINT* reserved, char* name,
                            UINT cchMax) override;
 
-  const std::u16string& selectedFile() const { return m_selectedFile; }
-  HBITMAP menuBitmap() const { return m_bitmap; }
+  const std::u16string& SelectedFile() const { return m_selectedFile; }
+  HBITMAP MenuBitmap() const { return m_bitmap; }
 
  private:
   // The non-delegating unknown: owns the object's life.

@@ -39,7 +39,7 @@ std::string VersionText(const TypeLibDescription& lib) {
 }  // namespace
 
 const TypeLibDescription& DovetrilTypeLib() {
-  static const TypeLibDescription lib = {
+  static const TypeLibDescription kLib = {
       LIBID_DOVETRILLib,
       1,
       0,
@@ -55,7 +55,7 @@ const TypeLibDescription& DovetrilTypeLib() {
            "IDovetrilShl", nullptr},
       },
   };
-  return lib;
+  return kLib;
 }
 
 HRESULT RegisterTypeLib(const TypeLibDescription& lib, const std::string& path,

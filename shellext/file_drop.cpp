@@ -54,7 +54,7 @@ std::vector<std::u16string> ParseDrop(HDROP drop) {
 
 class FileDropDataObject final : public IDataObject {
  public:
-  explicit FileDropDataObject(std::vector<std::string> paths) : paths_(std::move(paths)) {}
+  explicit FileDropDataObject(std::vector<std::string> paths) : m_paths(std::move(paths)) {}
 
   HRESULT QueryInterface(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
@@ -66,9 +66,9 @@ class FileDropDataObject final : public IDataObject {
     *ppv = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG AddRef() override { return static_cast<ULONG>(++refs_); }
+  ULONG AddRef() override { return static_cast<ULONG>(++m_refs); }
   ULONG Release() override {
-    long n = --refs_;
+    long n = --m_refs;
     if (n == 0) delete this;
     return static_cast<ULONG>(n);
   }
@@ -89,7 +89,7 @@ class FileDropDataObject final : public IDataObject {
     medium->pUnkForRelease = nullptr;
     HRESULT hr = QueryGetData(f);
     if (FAILED(hr)) return hr;
-    HDROP block = MakeFileDropBlock(paths_);
+    HDROP block = MakeFileDropBlock(m_paths);
     if (!block) return E_OUTOFMEMORY;
     medium->tymed = TYMED_HGLOBAL;
     medium->hGlobal = block;
@@ -98,8 +98,8 @@ class FileDropDataObject final : public IDataObject {
 
  private:
   ~FileDropDataObject() = default;
-  std::atomic<long> refs_{1};
-  std::vector<std::string> paths_;
+  std::atomic<long> m_refs{1};
+  std::vector<std::string> m_paths;
 };
 
 }  // namespace

@@ -73,10 +73,10 @@ std::string MenuIconFile(const HostMenuItem& item) {
 
 GType RegisterMenuProviderType(GTypeModule* module, const char* name, GType menuProvider,
                                GInterfaceInitFunc init) {
-  static const GTypeInfo info = {sizeof(GObjectClass), nullptr, nullptr, nullptr, nullptr, nullptr,
-                                 sizeof(GObject),      0,       nullptr, nullptr};
+  static const GTypeInfo kInfo = {sizeof(GObjectClass), nullptr, nullptr, nullptr, nullptr, nullptr,
+                                  sizeof(GObject),      0,       nullptr, nullptr};
   GType type =
-      g_type_module_register_type(module, G_TYPE_OBJECT, name, &info, static_cast<GTypeFlags>(0));
+      g_type_module_register_type(module, G_TYPE_OBJECT, name, &kInfo, static_cast<GTypeFlags>(0));
   const GInterfaceInfo menuInfo = {init, nullptr, nullptr};
   g_type_module_add_interface(module, type, menuProvider, &menuInfo);
   return type;

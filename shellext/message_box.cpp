@@ -22,11 +22,11 @@ constexpr char kGtk4Library[] = "libgtk-4.so.1";
 struct GtkApi {
   bool ok = false;
   bool (*initialized)() = nullptr;  // initialises GTK when it can; false without a display
-  GtkWidget* (*message_dialog_new)(GtkWindow*, GtkDialogFlags, GtkMessageType, GtkButtonsType,
-                                   const char*, ...) = nullptr;
-  void (*window_set_title)(GtkWindow*, const char*) = nullptr;
-  void (*window_set_modal)(GtkWindow*, gboolean) = nullptr;
-  void (*window_present)(GtkWindow*) = nullptr;
+  GtkWidget* (*messageDialogNew)(GtkWindow*, GtkDialogFlags, GtkMessageType, GtkButtonsType,
+                                 const char*, ...) = nullptr;
+  void (*windowSetTitle)(GtkWindow*, const char*) = nullptr;
+  void (*windowSetModal)(GtkWindow*, gboolean) = nullptr;
+  void (*windowPresent)(GtkWindow*) = nullptr;
   void (*destroy)(GtkWidget*) = nullptr;
 };
 
@@ -37,10 +37,10 @@ bool Bind(void* lib, const char* name, F* out) {
 }
 
 bool BindCommon(void* lib, GtkApi* api) {
-  return Bind(lib, "gtk_message_dialog_new", &api->message_dialog_new) &&
-         Bind(lib, "gtk_window_set_title", &api->window_set_title) &&
-         Bind(lib, "gtk_window_set_modal", &api->window_set_modal) &&
-         Bind(lib, "gtk_window_present", &api->window_present);
+  return Bind(lib, "gtk_message_dialog_new", &api->messageDialogNew) &&
+         Bind(lib, "gtk_window_set_title", &api->windowSetTitle) &&
+         Bind(lib, "gtk_window_set_modal", &api->windowSetModal) &&
+         Bind(lib, "gtk_window_present", &api->windowPresent);
 }
 
 // GTK 3: gtk_init_check(int*, char***) returns at once when GTK is already
@@ -130,13 +130,13 @@ int MessageBoxW(HWND, const char16_t* text, const char16_t* caption, UINT type) 
   GtkMessageType kind = (type & MB_ICONERROR) ? GTK_MESSAGE_ERROR : GTK_MESSAGE_OTHER;
   GtkButtonsType buttons = (type & 0xF) == MB_OKCANCEL ? GTK_BUTTONS_OK_CANCEL : GTK_BUTTONS_OK;
   GtkWidget* dialog =
-      gtk->message_dialog_new(nullptr, GTK_DIALOG_MODAL, kind, buttons, "%s", body.c_str());
+      gtk->messageDialogNew(nullptr, GTK_DIALOG_MODAL, kind, buttons, "%s", body.c_str());
   auto* window = reinterpret_cast<GtkWindow*>(dialog);
-  gtk->window_set_title(window, title.c_str());
-  gtk->window_set_modal(window, TRUE);
+  gtk->windowSetTitle(window, title.c_str());
+  gtk->windowSetModal(window, TRUE);
   RunState state{g_main_loop_new(nullptr, FALSE), type, IDOK};
   g_signal_connect(dialog, "response", G_CALLBACK(OnResponse), &state);
-  gtk->window_present(window);
+  gtk->windowPresent(window);
   g_main_loop_run(state.loop);
   g_signal_handlers_disconnect_by_data(dialog, &state);
   gtk->destroy(dialog);

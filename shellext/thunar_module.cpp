@@ -31,13 +31,13 @@ ZB_THUNAR_EXPORT void thunar_extension_initialize(ThunarxProviderPlugin* plugin)
   // The provider type and the loaded handler libraries cannot be torn down
   // while Thunar runs: the plugin stays loaded.
   thunarx_provider_plugin_set_resident(plugin, TRUE);
-  static const GTypeInfo info = {sizeof(GObjectClass), nullptr, nullptr, nullptr, nullptr, nullptr,
-                                 sizeof(GObject),      0,       nullptr, nullptr};
-  static const GInterfaceInfo menuInfo = {MenuProviderInit, nullptr, nullptr};
+  static const GTypeInfo kInfo = {sizeof(GObjectClass), nullptr, nullptr, nullptr, nullptr, nullptr,
+                                  sizeof(GObject),      0,       nullptr, nullptr};
+  static const GInterfaceInfo kMenuInfo = {MenuProviderInit, nullptr, nullptr};
   gProviderType = thunarx_provider_plugin_register_type(
-      plugin, G_TYPE_OBJECT, "ZimbrelThunarMenuProvider", &info, static_cast<GTypeFlags>(0));
+      plugin, G_TYPE_OBJECT, "ZimbrelThunarMenuProvider", &kInfo, static_cast<GTypeFlags>(0));
   thunarx_provider_plugin_add_interface(plugin, gProviderType, THUNARX_TYPE_MENU_PROVIDER,
-                                        &menuInfo);
+                                        &kMenuInfo);
 }
 
 ZB_THUNAR_EXPORT void thunar_extension_shutdown(void) {}

@@ -15,42 +15,42 @@ class TempDir {
   TempDir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "zbtest-XXXXXX").string();
     char* p = ::mkdtemp(tmpl.data());
-    path_ = p ? p : "";
+    m_path = p ? p : "";
   }
   ~TempDir() {
     std::error_code ec;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ec);
-    std::filesystem::remove_all(path_, ec);
+    std::filesystem::remove_all(m_path, ec);
   }
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
+  const std::string& Path() const { return m_path; }
+  std::string operator/(const std::string& rel) const { return m_path + "/" + rel; }
 
  private:
-  std::string path_;
+  std::string m_path;
 };
 
 class ScopedEnv {
  public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = ::getenv(name)) old_ = old;
+  ScopedEnv(const char* name, const std::string& value) : m_name(name) {
+    if (const char* old = ::getenv(name)) m_old = old;
     ::setenv(name, value.c_str(), 1);
   }
   // Unsets the variable for the scope.
-  ScopedEnv(const char* name, std::nullopt_t) : name_(name) {
-    if (const char* old = ::getenv(name)) old_ = old;
+  ScopedEnv(const char* name, std::nullopt_t) : m_name(name) {
+    if (const char* old = ::getenv(name)) m_old = old;
     ::unsetenv(name);
   }
   ~ScopedEnv() {
-    if (old_)
-      ::setenv(name_, old_->c_str(), 1);
+    if (m_old)
+      ::setenv(m_name, m_old->c_str(), 1);
     else
-      ::unsetenv(name_);
+      ::unsetenv(m_name);
   }
 
  private:
-  const char* name_;
-  std::optional<std::string> old_;
+  const char* m_name;
+  std::optional<std::string> m_old;
 };
 
 }  // namespace zb::testing

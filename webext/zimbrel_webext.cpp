@@ -179,7 +179,7 @@ JSCValue* WellFormed(JSCValue* v) {
 Value FromJs(JSCValue* v) {
   Value out;
   if (jsc_value_is_string(v)) {
-    out.tag = Tag::String;
+    out.tag = Tag::kString;
     JSCValue* whole = WellFormed(v);
     char* s = jsc_value_to_string(whole);
     g_object_unref(whole);
@@ -188,17 +188,17 @@ Value FromJs(JSCValue* v) {
   } else if (jsc_value_is_number(v)) {
     double d = jsc_value_to_double(v);
     if (std::isfinite(d) && d == std::trunc(d) && d >= -2147483648.0 && d <= 2147483647.0) {
-      out.tag = Tag::Int;
+      out.tag = Tag::kInt;
       out.i = static_cast<int32_t>(d);
     } else {
-      out.tag = Tag::Double;
+      out.tag = Tag::kDouble;
       out.d = d;
     }
   } else if (jsc_value_is_boolean(v)) {
-    out.tag = Tag::Bool;
+    out.tag = Tag::kBool;
     out.b = jsc_value_to_boolean(v);
   } else if (jsc_value_is_null(v)) {
-    out.tag = Tag::Null;
+    out.tag = Tag::kNull;
   }
   // undefined, objects, arrays and functions pass as a missing argument.
   return out;
@@ -206,21 +206,21 @@ Value FromJs(JSCValue* v) {
 
 JSCValue* ToJs(JSCContext* ctx, const Value& v) {
   switch (v.tag) {
-    case Tag::Int:
+    case Tag::kInt:
       return jsc_value_new_number(ctx, v.i);
-    case Tag::Double:
+    case Tag::kDouble:
       return jsc_value_new_number(ctx, v.d);
-    case Tag::Bool:
+    case Tag::kBool:
       return jsc_value_new_boolean(ctx, v.b);
-    case Tag::String: {
+    case Tag::kString: {
       GBytes* bytes = g_bytes_new(v.s.data(), v.s.size());
       JSCValue* r = jsc_value_new_string_from_bytes(ctx, bytes);
       g_bytes_unref(bytes);
       return r;
     }
-    case Tag::Null:
+    case Tag::kNull:
       return jsc_value_new_null(ctx);
-    case Tag::Empty:
+    case Tag::kEmpty:
       break;
   }
   return jsc_value_new_undefined(ctx);

@@ -50,7 +50,7 @@ double GrabSeconds(const std::shared_ptr<zb::media::CdAccess>& cd, const std::st
   if (!zb::media::StartGrab(state, cd, "0", "0", out)) return -1;
   if (!zb::jobs::WaitForJobThreadsForTesting(600000)) return -1;
   double s = std::chrono::duration<double>(Clock::now() - t0).count();
-  return state->Status(zb::jobs::JobKind::kRip) == 100 ? s : -1;
+  return state->Status(zb::jobs::JobKind::kGrab) == 100 ? s : -1;
 }
 
 double PlainLoopSeconds(const std::string& cue, const std::string& out) {

@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
                     "Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved", 0,
                     nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
     if (key) RegCloseKey(key);
-    zb::registry settings("Software\\Zimbrel", 2);
+    zb::registry settings("Software\\Zimbrel", zb::reg::Root::kCurrentUser);
     zb::registry::value instDir(settings, "ZBInstDir");
     instDir.set(dir);
   }

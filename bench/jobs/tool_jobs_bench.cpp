@@ -102,7 +102,7 @@ struct Bench {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // it waits, silent
     auto t0 = Clock::now();
-    state->RequestBreak();
+    state->Cancel();
     while (state->Status(zb::jobs::JobKind::kTranscode) == 0 && Clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     double s = Seconds(t0);

@@ -37,31 +37,31 @@ using Clock = std::chrono::steady_clock;
 class Sink {
  public:
   Sink() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(fd_, 8);
+    ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(m_fd, 8);
     socklen_t len = sizeof a;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-    thread_ = std::thread([this] { Serve(); });
+    ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len);
+    m_port = ntohs(a.sin_port);
+    m_thread = std::thread([this] { Serve(); });
   }
   ~Sink() {
-    stop_ = true;
-    ::shutdown(fd_, SHUT_RDWR);
-    thread_.join();
-    ::close(fd_);
+    m_stop = true;
+    ::shutdown(m_fd, SHUT_RDWR);
+    m_thread.join();
+    ::close(m_fd);
   }
-  int port() const { return port_; }
-  uint64_t lastBody() const { return lastBody_.load(); }
+  int Port() const { return m_port; }
+  uint64_t LastBody() const { return m_lastBody.load(); }
 
  private:
   void Serve() {
     std::vector<char> buf(1 << 20);
-    while (!stop_) {
-      int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    while (!m_stop) {
+      int c = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
       if (c < 0) continue;
       std::string head;
       uint64_t body = 0, want = UINT64_MAX;
@@ -80,18 +80,18 @@ class Sink {
         }
         if (body >= want) break;
       }
-      lastBody_ = body;
+      m_lastBody = body;
       const char ok[] = "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nOK";
       (void)!::send(c, ok, sizeof ok - 1, MSG_NOSIGNAL);
       ::close(c);
     }
   }
 
-  int fd_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::atomic<uint64_t> lastBody_{0};
-  std::thread thread_;
+  int m_fd = -1;
+  int m_port = 0;
+  std::atomic<bool> m_stop{false};
+  std::atomic<uint64_t> m_lastBody{0};
+  std::thread m_thread;
 };
 
 double JobSeconds(const std::string& file) {
@@ -150,19 +150,19 @@ int main(int argc, char** argv) {
   const uint64_t bytes = mb << 20;
 
   Sink sink;
-  setenv("ZIMBREL_SERVICE_HOST", ("127.0.0.1:" + std::to_string(sink.port())).c_str(), 1);
+  setenv("ZIMBREL_SERVICE_HOST", ("127.0.0.1:" + std::to_string(sink.Port())).c_str(), 1);
   std::vector<double> job, curl;
   bool failed = false;
   for (int r = -1; r < rounds && !failed; ++r) {  // round -1 warms the page cache
     double j, c;
     if (r % 2) {
       j = JobSeconds(file);
-      failed = failed || sink.lastBody() != bytes;
-      c = CurlSeconds(file, sink.port());
+      failed = failed || sink.LastBody() != bytes;
+      c = CurlSeconds(file, sink.Port());
     } else {
-      c = CurlSeconds(file, sink.port());
+      c = CurlSeconds(file, sink.Port());
       j = JobSeconds(file);
-      failed = failed || sink.lastBody() != bytes;
+      failed = failed || sink.LastBody() != bytes;
     }
     failed = failed || j < 0 || c < 0;
     if (r >= 0) {

@@ -122,32 +122,32 @@ Service::Service(int port) {
   // open a port on the machine's own interfaces.
   std::vector<std::string> args{
       prog,         "--port", std::to_string(port), "--lan-address", "127.0.0.1",
-      "--lan-port", "0",      data_.path()};
+      "--lan-port", "0",      m_data.Path()};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  if (posix_spawn(&pid_, prog.c_str(), &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
+  if (posix_spawn(&m_pid, prog.c_str(), &fa, nullptr, argv.data(), environ) != 0) m_pid = -1;
   posix_spawn_file_actions_destroy(&fa);
   ::close(out[1]);
   // It prints "listening on http://127.0.0.1:PORT/ ..." once it accepts.
-  const std::string line = pid_ > 0 ? ReadUntil(out[0], "\n", std::chrono::seconds(15)) : "";
+  const std::string line = m_pid > 0 ? ReadUntil(out[0], "\n", std::chrono::seconds(15)) : "";
   ::close(out[0]);
   auto at = line.find("http://127.0.0.1:");
-  if (at != std::string::npos) port_ = std::atoi(line.c_str() + at + 17);
+  if (at != std::string::npos) m_port = std::atoi(line.c_str() + at + 17);
 }
 
 Service::~Service() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGTERM);
+  if (m_pid > 0) {
+    ::kill(m_pid, SIGTERM);
     int st;
-    ::waitpid(pid_, &st, 0);
+    ::waitpid(m_pid, &st, 0);
   }
 }
 
 std::vector<std::string> Service::Deliveries(const std::string& digits) const {
   std::vector<std::string> files;
   std::error_code ec;
-  for (auto& e : fs::directory_iterator(data_.path() + "/phones/" + digits, ec))
+  for (auto& e : fs::directory_iterator(m_data.Path() + "/phones/" + digits, ec))
     if (e.is_regular_file() && e.path().filename().string()[0] != '.') files.push_back(e.path());
   return files;
 }
@@ -172,13 +172,13 @@ bool MakeSong(const std::string& path, double seconds, bool mp3) {
 }
 
 void FakeTranscoder(AppHarness& app, const std::string& pidFile) {
-  fs::remove(app.moduleDir() + "/res/ffmpeg");
+  fs::remove(app.ModuleDir() + "/res/ffmpeg");
   app.WriteFile("res/ffmpeg",
                 "#!/bin/sh\nfor a; do out=\"$a\"; done\necho partial > \"$out\"\n"
                 "echo $$ > '" +
                     pidFile + ".tmp'; mv '" + pidFile + ".tmp' '" + pidFile +
                     "'\nexec sleep 120\n");
-  fs::permissions(app.moduleDir() + "/res/ffmpeg", fs::perms::owner_all);
+  fs::permissions(app.ModuleDir() + "/res/ffmpeg", fs::perms::owner_all);
 }
 
 char ProcessState(pid_t pid) {
@@ -244,44 +244,44 @@ bool FocusIsIn(Display* d, Window target) {
 
 AppHarness::AppHarness() {
   TurnKeyRepeatOff();
-  moduleDir_ = dir_ / "Zimbrel Home";  // a space in the module directory too
-  fs::create_directories(moduleDir_);
+  m_moduleDir = m_dir / "Zimbrel Home";  // a space in the module directory too
+  fs::create_directories(m_moduleDir);
   const fs::path build = BuildDir();
-  fs::copy_file(build / "zimbrel", fs::path(moduleDir_) / "zimbrel");
-  fs::copy(build / "extensions", fs::path(moduleDir_) / "extensions", fs::copy_options::recursive);
-  fs::copy(build / "res", fs::path(moduleDir_) / "res",
+  fs::copy_file(build / "zimbrel", fs::path(m_moduleDir) / "zimbrel");
+  fs::copy(build / "extensions", fs::path(m_moduleDir) / "extensions", fs::copy_options::recursive);
+  fs::copy(build / "res", fs::path(m_moduleDir) / "res",
            fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-  fs::create_directories(fs::path(moduleDir_) / "res" / "tmp");
+  fs::create_directories(fs::path(m_moduleDir) / "res" / "tmp");
   if (fs::exists(build / "locale"))
-    fs::copy(build / "locale", fs::path(moduleDir_) / "locale", fs::copy_options::recursive);
-  outPath_ = dir_ / "stdout.txt";
+    fs::copy(build / "locale", fs::path(m_moduleDir) / "locale", fs::copy_options::recursive);
+  m_outPath = m_dir / "stdout.txt";
 }
 
 AppHarness::~AppHarness() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGKILL);
+  if (m_pid > 0) {
+    ::kill(m_pid, SIGKILL);
     int st;
-    ::waitpid(pid_, &st, 0);
+    ::waitpid(m_pid, &st, 0);
   }
-  EndChild(busPid_, std::chrono::seconds(5));
+  EndChild(m_busPid, std::chrono::seconds(5));
 }
 
 std::string AppHarness::SessionBus() {
-  if (!busAddress_.empty()) return busAddress_;
+  if (!m_busAddress.empty()) return m_busAddress;
   int out[2];
   if (::pipe2(out, O_CLOEXEC) != 0) return "";
-  busPid_ = SpawnLogged({"dbus-daemon", "--session", "--nofork", "--print-address=3"},
-                        dir_.path() + "/bus.log", out[1]);
+  m_busPid = SpawnLogged({"dbus-daemon", "--session", "--nofork", "--print-address=3"},
+                         m_dir.Path() + "/bus.log", out[1]);
   ::close(out[1]);
-  busAddress_ = busPid_ > 0 ? ReadFirstLine(out[0], std::chrono::seconds(20)) : "";
+  m_busAddress = m_busPid > 0 ? ReadFirstLine(out[0], std::chrono::seconds(20)) : "";
   ::close(out[0]);
-  return busAddress_;
+  return m_busAddress;
 }
 
 int AppHarness::StartAgain(const std::vector<std::string>& args, int timeoutMs) {
-  std::vector<std::string> argv{moduleDir_ + "/zimbrel"};
+  std::vector<std::string> argv{m_moduleDir + "/zimbrel"};
   argv.insert(argv.end(), args.begin(), args.end());
-  pid_t pid = SpawnLogged(argv, dir_.path() + "/again.txt", -1, &env_);
+  pid_t pid = SpawnLogged(argv, m_dir.Path() + "/again.txt", -1, &m_env);
   if (pid <= 0) return -1;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   int st = 0;
@@ -301,7 +301,7 @@ void AppHarness::WritePage(const std::string& name, const std::string& html) {
 }
 
 void AppHarness::WriteFile(const std::string& rel, const std::string& contents) {
-  fs::path p = fs::path(moduleDir_) / rel;
+  fs::path p = fs::path(m_moduleDir) / rel;
   fs::create_directories(p.parent_path());
   std::ofstream(p, std::ios::binary) << contents;
 }
@@ -319,8 +319,8 @@ void AppHarness::Start(const std::vector<std::string>& args,
   // to each other. (Started by this process, not by the program, so that it
   // keeps none of the program's temporary folders.)
   vars["DBUS_SESSION_BUS_ADDRESS"] = SessionBus();
-  vars["ZIMBREL_REGISTRY_DIR"] = regDir_.path();
-  vars["XDG_CACHE_HOME"] = cacheDir_.path();
+  vars["ZIMBREL_REGISTRY_DIR"] = m_regDir.Path();
+  vars["XDG_CACHE_HOME"] = m_cacheDir.Path();
   vars["WEBKIT_DISABLE_COMPOSITING_MODE"] = "1";
   vars["GSK_RENDERER"] = "cairo";
   vars["NO_AT_BRIDGE"] = "1";
@@ -330,14 +330,14 @@ void AppHarness::Start(const std::vector<std::string>& args,
       !env.count("LC_MESSAGES"))
     vars["LANGUAGE"] = "en";
   for (auto& [k, v] : env) vars[k] = v;
-  std::vector<std::string>& envStrings = env_;
+  std::vector<std::string>& envStrings = m_env;
   envStrings.clear();
   for (auto& [k, v] : vars) envStrings.push_back(k + "=" + v);
   std::vector<char*> envp;
   for (auto& s : envStrings) envp.push_back(s.data());
   envp.push_back(nullptr);
 
-  std::string prog = moduleDir_ + "/zimbrel";
+  std::string prog = m_moduleDir + "/zimbrel";
   std::vector<char*> argv{prog.data()};
   std::vector<std::string> copy = args;
   for (auto& a : copy) argv.push_back(a.data());
@@ -345,34 +345,34 @@ void AppHarness::Start(const std::vector<std::string>& args,
 
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&fa, 1, m_outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-  int rc = posix_spawn(&pid_, prog.c_str(), &fa, nullptr, argv.data(), envp.data());
+  int rc = posix_spawn(&m_pid, prog.c_str(), &fa, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&fa);
-  if (rc != 0) pid_ = -1;
+  if (rc != 0) m_pid = -1;
 }
 
 bool AppHarness::Running() {
-  if (pid_ <= 0) return false;
+  if (m_pid <= 0) return false;
   int st;
-  return ::waitpid(pid_, &st, WNOHANG) == 0;
+  return ::waitpid(m_pid, &st, WNOHANG) == 0;
 }
 
 bool AppHarness::WaitExit(int timeoutMs, int* exitCode) {
-  if (pid_ <= 0) return false;
+  if (m_pid <= 0) return false;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     int st;
-    pid_t r = ::waitpid(pid_, &st, WNOHANG);
-    if (r == pid_) {
-      pid_ = -1;
+    pid_t r = ::waitpid(m_pid, &st, WNOHANG);
+    if (r == m_pid) {
+      m_pid = -1;
       if (exitCode) *exitCode = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
       return true;
     }
     if (std::chrono::steady_clock::now() > deadline) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, &st, 0);
-      pid_ = -1;
+      ::kill(m_pid, SIGKILL);
+      ::waitpid(m_pid, &st, 0);
+      m_pid = -1;
       return false;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -380,12 +380,13 @@ bool AppHarness::WaitExit(int timeoutMs, int* exitCode) {
 }
 
 std::string AppHarness::Output() const {
-  std::ifstream f(outPath_, std::ios::binary);
+  std::ifstream f(m_outPath, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 bool AppHarness::ReadValue(const std::string& name, std::string* data, uint32_t* type) const {
-  std::ifstream f(regDir_.path() + "/HKEY_CURRENT_USER/Software/Zimbrel/" + name, std::ios::binary);
+  std::ifstream f(m_regDir.Path() + "/HKEY_CURRENT_USER/Software/Zimbrel/" + name,
+                  std::ios::binary);
   if (!f) return false;
   std::string bytes(std::istreambuf_iterator<char>(f), {});
   if (bytes.size() < 4) return false;
@@ -427,7 +428,7 @@ std::string AppHarness::FindWindow(const std::string& title, int timeoutMs) cons
   std::string id;
   WaitUntil(
       [&] {
-        std::string out = Xdo({"search", "--all", "--onlyvisible", "--pid", std::to_string(pid_),
+        std::string out = Xdo({"search", "--all", "--onlyvisible", "--pid", std::to_string(m_pid),
                                "--name", "^" + title + "$"});
         if (out.empty())  // dialogs of GTK may not carry _NET_WM_PID
           out = Xdo({"search", "--onlyvisible", "--name", "^" + title + "$"});

@@ -21,10 +21,10 @@ class AppHarness {
   AppHarness();
   ~AppHarness();
 
-  const std::string& moduleDir() const { return moduleDir_; }
-  const std::string& registryDir() const { return regDir_.path(); }
+  const std::string& ModuleDir() const { return m_moduleDir; }
+  const std::string& RegistryDir() const { return m_regDir.Path(); }
   // The program's work folder: XDG_CACHE_HOME is a folder of the harness's own.
-  std::string workDir() const { return cacheDir_.path() + "/zimbrel/tmp"; }
+  std::string WorkDir() const { return m_cacheDir.Path() + "/zimbrel/tmp"; }
   void WritePage(const std::string& name, const std::string& html);
   void WriteFile(const std::string& rel, const std::string& contents);
 
@@ -40,7 +40,7 @@ class AppHarness {
   // Waits for the program to end; false on time-out (it is then killed).
   bool WaitExit(int timeoutMs, int* exitCode = nullptr);
   bool Running();
-  pid_t pid() const { return pid_; }
+  pid_t Pid() const { return m_pid; }
   std::string Output() const;
 
   // A value of HKCU\Software\Zimbrel: the stored bytes without the type.
@@ -81,15 +81,15 @@ class AppHarness {
   static std::vector<std::string> MappedFiles(pid_t pid);
 
  private:
-  TempDir dir_;
-  TempDir regDir_;
-  TempDir cacheDir_;
-  std::string moduleDir_;
-  std::string outPath_;
-  pid_t pid_ = -1;
-  pid_t busPid_ = -1;
-  std::string busAddress_;
-  std::vector<std::string> env_;  // the environment of the last Start
+  TempDir m_dir;
+  TempDir m_regDir;
+  TempDir m_cacheDir;
+  std::string m_moduleDir;
+  std::string m_outPath;
+  pid_t m_pid = -1;
+  pid_t m_busPid = -1;
+  std::string m_busAddress;
+  std::vector<std::string> m_env;  // the environment of the last Start
 };
 
 // Runs a command and returns its standard output (empty on failure).
@@ -112,15 +112,15 @@ class Service {
   ~Service();
   Service(const Service&) = delete;
   Service& operator=(const Service&) = delete;
-  int port() const { return port_; }
-  std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
+  int Port() const { return m_port; }
+  std::string Host() const { return "127.0.0.1:" + std::to_string(m_port); }
   // The ringtones delivered to a phone (its digits), as files.
   std::vector<std::string> Deliveries(const std::string& digits) const;
 
  private:
-  TempDir data_;
-  pid_t pid_ = -1;
-  int port_ = 0;
+  TempDir m_data;
+  pid_t m_pid = -1;
+  int m_port = 0;
 };
 
 // A stereo 44100 Hz song of `seconds` made by ffmpeg; `mp3` makes a small

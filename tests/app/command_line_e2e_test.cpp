@@ -33,7 +33,7 @@ Start RunWith(const std::vector<std::string>& args) {
   AppHarness app;
   app.WritePage("selectSong.html", kPage);
   // The program's standard error goes to a file while it starts.
-  std::string errFile = app.moduleDir() + "/../stderr.txt";
+  std::string errFile = app.ModuleDir() + "/../stderr.txt";
   int saved = dup(2);
   int fd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   dup2(fd, 2);

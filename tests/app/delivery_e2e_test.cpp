@@ -43,22 +43,22 @@ constexpr int kShareLifetime = 40;  // seconds
 class InNamespace {
  public:
   explicit InNamespace(const std::string& ns) {
-    self_ = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    m_self = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
     int fd = ::open(("/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
-    ok_ = self_ >= 0 && fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
+    m_ok = m_self >= 0 && fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
     if (fd >= 0) ::close(fd);
   }
   ~InNamespace() {
-    if (ok_) ::setns(self_, CLONE_NEWNET);
-    if (self_ >= 0) ::close(self_);
+    if (m_ok) ::setns(m_self, CLONE_NEWNET);
+    if (m_self >= 0) ::close(m_self);
   }
   InNamespace(const InNamespace&) = delete;
   InNamespace& operator=(const InNamespace&) = delete;
-  bool ok() const { return ok_; }
+  bool Ok() const { return m_ok; }
 
  private:
-  int self_ = -1;
-  bool ok_ = false;
+  int m_self = -1;
+  bool m_ok = false;
 };
 
 std::string ReadAll(const std::string& path) {
@@ -76,7 +76,7 @@ class Console {
  public:
   void Start(AppHarness& app, const std::vector<std::string>& args,
              const std::map<std::string, std::string>& env) {
-    int log = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int log = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     int saved = ::dup(2);
     ::dup2(log, 2);
     app.Start(args, env);
@@ -84,7 +84,7 @@ class Console {
     ::close(saved);
     ::close(log);
   }
-  std::string Log() const { return ReadAll(path_); }
+  std::string Log() const { return ReadAll(m_path); }
   // Waits for "zimbrel-page: <what>" after what was seen; the rest of its
   // line in `rest`.
   bool Wait(const AppHarness& app, const std::string& what, int timeoutMs = 30000,
@@ -95,20 +95,20 @@ class Console {
     if (!app.WaitUntil(
             [&] {
               log = Log();
-              at = log.find(needle, cursor_);
+              at = log.find(needle, m_cursor);
               return at != std::string::npos && log.find('\n', at) != std::string::npos;
             },
             timeoutMs))
       return false;
-    cursor_ = at + needle.size();
-    if (rest) *rest = log.substr(cursor_, log.find('\n', cursor_) - cursor_);
+    m_cursor = at + needle.size();
+    if (rest) *rest = log.substr(m_cursor, log.find('\n', m_cursor) - m_cursor);
     return true;
   }
 
  private:
-  TempDir dir_;
-  std::string path_ = dir_ / "console.txt";
-  size_t cursor_ = 0;
+  TempDir m_dir;
+  std::string m_path = m_dir / "console.txt";
+  size_t m_cursor = 0;
 };
 
 // A GET (or POST, with `post`) from the phone: the status curl saw (0 when
@@ -121,7 +121,7 @@ int PhoneGet(NetnsPair& net, const std::string& url, const std::string& out = "/
   if (post) argv.insert(argv.end(), {"--data-binary", "ringtone bytes"});
   argv.push_back(url);
   std::string said;
-  net.Run(net.phone(), argv, &said);
+  net.Run(net.Phone(), argv, &said);
   return std::atoi(said.c_str());
 }
 
@@ -139,22 +139,23 @@ class KdeConnect {
  public:
   static constexpr char kDaemon[] = "/usr/lib/x86_64-linux-gnu/libexec/kdeconnectd";
 
-  KdeConnect(const std::string& ns, bool phone) : ns_(ns), bus_(ns) {
+  KdeConnect(const std::string& ns, bool phone) : m_ns(ns), m_bus(ns) {
     std::vector<std::string> env = {"PATH=/usr/bin:/bin",
-                                    "HOME=" + home.path(),
+                                    "HOME=" + home.Path(),
                                     "XDG_CONFIG_HOME=" + std::string(home / ".config"),
                                     "XDG_DATA_HOME=" + std::string(home / ".local/share"),
                                     "QT_QPA_PLATFORM=offscreen",
-                                    "DBUS_SESSION_BUS_ADDRESS=" + bus_.address()};
+                                    "DBUS_SESSION_BUS_ADDRESS=" + m_bus.Address()};
     if (phone) env.push_back("PLASMA_PLATFORM=phone");
-    if (bus_.ok())
-      daemonPid_ = SpawnLogged({"ip", "netns", "exec", ns, kDaemon}, home / "daemon.log", -1, &env);
+    if (m_bus.Ok())
+      m_daemonPid =
+          SpawnLogged({"ip", "netns", "exec", ns, kDaemon}, home / "daemon.log", -1, &env);
   }
   ~KdeConnect() {
-    EndChild(daemonPid_, std::chrono::seconds(5));
+    EndChild(m_daemonPid, std::chrono::seconds(5));
     // The daemon's helpers that wait for a name on its bus outlive it (they
     // are left to init): ended here, by their ids, in the namespace only.
-    std::string pids = RunCapture({"ip", "netns", "pids", ns_});
+    std::string pids = RunCapture({"ip", "netns", "pids", m_ns});
     for (size_t at = 0; at < pids.size();) {
       size_t end = pids.find('\n', at);
       if (end == std::string::npos) end = pids.size();
@@ -168,11 +169,11 @@ class KdeConnect {
   KdeConnect(const KdeConnect&) = delete;
   KdeConnect& operator=(const KdeConnect&) = delete;
 
-  std::string bus() const { return bus_.address(); }
+  std::string Bus() const { return m_bus.Address(); }
   // gdbus call on the daemon: its output ("" when the call failed).
   std::string Call(const std::string& object, const std::string& method,
                    const std::vector<std::string>& args = {}) const {
-    return bus_.Call("", "org.kde.kdeconnect", object, method, args);
+    return m_bus.Call("", "org.kde.kdeconnect", object, method, args);
   }
   // The ids of the devices it sees (only the paired and reachable ones with
   // `paired`).
@@ -189,9 +190,9 @@ class KdeConnect {
   TempDir home;
 
  private:
-  std::string ns_;
-  SessionBus bus_;
-  pid_t daemonPid_ = -1;
+  std::string m_ns;
+  SessionBus m_bus;
+  pid_t m_daemonPid = -1;
 };
 
 // The program and its service in the desktop namespace, sent from the start
@@ -200,32 +201,32 @@ class KdeConnect {
 // Connect could start a daemon outside the namespaces.
 class Desktop {
  public:
-  explicit Desktop(NetnsPair& net) : net_(net) {}
+  explicit Desktop(NetnsPair& net) : m_net(net) {}
 
   // Starts the service (with `options`) and the program, and sends a 6 s
   // song until the page reports `end` (the done step by default); false
   // with the reason in `why`.
   bool SendToTheDoneStep(const std::vector<std::string>& options, const std::string& bus,
                          std::string* why, const std::string& end = "send done") {
-    ::chmod(runtime.path().c_str(), 0700);
+    ::chmod(runtime.Path().c_str(), 0700);
     const std::string socketDir = runtime / "zimbrel";
     ::mkdir(socketDir.c_str(), 0700);
-    env_ = {"PATH=" + std::string(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin"),
-            "HOME=" + home.path(),
-            "DBUS_SESSION_BUS_ADDRESS=" +
-                (bus.empty() ? "unix:path=" + std::string(home / "no-bus") : bus)};
+    m_env = {"PATH=" + std::string(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin"),
+             "HOME=" + home.Path(),
+             "DBUS_SESSION_BUS_ADDRESS=" +
+                 (bus.empty() ? "unix:path=" + std::string(home / "no-bus") : bus)};
     service = std::make_unique<SocketService>(
-        socketDir + "/service.sock", data.path(), options,
-        std::vector<std::string>{"ip", "netns", "exec", net_.desktop()}, &env_);
-    if (!service->ok()) return Fail(why, "the service did not start: " + service->Log());
+        socketDir + "/service.sock", data.Path(), options,
+        std::vector<std::string>{"ip", "netns", "exec", m_net.Desktop()}, &m_env);
+    if (!service->Ok()) return Fail(why, "the service did not start: " + service->Log());
     const std::string song = music / "Phone Song.wav";
     if (!MakeSong(song, 6.0)) return Fail(why, "no song");
     {
-      InNamespace desktop(net_.desktop());
-      if (!desktop.ok()) return Fail(why, "cannot enter the desktop namespace");
+      InNamespace desktop(m_net.Desktop());
+      if (!desktop.Ok()) return Fail(why, "cannot enter the desktop namespace");
       page.Start(app, {song},
                  {{"ZIMBREL_SERVICE_HOST", "user"},
-                  {"XDG_RUNTIME_DIR", runtime.path()},
+                  {"XDG_RUNTIME_DIR", runtime.Path()},
                   {"ZIMBREL_PAGE_CONSOLE", "1"}});
     }
     window = app.FindWindow(kTitle, 60000);
@@ -240,7 +241,7 @@ class Desktop {
     if (ok) {
       // "6.03 s, 48733 bytes"
       size_t comma = made.find(", ");
-      ringtoneBytes_ = comma == std::string::npos ? 0 : std::stoull(made.substr(comma + 2));
+      m_ringtoneBytes = comma == std::string::npos ? 0 : std::stoull(made.substr(comma + 2));
     }
     ok = ok && app.Keys(window, {"Return"}) && page.Wait(app, "view viewProfile") &&
          AppHarness::Type(window, "Ann Example") && app.Keys(window, {"Tab"}) &&
@@ -254,8 +255,8 @@ class Desktop {
   // The ringtone the program made, from its work folder: the MP3 of the
   // size the page reported.
   std::string Ringtone() const {
-    for (const auto& e : fs::recursive_directory_iterator(app.workDir()))
-      if (e.path().extension() == ".mp3" && e.file_size() == ringtoneBytes_)
+    for (const auto& e : fs::recursive_directory_iterator(app.WorkDir()))
+      if (e.path().extension() == ".mp3" && e.file_size() == m_ringtoneBytes)
         return ReadAll(e.path());
     return "";
   }
@@ -278,24 +279,24 @@ class Desktop {
     *why = what;
     return false;
   }
-  NetnsPair& net_;
-  std::vector<std::string> env_;
-  uintmax_t ringtoneBytes_ = 0;
+  NetnsPair& m_net;
+  std::vector<std::string> m_env;
+  uintmax_t m_ringtoneBytes = 0;
 };
 
 TEST(Delivery, TheRingtoneReachesAPhoneOnTheHomeNetworkByItsQrCode) {
   NetnsPair net;
-  if (!net.ok()) GTEST_SKIP() << net.why();
+  if (!net.Ok()) GTEST_SKIP() << net.Why();
   for (const char* tool : {"curl", "zbarimg", "ffprobe", "import"})
     if (!Have(tool)) GTEST_SKIP() << "needs " << tool;
 
   // The service's session bus has no phone daemon: no phones are offered.
-  SessionBus bus(net.desktop());
-  ASSERT_TRUE(bus.ok());
+  SessionBus bus(net.Desktop());
+  ASSERT_TRUE(bus.Ok());
   Desktop desk(net);
   std::string why;
   ASSERT_TRUE(desk.SendToTheDoneStep({"--share-lifetime", std::to_string(kShareLifetime)},
-                                     bus.address(), &why))
+                                     bus.Address(), &why))
       << why;
   AppHarness& app = desk.app;
   Console& page = desk.page;
@@ -305,13 +306,13 @@ TEST(Delivery, TheRingtoneReachesAPhoneOnTheHomeNetworkByItsQrCode) {
   std::string phones = "?";
   ASSERT_TRUE(page.Wait(app, "phones ", 30000, &phones)) << page.Log();
   EXPECT_EQ(phones, "");
-  const std::string prefix = "http://" + net.desktopAddress() + ":";
+  const std::string prefix = "http://" + net.DesktopAddress() + ":";
   ASSERT_EQ(shown.rfind(prefix, 0), 0u) << shown;
   // The service's page address comes from the service too (the page cannot
   // know its browser port): a loopback address.
   std::string address;
   ASSERT_TRUE(page.Wait(app, "service address ", 30000, &address)) << page.Log();
-  EXPECT_EQ(address.rfind(service.browserUrl() + "redir.php?", 0), 0u) << address;
+  EXPECT_EQ(address.rfind(service.BrowserUrl() + "redir.php?", 0), 0u) << address;
 
   // The QR code, read from the screen as a phone's camera would.
   TempDir shots;
@@ -378,8 +379,8 @@ TEST(Delivery, TheRingtoneReachesAPhoneOnTheHomeNetworkByItsQrCode) {
       PhoneGet(net, root + "/cgi-bin/zbl_upload2.cgi?sid=1&ver=260&aff=2", "/dev/null", true);
   EXPECT_TRUE(upload == 0 || (upload >= 400 && upload < 500)) << upload;
   // The service's loopback port is not on the network at all.
-  EXPECT_EQ(PhoneGet(net, "http://" + net.desktopAddress() + ":" +
-                              std::to_string(service.browserPort()) + "/"),
+  EXPECT_EQ(PhoneGet(net, "http://" + net.DesktopAddress() + ":" +
+                              std::to_string(service.BrowserPort()) + "/"),
             0);
 
   // After its lifetime the link is gone.
@@ -401,13 +402,13 @@ TEST(Delivery, TheRingtoneReachesAPhoneOnTheHomeNetworkByItsQrCode) {
 // files that arrive at once).
 TEST(Delivery, APhonePairedThroughKdeConnectGetsTheRingtoneFromItsButton) {
   NetnsPair net("1mbit");
-  if (!net.ok()) GTEST_SKIP() << net.why();
+  if (!net.Ok()) GTEST_SKIP() << net.Why();
   if (!fs::exists(KdeConnect::kDaemon)) GTEST_SKIP() << "needs kdeconnect";
   for (const char* tool : {"gdbus", "dbus-daemon"})
     if (!Have(tool)) GTEST_SKIP() << "needs " << tool;
 
   // The phone first, then the desktop; they find each other by broadcast.
-  KdeConnect phone(net.phone(), true);
+  KdeConnect phone(net.Phone(), true);
   const std::string name = "Ann's <b>Phone</b>";
   AppHarness waiter;
   ASSERT_TRUE(waiter.WaitUntil(
@@ -418,7 +419,7 @@ TEST(Delivery, APhonePairedThroughKdeConnectGetsTheRingtoneFromItsButton) {
                     .empty();
       },
       30000));
-  KdeConnect desk(net.desktop(), false);
+  KdeConnect desk(net.Desktop(), false);
   std::string phoneId, deskId;
   ASSERT_TRUE(waiter.WaitUntil(
       [&] {
@@ -445,7 +446,7 @@ TEST(Delivery, APhonePairedThroughKdeConnectGetsTheRingtoneFromItsButton) {
 
   Desktop d(net);
   std::string why;
-  ASSERT_TRUE(d.SendToTheDoneStep({}, desk.bus(), &why)) << why;
+  ASSERT_TRUE(d.SendToTheDoneStep({}, desk.Bus(), &why)) << why;
   std::string phones;
   ASSERT_TRUE(d.page.Wait(d.app, "phones ", 30000, &phones)) << d.page.Log();
   EXPECT_EQ(phones, name);
@@ -481,20 +482,20 @@ TEST(Delivery, APhonePairedThroughKdeConnectGetsTheRingtoneFromItsButton) {
 // at the head of the upload, and the page says there is no room for it.
 TEST(Delivery, AnUploadOverTheSessionQuotaIsRefusedAndThePageSaysSo) {
   NetnsPair net;
-  if (!net.ok()) GTEST_SKIP() << net.why();
-  SessionBus bus(net.desktop());
-  ASSERT_TRUE(bus.ok());
+  if (!net.Ok()) GTEST_SKIP() << net.Why();
+  SessionBus bus(net.Desktop());
+  ASSERT_TRUE(bus.Ok());
   Desktop desk(net);
   std::string why;
   ASSERT_TRUE(
-      desk.SendToTheDoneStep({"--session-quota", "10000"}, bus.address(), &why, "send failed: "))
+      desk.SendToTheDoneStep({"--session-quota", "10000"}, bus.Address(), &why, "send failed: "))
       << why;
   const std::string log = desk.page.Log();
   EXPECT_NE(log.find("send failed: The ringtone service has no room for this ringtone"),
             std::string::npos)
       << log;
   // Nothing of it was kept.
-  for (const auto& e : fs::recursive_directory_iterator(desk.data.path()))
+  for (const auto& e : fs::recursive_directory_iterator(desk.data.Path()))
     EXPECT_FALSE(e.is_regular_file() && e.path().extension() == ".mp3") << e.path();
 }
 

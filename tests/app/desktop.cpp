@@ -100,63 +100,63 @@ std::vector<std::string> WtypeKey(const std::string& chord) {
 
 }  // namespace
 
-Desktop::Desktop(DesktopKind kind) : kind_(kind) {
-  if (kind_ == DesktopKind::kX11) {
-    ok_ = std::getenv("DISPLAY") != nullptr;
+Desktop::Desktop(DesktopKind kind) : m_kind(kind) {
+  if (m_kind == DesktopKind::kX11) {
+    m_ok = std::getenv("DISPLAY") != nullptr;
     return;
   }
-  runtimeDir_ = dir_ / "run";
-  fs::create_directories(runtimeDir_);
-  fs::permissions(runtimeDir_, fs::perms::owner_all, fs::perm_options::replace);
-  ok_ = kind_ == DesktopKind::kSway     ? StartSway()
-        : kind_ == DesktopKind::kMutter ? StartMutter()
-                                        : StartKWin();
-  if (!ok_) return;
+  m_runtimeDir = m_dir / "run";
+  fs::create_directories(m_runtimeDir);
+  fs::permissions(m_runtimeDir, fs::perms::owner_all, fs::perm_options::replace);
+  m_ok = m_kind == DesktopKind::kSway     ? StartSway()
+         : m_kind == DesktopKind::kMutter ? StartMutter()
+                                          : StartKWin();
+  if (!m_ok) return;
   // From now on the programs the test starts (and grim, wtype) use it.
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "GDK_BACKEND"}) {
     if (const char* v = std::getenv(name))
-      saved_.emplace_back(name, v);
+      m_saved.emplace_back(name, v);
     else
-      unsetSaved_.push_back(name);
+      m_unsetSaved.push_back(name);
   }
   g_unsetenv("DISPLAY");
-  g_setenv("XDG_RUNTIME_DIR", runtimeDir_.c_str(), TRUE);
+  g_setenv("XDG_RUNTIME_DIR", m_runtimeDir.c_str(), TRUE);
   g_setenv("GDK_BACKEND", "wayland", TRUE);
 }
 
 Desktop::~Desktop() {
   Stop();
-  for (auto& [name, value] : saved_) g_setenv(name.c_str(), value.c_str(), TRUE);
-  for (auto& name : unsetSaved_) g_unsetenv(name.c_str());
+  for (auto& [name, value] : m_saved) g_setenv(name.c_str(), value.c_str(), TRUE);
+  for (auto& name : m_unsetSaved) g_unsetenv(name.c_str());
 }
 
-std::string Desktop::log() const {
-  std::ifstream f(dir_ / "compositor.txt");
+std::string Desktop::Log() const {
+  std::ifstream f(m_dir / "compositor.txt");
   return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 bool Desktop::StartSway() {
-  const std::string conf = dir_ / "sway.conf";
+  const std::string conf = m_dir / "sway.conf";
   // Keys do not repeat: a loaded machine may hold one down past the delay.
   std::ofstream(conf) << "output HEADLESS-1 resolution 1280x1024\n"
                          "xwayland disable\n"
                          "input type:keyboard repeat_delay 60000\n";
-  compositor_ = Spawn({"sway", "-c", conf},
-                      SessionEnv({"XDG_RUNTIME_DIR=" + runtimeDir_, "WLR_BACKENDS=headless",
-                                  "WLR_RENDERER=pixman", "WLR_LIBINPUT_NO_DEVICES=1"}),
-                      dir_ / "compositor.txt");
-  if (compositor_ <= 0) return false;
+  m_compositor = Spawn({"sway", "-c", conf},
+                       SessionEnv({"XDG_RUNTIME_DIR=" + m_runtimeDir, "WLR_BACKENDS=headless",
+                                   "WLR_RENDERER=pixman", "WLR_LIBINPUT_NO_DEVICES=1"}),
+                       m_dir / "compositor.txt");
+  if (m_compositor <= 0) return false;
   std::string display;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (std::chrono::steady_clock::now() < deadline && (display.empty() || swaySocket_.empty())) {
-    for (auto& e : fs::directory_iterator(runtimeDir_)) {
+  while (std::chrono::steady_clock::now() < deadline && (display.empty() || m_swaySocket.empty())) {
+    for (auto& e : fs::directory_iterator(m_runtimeDir)) {
       std::string name = e.path().filename();
       if (name.rfind("wayland-", 0) == 0 && IsSocket(e.path())) display = name;
-      if (name.rfind("sway-ipc.", 0) == 0 && IsSocket(e.path())) swaySocket_ = e.path();
+      if (name.rfind("sway-ipc.", 0) == 0 && IsSocket(e.path())) m_swaySocket = e.path();
     }
     int st;
-    if (::waitpid(compositor_, &st, WNOHANG) == compositor_) {
-      compositor_ = -1;
+    if (::waitpid(m_compositor, &st, WNOHANG) == m_compositor) {
+      m_compositor = -1;
       return false;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -166,47 +166,47 @@ bool Desktop::StartSway() {
   // A headless seat has no keyboard, and a client binds one only when the
   // seat gains it: a virtual keyboard (wtype, waiting) that stays from the
   // start lets the keys of each later wtype reach the focused window.
-  keyboard_ = Spawn({"wtype", "-s", "600000"},
-                    SessionEnv({"XDG_RUNTIME_DIR=" + runtimeDir_, "WAYLAND_DISPLAY=" + display}),
-                    dir_ / "compositor.txt");
-  return keyboard_ > 0;
+  m_keyboard = Spawn({"wtype", "-s", "600000"},
+                     SessionEnv({"XDG_RUNTIME_DIR=" + m_runtimeDir, "WAYLAND_DISPLAY=" + display}),
+                     m_dir / "compositor.txt");
+  return m_keyboard > 0;
 }
 
 bool Desktop::StartMutter() {
   std::string number = ReadLine(
       [&](int fd) {
-        xserver_ =
-            Spawn({"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"},
-                  SessionEnv({}), dir_ / "compositor.txt", fd);
+        m_xserver = Spawn({"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten",
+                           "tcp", "-noreset"},
+                          SessionEnv({}), m_dir / "compositor.txt", fd);
       },
       30000);
-  if (xserver_ <= 0 || number.empty()) return false;
-  xDisplay_ = ":" + number;
+  if (m_xserver <= 0 || number.empty()) return false;
+  m_xDisplay = ":" + number;
   // mutter reads its settings through GSettings: keys do not repeat.
-  fs::create_directories(dir_ / "config/glib-2.0/settings");
-  std::ofstream(dir_ / "config/glib-2.0/settings/keyfile")
+  fs::create_directories(m_dir / "config/glib-2.0/settings");
+  std::ofstream(m_dir / "config/glib-2.0/settings/keyfile")
       << "[org/gnome/desktop/peripherals/keyboard]\nrepeat=false\n";
   // A session bus of its own (mutter owns names on it), ended with it.
   std::string bus = ReadLine(
       [&](int fd) {
-        bus_ = Spawn({"dbus-daemon", "--session", "--nofork", "--print-address=3"}, SessionEnv({}),
-                     dir_ / "compositor.txt", fd);
+        m_bus = Spawn({"dbus-daemon", "--session", "--nofork", "--print-address=3"}, SessionEnv({}),
+                      m_dir / "compositor.txt", fd);
       },
       10000);
-  if (bus_ <= 0 || bus.empty()) return false;
+  if (m_bus <= 0 || bus.empty()) return false;
   const std::string socket = "zimbrel-wayland";
-  compositor_ =
+  m_compositor =
       Spawn({"mutter", "--nested", "--wayland", "--no-x11", "--wayland-display", socket},
-            SessionEnv({"DISPLAY=" + xDisplay_, "XDG_RUNTIME_DIR=" + runtimeDir_,
-                        "DBUS_SESSION_BUS_ADDRESS=" + bus, "XDG_CONFIG_HOME=" + (dir_ / "config"),
+            SessionEnv({"DISPLAY=" + m_xDisplay, "XDG_RUNTIME_DIR=" + m_runtimeDir,
+                        "DBUS_SESSION_BUS_ADDRESS=" + bus, "XDG_CONFIG_HOME=" + (m_dir / "config"),
                         "GSETTINGS_BACKEND=keyfile", "MUTTER_DEBUG_DUMMY_MODE_SPECS=1280x1024"}),
-            dir_ / "compositor.txt");
-  if (compositor_ <= 0) return false;
+            m_dir / "compositor.txt");
+  if (m_compositor <= 0) return false;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!IsSocket(fs::path(runtimeDir_) / socket)) {
+  while (!IsSocket(fs::path(m_runtimeDir) / socket)) {
     int st;
     if (std::chrono::steady_clock::now() > deadline ||
-        ::waitpid(compositor_, &st, WNOHANG) == compositor_)
+        ::waitpid(m_compositor, &st, WNOHANG) == m_compositor)
       return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
@@ -218,42 +218,43 @@ bool Desktop::StartKWin() {
   // A copy of the binary runs without its file capability (cap_sys_resource),
   // which a container's bounding set may lack: exec of the installed one then
   // fails for everyone.
-  const std::string kwin = dir_ / "kwin_wayland";
+  const std::string kwin = m_dir / "kwin_wayland";
   std::error_code ec;
   fs::copy_file("/usr/bin/kwin_wayland", kwin, ec);
   if (ec) return false;
   fs::permissions(kwin, fs::perms::owner_all, fs::perm_options::replace);
   // KWin writes kwinrc here; keys do not repeat (a loaded machine may hold
   // one down past the delay).
-  fs::create_directories(dir_ / "config");
-  std::ofstream(dir_ / "config/kcminputrc") << "[Keyboard]\nKeyRepeat=nothing\n";
-  busAddress_ = ReadLine(
+  fs::create_directories(m_dir / "config");
+  std::ofstream(m_dir / "config/kcminputrc") << "[Keyboard]\nKeyRepeat=nothing\n";
+  m_busAddress = ReadLine(
       [&](int fd) {
-        bus_ = Spawn({"dbus-daemon", "--session", "--nofork", "--print-address=3"}, SessionEnv({}),
-                     dir_ / "compositor.txt", fd);
+        m_bus = Spawn({"dbus-daemon", "--session", "--nofork", "--print-address=3"}, SessionEnv({}),
+                      m_dir / "compositor.txt", fd);
       },
       10000);
-  if (bus_ <= 0 || busAddress_.empty()) return false;
+  if (m_bus <= 0 || m_busAddress.empty()) return false;
   const std::string socket = "zimbrel-kwin";
-  compositor_ = Spawn(
+  m_compositor = Spawn(
       {kwin, "--virtual", "--width", "1280", "--height", "1024", "--socket", socket,
        "--no-lockscreen", "--no-global-shortcuts", "--no-kactivities"},
-      SessionEnv({"XDG_RUNTIME_DIR=" + runtimeDir_, "DBUS_SESSION_BUS_ADDRESS=" + busAddress_,
-                  "XDG_CONFIG_HOME=" + (dir_ / "config"), "KWIN_WAYLAND_NO_PERMISSION_CHECKS=1",
+      SessionEnv({"XDG_RUNTIME_DIR=" + m_runtimeDir, "DBUS_SESSION_BUS_ADDRESS=" + m_busAddress,
+                  "XDG_CONFIG_HOME=" + (m_dir / "config"), "KWIN_WAYLAND_NO_PERMISSION_CHECKS=1",
                   "KWIN_SCREENSHOT_NO_PERMISSION_CHECKS=1"}),
-      dir_ / "compositor.txt");
-  if (compositor_ <= 0) return false;
+      m_dir / "compositor.txt");
+  if (m_compositor <= 0) return false;
   // The socket comes first, KWin's name on the bus (screenshots) a moment
   // later.
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!IsSocket(fs::path(runtimeDir_) / socket) ||
-         RunCapture({"env", "DBUS_SESSION_BUS_ADDRESS=" + busAddress_, "gdbus", "call", "--session",
-                     "--dest", "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus",
-                     "--method", "org.freedesktop.DBus.NameHasOwner", "org.kde.KWin"})
-                 .find("true") == std::string::npos) {
+  while (
+      !IsSocket(fs::path(m_runtimeDir) / socket) ||
+      RunCapture({"env", "DBUS_SESSION_BUS_ADDRESS=" + m_busAddress, "gdbus", "call", "--session",
+                  "--dest", "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus",
+                  "--method", "org.freedesktop.DBus.NameHasOwner", "org.kde.KWin"})
+              .find("true") == std::string::npos) {
     int st;
     if (std::chrono::steady_clock::now() > deadline ||
-        ::waitpid(compositor_, &st, WNOHANG) == compositor_)
+        ::waitpid(m_compositor, &st, WNOHANG) == m_compositor)
       return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
@@ -264,11 +265,11 @@ bool Desktop::StartKWin() {
 void Desktop::KWinScript(const std::string& js) const {
   static int count = 0;
   const std::string name = "zimbrel-test-" + std::to_string(++count);
-  const std::string path = dir_ / (name + ".js");
+  const std::string path = m_dir / (name + ".js");
   std::ofstream(path) << js;
   auto call = [&](const std::string& object, const std::string& method,
                   std::vector<std::string> args) {
-    std::vector<std::string> argv{"env",          "DBUS_SESSION_BUS_ADDRESS=" + busAddress_,
+    std::vector<std::string> argv{"env",          "DBUS_SESSION_BUS_ADDRESS=" + m_busAddress,
                                   "gdbus",        "call",
                                   "--session",    "--dest",
                                   "org.kde.KWin", "--object-path",
@@ -289,7 +290,7 @@ void Desktop::KWinScript(const std::string& js) const {
 bool Desktop::KWinScreenshot(const std::string& path) const {
   GError* err = nullptr;
   GDBusConnection* bus = g_dbus_connection_new_for_address_sync(
-      busAddress_.c_str(),
+      m_busAddress.c_str(),
       static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                         G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
       nullptr, nullptr, &err);
@@ -366,36 +367,36 @@ std::vector<std::string> Desktop::FakeInput(const std::vector<std::string>& args
 }
 
 void Desktop::KillCompositor() {
-  if (compositor_ <= 0) return;
-  ::kill(compositor_, SIGKILL);
+  if (m_compositor <= 0) return;
+  ::kill(m_compositor, SIGKILL);
   int st;
-  ::waitpid(compositor_, &st, 0);
-  compositor_ = -1;
+  ::waitpid(m_compositor, &st, 0);
+  m_compositor = -1;
 }
 
 void Desktop::Stop() {
-  EndChild(keyboard_, std::chrono::milliseconds(1000));
-  EndChild(compositor_, std::chrono::milliseconds(5000));
-  EndChild(bus_, std::chrono::milliseconds(1000));
-  EndChild(xserver_, std::chrono::milliseconds(5000));
+  EndChild(m_keyboard, std::chrono::milliseconds(1000));
+  EndChild(m_compositor, std::chrono::milliseconds(5000));
+  EndChild(m_bus, std::chrono::milliseconds(1000));
+  EndChild(m_xserver, std::chrono::milliseconds(5000));
 }
 
 std::vector<std::string> Desktop::XTool(const std::vector<std::string>& argv) const {
-  if (kind_ != DesktopKind::kMutter) return argv;
-  std::vector<std::string> out{"env", "DISPLAY=" + xDisplay_};
+  if (m_kind != DesktopKind::kMutter) return argv;
+  std::vector<std::string> out{"env", "DISPLAY=" + m_xDisplay};
   out.insert(out.end(), argv.begin(), argv.end());
   return out;
 }
 
 void Desktop::Keys(const std::vector<std::string>& keys) const {
   if (keys.empty()) return;
-  if (kind_ == DesktopKind::kKWin) {
+  if (m_kind == DesktopKind::kKWin) {
     std::vector<std::string> args{"key"};
     args.insert(args.end(), keys.begin(), keys.end());
     RunCapture(FakeInput(args));
     return;
   }
-  if (kind_ == DesktopKind::kSway) {
+  if (m_kind == DesktopKind::kSway) {
     for (const auto& k : keys) {
       RunCapture(WtypeKey(k));
       std::this_thread::sleep_for(std::chrono::milliseconds(60));
@@ -408,16 +409,16 @@ void Desktop::Keys(const std::vector<std::string>& keys) const {
 }
 
 void Desktop::Type(const std::string& text) const {
-  if (kind_ == DesktopKind::kKWin)
+  if (m_kind == DesktopKind::kKWin)
     RunCapture(FakeInput({"type", text}));
-  else if (kind_ == DesktopKind::kSway)
+  else if (m_kind == DesktopKind::kSway)
     RunCapture({"wtype", "-d", "20", "--", text});
   else
     RunCapture(XTool({"xdotool", "type", "--delay", "40", text}));
 }
 
 void Desktop::Click(int x, int y) const {
-  if (kind_ == DesktopKind::kKWin) {
+  if (m_kind == DesktopKind::kKWin) {
     RunCapture(FakeInput({"click", std::to_string(x), std::to_string(y)}));
     return;
   }
@@ -429,9 +430,9 @@ void Desktop::Click(int x, int y) const {
 bool Desktop::Screenshot(const std::string& path) const {
   fs::create_directories(fs::path(path).parent_path());
   fs::remove(path);
-  if (kind_ == DesktopKind::kKWin)
+  if (m_kind == DesktopKind::kKWin)
     KWinScreenshot(path);
-  else if (kind_ == DesktopKind::kSway)
+  else if (m_kind == DesktopKind::kSway)
     RunCapture({"grim", path});
   else
     RunCapture(XTool({"import", "-window", "root", path}));
@@ -439,9 +440,9 @@ bool Desktop::Screenshot(const std::string& path) const {
 }
 
 std::string Desktop::FocusedTitle() const {
-  if (kind_ != DesktopKind::kSway) return "";
+  if (m_kind != DesktopKind::kSway) return "";
   // swaymsg prints each node's "focused" before its "name".
-  std::string tree = RunCapture({"swaymsg", "-s", swaySocket_, "-t", "get_tree", "-r"});
+  std::string tree = RunCapture({"swaymsg", "-s", m_swaySocket, "-t", "get_tree", "-r"});
   size_t at = tree.find("\"focused\": true");
   if (at == std::string::npos) return "";
   at = tree.find("\"name\": \"", at);
@@ -456,9 +457,9 @@ std::string Desktop::FocusedTitle() const {
 }
 
 void Desktop::CloseFocusedWindow() const {
-  if (kind_ == DesktopKind::kSway)
-    RunCapture({"swaymsg", "-s", swaySocket_, "kill"});
-  else if (kind_ == DesktopKind::kKWin)  // (no global shortcuts: no Alt+F4)
+  if (m_kind == DesktopKind::kSway)
+    RunCapture({"swaymsg", "-s", m_swaySocket, "kill"});
+  else if (m_kind == DesktopKind::kKWin)  // (no global shortcuts: no Alt+F4)
     KWinScript("if (workspace.activeClient) workspace.activeClient.closeWindow();");
   else
     Keys({"alt+F4"});  // mutter's close-window key
@@ -467,29 +468,29 @@ void Desktop::CloseFocusedWindow() const {
 Picture::Picture(const std::string& pngPath) {
   GdkPixbuf* pb = gdk_pixbuf_new_from_file(pngPath.c_str(), nullptr);
   if (!pb) return;
-  width_ = gdk_pixbuf_get_width(pb);
-  height_ = gdk_pixbuf_get_height(pb);
+  m_width = gdk_pixbuf_get_width(pb);
+  m_height = gdk_pixbuf_get_height(pb);
   const int n = gdk_pixbuf_get_n_channels(pb), stride = gdk_pixbuf_get_rowstride(pb);
   const guchar* px = gdk_pixbuf_read_pixels(pb);
-  pixels_.resize(static_cast<size_t>(width_) * height_);
-  for (int y = 0; y < height_; ++y)
-    for (int x = 0; x < width_; ++x) {
+  m_pixels.resize(static_cast<size_t>(m_width) * m_height);
+  for (int y = 0; y < m_height; ++y)
+    for (int x = 0; x < m_width; ++x) {
       const guchar* p = px + y * stride + x * n;
-      pixels_[static_cast<size_t>(y) * width_ + x] = (p[0] << 16) | (p[1] << 8) | p[2];
+      m_pixels[static_cast<size_t>(y) * m_width + x] = (p[0] << 16) | (p[1] << 8) | p[2];
     }
   g_object_unref(pb);
 }
 
 template <class F>
 void Picture::Each(unsigned rgb, Box within, F f) const {
-  if (within.empty()) within = {0, 0, width_, height_};
-  for (int y = std::max(0, within.y); y < std::min(height_, within.y + within.height); ++y)
-    for (int x = std::max(0, within.x); x < std::min(width_, within.x + within.width); ++x)
-      if (pixels_[static_cast<size_t>(y) * width_ + x] == rgb) f(x, y);
+  if (within.Empty()) within = {0, 0, m_width, m_height};
+  for (int y = std::max(0, within.y); y < std::min(m_height, within.y + within.height); ++y)
+    for (int x = std::max(0, within.x); x < std::min(m_width, within.x + within.width); ++x)
+      if (m_pixels[static_cast<size_t>(y) * m_width + x] == rgb) f(x, y);
 }
 
 Box Picture::Bounds(unsigned rgb, Box within) const {
-  int x0 = width_, y0 = height_, x1 = -1, y1 = -1;
+  int x0 = m_width, y0 = m_height, x1 = -1, y1 = -1;
   Each(rgb, within, [&](int x, int y) {
     x0 = std::min(x0, x);
     y0 = std::min(y0, y);

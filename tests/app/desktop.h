@@ -34,11 +34,11 @@ class Desktop {
   Desktop(const Desktop&) = delete;
   Desktop& operator=(const Desktop&) = delete;
 
-  DesktopKind kind() const { return kind_; }
-  const char* name() const { return DesktopName(kind_); }
+  DesktopKind Kind() const { return m_kind; }
+  const char* Name() const { return DesktopName(m_kind); }
   // False when the compositor did not come up (log() says why).
-  bool ok() const { return ok_; }
-  std::string log() const;
+  bool Ok() const { return m_ok; }
+  std::string Log() const;
 
   // Keys in xdotool's syntax ("Return", "shift+Tab", "ctrl+p", "alt+y").
   void Keys(const std::vector<std::string>& keys) const;
@@ -55,7 +55,7 @@ class Desktop {
   void CloseFocusedWindow() const;
   // KWin's session bus (its D-Bus interfaces; programs may share it). Empty
   // on the other desktops.
-  const std::string& busAddress() const { return busAddress_; }
+  const std::string& BusAddress() const { return m_busAddress; }
   // Ends the compositor at once: the display goes away under its clients.
   void KillCompositor();
 
@@ -69,40 +69,40 @@ class Desktop {
   std::vector<std::string> FakeInput(const std::vector<std::string>& args) const;
   void Stop();
   std::vector<std::string> XTool(const std::vector<std::string>& argv) const;
-  DesktopKind kind_;
-  TempDir dir_;
-  std::string runtimeDir_, xDisplay_, swaySocket_, busAddress_;
-  pid_t compositor_ = -1, xserver_ = -1, keyboard_ = -1, bus_ = -1;
-  bool ok_ = false;
+  DesktopKind m_kind;
+  TempDir m_dir;
+  std::string m_runtimeDir, m_xDisplay, m_swaySocket, m_busAddress;
+  pid_t m_compositor = -1, m_xserver = -1, m_keyboard = -1, m_bus = -1;
+  bool m_ok = false;
   // The test's own environment, restored when the desktop ends.
-  std::vector<std::pair<std::string, std::string>> saved_;
-  std::vector<std::string> unsetSaved_;
+  std::vector<std::pair<std::string, std::string>> m_saved;
+  std::vector<std::string> m_unsetSaved;
 };
 
 // An RGB picture (a screenshot) and the rectangles its colours cover.
 struct Box {
   int x = 0, y = 0, width = 0, height = 0;
-  bool empty() const { return width <= 0 || height <= 0; }
-  int cx2() const { return 2 * x + width; }  // twice the centre: no rounding
-  int cy2() const { return 2 * y + height; }
+  bool Empty() const { return width <= 0 || height <= 0; }
+  int Cx2() const { return 2 * x + width; }  // twice the centre: no rounding
+  int Cy2() const { return 2 * y + height; }
 };
 class Picture {
  public:
   explicit Picture(const std::string& pngPath);
-  bool ok() const { return width_ > 0; }
+  bool Ok() const { return m_width > 0; }
   // The bounding box of the pixels of exactly that colour (0xRRGGBB) inside
   // `within` (the whole picture when empty), and how many there are.
   Box Bounds(unsigned rgb, Box within = {}) const;
   long Count(unsigned rgb, Box within = {}) const;
   unsigned At(int x, int y) const {
-    return x >= 0 && y >= 0 && x < width_ && y < height_ ? pixels_[size_t(y) * width_ + x] : 0;
+    return x >= 0 && y >= 0 && x < m_width && y < m_height ? m_pixels[size_t(y) * m_width + x] : 0;
   }
 
  private:
   template <class F>
   void Each(unsigned rgb, Box within, F f) const;
-  int width_ = 0, height_ = 0;
-  std::vector<unsigned> pixels_;
+  int m_width = 0, m_height = 0;
+  std::vector<unsigned> m_pixels;
 };
 
 }  // namespace zb::testing

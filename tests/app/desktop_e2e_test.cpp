@@ -58,10 +58,10 @@ class OnDesktop : public ::testing::TestWithParam<DesktopKind> {
         if (!fs::exists(tool))
           GTEST_SKIP() << tool << " is missing (kwin-wayland, plasma-wayland-protocols)";
     }
-    desktop_ = std::make_unique<Desktop>(GetParam());
-    ASSERT_TRUE(desktop_->ok()) << desktop_->log();
+    m_desktop = std::make_unique<Desktop>(GetParam());
+    ASSERT_TRUE(m_desktop->Ok()) << m_desktop->Log();
   }
-  bool wayland() const { return GetParam() != DesktopKind::kX11; }
+  bool Wayland() const { return GetParam() != DesktopKind::kX11; }
   // Where the main window's 760 x 520 view is on the screen, once a
   // screenshot (saved as `name`) shows all of its cyan page (empty when it
   // never does).
@@ -80,17 +80,17 @@ class OnDesktop : public ::testing::TestWithParam<DesktopKind> {
   bool WaitForFocus(AppHarness& app, const std::string& title,
                     const std::function<bool()>& pageSaysSo) {
     if (GetParam() == DesktopKind::kSway)
-      return app.WaitUntil([&] { return desktop_->FocusedTitle() == title; }, 20000);
+      return app.WaitUntil([&] { return m_desktop->FocusedTitle() == title; }, 20000);
     return app.WaitUntil(pageSaysSo, 20000);
   }
-  Desktop& desktop() { return *desktop_; }
+  Desktop& Session() { return *m_desktop; }
   std::string Shot(const std::string& name) {
-    std::string path = ShotDir() + "/" + desktop_->name() + "-" + name + ".png";
-    EXPECT_TRUE(desktop_->Screenshot(path)) << path;
+    std::string path = ShotDir() + "/" + m_desktop->Name() + "-" + name + ".png";
+    EXPECT_TRUE(m_desktop->Screenshot(path)) << path;
     return path;
   }
 
-  std::unique_ptr<Desktop> desktop_;
+  std::unique_ptr<Desktop> m_desktop;
 };
 
 // Marks a dialog page: a magenta frame on the edges of its viewport and a
@@ -122,7 +122,7 @@ const char kMarksJs[] = R"((function () {
 )";
 
 void MarkPage(AppHarness& app, const std::string& page) {
-  std::string html = Slurp(app.moduleDir() + "/res/" + page);
+  std::string html = Slurp(app.ModuleDir() + "/res/" + page);
   auto end = html.rfind("</body>");
   ASSERT_NE(end, std::string::npos) << page;
   html.insert(end, "<link rel=stylesheet href=zb-marks.css><script src=zb-marks.js></script>");
@@ -176,10 +176,10 @@ document.addEventListener('keydown', function (e) {
       << app.Output();
   Box main = MainView(app, "0-main");
   ASSERT_EQ(main.width, 760);
-  if (wayland()) {
+  if (Wayland()) {
     ASSERT_TRUE(
         WaitForFocus(app, kMainTitle, [&] { return app.Value("ZBName") == "ready focus"; }));
-    desktop().Keys({"Return"});
+    Session().Keys({"Return"});
   } else {
     app.Keys(app.FindWindow(kMainTitle), {"Return"});
   }
@@ -213,7 +213,7 @@ document.addEventListener('keydown', function (e) {
       SleepMs(attempt == 0 ? 300 : 1000);
       shot = Shot(std::to_string(n) + "-" + d.page);
       Picture pic(shot);
-      ASSERT_TRUE(pic.ok()) << shot;
+      ASSERT_TRUE(pic.Ok()) << shot;
       frame = pic.Bounds(kMagenta);
       square = pic.Bounds(kGreen);
       if (frame.width == d.width && frame.height == d.height && square.width == 100) break;
@@ -224,20 +224,20 @@ document.addEventListener('keydown', function (e) {
     EXPECT_EQ(square.height, 100) << shot;
     EXPECT_EQ(square.x - frame.x, 20) << shot;
     EXPECT_EQ(square.y - frame.y, 20) << shot;
-    EXPECT_NEAR(frame.cx2(), main.cx2(), 4) << shot;
+    EXPECT_NEAR(frame.Cx2(), main.Cx2(), 4) << shot;
     if (GetParam() == DesktopKind::kMutter)
       EXPECT_NEAR(frame.y, main.y - 1 + (522 - d.height) / 3, 2) << shot;
     else
-      EXPECT_NEAR(frame.cy2(), main.cy2(), 4) << shot;
+      EXPECT_NEAR(frame.Cy2(), main.Cy2(), 4) << shot;
 
     // Esc closes it.
-    if (wayland()) {
+    if (Wayland()) {
       ASSERT_TRUE(
           WaitForFocus(app, std::string("  ") + d.title,
                        [&] { return app.Value("ZBPhone").find(" focus") != std::string::npos; }))
           << "the dialog never had the keyboard focus: " << app.Value("ZBPhone")
-          << desktop().FocusedTitle();
-      desktop().Keys({"Escape"});
+          << Session().FocusedTitle();
+      Session().Keys({"Escape"});
     } else {
       app.Keys(app.FindWindow(std::string("  ") + d.title), {"Escape"});
     }
@@ -264,10 +264,10 @@ struct HelpViewer {
     std::ofstream(xdg / "config/mimeapps.list")
         << "[Default Applications]\napplication/vnd.ms-htmlhelp=fake-viewer.desktop\n";
   }
-  std::map<std::string, std::string> env() const {
+  std::map<std::string, std::string> Env() const {
     return {{"XDG_DATA_HOME", xdg / "data"}, {"XDG_CONFIG_HOME", xdg / "config"}};
   }
-  int starts() const {
+  int Starts() const {
     std::string s = Slurp(log);
     return static_cast<int>(std::count(s.begin(), s.end(), '\n'));
   }
@@ -288,9 +288,9 @@ document.addEventListener('keydown', function (e) {
   keys.push((e.ctrlKey ? 'C-' : '') + e.key); x.ZBL_SetZBNetwork(keys.join(','));
 });)",
                                             "<input id=f>"));
-  app.Start({}, viewer.env());
+  app.Start({}, viewer.Env());
   std::string main;
-  if (wayland()) {
+  if (Wayland()) {
     ASSERT_TRUE(app.WaitUntil([&] { return app.Value("ZBName").rfind("ready", 0) == 0; }, 30000));
     ASSERT_TRUE(WaitForFocus(app, kMainTitle, [&] { return app.Value("ZBName") == "ready focus"; }))
         << app.Value("ZBName");
@@ -301,18 +301,18 @@ document.addEventListener('keydown', function (e) {
   }
   // Each press opens the help once and goes on to the page.
   for (int press = 1; press <= 2; ++press) {
-    desktop().Keys({"F1"});
-    ASSERT_TRUE(app.WaitUntil([&] { return viewer.starts() == press; }, 15000))
-        << "press " << press << ": " << viewer.starts() << " starts";
+    Session().Keys({"F1"});
+    ASSERT_TRUE(app.WaitUntil([&] { return viewer.Starts() == press; }, 15000))
+        << "press " << press << ": " << viewer.Starts() << " starts";
     ASSERT_TRUE(app.WaitForValue("ZBNetwork", press == 1 ? "F1" : "F1,F1", 10000))
         << app.Value("ZBNetwork");
   }
-  desktop().Keys({"F5", "ctrl+p", "ctrl+r", "ctrl+o", "ctrl+n", "ctrl+f", "ctrl+s", "ctrl+u", "a",
+  Session().Keys({"F5", "ctrl+p", "ctrl+r", "ctrl+o", "ctrl+n", "ctrl+f", "ctrl+s", "ctrl+u", "a",
                   "b", "ctrl+a", "ctrl+c", "BackSpace", "ctrl+v", "z"});
   EXPECT_TRUE(app.WaitForValue("ZBNetwork", "F1,F1,a,b,C-a,C-c,Backspace,C-v,z", 15000))
       << app.Value("ZBNetwork");
   SleepMs(500);
-  EXPECT_EQ(viewer.starts(), 2);
+  EXPECT_EQ(viewer.Starts(), 2);
   EXPECT_EQ(app.Value("ZBNVCheck"), "1") << "the page was reloaded";
   app.WaitExit(0);
 }
@@ -323,7 +323,7 @@ bool WaitCovered(Desktop& desktop, AppHarness& app, Box view, bool covered) {
   const long whole = static_cast<long>(view.width) * view.height;
   return app.WaitUntil(
       [&] {
-        std::string path = ShotDir() + "/" + desktop.name() + "-covered.png";
+        std::string path = ShotDir() + "/" + desktop.Name() + "-covered.png";
         desktop.Screenshot(path);
         long cyan = Picture(path).Count(kCyan, view);
         return covered ? cyan < whole * 97 / 100 : cyan == whole;
@@ -338,10 +338,10 @@ bool WaitCovered(Desktop& desktop, AppHarness& app, Box view, bool covered) {
 // Return and Esc, unlike the keys a page or a page dialog reads) look keys up
 // in the keymap they met first.
 TEST_P(OnDesktop, MessageBoxesAndTheFileChooserAnswerTheKeyboard) {
-  if (!wayland()) GTEST_SKIP() << "on X11: ShellUi";
+  if (!Wayland()) GTEST_SKIP() << "on X11: ShellUi";
   const bool keys = GetParam() != DesktopKind::kSway;
   AppHarness app;
-  std::string song = app.moduleDir() + "/../My Song.MP3";
+  std::string song = app.ModuleDir() + "/../My Song.MP3";
   std::ofstream(song) << "ID3";
   song = fs::canonical(song).string();
   const std::string steps = keys ? "[function () { return x.ZBL_MessageBox('Yes or no?', 4); },"
@@ -375,7 +375,7 @@ addEventListener('focus', function () { if (k === 0) x.ZBL_SetZBName('ready focu
   ASSERT_EQ(view.width, 760);
   ASSERT_TRUE(WaitForFocus(app, kMainTitle, [&] { return app.Value("ZBName") == "ready focus"; }))
       << app.Value("ZBName");
-  desktop().Keys({"F2"});
+  Session().Keys({"F2"});
   const std::string chooser = "Select audio file to use on mobile phone as ringtone";
   struct Answer {
     std::string title;
@@ -399,18 +399,18 @@ addEventListener('focus', function () { if (k === 0) x.ZBL_SetZBName('ready focu
     const std::string opening = (done.empty() ? "" : done + "|") + "opening " + std::to_string(n);
     ASSERT_TRUE(app.WaitForValue("ZBName", opening, 20000)) << app.Value("ZBName");
     done = a.expected;
-    ASSERT_TRUE(WaitCovered(desktop(), app, view, true)) << "no window over the main window";
+    ASSERT_TRUE(WaitCovered(Session(), app, view, true)) << "no window over the main window";
     // (The page cannot say: it waits in its call.)
-    ASSERT_TRUE(WaitForFocus(app, a.title, [] { return true; })) << desktop().FocusedTitle();
+    ASSERT_TRUE(WaitForFocus(app, a.title, [] { return true; })) << Session().FocusedTitle();
     SleepMs(300);
     Shot("box-" + std::to_string(n));
-    if (a.keys.empty()) desktop().CloseFocusedWindow();
-    desktop().Keys(a.keys);
+    if (a.keys.empty()) Session().CloseFocusedWindow();
+    Session().Keys(a.keys);
     if (!a.typed.empty()) {
       SleepMs(300);
-      desktop().Type(a.typed);
+      Session().Type(a.typed);
       SleepMs(300);
-      desktop().Keys({"Return"});
+      Session().Keys({"Return"});
     }
     // (The page may already be on its way to the next one.)
     ASSERT_TRUE(app.WaitUntil(
@@ -425,9 +425,9 @@ addEventListener('focus', function () { if (k === 0) x.ZBL_SetZBName('ready focu
 }
 
 TEST_P(OnDesktop, ASongReachesThePhoneWithTheKeyboard) {
-  if (!wayland()) GTEST_SKIP() << "on X11: Flow";
+  if (!Wayland()) GTEST_SKIP() << "on X11: Flow";
   Service service;
-  ASSERT_GT(service.port(), 0);
+  ASSERT_GT(service.Port(), 0);
   TempDir music;
   const std::string song = music / "My Song.wav";
   ASSERT_TRUE(MakeSong(song, 4.0));
@@ -440,7 +440,7 @@ TEST_P(OnDesktop, ASongReachesThePhoneWithTheKeyboard) {
   int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   int saved = ::dup(2);
   ::dup2(log, 2);
-  app.Start({song}, {{"ZIMBREL_SERVICE_HOST", service.host()}, {"ZIMBREL_PAGE_CONSOLE", "1"}});
+  app.Start({song}, {{"ZIMBREL_SERVICE_HOST", service.Host()}, {"ZIMBREL_PAGE_CONSOLE", "1"}});
   ::dup2(saved, 2);
   ::close(saved);
   ::close(log);
@@ -458,24 +458,24 @@ TEST_P(OnDesktop, ASongReachesThePhoneWithTheKeyboard) {
   };
   ASSERT_TRUE(wait("view viewSong", 60000)) << Slurp(logPath);
   SleepMs(500);  // the new window takes the keyboard focus
-  ASSERT_TRUE(WaitForFocus(app, kMainTitle, [] { return true; })) << desktop().FocusedTitle();
-  desktop().Keys({"Return"});
+  ASSERT_TRUE(WaitForFocus(app, kMainTitle, [] { return true; })) << Session().FocusedTitle();
+  Session().Keys({"Return"});
   // The part that rings: Return on it makes the ringtone.
   ASSERT_TRUE(wait("part ready ", 60000)) << Slurp(logPath);
-  desktop().Keys({"Return"});
+  Session().Keys({"Return"});
   ASSERT_TRUE(wait("view viewMake")) << Slurp(logPath);
   ASSERT_TRUE(wait("view viewReady", 120000)) << Slurp(logPath);
   Shot("flow-ready");
-  desktop().Keys({"Return"});
+  Session().Keys({"Return"});
   ASSERT_TRUE(wait("view viewProfile")) << Slurp(logPath);
-  desktop().Type("Ann Example");
-  desktop().Keys({"Tab"});
-  desktop().Type("+44 7700 900123");
-  desktop().Keys({"Tab"});
-  desktop().Type("Tellwave");
-  desktop().Keys({"Return"});
+  Session().Type("Ann Example");
+  Session().Keys({"Tab"});
+  Session().Type("+44 7700 900123");
+  Session().Keys({"Tab"});
+  Session().Type("Tellwave");
+  Session().Keys({"Return"});
   ASSERT_TRUE(wait("view viewSend")) << Slurp(logPath);
-  desktop().Keys({"Return"});
+  Session().Keys({"Return"});
   ASSERT_TRUE(wait("send done", 60000)) << Slurp(logPath);
   Shot("flow-sent");
   EXPECT_EQ(service.Deliveries("447700900123").size(), 1u);
@@ -483,7 +483,7 @@ TEST_P(OnDesktop, ASongReachesThePhoneWithTheKeyboard) {
   EXPECT_EQ(app.Value("ZBPhone"), "+447700900123");
   EXPECT_EQ(app.Value("ZBNetwork"), "Tellwave");
 
-  desktop().CloseFocusedWindow();  // the title-bar close
+  Session().CloseFocusedWindow();  // the title-bar close
   int code = -1;
   EXPECT_TRUE(app.WaitExit(20000, &code));
   EXPECT_EQ(code, 0);
@@ -530,19 +530,19 @@ TEST_P(OnDesktop, TitleBarMinimiseAndCloseButtons) {
     const std::string name = std::string("title-bar-") + button;
     Box view = MainView(app, name);
     ASSERT_EQ(view.width, 760);
-    const std::string shot = ShotDir() + "/" + desktop().name() + "-" + name + ".png";
+    const std::string shot = ShotDir() + "/" + Session().Name() + "-" + name + ".png";
     std::vector<int> buttons = TitleBarButtons(Picture(shot), view);
     ASSERT_GE(buttons.size(), 2u) << shot;
     const int y = view.y - 1 - 24;
     if (std::string(button) == "minimise") {
-      desktop().Click(buttons[1], y);
+      Session().Click(buttons[1], y);
       EXPECT_TRUE(app.WaitUntil(
           [&] { return Picture(Shot("title-bar-minimised")).Count(kCyan) == 0; }, 15000))
           << "the main window is still on the screen";
       EXPECT_TRUE(app.Running());
       app.WaitExit(0);
     } else {
-      desktop().Click(buttons[0], y);
+      Session().Click(buttons[0], y);
       int code = -1;
       EXPECT_TRUE(app.WaitExit(20000, &code));
       EXPECT_EQ(code, 0);
@@ -556,10 +556,10 @@ TEST_P(OnDesktop, TitleBarMinimiseAndCloseButtons) {
 // back, the transcoder ended, its partial output and the page bridge's
 // socket folder removed.
 TEST_P(OnDesktop, TheDisplayGoingAwayEndsTheProgramAsACloseDoes) {
-  if (!wayland()) GTEST_SKIP() << "the test ends the compositor";
+  if (!Wayland()) GTEST_SKIP() << "the test ends the compositor";
   AppHarness app;
   TempDir tmp;
-  std::string pidFile = app.moduleDir() + "/ffmpeg.pid";
+  std::string pidFile = app.ModuleDir() + "/ffmpeg.pid";
   FakeTranscoder(app, pidFile);
   app.WriteFile("song.wav", "RIFF");
   app.WritePage("inner.html",
@@ -569,18 +569,18 @@ TEST_P(OnDesktop, TheDisplayGoingAwayEndsTheProgramAsACloseDoes) {
 var dir = decodeURIComponent(location.pathname).replace(/res\/[^/]*$/, '');
 x.ZBL_SetZBName('transcode ' + x.ZBL_TranscodeMedia(dir + 'song.wav', dir + 'res/tmp/ring.mp3'));
 x.ZBL_ShowModalDialog('Inner', dir + 'res/inner.html', 'arg', 0, 0, 300, 200);)"));
-  app.Start({}, {{"TMPDIR", tmp.path()}});
+  app.Start({}, {{"TMPDIR", tmp.Path()}});
   ASSERT_TRUE(app.WaitForValue("ZBName", "transcode true", 30000)) << app.Output();
   ASSERT_TRUE(app.WaitForValue("ZBPhone", "inner", 30000)) << app.Output();
   ASSERT_TRUE(app.WaitUntil([&] { return fs::exists(pidFile); }, 10000));
   pid_t ffmpeg = std::atoi(Slurp(pidFile).c_str());
-  ASSERT_TRUE(fs::exists(app.workDir() + "/ring.mp3"));
+  ASSERT_TRUE(fs::exists(app.WorkDir() + "/ring.mp3"));
   // The bridge's folder (with its socket) is in the session's runtime
   // folder (or, were that not private, in TMPDIR).
   auto bridgeFolders = [&] {
     int n = 0;
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    for (const std::string& dir : {tmp.path(), std::string(runtime ? runtime : "")}) {
+    for (const std::string& dir : {tmp.Path(), std::string(runtime ? runtime : "")}) {
       std::error_code ec;
       for (auto& e : fs::directory_iterator(dir, ec))
         if (e.path().filename().string().rfind("zimbrel-", 0) == 0 &&
@@ -591,14 +591,14 @@ x.ZBL_ShowModalDialog('Inner', dir + 'res/inner.html', 'arg', 0, 0, 300, 200);)"
   };
   ASSERT_EQ(bridgeFolders(), 1);
 
-  desktop().KillCompositor();
+  Session().KillCompositor();
   int code = -1;
   ASSERT_TRUE(app.WaitExit(30000, &code)) << app.Output();
   EXPECT_EQ(code, 0);
   ExpectTheSettingsTraceOfAnEnd(app.Output());
   char st = ProcessState(ffmpeg);
   EXPECT_TRUE(st == 0 || st == 'Z') << "the transcoder runs on: " << st;
-  EXPECT_FALSE(fs::exists(app.workDir() + "/ring.mp3"));
+  EXPECT_FALSE(fs::exists(app.WorkDir() + "/ring.mp3"));
   EXPECT_EQ(bridgeFolders(), 0);
 }
 

@@ -75,7 +75,7 @@ TEST(DolphinOnKWin, TheEntryStartsTheProgramOnTheSameDisplay) {
     if (!fs::exists(tool)) GTEST_SKIP() << tool << " is missing";
 
   Desktop desktop(DesktopKind::kKWin);
-  ASSERT_TRUE(desktop.ok()) << desktop.log();
+  ASSERT_TRUE(desktop.Ok()) << desktop.Log();
   AppHarness app;
   TempDir home, music;
   const std::string song = music / "My Song.mp3";  // (the entry takes no WAV files)
@@ -90,16 +90,16 @@ document.addEventListener('keydown', function (e) { if (e.key === 'Escape') x.ZB
 </script></body></html>)");
   {
     // What the install and the program's first start leave in the registry.
-    ScopedEnv env("ZIMBREL_REGISTRY_DIR", app.registryDir());
+    ScopedEnv env("ZIMBREL_REGISTRY_DIR", app.RegistryDir());
     reg::HKEY key = nullptr;
     reg::RegCreateKeyExA(reg::HKEY_LOCAL_MACHINE, kApprovalKeyPath, 0, nullptr, 0,
                          reg::KEY_ALL_ACCESS, nullptr, &key, nullptr);
     if (key) reg::RegCloseKey(key);
-    registry settings("Software\\Zimbrel", 2);
+    registry settings("Software\\Zimbrel", reg::Root::kCurrentUser);
     registry::value instDir(settings, "ZBInstDir");
-    instDir.set(app.moduleDir());
+    instDir.set(app.ModuleDir());
   }
-  RunCapture({"env", "ZIMBREL_REGISTRY_DIR=" + app.registryDir(), regsvr, library});
+  RunCapture({"env", "ZIMBREL_REGISTRY_DIR=" + app.RegistryDir(), regsvr, library});
 
   // Dolphin on KWin's display and bus (with the accessibility bus, which
   // the bus starts when asked), the program it starts inherits all that.
@@ -107,12 +107,12 @@ document.addEventListener('keydown', function (e) { if (e.key === 'Escape') x.ZB
       "QT_QPA_PLATFORM=wayland",
       "QT_PLUGIN_PATH=" + plugins,
       "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1",
-      "DBUS_SESSION_BUS_ADDRESS=" + desktop.busAddress(),
-      "HOME=" + home.path(),
+      "DBUS_SESSION_BUS_ADDRESS=" + desktop.BusAddress(),
+      "HOME=" + home.Path(),
       "XDG_CONFIG_HOME=" + (home / ".config"),
       "XDG_DATA_HOME=" + (home / ".local/share"),
-      "XDG_CACHE_HOME=" + fs::path(app.workDir()).parent_path().parent_path().string(),
-      "ZIMBREL_REGISTRY_DIR=" + app.registryDir(),
+      "XDG_CACHE_HOME=" + fs::path(app.WorkDir()).parent_path().parent_path().string(),
+      "ZIMBREL_REGISTRY_DIR=" + app.RegistryDir(),
       "WEBKIT_DISABLE_COMPOSITING_MODE=1",
       "GSK_RENDERER=cairo",
       "NO_AT_BRIDGE=1",
@@ -151,7 +151,7 @@ document.addEventListener('keydown', function (e) { if (e.key === 'Escape') x.ZB
   auto at = std::find(entries.begin(), entries.end(), kEntry);
   ASSERT_NE(at, entries.end()) << "the menu has no entry: " << ::testing::PrintToString(entries)
                                << "\n"
-                               << Slurp(log) << RunCapture({"find", app.registryDir()});
+                               << Slurp(log) << RunCapture({"find", app.RegistryDir()});
   // Down is on the first entry; the entry is further down.
   std::vector<std::string> keys(static_cast<size_t>(at - entries.begin()), "Down");
   desktop.Keys(keys);
@@ -162,7 +162,7 @@ document.addEventListener('keydown', function (e) { if (e.key === 'Escape') x.ZB
   ASSERT_TRUE(app.WaitUntil([&] { return app.Value("ZBName").rfind(song, 0) == 0; }, 60000))
       << "the program never showed the song: " << app.Value("ZBName") << "\n"
       << Slurp(log);
-  const std::string exe = app.moduleDir() + "/zimbrel";
+  const std::string exe = app.ModuleDir() + "/zimbrel";
   EXPECT_EQ(ProcessesOf(exe).size(), 1u);
   ASSERT_TRUE(app.WaitUntil([&] { return app.Value("ZBName") == song + "|focus"; }, 20000))
       << app.Value("ZBName");

@@ -60,65 +60,65 @@ void SleepMs(int ms) {
 class ThrottlingRelay {
  public:
   ThrottlingRelay(int targetPort, size_t bytesPerSecond)
-      : target_(targetPort), rate_(bytesPerSecond) {
-    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      : m_target(targetPort), m_rate(bytesPerSecond) {
+    m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int small = 4096;  // keep the kernel from buffering much of the upload
-    ::setsockopt(listen_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    ::setsockopt(m_listen, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
-    if (::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::listen(listen_, 8) == 0 &&
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-      port_ = ntohs(a.sin_port);
-    acceptor_ = std::thread([this] { AcceptLoop(); });
+    if (::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::listen(m_listen, 8) == 0 &&
+        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+      m_port = ntohs(a.sin_port);
+    m_acceptor = std::thread([this] { AcceptLoop(); });
   }
   ~ThrottlingRelay() {
-    stop_ = true;
-    acceptor_.join();
+    m_stop = true;
+    m_acceptor.join();
     {
-      std::lock_guard<std::mutex> lock(m_);
-      for (int fd : fds_) ::shutdown(fd, SHUT_RDWR);
+      std::lock_guard<std::mutex> lock(m__);
+      for (int fd : m_fds) ::shutdown(fd, SHUT_RDWR);
     }
-    for (auto& t : pumps_) t.join();
-    for (int fd : fds_) ::close(fd);
-    ::close(listen_);
+    for (auto& t : m_pumps) t.join();
+    for (int fd : m_fds) ::close(fd);
+    ::close(m_listen);
   }
-  int port() const { return port_; }
-  std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
-  void Unthrottle() { rate_ = 0; }
+  int Port() const { return m_port; }
+  std::string Host() const { return "127.0.0.1:" + std::to_string(m_port); }
+  void Unthrottle() { m_rate = 0; }
 
  private:
   void AcceptLoop() {
-    while (!stop_) {
-      pollfd p{listen_, POLLIN, 0};
+    while (!m_stop) {
+      pollfd p{m_listen, POLLIN, 0};
       if (::poll(&p, 1, 100) <= 0) continue;
-      int client = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+      int client = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
       if (client < 0) continue;
       int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
       sockaddr_in a{};
       a.sin_family = AF_INET;
       a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      a.sin_port = htons(static_cast<uint16_t>(target_));
+      a.sin_port = htons(static_cast<uint16_t>(m_target));
       if (::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
         ::close(server);
         ::close(client);
         continue;
       }
-      std::lock_guard<std::mutex> lock(m_);
-      fds_.push_back(client);
-      fds_.push_back(server);
-      pumps_.emplace_back([this, client, server] { Pump(client, server, true); });
-      pumps_.emplace_back([this, client, server] { Pump(server, client, false); });
+      std::lock_guard<std::mutex> lock(m__);
+      m_fds.push_back(client);
+      m_fds.push_back(server);
+      m_pumps.emplace_back([this, client, server] { Pump(client, server, true); });
+      m_pumps.emplace_back([this, client, server] { Pump(server, client, false); });
     }
   }
   void Pump(int from, int to, bool throttled) {
     char buf[16384];
-    while (!stop_) {
+    while (!m_stop) {
       pollfd p{from, POLLIN, 0};
       if (::poll(&p, 1, 100) <= 0) continue;
-      size_t rate = rate_;
+      size_t rate = m_rate;
       size_t want = throttled && rate ? 1024 : sizeof buf;
       ssize_t n = ::read(from, buf, want);
       if (n <= 0) break;
@@ -132,15 +132,15 @@ class ThrottlingRelay {
     ::shutdown(to, SHUT_WR);
   }
 
-  int listen_ = -1;
-  int port_ = 0;
-  int target_;
-  std::atomic<size_t> rate_;
-  std::atomic<bool> stop_{false};
-  std::mutex m_;
-  std::vector<int> fds_;
-  std::vector<std::thread> pumps_;
-  std::thread acceptor_;
+  int m_listen = -1;
+  int m_port = 0;
+  int m_target;
+  std::atomic<size_t> m_rate;
+  std::atomic<bool> m_stop{false};
+  std::mutex m__;
+  std::vector<int> m_fds;
+  std::vector<std::thread> m_pumps;
+  std::thread m_acceptor;
 };
 
 // A port of 127.0.0.1 where nothing listens (for now).
@@ -201,62 +201,62 @@ void Shot(const std::string& windowId, const std::string& name) {
 class Flow {
  public:
   explicit Flow(std::map<std::string, std::string> env, const char* title = kTitle)
-      : env_(std::move(env)), title_(title) {
-    env_["ZIMBREL_PAGE_CONSOLE"] = "1";
+      : m_env(std::move(env)), m_title(title) {
+    m_env["ZIMBREL_PAGE_CONSOLE"] = "1";
   }
-  AppHarness& app() { return app_; }
-  const std::string& window() const { return window_; }
+  AppHarness& App() { return m_app; }
+  const std::string& Window() const { return m_window; }
 
   bool Start(const std::vector<std::string>& args = {}) {
-    cursor_ = 0;
-    int log = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    m_cursor = 0;
+    int log = ::open(m_logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     int saved = ::dup(2);
     ::dup2(log, 2);
-    app_.Start(args, env_);
+    m_app.Start(args, m_env);
     ::dup2(saved, 2);
     ::close(saved);
     ::close(log);
-    window_ = app_.FindWindow(title_, 60000);
-    return !window_.empty() && Wait("view viewSong", 60000);
+    m_window = m_app.FindWindow(m_title, 60000);
+    return !m_window.empty() && Wait("view viewSong", 60000);
   }
 
   // Waits for the page to report `what` after what was already seen.
   bool Wait(const std::string& what, int timeoutMs = 30000) {
     std::string needle = "zimbrel-page: " + what;
     size_t at = std::string::npos;
-    bool found = app_.WaitUntil(
+    bool found = m_app.WaitUntil(
         [&] {
-          at = Log().find(needle, cursor_);
+          at = Log().find(needle, m_cursor);
           return at != std::string::npos;
         },
         timeoutMs);
-    if (found) cursor_ = at + needle.size();
+    if (found) m_cursor = at + needle.size();
     return found;
   }
   // The rest of the line the last Wait() found.
   std::string RestOfLine() {
     std::string out = Log();
-    auto end = out.find('\n', cursor_);
-    return out.substr(cursor_, end == std::string::npos ? std::string::npos : end - cursor_);
+    auto end = out.find('\n', m_cursor);
+    return out.substr(m_cursor, end == std::string::npos ? std::string::npos : end - m_cursor);
   }
   std::string Log() {
-    std::ifstream f(logPath_, std::ios::binary);
+    std::ifstream f(m_logPath, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(f), {});
   }
 
   void Keys(const std::vector<std::string>& keys) {
-    EXPECT_TRUE(app_.Keys(window_, keys)) << "no keyboard focus for the keys";
+    EXPECT_TRUE(m_app.Keys(m_window, keys)) << "no keyboard focus for the keys";
   }
   void Type(const std::string& text) {
-    EXPECT_TRUE(AppHarness::Type(window_, text)) << "no keyboard focus to type " << text;
+    EXPECT_TRUE(AppHarness::Type(m_window, text)) << "no keyboard focus to type " << text;
   }
   // A click at a point of the window (pixels from its top-left corner).
   void Click(int x, int y) {
-    EXPECT_TRUE(AppHarness::FocusWindow(window_)) << "no focus for the click";
+    EXPECT_TRUE(AppHarness::FocusWindow(m_window)) << "no focus for the click";
     AppHarness::Xdo(
-        {"mousemove", "--window", window_, std::to_string(x), std::to_string(y), "click", "1"});
+        {"mousemove", "--window", m_window, std::to_string(x), std::to_string(y), "click", "1"});
   }
-  void Shot(const std::string& name) { zb::testing::Shot(window_, name); }
+  void Shot(const std::string& name) { zb::testing::Shot(m_window, name); }
 
   // Esc cancels the running job; pressed again if a loaded machine lost it.
   bool Cancel() {
@@ -306,23 +306,23 @@ class Flow {
   }
 
  private:
-  AppHarness app_;
-  TempDir logDir_;
-  std::string logPath_ = logDir_ / "console.txt";
-  std::map<std::string, std::string> env_;
-  std::string window_;
-  std::string title_;
-  size_t cursor_ = 0;
+  AppHarness m_app;
+  TempDir m_logDir;
+  std::string m_logPath = m_logDir / "console.txt";
+  std::map<std::string, std::string> m_env;
+  std::string m_window;
+  std::string m_title;
+  size_t m_cursor = 0;
 };
 
 TEST(Flow, CommandLineSongReachesThePhoneAndTheProfileIsKeptAcrossARestart) {
   Service service;
-  ASSERT_GT(service.port(), 0);
+  ASSERT_GT(service.Port(), 0);
   TempDir music;
   const std::string song = music / "My Song.wav";  // a space in the path
   ASSERT_TRUE(MakeSong(song, 6.0));
 
-  Flow flow({{"ZIMBREL_SERVICE_HOST", service.host()}});
+  Flow flow({{"ZIMBREL_SERVICE_HOST", service.Host()}});
   ASSERT_TRUE(flow.Start({song})) << flow.Log();
   flow.Shot("01-song-chosen.png");
 
@@ -356,7 +356,7 @@ TEST(Flow, CommandLineSongReachesThePhoneAndTheProfileIsKeptAcrossARestart) {
   ASSERT_TRUE(flow.Wait("send done", 60000)) << flow.Log();
   // The service's page for the phone: the button and the address it opens.
   ASSERT_TRUE(flow.Wait("service address ")) << flow.Log();
-  EXPECT_EQ(flow.RestOfLine(), "http://" + service.host() +
+  EXPECT_EQ(flow.RestOfLine(), "http://" + service.Host() +
                                    "/redir.php?ver=260&aff=2&where=phone%3A%2B" + kPhoneDigits);
   // The link for the phone and its QR code are drawn before the phones are asked for.
   ASSERT_TRUE(flow.Wait("phones")) << flow.Log();
@@ -365,18 +365,18 @@ TEST(Flow, CommandLineSongReachesThePhoneAndTheProfileIsKeptAcrossARestart) {
   auto delivered = service.Deliveries(kPhoneDigits);
   ASSERT_EQ(delivered.size(), 1u);
   ExpectRingtone(delivered[0], 6.0);
-  EXPECT_EQ(flow.app().Value("ZBName"), "Ann Example");
-  EXPECT_EQ(flow.app().Value("ZBPhone"), "+447700900123");
-  EXPECT_EQ(flow.app().Value("ZBNetwork"), "Tellwave");
-  EXPECT_EQ(flow.app().Value("ZBNVCheck"), "1");
+  EXPECT_EQ(flow.App().Value("ZBName"), "Ann Example");
+  EXPECT_EQ(flow.App().Value("ZBPhone"), "+447700900123");
+  EXPECT_EQ(flow.App().Value("ZBNetwork"), "Tellwave");
+  EXPECT_EQ(flow.App().Value("ZBNVCheck"), "1");
 
   // Another song without restarting: "Make another ringtone" has the focus.
   flow.Keys({"Return"});
   ASSERT_TRUE(flow.Wait("view viewSong")) << flow.Log();
 
   // A restart shows the profile again: it goes straight through.
-  AppHarness::RequestClose(flow.window());
-  ASSERT_TRUE(flow.app().WaitExit(20000));
+  AppHarness::RequestClose(flow.Window());
+  ASSERT_TRUE(flow.App().WaitExit(20000));
   ASSERT_TRUE(flow.Start({song})) << flow.Log();
   ASSERT_TRUE(flow.MakeRingtone()) << flow.Log();
   ASSERT_TRUE(flow.ToSendStep()) << flow.Log();
@@ -410,11 +410,11 @@ void WriteCdImage(const TempDir& dir, std::string* cue) {
 // which part is sent, and the ringtone the phone gets lasts that long.
 TEST(Flow, KeysMoveThePartAndTheRingtoneSentLastsWhatTheSummarySays) {
   Service service;
-  ASSERT_GT(service.port(), 0);
+  ASSERT_GT(service.Port(), 0);
   TempDir music;
   const std::string song = music / "quiet then loud.wav";
   // 100 s, quiet but for 20 loud seconds from 47 s.
-  ASSERT_EQ(std::system(("cd '" + music.path() +
+  ASSERT_EQ(std::system(("cd '" + music.Path() +
                          "' && sox -n -r 44100 -c 2 q1.wav synth 47 sine 300 vol 0.05"
                          " && sox -n -r 44100 -c 2 l.wav synth 20 sine 500 vol 0.8"
                          " && sox -n -r 44100 -c 2 q2.wav synth 33 sine 300 vol 0.05"
@@ -422,7 +422,7 @@ TEST(Flow, KeysMoveThePartAndTheRingtoneSentLastsWhatTheSummarySays) {
                             .c_str()),
             0);
 
-  Flow flow({{"ZIMBREL_SERVICE_HOST", service.host()}});
+  Flow flow({{"ZIMBREL_SERVICE_HOST", service.Host()}});
   ASSERT_TRUE(flow.Start({song})) << flow.Log();
   flow.Keys({"Return"});
   ASSERT_TRUE(flow.PartReady()) << flow.Log();
@@ -468,19 +468,19 @@ TEST(Flow, KeysMoveThePartAndTheRingtoneSentLastsWhatTheSummarySays) {
 
 TEST(Flow, AudioTrackOfACdImageReachesThePhone) {
   Service service;
-  ASSERT_GT(service.port(), 0);
+  ASSERT_GT(service.Port(), 0);
   TempDir cd;
   std::string cue;
   WriteCdImage(cd, &cue);
 
-  Flow flow({{"ZIMBREL_SERVICE_HOST", service.host()}, {"ZIMBREL_CD_IMAGES", cue}});
+  Flow flow({{"ZIMBREL_SERVICE_HOST", service.Host()}, {"ZIMBREL_CD_IMAGES", cue}});
   ASSERT_TRUE(flow.Start()) << flow.Log();
   flow.Keys({"Tab", "Return"});  // from "Choose a file..." to "Choose a CD track..."
   ASSERT_TRUE(flow.Wait("view viewCd")) << flow.Log();
   flow.Shot("02-cd-tracks.png");
   // The first audio track is chosen; "Use this track" is at the window's
   // bottom right.
-  auto g = AppHarness::WindowGeometry(flow.window());
+  auto g = AppHarness::WindowGeometry(flow.Window());
   flow.Click(g.width - 80, g.height - 35);
   ASSERT_TRUE(flow.PartReady()) << flow.Log();
   ASSERT_TRUE(flow.MakeFromPart()) << flow.Log();
@@ -553,14 +553,14 @@ TEST(Flow, CancelWhileConvertingLeavesThePageReadyForTheNextTry) {
 
 TEST(Flow, CancelWhileSendingLeavesTheRingtoneReadyToSendAgain) {
   Service service;
-  ASSERT_GT(service.port(), 0);
-  ThrottlingRelay relay(service.port(), 40 * 1024);
-  ASSERT_GT(relay.port(), 0);
+  ASSERT_GT(service.Port(), 0);
+  ThrottlingRelay relay(service.Port(), 40 * 1024);
+  ASSERT_GT(relay.Port(), 0);
   TempDir music;
   const std::string song = music / "song.wav";
   ASSERT_TRUE(MakeSong(song, 60.0));  // about 480 KB of ringtone
 
-  Flow flow({{"ZIMBREL_SERVICE_HOST", relay.host()}});
+  Flow flow({{"ZIMBREL_SERVICE_HOST", relay.Host()}});
   ASSERT_TRUE(flow.Start({song})) << flow.Log();
   ASSERT_TRUE(flow.MakeWholeSong()) << flow.Log();
   flow.Keys({"Return"});
@@ -625,7 +625,7 @@ TEST(Flow, ServiceDownGivesAClearMessageAndTheRingtoneIsKeptForARetry) {
 
   // The service comes up; "Try again" sends the ringtone that was kept.
   Service service(port);
-  ASSERT_EQ(service.port(), port);
+  ASSERT_EQ(service.Port(), port);
   flow.Keys({"Return"});
   ASSERT_TRUE(flow.Wait("send done", 60000)) << flow.Log();
   EXPECT_EQ(flow.Log().find("view viewMake", flow.Log().find("send failed")), std::string::npos);
@@ -642,7 +642,7 @@ TEST(Flow, ASongDroppedOnTheStartPageBecomesTheRingtone) {
   ASSERT_TRUE(MakeSong(song, 3.0));
   Flow flow({});
   ASSERT_TRUE(flow.Start()) << flow.Log();
-  AppHarness::Geometry g = AppHarness::WindowGeometry(flow.window());
+  AppHarness::Geometry g = AppHarness::WindowGeometry(flow.Window());
   gchar* uri = g_filename_to_uri(song.c_str(), nullptr, nullptr);
   ASSERT_TRUE(DragFileOnto(uri, g.x + g.width / 2, g.y + g.height / 2));
   g_free(uri);
@@ -652,8 +652,8 @@ TEST(Flow, ASongDroppedOnTheStartPageBecomesTheRingtone) {
   ASSERT_TRUE(flow.Wait("labels ")) << flow.Log();
   EXPECT_EQ(flow.RestOfLine(), "name=Dropped Song (MP3)|length=0:03|player=0:00 / 0:03");
   EXPECT_EQ(flow.Log().find("which is not shown"), std::string::npos);
-  AppHarness::RequestClose(flow.window());
-  EXPECT_TRUE(flow.app().WaitExit(20000));
+  AppHarness::RequestClose(flow.Window());
+  EXPECT_TRUE(flow.App().WaitExit(20000));
 }
 
 // The About box and the help pages, opened from the links of the start
@@ -667,11 +667,11 @@ struct HelpPage {
 void OpenEachHelpPage(Flow& flow, const std::vector<HelpPage>& pages) {
   for (const HelpPage& page : pages) {
     flow.Keys({"shift+Tab", "Return"});
-    std::string dialog = flow.app().FindWindow(std::string("  ") + page.title, 15000);
+    std::string dialog = flow.App().FindWindow(std::string("  ") + page.title, 15000);
     ASSERT_FALSE(dialog.empty()) << page.title;
     Shot(dialog, page.shot);
-    flow.app().Keys(dialog, {page.closeKey});
-    ASSERT_TRUE(flow.app().WaitUntil(
+    flow.App().Keys(dialog, {page.closeKey});
+    ASSERT_TRUE(flow.App().WaitUntil(
         [&] {
           return AppHarness::Xdo(
                      {"search", "--onlyvisible", "--name", std::string("^  ") + page.title + "$"})
@@ -680,7 +680,7 @@ void OpenEachHelpPage(Flow& flow, const std::vector<HelpPage>& pages) {
         10000))
         << page.title;
   }
-  EXPECT_TRUE(flow.app().Running());
+  EXPECT_TRUE(flow.App().Running());
 }
 
 TEST(Flow, HelpPagesOpenInTheirDialogs) {
@@ -701,12 +701,12 @@ TEST(Flow, HelpPagesOpenInTheirDialogs) {
 // the longer words fit).
 TEST(Flow, GermanSessionShowsEveryStepAndDialogInGerman) {
   Service service;
-  ASSERT_GT(service.port(), 0);
+  ASSERT_GT(service.Port(), 0);
   TempDir music;
   const std::string song = music / "Mein Lied.wav";
   ASSERT_TRUE(MakeSong(song, 6.0));
   std::map<std::string, std::string> env = kGerman;
-  env["ZIMBREL_SERVICE_HOST"] = service.host();
+  env["ZIMBREL_SERVICE_HOST"] = service.Host();
 
   Flow flow(env, kGermanTitle);
   ASSERT_TRUE(flow.Start({song})) << flow.Log();
@@ -738,8 +738,8 @@ TEST(Flow, GermanSessionShowsEveryStepAndDialogInGerman) {
   EXPECT_EQ(service.Deliveries("4915123456789").size(), 1u);
   // Every text of the markup found its entry as the browser reads it.
   EXPECT_EQ(flow.Log().find("untranslated"), std::string::npos) << flow.Log();
-  AppHarness::RequestClose(flow.window());
-  EXPECT_TRUE(flow.app().WaitExit(20000));
+  AppHarness::RequestClose(flow.Window());
+  EXPECT_TRUE(flow.App().WaitExit(20000));
 
   Flow dialogs(kGerman, kGermanTitle);
   ASSERT_TRUE(dialogs.Start()) << dialogs.Log();

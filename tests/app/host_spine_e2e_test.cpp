@@ -49,7 +49,7 @@ x.ZBL_CloseWindow();
   std::string data;
   uint32_t type = 0;
   ASSERT_TRUE(app.ReadValue("ZBInstDir", &data, &type));
-  EXPECT_EQ(data, app.moduleDir());
+  EXPECT_EQ(data, app.ModuleDir());
   EXPECT_EQ(type, 3u);  // REG_BINARY, no terminator
   ASSERT_TRUE(app.ReadValue("ZBAid", &data, &type));
   EXPECT_EQ(data, "2");
@@ -83,7 +83,7 @@ window.external.ZBL_SetZBName("up " + window.innerWidth + "x" + window.innerHeig
   int code = -1;
   ASSERT_TRUE(app.WaitExit(20000, &code));
   EXPECT_EQ(code, 0);
-  EXPECT_EQ(app.Value("ZBInstDir"), app.moduleDir());
+  EXPECT_EQ(app.Value("ZBInstDir"), app.ModuleDir());
 }
 
 }  // namespace
@@ -95,11 +95,11 @@ namespace {
 TEST(HostSpine, CloseWindowEndsARunningTranscoderAndThenTheProgram) {
   AppHarness app;
   // A transcoder that never finishes and tells us who it is.
-  std::string pidFile = app.moduleDir() + "/ffmpeg.pid";
-  std::filesystem::remove(app.moduleDir() + "/res/ffmpeg");
+  std::string pidFile = app.ModuleDir() + "/ffmpeg.pid";
+  std::filesystem::remove(app.ModuleDir() + "/res/ffmpeg");
   app.WriteFile("res/ffmpeg", "#!/bin/sh\necho $$ > '" + pidFile + ".tmp' && mv '" + pidFile +
                                   ".tmp' '" + pidFile + "'\nexec sleep 120\n");
-  std::filesystem::permissions(app.moduleDir() + "/res/ffmpeg", std::filesystem::perms::owner_all);
+  std::filesystem::permissions(app.ModuleDir() + "/res/ffmpeg", std::filesystem::perms::owner_all);
   app.WriteFile("song.wav", "RIFF");
   app.WritePage("selectSong.html", R"(<!doctype html><script>
 var x = window.external;

@@ -11,35 +11,35 @@
 namespace zb::testing {
 
 MiniHttpServer::MiniHttpServer() {
-  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int one = 1;
-  ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
   socklen_t len = sizeof a;
-  ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-  port_ = ntohs(a.sin_port);
-  ::listen(fd_, 16);
-  thread_ = std::thread([this] { Loop(); });
+  ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len);
+  m_port = ntohs(a.sin_port);
+  ::listen(m_fd, 16);
+  m_thread = std::thread([this] { Loop(); });
 }
 
 MiniHttpServer::~MiniHttpServer() {
-  stop_ = true;
-  thread_.join();
-  ::close(fd_);
+  m_stop = true;
+  m_thread.join();
+  ::close(m_fd);
 }
 
 void MiniHttpServer::Serve(const std::string& path, const std::string& body,
                            const std::string& type) {
-  std::lock_guard<std::mutex> l(m_);
-  pages_[path] = {body, type};
+  std::lock_guard<std::mutex> l(m__);
+  m_pages[path] = {body, type};
 }
 
 std::vector<std::string> MiniHttpServer::Requests() {
-  std::lock_guard<std::mutex> l(m_);
-  return requests_;
+  std::lock_guard<std::mutex> l(m__);
+  return m_requests;
 }
 
 bool MiniHttpServer::WaitForRequest(const std::string& prefix, int timeoutMs) {
@@ -53,10 +53,10 @@ bool MiniHttpServer::WaitForRequest(const std::string& prefix, int timeoutMs) {
 }
 
 void MiniHttpServer::Loop() {
-  while (!stop_) {
-    pollfd p{fd_, POLLIN, 0};
+  while (!m_stop) {
+    pollfd p{m_fd, POLLIN, 0};
     if (::poll(&p, 1, 50) <= 0) continue;
-    int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    int c = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
     if (c < 0) continue;
     std::string req;
     char buf[4096];
@@ -75,11 +75,11 @@ void MiniHttpServer::Loop() {
     }
     std::string body, type = "text/plain", status = "404 Not Found";
     {
-      std::lock_guard<std::mutex> l(m_);
-      requests_.push_back(path);
+      std::lock_guard<std::mutex> l(m__);
+      m_requests.push_back(path);
       auto q = path.find('?');
-      auto it = pages_.find(path.substr(0, q));
-      if (it != pages_.end()) {
+      auto it = m_pages.find(path.substr(0, q));
+      if (it != m_pages.end()) {
         body = it->second.first;
         type = it->second.second;
         status = "200 OK";

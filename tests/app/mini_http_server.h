@@ -16,7 +16,7 @@ class MiniHttpServer {
  public:
   MiniHttpServer();
   ~MiniHttpServer();
-  int port() const { return port_; }
+  int Port() const { return m_port; }
   void Serve(const std::string& path, const std::string& body,
              const std::string& type = "text/html");
   std::vector<std::string> Requests();
@@ -24,13 +24,13 @@ class MiniHttpServer {
 
  private:
   void Loop();
-  int fd_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::mutex m_;
-  std::map<std::string, std::pair<std::string, std::string>> pages_;
-  std::vector<std::string> requests_;
-  std::thread thread_;
+  int m_fd = -1;
+  int m_port = 0;
+  std::atomic<bool> m_stop{false};
+  std::mutex m__;
+  std::map<std::string, std::pair<std::string, std::string>> m_pages;
+  std::vector<std::string> m_requests;
+  std::thread m_thread;
 };
 
 }  // namespace zb::testing

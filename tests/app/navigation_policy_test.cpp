@@ -43,9 +43,9 @@ class NavigationPolicyTest : public ::testing::Test {
   std::string Res() const { return (m_module / "res").string(); }
 
   TempDir m_dir;
-  fs::path m_module = fs::path(m_dir.path()) / "module";
-  fs::path m_work = fs::path(m_dir.path()) / "work";
-  fs::path m_outside = fs::path(m_dir.path()) / "outside";
+  fs::path m_module = fs::path(m_dir.Path()) / "module";
+  fs::path m_work = fs::path(m_dir.Path()) / "work";
+  fs::path m_outside = fs::path(m_dir.Path()) / "outside";
   ProgramPages m_pages;
 };
 

@@ -38,20 +38,20 @@ if (song && x.ZBL_TranscodeMedia(song, dir + '/tmp/ring.mp3')) {
 
 TEST(OneProgram, ASecondStartHandsItsSongToTheRunningProgramAndEnds) {
   TempDir songs;
-  const std::string first = songs.path() + "/first song.wav", second = songs.path() + "/second.wav";
+  const std::string first = songs.Path() + "/first song.wav", second = songs.Path() + "/second.wav";
   ASSERT_TRUE(MakeSong(first, 3));
   ASSERT_TRUE(MakeSong(second, 3));
   AppHarness app;
   app.WritePage("selectSong.html", kSongPage);
   app.Start({first});
   ASSERT_TRUE(app.WaitForValue("ZBNetwork", "status 1", 60000)) << app.Output();
-  const std::string ring = app.workDir() + "/ring.mp3";
+  const std::string ring = app.WorkDir() + "/ring.mp3";
   ASSERT_TRUE(fs::exists(ring));
   const auto made = fs::file_size(ring);
 
   // A second start, from another folder, with a relative name: it ends with
   // 0, and the running program starts over with the song, by its full path.
-  fs::current_path(songs.path());
+  fs::current_path(songs.Path());
   EXPECT_EQ(app.StartAgain({"second.wav"}, 60000), 0);
   EXPECT_TRUE(app.WaitForValue("ZBName", "[" + first + "][" + second + "]", 30000))
       << app.Value("ZBName");
@@ -71,15 +71,15 @@ TEST(OneProgram, ASecondStartHandsItsSongToTheRunningProgramAndEnds) {
 
 TEST(OneProgram, WhileARingtoneIsBeingMadeTheUserIsAskedAndNoKeepsIt) {
   TempDir songs;
-  const std::string first = songs.path() + "/first.wav", second = songs.path() + "/second.wav";
+  const std::string first = songs.Path() + "/first.wav", second = songs.Path() + "/second.wav";
   std::ofstream(first) << "a song";
   std::ofstream(second) << "another";
   AppHarness app;
-  FakeTranscoder(app, songs.path() + "/ffmpeg.pid");  // never ends
+  FakeTranscoder(app, songs.Path() + "/ffmpeg.pid");  // never ends
   app.WritePage("selectSong.html", kSongPage);
   app.Start({first});
   ASSERT_TRUE(app.WaitForValue("ZBNetwork", "converting", 30000)) << app.Output();
-  ASSERT_TRUE(app.WaitUntil([&] { return fs::exists(songs.path() + "/ffmpeg.pid"); }, 30000));
+  ASSERT_TRUE(app.WaitUntil([&] { return fs::exists(songs.Path() + "/ffmpeg.pid"); }, 30000));
 
   // No: nothing changes, the job goes on.
   EXPECT_EQ(app.StartAgain({second}, 60000), 0);
@@ -89,7 +89,7 @@ TEST(OneProgram, WhileARingtoneIsBeingMadeTheUserIsAskedAndNoKeepsIt) {
   ASSERT_TRUE(app.WaitUntil([&] { return app.FindWindow("Zimbrel", 0).empty(); }, 20000));
   EXPECT_EQ(app.Value("ZBName"), "[" + first + "]");
   EXPECT_EQ(app.Value("ZBNetwork"), "converting");
-  EXPECT_TRUE(fs::exists(app.workDir() + "/ring.mp3"));
+  EXPECT_TRUE(fs::exists(app.WorkDir() + "/ring.mp3"));
 
   // Yes: the job is stopped and the page starts over with the new song.
   EXPECT_EQ(app.StartAgain({second}, 60000), 0);
@@ -106,7 +106,7 @@ TEST(OneProgram, WhileARingtoneIsBeingMadeTheUserIsAskedAndNoKeepsIt) {
 // start page starts over with the song.
 TEST(OneProgram, ADialogOpenAboveTheStartPageClosesForTheNewSong) {
   TempDir songs;
-  const std::string first = songs.path() + "/first.wav", second = songs.path() + "/second.wav";
+  const std::string first = songs.Path() + "/first.wav", second = songs.Path() + "/second.wav";
   std::ofstream(first) << "a song";
   std::ofstream(second) << "another";
   AppHarness app;
@@ -135,13 +135,13 @@ if (song.indexOf('first') >= 0)
 
 TEST(OneProgram, WithoutASessionBusEachProgramKeepsToAWorkFolderOfItsOwn) {
   TempDir songs, runtime;
-  fs::permissions(runtime.path(), fs::perms::owner_all);
-  const std::string song = songs.path() + "/song.wav";
+  fs::permissions(runtime.Path(), fs::perms::owner_all);
+  const std::string song = songs.Path() + "/song.wav";
   ASSERT_TRUE(MakeSong(song, 3));
   AppHarness one, two;
-  const std::string cache = fs::path(one.workDir()).parent_path().parent_path();
+  const std::string cache = fs::path(one.WorkDir()).parent_path().parent_path();
   const std::map<std::string, std::string> noBus = {{"DBUS_SESSION_BUS_ADDRESS", ""},
-                                                    {"XDG_RUNTIME_DIR", runtime.path()},
+                                                    {"XDG_RUNTIME_DIR", runtime.Path()},
                                                     {"XDG_CACHE_HOME", cache}};
   one.WritePage("selectSong.html", kSongPage);
   two.WritePage("selectSong.html", kSongPage);
@@ -149,15 +149,15 @@ TEST(OneProgram, WithoutASessionBusEachProgramKeepsToAWorkFolderOfItsOwn) {
   ASSERT_TRUE(one.WaitForValue("ZBNetwork", "status 1", 60000)) << one.Output();
   // A folder left by a killed program, with its lock free, goes at the next
   // start; the running one's stays.
-  fs::create_directories(one.workDir() + "/run-killed");
-  std::ofstream(one.workDir() + "/run-killed/.lock");
-  std::ofstream(one.workDir() + "/run-killed/old.mp3") << "old";
+  fs::create_directories(one.WorkDir() + "/run-killed");
+  std::ofstream(one.WorkDir() + "/run-killed/.lock");
+  std::ofstream(one.WorkDir() + "/run-killed/old.mp3") << "old";
   two.Start({song}, noBus);
   ASSERT_TRUE(two.WaitForValue("ZBNetwork", "status 1", 60000)) << two.Output();
   EXPECT_TRUE(one.Running());
-  EXPECT_FALSE(fs::exists(one.workDir() + "/run-killed"));
+  EXPECT_FALSE(fs::exists(one.WorkDir() + "/run-killed"));
   std::vector<std::string> rings;
-  for (const auto& e : fs::directory_iterator(one.workDir()))
+  for (const auto& e : fs::directory_iterator(one.WorkDir()))
     if (fs::exists(e.path() / "ring.mp3") && fs::file_size(e.path() / "ring.mp3") > 0)
       rings.push_back(e.path().filename());
   EXPECT_EQ(rings.size(), 2u);  // both ringtones, each in its own program's folder
@@ -167,7 +167,7 @@ TEST(OneProgram, WithoutASessionBusEachProgramKeepsToAWorkFolderOfItsOwn) {
   EXPECT_TRUE(two.WaitExit(20000));
   // Each program takes its folder with it.
   size_t left = 0;
-  for (const auto& e : fs::directory_iterator(one.workDir()))
+  for (const auto& e : fs::directory_iterator(one.WorkDir()))
     left += e.path().filename().string().rfind("run-", 0) == 0;
   EXPECT_EQ(left, 0u);
 }

@@ -42,18 +42,18 @@ function probe(targets, done) {
 
 TEST(PageReading, NoViewReadsAFileItWasNotGiven) {
   AppHarness app;
-  const std::string res = app.moduleDir() + "/res";
+  const std::string res = app.ModuleDir() + "/res";
   app.WriteFile("secret.txt", "beside the program, outside res/");
   std::string way;  // res/ to secret.txt through encoded slashes
-  for (char c : fs::relative(app.moduleDir() + "/secret.txt", res).string())
+  for (char c : fs::relative(app.ModuleDir() + "/secret.txt", res).string())
     way += c == '/' ? std::string("%2f") : c == ' ' ? "%20" : std::string(1, c);
   const std::vector<std::string> targets = {
       "file:///etc/passwd",
-      FileUri(app.registryDir() + "/HKEY_CURRENT_USER/Software/Zimbrel/ZBInstDir"),
-      FileUri(app.moduleDir() + "/secret.txt"),
+      FileUri(app.RegistryDir() + "/HKEY_CURRENT_USER/Software/Zimbrel/ZBInstDir"),
+      FileUri(app.ModuleDir() + "/secret.txt"),
       FileUri(res + "/aboutBox.html"),
       PageAddress("/etc/passwd"),
-      PageAddress(app.moduleDir() + "/secret.txt"),
+      PageAddress(app.ModuleDir() + "/secret.txt"),
       PageAddress(res) + "/" + way,
       PageAddress(res + "/tmp/secret.txt"),
   };
@@ -90,9 +90,9 @@ TEST(PageReading, AFrameForAWorkFileNameGetsNeitherFile) {
   char text[256];
   std::snprintf(text, sizeof text, kTake, "from the module");
   app.WritePage("tmp/work.html", text);
-  fs::create_directories(app.workDir());
+  fs::create_directories(app.WorkDir());
   std::snprintf(text, sizeof text, kTake, "from the work folder");
-  std::ofstream(app.workDir() + "/work.html") << text;
+  std::ofstream(app.WorkDir() + "/work.html") << text;
   app.WritePage("selectSong.html", R"(<!doctype html><body><script>
 var f = document.createElement('iframe');
 f.src = 'tmp/work.html';
@@ -111,8 +111,8 @@ setTimeout(function () { window.external.ZBL_SetZBName('framed'); }, 2000);
 // Content-Security-Policy, and seeks; a file the scheme refuses fails.
 TEST(PageReading, TheRingtonePlaysAndSeeksUnderThePagesPolicy) {
   AppHarness app;
-  fs::create_directories(app.workDir());
-  ASSERT_TRUE(MakeSong(app.workDir() + "/ring #1.mp3", 12, true));
+  fs::create_directories(app.WorkDir());
+  ASSERT_TRUE(MakeSong(app.WorkDir() + "/ring #1.mp3", 12, true));
   app.WritePage("audio-check.js", R"(
 var x = window.external, a = document.getElementById('a');
 a.addEventListener('loadedmetadata', function () { a.currentTime = 8; }, {once: true});
@@ -163,7 +163,7 @@ TEST(PageReading, ARefusedDialogAddressOpensNoDialog) {
   app.WriteFile("beside.html", "<p>outside res/</p>");
   app.WritePage("selectSong.html", R"(<!doctype html><script>
 var x = window.external, got = [];
-[')" + FileUri(app.moduleDir() + "/beside.html") +
+[')" + FileUri(app.ModuleDir() + "/beside.html") +
                                        R"(', '/etc/passwd', 'http://127.0.0.1:65001/page.html',
  'tmp/ring.mp3', 'data:text/html,hi'].forEach(function (url, i) {
   got.push(x.ZBL_ShowModalDialog('Refused ' + i, url, 'arg' + i, 100, 100, 300, 200));

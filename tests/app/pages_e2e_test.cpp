@@ -72,7 +72,7 @@ addEventListener('load', function () { setTimeout(function () {
 
 void CheckPage(const std::string& page, int atLeast) {
   AppHarness app;
-  std::ifstream in(app.moduleDir() + "/res/" + page);
+  std::ifstream in(app.ModuleDir() + "/res/" + page);
   std::stringstream html;
   html << in.rdbuf();
   std::string text = html.str();

@@ -43,37 +43,37 @@ class ProcessEnvironment : public ::testing::Test {
 
 TEST_F(ProcessEnvironment, TheFirstRenderNodeOrItsUsualNameWhenThereIsNone) {
   TempDir dri;
-  EXPECT_EQ(RenderNodeFor(dri.path()), dri.path() + "/renderD128");
-  EXPECT_EQ(RenderNodeFor(dri.path() + "/missing"), dri.path() + "/missing/renderD128");
+  EXPECT_EQ(RenderNodeFor(dri.Path()), dri.Path() + "/renderD128");
+  EXPECT_EQ(RenderNodeFor(dri.Path() + "/missing"), dri.Path() + "/missing/renderD128");
   for (const char* name : {"card0", "renderD130", "renderD129", "renderDx", "renderD", "by-path"})
-    std::ofstream(dri.path() + "/" + name) << "";
-  EXPECT_EQ(RenderNodeFor(dri.path()), dri.path() + "/renderD129");
+    std::ofstream(dri.Path() + "/" + name) << "";
+  EXPECT_EQ(RenderNodeFor(dri.Path()), dri.Path() + "/renderD129");
 }
 
 // A Unix socket listening at `path` while it lives.
 class Listener {
  public:
   explicit Listener(const std::string& path) {
-    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un a{};
     a.sun_family = AF_UNIX;
     path.copy(a.sun_path, sizeof a.sun_path - 1);
-    ok_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd_, 4) == 0;
+    m_ok = ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(m_fd, 4) == 0;
   }
-  ~Listener() { ::close(fd_); }
-  bool ok() const { return ok_; }
+  ~Listener() { ::close(m_fd); }
+  bool Ok() const { return m_ok; }
 
  private:
-  int fd_ = -1;
-  bool ok_ = false;
+  int m_fd = -1;
+  bool m_ok = false;
 };
 
 TEST_F(ProcessEnvironment, PredictsTheDisplayGdkOpens) {
   TempDir runtime;
-  Listener compositor(runtime.path() + "/wayland-7");
-  ASSERT_TRUE(compositor.ok());
-  { Listener gone(runtime.path() + "/wayland-stale"); }  // its socket file stays
-  g_setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), TRUE);
+  Listener compositor(runtime.Path() + "/wayland-7");
+  ASSERT_TRUE(compositor.Ok());
+  { Listener gone(runtime.Path() + "/wayland-stale"); }  // its socket file stays
+  g_setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), TRUE);
   g_setenv("DISPLAY", ":5", TRUE);
   g_unsetenv("WAYLAND_SOCKET");
   struct Case {
@@ -104,7 +104,7 @@ TEST_F(ProcessEnvironment, PredictsTheDisplayGdkOpens) {
     EXPECT_EQ(DisplayWillBeWayland(), c.expected);
   }
   // An absolute socket path; X11 listed first but no X display to open.
-  g_setenv("WAYLAND_DISPLAY", (runtime.path() + "/wayland-7").c_str(), TRUE);
+  g_setenv("WAYLAND_DISPLAY", (runtime.Path() + "/wayland-7").c_str(), TRUE);
   g_setenv("GDK_BACKEND", "x11,wayland", TRUE);
   g_unsetenv("DISPLAY");
   EXPECT_TRUE(DisplayWillBeWayland());

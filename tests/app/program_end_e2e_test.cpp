@@ -54,7 +54,7 @@ window.external.ZBL_SetZBName('ready');
 </script>)");
     app.Start();
     ASSERT_TRUE(app.WaitForValue("ZBName", "ready", 30000)) << app.Output();
-    ::kill(app.pid(), sig);
+    ::kill(app.Pid(), sig);
     int code = -1;
     ASSERT_TRUE(app.WaitExit(20000, &code)) << app.Output();
     EXPECT_EQ(code, 0);
@@ -68,14 +68,14 @@ window.external.ZBL_SetZBName('ready');
 // socket folder removed, not with GDK's status 1.
 TEST(ProgramEnd, TheXServerEndingEndsTheProgramAsACloseDoes) {
   TwoMonitorDisplay screen(false);
-  ASSERT_TRUE(screen.ok()) << screen.log();
+  ASSERT_TRUE(screen.Ok()) << screen.Log();
   AppHarness app;
   TempDir tmp;
   app.WritePage("selectSong.html", R"(<!doctype html><script>
 window.external.ZBL_SetZBPhone('+1 555 0100');
 window.external.ZBL_SetZBName('ready');
 </script>)");
-  app.Start({}, {{"TMPDIR", tmp.path()}});
+  app.Start({}, {{"TMPDIR", tmp.Path()}});
   ASSERT_TRUE(app.WaitForValue("ZBName", "ready", 30000)) << app.Output();
   screen.EndServer();
   int code = -1;
@@ -83,7 +83,7 @@ window.external.ZBL_SetZBName('ready');
   EXPECT_EQ(code, 0);
   EXPECT_EQ(app.Value("ZBPhone"), "+1 555 0100");
   ExpectTheSettingsTraceOfAnEnd(app.Output());
-  EXPECT_TRUE(fs::is_empty(tmp.path())) << "the bridge's socket folder is left";
+  EXPECT_TRUE(fs::is_empty(tmp.Path())) << "the bridge's socket folder is left";
 }
 
 // SIGTERM while the page waits in a page dialog whose page waits in a
@@ -91,7 +91,7 @@ window.external.ZBL_SetZBName('ready');
 // running transcoder is ended and its partial ringtone removed.
 TEST(ProgramEnd, SigtermInsideAPageDialogAndAMessageBoxUnwindsThemAndEndsTheTranscoder) {
   AppHarness app;
-  std::string pidFile = app.moduleDir() + "/ffmpeg.pid";
+  std::string pidFile = app.ModuleDir() + "/ffmpeg.pid";
   FakeTranscoder(app, pidFile);
   app.WriteFile("song.wav", "RIFF");
   app.WritePage("inner.html", R"(<!doctype html><script>
@@ -111,9 +111,9 @@ setTimeout(function () {
   ASSERT_FALSE(app.FindWindow("  Inner", 1000).empty()) << "no page dialog";
   ASSERT_TRUE(app.WaitUntil([&] { return fs::exists(pidFile); }, 10000));
   pid_t ffmpeg = std::atoi(Slurp(pidFile).c_str());
-  ASSERT_TRUE(fs::exists(app.workDir() + "/ring.mp3"));
+  ASSERT_TRUE(fs::exists(app.WorkDir() + "/ring.mp3"));
 
-  ::kill(app.pid(), SIGTERM);
+  ::kill(app.Pid(), SIGTERM);
   int code = -1;
   ASSERT_TRUE(app.WaitExit(20000, &code)) << app.Output();
   EXPECT_EQ(code, 0);
@@ -121,7 +121,7 @@ setTimeout(function () {
   ExpectTheSettingsTraceOfAnEnd(app.Output());
   char st = ProcessState(ffmpeg);
   EXPECT_TRUE(st == 0 || st == 'Z') << "the transcoder runs on: " << st;
-  EXPECT_FALSE(fs::exists(app.workDir() + "/ring.mp3"));
+  EXPECT_FALSE(fs::exists(app.WorkDir() + "/ring.mp3"));
 }
 
 // The title-bar close (WM_DELETE_WINDOW) while the real ffmpeg encodes a
@@ -130,8 +130,8 @@ setTimeout(function () {
 TEST(ProgramEnd, ClosingTheWindowDuringATranscodeLeavesNoTranscoderAndNoPartialRingtone) {
   ::signal(SIGPIPE, SIG_IGN);
   AppHarness app;
-  std::string song = app.moduleDir() + "/song.wav";
-  std::string ring = app.workDir() + "/ringtone.mp3";  // the page names res/tmp
+  std::string song = app.ModuleDir() + "/song.wav";
+  std::string ring = app.WorkDir() + "/ringtone.mp3";  // the page names res/tmp
   ASSERT_EQ(::mkfifo(song.c_str(), 0600), 0);
   // A WAV header (44100 Hz, 16-bit stereo, a long data chunk), a few seconds
   // of sound at once, then more as slowly as a slow disk would give it.
@@ -167,7 +167,7 @@ x.ZBL_SetZBName('transcode ' + x.ZBL_TranscodeMedia(dir + 'song.wav', dir + 'res
   // song still comes in).
   ASSERT_TRUE(app.WaitUntil([&] { return fs::exists(ring); }, 20000)) << "ffmpeg wrote nothing";
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  std::vector<pid_t> ffmpeg = ChildrenNamed(app.pid(), "ffmpeg");
+  std::vector<pid_t> ffmpeg = ChildrenNamed(app.Pid(), "ffmpeg");
   ASSERT_EQ(ffmpeg.size(), 1u);
   EXPECT_EQ(app.Value("ZBName"), "transcode true");
 
@@ -196,9 +196,9 @@ TEST(ProgramEnd, TheBrowserAndTheHelpViewerInheritOnlyTheirStandardStreams) {
   fs::create_directories(xdg / "config");
   for (const char* who : {"browser", "viewer"}) {
     std::string script = xdg / (std::string("fake-") + who);
-    std::ofstream(script) << "#!/bin/sh\necho $$ > '" << xdg.path() << "/." << who << "'; mv '"
-                          << xdg.path() << "/." << who << "' '" << xdg.path() << "/" << who
-                          << "'\nwhile [ ! -e '" << xdg.path() << "/go' ]; do sleep 0.01; done\n";
+    std::ofstream(script) << "#!/bin/sh\necho $$ > '" << xdg.Path() << "/." << who << "'; mv '"
+                          << xdg.Path() << "/." << who << "' '" << xdg.Path() << "/" << who
+                          << "'\nwhile [ ! -e '" << xdg.Path() << "/go' ]; do sleep 0.01; done\n";
     fs::permissions(script, fs::perms::owner_all);
   }
   std::ofstream(xdg / "data/applications/fake-browser.desktop")
@@ -220,7 +220,7 @@ TEST(ProgramEnd, TheBrowserAndTheHelpViewerInheritOnlyTheirStandardStreams) {
   app.WritePage("selectSong.html", R"(<!doctype html><script>
 var x = window.external;
 x.ZBL_SetZBName('asking ' + x.ZBL_MakeHttpRequest('http://)" +
-                                       web.authority() +
+                                       web.Authority() +
                                        R"(/hold'));
 document.addEventListener('keydown', function (e) {
   if (e.key === 'b') x.ZBL_NavigateURL('home');
@@ -259,7 +259,7 @@ document.addEventListener('keydown', function (e) {
   EXPECT_TRUE(app.WaitUntil(
       [&] {
         for (const char* n : {"fake-browser", "fake-viewer"})
-          for (pid_t p : ChildrenNamed(app.pid(), n))
+          for (pid_t p : ChildrenNamed(app.Pid(), n))
             if (ProcessState(p) != 0) return false;
         return true;
       },

@@ -22,7 +22,7 @@ void AnswerDialogs(AppHarness& app, const std::string& mainId, const std::functi
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!done() && std::chrono::steady_clock::now() < deadline && app.Running()) {
     std::istringstream ids(AppHarness::Xdo(
-        {"search", "--all", "--onlyvisible", "--pid", std::to_string(app.pid()), "--name", "."}));
+        {"search", "--all", "--onlyvisible", "--pid", std::to_string(app.Pid()), "--name", "."}));
     std::string id, other;
     while (ids >> id)
       if (id != mainId) other = id;
@@ -34,7 +34,7 @@ void AnswerDialogs(AppHarness& app, const std::string& mainId, const std::functi
     app.Keys(other, {"Escape"});
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
     std::string still = AppHarness::Xdo(
-        {"search", "--all", "--onlyvisible", "--pid", std::to_string(app.pid()), "--name", "."});
+        {"search", "--all", "--onlyvisible", "--pid", std::to_string(app.Pid()), "--name", "."});
     if (still.find(other) != std::string::npos) app.Keys(other, {"Return"});
   }
 }
@@ -86,7 +86,7 @@ setTimeout(function () {
 }, 100);
 </script>)");
   // No default web browser for ZBL_NavigateURL to start.
-  app.Start({}, {{"XDG_DATA_HOME", xdg.path()}, {"XDG_CONFIG_HOME", xdg.path()}});
+  app.Start({}, {{"XDG_DATA_HOME", xdg.Path()}, {"XDG_CONFIG_HOME", xdg.Path()}});
   std::string mainId = app.FindWindow(kMainTitle, 30000);
   ASSERT_FALSE(mainId.empty());
   AnswerDialogs(
@@ -114,7 +114,7 @@ if (loads === 1) setTimeout(function () { x.ZBL_MessageBox('Kill me', 0); }, 50)
   // The page is blocked in its call: kill its web process, the first one
   // started. (The spare may be starting meanwhile; WebKit ends the program
   // when a sandboxed process dies before it has told its process id.)
-  auto webProcs = AppHarness::ChildrenNamed(app.pid(), "WebKitWebProces");
+  auto webProcs = AppHarness::ChildrenNamed(app.Pid(), "WebKitWebProces");
   ASSERT_FALSE(webProcs.empty());
   auto started = [](pid_t p) {
     std::ifstream in("/proc/" + std::to_string(p) + "/stat");

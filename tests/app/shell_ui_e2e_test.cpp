@@ -204,7 +204,7 @@ setTimeout(function () {
 
 TEST(ShellUi, FileChooserCancelledGivesEmptyAndAChosenFileItsPath) {
   AppHarness app;
-  std::string song = app.moduleDir() + "/../My Song.MP3";
+  std::string song = app.ModuleDir() + "/../My Song.MP3";
   std::ofstream(song) << "ID3";
   song = std::filesystem::canonical(song).string();
   app.WritePage("selectSong.html", Page("", R"(

@@ -19,13 +19,13 @@ namespace {
 
 class Frame : public ModalWindow {
  public:
-  Frame(ModalRuns& runs, TitleBarKind kind) : ModalWindow(runs), kind_(kind) { OnInitDialog(); }
-  GtkWidget* widget() const { return m_window; }
-  GtkWidget* header() const { return m_headerBar; }
+  Frame(ModalRuns& runs, TitleBarKind kind) : ModalWindow(runs), m_kind(kind) { OnInitDialog(); }
+  GtkWidget* Widget() const { return m_window; }
+  GtkWidget* Header() const { return m_headerBar; }
 
  protected:
   void OnInitDialog() override {
-    CreateFrame(nullptr, kind_);
+    CreateFrame(nullptr, m_kind);
     gtk_window_set_title(GTK_WINDOW(m_window), "Frame");
     GtkWidget* body = gtk_label_new("body");
     gtk_widget_set_size_request(body, 400, 200);
@@ -34,7 +34,7 @@ class Frame : public ModalWindow {
   void OnClose() override {}
 
  private:
-  TitleBarKind kind_;
+  TitleBarKind m_kind;
 };
 
 void Pump(int ms) {
@@ -80,7 +80,7 @@ void Collect(GtkWidget* w, GtkWidget* top, std::vector<TitleButton>* out) {
 // The title buttons from left to right.
 std::vector<TitleButton> Buttons(const Frame& f) {
   std::vector<TitleButton> out;
-  Collect(f.header(), f.widget(), &out);
+  Collect(f.Header(), f.Widget(), &out);
   std::sort(out.begin(), out.end(), [](auto& a, auto& b) { return a.x < b.x; });
   return out;
 }
@@ -93,7 +93,7 @@ std::string Names(const std::vector<TitleButton>& b) {
 
 TEST(TitleBar, ButtonsFollowTheDesktopAndMinimiseWorks) {
   TwoMonitorDisplay screen(true);
-  ASSERT_TRUE(screen.ok()) << screen.log();
+  ASSERT_TRUE(screen.Ok()) << screen.Log();
   ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
   GtkSettings* settings = gtk_settings_get_default();
   // Buttons on the left, with maximise and without minimise.
@@ -101,16 +101,16 @@ TEST(TitleBar, ButtonsFollowTheDesktopAndMinimiseWorks) {
 
   ModalRuns runs;
   Frame main(runs, TitleBarKind::kMainWindow);
-  gtk_widget_show_all(main.widget());
+  gtk_widget_show_all(main.Widget());
   Frame dialog(runs, TitleBarKind::kPageDialog);
-  gtk_window_set_transient_for(GTK_WINDOW(dialog.widget()), GTK_WINDOW(main.widget()));
-  gtk_window_set_modal(GTK_WINDOW(dialog.widget()), TRUE);
-  gtk_widget_show_all(dialog.widget());
+  gtk_window_set_transient_for(GTK_WINDOW(dialog.Widget()), GTK_WINDOW(main.Widget()));
+  gtk_window_set_modal(GTK_WINDOW(dialog.Widget()), TRUE);
+  gtk_widget_show_all(dialog.Widget());
   Pump(500);
 
   auto buttons = Buttons(main);
   EXPECT_EQ(Names(buttons), "minimize,close");
-  int width = gtk_widget_get_allocated_width(main.widget());
+  int width = gtk_widget_get_allocated_width(main.Widget());
   for (auto& b : buttons) EXPECT_LT(b.x, width / 2) << b.name << " is not on the left";
   EXPECT_EQ(Names(Buttons(dialog)), "close");
 
@@ -121,15 +121,15 @@ TEST(TitleBar, ButtonsFollowTheDesktopAndMinimiseWorks) {
   EXPECT_EQ(Names(buttons), "minimize,close");
   for (auto& b : buttons) EXPECT_GT(b.x, width / 2) << b.name << " is not on the right";
   EXPECT_EQ(Names(Buttons(dialog)), "close");
-  gtk_widget_hide(dialog.widget());
+  gtk_widget_hide(dialog.Widget());
   Pump(200);
 
   // A click on the minimise button minimises the window.
   ASSERT_FALSE(buttons.empty());
   GtkWidget* minimise = buttons.front().widget;
   int ox = 0, oy = 0, bx = 0, by = 0;
-  gdk_window_get_origin(gtk_widget_get_window(main.widget()), &ox, &oy);
-  gtk_widget_translate_coordinates(minimise, main.widget(),
+  gdk_window_get_origin(gtk_widget_get_window(main.Widget()), &ox, &oy);
+  gtk_widget_translate_coordinates(minimise, main.Widget(),
                                    gtk_widget_get_allocated_width(minimise) / 2,
                                    gtk_widget_get_allocated_height(minimise) / 2, &bx, &by);
   AppHarness::Xdo(
@@ -138,7 +138,7 @@ TEST(TitleBar, ButtonsFollowTheDesktopAndMinimiseWorks) {
   for (int i = 0; i < 200 && !iconified; ++i) {
     Pump(25);
     iconified =
-        gdk_window_get_state(gtk_widget_get_window(main.widget())) & GDK_WINDOW_STATE_ICONIFIED;
+        gdk_window_get_state(gtk_widget_get_window(main.Widget())) & GDK_WINDOW_STATE_ICONIFIED;
   }
   EXPECT_TRUE(iconified);
 }

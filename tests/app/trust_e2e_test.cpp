@@ -100,28 +100,29 @@ class ExtensionAlone : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
     g_setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", TRUE);
-    ASSERT_TRUE(bridge.Start());
-    context = webkit_web_context_new();
+    ASSERT_TRUE(m_bridge.Start());
+    m_context = webkit_web_context_new();
     g_signal_connect(
-        context, "initialize-web-extensions", G_CALLBACK(+[](WebKitWebContext* ctx, gpointer self) {
+        m_context, "initialize-web-extensions",
+        G_CALLBACK(+[](WebKitWebContext* ctx, gpointer self) {
           auto* t = static_cast<ExtensionAlone*>(self);
           webkit_web_context_set_web_extensions_directory(
-              ctx, (t->app.moduleDir() + "/extensions").c_str());
+              ctx, (t->m_app.ModuleDir() + "/extensions").c_str());
           // The service's address is handed over as the program
           // does; it earns its pages nothing.
           webkit_web_context_set_web_extensions_initialization_user_data(
-              ctx, WebExtensionData(t->bridge.socketPath(), t->app.moduleDir(),
-                                    t->app.moduleDir() + "/res/tmp",
-                                    "http://127.0.0.1:" + std::to_string(t->reports.port()) + "/",
-                                    t->bridge.secret()));
+              ctx, WebExtensionData(t->m_bridge.SocketPath(), t->m_app.ModuleDir(),
+                                    t->m_app.ModuleDir() + "/res/tmp",
+                                    "http://127.0.0.1:" + std::to_string(t->m_reports.Port()) + "/",
+                                    t->m_bridge.Secret()));
         }),
         this);
-    pages = ProgramPages(app.moduleDir(), app.moduleDir() + "/res/tmp");
-    RegisterPageScheme(context, &pages);
+    m_pages = ProgramPages(m_app.ModuleDir(), m_app.ModuleDir() + "/res/tmp");
+    RegisterPageScheme(m_context, &m_pages);
   }
   void TearDown() override {
-    if (window) gtk_widget_destroy(window);
-    if (context) g_object_unref(context);
+    if (m_window) gtk_widget_destroy(m_window);
+    if (m_context) g_object_unref(m_context);
     while (g_main_context_iteration(nullptr, FALSE)) {
     }
   }
@@ -130,21 +131,21 @@ class ExtensionAlone : public ::testing::Test {
   // until every page named in `who` has reported, or the time is up.
   void Show(const std::string& uri, bool fileAccess, const std::vector<std::string>& who,
             int timeoutMs = 20000) {
-    if (window) gtk_widget_destroy(window);
+    if (m_window) gtk_widget_destroy(m_window);
     WebKitSettings* settings = NewViewSettings();
     webkit_settings_set_allow_file_access_from_file_urls(settings, fileAccess);
-    GtkWidget* view = GTK_WIDGET(
-        g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "settings", settings, nullptr));
+    GtkWidget* view = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", m_context,
+                                              "settings", settings, nullptr));
     g_object_unref(settings);
-    window = gtk_offscreen_window_new();
+    m_window = gtk_offscreen_window_new();
     gtk_widget_set_size_request(view, 400, 300);
-    gtk_container_add(GTK_CONTAINER(window), view);
-    gtk_widget_show_all(window);
+    gtk_container_add(GTK_CONTAINER(m_window), view);
+    gtk_widget_show_all(m_window);
     webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), uri.c_str());
     Pump(
         [&] {
           for (const std::string& w : who)
-            if (ReportOf(reports, w).empty()) return false;
+            if (ReportOf(m_reports, w).empty()) return false;
           return true;
         },
         timeoutMs);
@@ -159,34 +160,34 @@ class ExtensionAlone : public ::testing::Test {
     }
   }
 
-  AppHarness app;  // a copy of the module directory, its pages written below
-  TempDir elsewhere;
-  MiniHttpServer reports;
-  TempDir reg;
-  ScopedEnv regEnv{"ZIMBREL_REGISTRY_DIR", reg.path()};
-  CoreHost host{reg.path(), testing::Quiet()};
-  CExternalDispatch disp{[this]() -> CoreHost* { return &host; }};
-  BridgeServer bridge{&disp};
-  ProgramPages pages;
-  WebKitWebContext* context = nullptr;
-  GtkWidget* window = nullptr;
+  AppHarness m_app;  // a copy of the module directory, its pages written below
+  TempDir m_elsewhere;
+  MiniHttpServer m_reports;
+  TempDir m_reg;
+  ScopedEnv m_regEnv{"ZIMBREL_REGISTRY_DIR", m_reg.Path()};
+  CoreHost m_host{m_reg.Path(), testing::Quiet()};
+  CExternalDispatch m_disp{[this]() -> CoreHost* { return &m_host; }};
+  BridgeServer m_bridge{&m_disp};
+  ProgramPages m_pages;
+  WebKitWebContext* m_context = nullptr;
+  GtkWidget* m_window = nullptr;
 };
 
 TEST_F(ExtensionAlone, OnlyPagesOfResWithPagesOfResAboveThemGetTheObject) {
-  const int port = reports.port();
-  const std::string res = app.moduleDir() + "/res";
-  const std::string out = elsewhere.path();
+  const int port = m_reports.Port();
+  const std::string res = m_app.ModuleDir() + "/res";
+  const std::string out = m_elsewhere.Path();
   auto frame = [](const std::string& src) { return "<iframe src=\"" + src + "\"></iframe>"; };
   const std::string web = "http://127.0.0.1:" + std::to_string(port);
-  app.WritePage("own.html", Reporter(port, "own"));
-  app.WritePage("inner.html", Reporter(port, "inner"));
-  app.WritePage("inner2.html", Reporter(port, "inner2"));
-  app.WritePage("outer.html", Reporter(port, "outer", frame("inner.html")));
-  app.WritePage(
+  m_app.WritePage("own.html", Reporter(port, "own"));
+  m_app.WritePage("inner.html", Reporter(port, "inner"));
+  m_app.WritePage("inner2.html", Reporter(port, "inner2"));
+  m_app.WritePage("outer.html", Reporter(port, "outer", frame("inner.html")));
+  m_app.WritePage(
       "mixed.html",
       Reporter(port, "mixed", frame(FileUri(out + "/mid.html")) + frame(web + "/mid.html")));
-  app.WritePage("tmp/work.html", Reporter(port, "work"));
-  app.WritePage(
+  m_app.WritePage("tmp/work.html", Reporter(port, "work"));
+  m_app.WritePage(
       "parent.html",
       Reporter(port, "parent", frame(FileUri(out + "/child.html")) + frame(web + "/child.html")));
   std::ofstream(out + "/evil.html") << Reporter(port, "evil");
@@ -195,58 +196,58 @@ TEST_F(ExtensionAlone, OnlyPagesOfResWithPagesOfResAboveThemGetTheObject) {
                   "setTimeout(function () { var r = 'none';"
                   "  try { r = typeof frames[0].external; } catch (e) { r = 'blocked'; }"
                   "  report('who=framesreach&got=' + r); }, 1500);");
-  app.WritePage("inner3.html", Reporter(port, "inner3"));
+  m_app.WritePage("inner3.html", Reporter(port, "inner3"));
   std::ofstream(out + "/mid.html") << Reporter(port, "mid", frame(Ours(res + "/inner3.html")));
   std::ofstream(out + "/child.html")
       << Reporter(port, "child", "",
                   "var r = 'none'; try { r = parent.external.ZBL_GetVersion(); }"
                   " catch (e) { r = 'blocked'; } report('who=childreach&got=' + r);");
-  reports.Serve("/svc.html", Reporter(port, "service"));
+  m_reports.Serve("/svc.html", Reporter(port, "service"));
   // The same strangers from the web: our pages may frame those (and never a
   // local file).
   for (const char* page : {"/mid.html", "/child.html"}) {
     std::ifstream in(out + page);
     std::stringstream text;
     text << in.rdbuf();
-    reports.Serve(page, text.str());
+    m_reports.Serve(page, text.str());
   }
 
   // Our page, and our page inside our page: the object, and calls answered.
   Show(Ours(res + "/own.html"), true, {"own"});
-  EXPECT_EQ(ReportOf(reports, "own"), "ext=object&v=260");
+  EXPECT_EQ(ReportOf(m_reports, "own"), "ext=object&v=260");
   Show(Ours(res + "/outer.html"), false, {"outer", "inner"});
-  EXPECT_EQ(ReportOf(reports, "outer"), "ext=object&v=260");
-  EXPECT_EQ(ReportOf(reports, "inner"), "ext=object&v=260");
+  EXPECT_EQ(ReportOf(m_reports, "outer"), "ext=object&v=260");
+  EXPECT_EQ(ReportOf(m_reports, "inner"), "ext=object&v=260");
 
   // A file outside res/ named through res/ with encoded slashes: not served
   // by our scheme, and no object by its file URL.
   Show(OursThroughRes(res, out + "/evil.html"), true, {"evil"}, 5000);
-  EXPECT_EQ(ReportOf(reports, "evil"), "");
+  EXPECT_EQ(ReportOf(m_reports, "evil"), "");
   Show(ThroughRes(res, out + "/evil.html"), true, {"evil"});
-  EXPECT_EQ(ReportOf(reports, "evil"), "ext=undefined&v=none");
+  EXPECT_EQ(ReportOf(m_reports, "evil"), "ext=undefined&v=none");
   // Our page by its file URL: no object (only the scheme's pages are ours).
-  app.WritePage("byfile.html", Reporter(port, "byfile"));
+  m_app.WritePage("byfile.html", Reporter(port, "byfile"));
   Show(FileUri(res + "/byfile.html"), true, {"byfile"});
-  EXPECT_EQ(ReportOf(reports, "byfile"), "ext=undefined&v=none");
+  EXPECT_EQ(ReportOf(m_reports, "byfile"), "ext=undefined&v=none");
 
   // A local page elsewhere framing one of ours: neither gets the object, and
   // the outer page cannot reach into ours.
   Show(FileUri(out + "/frames.html"), true, {"frames", "inner2", "framesreach"});
-  EXPECT_EQ(ReportOf(reports, "frames"), "ext=undefined&v=none");
-  EXPECT_EQ(ReportOf(reports, "inner2"), "ext=undefined&v=none");
-  EXPECT_EQ(ReportOf(reports, "framesreach"), "got=blocked");
+  EXPECT_EQ(ReportOf(m_reports, "frames"), "ext=undefined&v=none");
+  EXPECT_EQ(ReportOf(m_reports, "inner2"), "ext=undefined&v=none");
+  EXPECT_EQ(ReportOf(m_reports, "framesreach"), "got=blocked");
 
   // Ours, framing a page elsewhere (from the web: a local file never loads
   // in our page), framing ours: the innermost has a stranger above it.
   Show(Ours(res + "/mixed.html"), false, {"mixed", "mid", "inner3"});
-  EXPECT_EQ(ReportOf(reports, "mixed"), "ext=object&v=260");
-  EXPECT_EQ(ReportOf(reports, "mid"), "ext=undefined&v=none");
-  EXPECT_EQ(ReportOf(reports, "inner3"), "ext=undefined&v=none");
+  EXPECT_EQ(ReportOf(m_reports, "mixed"), "ext=object&v=260");
+  EXPECT_EQ(ReportOf(m_reports, "mid"), "ext=undefined&v=none");
+  EXPECT_EQ(ReportOf(m_reports, "inner3"), "ext=undefined&v=none");
 
   // A stranger that tries to take the address of one of our pages (through
   // the history API, which WebKit refuses here) before framing one of ours
   // earns that frame nothing.
-  app.WritePage("inner4.html", Reporter(port, "inner4"));
+  m_app.WritePage("inner4.html", Reporter(port, "inner4"));
   std::ofstream(out + "/disguise.html") << Reporter(
       port, "disguise", "",
       "var moved = 'no'; try { history.replaceState(null, '', '" + Ours(res + "/own.html") +
@@ -256,27 +257,27 @@ TEST_F(ExtensionAlone, OnlyPagesOfResWithPagesOfResAboveThemGetTheObject) {
           "var f = document.createElement('iframe'); f.src = '" +
           Ours(res + "/inner4.html") + "'; document.body.appendChild(f);");
   Show(FileUri(out + "/disguise.html"), true, {"disguise", "disguised", "inner4"});
-  EXPECT_EQ(ReportOf(reports, "disguise"), "ext=undefined&v=none");
-  EXPECT_EQ(ReportOf(reports, "inner4"), "ext=undefined&v=none")
-      << "moved: " << ReportOf(reports, "disguised");
+  EXPECT_EQ(ReportOf(m_reports, "disguise"), "ext=undefined&v=none");
+  EXPECT_EQ(ReportOf(m_reports, "inner4"), "ext=undefined&v=none")
+      << "moved: " << ReportOf(m_reports, "disguised");
 
   // A frame of a stranger (from the web: a local file never loads in our
   // page) cannot reach its parent's object.
   Show(Ours(res + "/parent.html"), false, {"parent", "child", "childreach"});
-  EXPECT_EQ(ReportOf(reports, "parent"), "ext=object&v=260");
-  EXPECT_EQ(ReportOf(reports, "childreach"), "got=blocked");
-  EXPECT_EQ(ReportOf(reports, "child"), "ext=undefined&v=none");
+  EXPECT_EQ(ReportOf(m_reports, "parent"), "ext=object&v=260");
+  EXPECT_EQ(ReportOf(m_reports, "childreach"), "got=blocked");
+  EXPECT_EQ(ReportOf(m_reports, "child"), "ext=undefined&v=none");
 
   // A page in the work folder's name is never served, and a page of the
   // service gets nothing.
   Show(Ours(res + "/tmp/work.html"), true, {"work"}, 5000);
-  EXPECT_EQ(ReportOf(reports, "work"), "");
+  EXPECT_EQ(ReportOf(m_reports, "work"), "");
   Show("http://127.0.0.1:" + std::to_string(port) + "/svc.html", true, {"service"});
-  EXPECT_EQ(ReportOf(reports, "service"), "ext=undefined&v=none");
+  EXPECT_EQ(ReportOf(m_reports, "service"), "ext=undefined&v=none");
 
   // A service that redirects to one of our pages does not get it shown
   // (WebKit follows no redirect from the web to our scheme).
-  app.WritePage("target.html", Reporter(port, "target"));
+  m_app.WritePage("target.html", Reporter(port, "target"));
   std::atomic<int> asked{0};
   RawServer redirecting([&](RawConnection& c) {
     if (!c.ReadHead()) return;
@@ -284,9 +285,9 @@ TEST_F(ExtensionAlone, OnlyPagesOfResWithPagesOfResAboveThemGetTheObject) {
     c.Send("HTTP/1.0 302 Found\r\nLocation: " + Ours(res + "/target.html") +
            "\r\nContent-Length: 0\r\n\r\n");
   });
-  Show("http://" + redirecting.authority() + "/go", true, {"target"}, 5000);
+  Show("http://" + redirecting.Authority() + "/go", true, {"target"}, 5000);
   EXPECT_GE(asked.load(), 1);
-  EXPECT_EQ(ReportOf(reports, "target"), "");
+  EXPECT_EQ(ReportOf(m_reports, "target"), "");
 }
 
 // ---------- The real program ----------
@@ -297,10 +298,10 @@ TEST_F(ExtensionAlone, OnlyPagesOfResWithPagesOfResAboveThemGetTheObject) {
 // the program's own page goes on working.
 TEST(Trust, PagesOfOtherPlacesNeverLoadInTheProgramsViews) {
   MiniHttpServer reports;
-  const int port = reports.port();
+  const int port = reports.Port();
   TempDir elsewhere;
   AppHarness app;
-  const std::string res = app.moduleDir() + "/res";
+  const std::string res = app.ModuleDir() + "/res";
   std::ofstream(elsewhere / "evil.html") << Reporter(port, "evil");
   app.WritePage("tmp/work.html", Reporter(port, "work"));
   reports.Serve("/svc.html", Reporter(port, "service"));
@@ -367,7 +368,7 @@ int ConnectUnix(const std::string& path) {
 // is gone after the next start.
 TEST(Trust, AProcessOfTheSameUserGetsNothingFromTheBridge) {
   TempDir runtime;
-  fs::permissions(runtime.path(), fs::perms::owner_all);
+  fs::permissions(runtime.Path(), fs::perms::owner_all);
   AppHarness app;
   app.WritePage("selectSong.html", R"(<!doctype html><body><input id=f><script>
 var x = window.external;
@@ -379,14 +380,14 @@ addEventListener('keydown', function (e) {
   if (e.key === 'k') x.ZBL_SetZBPhone('still ' + x.ZBL_GetZBName());
 });
 </script></body>)");
-  const std::map<std::string, std::string> env = {{"XDG_RUNTIME_DIR", runtime.path()}};
+  const std::map<std::string, std::string> env = {{"XDG_RUNTIME_DIR", runtime.Path()}};
   app.Start({}, env);
   ASSERT_TRUE(app.WaitForValue("ZBName", "page", 30000)) << app.Output();
-  const std::string socket = BridgeSocketIn(runtime.path());
+  const std::string socket = BridgeSocketIn(runtime.Path());
   ASSERT_FALSE(socket.empty());
 
   std::vector<wire::Value> name(1);
-  name[0].tag = wire::Tag::String;
+  name[0].tag = wire::Tag::kString;
   name[0].s = "intruder";
   const std::string setName = wire::Frame(wire::EncodeInvoke(5, DISPATCH_METHOD, name));
   std::vector<std::string> firsts = {setName};
@@ -407,16 +408,16 @@ addEventListener('keydown', function (e) {
   EXPECT_TRUE(app.WaitForValue("ZBPhone", "still page", 20000)) << app.Value("ZBPhone");
 
   // Killed: its folder stays behind until the next start.
-  ::kill(app.pid(), SIGKILL);
+  ::kill(app.Pid(), SIGKILL);
   app.WaitExit(10000);
   const std::string left = fs::path(socket).parent_path();
   EXPECT_TRUE(fs::exists(left));
   app.Start({}, env);
   ASSERT_TRUE(app.WaitUntil(
-      [&] { return !BridgeSocketIn(runtime.path()).empty() && !fs::exists(left); }, 30000));
+      [&] { return !BridgeSocketIn(runtime.Path()).empty() && !fs::exists(left); }, 30000));
   AppHarness::RequestClose(app.FindWindow(kMainTitle));
   EXPECT_TRUE(app.WaitExit(20000));
-  EXPECT_TRUE(BridgeSocketIn(runtime.path()).empty());  // a closed run leaves nothing
+  EXPECT_TRUE(BridgeSocketIn(runtime.Path()).empty());  // a closed run leaves nothing
 }
 
 // Starts the program with its standard error in a file; returns the file.
@@ -457,7 +458,7 @@ window.external.ZBL_SetZBName('up ' + window.external.ZBL_GetVersion());
     app.WaitExit(20000);
     GTEST_SKIP() << err.substr(err.find(off));
   }
-  auto web = AppHarness::ChildrenNamed(app.pid(), "WebKitWebProces");
+  auto web = AppHarness::ChildrenNamed(app.Pid(), "WebKitWebProces");
   ASSERT_FALSE(web.empty());
   for (pid_t p : web) {
     const std::string proc = "/proc/" + std::to_string(p), root = proc + "/root";
@@ -465,10 +466,10 @@ window.external.ZBL_SetZBName('up ' + window.external.ZBL_GetVersion());
       EXPECT_NE(fs::read_symlink(proc + "/ns/" + ns),
                 fs::read_symlink(std::string("/proc/self/ns/") + ns))
           << p << " " << ns;
-    EXPECT_TRUE(fs::exists(root + app.moduleDir() + "/res/selectSong.html")) << p;
-    EXPECT_TRUE(fs::exists(root + app.moduleDir() + "/extensions")) << p;
-    EXPECT_FALSE(fs::exists(root + app.registryDir())) << p;
-    EXPECT_FALSE(fs::exists(root + app.moduleDir() + "/zimbrel")) << p;
+    EXPECT_TRUE(fs::exists(root + app.ModuleDir() + "/res/selectSong.html")) << p;
+    EXPECT_TRUE(fs::exists(root + app.ModuleDir() + "/extensions")) << p;
+    EXPECT_FALSE(fs::exists(root + app.RegistryDir())) << p;
+    EXPECT_FALSE(fs::exists(root + app.ModuleDir() + "/zimbrel")) << p;
   }
   AppHarness::RequestClose(app.FindWindow(kMainTitle));
   EXPECT_TRUE(app.WaitExit(20000));
@@ -495,18 +496,18 @@ window.external.ZBL_SetZBName('up ' + window.external.ZBL_GetVersion());
     const std::string said = "zimbrel: the pages run without WebKit's sandbox: " + reason + "\n";
     EXPECT_NE(err.find(said), std::string::npos) << err;
     EXPECT_EQ(err.find(said), err.rfind(said)) << "said more than once";
-    EXPECT_TRUE(AppHarness::ChildrenNamed(app.pid(), "bwrap").empty());
-    EXPECT_FALSE(AppHarness::ChildrenNamed(app.pid(), "WebKitWebProces").empty());
+    EXPECT_TRUE(AppHarness::ChildrenNamed(app.Pid(), "bwrap").empty());
+    EXPECT_FALSE(AppHarness::ChildrenNamed(app.Pid(), "WebKitWebProces").empty());
     AppHarness::RequestClose(app.FindWindow(kMainTitle));
     EXPECT_TRUE(app.WaitExit(20000));
   };
   check(
       [](AppHarness& app) {
-        const std::string real = app.moduleDir() + "/zimbrel-real";
-        fs::rename(app.moduleDir() + "/zimbrel", real);
+        const std::string real = app.ModuleDir() + "/zimbrel-real";
+        fs::rename(app.ModuleDir() + "/zimbrel", real);
         app.WriteFile("zimbrel", "#!/bin/sh\nexec '" + std::string(ZIMBREL_BUILD_DIR) +
                                      "/tests/no_user_namespaces' '" + real + "' \"$@\"\n");
-        fs::permissions(app.moduleDir() + "/zimbrel", fs::perms::owner_all);
+        fs::permissions(app.ModuleDir() + "/zimbrel", fs::perms::owner_all);
       },
       {}, "the system does not let this user create user namespaces");
   TempDir gone;
@@ -520,9 +521,9 @@ struct FakeBrowser {
     fs::create_directories(xdg / "data/applications");
     fs::create_directories(xdg / "config");
     std::ofstream(xdg / "browser")
-        << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << xdg.path() << "/log'\n"
-        << "printf '%s' \"$1\" > '" << xdg.path() << "/.opened' && mv '" << xdg.path()
-        << "/.opened' '" << xdg.path() << "/opened'\n";
+        << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << xdg.Path() << "/log'\n"
+        << "printf '%s' \"$1\" > '" << xdg.Path() << "/.opened' && mv '" << xdg.Path()
+        << "/.opened' '" << xdg.Path() << "/opened'\n";
     fs::permissions(xdg / "browser", fs::perms::owner_all);
     std::ofstream(xdg / "data/applications/fake-browser.desktop")
         << "[Desktop Entry]\nType=Application\nName=Fake Browser\nExec=" << xdg / "browser"
@@ -530,15 +531,15 @@ struct FakeBrowser {
     std::ofstream(xdg / "config/mimeapps.list")
         << "[Default Applications]\nx-scheme-handler/http=fake-browser.desktop\n";
   }
-  std::map<std::string, std::string> env() const {
+  std::map<std::string, std::string> Env() const {
     return {{"XDG_DATA_HOME", xdg / "data"}, {"XDG_CONFIG_HOME", xdg / "config"}};
   }
-  std::string opened() const {
+  std::string Opened() const {
     std::ifstream in(xdg / "opened");
     return std::string((std::istreambuf_iterator<char>(in)), {});
   }
   // Every address opened so far, one a line.
-  std::string log() const {
+  std::string Log() const {
     std::ifstream in(xdg / "log");
     return std::string((std::istreambuf_iterator<char>(in)), {});
   }
@@ -559,10 +560,10 @@ TEST(Trust, WebLinksTheUserFollowsOpenInTheBrowserAndNoScriptLeavesOurPages) {
   RawServer service([&](RawConnection& c) {
     if (!c.ReadHead()) return;
     ++asked;
-    c.Send("HTTP/1.0 302 Found\r\nLocation: " + Ours(app.moduleDir() + "/res/target.html") +
+    c.Send("HTTP/1.0 302 Found\r\nLocation: " + Ours(app.ModuleDir() + "/res/target.html") +
            "\r\nContent-Length: 0\r\n\r\n");
   });
-  const std::string target = "http://" + service.authority() + "/redir";
+  const std::string target = "http://" + service.Authority() + "/redir";
   app.WritePage("selectSong.html", R"(<!doctype html><head><style>
 a { display: block; width: 760px; height: 520px; }</style></head><body>
 <a id=l href=")" + target + R"(">the service</a><script>
@@ -573,7 +574,7 @@ addEventListener('load', function () {
 });
 addEventListener('keydown', function (e) { x.ZBL_SetZBPhone('still ' + e.key); });
 </script></body>)");
-  app.Start({}, browser.env());
+  app.Start({}, browser.Env());
   ASSERT_TRUE(app.WaitForValue("ZBName", "loaded", 30000)) << app.Output();
   std::string id = app.FindWindow(kMainTitle);
   ASSERT_FALSE(id.empty());
@@ -581,8 +582,8 @@ addEventListener('keydown', function (e) { x.ZBL_SetZBPhone('still ' + e.key); }
   ASSERT_TRUE(AppHarness::FocusWindow(id));
   AppHarness::Xdo({"mousemove", "--sync", std::to_string(g.x + g.width / 2),
                    std::to_string(g.y + g.height / 2), "click", "1"});
-  ASSERT_TRUE(app.WaitUntil([&] { return !browser.opened().empty(); }, 15000));
-  EXPECT_EQ(browser.opened(), target);
+  ASSERT_TRUE(app.WaitUntil([&] { return !browser.Opened().empty(); }, 15000));
+  EXPECT_EQ(browser.Opened(), target);
   ASSERT_TRUE(app.Keys(id, {"k"}));
   EXPECT_TRUE(app.WaitForValue("ZBPhone", "still k", 20000));
   EXPECT_EQ(asked.load(), 0);  // the view never asked the service
@@ -596,7 +597,7 @@ addEventListener('keydown', function (e) { x.ZBL_SetZBPhone('still ' + e.key); }
 TEST(Trust, ADroppedPageIsRefusedWithABox) {
   MiniHttpServer reports;
   TempDir elsewhere;
-  std::ofstream(elsewhere / "dropped.html") << Reporter(reports.port(), "dropped");
+  std::ofstream(elsewhere / "dropped.html") << Reporter(reports.Port(), "dropped");
   AppHarness app;
   app.WritePage("selectSong.html", R"(<!doctype html><body><script>
 var x = window.external;
@@ -648,19 +649,19 @@ addEventListener('load', function () {
   setTimeout(function () { x.ZBL_SetZBName('scripted'); }, 2000);
 });
 </script></body>)");
-  auto env = browser.env();
-  env["HOME"] = home.path();
-  env["XDG_DOWNLOAD_DIR"] = home.path() + "/Downloads";
+  auto env = browser.Env();
+  env["HOME"] = home.Path();
+  env["XDG_DOWNLOAD_DIR"] = home.Path() + "/Downloads";
   // A service on TCP: its redirect address is known without asking it.
   env["ZIMBREL_SERVICE_HOST"] = "example.test";
   app.Start({}, env);
   ASSERT_TRUE(app.WaitForValue("ZBName", "scripted", 30000)) << app.Output();
-  EXPECT_EQ(browser.log(), "");
+  EXPECT_EQ(browser.Log(), "");
   std::vector<std::string> saved;
-  for (const auto& e : fs::recursive_directory_iterator(home.path()))
+  for (const auto& e : fs::recursive_directory_iterator(home.Path()))
     if (e.is_regular_file()) saved.push_back(e.path());
   EXPECT_TRUE(saved.empty()) << saved.front();
-  EXPECT_FALSE(fs::exists(fs::path(app.moduleDir()).parent_path() / "escaped.html"));
+  EXPECT_FALSE(fs::exists(fs::path(app.ModuleDir()).parent_path() / "escaped.html"));
 
   std::string id = app.FindWindow(kMainTitle);
   ASSERT_FALSE(id.empty());
@@ -668,14 +669,14 @@ addEventListener('load', function () {
   ASSERT_TRUE(AppHarness::FocusWindow(id));
   AppHarness::Xdo({"mousemove", "--sync", std::to_string(g.x + 300),
                    std::to_string(g.y + g.height / 2 - 140), "click", "1"});
-  ASSERT_TRUE(app.WaitUntil([&] { return !browser.opened().empty(); }, 15000));
-  EXPECT_EQ(browser.log(), "http://127.0.0.1:65001/clicked\n");
+  ASSERT_TRUE(app.WaitUntil([&] { return !browser.Opened().empty(); }, 15000));
+  EXPECT_EQ(browser.Log(), "http://127.0.0.1:65001/clicked\n");
   AppHarness::Xdo({"mousemove", "--sync", std::to_string(g.x + 300),
                    std::to_string(g.y + g.height / 2 + 120), "click", "1"});
   ASSERT_TRUE(app.WaitUntil(
-      [&] { return browser.log().find("where=homepage") != std::string::npos; }, 15000))
-      << browser.log();
-  const std::string opened = browser.log();
+      [&] { return browser.Log().find("where=homepage") != std::string::npos; }, 15000))
+      << browser.Log();
+  const std::string opened = browser.Log();
   EXPECT_EQ(std::count(opened.begin(), opened.end(), '\n'), 2) << opened;
   AppHarness::RequestClose(id);
   EXPECT_TRUE(app.WaitExit(20000));

@@ -42,7 +42,7 @@ bool WindowManagerRunning(const std::string& display) {
 }  // namespace
 
 TwoMonitorDisplay::TwoMonitorDisplay(bool withWindowManager) {
-  const std::string conf = dir_ / "xorg.conf", out = dir_ / "server.txt";
+  const std::string conf = m_dir / "xorg.conf", out = m_dir / "server.txt";
   std::ofstream(conf) << "Section \"ServerFlags\"\n"
                          "  Option \"AutoAddDevices\" \"false\"\n"
                          "  Option \"AutoEnableDevices\" \"false\"\n"
@@ -55,22 +55,22 @@ TwoMonitorDisplay::TwoMonitorDisplay(bool withWindowManager) {
                          "    Virtual 2560 1024\n  EndSubSection\nEndSection\n";
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return;
-  server_ = SpawnLogged({"Xorg", "-noreset", "-nolisten", "tcp", "-config", conf, "-configdir",
-                         dir_ / "none", "-logfile", dir_ / "xorg.log", "-displayfd", "3"},
-                        out, fds[1]);
+  m_server = SpawnLogged({"Xorg", "-noreset", "-nolisten", "tcp", "-config", conf, "-configdir",
+                          m_dir / "none", "-logfile", m_dir / "xorg.log", "-displayfd", "3"},
+                         out, fds[1]);
   ::close(fds[1]);
   // The server writes its display number there once it accepts clients.
-  std::string number = server_ > 0 ? ReadFirstLine(fds[0], std::chrono::seconds(30)) : "";
+  std::string number = m_server > 0 ? ReadFirstLine(fds[0], std::chrono::seconds(30)) : "";
   ::close(fds[0]);
   if (number.empty()) {
-    log_ = "Xorg did not start";
+    m_log = "Xorg did not start";
     return;
   }
-  name_ = ":" + number;
+  m_name = ":" + number;
   const char* old = std::getenv("DISPLAY");
-  hadDisplay_ = old != nullptr;
-  if (old) oldDisplay_ = old;
-  ::setenv("DISPLAY", name_.c_str(), 1);
+  m_hadDisplay = old != nullptr;
+  if (old) m_oldDisplay = old;
+  ::setenv("DISPLAY", m_name.c_str(), 1);
 
   // Two outputs of the dummy driver, 1280 x 1024 each, side by side.
   RunCapture({"xrandr", "--newmode", "1280x1024", "109.00", "1280", "1368", "1496", "1712", "1024",
@@ -81,20 +81,20 @@ TwoMonitorDisplay::TwoMonitorDisplay(bool withWindowManager) {
               "--output", "DUMMY1", "--mode", "1280x1024", "--pos", "1280x0"});
   std::string monitors = RunCapture({"xrandr", "--listmonitors"});
   if (monitors.find("Monitors: 2") == std::string::npos) {
-    log_ = "monitors: " + monitors;
+    m_log = "monitors: " + monitors;
     return;
   }
   if (withWindowManager) {
-    wm_ = SpawnLogged({"xfwm4", "--compositor=off"}, dir_ / "wm.txt");
+    m_wm = SpawnLogged({"xfwm4", "--compositor=off"}, m_dir / "wm.txt");
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!WindowManagerRunning(name_) && std::chrono::steady_clock::now() < deadline)
+    while (!WindowManagerRunning(m_name) && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (!WindowManagerRunning(name_)) {
-      log_ = "xfwm4 did not start";
+    if (!WindowManagerRunning(m_name)) {
+      m_log = "xfwm4 did not start";
       return;
     }
   }
-  ok_ = true;
+  m_ok = true;
 }
 
 void TwoMonitorDisplay::Stop(pid_t& pid) {
@@ -102,11 +102,11 @@ void TwoMonitorDisplay::Stop(pid_t& pid) {
 }
 
 TwoMonitorDisplay::~TwoMonitorDisplay() {
-  Stop(wm_);
-  Stop(server_);
-  if (hadDisplay_)
-    ::setenv("DISPLAY", oldDisplay_.c_str(), 1);
-  else if (!name_.empty())
+  Stop(m_wm);
+  Stop(m_server);
+  if (m_hadDisplay)
+    ::setenv("DISPLAY", m_oldDisplay.c_str(), 1);
+  else if (!m_name.empty())
     ::unsetenv("DISPLAY");
 }
 

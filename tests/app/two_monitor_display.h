@@ -21,21 +21,21 @@ class TwoMonitorDisplay {
   TwoMonitorDisplay& operator=(const TwoMonitorDisplay&) = delete;
 
   // False when the server, its monitors or the window manager did not come up.
-  bool ok() const { return ok_; }
-  const std::string& name() const { return name_; }
-  const std::string& log() const { return log_; }
+  bool Ok() const { return m_ok; }
+  const std::string& Name() const { return m_name; }
+  const std::string& Log() const { return m_log; }
   // Ends the server (and the window manager) now: the display goes away.
   void EndServer() {
-    Stop(wm_);
-    Stop(server_);
+    Stop(m_wm);
+    Stop(m_server);
   }
 
  private:
   void Stop(pid_t& pid);
-  TempDir dir_;
-  pid_t server_ = -1, wm_ = -1;
-  std::string name_, oldDisplay_, log_;
-  bool hadDisplay_ = false, ok_ = false;
+  TempDir m_dir;
+  pid_t m_server = -1, m_wm = -1;
+  std::string m_name, m_oldDisplay, m_log;
+  bool m_hadDisplay = false, m_ok = false;
 };
 
 }  // namespace zb::testing

@@ -18,7 +18,7 @@ namespace {
 const char kMainTitle[] = "Zimbrel - The Ringtone Creator";
 
 std::vector<pid_t> WebProcesses(const AppHarness& app) {
-  auto v = AppHarness::ChildrenNamed(app.pid(), "WebKitWebProces");
+  auto v = AppHarness::ChildrenNamed(app.Pid(), "WebKitWebProces");
   std::sort(v.begin(), v.end());
   return v;
 }
@@ -155,7 +155,7 @@ addEventListener('load', function () {
   ASSERT_TRUE(app.WaitForValue("ZBName", "loaded 299995", 30000)) << app.Output();
   // The pages are drawn without the GPU: nothing in the UI process loads
   // Mesa (nor LLVM with it), and the window icon needs no SVG renderer.
-  for (const std::string& f : AppHarness::MappedFiles(app.pid())) {
+  for (const std::string& f : AppHarness::MappedFiles(app.Pid())) {
     for (const char* lib :
          {"libLLVM", "swrast_dri", "libgallium", "libGLX_mesa", "libEGL_mesa", "librsvg"})
       EXPECT_EQ(f.find(lib), std::string::npos) << f;

@@ -55,8 +55,8 @@ x.ZBL_SetZBName('ready');
 
 struct Rect {
   int x = 0, y = 0, width = 0, height = 0;
-  int cx() const { return x + width / 2; }
-  int cy() const { return y + height / 2; }
+  int Cx() const { return x + width / 2; }
+  int Cy() const { return y + height / 2; }
   bool Inside(const GdkRectangle& r) const {
     return x >= r.x && y >= r.y && x + width <= r.x + r.width && y + height <= r.y + r.height;
   }
@@ -68,13 +68,13 @@ std::vector<int> Cardinals(const std::string& xid, const char* property);
 // monitor it is on.
 class GdkView {
  public:
-  GdkView() : display_(gdk_display_open(nullptr)) {}
+  GdkView() : m_display(gdk_display_open(nullptr)) {}
   ~GdkView() {
-    if (display_) gdk_display_close(display_);
+    if (m_display) gdk_display_close(m_display);
   }
-  GdkDisplay* display() const { return display_; }
-  int monitors() const { return display_ ? gdk_display_get_n_monitors(display_) : 0; }
-  GdkMonitor* Monitor(int i) const { return gdk_display_get_monitor(display_, i); }
+  GdkDisplay* Display() const { return m_display; }
+  int Monitors() const { return m_display ? gdk_display_get_n_monitors(m_display) : 0; }
+  GdkMonitor* Monitor(int i) const { return gdk_display_get_monitor(m_display, i); }
   GdkRectangle WorkArea(GdkMonitor* m) const {
     GdkRectangle r{};
     gdk_monitor_get_workarea(m, &r);
@@ -84,7 +84,7 @@ class GdkView {
   // client-side decorations keep for shadows (_GTK_FRAME_EXTENTS).
   Rect Frame(const std::string& xid) const {
     Rect r;
-    GdkWindow* w = gdk_x11_window_foreign_new_for_display(display_, std::stoul(xid));
+    GdkWindow* w = gdk_x11_window_foreign_new_for_display(m_display, std::stoul(xid));
     if (!w) return r;
     GdkRectangle f{};
     gdk_window_get_frame_extents(w, &f);
@@ -95,15 +95,15 @@ class GdkView {
     return r;
   }
   GdkMonitor* MonitorOf(const std::string& xid) const {
-    GdkWindow* w = gdk_x11_window_foreign_new_for_display(display_, std::stoul(xid));
+    GdkWindow* w = gdk_x11_window_foreign_new_for_display(m_display, std::stoul(xid));
     if (!w) return nullptr;
-    GdkMonitor* m = gdk_display_get_monitor_at_window(display_, w);
+    GdkMonitor* m = gdk_display_get_monitor_at_window(m_display, w);
     g_object_unref(w);
     return m;
   }
 
  private:
-  GdkDisplay* display_;
+  GdkDisplay* m_display;
 };
 
 // Reads up to `maxItems` 32-bit items of a window property of the type named
@@ -179,10 +179,10 @@ void CloseDialog(AppHarness& app, const std::string& dialogId, const std::string
 
 void CheckPlacement(bool withWindowManager) {
   TwoMonitorDisplay screen(withWindowManager);
-  ASSERT_TRUE(screen.ok()) << screen.log();
+  ASSERT_TRUE(screen.Ok()) << screen.Log();
   GdkView gdk;
-  ASSERT_NE(gdk.display(), nullptr);
-  ASSERT_EQ(gdk.monitors(), 2);
+  ASSERT_NE(gdk.Display(), nullptr);
+  ASSERT_EQ(gdk.Monitors(), 2);
   GdkMonitor* left = gdk.Monitor(0);
   GdkMonitor* right = gdk.Monitor(1);
   ASSERT_TRUE(gdk_monitor_is_primary(left));
@@ -203,8 +203,8 @@ void CheckPlacement(bool withWindowManager) {
   EXPECT_EQ(app.Value("ZBPhone"), "dialog 302x202");
   Rect m = gdk.Frame(main), d = gdk.Frame(dlg);
   EXPECT_EQ(gdk.MonitorOf(dlg), right);
-  EXPECT_NEAR(d.cx(), m.cx(), 2) << d.x << "," << d.y;
-  EXPECT_NEAR(d.cy(), m.cy(), 2) << d.x << "," << d.y;
+  EXPECT_NEAR(d.Cx(), m.Cx(), 2) << d.x << "," << d.y;
+  EXPECT_NEAR(d.Cy(), m.Cy(), 2) << d.x << "," << d.y;
   CloseDialog(app, dlg, "1");
 
   // At the bottom left corner of the right monitor, a dialog larger than
@@ -235,7 +235,7 @@ TEST(Windows, PageDialogsOpenOnTheirOwnersMonitorUnderAWindowManager) {
 
 TEST(Windows, MainWindowMinimisesAndNeitherWindowResizesOrMaximises) {
   TwoMonitorDisplay screen(true);
-  ASSERT_TRUE(screen.ok()) << screen.log();
+  ASSERT_TRUE(screen.Ok()) << screen.Log();
   AppHarness app;
   std::string main = StartWithPages(app);
   ASSERT_FALSE(main.empty()) << app.Output();

@@ -16,10 +16,10 @@ namespace fs = std::filesystem;
 
 TEST(WorkFolder, ThePagesTmpLoadsReadTheUsersWorkFolder) {
   AppHarness app;
-  fs::create_directories(app.workDir());
-  std::ofstream(app.workDir() + "/ring #1.mp3") << "from the work folder";
-  std::ofstream(app.workDir() + "/note.txt") << "not audio";
-  std::ofstream(app.workDir() + "/page.html") << "<p>not audio</p>";
+  fs::create_directories(app.WorkDir());
+  std::ofstream(app.WorkDir() + "/ring #1.mp3") << "from the work folder";
+  std::ofstream(app.WorkDir() + "/note.txt") << "not audio";
+  std::ofstream(app.WorkDir() + "/page.html") << "<p>not audio</p>";
   app.WriteFile("res/tmp/ring #1.mp3", "from beside the program");
   app.WriteFile("res/tmp/only-here.mp3", "from beside the program");
   app.WriteFile("res/tmp/page.html", "<p>from beside the program</p>");

@@ -61,46 +61,46 @@ fs::perms Mode(const std::string& path) {
 
 class BridgeFolderTest : public ::testing::Test {
  protected:
-  TempDir runtime, tmp, reg;
-  ScopedEnv runtimeEnv{"XDG_RUNTIME_DIR", runtime.path()};
-  ScopedEnv tmpEnv{"TMPDIR", tmp.path()};
-  ScopedEnv regEnv{"ZIMBREL_REGISTRY_DIR", reg.path()};
-  CoreHost host{reg.path(), testing::Quiet()};
-  CExternalDispatch disp{[this]() -> CoreHost* { return &host; }};
+  TempDir m_runtime, m_tmp, m_reg;
+  ScopedEnv m_runtimeEnv{"XDG_RUNTIME_DIR", m_runtime.Path()};
+  ScopedEnv m_tmpEnv{"TMPDIR", m_tmp.Path()};
+  ScopedEnv m_regEnv{"ZIMBREL_REGISTRY_DIR", m_reg.Path()};
+  CoreHost m_host{m_reg.Path(), testing::Quiet()};
+  CExternalDispatch m_disp{[this]() -> CoreHost* { return &m_host; }};
 };
 
 TEST_F(BridgeFolderTest, TheSocketLivesInAPrivateRuntimeFolderOrElseInTheTemporaryOne) {
-  fs::permissions(runtime.path(), fs::perms::owner_all);
+  fs::permissions(m_runtime.Path(), fs::perms::owner_all);
   std::string dir;
   {
-    BridgeServer server(&disp);
+    BridgeServer server(&m_disp);
     ASSERT_TRUE(server.Start());
-    dir = server.folder();
-    EXPECT_EQ(fs::path(dir).parent_path(), fs::path(runtime.path()));
+    dir = server.Folder();
+    EXPECT_EQ(fs::path(dir).parent_path(), fs::path(m_runtime.Path()));
     EXPECT_EQ(fs::path(dir).filename().string().rfind("zimbrel-", 0), 0u);
     EXPECT_EQ(Mode(dir), fs::perms::owner_all);
-    EXPECT_EQ(server.socketPath(), dir + "/bridge");
-    EXPECT_TRUE(fs::is_socket(server.socketPath()));
+    EXPECT_EQ(server.SocketPath(), dir + "/bridge");
+    EXPECT_TRUE(fs::is_socket(server.SocketPath()));
     EXPECT_TRUE(fs::is_regular_file(dir + "/lock"));
   }
   EXPECT_FALSE(fs::exists(dir));  // gone with the server
 
   // A runtime folder others may enter, or none: the temporary folder.
-  fs::permissions(runtime.path(),
+  fs::permissions(m_runtime.Path(),
                   fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
   {
-    BridgeServer server(&disp);
+    BridgeServer server(&m_disp);
     ASSERT_TRUE(server.Start());
-    EXPECT_EQ(fs::path(server.folder()).parent_path(), fs::path(tmp.path()));
+    EXPECT_EQ(fs::path(server.Folder()).parent_path(), fs::path(m_tmp.Path()));
   }
   ScopedEnv none("XDG_RUNTIME_DIR", std::nullopt);
-  BridgeServer server(&disp);
+  BridgeServer server(&m_disp);
   ASSERT_TRUE(server.Start());
-  EXPECT_EQ(fs::path(server.folder()).parent_path(), fs::path(tmp.path()));
+  EXPECT_EQ(fs::path(server.Folder()).parent_path(), fs::path(m_tmp.Path()));
 }
 
 TEST_F(BridgeFolderTest, AStartRemovesWhatKilledRunsLeftAndNothingElse) {
-  fs::permissions(runtime.path(), fs::perms::owner_all);
+  fs::permissions(m_runtime.Path(), fs::perms::owner_all);
   // A run killed while its server ran: its lock is free again.
   int pipefd[2];
   ASSERT_EQ(::pipe(pipefd), 0);
@@ -108,7 +108,7 @@ TEST_F(BridgeFolderTest, AStartRemovesWhatKilledRunsLeftAndNothingElse) {
   if (child == 0) {
     std::string dir;
     int lock = -1;
-    if (!MakeBridgeFolder(runtime.path(), &dir, &lock)) ::_exit(1);
+    if (!MakeBridgeFolder(m_runtime.Path(), &dir, &lock)) ::_exit(1);
     BoundSocket(dir + "/bridge", true);
     if (::write(pipefd[1], dir.data(), dir.size()) != static_cast<ssize_t>(dir.size())) ::_exit(1);
     ::kill(::getpid(), SIGKILL);
@@ -123,35 +123,35 @@ TEST_F(BridgeFolderTest, AStartRemovesWhatKilledRunsLeftAndNothingElse) {
   ASSERT_TRUE(fs::exists(killed + "/lock"));
 
   // A run still going (its lock held, here by this process).
-  BridgeServer running(&disp);
+  BridgeServer running(&m_disp);
   ASSERT_TRUE(running.Start());
   // Folders of the layout without a lock: left a while ago by a killed run,
   // just made, and still served.
-  std::string oldDead = OldLayoutFolder(tmp.path(), "zimbrel-aaaaaa", false, 120);
-  std::string oldYoung = OldLayoutFolder(tmp.path(), "zimbrel-bbbbbb", false, 0);
+  std::string oldDead = OldLayoutFolder(m_tmp.Path(), "zimbrel-aaaaaa", false, 120);
+  std::string oldYoung = OldLayoutFolder(m_tmp.Path(), "zimbrel-bbbbbb", false, 0);
   int served = -1;
-  std::string oldServed = OldLayoutFolder(tmp.path(), "zimbrel-cccccc", true, 120, &served);
+  std::string oldServed = OldLayoutFolder(m_tmp.Path(), "zimbrel-cccccc", true, 120, &served);
   // Not ours to remove: a folder with something else in it, a file of that
   // name, and (when the test may make one) another user's folder.
-  std::string foreign = OldLayoutFolder(tmp.path(), "zimbrel-dddddd", false, 120);
+  std::string foreign = OldLayoutFolder(m_tmp.Path(), "zimbrel-dddddd", false, 120);
   std::ofstream(foreign + "/notes.txt") << "mine";
-  std::ofstream(tmp / "zimbrel-eeeeee") << "a file";
+  std::ofstream(m_tmp / "zimbrel-eeeeee") << "a file";
   std::string otherUser;
   if (::geteuid() == 0) {
-    otherUser = OldLayoutFolder(tmp.path(), "zimbrel-ffffff", false, 120);
+    otherUser = OldLayoutFolder(m_tmp.Path(), "zimbrel-ffffff", false, 120);
     ASSERT_EQ(::chown(otherUser.c_str(), 65534, 65534), 0);
   }
 
-  BridgeServer next(&disp);
+  BridgeServer next(&m_disp);
   ASSERT_TRUE(next.Start());
   EXPECT_FALSE(fs::exists(killed));
   EXPECT_FALSE(fs::exists(oldDead));
-  EXPECT_TRUE(fs::exists(running.socketPath()));
+  EXPECT_TRUE(fs::exists(running.SocketPath()));
   EXPECT_TRUE(fs::exists(oldYoung + "/bridge"));
   EXPECT_TRUE(fs::exists(oldServed + "/bridge"));
   EXPECT_TRUE(fs::exists(foreign + "/bridge"));
   EXPECT_TRUE(fs::exists(foreign + "/notes.txt"));
-  EXPECT_TRUE(fs::is_regular_file(tmp / "zimbrel-eeeeee"));
+  EXPECT_TRUE(fs::is_regular_file(m_tmp / "zimbrel-eeeeee"));
   if (!otherUser.empty()) {
     EXPECT_TRUE(fs::exists(otherUser + "/bridge"));
   }

@@ -30,7 +30,6 @@ namespace {
 using testing::ScopedEnv;
 using testing::TempDir;
 
-
 int Connect(const std::string& path) {
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un a{};
@@ -46,10 +45,10 @@ int Connect(const std::string& path) {
 // A connection that has named its page with the server's secret, as the
 // program's own web processes do.
 int Open(const BridgeServer& server, uint64_t pageId = 1) {
-  int fd = Connect(server.socketPath());
+  int fd = Connect(server.SocketPath());
   std::string payload;
   wire::Reply r;
-  if (fd < 0 || !wire::WriteFully(fd, wire::Frame(wire::EncodeHello(pageId, server.secret()))) ||
+  if (fd < 0 || !wire::WriteFully(fd, wire::Frame(wire::EncodeHello(pageId, server.Secret()))) ||
       !wire::ReadFrame(fd, &payload) || !wire::DecodeReply(payload, wire::kOpHello, &r) || !r.ok) {
     if (fd >= 0) ::close(fd);
     return -1;
@@ -59,11 +58,11 @@ int Open(const BridgeServer& server, uint64_t pageId = 1) {
 
 class BridgeServerTest : public ::testing::Test {
  protected:
-  TempDir dir;
-  ScopedEnv env{"ZIMBREL_REGISTRY_DIR", dir.path()};
-  CoreHost host{dir.path(), testing::Quiet()};
-  CExternalDispatch disp{[this]() -> CoreHost* { return &host; }};
-  BridgeServer server{&disp};
+  TempDir m_dir;
+  ScopedEnv m_env{"ZIMBREL_REGISTRY_DIR", m_dir.Path()};
+  CoreHost m_host{m_dir.Path(), testing::Quiet()};
+  CExternalDispatch m_disp{[this]() -> CoreHost* { return &m_host; }};
+  BridgeServer m_server{&m_disp};
 
   // Runs `client` on a thread while this thread serves the main context.
   void RunClient(const std::function<void()>& client) {
@@ -80,9 +79,9 @@ class BridgeServerTest : public ::testing::Test {
 };
 
 TEST_F(BridgeServerTest, LookupsAndCallsRoundTrip) {
-  ASSERT_TRUE(server.Start());
+  ASSERT_TRUE(m_server.Start());
   RunClient([&] {
-    int fd = Open(server);
+    int fd = Open(m_server);
     ASSERT_GE(fd, 0);
     std::string payload;
     wire::Reply r;
@@ -98,7 +97,7 @@ TEST_F(BridgeServerTest, LookupsAndCallsRoundTrip) {
 
     // A 1 MB string through a setter and back.
     std::vector<wire::Value> args(1);
-    args[0].tag = wire::Tag::String;
+    args[0].tag = wire::Tag::kString;
     args[0].s = std::string(1 << 20, 'z');
     ASSERT_TRUE(wire::WriteFully(fd, wire::Frame(wire::EncodeInvoke(5, DISPATCH_METHOD, args))));
     ASSERT_TRUE(wire::ReadFrame(fd, &payload));
@@ -108,24 +107,24 @@ TEST_F(BridgeServerTest, LookupsAndCallsRoundTrip) {
     EXPECT_EQ(r.result.s.size(), size_t{1} << 20);
     ::close(fd);
   });
-  EXPECT_EQ(server.pendingRequests(), 0);
+  EXPECT_EQ(m_server.PendingRequests(), 0);
 }
 
 TEST_F(BridgeServerTest, MalformedOrOversizedInputClosesOnlyThatConnection) {
-  ASSERT_TRUE(server.Start());
+  ASSERT_TRUE(m_server.Start());
   RunClient([&] {
-    int bad = Open(server);
-    int good = Open(server);
+    int bad = Open(m_server);
+    int good = Open(m_server);
     ASSERT_TRUE(wire::WriteFully(bad, wire::Frame(std::string("\x07garbage", 8))));
     std::string payload;
     EXPECT_FALSE(wire::ReadFrame(bad, &payload));  // closed, no reply
     ::close(bad);
-    int huge = Open(server);
+    int huge = Open(m_server);
     ASSERT_TRUE(wire::WriteFully(huge, std::string("\xFF\xFF\xFF\xFF", 4)));
     EXPECT_FALSE(wire::ReadFrame(huge, &payload));
     ::close(huge);
     // Half a frame, then the peer goes away: nothing stays pending.
-    int half = Open(server);
+    int half = Open(m_server);
     ASSERT_TRUE(wire::WriteFully(half, std::string("\x10\x00\x00\x00\x02", 5)));
     ::close(half);
     ASSERT_TRUE(wire::WriteFully(good, wire::Frame(wire::EncodeInvoke(14, DISPATCH_METHOD, {}))));
@@ -135,19 +134,19 @@ TEST_F(BridgeServerTest, MalformedOrOversizedInputClosesOnlyThatConnection) {
     EXPECT_EQ(r.result.s, "260");
     ::close(good);
   });
-  EXPECT_EQ(server.pendingRequests(), 0);
+  EXPECT_EQ(m_server.PendingRequests(), 0);
 }
 
 // The server waits for a page's next call in a blocking read, bounded by the
 // socket's receive time-out: a page that goes quiet after a call, but stays
 // connected, hands the main loop back within a few clock ticks.
 TEST_F(BridgeServerTest, AQuietPageHandsTheMainLoopBackAtOnce) {
-  ASSERT_TRUE(server.Start());
+  ASSERT_TRUE(m_server.Start());
   using Clock = std::chrono::steady_clock;
   std::atomic<int64_t> replied{0};
   std::atomic<bool> done{false};
   std::thread page([&] {
-    int fd = Open(server);
+    int fd = Open(m_server);
     std::string payload;
     if (fd >= 0 && wire::WriteFully(fd, wire::Frame(wire::EncodeInvoke(14, DISPATCH_METHOD, {}))) &&
         wire::ReadFrame(fd, &payload))
@@ -200,7 +199,7 @@ wire::Value Call(int fd, int32_t dispid, uint16_t flags, std::vector<wire::Value
 
 wire::Value Text(std::string s) {
   wire::Value v;
-  v.tag = wire::Tag::String;
+  v.tag = wire::Tag::kString;
   v.s = std::move(s);
   return v;
 }
@@ -210,20 +209,20 @@ wire::Value Text(std::string s) {
 // the empty text of the call, and the page's connection goes on serving.
 TEST_F(BridgeServerTest, AResultTooLargeForAFrameIsEmptyAndTheBridgeStaysUp) {
   SKIP_UNDER_TSAN();
-  ASSERT_TRUE(server.Start());
+  ASSERT_TRUE(m_server.Start());
   RunClient([&] {
-    int fd = Open(server);
+    int fd = Open(m_server);
     ASSERT_GE(fd, 0);
     Call(fd, 16, DISPATCH_METHOD, {Text(std::string(size_t{22} << 20, '\xFF'))});
     wire::Value big = Call(fd, 15, DISPATCH_METHOD);  // ZBL_GetDialogArgument
-    EXPECT_EQ(big.tag, wire::Tag::String);
+    EXPECT_EQ(big.tag, wire::Tag::kString);
     EXPECT_EQ(big.s, "");
     EXPECT_EQ(Call(fd, 14, DISPATCH_METHOD).s, "260");
     Call(fd, 16, DISPATCH_METHOD, {Text("small")});
     EXPECT_EQ(Call(fd, 15, DISPATCH_METHOD).s, "small");
     ::close(fd);
   });
-  EXPECT_EQ(server.pendingRequests(), 0);
+  EXPECT_EQ(m_server.PendingRequests(), 0);
 }
 
 // The largest answer a scripted GET takes (16 MiB, every byte of which
@@ -235,11 +234,11 @@ TEST_F(BridgeServerTest, TheLargestResponseTextCrossesTheBridgeWhole) {
     if (c.ReadHead())
       c.Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" + std::string(body, '\xFF'));
   });
-  ASSERT_TRUE(server.Start());
+  ASSERT_TRUE(m_server.Start());
   RunClient([&] {
-    int fd = Open(server);
+    int fd = Open(m_server);
     ASSERT_GE(fd, 0);
-    EXPECT_TRUE(Call(fd, 23, DISPATCH_METHOD, {Text("http://" + web.authority() + "/big")}).b);
+    EXPECT_TRUE(Call(fd, 23, DISPATCH_METHOD, {Text("http://" + web.Authority() + "/big")}).b);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (Call(fd, 24, DISPATCH_PROPERTYGET).i != 1 && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -259,23 +258,23 @@ bool Ask(int fd, const std::string& request, uint8_t op, wire::Reply* r) {
 }
 
 TEST_F(BridgeServerTest, ConnectionsNameTheirPageAndPagesNoWindowShowsAreRefused) {
-  ASSERT_TRUE(server.Start());
+  ASSERT_TRUE(m_server.Start());
   std::vector<uint64_t> asked;
-  server.SetCallerFilter([&](uint64_t page) {
+  m_server.SetCallerFilter([&](uint64_t page) {
     EXPECT_EQ(BridgeServer::CallerPageId(), page);  // the request being served
     asked.push_back(page);
     return page == 7;
   });
   RunClient([&] {
     wire::Reply r;
-    int shown = Open(server, 7);
+    int shown = Open(m_server, 7);
     ASSERT_GE(shown, 0);
     ASSERT_TRUE(Ask(shown, wire::EncodeInvoke(14, DISPATCH_METHOD, {}), wire::kOpInvoke, &r));
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.result.s, "260");
 
     // A page that no window shows: errors, on a connection that stays open.
-    int hidden = Open(server, 8);
+    int hidden = Open(m_server, 8);
     ASSERT_GE(hidden, 0);
     for (int i = 0; i < 2; ++i) {
       ASSERT_TRUE(Ask(hidden, wire::EncodeLookup("ZBL_GetVersion"), wire::kOpLookup, &r));
@@ -284,31 +283,31 @@ TEST_F(BridgeServerTest, ConnectionsNameTheirPageAndPagesNoWindowShowsAreRefused
     }
     // A page is named once.
     std::string payload;
-    ASSERT_TRUE(wire::WriteFully(shown, wire::Frame(wire::EncodeHello(9, server.secret()))));
+    ASSERT_TRUE(wire::WriteFully(shown, wire::Frame(wire::EncodeHello(9, m_server.Secret()))));
     EXPECT_FALSE(wire::ReadFrame(shown, &payload));
     for (int fd : {shown, hidden}) ::close(fd);
   });
   EXPECT_EQ(asked, (std::vector<uint64_t>{7, 8, 8}));
   EXPECT_EQ(BridgeServer::CallerPageId(), 0u);
-  EXPECT_EQ(server.pendingRequests(), 0);
+  EXPECT_EQ(m_server.PendingRequests(), 0);
 }
 
 // A process of this user that is not one of the program's web processes
 // knows the socket but not the secret: whatever it sends first, a guessed
 // page id or a call, the connection ends unanswered and nothing runs.
 TEST_F(BridgeServerTest, OnlyAHelloWithTheSecretOpensAConnection) {
-  ASSERT_TRUE(server.Start());
-  EXPECT_EQ(server.secret().size(), 64u);
-  BridgeServer other(&disp);
+  ASSERT_TRUE(m_server.Start());
+  EXPECT_EQ(m_server.Secret().size(), 64u);
+  BridgeServer other(&m_disp);
   ASSERT_TRUE(other.Start());
-  EXPECT_NE(other.secret(), server.secret());  // a fresh one each start
+  EXPECT_NE(other.Secret(), m_server.Secret());  // a fresh one each start
   std::vector<uint64_t> asked;
-  server.SetCallerFilter([&](uint64_t page) {
+  m_server.SetCallerFilter([&](uint64_t page) {
     asked.push_back(page);
     return true;
   });
   std::vector<wire::Value> name(1);
-  name[0].tag = wire::Tag::String;
+  name[0].tag = wire::Tag::kString;
   name[0].s = "intruder";
   const std::string setName = wire::EncodeInvoke(5, DISPATCH_METHOD, name);  // ZBL_SetZBName
   const std::vector<std::string> firsts = {
@@ -316,13 +315,13 @@ TEST_F(BridgeServerTest, OnlyAHelloWithTheSecretOpensAConnection) {
       wire::EncodeLookup("ZBL_TranscodeMedia"),  // nor before a lookup
       wire::EncodeHello(1, ""),                  // guessed page ids, no secret
       wire::EncodeHello(7, "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef"),
-      wire::EncodeHello(7, other.secret()),                 // another run's secret
-      wire::EncodeHello(7, server.secret().substr(0, 63)),  // nearly the secret
-      wire::EncodeHello(0, server.secret()),                // the secret, but no page
+      wire::EncodeHello(7, other.Secret()),                   // another run's secret
+      wire::EncodeHello(7, m_server.Secret().substr(0, 63)),  // nearly the secret
+      wire::EncodeHello(0, m_server.Secret()),                // the secret, but no page
   };
   RunClient([&] {
     for (size_t i = 0; i < firsts.size(); ++i) {
-      int fd = Connect(server.socketPath());
+      int fd = Connect(m_server.SocketPath());
       ASSERT_GE(fd, 0);
       // The first request and a call right behind it: neither is answered.
       ASSERT_TRUE(wire::WriteFully(fd, wire::Frame(firsts[i]) + wire::Frame(setName)));
@@ -330,7 +329,7 @@ TEST_F(BridgeServerTest, OnlyAHelloWithTheSecretOpensAConnection) {
       EXPECT_FALSE(wire::ReadFrame(fd, &payload)) << "request " << i;
       ::close(fd);
     }
-    int page = Open(server, 7);
+    int page = Open(m_server, 7);
     ASSERT_GE(page, 0);
     wire::Reply r;
     ASSERT_TRUE(Ask(page, wire::EncodeInvoke(4, DISPATCH_METHOD, {}), wire::kOpInvoke, &r));
@@ -338,7 +337,7 @@ TEST_F(BridgeServerTest, OnlyAHelloWithTheSecretOpensAConnection) {
     ::close(page);
   });
   EXPECT_EQ(asked, (std::vector<uint64_t>{7}));
-  EXPECT_EQ(server.pendingRequests(), 0);
+  EXPECT_EQ(m_server.PendingRequests(), 0);
 }
 
 // A process of another user never gets a word, even where the folder lets it
@@ -346,16 +345,16 @@ TEST_F(BridgeServerTest, OnlyAHelloWithTheSecretOpensAConnection) {
 // test).
 TEST_F(BridgeServerTest, AProcessOfAnotherUserIsNotServed) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a process as another user";
-  ASSERT_TRUE(server.Start());
-  EXPECT_EQ(std::filesystem::status(server.folder()).permissions() & std::filesystem::perms::all,
+  ASSERT_TRUE(m_server.Start());
+  EXPECT_EQ(std::filesystem::status(m_server.Folder()).permissions() & std::filesystem::perms::all,
             std::filesystem::perms::owner_all);
-  ::chmod(server.folder().c_str(), 0711);
-  ::chmod(server.socketPath().c_str(), 0777);
-  const std::string hello = wire::Frame(wire::EncodeHello(1, server.secret()));
+  ::chmod(m_server.Folder().c_str(), 0711);
+  ::chmod(m_server.SocketPath().c_str(), 0777);
+  const std::string hello = wire::Frame(wire::EncodeHello(1, m_server.Secret()));
   pid_t child = ::fork();
   if (child == 0) {
     if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
-    int fd = Connect(server.socketPath());
+    int fd = Connect(m_server.SocketPath());
     if (fd < 0) ::_exit(4);
     std::string payload;
     // Even the secret does not help a process of another user.
@@ -393,12 +392,12 @@ TEST_F(BridgeServerTest, ConnectionsWithoutAHelloAreFewSmallAndShortLived) {
   rlimit raised = lim;
   raised.rlim_cur = std::min<rlim_t>(lim.rlim_max, 4096);
   ::setrlimit(RLIMIT_NOFILE, &raised);
-  ASSERT_TRUE(server.Start());
+  ASSERT_TRUE(m_server.Start());
   const size_t before = ResidentBytes();
   size_t most = 0;
   std::atomic<bool> done{false};
   std::thread attacker([&] {
-    int page = Open(server, 3);
+    int page = Open(m_server, 3);
     ASSERT_GE(page, 0);
     auto version = [&] {
       wire::Reply r;
@@ -410,7 +409,7 @@ TEST_F(BridgeServerTest, ConnectionsWithoutAHelloAreFewSmallAndShortLived) {
     // takes it: it closes each after the length.
     const std::string chunk(1 << 20, 'x');
     for (int i = 0; i < 8; ++i) {
-      int fd = Connect(server.socketPath());
+      int fd = Connect(m_server.SocketPath());
       ASSERT_GE(fd, 0);
       std::string head("\x00\x00\xC0\x03", 4);  // 60 MiB, little-endian
       bool cut = !wire::WriteFully(fd, head);
@@ -422,7 +421,7 @@ TEST_F(BridgeServerTest, ConnectionsWithoutAHelloAreFewSmallAndShortLived) {
     // A thousand idle connections; the page's calls go on between them.
     std::vector<int> idle;
     for (int i = 0; i < 1000; ++i) {
-      int fd = Connect(server.socketPath());
+      int fd = Connect(m_server.SocketPath());
       if (fd >= 0) idle.push_back(fd);
       if (i % 100 == 99) {
         EXPECT_EQ(version(), "260") << "after " << i + 1;
@@ -441,7 +440,7 @@ TEST_F(BridgeServerTest, ConnectionsWithoutAHelloAreFewSmallAndShortLived) {
   });
   while (!done) {
     g_main_context_iteration(nullptr, FALSE);
-    most = std::max(most, server.connections());
+    most = std::max(most, m_server.Connections());
     std::this_thread::yield();
   }
   attacker.join();
@@ -449,12 +448,12 @@ TEST_F(BridgeServerTest, ConnectionsWithoutAHelloAreFewSmallAndShortLived) {
   }
   ::setrlimit(RLIMIT_NOFILE, &lim);
   EXPECT_LE(most, BridgeServer::kMaxWaiting + 1);  // the page's and the waiting ones
-#if !defined(__SANITIZE_THREAD__)  // ThreadSanitizer's own memory is no measure
+#if !defined(__SANITIZE_THREAD__)                  // ThreadSanitizer's own memory is no measure
   EXPECT_LT(ResidentBytes(), before + (64u << 20));
 #else
   (void)before;
 #endif
-  EXPECT_EQ(server.pendingRequests(), 0);
+  EXPECT_EQ(m_server.PendingRequests(), 0);
 }
 
 }  // namespace

@@ -12,15 +12,15 @@ TEST(BridgeWire, RequestsRoundTrip) {
   EXPECT_EQ(r.name, "ZBL_IsZBL");
 
   std::vector<Value> args(5);
-  args[0].tag = Tag::String;
+  args[0].tag = Tag::kString;
   args[0].s = std::string("a\0b", 3);
-  args[1].tag = Tag::Int;
+  args[1].tag = Tag::kInt;
   args[1].i = -7;
-  args[2].tag = Tag::Double;
+  args[2].tag = Tag::kDouble;
   args[2].d = 2.5;
-  args[3].tag = Tag::Bool;
+  args[3].tag = Tag::kBool;
   args[3].b = true;
-  args[4].tag = Tag::Null;
+  args[4].tag = Tag::kNull;
   ASSERT_TRUE(DecodeRequest(EncodeInvoke(3, DISPATCH_METHOD, args), &r));
   EXPECT_EQ(r.dispid, 3);
   EXPECT_EQ(r.flags, DISPATCH_METHOD);
@@ -102,7 +102,7 @@ TEST(BridgeWire, RepliesAndVariantsConvert) {
 
   // A text goes into the automation shape as UTF-16 and comes back as UTF-8.
   Value v;
-  v.tag = Tag::String;
+  v.tag = Tag::kString;
   v.s = "caf\xC3\xA9";
   Request r;
   ASSERT_TRUE(DecodeRequest(EncodeInvoke(4, DISPATCH_METHOD, {v}), &r));

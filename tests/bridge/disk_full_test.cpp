@@ -25,28 +25,27 @@ namespace {
 
 using namespace zb::testing;
 
-
 // A tmpfs of `size` mounted on a new folder; unmounted when it goes.
 class SmallDisk {
  public:
-  SmallDisk(const std::string& where, const char* size) : path_(where) {
-    std::filesystem::create_directory(path_);
+  SmallDisk(const std::string& where, const char* size) : m_path(where) {
+    std::filesystem::create_directory(m_path);
     std::string opts = std::string("size=") + size;
-    if (::mount("tmpfs", path_.c_str(), "tmpfs", 0, opts.c_str()) == 0)
-      mounted_ = true;
+    if (::mount("tmpfs", m_path.c_str(), "tmpfs", 0, opts.c_str()) == 0)
+      m_mounted = true;
     else
-      why_ = std::strerror(errno);
+      m_why = std::strerror(errno);
   }
   ~SmallDisk() {
-    if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
+    if (m_mounted) ::umount2(m_path.c_str(), MNT_DETACH);
   }
-  bool mounted() const { return mounted_; }
-  const std::string& why() const { return why_; }
-  const std::string& path() const { return path_; }
+  bool Mounted() const { return m_mounted; }
+  const std::string& Why() const { return m_why; }
+  const std::string& Path() const { return m_path; }
 
   // Writes a filler file until the disk refuses another byte.
   void Fill() {
-    int fd = ::open((path_ + "/filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int fd = ::open((m_path + "/filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     ASSERT_GE(fd, 0);
     std::vector<char> block(4096, 'f');
     while (::write(fd, block.data(), block.size()) > 0) {
@@ -55,12 +54,12 @@ class SmallDisk {
     }
     ::close(fd);
   }
-  void Unfill() { ::unlink((path_ + "/filler").c_str()); }
+  void Unfill() { ::unlink((m_path + "/filler").c_str()); }
 
  private:
-  std::string path_;
-  bool mounted_ = false;
-  std::string why_;
+  std::string m_path;
+  bool m_mounted = false;
+  std::string m_why;
 };
 
 class DiskFull : public ::testing::Test {
@@ -74,28 +73,28 @@ class DiskFull : public ::testing::Test {
   static VARIANT Str(const std::string& s) { return StrArg(s); }
   static std::string S(VARIANT v) { return TakeString(v); }
 
-  ModuleDir m;
+  ModuleDir m_m;
 };
 
 // The ringtone does not fit: cut in the middle (ffmpeg exits with 1) or only
 // at its very end (ffmpeg 5.1 exits with 0 but reports the failed writes).
 // Either way the page never reads 1.
 TEST_F(DiskFull, TranscodeOutputEndsInTwo) {
-  SmallDisk disk(m.dir / "small", "64k");
-  if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here: " << disk.why();
-  m.LinkTool("ffmpeg", "/usr/bin/ffmpeg");
-  ScopedEnv registryDir("ZIMBREL_REGISTRY_DIR", m.dir / "registry");
-  CoreHost host(m.path(), testing::Quiet());
+  SmallDisk disk(m_m.dir / "small", "64k");
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here: " << disk.Why();
+  m_m.LinkTool("ffmpeg", "/usr/bin/ffmpeg");
+  ScopedEnv registryDir("ZIMBREL_REGISTRY_DIR", m_m.dir / "registry");
+  CoreHost host(m_m.Path(), testing::Quiet());
   CExternalDispatch disp([&]() -> CoreHost* { return &host; });
 
   // At 64 kbit/s: 10 s is 80 kB, a little more than the disk; 60 s is 480 kB.
   for (int seconds : {10, 60}) {
     SCOPED_TRACE(seconds);
-    std::string song = m.dir / ("song" + std::to_string(seconds) + ".wav");
+    std::string song = m_m.dir / ("song" + std::to_string(seconds) + ".wav");
     ASSERT_EQ(Sh("sox -n -r 44100 -c 2 " + ShellQuote(song) + " synth " + std::to_string(seconds) +
                  " sine 440"),
               0);
-    std::string ring = disk.path() + "/ringtone.mp3";
+    std::string ring = disk.Path() + "/ringtone.mp3";
     VARIANT r = Call(disp, u"ZBL_TranscodeMedia", DISPATCH_METHOD, {Str(song), Str(ring)});
     ASSERT_EQ(r.boolVal, VARIANT_TRUE);
     std::vector<int32_t> seen;
@@ -116,11 +115,11 @@ TEST_F(DiskFull, TranscodeOutputEndsInTwo) {
 // value file keeps its old bytes, a value never stored gets no file, and the
 // pending value is written when the window closes once there is room again.
 TEST_F(DiskFull, SettingsKeepTheirBytesAndTheNewValueStaysPending) {
-  SmallDisk disk(m.dir / "registry", "64k");
-  if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here: " << disk.why();
-  ScopedEnv registryDir("ZIMBREL_REGISTRY_DIR", disk.path());
-  std::string key = disk.path() + "/HKEY_CURRENT_USER/Software/Zimbrel";
-  auto host = std::make_unique<CoreHost>(m.path(), testing::Quiet());
+  SmallDisk disk(m_m.dir / "registry", "64k");
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here: " << disk.Why();
+  ScopedEnv registryDir("ZIMBREL_REGISTRY_DIR", disk.Path());
+  std::string key = disk.Path() + "/HKEY_CURRENT_USER/Software/Zimbrel";
+  auto host = std::make_unique<CoreHost>(m_m.Path(), testing::Quiet());
   auto disp = std::make_unique<CExternalDispatch>([&]() -> CoreHost* { return host.get(); });
   Call(*disp, u"ZBL_SetZBName", DISPATCH_METHOD, {Str("Alice Example")});
   const std::string stored = ReadFile(key + "/ZBName");  // type REG_BINARY, then the data
@@ -146,7 +145,7 @@ TEST_F(DiskFull, SettingsKeepTheirBytesAndTheNewValueStaysPending) {
   EXPECT_EQ(ShOut("ls -A " + ShellQuote(key)), "ZBName\n");  // no temporary left
   {
     // Another reader of the store sees the stored value.
-    registry r("Software\\Zimbrel", 2);
+    registry r("Software\\Zimbrel", reg::Root::kCurrentUser);
     registry::value v(r, "ZBName");
     EXPECT_EQ(v.get(), "Alice Example");
   }

@@ -44,17 +44,17 @@ class RecordingFrontEnd : public FrontEnd {
 
 class DispatchTest : public ::testing::Test {
  protected:
-  TempDir dir;
-  ScopedEnv env{"ZIMBREL_REGISTRY_DIR", dir.path()};
-  RecordingFrontEnd frontEnd;
-  CoreHost host{dir.path(), frontEnd};
-  CExternalDispatch disp{[this]() -> CoreHost* { return &host; }};
-  void SetUp() override { frontEnd.core = &host; }
+  TempDir m_dir;
+  ScopedEnv m_env{"ZIMBREL_REGISTRY_DIR", m_dir.Path()};
+  RecordingFrontEnd m_frontEnd;
+  CoreHost m_host{m_dir.Path(), m_frontEnd};
+  CExternalDispatch m_disp{[this]() -> CoreHost* { return &m_host; }};
+  void SetUp() override { m_frontEnd.core = &m_host; }
 
   DISPID Id(const std::u16string& name) {
     OLECHAR* names[] = {const_cast<OLECHAR*>(name.c_str())};
     DISPID id = 12345;
-    disp.GetIDsOfNames(IID_NULL, names, 1, 0, &id);
+    m_disp.GetIDsOfNames(IID_NULL, names, 1, 0, &id);
     return id;
   }
   // Invokes by name with script-order arguments.
@@ -65,14 +65,14 @@ class DispatchTest : public ::testing::Test {
   }
   // Invokes with script-order arguments.
   VARIANT Call(DISPID id, WORD flags, std::vector<VARIANT> scriptArgs = {}) {
-    VARIANT r = testing::InvokeMember(disp, id, flags, std::move(scriptArgs));
-    results.push_back(r);  // freed when the test ends
+    VARIANT r = testing::InvokeMember(m_disp, id, flags, std::move(scriptArgs));
+    m_results.push_back(r);  // freed when the test ends
     return r;
   }
   void TearDown() override {
-    for (auto& r : results) VariantClear(&r);
+    for (auto& r : m_results) VariantClear(&r);
   }
-  std::vector<VARIANT> results;
+  std::vector<VARIANT> m_results;
   static VARIANT Str(const std::string& s) { return testing::StrArg(s); }
   static VARIANT Int(int32_t i) { return testing::IntArg(i); }
   static VARIANT Dbl(double d) {
@@ -95,12 +95,12 @@ TEST_F(DispatchTest, NamesResolveCaseSensitivelyAndAllOfThemAreTried) {
   std::u16string a = u"ZBL_GetVersion", b = u"Nope", c = u"ZBL_tsStatus";
   OLECHAR* names[] = {a.data(), b.data(), c.data()};
   DISPID ids[3] = {0, 0, 0};
-  EXPECT_EQ(disp.GetIDsOfNames(IID_NULL, names, 3, 0, ids), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(m_disp.GetIDsOfNames(IID_NULL, names, 3, 0, ids), DISP_E_UNKNOWNNAME);
   EXPECT_EQ(ids[0], 14);
   EXPECT_EQ(ids[1], DISPID_UNKNOWN);
   EXPECT_EQ(ids[2], 27);
   DISPID untouched = 77;
-  EXPECT_EQ(disp.GetIDsOfNames(IID_NULL, nullptr, 0, 0, &untouched), S_OK);
+  EXPECT_EQ(m_disp.GetIDsOfNames(IID_NULL, nullptr, 0, 0, &untouched), S_OK);
   EXPECT_EQ(untouched, 77);
   // The pages' 38 members keep their places; the analysis members follow.
   ASSERT_EQ(kMethodTable.size(), 41u);
@@ -111,15 +111,15 @@ TEST_F(DispatchTest, NamesResolveCaseSensitivelyAndAllOfThemAreTried) {
 TEST_F(DispatchTest, IUnknownAndTypeInfoRules) {
   void* p = reinterpret_cast<void*>(1);
   GUID other{1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
-  EXPECT_EQ(disp.QueryInterface(other, &p), E_NOINTERFACE);
+  EXPECT_EQ(m_disp.QueryInterface(other, &p), E_NOINTERFACE);
   EXPECT_EQ(p, nullptr);
-  EXPECT_EQ(disp.QueryInterface(IID_IDispatch, &p), S_OK);
-  EXPECT_EQ(p, static_cast<IDispatch*>(&disp));
-  EXPECT_EQ(disp.Release(), 0u);
-  EXPECT_EQ(disp.Release(), static_cast<ULONG>(-1));  // never deletes itself
-  disp.AddRef();
+  EXPECT_EQ(m_disp.QueryInterface(IID_IDispatch, &p), S_OK);
+  EXPECT_EQ(p, static_cast<IDispatch*>(&m_disp));
+  EXPECT_EQ(m_disp.Release(), 0u);
+  EXPECT_EQ(m_disp.Release(), static_cast<ULONG>(-1));  // never deletes itself
+  m_disp.AddRef();
   UINT count = 99;
-  EXPECT_EQ(disp.GetTypeInfoCount(&count), E_NOTIMPL);
+  EXPECT_EQ(m_disp.GetTypeInfoCount(&count), E_NOTIMPL);
   EXPECT_EQ(count, 99u);
   EXPECT_EQ(S(Call(14, DISPATCH_METHOD)), "260");  // still answers at count 0
 }
@@ -140,7 +140,7 @@ TEST_F(DispatchTest, KindChecksLeaveTheResultUntouched) {
     keep.vt = VT_I4;
     keep.lVal = 5;
     DISPPARAMS none{nullptr, nullptr, 0, 0};
-    EXPECT_EQ(disp.Invoke(id, IID_NULL, 0, 3, &none, &keep, nullptr, nullptr), S_OK);
+    EXPECT_EQ(m_disp.Invoke(id, IID_NULL, 0, 3, &none, &keep, nullptr, nullptr), S_OK);
     EXPECT_EQ(keep.vt, VT_I4);
   }
   for (WORD flags : {DISPATCH_PROPERTYGET, DISPATCH_METHOD}) {
@@ -150,25 +150,25 @@ TEST_F(DispatchTest, KindChecksLeaveTheResultUntouched) {
   }
   // A property read without a result VARIANT does nothing.
   DISPPARAMS none{nullptr, nullptr, 0, 0};
-  EXPECT_EQ(disp.Invoke(33, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, nullptr, nullptr, nullptr),
+  EXPECT_EQ(m_disp.Invoke(33, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, nullptr, nullptr, nullptr),
             S_OK);
 }
 
 TEST_F(DispatchTest, ArgumentsArriveInScriptOrderAndAreConvertedSafely) {
   Call(u"ZBL_ShowModalDialog", DISPATCH_METHOD,
        {Str("T"), Str("u.html"), Str("arg"), Int(1), Int(2), Int(300), Int(200)});
-  ASSERT_EQ(frontEnd.calls.size(), 1u);
-  EXPECT_EQ(frontEnd.calls[0], "dialog|T|u.html|arg|1|2|300|200");
-  frontEnd.calls.clear();
+  ASSERT_EQ(m_frontEnd.calls.size(), 1u);
+  EXPECT_EQ(m_frontEnd.calls[0], "dialog|T|u.html|arg|1|2|300|200");
+  m_frontEnd.calls.clear();
   // Too few arguments: missing strings are "", missing integers 0.
   VARIANT r = Call(u"ZBL_ShowModalDialog", DISPATCH_METHOD, {Str("only")});
   EXPECT_EQ(S(r), "ret:");
-  EXPECT_EQ(frontEnd.calls[0], "dialog|only|||0|0|0|0");
-  frontEnd.calls.clear();
+  EXPECT_EQ(m_frontEnd.calls[0], "dialog|only|||0|0|0|0");
+  m_frontEnd.calls.clear();
   // Wrong types: numbers become text, text becomes a number, fractions are cut.
   Call(u"ZBL_ShowModalDialog", DISPATCH_METHOD,
        {Int(42), Dbl(2.5), Str("x"), Str("  -17abc"), Dbl(-3.9), Str("zz"), Dbl(1e12)});
-  EXPECT_EQ(frontEnd.calls[0], "dialog|42|2.5|x|-17|-3|0|2147483647");
+  EXPECT_EQ(m_frontEnd.calls[0], "dialog|42|2.5|x|-17|-3|0|2147483647");
   r = Call(u"ZBL_MessageBox", DISPATCH_METHOD, {Str("Yes or no?"), Int(4)});
   EXPECT_EQ(r.vt, VT_INT);
   EXPECT_EQ(r.intVal, 6);
@@ -184,7 +184,7 @@ TEST_F(DispatchTest, ProfileMembersUseTheStoreAndItsDefaults) {
   EXPECT_EQ(S(Call(u"ZBL_GetZBAid", DISPATCH_METHOD)), "2");
   Call(u"ZBL_SetZBPhone", DISPATCH_METHOD, {Str("")});
   EXPECT_EQ(S(Call(u"ZBL_GetZBPhone", DISPATCH_METHOD)), "");
-  std::ifstream f(dir / "HKEY_CURRENT_USER/Software/Zimbrel/ZBAid", std::ios::binary);
+  std::ifstream f(m_dir / "HKEY_CURRENT_USER/Software/Zimbrel/ZBAid", std::ios::binary);
   std::string bytes(std::istreambuf_iterator<char>(f), {});
   EXPECT_EQ(bytes, std::string("\x03\0\0\0"
                                "2",
@@ -192,14 +192,14 @@ TEST_F(DispatchTest, ProfileMembersUseTheStoreAndItsDefaults) {
 }
 
 TEST_F(DispatchTest, CommandLineFileIsHandedOutOnceAndDialogValueIsShared) {
-  host.SetCommandLineFile("/home/u/My Music/a b.mp3");
+  m_host.SetCommandLineFile("/home/u/My Music/a b.mp3");
   EXPECT_EQ(S(Call(u"ZBL_clFileName", DISPATCH_PROPERTYGET)), "/home/u/My Music/a b.mp3");
   EXPECT_EQ(S(Call(u"ZBL_clFileName", DISPATCH_PROPERTYGET)), "");
   Call(u"ZBL_SetDialogRetValue", DISPATCH_METHOD, {Str("v1")});
   EXPECT_EQ(S(Call(u"ZBL_GetDialogArgument", DISPATCH_METHOD)), "v1");
   VARIANT r = Call(u"ZBL_BreakAsyncOperation", DISPATCH_METHOD);
   EXPECT_EQ(r.vt, VT_BOOL);
-  EXPECT_TRUE(host.Jobs()->BreakRequested());
+  EXPECT_TRUE(m_host.Jobs()->CancelRequested());
 }
 
 // Every member's result has the type its entry lists, also when it is called
@@ -231,7 +231,7 @@ TEST_F(DispatchTest, EveryMemberAnswersWithItsListedResultType) {
     }
     EXPECT_EQ(r.vt, want) << m.name;
   }
-  EXPECT_EQ(frontEnd.calls.front(), "close");
+  EXPECT_EQ(m_frontEnd.calls.front(), "close");
 }
 
 }  // namespace

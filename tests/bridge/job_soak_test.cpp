@@ -36,7 +36,6 @@ namespace {
 
 using namespace zb::testing;
 
-
 int SoakCount() {
   const char* v = std::getenv("ZIMBREL_SOAK_COUNT");
   int n = v ? std::atoi(v) : 0;
@@ -77,29 +76,29 @@ bool Between(int32_t v, int32_t lo, int32_t hi) {
 class JobSoak : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::cout << "soak: " << count << " starts per kind, ZIMBREL_SOAK_RANDOM=" << randomStart
+    std::cout << "soak: " << m_count << " starts per kind, ZIMBREL_SOAK_RANDOM=" << m_randomStart
               << "\n";
-    m.LinkTool("ffmpeg", "/usr/bin/ffmpeg");
-    m.LinkTool("mp3gain", "/usr/bin/mp3gain");
-    ASSERT_EQ(Sh("sox -n -r 44100 -c 2 " + ShellQuote(song) + " synth 0.5 sine 440 2>/dev/null"),
+    m_m.LinkTool("ffmpeg", "/usr/bin/ffmpeg");
+    m_m.LinkTool("mp3gain", "/usr/bin/mp3gain");
+    ASSERT_EQ(Sh("sox -n -r 44100 -c 2 " + ShellQuote(m_song) + " synth 0.5 sine 440 2>/dev/null"),
               0);
-    ASSERT_EQ(Sh("ffmpeg -nostdin -v error -i " + ShellQuote(song) + " -ab 64k -y " +
-                 ShellQuote(m.dir / "base.mp3")),
+    ASSERT_EQ(Sh("ffmpeg -nostdin -v error -i " + ShellQuote(m_song) + " -ab 64k -y " +
+                 ShellQuote(m_m.dir / "base.mp3")),
               0);
-    std::filesystem::create_directory(m.dir / "norm");
-    WriteFile(upload, std::string(512 * 1024, 'u'));
-    img = media::cdtest::WriteCdImage(m.path(), "soak", {{60, true}, {1500}, {300}});
-    images = std::make_unique<ScopedEnv>("ZIMBREL_CD_IMAGES", img.cue);
-    drive = std::to_string(media::cdtest::RealDriveCount());
+    std::filesystem::create_directory(m_m.dir / "norm");
+    WriteFile(m_upload, std::string(512 * 1024, 'u'));
+    m_img = media::cdtest::WriteCdImage(m_m.Path(), "soak", {{60, true}, {1500}, {300}});
+    m_images = std::make_unique<ScopedEnv>("ZIMBREL_CD_IMAGES", m_img.cue);
+    m_drive = std::to_string(media::cdtest::RealDriveCount());
   }
   void TearDown() override {
-    disp.reset();
-    host.reset();
+    m_disp.reset();
+    m_host.reset();
     EXPECT_TRUE(AllSettled(60000));
   }
 
   VARIANT Call(const std::u16string& name, WORD flags, std::vector<VARIANT> args = {}) {
-    return CallMember(*disp, name, flags, std::move(args));
+    return CallMember(*m_disp, name, flags, std::move(args));
   }
   static VARIANT Str(const std::string& s) { return StrArg(s); }
   int32_t Status(const std::u16string& name) {
@@ -121,31 +120,31 @@ class JobSoak : public ::testing::Test {
     switch (kind) {
       case jobs::JobKind::kHttp:
         member = u"ZBL_MakeHttpRequest";
-        args = {Str("http://" + get.authority() + "/soak?n=" + std::to_string(i))};
+        args = {Str("http://" + m_get.Authority() + "/soak?n=" + std::to_string(i))};
         break;
       case jobs::JobKind::kTranscode:
         member = u"ZBL_TranscodeMedia";
-        args = {Str(song), Str(m.tmp + "/ringtone.mp3")};
+        args = {Str(m_song), Str(m_m.tmp + "/ringtone.mp3")};
         break;
       case jobs::JobKind::kUpload:
         member = u"ZBL_UploadFile";
-        args = {Str(upload), Str("sid" + std::to_string(i))};
+        args = {Str(m_upload), Str("sid" + std::to_string(i))};
         break;
-      case jobs::JobKind::kRip:
+      case jobs::JobKind::kGrab:
         member = u"ZBL_GrabAudioDataFromCD";
-        args = {Str(drive), Str("1"), Str(m.tmp + "/track.wav")};
+        args = {Str(m_drive), Str("1"), Str(m_m.tmp + "/track.wav")};
         break;
       case jobs::JobKind::kNormalize: {
         // A copy per start: an earlier run's mp3gain may still work on its own.
-        std::string f = m.dir / ("norm/n" + std::to_string(copies++) + ".mp3");
-        std::filesystem::copy_file(m.dir / "base.mp3", f);
+        std::string f = m_m.dir / ("norm/n" + std::to_string(m_copies++) + ".mp3");
+        std::filesystem::copy_file(m_m.dir / "base.mp3", f);
         member = u"ZBL_NormalizeAudio";
         args = {Str(f)};
         break;
       }
       case jobs::JobKind::kAnalysis:
         member = u"ZBL_AnalyzeMedia";
-        args = {Str(song), Str(m.tmp + "/preview.wav")};
+        args = {Str(m_song), Str(m_m.tmp + "/preview.wav")};
         break;
     }
     VARIANT r = Call(member, DISPATCH_METHOD, std::move(args));
@@ -191,8 +190,8 @@ class JobSoak : public ::testing::Test {
   // One run of each kind that is left to finish: it must succeed. Also warms
   // up what libraries set up once per process (libcurl's global state).
   void ExpectEachKindSucceeds() {
-    for (const KindSpec& k : kinds) {
-      auto kind = static_cast<jobs::JobKind>(&k - kinds.data());
+    for (const KindSpec& k : m_kinds) {
+      auto kind = static_cast<jobs::JobKind>(&k - m_kinds.data());
       ASSERT_TRUE(Start(kind, -1)) << k.name;
       EXPECT_EQ(AwaitFinal(k, -1), k.success) << k.name;
     }
@@ -200,7 +199,7 @@ class JobSoak : public ::testing::Test {
   }
 
   void Soak(jobs::JobKind kind) {
-    const KindSpec& k = kinds[static_cast<int>(kind)];
+    const KindSpec& k = m_kinds[static_cast<int>(kind)];
     ExpectEachKindSucceeds();
     ASSERT_TRUE(AllSettled(60000));
     Baseline base = Measure();
@@ -209,11 +208,11 @@ class JobSoak : public ::testing::Test {
     std::uniform_int_distribution<int> action(0, 99);
     int cancelled = 0, finished = 0, restarted = 0;
     std::map<int32_t, int> seen;
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < m_count; ++i) {
       ASSERT_TRUE(Start(kind, i)) << k.name << " start " << i;
-      std::this_thread::sleep_for(std::chrono::microseconds(delay(rng)));
-      int a = action(rng);
-      if (a < 15 && i + 1 < count) {  // started again while this one may run
+      std::this_thread::sleep_for(std::chrono::microseconds(delay(m_rng)));
+      int a = action(m_rng);
+      if (a < 15 && i + 1 < m_count) {  // started again while this one may run
         ++restarted;
         continue;
       }
@@ -246,48 +245,48 @@ class JobSoak : public ::testing::Test {
     ExpectEachKindSucceeds();
   }
 
-  int count = SoakCount();
-  int copies = 0;
-  uint32_t randomStart = SoakRandomStart();
-  std::mt19937 rng{randomStart};
+  int m_count = SoakCount();
+  int m_copies = 0;
+  uint32_t m_randomStart = SoakRandomStart();
+  std::mt19937 m_rng{m_randomStart};
 
-  ModuleDir m;
-  ScopedEnv registryDir{"ZIMBREL_REGISTRY_DIR", m.dir / "registry"};
-  ScopedEnv noProxy{"no_proxy", "*"};
-  std::string song = m.dir / "song.wav";
-  std::string upload = m.dir / "upload.mp3";
-  media::cdtest::TestImage img;
-  std::unique_ptr<ScopedEnv> images;
-  std::string drive;
+  ModuleDir m_m;
+  ScopedEnv m_registryDir{"ZIMBREL_REGISTRY_DIR", m_m.dir / "registry"};
+  ScopedEnv m_noProxy{"no_proxy", "*"};
+  std::string m_song = m_m.dir / "song.wav";
+  std::string m_upload = m_m.dir / "upload.mp3";
+  media::cdtest::TestImage m_img;
+  std::unique_ptr<ScopedEnv> m_images;
+  std::string m_drive;
 
   // The GET server answers after a random pause; the upload server reads the
   // body slowly (a small receive buffer, a pause per read), so that a cancel
   // can land while bytes move.
-  std::mt19937 serverRng{randomStart ^ 0x5eedu};
-  RawServer get{[this](RawConnection& c) {
+  std::mt19937 m_serverRng{m_randomStart ^ 0x5eedu};
+  RawServer m_get{[this](RawConnection& c) {
     if (!c.ReadHead()) return;
-    std::this_thread::sleep_for(std::chrono::microseconds(serverRng() % 20000));
+    std::this_thread::sleep_for(std::chrono::microseconds(m_serverRng() % 20000));
     c.Send(std::string("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: ") +
            std::to_string(sizeof kBody - 1) + "\r\n\r\n" + kBody);
   }};
-  RawServer up{[](RawConnection& c) {
-                 if (!c.ReadHead()) return;
-                 size_t total = c.headEnd() + static_cast<size_t>(c.contentLength());
-                 while (c.received().size() < total) {
-                   if (!c.ReadSome()) return;
-                   std::this_thread::sleep_for(std::chrono::microseconds(300));
-                 }
-                 c.Send("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nOK");
-               },
-               8192};
-  ScopedEnv service{"ZIMBREL_SERVICE_HOST", up.authority()};
+  RawServer m_up{[](RawConnection& c) {
+                   if (!c.ReadHead()) return;
+                   size_t total = c.HeadEnd() + static_cast<size_t>(c.ContentLength());
+                   while (c.Received().size() < total) {
+                     if (!c.ReadSome()) return;
+                     std::this_thread::sleep_for(std::chrono::microseconds(300));
+                   }
+                   c.Send("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nOK");
+                 },
+                 8192};
+  ScopedEnv m_service{"ZIMBREL_SERVICE_HOST", m_up.Authority()};
 
-  std::unique_ptr<CoreHost> host = std::make_unique<CoreHost>(m.path(), testing::Quiet());
-  std::unique_ptr<CExternalDispatch> disp =
-      std::make_unique<CExternalDispatch>([this]() -> CoreHost* { return host.get(); });
+  std::unique_ptr<CoreHost> m_host = std::make_unique<CoreHost>(m_m.Path(), testing::Quiet());
+  std::unique_ptr<CExternalDispatch> m_disp =
+      std::make_unique<CExternalDispatch>([this]() -> CoreHost* { return m_host.get(); });
 
   // In JobKind order.
-  const std::vector<KindSpec> kinds = {
+  const std::vector<KindSpec> m_kinds = {
       {"http", u"ZBL_xhStatus", [](int32_t v) { return v == 0; }, {1}, 1, 30},
       {"transcode", u"ZBL_tsStatus", [](int32_t v) { return v == 0; }, {1, 2}, 1, 150},
       {"upload",
@@ -327,7 +326,7 @@ TEST_F(JobSoak, Uploads) {
   Soak(jobs::JobKind::kUpload);
 }
 TEST_F(JobSoak, CdGrabs) {
-  Soak(jobs::JobKind::kRip);
+  Soak(jobs::JobKind::kGrab);
 }
 TEST_F(JobSoak, Normalisations) {
   Soak(jobs::JobKind::kNormalize);
@@ -343,12 +342,12 @@ TEST_F(JobSoak, AllKindsAtOnceWithOneBreak) {
   ASSERT_TRUE(AllSettled(60000));
   Baseline base = Measure();
   std::uniform_int_distribution<int> delay(0, 60000);
-  for (int i = 0; i < std::max(1, count / 2); ++i) {
+  for (int i = 0; i < std::max(1, m_count / 2); ++i) {
     for (int k = 0; k < jobs::kJobKinds; ++k)
       ASSERT_TRUE(Start(static_cast<jobs::JobKind>(k), 1000 + i));
-    std::this_thread::sleep_for(std::chrono::microseconds(delay(rng)));
+    std::this_thread::sleep_for(std::chrono::microseconds(delay(m_rng)));
     Break();
-    for (const KindSpec& k : kinds)
+    for (const KindSpec& k : m_kinds)
       if (AwaitFinal(k, i) < 0) return;
   }
   ExpectBackToBaseline(base, "all kinds at once");

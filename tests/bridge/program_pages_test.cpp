@@ -21,31 +21,31 @@ using testing::TempDir;
 class ProgramPagesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    fs::create_directories(module / "res/steps");
-    fs::create_directories(module / "res/tmp");
-    fs::create_directories(work / "sub");
-    fs::create_directories(dir / "outside");
+    fs::create_directories(m_module / "res/steps");
+    fs::create_directories(m_module / "res/tmp");
+    fs::create_directories(m_work / "sub");
+    fs::create_directories(m_dir / "outside");
     for (const char* f : {"res/page.html", "res/steps/inner.html", "res/a b%.html",
                           "res/tmp/work.html", "res/tmp/ring.mp3"})
-      std::ofstream(module / f) << "module " << f;
+      std::ofstream(m_module / f) << "module " << f;
     for (const char* f : {"ring.mp3", "a song #1.WAV", "work.html", "notes.txt", "sub/deep.mp3"})
-      std::ofstream(work / f) << "work " << f;
-    std::ofstream(dir / "outside/evil.html") << "evil";
-    std::ofstream(dir / "outside/evil.mp3") << "evil";
-    fs::create_symlink(dir / "outside/evil.html", module / "res/link.html");
-    fs::create_directory_symlink(dir / "outside", module / "res/linked");
-    fs::create_symlink(dir / "outside/evil.mp3", work / "linked.mp3");
-    ASSERT_EQ(::mkfifo((work / "fifo.mp3").c_str(), 0600), 0);
-    ASSERT_EQ(::mkfifo((module / "res/fifo.html").c_str(), 0600), 0);
+      std::ofstream(m_work / f) << "work " << f;
+    std::ofstream(m_dir / "outside/evil.html") << "evil";
+    std::ofstream(m_dir / "outside/evil.mp3") << "evil";
+    fs::create_symlink(m_dir / "outside/evil.html", m_module / "res/link.html");
+    fs::create_directory_symlink(m_dir / "outside", m_module / "res/linked");
+    fs::create_symlink(m_dir / "outside/evil.mp3", m_work / "linked.mp3");
+    ASSERT_EQ(::mkfifo((m_work / "fifo.mp3").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((m_module / "res/fifo.html").c_str(), 0600), 0);
     // The same module directory reached through a link of its own.
-    fs::create_directory_symlink(module, dir / "alias");
-    pages = ProgramPages(module.string(), work.string());
+    fs::create_directory_symlink(m_module, m_dir / "alias");
+    m_pages = ProgramPages(m_module.string(), m_work.string());
   }
-  std::string Res() const { return module.string() + "/res"; }
+  std::string Res() const { return m_module.string() + "/res"; }
   std::string Uri(const std::string& path) const { return "file://" + path; }
   // What the scheme serves at `uri`, or "refused".
   std::string Served(const std::string& uri) const {
-    ProgramPages::Opened f = pages.Open(uri);
+    ProgramPages::Opened f = m_pages.Open(uri);
     if (f.fd < 0) return "refused";
     char buf[256];
     ssize_t n = ::read(f.fd, buf, sizeof buf);
@@ -53,10 +53,10 @@ class ProgramPagesTest : public ::testing::Test {
     return f.mime + ": " + std::string(buf, n > 0 ? static_cast<size_t>(n) : 0);
   }
 
-  TempDir dir;
-  fs::path module = fs::path(dir.path()) / "module";
-  fs::path work = fs::path(dir.path()) / "work";
-  ProgramPages pages;
+  TempDir m_dir;
+  fs::path m_module = fs::path(m_dir.Path()) / "module";
+  fs::path m_work = fs::path(m_dir.Path()) / "work";
+  ProgramPages m_pages;
 };
 
 TEST_F(ProgramPagesTest, APageIsNamedByOurAddressWhateverNamedItFirst) {
@@ -66,7 +66,7 @@ TEST_F(ProgramPagesTest, APageIsNamedByOurAddressWhateverNamedItFirst) {
   for (const std::string& named : std::vector<std::string>{
            Res() + "/page.html",
            Res() + "/steps/../page.html",
-           dir.path() + "/alias/res/page.html",
+           m_dir.Path() + "/alias/res/page.html",
            Uri(Res() + "/page.html?x=1#section"),
            Uri(Res() + "/steps/..%2fpage.html"),
            Uri(Res() + "/%70age.html"),
@@ -75,8 +75,8 @@ TEST_F(ProgramPagesTest, APageIsNamedByOurAddressWhateverNamedItFirst) {
            page,
            page + "?x=1",
        })
-    EXPECT_EQ(pages.AddressFor(named), page) << named;
-  EXPECT_EQ(pages.AddressFor(Uri(Res() + "/a%20b%25.html")), PageAddress(Res() + "/a b%.html"));
+    EXPECT_EQ(m_pages.AddressFor(named), page) << named;
+  EXPECT_EQ(m_pages.AddressFor(Uri(Res() + "/a%20b%25.html")), PageAddress(Res() + "/a b%.html"));
   EXPECT_EQ(PathOfPageAddress(PageAddress(Res() + "/a b%.html")), Res() + "/a b%.html");
 }
 
@@ -106,26 +106,26 @@ TEST_F(ProgramPagesTest, NoOtherFileIsAPageOfOurs) {
            "data:text/html,<p>x</p>",
            "",
        })
-    EXPECT_EQ(pages.AddressFor(named), "") << named;
+    EXPECT_EQ(m_pages.AddressFor(named), "") << named;
   EXPECT_EQ(ProgramPages().AddressFor(Res() + "/page.html"), "");
 }
 
 TEST_F(ProgramPagesTest, OnlyOurAddressesOfResAreOurPagesToTheWebProcess) {
-  EXPECT_TRUE(pages.Contains(PageAddress(Res() + "/page.html")));
-  EXPECT_TRUE(pages.Contains(PageAddress(Res() + "/steps/inner.html") + "#x"));
+  EXPECT_TRUE(m_pages.Contains(PageAddress(Res() + "/page.html")));
+  EXPECT_TRUE(m_pages.Contains(PageAddress(Res() + "/steps/inner.html") + "#x"));
   for (const std::string& uri : std::vector<std::string>{
            Uri(Res() + "/page.html"),
            PageAddress(Res() + "/tmp/work.html"),
            PageAddress(Res() + "/tmp/ring.mp3"),
            std::string(kPageOrigin) + Res() + "/steps/%2e%2e/page.html",
            std::string(kPageOrigin) + Res() + "/..%2f..%2foutside/evil.html",
-           PageAddress(dir.path() + "/outside/evil.html"),
+           PageAddress(m_dir.Path() + "/outside/evil.html"),
            PageAddress(Res()),
            "zimbrel://app.example.org" + Res() + "/page.html",
            "blob:zimbrel://app/0a1b",
            "about:srcdoc",
        })
-    EXPECT_FALSE(pages.Contains(uri)) << uri;
+    EXPECT_FALSE(m_pages.Contains(uri)) << uri;
 }
 
 TEST_F(ProgramPagesTest, TheSchemeServesResAndTheWorkFoldersAudioFilesOnly) {
@@ -149,13 +149,13 @@ TEST_F(ProgramPagesTest, TheSchemeServesResAndTheWorkFoldersAudioFilesOnly) {
            PageAddress(Res() + "/steps"),
            std::string(kPageOrigin) + Res() + "/..%2f..%2foutside/evil.html",
            std::string(kPageOrigin) + Res() + "%2f..%2f..%2foutside/evil.html",
-           PageAddress(dir.path() + "/outside/evil.html"),
+           PageAddress(m_dir.Path() + "/outside/evil.html"),
            PageAddress("/etc/passwd"),
            Uri(Res() + "/page.html"),
        })
     EXPECT_EQ(Served(uri), "refused") << uri;
   // Without a work folder no work file is served.
-  EXPECT_EQ(ProgramPages(module.string(), "").Open(PageAddress(Res() + "/tmp/ring.mp3")).fd, -1);
+  EXPECT_EQ(ProgramPages(m_module.string(), "").Open(PageAddress(Res() + "/tmp/ring.mp3")).fd, -1);
 }
 
 TEST(PageScheme, ByteRangesAreClippedToTheFile) {

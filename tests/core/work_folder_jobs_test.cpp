@@ -20,107 +20,107 @@ constexpr char kWritesOutput[] = "for a; do out=$a; done; echo ringtone > \"$out
 
 class WorkFolderJobs : public ::testing::Test {
  protected:
-  ModuleDir m;
-  TempDir other;
-  std::string work = other / "work";
-  std::string song = other / "song.wav";
-  ScopedEnv reg{"ZIMBREL_REGISTRY_DIR", other / "reg"};
-  CoreHost host{m.path(), testing::Quiet()};
+  ModuleDir m_m;
+  TempDir m_other;
+  std::string m_work = m_other / "work";
+  std::string m_song = m_other / "song.wav";
+  ScopedEnv m_reg{"ZIMBREL_REGISTRY_DIR", m_other / "reg"};
+  CoreHost m_host{m_m.Path(), testing::Quiet()};
 
   void SetUp() override {
-    ::mkdir(work.c_str(), 0700);
-    WriteFile(song, "RIFF");
-    host.SetWorkFolder(WorkFolder(m.path(), work));
+    ::mkdir(m_work.c_str(), 0700);
+    WriteFile(m_song, "RIFF");
+    m_host.SetWorkFolder(WorkFolder(m_m.Path(), m_work));
   }
   void TearDown() override { EXPECT_TRUE(AllSettled()); }
   int32_t Transcode(const std::string& output) {
-    EXPECT_TRUE(host.StartTranscode(song, output, "", "", "", ""));
-    return AwaitFinal(*host.Jobs(), jobs::JobKind::kTranscode);
+    EXPECT_TRUE(m_host.StartTranscode(m_song, output, "", "", "", ""));
+    return AwaitFinal(*m_host.Jobs(), jobs::JobKind::kTranscode);
   }
 };
 
 TEST_F(WorkFolderJobs, PagePathsInResTmpLandInTheWorkFolderWhichTheSweepsClear) {
-  m.FakeTool("ffmpeg", kWritesOutput);
-  m.FakeTool("mp3gain", "exit 0");
-  WriteFile(work + "/stale.mp3", "old ringtone");
-  WriteFile(work + "/cd-track-1.wav", "copied track");
-  WriteFile(m.tmp + "/someone-elses.mp3", "not ours to sweep");
+  m_m.FakeTool("ffmpeg", kWritesOutput);
+  m_m.FakeTool("mp3gain", "exit 0");
+  WriteFile(m_work + "/stale.mp3", "old ringtone");
+  WriteFile(m_work + "/cd-track-1.wav", "copied track");
+  WriteFile(m_m.tmp + "/someone-elses.mp3", "not ours to sweep");
 
-  const std::string page = m.path() + "/res/tmp/ringtone-1.mp3";
+  const std::string page = m_m.Path() + "/res/tmp/ringtone-1.mp3";
   ASSERT_EQ(Transcode(page), jobs::status::kTranscodeDone);
-  auto calls = FakeCalls(m.res);
+  auto calls = FakeCalls(m_m.res);
   ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].back(), work + "/ringtone-1.mp3");
-  EXPECT_EQ(ReadFile(work + "/ringtone-1.mp3"), "ringtone\n");
-  EXPECT_FALSE(Exists(m.tmp + "/ringtone-1.mp3"));
-  EXPECT_FALSE(Exists(work + "/stale.mp3"));
-  EXPECT_FALSE(Exists(work + "/cd-track-1.wav"));
-  EXPECT_TRUE(Exists(m.tmp + "/someone-elses.mp3"));
+  EXPECT_EQ(calls[0].back(), m_work + "/ringtone-1.mp3");
+  EXPECT_EQ(ReadFile(m_work + "/ringtone-1.mp3"), "ringtone\n");
+  EXPECT_FALSE(Exists(m_m.tmp + "/ringtone-1.mp3"));
+  EXPECT_FALSE(Exists(m_work + "/stale.mp3"));
+  EXPECT_FALSE(Exists(m_work + "/cd-track-1.wav"));
+  EXPECT_TRUE(Exists(m_m.tmp + "/someone-elses.mp3"));
 
   // The next members the page calls with the same name reach the same file.
   // (The fake mp3gain measures nothing, so the job ends early: only the
   // file it was given matters here.)
-  ASSERT_TRUE(host.StartNormalize(page));
-  AwaitFinal(*host.Jobs(), jobs::JobKind::kNormalize, {0, 10, 30, 80});
-  calls = FakeCalls(m.res);
+  ASSERT_TRUE(m_host.StartNormalize(page));
+  AwaitFinal(*m_host.Jobs(), jobs::JobKind::kNormalize, {0, 10, 30, 80});
+  calls = FakeCalls(m_m.res);
   ASSERT_GT(calls.size(), 1u);
-  for (size_t i = 1; i < calls.size(); ++i) EXPECT_EQ(calls[i].back(), work + "/ringtone-1.mp3");
+  for (size_t i = 1; i < calls.size(); ++i) EXPECT_EQ(calls[i].back(), m_work + "/ringtone-1.mp3");
 
   // A song the user chose elsewhere is read where it is.
-  EXPECT_EQ(Transcode(other / "elsewhere.mp3"), jobs::status::kTranscodeDone);
-  EXPECT_EQ(FakeCalls(m.res).back().back(), other / "elsewhere.mp3");
+  EXPECT_EQ(Transcode(m_other / "elsewhere.mp3"), jobs::status::kTranscodeDone);
+  EXPECT_EQ(FakeCalls(m_m.res).back().back(), m_other / "elsewhere.mp3");
 }
 
 TEST_F(WorkFolderJobs, AWorkFolderClearedSinceTheStartIsMadeAgain) {
-  m.FakeTool("ffmpeg", kWritesOutput);
-  ASSERT_EQ(::rmdir(work.c_str()), 0);
-  ASSERT_EQ(Transcode(m.path() + "/res/tmp/r.mp3"), jobs::status::kTranscodeDone);
-  EXPECT_TRUE(Exists(work + "/r.mp3"));
+  m_m.FakeTool("ffmpeg", kWritesOutput);
+  ASSERT_EQ(::rmdir(m_work.c_str()), 0);
+  ASSERT_EQ(Transcode(m_m.Path() + "/res/tmp/r.mp3"), jobs::status::kTranscodeDone);
+  EXPECT_TRUE(Exists(m_work + "/r.mp3"));
 }
 
 TEST_F(WorkFolderJobs, AWorkFolderThatCannotBeMadeIsReportedAndFfmpegNeverRuns) {
-  m.FakeTool("ffmpeg", kWritesOutput);
-  WriteFile(other / "file", "a file where the folder's parent should be");
-  host.SetWorkFolder(WorkFolder(m.path(), other / "file/work"));
-  EXPECT_EQ(Transcode(m.path() + "/res/tmp/r.mp3"), jobs::status::kTranscodeCannotWrite);
-  EXPECT_FALSE(Exists(m.res + "/calls.log"));
-  EXPECT_FALSE(Exists(m.tmp + "/r.mp3"));
+  m_m.FakeTool("ffmpeg", kWritesOutput);
+  WriteFile(m_other / "file", "a file where the folder's parent should be");
+  m_host.SetWorkFolder(WorkFolder(m_m.Path(), m_other / "file/work"));
+  EXPECT_EQ(Transcode(m_m.Path() + "/res/tmp/r.mp3"), jobs::status::kTranscodeCannotWrite);
+  EXPECT_FALSE(Exists(m_m.res + "/calls.log"));
+  EXPECT_FALSE(Exists(m_m.tmp + "/r.mp3"));
   // An output elsewhere is ffmpeg's to judge: a failure is the song's.
-  m.FakeTool("ffmpeg", "exit 1");
-  EXPECT_EQ(Transcode(other / "r.mp3"), jobs::status::kTranscodeFailed);
+  m_m.FakeTool("ffmpeg", "exit 1");
+  EXPECT_EQ(Transcode(m_other / "r.mp3"), jobs::status::kTranscodeFailed);
 }
 
 // Only a name below res/tmp maps, and never out of the work folder; a name
 // holding a NUL (which a tool would get cut short) starts no job at all.
 TEST_F(WorkFolderJobs, OnlyPlainNamesBelowResTmpMapAndANameWithANulStartsNothing) {
-  m.FakeTool("ffmpeg", "exit 0");
-  m.FakeTool("mp3gain", "exit 0");
-  const std::string tmp = m.path() + "/res/tmp/";
+  m_m.FakeTool("ffmpeg", "exit 0");
+  m_m.FakeTool("mp3gain", "exit 0");
+  const std::string tmp = m_m.Path() + "/res/tmp/";
   const std::vector<std::pair<std::string, std::string>> names = {
-      {tmp + "sub/r.mp3", work + "/sub/r.mp3"},
+      {tmp + "sub/r.mp3", m_work + "/sub/r.mp3"},
       {tmp + "../escaped.mp3", tmp + "../escaped.mp3"},
       {tmp + "a/../../escaped.mp3", tmp + "a/../../escaped.mp3"},
       {tmp + "./r.mp3", tmp + "./r.mp3"},
       {tmp + "..", tmp + ".."},
-      {m.path() + "/res/tmpfile.mp3", m.path() + "/res/tmpfile.mp3"},
+      {m_m.Path() + "/res/tmpfile.mp3", m_m.Path() + "/res/tmpfile.mp3"},
       {"/etc/r.mp3", "/etc/r.mp3"},
       {"res/tmp/r.mp3", "res/tmp/r.mp3"},
   };
   for (const auto& [page, tool] : names) {
-    ASSERT_TRUE(host.StartNormalize(page)) << page;
-    AwaitFinal(*host.Jobs(), jobs::JobKind::kNormalize, {0, 10, 30, 80});
-    EXPECT_EQ(FakeCalls(m.res).back().back(), tool) << page;
+    ASSERT_TRUE(m_host.StartNormalize(page)) << page;
+    AwaitFinal(*m_host.Jobs(), jobs::JobKind::kNormalize, {0, 10, 30, 80});
+    EXPECT_EQ(FakeCalls(m_m.res).back().back(), tool) << page;
   }
-  const size_t calls = FakeCalls(m.res).size();
+  const size_t calls = FakeCalls(m_m.res).size();
 
   const std::string nul = std::string(1, '\0');
-  EXPECT_FALSE(host.StartNormalize(tmp + "r.mp3" + nul + "/../../x"));
-  EXPECT_FALSE(host.StartTranscode(song + nul + "x", tmp + "r.mp3", "", "", "", ""));
-  EXPECT_FALSE(host.StartTranscode(song, tmp + "r.mp3" + nul, "", "", "", ""));
-  EXPECT_FALSE(host.StartAnalysis(song, tmp + nul + "p.wav"));
-  EXPECT_FALSE(host.StartUpload(tmp + "r.mp3" + nul, "session"));
-  EXPECT_FALSE(host.StartGrab("0", "1", tmp + "t.wav" + nul));
-  EXPECT_EQ(FakeCalls(m.res).size(), calls);
+  EXPECT_FALSE(m_host.StartNormalize(tmp + "r.mp3" + nul + "/../../x"));
+  EXPECT_FALSE(m_host.StartTranscode(m_song + nul + "x", tmp + "r.mp3", "", "", "", ""));
+  EXPECT_FALSE(m_host.StartTranscode(m_song, tmp + "r.mp3" + nul, "", "", "", ""));
+  EXPECT_FALSE(m_host.StartAnalysis(m_song, tmp + nul + "p.wav"));
+  EXPECT_FALSE(m_host.StartUpload(tmp + "r.mp3" + nul, "session"));
+  EXPECT_FALSE(m_host.StartGrab("0", "1", tmp + "t.wav" + nul));
+  EXPECT_EQ(FakeCalls(m_m.res).size(), calls);
 }
 
 }  // namespace

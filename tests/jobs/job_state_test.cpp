@@ -10,13 +10,13 @@ namespace {
 
 TEST(JobState, StartResetsFieldsClearsCancelAndRunsDetached) {
   auto state = std::make_shared<JobState>();
-  state->RequestBreak();
+  state->Cancel();
   std::atomic<bool> release{false};
   ASSERT_TRUE(StartJob(state, JobKind::kUpload, [&](JobTicket& t) {
     while (!release.load()) std::this_thread::yield();
     t.SetStatus(100);
   }));
-  EXPECT_FALSE(state->BreakRequested());          // a start clears a cancel
+  EXPECT_FALSE(state->CancelRequested());         // a start clears a cancel
   EXPECT_EQ(state->Status(JobKind::kUpload), 0);  // 0 at once after a start
   release = true;
   ASSERT_TRUE(WaitForJobThreadsForTesting(5000));
@@ -38,18 +38,18 @@ TEST(JobState, StaleJobNeverOverwritesANewerOne) {
   }));
   release = true;
   ASSERT_TRUE(WaitForJobThreadsForTesting(5000));
-  EXPECT_EQ(state->Response().value(), "fresh");
+  EXPECT_EQ(state->Response().Value(), "fresh");
   EXPECT_EQ(state->Status(JobKind::kHttp), 1);
 }
 
 TEST(JobState, FailedThreadCreationReturnsFalseWithStatusZero) {
   auto state = std::make_shared<JobState>();
-  ASSERT_TRUE(StartJob(state, JobKind::kRip, [](JobTicket& t) { t.SetStatus(210); }));
+  ASSERT_TRUE(StartJob(state, JobKind::kGrab, [](JobTicket& t) { t.SetStatus(210); }));
   ASSERT_TRUE(WaitForJobThreadsForTesting(5000));
   FailThreadCreationForTesting(true);
-  EXPECT_FALSE(StartJob(state, JobKind::kRip, [](JobTicket& t) { t.SetStatus(100); }));
+  EXPECT_FALSE(StartJob(state, JobKind::kGrab, [](JobTicket& t) { t.SetStatus(100); }));
   FailThreadCreationForTesting(false);
-  EXPECT_EQ(state->Status(JobKind::kRip), 0);
+  EXPECT_EQ(state->Status(JobKind::kGrab), 0);
 }
 
 TEST(JobState, JobOutlivesTheWindowThatStartedIt) {

@@ -36,32 +36,32 @@ class CdThroughExternal : public ::testing::Test {
 
   // Calls a member by name with script-order arguments, as the web view does.
   VARIANT Call(const std::u16string& name, WORD flags, std::vector<VARIANT> args = {}) {
-    return CallMember(disp, name, flags, std::move(args));
+    return CallMember(m_disp, name, flags, std::move(args));
   }
   static VARIANT Str(const std::string& s) { return StrArg(s); }
   static VARIANT Int(int32_t i) { return IntArg(i); }
   static std::string S(VARIANT v) { return TakeString(v); }
 
-  TempDir dir;
-  ScopedEnv registryDir{"ZIMBREL_REGISTRY_DIR", dir / "registry"};
-  TestImage img = WriteCdImage(dir.path(), "Album", {{60, true}, {130}, {200}});
-  ScopedEnv images{"ZIMBREL_CD_IMAGES", img.cue};
-  int real = media::cdtest::RealDriveCount();
-  CoreHost host{dir.path(), testing::Quiet()};
-  CExternalDispatch disp{[this]() -> CoreHost* { return &host; }};
+  TempDir m_dir;
+  ScopedEnv m_registryDir{"ZIMBREL_REGISTRY_DIR", m_dir / "registry"};
+  TestImage m_img = WriteCdImage(m_dir.Path(), "Album", {{60, true}, {130}, {200}});
+  ScopedEnv m_images{"ZIMBREL_CD_IMAGES", m_img.cue};
+  int m_real = media::cdtest::RealDriveCount();
+  CoreHost m_host{m_dir.Path(), testing::Quiet()};
+  CExternalDispatch m_disp{[this]() -> CoreHost* { return &m_host; }};
 };
 
 TEST_F(CdThroughExternal, ListsTheImageAndGrabsATrack) {
   std::string drives = S(Call(u"ZBL_GetDrivesInfo", DISPATCH_METHOD));
   ASSERT_GE(drives.size(), 9u);
   EXPECT_EQ(drives.substr(drives.size() - 9), "Album.cue");
-  EXPECT_EQ(S(Call(u"ZBL_GetTracksInfo", DISPATCH_METHOD, {Int(real)})), "DATA:::130:::200");
-  EXPECT_EQ(S(Call(u"ZBL_GetTracksInfo", DISPATCH_METHOD, {Int(real + 1)})),
+  EXPECT_EQ(S(Call(u"ZBL_GetTracksInfo", DISPATCH_METHOD, {Int(m_real)})), "DATA:::130:::200");
+  EXPECT_EQ(S(Call(u"ZBL_GetTracksInfo", DISPATCH_METHOD, {Int(m_real + 1)})),
             "ERROR: Invalid Drive ID");
 
-  std::string out = dir / "track 2.wav";
+  std::string out = m_dir / "track 2.wav";
   VARIANT started = Call(u"ZBL_GrabAudioDataFromCD", DISPATCH_METHOD,
-                         {Str(std::to_string(real)), Str("2"), Str(out)});
+                         {Str(std::to_string(m_real)), Str("2"), Str(out)});
   ASSERT_EQ(started.vt, VT_BOOL);
   ASSERT_EQ(started.boolVal, VARIANT_TRUE);
 
@@ -79,11 +79,11 @@ TEST_F(CdThroughExternal, ListsTheImageAndGrabsATrack) {
   ASSERT_EQ(last, 100);
   std::string wav = ReadBytes(out);
   EXPECT_EQ(LE32(wav, 40), 200 * media::kCdBlockBytes);
-  EXPECT_TRUE(wav.substr(44) == BinSlice(img, img.starts[2], 200));
+  EXPECT_TRUE(wav.substr(44) == BinSlice(m_img, m_img.starts[2], 200));
 
   // A data track fails at once with its code, through the same members.
   Call(u"ZBL_GrabAudioDataFromCD", DISPATCH_METHOD,
-       {Str(std::to_string(real)), Str("0"), Str(dir / "data.wav")});
+       {Str(std::to_string(m_real)), Str("0"), Str(m_dir / "data.wav")});
   ASSERT_TRUE(jobs::WaitForJobThreadsForTesting(10000));
   EXPECT_EQ(Call(u"ZBL_ripStatus", DISPATCH_PROPERTYGET).intVal, 206);
 }

@@ -35,11 +35,11 @@ std::string Tracks(CdAccess& cd, int drive) {
 
 class CdListing : public ::testing::Test {
  protected:
-  void SetUp() override { real = RealDriveCount(); }
+  void SetUp() override { m_real = RealDriveCount(); }
 
   // The drive list when the images are `names`: the real drives come first.
   std::string DriveList(const std::string& names) {
-    if (real == 0) return names;
+    if (m_real == 0) return names;
     return GetDrivesInfoWith("") + ":::" + names;
   }
   std::string GetDrivesInfoWith(const std::string& images) {
@@ -47,36 +47,36 @@ class CdListing : public ::testing::Test {
     return Drives(*MakeDefaultCdAccess());
   }
 
-  TempDir dir;
-  int real = 0;
+  TempDir m_dir;
+  int m_real = 0;
 };
 
 TEST_F(CdListing, ListsOneAndTwoImagesByFileName) {
-  WriteCdImage(dir.path(), "first", {{30}, {40}});
-  WriteCdImage(dir.path(), "second", {{30}, {40}});
-  EXPECT_EQ(GetDrivesInfoWith(dir / "first.cue"), DriveList("first.cue"));
+  WriteCdImage(m_dir.Path(), "first", {{30}, {40}});
+  WriteCdImage(m_dir.Path(), "second", {{30}, {40}});
+  EXPECT_EQ(GetDrivesInfoWith(m_dir / "first.cue"), DriveList("first.cue"));
   // Empty entries in the variable are skipped.
-  EXPECT_EQ(GetDrivesInfoWith(dir / "first.cue" + "::" + dir / "second.cue" + ":"),
+  EXPECT_EQ(GetDrivesInfoWith(m_dir / "first.cue" + "::" + m_dir / "second.cue" + ":"),
             DriveList("first.cue:::second.cue"));
-  if (real == 0) {
+  if (m_real == 0) {
     EXPECT_EQ(GetDrivesInfoWith(""), "ERROR: No drives found");
   }
 }
 
 TEST_F(CdListing, AtMostEightDrivesAndNamesStayParseable) {
   std::string images;
-  for (int i = 0; i < 10; ++i) images += dir / ("d" + std::to_string(i) + ".cue") + ":";
+  for (int i = 0; i < 10; ++i) images += m_dir / ("d" + std::to_string(i) + ".cue") + ":";
   ScopedEnv env("ZIMBREL_CD_IMAGES", images);
   auto cd = MakeDefaultCdAccess();
   CDDriveList list{};
   cd->GetCDList(&list);
   EXPECT_EQ(list.count, 8);
-  EXPECT_EQ(list.entries[7].hostAdapter, real > 7 ? 0 : 1);
+  EXPECT_EQ(list.entries[7].hostAdapter, m_real > 7 ? 0 : 1);
 
   // Names are cut to 42 bytes without splitting a character.
-  ScopedEnv names("ZIMBREL_CD_IMAGES", dir / (std::string(41, 'x') + "\xC3\xA9yz.cue"));
+  ScopedEnv names("ZIMBREL_CD_IMAGES", m_dir / (std::string(41, 'x') + "\xC3\xA9yz.cue"));
   EXPECT_EQ(cd->GetCDList(&list), 1);
-  EXPECT_EQ(std::string(list.entries[real].productName), std::string(41, 'x'));
+  EXPECT_EQ(std::string(list.entries[m_real].productName), std::string(41, 'x'));
 }
 
 TEST(CdDriveName, NamesStayParseableWhenJoined) {
@@ -91,21 +91,21 @@ TEST(CdDriveName, NamesStayParseableWhenJoined) {
 TEST_F(CdListing, TracksOfMixedAudioAndOneTrackDiscs) {
   // Data first; track 3 has a pregap, which counts to track 2's length; the
   // last track runs to the lead-out.
-  TestImage mixed =
-      WriteCdImage(dir.path(), "mixed", {{300, true}, {1000}, {13500, false, 150, "DCP PRE 4CH"}});
-  TestImage audio = WriteCdImage(dir.path(), "audio", {{100}, {250}, {75}});
-  TestImage single = WriteCdImage(dir.path(), "single", {{500}});
-  TestImage data = WriteCdImage(dir.path(), "data", {{500, true}});
+  TestImage mixed = WriteCdImage(m_dir.Path(), "mixed",
+                                 {{300, true}, {1000}, {13500, false, 150, "DCP PRE 4CH"}});
+  TestImage audio = WriteCdImage(m_dir.Path(), "audio", {{100}, {250}, {75}});
+  TestImage single = WriteCdImage(m_dir.Path(), "single", {{500}});
+  TestImage data = WriteCdImage(m_dir.Path(), "data", {{500, true}});
   ScopedEnv env("ZIMBREL_CD_IMAGES", mixed.cue + ":" + audio.cue + ":" + single.cue + ":" +
-                                         data.cue + ":" + dir / "missing.cue");
+                                         data.cue + ":" + m_dir / "missing.cue");
   auto cd = MakeDefaultCdAccess();
-  EXPECT_EQ(Tracks(*cd, real + 0), "DATA:::1150:::13500");
-  EXPECT_EQ(Tracks(*cd, real + 1), "100:::250:::75");
-  EXPECT_EQ(Tracks(*cd, real + 2), "ERROR: Not an audio CD");
-  EXPECT_EQ(Tracks(*cd, real + 3), "ERROR: Not an audio CD");
+  EXPECT_EQ(Tracks(*cd, m_real + 0), "DATA:::1150:::13500");
+  EXPECT_EQ(Tracks(*cd, m_real + 1), "100:::250:::75");
+  EXPECT_EQ(Tracks(*cd, m_real + 2), "ERROR: Not an audio CD");
+  EXPECT_EQ(Tracks(*cd, m_real + 3), "ERROR: Not an audio CD");
   // An image that does not open is a drive without a disc.
-  EXPECT_EQ(Tracks(*cd, real + 4), "ERROR: No CD inserted");
-  EXPECT_EQ(Tracks(*cd, real + 5), "ERROR: Invalid Drive ID");
+  EXPECT_EQ(Tracks(*cd, m_real + 4), "ERROR: No CD inserted");
+  EXPECT_EQ(Tracks(*cd, m_real + 5), "ERROR: Invalid Drive ID");
   EXPECT_EQ(Tracks(*cd, -1), "ERROR: Invalid Drive ID");
 }
 
@@ -113,62 +113,62 @@ TEST_F(CdListing, TracksOfMixedAudioAndOneTrackDiscs) {
 // tables of contents that run backwards. Exactly their tracks are listed,
 // each with a length above zero or as a track that cannot be grabbed.
 TEST_F(CdListing, EveryDiscListsExactlyItsTracks) {
-  TestImage from4 = WriteCdImage(dir.path(), "from4", {{150}, {150}}, 4);
-  TestImage from50 = WriteCdImage(dir.path(), "from50", {{100, true}, {200}, {300}}, 50);
+  TestImage from4 = WriteCdImage(m_dir.Path(), "from4", {{150}, {150}}, 4);
+  TestImage from50 = WriteCdImage(m_dir.Path(), "from50", {{100, true}, {200}, {300}}, 50);
   // A CUE whose second track starts before its first.
-  cdtest::WriteBin(dir / "backwards.bin", 300);
-  std::ofstream(dir / "backwards.cue") << "FILE \"backwards.bin\" BINARY\n"
-                                          "  TRACK 01 AUDIO\n    INDEX 01 00:02:00\n"
-                                          "  TRACK 02 AUDIO\n    INDEX 01 00:01:00\n"
-                                          "  TRACK 03 AUDIO\n    INDEX 01 00:03:00\n";
+  cdtest::WriteBin(m_dir / "backwards.bin", 300);
+  std::ofstream(m_dir / "backwards.cue") << "FILE \"backwards.bin\" BINARY\n"
+                                            "  TRACK 01 AUDIO\n    INDEX 01 00:02:00\n"
+                                            "  TRACK 02 AUDIO\n    INDEX 01 00:01:00\n"
+                                            "  TRACK 03 AUDIO\n    INDEX 01 00:03:00\n";
   // A TOC whose first track lies behind the disc's end.
-  cdtest::WriteBin(dir / "data.bin", 300);
-  cdtest::WriteTocImage(dir / "backwards.toc", "data.bin", {{150, 75}, {0, 75}});
-  ScopedEnv env("ZIMBREL_CD_IMAGES", from4.cue + ":" + from50.cue + ":" + dir / "backwards.cue" +
-                                         ":" + dir / "backwards.toc");
+  cdtest::WriteBin(m_dir / "data.bin", 300);
+  cdtest::WriteTocImage(m_dir / "backwards.toc", "data.bin", {{150, 75}, {0, 75}});
+  ScopedEnv env("ZIMBREL_CD_IMAGES", from4.cue + ":" + from50.cue + ":" + m_dir / "backwards.cue" +
+                                         ":" + m_dir / "backwards.toc");
   auto cd = MakeDefaultCdAccess();
-  EXPECT_EQ(Tracks(*cd, real + 0), "150:::150");
-  EXPECT_EQ(Tracks(*cd, real + 1), "DATA:::200:::300");
-  EXPECT_EQ(Tracks(*cd, real + 2), "75:::75:::75");
-  EXPECT_EQ(Tracks(*cd, real + 3), "DATA:::75");
+  EXPECT_EQ(Tracks(*cd, m_real + 0), "150:::150");
+  EXPECT_EQ(Tracks(*cd, m_real + 1), "DATA:::200:::300");
+  EXPECT_EQ(Tracks(*cd, m_real + 2), "75:::75:::75");
+  EXPECT_EQ(Tracks(*cd, m_real + 3), "DATA:::75");
 }
 
 // A TOC names its data files relative to its own folder, whatever the
 // program's current folder is.
 TEST_F(CdListing, TocImagesOpenFromAnyFolder) {
-  std::filesystem::create_directories(dir / "my disc/audio");
-  cdtest::WriteBin(dir / "my disc/audio/disc.bin", 300);
+  std::filesystem::create_directories(m_dir / "my disc/audio");
+  cdtest::WriteBin(m_dir / "my disc/audio/disc.bin", 300);
   std::string plain =
-      cdtest::WriteTocImage(dir / "my disc/plain.toc", "audio/disc.bin", {{0, 100}, {100, 200}});
+      cdtest::WriteTocImage(m_dir / "my disc/plain.toc", "audio/disc.bin", {{0, 100}, {100, 200}});
   // Comments, CD-TEXT strings and absolute names are left as they are.
-  std::ofstream(dir / "my disc/text.toc")
+  std::ofstream(m_dir / "my disc/text.toc")
       << "// FILE \"not/a/file\" 0\nCD_DA\nCD_TEXT { LANGUAGE 0 { TITLE \"FILE x\" } }\n"
          "TRACK AUDIO\nAUDIOFILE \"audio/disc.bin\" 0 00:01:00\n"
          "TRACK AUDIO\nFILE \""
-      << dir / "my disc/audio/disc.bin"
+      << m_dir / "my disc/audio/disc.bin"
       << "\" 00:01:00 00:01:00\n";
-  ScopedEnv env("ZIMBREL_CD_IMAGES", plain + ":" + dir / "my disc/text.toc");
+  ScopedEnv env("ZIMBREL_CD_IMAGES", plain + ":" + m_dir / "my disc/text.toc");
   char cwd[4096];
   ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
   ASSERT_EQ(::chdir("/"), 0);
   auto cd = MakeDefaultCdAccess();
-  std::string listed = Tracks(*cd, real + 0), text = Tracks(*cd, real + 1);
+  std::string listed = Tracks(*cd, m_real + 0), text = Tracks(*cd, m_real + 1);
   ASSERT_EQ(::chdir(cwd), 0);
   EXPECT_EQ(listed, "100:::200");
   EXPECT_EQ(text, "75:::75");
 }
 
 TEST_F(CdListing, LayerFailuresGiveTheirTextsAndEveryHandleIsClosed) {
-  TestImage two = WriteCdImage(dir.path(), "two", {{100}, {100}});
-  TestImage one = WriteCdImage(dir.path(), "one", {{100}});
-  ScopedEnv env("ZIMBREL_CD_IMAGES", two.cue + ":" + one.cue + ":" + dir / "none.cue");
+  TestImage two = WriteCdImage(m_dir.Path(), "two", {{100}, {100}});
+  TestImage one = WriteCdImage(m_dir.Path(), "one", {{100}});
+  ScopedEnv env("ZIMBREL_CD_IMAGES", two.cue + ":" + one.cue + ":" + m_dir / "none.cue");
   FaultCdAccess cd(MakeDefaultCdAccess());
-  EXPECT_EQ(Tracks(cd, real + 0), "100:::100");
-  EXPECT_EQ(Tracks(cd, real + 1), "ERROR: Not an audio CD");
-  EXPECT_EQ(Tracks(cd, real + 2), "ERROR: No CD inserted");
-  EXPECT_EQ(cd.openHandles(), 0);
+  EXPECT_EQ(Tracks(cd, m_real + 0), "100:::100");
+  EXPECT_EQ(Tracks(cd, m_real + 1), "ERROR: Not an audio CD");
+  EXPECT_EQ(Tracks(cd, m_real + 2), "ERROR: No CD inserted");
+  EXPECT_EQ(cd.OpenHandles(), 0);
   cd.refuseHandle = true;
-  EXPECT_EQ(Tracks(cd, real + 0), "ERROR: Could not get handle to CD");
+  EXPECT_EQ(Tracks(cd, m_real + 0), "ERROR: Could not get handle to CD");
   cd.hideDrives = true;
   EXPECT_EQ(Drives(cd), "ERROR: No drives found");
   EXPECT_EQ(Tracks(cd, 0), "ERROR: Invalid Drive ID");
@@ -177,12 +177,13 @@ TEST_F(CdListing, LayerFailuresGiveTheirTextsAndEveryHandleIsClosed) {
 // The table of contents as READ TOC gives it: big-endian logical block
 // addresses after ModifyCDParms, minute/second/frame without it.
 TEST_F(CdListing, TableOfContentsRecord) {
-  TestImage img = WriteCdImage(dir.path(), "toc", {{300, true}, {1000, false, 150, "DCP PRE 4CH"}});
+  TestImage img =
+      WriteCdImage(m_dir.Path(), "toc", {{300, true}, {1000, false, 150, "DCP PRE 4CH"}});
   ScopedEnv env("ZIMBREL_CD_IMAGES", img.cue);
   auto cd = MakeDefaultCdAccess();
   CDDriveList list{};
   cd->GetCDList(&list);
-  CDHandleRequest req = CdRequestFor(list.entries[real]);
+  CDHandleRequest req = CdRequestFor(list.entries[m_real]);
   CDHandle h = cd->GetCDHandle(&req);
   ASSERT_NE(h, 0u);
 
@@ -232,8 +233,8 @@ TEST_F(CdListing, TableOfContentsRecord) {
 // pregap makes every open log a warning: threads that list, open and read
 // such an image at the same time must never meet inside libcdio.
 TEST_F(CdListing, ThreadsThatMakeLibcdioLogAtOnceDoNotAbort) {
-  WriteCdImage(dir.path(), "warns", {{60, true}, {80}});
-  ScopedEnv env("ZIMBREL_CD_IMAGES", dir / "warns.cue");
+  WriteCdImage(m_dir.Path(), "warns", {{60, true}, {80}});
+  ScopedEnv env("ZIMBREL_CD_IMAGES", m_dir / "warns.cue");
   auto cd = MakeDefaultCdAccess();
   CDDriveList list{};
   ASSERT_EQ(cd->GetCDList(&list), 1);

@@ -135,7 +135,7 @@ class FaultCdAccess : public CdAccess {
     int32_t statusBefore;  // the job's status when the read was asked for
   };
 
-  explicit FaultCdAccess(std::shared_ptr<CdAccess> real) : real_(std::move(real)) {}
+  explicit FaultCdAccess(std::shared_ptr<CdAccess> real) : m_real(std::move(real)) {}
 
   // Set before a job starts, not while it runs.
   bool hideDrives = false;
@@ -148,49 +148,49 @@ class FaultCdAccess : public CdAccess {
 
   int GetCDList(CDDriveList* list) override {
     if (hideDrives) return 0;
-    return real_->GetCDList(list);
+    return m_real->GetCDList(list);
   }
   CDHandle GetCDHandle(const CDHandleRequest* r) override {
     if (refuseHandle) return 0;
-    CDHandle h = real_->GetCDHandle(r);
-    if (h) ++open_;
+    CDHandle h = m_real->GetCDHandle(r);
+    if (h) ++m_open;
     return h;
   }
   int ModifyCDParms(CDHandle h, int parm, uint32_t value) override {
-    return real_->ModifyCDParms(h, parm, value);
+    return m_real->ModifyCDParms(h, parm, value);
   }
-  int ReadTOC(CDHandle h, CDContents* toc) override { return real_->ReadTOC(h, toc); }
+  int ReadTOC(CDHandle h, CDContents* toc) override { return m_real->ReadTOC(h, toc); }
   int ReadCDAudioLBA(CDHandle h, CDAudioBuffer* b) override {
     int n;
     {
-      std::lock_guard<std::mutex> lock(mu_);
-      n = static_cast<int>(reads_.size());
-      reads_.push_back({b->startBlock, b->numBlocks, status ? status() : 0});
+      std::lock_guard<std::mutex> lock(m_mu);
+      n = static_cast<int>(m_reads.size());
+      m_reads.push_back({b->startBlock, b->numBlocks, status ? status() : 0});
     }
     if (n < failFirstReads) return 0;
-    int rc = real_->ReadCDAudioLBA(h, b);
+    int rc = m_real->ReadCDAudioLBA(h, b);
     if (rc == 1 && afterRead) afterRead(*b, n);
     return rc;
   }
   void CloseCDHandle(CDHandle h) override {
-    --open_;
-    real_->CloseCDHandle(h);
+    --m_open;
+    m_real->CloseCDHandle(h);
   }
   std::unique_ptr<CDAudioBuffer> AllocAudioBuffer() override {
-    return noMemory ? nullptr : real_->AllocAudioBuffer();
+    return noMemory ? nullptr : m_real->AllocAudioBuffer();
   }
 
-  int openHandles() const { return open_.load(); }
-  std::vector<Read> reads() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return reads_;
+  int OpenHandles() const { return m_open.load(); }
+  std::vector<Read> Reads() {
+    std::lock_guard<std::mutex> lock(m_mu);
+    return m_reads;
   }
 
  private:
-  std::shared_ptr<CdAccess> real_;
-  std::atomic<int> open_{0};
-  std::mutex mu_;
-  std::vector<Read> reads_;
+  std::shared_ptr<CdAccess> m_real;
+  std::atomic<int> m_open{0};
+  std::mutex m_mu;
+  std::vector<Read> m_reads;
 };
 
 // Drives that libcdio finds on this machine, listed before the images.

@@ -20,30 +20,30 @@ using Args = std::vector<std::string>;
 // The job with a fake mp3gain written by the test.
 class NormalizeFake : public ::testing::Test {
  protected:
-  ModuleDir m;
-  std::shared_ptr<jobs::JobState> state = std::make_shared<jobs::JobState>();
-  std::string file = m.dir / "ring tone.mp3";
+  ModuleDir m_m;
+  std::shared_ptr<jobs::JobState> m_state = std::make_shared<jobs::JobState>();
+  std::string m_file = m_m.dir / "ring tone.mp3";
 
   void TearDown() override { EXPECT_TRUE(AllSettled()); }
 
   int32_t Normalize(const std::string& body) {
-    ::unlink((m.res + "/calls.log").c_str());
-    m.FakeTool("mp3gain", body);
-    EXPECT_TRUE(StartNormalize(state, m.path(), file));
-    return AwaitFinal(*state, jobs::JobKind::kNormalize, kRunning);
+    ::unlink((m_m.res + "/calls.log").c_str());
+    m_m.FakeTool("mp3gain", body);
+    EXPECT_TRUE(StartNormalize(m_state, m_m.Path(), m_file));
+    return AwaitFinal(*m_state, jobs::JobKind::kNormalize, kRunning);
   }
 };
 
 TEST_F(NormalizeFake, RunsInOrderWithSeparateOptionArguments) {
   // 20000 leaves room for two steps: 20000 * 2^(3/4) is over full scale.
   EXPECT_EQ(Normalize("echo working >&2\n" + FakeMp3gainAnalysis("20000.5") + "exit 0"), 100);
-  EXPECT_EQ(FakeCalls(m.res), (std::vector<Args>{{"/s", "d", file},
-                                                 {"/k", "/r", file},
-                                                 {"/s", "s", "/o", "/x", file},
-                                                 {"/g", "2", file}}));
+  EXPECT_EQ(FakeCalls(m_m.res), (std::vector<Args>{{"/s", "d", m_file},
+                                                   {"/k", "/r", m_file},
+                                                   {"/s", "s", "/o", "/x", m_file},
+                                                   {"/g", "2", m_file}}));
   // No room at all: the raise is left out.
   EXPECT_EQ(Normalize(FakeMp3gainAnalysis("31000") + "exit 0"), 100);
-  EXPECT_EQ(FakeCalls(m.res).size(), 3u);
+  EXPECT_EQ(FakeCalls(m_m.res).size(), 3u);
 }
 
 TEST_F(NormalizeFake, AFailedStepNamesItselfAndEndsTheJob) {
@@ -57,35 +57,35 @@ TEST_F(NormalizeFake, AFailedStepNamesItselfAndEndsTheJob) {
     SCOPED_TRACE(c.failingRun);
     std::string failing = c.failingRun;
     EXPECT_EQ(Normalize(analysis + "[ \"$1$2\" = " + failing + " ] && exit 1; exit 0"), c.status);
-    EXPECT_EQ(FakeCalls(m.res).size(), c.runs);
+    EXPECT_EQ(FakeCalls(m_m.res).size(), c.runs);
     // Killed by a signal: a failure as well.
     EXPECT_EQ(Normalize(analysis + "[ \"$1$2\" = " + failing + " ] && kill -9 $$; exit 0"),
               c.status);
   }
   // An analysis without the figure: the raise could clip, so the step fails.
   EXPECT_EQ(Normalize("[ \"$4\" = /x ] && echo 'nothing to see'; exit 0"), 203);
-  EXPECT_EQ(FakeCalls(m.res).size(), 3u);
-  ::unlink((m.res + "/mp3gain").c_str());
-  ASSERT_TRUE(StartNormalize(state, m.path(), file));
-  EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kNormalize, kRunning), 201);  // could not start
+  EXPECT_EQ(FakeCalls(m_m.res).size(), 3u);
+  ::unlink((m_m.res + "/mp3gain").c_str());
+  ASSERT_TRUE(StartNormalize(m_state, m_m.Path(), m_file));
+  EXPECT_EQ(AwaitFinal(*m_state, jobs::JobKind::kNormalize, kRunning), 201);  // could not start
 }
 
 TEST(NormalizeRaise, StepsThatFitUnderFullScale) {
-  auto Album = [](const std::string& peak) {
+  auto album = [](const std::string& peak) {
     return "File\tMP3 gain\tdB gain\tMax Amplitude\tMax global_gain\tMin global_gain\n"
            "song.mp3\t0\t0.000000\t" +
            peak + "\t210\t115\n\"Album\"\t0\t0.000000\t" + peak + "\t210\t115\n";
   };
-  EXPECT_EQ(RaiseStepsThatFit(Album("0.000000")), 4);  // silence
-  EXPECT_EQ(RaiseStepsThatFit(Album("16383.5")), 4);   // exactly 6 dB of room
-  EXPECT_EQ(RaiseStepsThatFit(Album("16384")), 3);
-  EXPECT_EQ(RaiseStepsThatFit(Album("30622.367083")), 0);
-  EXPECT_EQ(RaiseStepsThatFit(Album("38440.925781")), 0);  // clips already
-  EXPECT_EQ(RaiseStepsThatFit(Album("21653,941406")), 2);  // a locale's decimal comma
+  EXPECT_EQ(RaiseStepsThatFit(album("0.000000")), 4);  // silence
+  EXPECT_EQ(RaiseStepsThatFit(album("16383.5")), 4);   // exactly 6 dB of room
+  EXPECT_EQ(RaiseStepsThatFit(album("16384")), 3);
+  EXPECT_EQ(RaiseStepsThatFit(album("30622.367083")), 0);
+  EXPECT_EQ(RaiseStepsThatFit(album("38440.925781")), 0);  // clips already
+  EXPECT_EQ(RaiseStepsThatFit(album("21653,941406")), 2);  // a locale's decimal comma
   // Progress lines (ending in "\r") before the figures.
   EXPECT_EQ(RaiseStepsThatFit(" 99% of 4096 bytes analyzed\r\"Album\"\t0\t0\t16384\t1\t1\n"), 3);
   // A file line cannot pass for the album line, whatever the file's name.
-  EXPECT_EQ(RaiseStepsThatFit("\"Album\"\t0\t0\t100\t210\t115\n" + Album("30000")), 0);
+  EXPECT_EQ(RaiseStepsThatFit("\"Album\"\t0\t0\t100\t210\t115\n" + album("30000")), 0);
   for (const char* bad : {"", "Album\t0\t0\t100\n", "\"Album\"\t0\t0\tnan\t1\t1\n",
                           "\"Album\"\t0\t0\t-5\t1\t1\n", "\"Album\"\t0\t0\t12x\t1\t1\n"}) {
     EXPECT_EQ(RaiseStepsThatFit(bad), -1) << bad;
@@ -94,55 +94,55 @@ TEST(NormalizeRaise, StepsThatFitUnderFullScale) {
 
 TEST_F(NormalizeFake, StatusNamesTheStepUnderWay) {
   // Each run waits for its own go file.
-  m.FakeTool("mp3gain",
-             "case \"$1$2\" in /sd) n=1;; /k/r) n=2;; /ss) n=3;; *) n=4;; esac\n"
-             "while [ ! -e \"$d/go$n\" ]; do echo tick; sleep 0.01; done\n" +
-                 FakeMp3gainAnalysis() + "exit 0");
-  state->RequestBreak();  // before the start: cleared by it
-  ASSERT_TRUE(StartNormalize(state, m.path(), file));
-  int32_t first = state->Status(jobs::JobKind::kNormalize);
+  m_m.FakeTool("mp3gain",
+               "case \"$1$2\" in /sd) n=1;; /k/r) n=2;; /ss) n=3;; *) n=4;; esac\n"
+               "while [ ! -e \"$d/go$n\" ]; do echo tick; sleep 0.01; done\n" +
+                   FakeMp3gainAnalysis() + "exit 0");
+  m_state->Cancel();  // before the start: cleared by it
+  ASSERT_TRUE(StartNormalize(m_state, m_m.Path(), m_file));
+  int32_t first = m_state->Status(jobs::JobKind::kNormalize);
   EXPECT_TRUE(first == 0 || first == 10) << first;
   const int32_t expected[] = {10, 30, 80, 80};
   for (int run = 1; run <= 4; ++run) {
     SCOPED_TRACE(run);
     ASSERT_TRUE(WaitUntil([&] {
-      return state->Status(jobs::JobKind::kNormalize) == expected[run - 1] &&
-             FakeCalls(m.res).size() == size_t(run);
+      return m_state->Status(jobs::JobKind::kNormalize) == expected[run - 1] &&
+             FakeCalls(m_m.res).size() == size_t(run);
     }));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(state->Status(jobs::JobKind::kNormalize), expected[run - 1]);
+    EXPECT_EQ(m_state->Status(jobs::JobKind::kNormalize), expected[run - 1]);
     EXPECT_EQ(ChildProcesses().size(), 1u);  // one run at a time
-    WriteFile(m.res + "/go" + std::to_string(run), "");
+    WriteFile(m_m.res + "/go" + std::to_string(run), "");
   }
-  EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kNormalize, kRunning), 100);
-  EXPECT_EQ(FakeCalls(m.res).back(), (Args{"/g", "4", file}));
+  EXPECT_EQ(AwaitFinal(*m_state, jobs::JobKind::kNormalize, kRunning), 100);
+  EXPECT_EQ(FakeCalls(m_m.res).back(), (Args{"/g", "4", m_file}));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(state->Status(jobs::JobKind::kNormalize), 100);  // kept
+  EXPECT_EQ(m_state->Status(jobs::JobKind::kNormalize), 100);  // kept
 }
 
 TEST_F(NormalizeFake, CancelStopsAfterTheRunInProgress) {
-  m.FakeTool("mp3gain", "[ \"$1\" = /k ] || exit 0\n" + std::string(kHangUntilGo));
-  ASSERT_TRUE(StartNormalize(state, m.path(), file));
-  ASSERT_TRUE(WaitUntil([&] { return Exists(m.res + "/pid"); }));
-  EXPECT_EQ(state->Status(jobs::JobKind::kNormalize), 30);
-  state->RequestBreak();
-  EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kNormalize, kRunning, 5000), 202);
-  WriteFile(m.res + "/go", "");
+  m_m.FakeTool("mp3gain", "[ \"$1\" = /k ] || exit 0\n" + std::string(kHangUntilGo));
+  ASSERT_TRUE(StartNormalize(m_state, m_m.Path(), m_file));
+  ASSERT_TRUE(WaitUntil([&] { return Exists(m_m.res + "/pid"); }));
+  EXPECT_EQ(m_state->Status(jobs::JobKind::kNormalize), 30);
+  m_state->Cancel();
+  EXPECT_EQ(AwaitFinal(*m_state, jobs::JobKind::kNormalize, kRunning, 5000), 202);
+  WriteFile(m_m.res + "/go", "");
   EXPECT_TRUE(AllSettled());
-  EXPECT_EQ(FakeCalls(m.res).size(), 2u);  // step 3 never started
+  EXPECT_EQ(FakeCalls(m_m.res).size(), 2u);  // step 3 never started
   EXPECT_EQ(ZombieChildren(), 0);
 }
 
 TEST_F(NormalizeFake, PathsThatLookLikeOptionsAreRespelled) {
-  file = "-g";
+  m_file = "-g";
   Normalize("exit 0");
-  EXPECT_EQ(FakeCalls(m.res)[0], (Args{"/s", "d", "./-g"}));
-  file = "/k";
+  EXPECT_EQ(FakeCalls(m_m.res)[0], (Args{"/s", "d", "./-g"}));
+  m_file = "/k";
   Normalize("exit 0");
-  EXPECT_EQ(FakeCalls(m.res)[0], (Args{"/s", "d", "/./k"}));
-  file = "/k/x.mp3";
+  EXPECT_EQ(FakeCalls(m_m.res)[0], (Args{"/s", "d", "/./k"}));
+  m_file = "/k/x.mp3";
   Normalize("exit 0");
-  EXPECT_EQ(FakeCalls(m.res)[0], (Args{"/s", "d", "/k/x.mp3"}));
+  EXPECT_EQ(FakeCalls(m_m.res)[0], (Args{"/s", "d", "/k/x.mp3"}));
 }
 
 // The job with the real ffmpeg and mp3gain on songs made here (sox,
@@ -161,12 +161,12 @@ class NormalizeSongs : public ::testing::Test {
     size_t fullScale;
   };
 
-  ModuleDir m;
-  std::shared_ptr<jobs::JobState> state = std::make_shared<jobs::JobState>();
+  ModuleDir m_m;
+  std::shared_ptr<jobs::JobState> m_state = std::make_shared<jobs::JobState>();
 
   void SetUp() override {
-    m.LinkTool("ffmpeg", "/usr/bin/ffmpeg");
-    m.LinkTool("mp3gain", "/usr/bin/mp3gain");
+    m_m.LinkTool("ffmpeg", "/usr/bin/ffmpeg");
+    m_m.LinkTool("mp3gain", "/usr/bin/mp3gain");
   }
   void TearDown() override { EXPECT_TRUE(AllSettled()); }
 
@@ -198,14 +198,14 @@ class NormalizeSongs : public ::testing::Test {
   // row of the loudness table.
   std::string Check(const std::string& name, const std::string& source) {
     SCOPED_TRACE(name);
-    std::string base = m.dir / name;
+    std::string base = m_m.dir / name;
     std::string transcoded = base + ".mp3", ours = base + ".ours.mp3", fixed = base + ".fixed.mp3";
-    EXPECT_TRUE(StartTranscode(state, TranscodeStatusForPages, m.path(), source, transcoded));
-    EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kTranscode), 1);
+    EXPECT_TRUE(StartTranscode(m_state, TranscodeStatusForPages, m_m.Path(), source, transcoded));
+    EXPECT_EQ(AwaitFinal(*m_state, jobs::JobKind::kTranscode), 1);
     EXPECT_EQ(
         Sh("cp " + Q(transcoded) + " " + Q(ours) + " && cp " + Q(transcoded) + " " + Q(fixed)), 0);
-    EXPECT_TRUE(StartNormalize(state, m.path(), ours));
-    EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kNormalize, {0, 10, 30, 80}), 100);
+    EXPECT_TRUE(StartNormalize(m_state, m_m.Path(), ours));
+    EXPECT_EQ(AwaitFinal(*m_state, jobs::JobKind::kNormalize, {0, 10, 30, 80}), 100);
     const std::string quiet = " </dev/null >/dev/null 2>&1";
     EXPECT_EQ(Sh("mp3gain /s d " + Q(fixed) + quiet + " && mp3gain /c /r " + Q(fixed) + quiet +
                  " && mp3gain /g 4 " + Q(fixed) + quiet),
@@ -251,8 +251,8 @@ class NormalizeSongs : public ::testing::Test {
 
   // 44.1 kHz stereo WAV, made with `cmd` (run in the test's folder).
   std::string Made(const std::string& name, const std::string& cmd) {
-    EXPECT_EQ(Sh("cd " + Q(m.path()) + " && " + cmd), 0) << cmd;
-    return m.dir / name;
+    EXPECT_EQ(Sh("cd " + Q(m_m.Path()) + " && " + cmd), 0) << cmd;
+    return m_m.dir / name;
   }
 };
 
@@ -349,13 +349,13 @@ TEST_F(NormalizeSongs, SongsFromDebianPackagesAreLoudWithoutNewFullScaleSamples)
 }
 
 TEST_F(NormalizeSongs, NonMp3AndMissingFilesFailInStepTwo) {
-  std::string text = m.dir / "notes.mp3";
+  std::string text = m_m.dir / "notes.mp3";
   WriteFile(text, "not an mp3 at all\n");
-  EXPECT_TRUE(StartNormalize(state, m.path(), text));
-  EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kNormalize, kRunning), 202);
+  EXPECT_TRUE(StartNormalize(m_state, m_m.Path(), text));
+  EXPECT_EQ(AwaitFinal(*m_state, jobs::JobKind::kNormalize, kRunning), 202);
   EXPECT_EQ(ReadFile(text), "not an mp3 at all\n");
-  EXPECT_TRUE(StartNormalize(state, m.path(), m.dir / "missing.mp3"));
-  EXPECT_EQ(AwaitFinal(*state, jobs::JobKind::kNormalize, kRunning), 202);
+  EXPECT_TRUE(StartNormalize(m_state, m_m.Path(), m_m.dir / "missing.mp3"));
+  EXPECT_EQ(AwaitFinal(*m_state, jobs::JobKind::kNormalize, kRunning), 202);
 }
 
 // A relative name with a leading "-", from the file's own folder.
@@ -363,15 +363,15 @@ TEST_F(NormalizeSongs, ARelativeNameThatLooksLikeAnOption) {
   Made("-tone.mp3",
        "sox -n -r 44100 -c 2 t.wav synth 3 sine 440 vol 0.1"
        " && ffmpeg -nostdin -loglevel error -i t.wav -ab 64k ./-tone.mp3");
-  double before = Loudness(m.dir / "-tone.mp3");
+  double before = Loudness(m_m.dir / "-tone.mp3");
   char cwd[4096];
   ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
-  ASSERT_EQ(::chdir(m.path().c_str()), 0);
-  EXPECT_TRUE(StartNormalize(state, m.path(), "-tone.mp3"));
-  int32_t status = AwaitFinal(*state, jobs::JobKind::kNormalize, kRunning);
+  ASSERT_EQ(::chdir(m_m.Path().c_str()), 0);
+  EXPECT_TRUE(StartNormalize(m_state, m_m.Path(), "-tone.mp3"));
+  int32_t status = AwaitFinal(*m_state, jobs::JobKind::kNormalize, kRunning);
   ASSERT_EQ(::chdir(cwd), 0);
   EXPECT_EQ(status, 100);
-  EXPECT_GT(Loudness(m.dir / "-tone.mp3") - before, 3.0);
+  EXPECT_GT(Loudness(m_m.dir / "-tone.mp3") - before, 3.0);
 }
 
 }  // namespace

@@ -111,8 +111,8 @@ double Frequency(const std::vector<int16_t>& s, size_t from, size_t count) {
 class RingingPart : public ::testing::Test {
  protected:
   void SetUp() override {
-    m.LinkTool("ffmpeg", "/usr/bin/ffmpeg");
-    ASSERT_EQ(Sh("sox -n -r 44100 -c 2 " + ShellQuote(song) +
+    m_m.LinkTool("ffmpeg", "/usr/bin/ffmpeg");
+    ASSERT_EQ(Sh("sox -n -r 44100 -c 2 " + ShellQuote(m_song) +
                  " synth 10 sine 440 : synth 10 sine 880 : synth 10 sine 1320 vol 0.5"),
               0);
   }
@@ -134,27 +134,27 @@ class RingingPart : public ::testing::Test {
   }
   // ZBL_TranscodeMedia(song, ring, part...): whether it started.
   bool Transcode(std::vector<VARIANT> part) {
-    std::vector<VARIANT> args = {StrArg(song), StrArg(ring)};
+    std::vector<VARIANT> args = {StrArg(m_song), StrArg(m_ring)};
     args.insert(args.end(), part.begin(), part.end());
-    VARIANT r = CallMember(*disp, u"ZBL_TranscodeMedia", DISPATCH_METHOD, std::move(args));
+    VARIANT r = CallMember(*m_disp, u"ZBL_TranscodeMedia", DISPATCH_METHOD, std::move(args));
     EXPECT_EQ(r.vt, VT_BOOL);
     return r.boolVal == VARIANT_TRUE;
   }
-  int32_t Final() { return AwaitFinal(*host->Jobs(), jobs::JobKind::kTranscode); }
+  int32_t Final() { return AwaitFinal(*m_host->Jobs(), jobs::JobKind::kTranscode); }
 
-  ModuleDir m;
-  ScopedEnv registryDir{"ZIMBREL_REGISTRY_DIR", m.dir / "registry"};
-  std::string song = m.dir / "three tones.wav";
-  std::string ring = m.tmp + "/ringtone.mp3";
-  std::unique_ptr<CoreHost> host = std::make_unique<CoreHost>(m.path(), testing::Quiet());
-  std::unique_ptr<CExternalDispatch> disp =
-      std::make_unique<CExternalDispatch>([this]() -> CoreHost* { return host.get(); });
+  ModuleDir m_m;
+  ScopedEnv m_registryDir{"ZIMBREL_REGISTRY_DIR", m_m.dir / "registry"};
+  std::string m_song = m_m.dir / "three tones.wav";
+  std::string m_ring = m_m.tmp + "/ringtone.mp3";
+  std::unique_ptr<CoreHost> m_host = std::make_unique<CoreHost>(m_m.Path(), testing::Quiet());
+  std::unique_ptr<CExternalDispatch> m_disp =
+      std::make_unique<CExternalDispatch>([this]() -> CoreHost* { return m_host.get(); });
 };
 
 TEST_F(RingingPart, APartLastsItsLengthSoundsWhereItStartsAndFades) {
   ASSERT_TRUE(Transcode({Num(10000), Num(10000), Num(500), Num(1500)}));
   ASSERT_EQ(Final(), 1);
-  auto s = Samples(ring);
+  auto s = Samples(m_ring);
   EXPECT_NEAR(s.size() / 44100.0, 10.0, 0.026);                 // within one MP3 frame
   EXPECT_NEAR(Frequency(s, 44100 * 2, 44100 * 6), 880.0, 3.0);  // the second tone
   double middle = Rms(s, 44100 * 4, 44100 * 2);
@@ -168,7 +168,7 @@ TEST_F(RingingPart, APartLastsItsLengthSoundsWhereItStartsAndFades) {
   // Without fades the part starts and ends at full strength.
   ASSERT_TRUE(Transcode({Num(20000), Dbl(5000)}));
   ASSERT_EQ(Final(), 1);
-  s = Samples(ring);
+  s = Samples(m_ring);
   EXPECT_NEAR(s.size() / 44100.0, 5.0, 0.026);
   EXPECT_NEAR(Frequency(s, 0, s.size()), 1320.0, 4.0);
   EXPECT_GT(Rms(s, 0, 2205), Rms(s, 44100 * 2, 44100) * 0.8);
@@ -196,15 +196,15 @@ double HigherToneAt(const std::vector<int16_t>& s, int period) {
 // The part starts where the song is at its start, to the millisecond, from
 // a WAV and from an MP3 (which ffmpeg seeks by its frames).
 TEST_F(RingingPart, APartStartsWhereTheSongIsAtItsStart) {
-  std::string mp3 = m.dir / "three tones.mp3";
-  ASSERT_EQ(Sh("ffmpeg -v error -nostdin -i " + ShellQuote(song) + " -ab 128k " + ShellQuote(mp3)),
-            0);
-  for (const std::string& from : {song, mp3}) {
-    VARIANT r = CallMember(*disp, u"ZBL_TranscodeMedia", DISPATCH_METHOD,
-                           {StrArg(from), StrArg(ring), Num(9500), Num(1000)});
+  std::string mp3 = m_m.dir / "three tones.mp3";
+  ASSERT_EQ(
+      Sh("ffmpeg -v error -nostdin -i " + ShellQuote(m_song) + " -ab 128k " + ShellQuote(mp3)), 0);
+  for (const std::string& from : {m_song, mp3}) {
+    VARIANT r = CallMember(*m_disp, u"ZBL_TranscodeMedia", DISPATCH_METHOD,
+                           {StrArg(from), StrArg(m_ring), Num(9500), Num(1000)});
     ASSERT_EQ(r.boolVal, VARIANT_TRUE);
     ASSERT_EQ(Final(), 1) << from;
-    auto s = Samples(ring);
+    auto s = Samples(m_ring);
     EXPECT_NEAR(s.size() / 44100.0, 1.0, 0.026) << from;
     // 440 Hz (a period of 100 samples) for half a second, then 880 Hz (50).
     EXPECT_NEAR(HigherToneAt(s, 75), 0.5, 0.026) << from;
@@ -214,7 +214,7 @@ TEST_F(RingingPart, APartStartsWhereTheSongIsAtItsStart) {
 TEST_F(RingingPart, TwoArgumentsMakeTheWholeSong) {
   ASSERT_TRUE(Transcode({}));
   ASSERT_EQ(Final(), 1);
-  auto s = Samples(ring);
+  auto s = Samples(m_ring);
   EXPECT_NEAR(s.size() / 44100.0, 30.0, 0.026);
   EXPECT_NEAR(Frequency(s, 44100, 44100 * 8), 440.0, 3.0);
   EXPECT_NEAR(Frequency(s, 44100 * 21, 44100 * 8), 1320.0, 4.0);
@@ -224,12 +224,12 @@ TEST_F(RingingPart, APartPastTheEndFailsAndLeavesNoFile) {
   for (int32_t start : {30000, 60000}) {
     ASSERT_TRUE(Transcode({Num(start), Num(10000)}));
     EXPECT_EQ(Final(), 2) << start;
-    EXPECT_FALSE(Exists(ring)) << start;
+    EXPECT_FALSE(Exists(m_ring)) << start;
   }
   // A part that begins inside the song and runs past its end is what is left.
   ASSERT_TRUE(Transcode({Num(25000), Num(10000)}));
   ASSERT_EQ(Final(), 1);
-  EXPECT_NEAR(Samples(ring).size() / 44100.0, 5.0, 0.026);
+  EXPECT_NEAR(Samples(m_ring).size() / 44100.0, 5.0, 0.026);
 }
 
 TEST_F(RingingPart, BadPartsAreRefusedWithoutAJob) {
@@ -245,8 +245,8 @@ TEST_F(RingingPart, BadPartsAreRefusedWithoutAJob) {
                                            {Num(0), Num(5000), Num(0), StrArg("x")}};
   for (auto& part : bad) EXPECT_FALSE(Transcode(part));
   // No job ran: the ringtone of the last good call and its status stay.
-  EXPECT_EQ(host->Jobs()->Status(jobs::JobKind::kTranscode), 1);
-  EXPECT_TRUE(Exists(ring));
+  EXPECT_EQ(m_host->Jobs()->Status(jobs::JobKind::kTranscode), 1);
+  EXPECT_TRUE(Exists(m_ring));
 }
 
 }  // namespace

@@ -55,9 +55,9 @@ void EndFifo(const std::string& fifo) {
 class SilentTools : public ::testing::Test {
  protected:
   void SetUp() override {
-    m.LinkTool("ffmpeg", "/usr/bin/ffmpeg");
-    m.LinkTool("mp3gain", "/usr/bin/mp3gain");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    m_m.LinkTool("ffmpeg", "/usr/bin/ffmpeg");
+    m_m.LinkTool("mp3gain", "/usr/bin/mp3gain");
+    ASSERT_EQ(::mkfifo(m_fifo.c_str(), 0600), 0);
   }
   void TearDown() override { EXPECT_TRUE(AllSettled()); }
 
@@ -65,42 +65,43 @@ class SilentTools : public ::testing::Test {
   // took to come.
   Clock::duration CancelAndTime(jobs::JobKind kind, std::vector<int32_t> running) {
     auto start = Clock::now();
-    state->RequestBreak();
-    final = AwaitFinal(*state, kind, std::move(running), 10000);
+    m_state->Cancel();
+    m_final = AwaitFinal(*m_state, kind, std::move(running), 10000);
     return Clock::now() - start;
   }
 
-  ModuleDir m;
-  std::shared_ptr<jobs::JobState> state = std::make_shared<jobs::JobState>();
-  std::string fifo = m.dir / "hung mount.wav";
-  int32_t final = -1;
+  ModuleDir m_m;
+  std::shared_ptr<jobs::JobState> m_state = std::make_shared<jobs::JobState>();
+  std::string m_fifo = m_m.dir / "hung mount.wav";
+  int32_t m_final = -1;
 };
 
 TEST_F(SilentTools, ACancelReachesAnFfmpegBlockedOnItsInput) {
-  ASSERT_TRUE(StartTranscode(state, TranscodeStatusForPages, m.path(), fifo, m.dir / "ring.mp3"));
-  ASSERT_TRUE(WaitUntil([&] { return state->ProcessId() != 0; }));
-  pid_t ffmpeg = static_cast<pid_t>(state->ProcessId());
+  ASSERT_TRUE(
+      StartTranscode(m_state, TranscodeStatusForPages, m_m.Path(), m_fifo, m_m.dir / "ring.mp3"));
+  ASSERT_TRUE(WaitUntil([&] { return m_state->ProcessId() != 0; }));
+  pid_t ffmpeg = static_cast<pid_t>(m_state->ProcessId());
   ASSERT_TRUE(WaitUntil([&] { return BlockedOnFifo(ffmpeg); }));
-  EXPECT_EQ(state->Status(jobs::JobKind::kTranscode), 0);
+  EXPECT_EQ(m_state->Status(jobs::JobKind::kTranscode), 0);
   auto took = CancelAndTime(jobs::JobKind::kTranscode, {0});
-  EXPECT_EQ(final, 2);
+  EXPECT_EQ(m_final, 2);
   EXPECT_LT(took, std::chrono::milliseconds(500));
   RecordProperty("cancel_ms", std::to_string(took / std::chrono::milliseconds(1)));
   // The child is not terminated: it still waits for its input.
   EXPECT_FALSE(Dead(ffmpeg));
   EXPECT_EQ(ChildrenAwaitingReap(), 1);
-  EndFifo(fifo);
+  EndFifo(m_fifo);
 }
 
 TEST_F(SilentTools, ACancelReachesAStoppedFfmpeg) {
-  std::string song = m.dir / "song.wav", out = m.dir / "ring.mp3";
+  std::string song = m_m.dir / "song.wav", out = m_m.dir / "ring.mp3";
   ASSERT_EQ(Sh("sox -n -r 44100 -c 2 " + ShellQuote(song) + " synth 30 sine 440 vol 0.3"), 0);
   // The song arrives slowly through the pipe, as from a slow disc.
   std::atomic<bool> enough{false};
   std::atomic<size_t> fed{0};
   std::thread feeder([&] {
     std::string bytes = ReadFile(song);
-    int fd = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+    int fd = ::open(m_fifo.c_str(), O_WRONLY | O_CLOEXEC);
     for (size_t at = 0; fd >= 0 && at < bytes.size() && !enough; at += 16384) {
       if (::write(fd, bytes.data() + at, std::min<size_t>(16384, bytes.size() - at)) < 0) break;
       fed = at;
@@ -108,13 +109,13 @@ TEST_F(SilentTools, ACancelReachesAStoppedFfmpeg) {
     }
     if (fd >= 0) ::close(fd);
   });
-  ASSERT_TRUE(StartTranscode(state, TranscodeStatusForPages, m.path(), fifo, out));
-  ASSERT_TRUE(WaitUntil([&] { return state->ProcessId() != 0 && fed > (512 << 10); }));
-  pid_t ffmpeg = static_cast<pid_t>(state->ProcessId());
+  ASSERT_TRUE(StartTranscode(m_state, TranscodeStatusForPages, m_m.Path(), m_fifo, out));
+  ASSERT_TRUE(WaitUntil([&] { return m_state->ProcessId() != 0 && fed > (512 << 10); }));
+  pid_t ffmpeg = static_cast<pid_t>(m_state->ProcessId());
   ASSERT_EQ(::kill(ffmpeg, SIGSTOP), 0);
   ASSERT_TRUE(WaitUntil([&] { return ProcessState(ffmpeg) == 'T'; }));
   auto took = CancelAndTime(jobs::JobKind::kTranscode, {0});
-  EXPECT_EQ(final, 2);
+  EXPECT_EQ(m_final, 2);
   EXPECT_LT(took, std::chrono::milliseconds(500));
   EXPECT_EQ(ProcessState(ffmpeg), 'T');  // left as it is
   enough = true;
@@ -123,17 +124,17 @@ TEST_F(SilentTools, ACancelReachesAStoppedFfmpeg) {
 }
 
 TEST_F(SilentTools, ACancelReachesAnMp3gainBlockedOnItsFile) {
-  ASSERT_TRUE(StartNormalize(state, m.path(), fifo));
+  ASSERT_TRUE(StartNormalize(m_state, m_m.Path(), m_fifo));
   ASSERT_TRUE(WaitUntil([] {
     auto kids = ChildProcesses();
     return kids.size() == 1 && BlockedOnFifo(kids[0].first);
   }));
-  EXPECT_EQ(state->Status(jobs::JobKind::kNormalize), 10);
+  EXPECT_EQ(m_state->Status(jobs::JobKind::kNormalize), 10);
   auto took = CancelAndTime(jobs::JobKind::kNormalize, {0, 10});
-  EXPECT_EQ(final, 201);
+  EXPECT_EQ(m_final, 201);
   EXPECT_LT(took, std::chrono::milliseconds(500));
   EXPECT_EQ(ChildrenAwaitingReap(), 1);
-  EndFifo(fifo);
+  EndFifo(m_fifo);
 }
 
 // The program is killed with kill -9 while a tool runs (media_tool_holder
@@ -142,12 +143,12 @@ class ProgramKilled : public ::testing::Test {
  protected:
   void TearDown() override {
     // A tool that outlived its program (a failure) is let go.
-    int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    int fd = ::open(m_fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd >= 0) ::close(fd);
-    if (holder > 0) {
-      ::kill(holder, SIGKILL);
+    if (m_holder > 0) {
+      ::kill(m_holder, SIGKILL);
       int st;
-      ::waitpid(holder, &st, 0);
+      ::waitpid(m_holder, &st, 0);
     }
   }
 
@@ -158,35 +159,35 @@ class ProgramKilled : public ::testing::Test {
     std::vector<char*> argv{holderPath.data()};
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    int out = ::open(pids.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int out = ::open(m_pids.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     ASSERT_GE(out, 0);
-    holder = ::fork();
-    if (holder == 0) {
+    m_holder = ::fork();
+    if (m_holder == 0) {
       ::dup2(out, 1);
       ::execv(holderPath.c_str(), argv.data());
       ::_exit(127);
     }
     ::close(out);
-    ASSERT_GT(holder, 0);
+    ASSERT_GT(m_holder, 0);
   }
   void KillHolder() {
-    ASSERT_EQ(::kill(holder, SIGKILL), 0);
+    ASSERT_EQ(::kill(m_holder, SIGKILL), 0);
     int st;
-    ASSERT_EQ(::waitpid(holder, &st, 0), holder);
-    holder = 0;
+    ASSERT_EQ(::waitpid(m_holder, &st, 0), m_holder);
+    m_holder = 0;
   }
 
-  TempDir dir;
-  std::string fifo = dir / "input.wav";
-  std::string pids = dir / "pids";
-  pid_t holder = 0;
+  TempDir m_dir;
+  std::string m_fifo = m_dir / "input.wav";
+  std::string m_pids = m_dir / "pids";
+  pid_t m_holder = 0;
 };
 
 TEST_F(ProgramKilled, ItsToolBlockedOnItsInputEndsWithIt) {
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  StartHolder({"0", "/usr/bin/ffmpeg", "-nostdin", "-i", fifo, "-f", "null", "-"});
+  ASSERT_EQ(::mkfifo(m_fifo.c_str(), 0600), 0);
+  StartHolder({"0", "/usr/bin/ffmpeg", "-nostdin", "-i", m_fifo, "-f", "null", "-"});
   pid_t ffmpeg = 0;
-  ASSERT_TRUE(WaitUntil([&] { return (ffmpeg = std::atoi(ReadFile(pids).c_str())) > 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return (ffmpeg = std::atoi(ReadFile(m_pids).c_str())) > 0; }));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   ASSERT_FALSE(Dead(ffmpeg));
   KillHolder();
@@ -196,7 +197,7 @@ TEST_F(ProgramKilled, ItsToolBlockedOnItsInputEndsWithIt) {
 // Killed between the fork of the tool's process and its request to end with
 // the program: the child notices it has been adopted and never runs the tool.
 TEST_F(ProgramKilled, DuringAToolsStartTheToolNeverRuns) {
-  std::string ran = dir / "ran", tool = dir / "tool";
+  std::string ran = m_dir / "ran", tool = m_dir / "tool";
   WriteFakeTool(tool, "touch " + ShellQuote(ran) + "\nexec sleep 30");
   StartHolder({"2500", tool});
   // The forked child, still waiting before its request.
@@ -205,7 +206,7 @@ TEST_F(ProgramKilled, DuringAToolsStartTheToolNeverRuns) {
     for (auto& e : std::filesystem::directory_iterator("/proc")) {
       std::string stat = ReadFile(e.path().string() + "/stat");
       size_t r = stat.rfind(')');
-      if (r != std::string::npos && std::atoi(stat.c_str() + r + 4) == holder) {
+      if (r != std::string::npos && std::atoi(stat.c_str() + r + 4) == m_holder) {
         child = std::atoi(e.path().filename().c_str());
         return true;
       }

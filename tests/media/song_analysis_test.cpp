@@ -88,17 +88,17 @@ class AnalysisThroughExternal : public ::testing::Test {
  protected:
   void TearDown() override { EXPECT_TRUE(AllSettled()); }
   bool Start(const std::string& input) {
-    VARIANT r =
-        CallMember(*disp, u"ZBL_AnalyzeMedia", DISPATCH_METHOD, {StrArg(input), StrArg(preview)});
+    VARIANT r = CallMember(*m_disp, u"ZBL_AnalyzeMedia", DISPATCH_METHOD,
+                           {StrArg(input), StrArg(m_preview)});
     return r.vt == VT_BOOL && r.boolVal == VARIANT_TRUE;
   }
   int32_t Status() {
-    VARIANT r = CallMember(*disp, u"ZBL_anStatus", DISPATCH_PROPERTYGET);
+    VARIANT r = CallMember(*m_disp, u"ZBL_anStatus", DISPATCH_PROPERTYGET);
     EXPECT_EQ(r.vt, VT_INT);
     return r.intVal;
   }
   std::string Result() {
-    VARIANT r = CallMember(*disp, u"ZBL_anResult", DISPATCH_PROPERTYGET);
+    VARIANT r = CallMember(*m_disp, u"ZBL_anResult", DISPATCH_PROPERTYGET);
     std::string s = StringOf(r);
     VariantClear(&r);
     return s;
@@ -121,22 +121,22 @@ class AnalysisThroughExternal : public ::testing::Test {
     return std::stoll(m[1]);
   }
 
-  ModuleDir m;
-  ScopedEnv registryDir{"ZIMBREL_REGISTRY_DIR", m.dir / "registry"};
-  std::string preview = m.tmp + "/preview.wav";
-  std::unique_ptr<CoreHost> host = std::make_unique<CoreHost>(m.path(), testing::Quiet());
-  std::unique_ptr<CExternalDispatch> disp =
-      std::make_unique<CExternalDispatch>([this]() -> CoreHost* { return host.get(); });
+  ModuleDir m_m;
+  ScopedEnv m_registryDir{"ZIMBREL_REGISTRY_DIR", m_m.dir / "registry"};
+  std::string m_preview = m_m.tmp + "/preview.wav";
+  std::unique_ptr<CoreHost> m_host = std::make_unique<CoreHost>(m_m.Path(), testing::Quiet());
+  std::unique_ptr<CExternalDispatch> m_disp =
+      std::make_unique<CExternalDispatch>([this]() -> CoreHost* { return m_host.get(); });
 };
 
 // A quiet song of 100 s with one loud stretch of 20 s from 47 s: the loudest
 // 15 s and 20 s lie inside it, the loudest 30 s and 40 s hold all of it.
 TEST_F(AnalysisThroughExternal, QuietSongWithOneLoudStretch) {
-  m.LinkTool("ffmpeg", "/usr/bin/ffmpeg");
+  m_m.LinkTool("ffmpeg", "/usr/bin/ffmpeg");
   // A WAV: every second of a stretch is then the same to the sample, so
   // equal windows are equal and the earliest is the answer.
-  std::string song = m.dir / "quiet then loud.wav";
-  ASSERT_EQ(Sh("cd " + ShellQuote(m.path()) +
+  std::string song = m_m.dir / "quiet then loud.wav";
+  ASSERT_EQ(Sh("cd " + ShellQuote(m_m.Path()) +
                " && sox -n -r 44100 -c 2 q1.wav synth 47 sine 300 vol 0.05"
                " && sox -n -r 44100 -c 2 l.wav synth 20 sine 500 vol 0.8"
                " && sox -n -r 44100 -c 2 q2.wav synth 33 sine 300 vol 0.05"
@@ -161,12 +161,12 @@ TEST_F(AnalysisThroughExternal, QuietSongWithOneLoudStretch) {
   std::string facts = ShOut(
       "ffprobe -v error -show_entries stream=codec_name,sample_rate:format="
       "duration -of csv=p=0 " +
-      ShellQuote(preview));
+      ShellQuote(m_preview));
   EXPECT_NE(facts.find("pcm_s16le,22050"), std::string::npos) << facts;
   EXPECT_NE(facts.find("100.0"), std::string::npos) << facts;
 
   // A song shorter than every stretch is used whole.
-  std::string shortSong = m.dir / "short.wav";
+  std::string shortSong = m_m.dir / "short.wav";
   ASSERT_EQ(Sh("sox -n -r 44100 -c 1 " + ShellQuote(shortSong) + " synth 12 sine 440"), 0);
   ASSERT_TRUE(Start(shortSong));
   EXPECT_EQ(Poll().back(), 100);
@@ -177,23 +177,23 @@ TEST_F(AnalysisThroughExternal, QuietSongWithOneLoudStretch) {
 }
 
 TEST_F(AnalysisThroughExternal, FailuresLeaveNoPreviewAndCancelEndsFfmpeg) {
-  m.LinkTool("ffmpeg", "/usr/bin/ffmpeg");
-  std::string text = m.dir / "notes.wav";
+  m_m.LinkTool("ffmpeg", "/usr/bin/ffmpeg");
+  std::string text = m_m.dir / "notes.wav";
   WriteFile(text, "not a song at all");
   ASSERT_TRUE(Start(text));
   EXPECT_EQ(Poll().back(), 101);
   EXPECT_EQ(Result(), "");
-  EXPECT_FALSE(Exists(preview));
-  ASSERT_TRUE(Start(preview));  // the preview would be the song
+  EXPECT_FALSE(Exists(m_preview));
+  ASSERT_TRUE(Start(m_preview));  // the preview would be the song
   EXPECT_EQ(Poll().back(), 101);
 
   // An ffmpeg that never ends is ended by a cancel, at once.
-  ::unlink((m.res + "/ffmpeg").c_str());
-  m.FakeTool("ffmpeg", std::string(kHangUntilGo) + "exit 0");
-  ASSERT_TRUE(Start(m.dir / "song.wav"));
-  ASSERT_TRUE(WaitUntil([&] { return Exists(m.res + "/pid"); }));
-  int pid = std::atoi(ReadFile(m.res + "/pid").c_str());
-  CallMember(*disp, u"ZBL_BreakAsyncOperation", DISPATCH_METHOD);
+  ::unlink((m_m.res + "/ffmpeg").c_str());
+  m_m.FakeTool("ffmpeg", std::string(kHangUntilGo) + "exit 0");
+  ASSERT_TRUE(Start(m_m.dir / "song.wav"));
+  ASSERT_TRUE(WaitUntil([&] { return Exists(m_m.res + "/pid"); }));
+  int pid = std::atoi(ReadFile(m_m.res + "/pid").c_str());
+  CallMember(*m_disp, u"ZBL_BreakAsyncOperation", DISPATCH_METHOD);
   EXPECT_EQ(Poll().back(), 101);
   EXPECT_TRUE(WaitUntil([&] { return ::kill(pid, 0) != 0; }));
   EXPECT_EQ(media::ChildrenAwaitingReap(), 0);

@@ -17,5 +17,5 @@ int main(int argc, char** argv) {
     std::printf("%d\n", static_cast<int>(pid));
     std::fflush(stdout);
   };
-  return zb::media::RunTool(run).ok() ? 0 : 1;
+  return zb::media::RunTool(run).Ok() ? 0 : 1;
 }

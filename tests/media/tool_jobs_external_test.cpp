@@ -22,7 +22,7 @@ class ToolJobsThroughExternal : public ::testing::Test {
 
   // Calls a member by name with script-order arguments, as the web view does.
   VARIANT Call(const std::u16string& name, WORD flags, std::vector<VARIANT> args = {}) {
-    return CallMember(*disp, name, flags, std::move(args));
+    return CallMember(*m_disp, name, flags, std::move(args));
   }
   static VARIANT Str(const std::string& s) { return StrArg(s); }
   bool Start(const std::u16string& name, std::vector<VARIANT> args) {
@@ -50,17 +50,17 @@ class ToolJobsThroughExternal : public ::testing::Test {
     return seen;
   }
 
-  ModuleDir m;
-  ScopedEnv registryDir{"ZIMBREL_REGISTRY_DIR", m.dir / "registry"};
-  std::unique_ptr<CoreHost> host = std::make_unique<CoreHost>(m.path(), testing::Quiet());
-  std::unique_ptr<CExternalDispatch> disp =
-      std::make_unique<CExternalDispatch>([this]() -> CoreHost* { return host.get(); });
+  ModuleDir m_m;
+  ScopedEnv m_registryDir{"ZIMBREL_REGISTRY_DIR", m_m.dir / "registry"};
+  std::unique_ptr<CoreHost> m_host = std::make_unique<CoreHost>(m_m.Path(), testing::Quiet());
+  std::unique_ptr<CExternalDispatch> m_disp =
+      std::make_unique<CExternalDispatch>([this]() -> CoreHost* { return m_host.get(); });
 };
 
 TEST_F(ToolJobsThroughExternal, SongBecomesANormalisedRingtone) {
-  m.LinkTool("ffmpeg", "/usr/bin/ffmpeg");
-  m.LinkTool("mp3gain", "/usr/bin/mp3gain");
-  std::string song = m.dir / "My Song.wav", ring = m.tmp + "/ringtone.mp3";
+  m_m.LinkTool("ffmpeg", "/usr/bin/ffmpeg");
+  m_m.LinkTool("mp3gain", "/usr/bin/mp3gain");
+  std::string song = m_m.dir / "My Song.wav", ring = m_m.tmp + "/ringtone.mp3";
   ASSERT_EQ(Sh("espeak-ng -w " + ShellQuote(song) + " 'Your phone is ringing, pick it up.'"), 0);
 
   ASSERT_TRUE(Start(u"ZBL_TranscodeMedia", {Str(song), Str(ring)}));
@@ -75,61 +75,61 @@ TEST_F(ToolJobsThroughExternal, SongBecomesANormalisedRingtone) {
   EXPECT_EQ(
       ShOut("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 " + ShellQuote(ring)),
       "mp3\n");
-  EXPECT_EQ(ShOut("ls " + ShellQuote(m.tmp)), "ringtone.mp3\n");  // no mp3gain leftovers
+  EXPECT_EQ(ShOut("ls " + ShellQuote(m_m.tmp)), "ringtone.mp3\n");  // no mp3gain leftovers
   EXPECT_TRUE(Exists(song));
   EXPECT_EQ(Status(u"ZBL_tsStatus"), 1);  // kept until the next transcode
 }
 
 TEST_F(ToolJobsThroughExternal, BreakAsyncOperationCancelsAndTheNextStartClearsIt) {
-  m.FakeTool("ffmpeg", kHangUntilGo);
-  m.FakeTool("mp3gain", "echo done\n" + FakeMp3gainAnalysis() + "exit 0");
-  ASSERT_TRUE(Start(u"ZBL_TranscodeMedia", {Str(m.dir / "a.wav"), Str(m.dir / "a.mp3")}));
+  m_m.FakeTool("ffmpeg", kHangUntilGo);
+  m_m.FakeTool("mp3gain", "echo done\n" + FakeMp3gainAnalysis() + "exit 0");
+  ASSERT_TRUE(Start(u"ZBL_TranscodeMedia", {Str(m_m.dir / "a.wav"), Str(m_m.dir / "a.mp3")}));
   EXPECT_EQ(Status(u"ZBL_tsStatus"), 0);
-  ASSERT_TRUE(WaitUntil([&] { return host->Jobs()->ProcessId() != 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return m_host->Jobs()->ProcessId() != 0; }));
   VARIANT r = Call(u"ZBL_BreakAsyncOperation", DISPATCH_METHOD);
   EXPECT_EQ(r.boolVal, VARIANT_TRUE);
   EXPECT_EQ(Poll(u"ZBL_tsStatus", {0}).back(), 2);
-  EXPECT_EQ(host->Jobs()->ProcessId(), 0u);
+  EXPECT_EQ(m_host->Jobs()->ProcessId(), 0u);
 
   // A cancel given with no job running is cleared by the next start.
   Call(u"ZBL_BreakAsyncOperation", DISPATCH_METHOD);
-  ASSERT_TRUE(Start(u"ZBL_NormalizeAudio", {Str(m.dir / "a.mp3")}));
+  ASSERT_TRUE(Start(u"ZBL_NormalizeAudio", {Str(m_m.dir / "a.mp3")}));
   EXPECT_EQ(Poll(u"ZBL_norStatus", {0, 10, 30, 80}).back(), 100);
-  WriteFile(m.res + "/go", "");
+  WriteFile(m_m.res + "/go", "");
 }
 
 TEST_F(ToolJobsThroughExternal, JobsRunOnAfterTheWindowHasGone) {
-  m.FakeTool("ffmpeg", kHangUntilGo);
-  m.FakeTool("mp3gain", kHangUntilGo);
-  ASSERT_TRUE(Start(u"ZBL_TranscodeMedia", {Str(m.dir / "a.wav"), Str(m.dir / "a.mp3")}));
-  ASSERT_TRUE(Start(u"ZBL_NormalizeAudio", {Str(m.dir / "b.mp3")}));
+  m_m.FakeTool("ffmpeg", kHangUntilGo);
+  m_m.FakeTool("mp3gain", kHangUntilGo);
+  ASSERT_TRUE(Start(u"ZBL_TranscodeMedia", {Str(m_m.dir / "a.wav"), Str(m_m.dir / "a.mp3")}));
+  ASSERT_TRUE(Start(u"ZBL_NormalizeAudio", {Str(m_m.dir / "b.mp3")}));
   ASSERT_TRUE(WaitUntil([&] { return ChildProcesses().size() == 2; }));
-  std::weak_ptr<const jobs::JobState> state = host->Jobs();
-  disp.reset();
-  host.reset();
+  std::weak_ptr<const jobs::JobState> state = m_host->Jobs();
+  m_disp.reset();
+  m_host.reset();
   EXPECT_FALSE(state.expired());  // the running jobs hold it
-  WriteFile(m.res + "/go", "");
+  WriteFile(m_m.res + "/go", "");
   EXPECT_TRUE(AllSettled());
   EXPECT_TRUE(state.expired());
 }
 
 TEST_F(ToolJobsThroughExternal, ProgramExitsCleanlyWithJobsRunning) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  m.FakeTool("ffmpeg", kHangUntilGo);
-  m.FakeTool("mp3gain", kHangUntilGo);
+  m_m.FakeTool("ffmpeg", kHangUntilGo);
+  m_m.FakeTool("mp3gain", kHangUntilGo);
   // The program closes its window and returns from main while both jobs
   // still wait for their tools; any crash or sanitizer report fails the exit.
   EXPECT_EXIT(
       {
-        Start(u"ZBL_TranscodeMedia", {Str(m.dir / "a.wav"), Str(m.dir / "a.mp3")});
-        Start(u"ZBL_NormalizeAudio", {Str(m.dir / "b.mp3")});
+        Start(u"ZBL_TranscodeMedia", {Str(m_m.dir / "a.wav"), Str(m_m.dir / "a.mp3")});
+        Start(u"ZBL_NormalizeAudio", {Str(m_m.dir / "b.mp3")});
         WaitUntil([&] { return ChildProcesses().size() == 2; });
-        disp.reset();
-        host.reset();
+        m_disp.reset();
+        m_host.reset();
         std::exit(0);
       },
       ::testing::ExitedWithCode(0), "");
-  WriteFile(m.res + "/go", "");  // ends the tools the exited program left
+  WriteFile(m_m.res + "/go", "");  // ends the tools the exited program left
 }
 
 }  // namespace

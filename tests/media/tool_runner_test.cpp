@@ -45,26 +45,31 @@ TEST(ToolRunner, ExitCodesSignalsAndStartFailuresAreDistinct) {
   WriteFile(m.res + "/plain", "#!/bin/sh\nexit 0\n");  // not executable
 
   ToolResult r = RunTool(MakeRun(m.res + "/ok"));
-  EXPECT_TRUE(r.ok());
+  EXPECT_TRUE(r.Ok());
 
   r = RunTool(MakeRun(m.res + "/three"));
-  ASSERT_FALSE(r.ok());
-  EXPECT_EQ(r.reason(), ToolFailure::kExitedWithError);
-  EXPECT_EQ(r.detail(), 3);
+  ASSERT_FALSE(r.Ok());
+  EXPECT_EQ(r.Reason(), ToolFailure::kExitedWithError);
+  EXPECT_EQ(r.Detail(), 3);
+  EXPECT_EQ(ToolFailureText(m.res + "/three", r), "three exited with 3");
 
   r = RunTool(MakeRun(m.res + "/killed"));
-  ASSERT_FALSE(r.ok());
-  EXPECT_EQ(r.reason(), ToolFailure::kSignalled);
-  EXPECT_EQ(r.detail(), SIGKILL);
+  ASSERT_FALSE(r.Ok());
+  EXPECT_EQ(r.Reason(), ToolFailure::kSignalled);
+  EXPECT_EQ(r.Detail(), SIGKILL);
+  EXPECT_EQ(ToolFailureText(m.res + "/killed", r), "killed was killed by signal 9 (Killed)");
 
   for (std::string bad : {m.res + "/missing", m.res + "/plain", m.res}) {
     bool started = false;
     ToolRun run = MakeRun(bad);
     run.started = [&](pid_t) { started = true; };
     r = RunTool(run);
-    ASSERT_FALSE(r.ok()) << bad;
-    EXPECT_EQ(r.reason(), ToolFailure::kNotStarted) << bad;
-    EXPECT_NE(r.detail(), 0) << bad;
+    ASSERT_FALSE(r.Ok()) << bad;
+    EXPECT_EQ(r.Reason(), ToolFailure::kNotStarted) << bad;
+    EXPECT_NE(r.Detail(), 0) << bad;
+    EXPECT_EQ(ToolFailureText(bad, r),
+              bad.substr(bad.rfind('/') + 1) + " could not be started: " +
+                  (bad == m.res + "/missing" ? "No such file or directory" : "Permission denied"));
     EXPECT_FALSE(started) << bad;
   }
   EXPECT_EQ(OpenFds(), fds);
@@ -81,7 +86,7 @@ TEST(ToolRunner, PassesArgvVerbatimGivesEmptyInputAndDrainsBothStreams) {
              "exit $(wc -c)");
   std::vector<std::string> args = {"a b", "'q'", "\"dq\"", "$HOME", "*", "; rm -rf /", "é:ü", ""};
   ToolResult r = RunTool(MakeRun(m.res + "/tool", args));
-  EXPECT_TRUE(r.ok());  // exited with 0: no byte on standard input, and it was closed
+  EXPECT_TRUE(r.Ok());  // exited with 0: no byte on standard input, and it was closed
   auto calls = FakeCalls(m.res);
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0], args);
@@ -102,8 +107,8 @@ TEST(ToolRunner, CancelLeavesTheChildRunningAndReapsItWhenItEnds) {
     aliveAtEnding = Exists("/proc/" + std::to_string(p));  // not reaped yet
   };
   ToolResult r = RunTool(run);
-  ASSERT_FALSE(r.ok());
-  EXPECT_EQ(r.reason(), ToolFailure::kLeftRunning);
+  ASSERT_FALSE(r.Ok());
+  EXPECT_EQ(r.Reason(), ToolFailure::kLeftRunning);
   EXPECT_EQ(reads, 3);  // asked after every read with data, stopped at once
   EXPECT_GT(startedPid, 0);
   EXPECT_EQ(endingPid, startedPid);
@@ -168,7 +173,7 @@ TEST(ToolRunner, ChildrenStartedSideBySideInheritNoOtherDescriptor) {
   }
   for (auto& d : dirs) WriteFile(d->res + "/go", "");
   for (auto& t : threads) t.join();
-  for (auto& r : results) EXPECT_TRUE(r.ok());
+  for (auto& r : results) EXPECT_TRUE(r.Ok());
   EXPECT_TRUE(ChildProcesses().empty());
 }
 

@@ -30,7 +30,7 @@ namespace zb::testing {
 // work folder cannot be written), which the core publishes.
 inline int32_t TranscodeStatusForPages(const media::TranscodeEnd& end) {
   if (end) return jobs::status::kTranscodeDone;
-  return end.reason() == media::TranscodeFailure::kCannotWrite ? jobs::status::kTranscodeCannotWrite
+  return end.Reason() == media::TranscodeFailure::kCannotWrite ? jobs::status::kTranscodeCannotWrite
                                                                : jobs::status::kTranscodeFailed;
 }
 
@@ -114,7 +114,7 @@ struct ModuleDir {
     ::mkdir(res.c_str(), 0755);
     ::mkdir(tmp.c_str(), 0755);
   }
-  const std::string& path() const { return dir.path(); }
+  const std::string& Path() const { return dir.Path(); }
   void LinkTool(const std::string& name, const std::string& target) const {
     EXPECT_EQ(::symlink(target.c_str(), (res + "/" + name).c_str()), 0);
   }

@@ -25,11 +25,11 @@ class HttpRequestTest : public zb::testing::NetJobTest {
  protected:
   // Runs one request to its end and returns the response as the page gets it.
   std::string Get(const std::string& url) {
-    EXPECT_TRUE(StartHttpRequest(jobs, url));
+    EXPECT_TRUE(StartHttpRequest(m_jobs, url));
     EXPECT_EQ(WaitFinal(jobs::JobKind::kHttp, 1), 1);
     return Response();
   }
-  std::string Response() { return PageText(jobs->Response()); }
+  std::string Response() { return PageText(m_jobs->Response()); }
 };
 
 std::string Answer(const std::string& status, const std::string& type, const std::string& body) {
@@ -42,7 +42,7 @@ std::string Answer(const std::string& status, const std::string& type, const std
 RawServer::Handler Pages(std::map<std::string, std::string> pages) {
   return [pages = std::move(pages)](RawConnection& conn) {
     if (!conn.ReadHead()) return;
-    const std::string& r = conn.received();
+    const std::string& r = conn.Received();
     std::string target = r.substr(r.find(' ') + 1);
     target = target.substr(0, target.find(' '));
     auto it = pages.find(target);
@@ -62,7 +62,7 @@ TEST_F(HttpRequestTest, AnswersReachThePageWhateverTheirStatus) {
       {"/broken", Answer("200 OK", "text/plain", "ok\xFF\xFEok")},
       {"/error", Answer("500 Internal Server Error", "text/plain", "it broke")},
   }));
-  std::string base = "http://" + server.authority();
+  std::string base = "http://" + server.Authority();
   EXPECT_EQ(Get(base + "/ok?x=1"), "hello there");
   EXPECT_EQ(Get(base + "/nothing"), "<h1>no such page</h1>");
   EXPECT_EQ(Get(base + "/error"), "it broke");
@@ -78,7 +78,7 @@ TEST_F(HttpRequestTest, RelativeUrlsReachTheServiceHost) {
   RawServer server(Pages({{"/cgi-bin/zbl_session.cgi?name=A%20B&phone=%C3%A9",
                            Answer("200 OK", "text/plain", "OK 42")},
                           {"//other.example/x", Answer("200 OK", "text/plain", "still here")}}));
-  ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
+  ScopedEnv host("ZIMBREL_SERVICE_HOST", server.Authority());
   EXPECT_EQ(Get("/cgi-bin/zbl_session.cgi?name=A B&phone=\xC3\xA9"), "OK 42");
   EXPECT_EQ(Get("//other.example/x"), "still here");
   ASSERT_TRUE(server.WaitDone(2));
@@ -93,14 +93,14 @@ TEST_F(HttpRequestTest, RelativeUrlsReachTheServiceHost) {
   head.headers.erase(enc);
   EXPECT_EQ(head,
             ParseHead("GET /cgi-bin/zbl_session.cgi?name=A%20B&phone=%C3%A9 HTTP/1.1\r\nHost: " +
-                      server.authority() + "\r\nAccept: */*\r\n\r\n"));
+                      server.Authority() + "\r\nAccept: */*\r\n\r\n"));
 }
 
 // With the service on a Unix socket, the service's addresses go to the
 // socket (Host: localhost), past any proxy and without following a redirect
 // out of it; a full URL still goes where it says.
 TEST_F(HttpRequestTest, ServiceAddressesGoToTheServicesSocket) {
-  std::string sock = dir / "service.sock";
+  std::string sock = m_dir / "service.sock";
   RawServer service(
       RawServer::UnixPath{sock},
       Pages({{"/cgi-bin/zbl_share.cgi?sid=7",
@@ -114,7 +114,7 @@ TEST_F(HttpRequestTest, ServiceAddressesGoToTheServicesSocket) {
   ScopedEnv noProxy("no_proxy", "127.0.0.1");
   EXPECT_EQ(Get("/cgi-bin/zbl_share.cgi?sid=7"), "{\"url\": \"x\"}");
   EXPECT_EQ(Get("/away"), "moo");
-  EXPECT_EQ(Get("http://" + elsewhere.authority() + "/plain"), "tcp");
+  EXPECT_EQ(Get("http://" + elsewhere.Authority() + "/plain"), "tcp");
   ASSERT_TRUE(service.WaitDone(2));
   std::string got = service.Received()[0];
   Head head = ParseHead(got.substr(0, got.find("\r\n\r\n") + 4));
@@ -122,7 +122,7 @@ TEST_F(HttpRequestTest, ServiceAddressesGoToTheServicesSocket) {
   EXPECT_NE(std::find(head.headers.begin(), head.headers.end(), "Host: localhost"),
             head.headers.end());
   // No service on the socket: the request fails as any unreachable one.
-  ScopedEnv gone("ZIMBREL_SERVICE_HOST", "unix:" + std::string(dir / "none.sock"));
+  ScopedEnv gone("ZIMBREL_SERVICE_HOST", "unix:" + std::string(m_dir / "none.sock"));
   EXPECT_EQ(Get("/cgi-bin/zbl_share.cgi?sid=7"), "ERROR:XMLHTTP:Send");
 }
 
@@ -138,7 +138,7 @@ TEST_F(HttpRequestTest, FailuresGiveTheirErrorTexts) {
   RawServer server(Pages({{"/away",
                            "HTTP/1.1 302 Found\r\nLocation: file:///etc/passwd\r\n"
                            "Content-Length: 0\r\n\r\n"}}));
-  EXPECT_EQ(Get("http://" + server.authority() + "/away"), "ERROR:XMLHTTP:Send");
+  EXPECT_EQ(Get("http://" + server.Authority() + "/away"), "ERROR:XMLHTTP:Send");
 }
 
 TEST_F(HttpRequestTest, SlowAnswersTimeOutOrAreCancelledWithAnEmptyResponse) {
@@ -149,16 +149,16 @@ TEST_F(HttpRequestTest, SlowAnswersTimeOutOrAreCancelledWithAnEmptyResponse) {
     headSent = true;
     conn.ReadUntilClose(20000);  // the rest never comes
   });
-  std::string url = "http://" + server.authority() + "/slow";
+  std::string url = "http://" + server.Authority() + "/slow";
   {
     SCOPED_TRACE("cancel");
-    ASSERT_TRUE(StartHttpRequest(jobs, url));
+    ASSERT_TRUE(StartHttpRequest(m_jobs, url));
     ASSERT_TRUE(
         zb::testing::PollUntil<bool>([&] { return headSent.load(); }, [](bool v) { return v; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(Status(jobs::JobKind::kHttp), 0);
     auto start = std::chrono::steady_clock::now();
-    jobs->RequestBreak();
+    m_jobs->Cancel();
     EXPECT_EQ(WaitFinal(jobs::JobKind::kHttp, 1), 1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
     EXPECT_EQ(Response(), "");
@@ -182,13 +182,13 @@ TEST_F(HttpRequestTest, NoHandleShowsTheBoxThenReportsCoCreateInstance) {
   bool closed = false;
   std::string text;
   std::atomic<int32_t> statusDuringBox{-1};
-  jobs->showMessageBox = [&](const std::string& t) {
-    statusDuringBox = jobs->Status(jobs::JobKind::kHttp);
+  m_jobs->showMessageBox = [&](const std::string& t) {
+    statusDuringBox = m_jobs->Status(jobs::JobKind::kHttp);
     std::unique_lock<std::mutex> lock(mu);
     text = t;
     cv.wait(lock, [&] { return closed; });
   };
-  ASSERT_TRUE(StartHttpRequest(jobs, "http://127.0.0.1/"));
+  ASSERT_TRUE(StartHttpRequest(m_jobs, "http://127.0.0.1/"));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(Status(jobs::JobKind::kHttp), 0);
   EXPECT_EQ(Response(), "");
@@ -280,7 +280,7 @@ TEST_F(HttpRequestTest, BodiesOver16MiBFailTheSend) {
       if (conn.ReadHead())
         conn.Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" + std::string(size, 'b'));
     });
-    ASSERT_TRUE(StartHttpRequest(jobs, "http://" + server.authority() + "/big"));
+    ASSERT_TRUE(StartHttpRequest(m_jobs, "http://" + server.Authority() + "/big"));
     EXPECT_EQ(WaitFinal(jobs::JobKind::kHttp, 1, 120000), 1);  // slow under the sanitizers
     std::string text = Response();
     if (size == cap) {
@@ -315,8 +315,8 @@ TEST_F(HttpRequestTest, RealNginxAnswersArriveAsText) {
       },
       "  gzip_static always;\n  gzip on;\n  gzip_min_length 1;\n  gzip_types text/plain;\n"
       "  charset_types text/plain;\n");
-  ASSERT_TRUE(nginx.running()) << nginx.Log();
-  std::string base = "http://" + nginx.authority();
+  ASSERT_TRUE(nginx.Running()) << nginx.Log();
+  std::string base = "http://" + nginx.Authority();
   auto curl = [&](const std::string& opts, const std::string& path) {
     return zb::testing::ShOut("curl -s " + opts + " " + base + path);
   };

@@ -88,15 +88,15 @@ class NetJobTest : public ::testing::Test {
     net::SetTimeoutsForTesting(net::Timeouts{});
     net::FailHandleCreationForTesting(false);
   }
-  int32_t Status(jobs::JobKind k) { return jobs->Status(k); }
+  int32_t Status(jobs::JobKind k) { return m_jobs->Status(k); }
   // Waits for the job's final status (at least `final`).
   int32_t WaitFinal(jobs::JobKind k, int32_t final, int timeoutMs = 10000) {
     return PollUntil<int32_t>([&] { return Status(k); }, [&](int32_t v) { return v >= final; },
                               timeoutMs);
   }
 
-  TempDir dir;
-  std::shared_ptr<jobs::JobState> jobs = std::make_shared<jobs::JobState>();
+  TempDir m_dir;
+  std::shared_ptr<jobs::JobState> m_jobs = std::make_shared<jobs::JobState>();
 };
 
 }  // namespace zb::testing

@@ -37,21 +37,21 @@ class ProxyRoutes : public zb::testing::NetJobTest {
     for (auto kind : {ProxyProcess::Kind::kHttp, ProxyProcess::Kind::kSocks5})
       ASSERT_EQ(::access(ProxyProcess::Program(kind).c_str(), X_OK), 0)
           << ProxyProcess::Program(kind) << " is missing (scripts/install-deps.sh installs it)";
-    ASSERT_TRUE(http.running());
-    ASSERT_TRUE(socks.running());
+    ASSERT_TRUE(m_http.Running());
+    ASSERT_TRUE(m_socks.Running());
   }
 
   std::vector<Route> Routes() {
     return {
         {"direct", nullptr, ""},
-        {"HTTP proxy", "http_proxy", "http://" + http.authority(), nullptr, &http},
-        {"HTTP proxy for all", "all_proxy", "http://" + http.authority(), nullptr, &http},
-        {"SOCKS5 proxy", "all_proxy", "socks5://" + socks.authority(), nullptr, &socks},
-        {"SOCKS5, names resolved by the proxy", "ALL_PROXY", "socks5h://" + socks.authority(),
-         nullptr, &socks},
-        {"HTTP proxy bypassed by a range", "http_proxy", "http://" + http.authority(),
+        {"HTTP proxy", "http_proxy", "http://" + m_http.Authority(), nullptr, &m_http},
+        {"HTTP proxy for all", "all_proxy", "http://" + m_http.Authority(), nullptr, &m_http},
+        {"SOCKS5 proxy", "all_proxy", "socks5://" + m_socks.Authority(), nullptr, &m_socks},
+        {"SOCKS5, names resolved by the proxy", "ALL_PROXY", "socks5h://" + m_socks.Authority(),
+         nullptr, &m_socks},
+        {"HTTP proxy bypassed by a range", "http_proxy", "http://" + m_http.Authority(),
          "127.0.0.0/8"},
-        {"SOCKS5 proxy bypassed by a range", "all_proxy", "socks5://" + socks.authority(),
+        {"SOCKS5 proxy bypassed by a range", "all_proxy", "socks5://" + m_socks.Authority(),
          "10.0.0.0/8,127.0.0.0/8"},
     };
   }
@@ -71,21 +71,21 @@ class ProxyRoutes : public zb::testing::NetJobTest {
   // other proxy saw a request to the service.
   void ExpectCarriedBy(const Route& r, const std::string& service, const std::string& httpBefore,
                        const std::string& socksBefore) {
-    std::string httpNew = http.Log().substr(httpBefore.size());
-    std::string socksNew = socks.Log().substr(socksBefore.size());
+    std::string httpNew = m_http.Log().substr(httpBefore.size());
+    std::string socksNew = m_socks.Log().substr(socksBefore.size());
     bool byHttp = httpNew.find("http://" + service + "/") != std::string::npos;
     bool bySocks = socksNew.find("connected to " + service) != std::string::npos;
-    EXPECT_EQ(byHttp, r.via == &http) << httpNew;
-    EXPECT_EQ(bySocks, r.via == &socks) << socksNew;
+    EXPECT_EQ(byHttp, r.via == &m_http) << httpNew;
+    EXPECT_EQ(bySocks, r.via == &m_socks) << socksNew;
   }
 
-  ProxyProcess http{ProxyProcess::Kind::kHttp};
-  ProxyProcess socks{ProxyProcess::Kind::kSocks5};
+  ProxyProcess m_http{ProxyProcess::Kind::kHttp};
+  ProxyProcess m_socks{ProxyProcess::Kind::kSocks5};
 };
 
 TEST_F(ProxyRoutes, TheUploadReachesTheServiceAsSpecified) {
   const std::string body = Pattern(300000);
-  std::string file = dir / "tone.mp3";
+  std::string file = m_dir / "tone.mp3";
   zb::testing::WriteFile(file, body);
   const std::string sid = "a b#c\xC3\xA9&%41";
   const std::string target = "/cgi-bin/zbl_upload2.cgi?sid=a%20b%23c\xC3\xA9&%41&ver=260&aff=2";
@@ -94,10 +94,10 @@ TEST_F(ProxyRoutes, TheUploadReachesTheServiceAsSpecified) {
     RawServer service([](RawConnection& conn) {
       if (conn.ReadRequest()) conn.Send("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nOK");
     });
-    ScopedEnv host("ZIMBREL_SERVICE_HOST", service.authority());
+    ScopedEnv host("ZIMBREL_SERVICE_HOST", service.Authority());
     auto env = Use(r);
-    std::string httpBefore = http.Log(), socksBefore = socks.Log();
-    ASSERT_TRUE(StartUpload(jobs, file, sid));
+    std::string httpBefore = m_http.Log(), socksBefore = m_socks.Log();
+    ASSERT_TRUE(StartUpload(m_jobs, file, sid));
     EXPECT_EQ(WaitFinal(jobs::JobKind::kUpload, 100), 100);
     ASSERT_TRUE(service.WaitDone(1));
     std::string got = service.Received()[0];
@@ -106,7 +106,7 @@ TEST_F(ProxyRoutes, TheUploadReachesTheServiceAsSpecified) {
     Head h = ParseHead(got.substr(0, headEnd + 4));
     EXPECT_EQ(h.line, "POST " + target + " HTTP/1.0");
     Head want = ParseHead(
-        "POST " + target + " HTTP/1.0\r\nHost: " + service.authority() +
+        "POST " + target + " HTTP/1.0\r\nHost: " + service.Authority() +
         "\r\nUser-Agent: ZMBL/1.0 (Quorvane)\r\nContent-Length: " + std::to_string(body.size()) +
         "\r\nContent-Type: audio/mpeg\r\nPragma: no-cache\r\n\r\n");
     // Every specified header, and none of its own (an HTTP proxy may add
@@ -114,14 +114,14 @@ TEST_F(ProxyRoutes, TheUploadReachesTheServiceAsSpecified) {
     std::vector<std::string> extra;
     for (const auto& line : h.headers)
       if (std::find(want.headers.begin(), want.headers.end(), line) == want.headers.end() &&
-          !(r.via == &http && line == "Connection: close"))
+          !(r.via == &m_http && line == "Connection: close"))
         extra.push_back(line);
     for (const auto& line : want.headers)
       EXPECT_NE(std::find(h.headers.begin(), h.headers.end(), line), h.headers.end()) << line;
     EXPECT_TRUE(extra.empty()) << ::testing::PrintToString(extra);
     EXPECT_EQ(got.size(), headEnd + 4 + body.size());
     EXPECT_TRUE(got.compare(headEnd + 4, std::string::npos, body) == 0) << "body differs";
-    ExpectCarriedBy(r, service.authority(), httpBefore, socksBefore);
+    ExpectCarriedBy(r, service.Authority(), httpBefore, socksBefore);
   }
 }
 
@@ -134,10 +134,10 @@ TEST_F(ProxyRoutes, AScriptedGetReachesTheServiceAsSpecified) {
             "HTTP/1.0 200 OK\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nhello \xC3\xA9");
     });
     auto env = Use(r);
-    std::string httpBefore = http.Log(), socksBefore = socks.Log();
-    ASSERT_TRUE(StartHttpRequest(jobs, "http://" + service.authority() + "/page?x=1&y=%C3%A9"));
+    std::string httpBefore = m_http.Log(), socksBefore = m_socks.Log();
+    ASSERT_TRUE(StartHttpRequest(m_jobs, "http://" + service.Authority() + "/page?x=1&y=%C3%A9"));
     EXPECT_EQ(WaitFinal(jobs::JobKind::kHttp, 1), 1);
-    EXPECT_EQ(jobs->Response().value(), "hello \xC3\xA9");
+    EXPECT_EQ(m_jobs->Response().Value(), "hello \xC3\xA9");
     ASSERT_TRUE(service.WaitDone(1));
     std::string got = service.Received()[0];
     size_t headEnd = got.find("\r\n\r\n");
@@ -145,11 +145,11 @@ TEST_F(ProxyRoutes, AScriptedGetReachesTheServiceAsSpecified) {
     Head h = ParseHead(got.substr(0, headEnd + 4));
     // The method and the target in its origin form, the service's Host, no body.
     EXPECT_EQ(h.line.substr(0, h.line.rfind(' ')), "GET /page?x=1&y=%C3%A9");
-    EXPECT_NE(std::find(h.headers.begin(), h.headers.end(), "Host: " + service.authority()),
+    EXPECT_NE(std::find(h.headers.begin(), h.headers.end(), "Host: " + service.Authority()),
               h.headers.end());
     for (const auto& line : h.headers) EXPECT_NE(line.rfind("Content-Length:", 0), 0u) << line;
     EXPECT_EQ(got.size(), headEnd + 4);
-    ExpectCarriedBy(r, service.authority(), httpBefore, socksBefore);
+    ExpectCarriedBy(r, service.Authority(), httpBefore, socksBefore);
   }
 }
 

@@ -32,19 +32,19 @@ class ServerProcess {
   // Makes the command line for `port`, writing what it needs into `dir`.
   using CommandLine = std::function<std::vector<std::string>(int port, const TempDir& dir)>;
 
-  explicit ServerProcess(CommandLine commandLine) : commandLine_(std::move(commandLine)) {
-    for (int attempt = 0; attempt < 5 && pid_ <= 0; ++attempt) TryStart();
+  explicit ServerProcess(CommandLine commandLine) : m_commandLine(std::move(commandLine)) {
+    for (int attempt = 0; attempt < 5 && m_pid <= 0; ++attempt) TryStart();
   }
   ~ServerProcess() { Stop(); }
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;
 
-  bool running() const { return pid_ > 0; }
-  int port() const { return port_; }
-  std::string authority() const { return "127.0.0.1:" + std::to_string(port_); }
-  const TempDir& dir() const { return dir_; }
+  bool Running() const { return m_pid > 0; }
+  int Port() const { return m_port; }
+  std::string Authority() const { return "127.0.0.1:" + std::to_string(m_port); }
+  const TempDir& Dir() const { return m_dir; }
   // What it has logged so far.
-  std::string Log() const { return ReadAll(dir_ / "log"); }
+  std::string Log() const { return ReadAll(m_dir / "log"); }
 
  protected:
   static std::string ReadAll(const std::string& path) {
@@ -56,11 +56,11 @@ class ServerProcess {
 
  private:
   void TryStart() {
-    port_ = ClosedPort();
-    std::vector<std::string> args = commandLine_(port_, dir_);
+    m_port = ClosedPort();
+    std::vector<std::string> args = m_commandLine(m_port, m_dir);
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
-    std::string log = dir_ / "log";
+    std::string log = m_dir / "log";
     posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&fa, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     posix_spawn_file_actions_adddup2(&fa, 1, 2);
@@ -77,7 +77,7 @@ class ServerProcess {
       int st;
       if (::waitpid(pid, &st, WNOHANG) == pid) return;
       if (Accepts()) {
-        pid_ = pid;
+        m_pid = pid;
         return;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -90,17 +90,17 @@ class ServerProcess {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port_));
+    a.sin_port = htons(static_cast<uint16_t>(m_port));
     bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     ::close(s);
     return ok;
   }
-  void Stop() { EndChild(pid_, std::chrono::seconds(5)); }
+  void Stop() { EndChild(m_pid, std::chrono::seconds(5)); }
 
-  CommandLine commandLine_;
-  TempDir dir_;
-  int port_ = 0;
-  pid_t pid_ = -1;
+  CommandLine m_commandLine;
+  TempDir m_dir;
+  int m_port = 0;
+  pid_t m_pid = -1;
 };
 
 class ProxyProcess : public ServerProcess {
@@ -147,12 +147,12 @@ class NginxProcess : public ServerProcess {
           conf += http + "\n  server {\n    listen 127.0.0.1:" + std::to_string(port) + ";\n";
           conf += "    root " + dir / "www" + ";\n  }\n}\n";
           std::ofstream(dir / "nginx.conf") << conf;
-          return {kProgram, "-p", dir.path(), "-c", dir / "nginx.conf", "-e", dir / "log"};
+          return {kProgram, "-p", dir.Path(), "-c", dir / "nginx.conf", "-e", dir / "log"};
         }) {}
 
   static constexpr const char* kProgram = "/usr/sbin/nginx";
   // The access log so far: one line per request, its URI and Accept-Encoding.
-  std::string Accesses() const { return ReadAll(dir() / "access"); }
+  std::string Accesses() const { return ReadAll(Dir() / "access"); }
 };
 
 }  // namespace zb::testing

@@ -22,7 +22,7 @@ using zb::testing::WriteFile;
 class ServiceSocketTest : public zb::testing::NetJobTest {
  protected:
   int32_t WaitUpload() { return WaitFinal(jobs::JobKind::kUpload, 100, 20000); }
-  std::string sock = dir / "service.sock";
+  std::string m_sock = m_dir / "service.sock";
 };
 
 std::string Json200(const std::string& body) {
@@ -33,14 +33,14 @@ std::string Json200(const std::string& body) {
 
 TEST_F(ServiceSocketTest, UploadsReachTheSocketByteForByte) {
   std::string body = Pattern(3 * 1024 * 1024 + 5);
-  std::string file = dir / "tone.mp3";
+  std::string file = m_dir / "tone.mp3";
   WriteFile(file, body);
-  RawServer server(RawServer::UnixPath{sock}, [](RawConnection& conn) {
+  RawServer server(RawServer::UnixPath{m_sock}, [](RawConnection& conn) {
     if (conn.ReadRequest()) conn.Send("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nOK");
   });
-  ScopedEnv host("ZIMBREL_SERVICE_HOST", "unix:" + sock);
+  ScopedEnv host("ZIMBREL_SERVICE_HOST", "unix:" + m_sock);
   ScopedEnv proxy("http_proxy", "http://127.0.0.1:" + std::to_string(zb::testing::ClosedPort()));
-  ASSERT_TRUE(StartUpload(jobs, file, "s 1"));
+  ASSERT_TRUE(StartUpload(m_jobs, file, "s 1"));
   EXPECT_EQ(WaitUpload(), 100);
   ASSERT_TRUE(server.WaitDone(1));
   std::string got = server.Received()[0];
@@ -58,7 +58,7 @@ TEST_F(ServiceSocketTest, UploadsReachTheSocketByteForByte) {
 // had no room; on TCP and on the socket alike.
 TEST_F(ServiceSocketTest, AnUploadRefusedAtItsHeadEndsAtOnceAsRefused) {
   const size_t size = 64u << 20;
-  std::string file = dir / "big.mp3";
+  std::string file = m_dir / "big.mp3";
   WriteFile(file, Pattern(size));
   for (const char* status : {"413 Content Too Large", "507 Insufficient Storage"}) {
     for (bool onSocket : {false, true}) {
@@ -70,10 +70,10 @@ TEST_F(ServiceSocketTest, AnUploadRefusedAtItsHeadEndsAtOnceAsRefused) {
                   "{\"error\": \"no room\"}");
         conn.ReadUntilClose(20000);
       };
-      auto server = onSocket ? std::make_unique<RawServer>(RawServer::UnixPath{sock}, handler)
+      auto server = onSocket ? std::make_unique<RawServer>(RawServer::UnixPath{m_sock}, handler)
                              : std::make_unique<RawServer>(handler);
-      ScopedEnv host("ZIMBREL_SERVICE_HOST", onSocket ? "unix:" + sock : server->authority());
-      ASSERT_TRUE(StartUpload(jobs, file, "s1"));
+      ScopedEnv host("ZIMBREL_SERVICE_HOST", onSocket ? "unix:" + m_sock : server->Authority());
+      ASSERT_TRUE(StartUpload(m_jobs, file, "s1"));
       EXPECT_EQ(WaitUpload(), jobs::status::kUploadRefused);
       ASSERT_TRUE(server->WaitDone(1, 30000));
       EXPECT_LT(server->Received()[0].size(), size / 2);
@@ -85,19 +85,19 @@ TEST_F(ServiceSocketTest, AnUploadRefusedAtItsHeadEndsAtOnceAsRefused) {
 // A file small enough to be written whole before the refusal arrives is
 // refused all the same; other answers to the whole body still end it done.
 TEST_F(ServiceSocketTest, ASmallUploadRefusedAfterItsBodyIsStillRefused) {
-  std::string file = dir / "small.mp3";
+  std::string file = m_dir / "small.mp3";
   WriteFile(file, Pattern(20000));
   for (auto [answer, expected] :
        {std::pair<const char*, int32_t>{"413 Content Too Large", jobs::status::kUploadRefused},
         std::pair<const char*, int32_t>{"507 Insufficient Storage", jobs::status::kUploadRefused},
         std::pair<const char*, int32_t>{"403 Forbidden", jobs::status::kUploadDone}}) {
     SCOPED_TRACE(answer);
-    RawServer server(RawServer::UnixPath{sock}, [&](RawConnection& conn) {
+    RawServer server(RawServer::UnixPath{m_sock}, [&, answer = answer](RawConnection& conn) {
       if (conn.ReadRequest())
         conn.Send(std::string("HTTP/1.1 ") + answer + "\r\nContent-Length: 0\r\n\r\n");
     });
-    ScopedEnv host("ZIMBREL_SERVICE_HOST", "unix:" + sock);
-    ASSERT_TRUE(StartUpload(jobs, file, "s1"));
+    ScopedEnv host("ZIMBREL_SERVICE_HOST", "unix:" + m_sock);
+    ASSERT_TRUE(StartUpload(m_jobs, file, "s1"));
     EXPECT_EQ(WaitUpload(), expected);
     ASSERT_TRUE(server.WaitDone(1));
     ASSERT_TRUE(zb::jobs::WaitForJobThreadsForTesting(10000));
@@ -113,7 +113,7 @@ TEST_F(ServiceSocketTest, TheServiceNamesItsBrowserAddressOnlyOnLoopback) {
     std::lock_guard<std::mutex> hold(lock);
     next = std::move(a);
   };
-  RawServer server(RawServer::UnixPath{sock}, [&](RawConnection& conn) {
+  RawServer server(RawServer::UnixPath{m_sock}, [&](RawConnection& conn) {
     std::string a;
     {
       std::lock_guard<std::mutex> hold(lock);
@@ -122,13 +122,13 @@ TEST_F(ServiceSocketTest, TheServiceNamesItsBrowserAddressOnlyOnLoopback) {
     if (conn.ReadHead()) conn.Send(a);
   });
   ServiceHost service;
-  ASSERT_TRUE(ParseServiceHost("unix:" + sock, &service));
+  ASSERT_TRUE(ParseServiceHost("unix:" + m_sock, &service));
   const auto limit = std::chrono::seconds(10);
 
   answer(Json200("{\"url\": \"http://127.0.0.1:41234/\", \"other\": [1, {\"a\": null}]}"));
   auto a = BrowserAddress(service, limit);
-  ASSERT_TRUE(a.ok());
-  EXPECT_EQ(a.value(), "http://127.0.0.1:41234/");
+  ASSERT_TRUE(a.Ok());
+  EXPECT_EQ(a.Value(), "http://127.0.0.1:41234/");
   ASSERT_TRUE(server.WaitDone(1));
   EXPECT_EQ(server.Received()[0].substr(0, server.Received()[0].find("\r\n")),
             "GET /cgi-bin/zbl_browser.cgi HTTP/1.1");
@@ -140,25 +140,25 @@ TEST_F(ServiceSocketTest, TheServiceNamesItsBrowserAddressOnlyOnLoopback) {
     SCOPED_TRACE(url);
     answer(Json200("{\"url\": \"" + url + "\"}"));
     auto r = BrowserAddress(service, limit);
-    ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.reason(), QueryFailure::kBadAnswer);
+    ASSERT_FALSE(r.Ok());
+    EXPECT_EQ(r.Reason(), QueryFailure::kBadAnswer);
   }
   answer("HTTP/1.1 503 Busy\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
   auto busy = BrowserAddress(service, limit);
-  ASSERT_FALSE(busy.ok());
-  EXPECT_EQ(busy.reason(), QueryFailure::kStatus);
-  EXPECT_EQ(busy.detail(), 503);
+  ASSERT_FALSE(busy.Ok());
+  EXPECT_EQ(busy.Reason(), QueryFailure::kStatus);
+  EXPECT_EQ(busy.Detail(), 503);
 
   ServiceHost gone;
-  ASSERT_TRUE(ParseServiceHost("unix:" + std::string(dir / "none.sock"), &gone));
+  ASSERT_TRUE(ParseServiceHost("unix:" + std::string(m_dir / "none.sock"), &gone));
   auto g = BrowserAddress(gone, limit);
-  ASSERT_FALSE(g.ok());
-  EXPECT_EQ(g.reason(), QueryFailure::kUnreachable);
+  ASSERT_FALSE(g.Ok());
+  EXPECT_EQ(g.Reason(), QueryFailure::kUnreachable);
 
   // A TCP service is its own browser address, asked nothing.
   ServiceHost tcp;
   ASSERT_TRUE(ParseServiceHost("svc.test:8080", &tcp));
-  EXPECT_EQ(BrowserAddress(tcp, limit).value(), "http://svc.test:8080/");
+  EXPECT_EQ(BrowserAddress(tcp, limit).Value(), "http://svc.test:8080/");
 }
 
 TEST(ServiceAnswers, JsonFieldsAndLoopbackAddresses) {
@@ -194,22 +194,22 @@ namespace {
 // a ringtone within the quota is delivered.
 TEST_F(ServiceSocketTest, TheRealServiceRefusesAnUploadOverQuotaAndTheUploadSaysSo) {
   zb::testing::TempDir data;
-  zb::testing::SocketService service(sock, data.path(), {"--session-quota", "1048576"});
-  ASSERT_TRUE(service.ok()) << service.Log();
-  ScopedEnv host("ZIMBREL_SERVICE_HOST", "unix:" + sock);
-  std::string big = dir / "big.mp3", small = dir / "small.mp3";
+  zb::testing::SocketService service(m_sock, data.Path(), {"--session-quota", "1048576"});
+  ASSERT_TRUE(service.Ok()) << service.Log();
+  ScopedEnv host("ZIMBREL_SERVICE_HOST", "unix:" + m_sock);
+  std::string big = m_dir / "big.mp3", small = m_dir / "small.mp3";
   WriteFile(big, Pattern(24u << 20));
   WriteFile(small, Pattern(300000));
 
   std::string sid = service.OpenSession();
   ASSERT_FALSE(sid.empty()) << service.Log();
-  ASSERT_TRUE(StartUpload(jobs, big, sid));
+  ASSERT_TRUE(StartUpload(m_jobs, big, sid));
   EXPECT_EQ(WaitUpload(), zb::jobs::status::kUploadRefused);
   ASSERT_TRUE(jobs::WaitForJobThreadsForTesting(10000));
-  for (const auto& e : std::filesystem::recursive_directory_iterator(data.path()))
+  for (const auto& e : std::filesystem::recursive_directory_iterator(data.Path()))
     EXPECT_FALSE(e.is_regular_file() && e.file_size() >= (1u << 20)) << e.path();
 
-  ASSERT_TRUE(StartUpload(jobs, small, sid));
+  ASSERT_TRUE(StartUpload(m_jobs, small, sid));
   EXPECT_EQ(WaitUpload(), 100);
 }
 }  // namespace

@@ -49,7 +49,7 @@ TEST_F(UploadTest, SendsTheExactRequestAndHoldsTheLastChunkBackFromTheStatus) {
        {Case{0, 0}, Case{2048, 0}, Case{2049, 99}, Case{5 * 1024 * 1024, 99}, Case{3 * 2048, 66}}) {
     SCOPED_TRACE(c.size);
     std::string body = Pattern(c.size);
-    std::string file = dir / "tone.mp3";
+    std::string file = m_dir / "tone.mp3";
     WriteFile(file, body);
     std::atomic<int32_t> seen{-1};
     RawServer server([&](RawConnection& conn) {
@@ -60,17 +60,17 @@ TEST_F(UploadTest, SendsTheExactRequestAndHoldsTheLastChunkBackFromTheStatus) {
       seen = Status(jobs::JobKind::kUpload);
       conn.Send(kOk);
     });
-    ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
+    ScopedEnv host("ZIMBREL_SERVICE_HOST", server.Authority());
     // Bytes that would break the request line or end the URL are encoded;
     // "&", "%", "?", quotes, brackets and non-ASCII pass as they are.
-    ASSERT_TRUE(StartUpload(jobs, file, "a&b c#d\xC3\xA9\r\n\x01\x7F%41?{|}\"<>\\^`'[]"));
+    ASSERT_TRUE(StartUpload(m_jobs, file, "a&b c#d\xC3\xA9\r\n\x01\x7F%41?{|}\"<>\\^`'[]"));
     EXPECT_EQ(WaitUpload(), 100);
     ASSERT_TRUE(server.WaitDone(1));
     std::string got = server.Received()[0];
     size_t headEnd = got.find("\r\n\r\n");
     ASSERT_NE(headEnd, std::string::npos);
     EXPECT_EQ(ParseHead(got.substr(0, headEnd + 4)),
-              ExpectedHead(server.authority(),
+              ExpectedHead(server.Authority(),
                            "/cgi-bin/zbl_upload2.cgi?sid=a&b%20c%23d\xC3\xA9%0D%0A%01%7F%41?{|}\"<>"
                            "\\^`'[]&ver=260&aff=2",
                            c.size));
@@ -81,22 +81,22 @@ TEST_F(UploadTest, SendsTheExactRequestAndHoldsTheLastChunkBackFromTheStatus) {
 }
 
 TEST_F(UploadTest, StatusSeenByAPollerRisesAndEndsAt100) {
-  std::string file = dir / "big.mp3";
+  std::string file = m_dir / "big.mp3";
   WriteFile(file, Pattern(4 * 1024 * 1024));
   RawServer server(
       [&](RawConnection& conn) {
         // Reads slowly so that the poller sees the percentages go by.
-        while (conn.headEnd() == std::string::npos ||
-               conn.received().size() <
-                   conn.headEnd() + static_cast<size_t>(conn.contentLength())) {
+        while (conn.HeadEnd() == std::string::npos ||
+               conn.Received().size() <
+                   conn.HeadEnd() + static_cast<size_t>(conn.ContentLength())) {
           if (!conn.ReadSome()) return;
           std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         conn.Send(kOk);
       },
       16384);
-  ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
-  ASSERT_TRUE(StartUpload(jobs, file, "s1"));
+  ScopedEnv host("ZIMBREL_SERVICE_HOST", server.Authority());
+  ASSERT_TRUE(StartUpload(m_jobs, file, "s1"));
   std::vector<int32_t> seen;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   for (;;) {
@@ -120,15 +120,15 @@ TEST_F(UploadTest, StatusSeenByAPollerRisesAndEndsAt100) {
 // whole range.
 TEST_F(UploadTest, PercentageFollowsWhatReachedASlowService) {
   const size_t size = 2621440;  // a 2.5 MB ringtone
-  std::string file = dir / "tone.mp3";
+  std::string file = m_dir / "tone.mp3";
   WriteFile(file, Pattern(size));
   std::atomic<size_t> bodyRead{0};
   RawServer server(
       [&](RawConnection& conn) {
         if (!conn.ReadHead()) return;
-        const size_t start = conn.headEnd();
-        while (conn.received().size() < start + size) {
-          bodyRead = conn.received().size() - start;
+        const size_t start = conn.HeadEnd();
+        while (conn.Received().size() < start + size) {
+          bodyRead = conn.Received().size() - start;
           std::this_thread::sleep_for(std::chrono::microseconds(1500));
           if (!conn.ReadSome()) return;
         }
@@ -136,8 +136,8 @@ TEST_F(UploadTest, PercentageFollowsWhatReachedASlowService) {
         conn.Send(kOk);
       },
       4096);
-  ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
-  ASSERT_TRUE(StartUpload(jobs, file, "s1"));
+  ScopedEnv host("ZIMBREL_SERVICE_HOST", server.Authority());
+  ASSERT_TRUE(StartUpload(m_jobs, file, "s1"));
   struct Sample {
     int32_t status;
     size_t read;
@@ -173,20 +173,20 @@ TEST_F(UploadTest, PercentageFollowsWhatReachedASlowService) {
 
 TEST_F(UploadTest, CancelMidBodyEndsIn101WithFewerBytesThanAnnounced) {
   const size_t size = 32 * 1024 * 1024;
-  std::string file = dir / "big.mp3";
+  std::string file = m_dir / "big.mp3";
   WriteFile(file, Pattern(size));
   std::atomic<bool> paused{false}, reset{false};
   RawServer server(
       [&](RawConnection& conn) {
-        if (!conn.ReadHead() || !conn.ReadUntil(conn.headEnd() + 65536)) return;
+        if (!conn.ReadHead() || !conn.ReadUntil(conn.HeadEnd() + 65536)) return;
         paused = true;
-        jobs->RequestBreak();  // the client is blocked by the full window
+        m_jobs->Cancel();  // the client is blocked by the full window
         conn.ReadUntilClose();
-        reset = conn.resetByPeer();
+        reset = conn.ResetByPeer();
       },
       8192);
-  ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
-  ASSERT_TRUE(StartUpload(jobs, file, "s1"));
+  ScopedEnv host("ZIMBREL_SERVICE_HOST", server.Authority());
+  ASSERT_TRUE(StartUpload(m_jobs, file, "s1"));
   EXPECT_EQ(WaitUpload(), 101);
   ASSERT_TRUE(server.WaitDone(1));
   std::string got = server.Received()[0];
@@ -203,32 +203,32 @@ TEST_F(UploadTest, CancelMidBodyEndsIn101WithFewerBytesThanAnnounced) {
 // the unsent bytes are dropped and the service never sees the whole body.
 TEST_F(UploadTest, CancelWhileTheBodyWaitsInTheSendBufferResetsTheConnection) {
   const size_t size = 256 * 1024;
-  std::string file = dir / "tone.mp3";
+  std::string file = m_dir / "tone.mp3";
   WriteFile(file, Pattern(size));
   std::atomic<bool> buffered{false}, reset{false};
   RawServer server(
       [&](RawConnection& conn) {
         if (!conn.ReadHead()) return;
-        const size_t request = conn.headEnd() + size;
+        const size_t request = conn.HeadEnd() + size;
         // The service reads nothing more until every byte of the request
         // is either with it or waits unsent in the program's socket.
         buffered = zb::testing::PollUntil<bool>(
             [&] {
               long unsent = conn.PeerUnsent();
               return unsent >= 0 &&
-                     conn.received().size() + conn.Waiting() + static_cast<size_t>(unsent) >=
+                     conn.Received().size() + conn.Waiting() + static_cast<size_t>(unsent) >=
                          request;
             },
             [](bool v) { return v; });
         if (!buffered) return;
-        jobs->RequestBreak();
+        m_jobs->Cancel();
         WaitUpload();  // the program has closed its socket
         conn.ReadUntilClose();
-        reset = conn.resetByPeer();
+        reset = conn.ResetByPeer();
       },
       8192);
-  ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
-  ASSERT_TRUE(StartUpload(jobs, file, "s1"));
+  ScopedEnv host("ZIMBREL_SERVICE_HOST", server.Authority());
+  ASSERT_TRUE(StartUpload(m_jobs, file, "s1"));
   EXPECT_EQ(WaitUpload(), 101);
   ASSERT_TRUE(server.WaitDone(1));
   EXPECT_TRUE(buffered.load());
@@ -239,17 +239,17 @@ TEST_F(UploadTest, CancelWhileTheBodyWaitsInTheSendBufferResetsTheConnection) {
 
 TEST_F(UploadTest, FilesThatCannotBeSentGive101WithoutAConnection) {
   RawServer server([](RawConnection& conn) { conn.ReadRequest(); });
-  ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
-  std::string fifo = dir / "fifo";
+  ScopedEnv host("ZIMBREL_SERVICE_HOST", server.Authority());
+  std::string fifo = m_dir / "fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  std::string unreadable = dir / "locked.mp3";
+  std::string unreadable = m_dir / "locked.mp3";
   WriteFile(unreadable, "abc");
   ::chmod(unreadable.c_str(), 0);
-  std::vector<std::string> files = {dir / "missing.mp3", dir.path(), fifo, ""};
+  std::vector<std::string> files = {m_dir / "missing.mp3", m_dir.Path(), fifo, ""};
   if (::geteuid() != 0) files.push_back(unreadable);  // root reads it anyway
   for (const std::string& f : files) {
     SCOPED_TRACE(f);
-    ASSERT_TRUE(StartUpload(jobs, f, "s1"));
+    ASSERT_TRUE(StartUpload(m_jobs, f, "s1"));
     EXPECT_EQ(WaitUpload(), 101);
   }
   ASSERT_TRUE(jobs::WaitForJobThreadsForTesting(5000));
@@ -257,35 +257,35 @@ TEST_F(UploadTest, FilesThatCannotBeSentGive101WithoutAConnection) {
 }
 
 TEST_F(UploadTest, TransportFailuresGive101) {
-  std::string file = dir / "tone.mp3";
+  std::string file = m_dir / "tone.mp3";
   WriteFile(file, Pattern(256 * 1024));
   {
     SCOPED_TRACE("refused");
     ScopedEnv host("ZIMBREL_SERVICE_HOST",
                    "127.0.0.1:" + std::to_string(zb::testing::ClosedPort()));
-    ASSERT_TRUE(StartUpload(jobs, file, "s1"));
+    ASSERT_TRUE(StartUpload(m_jobs, file, "s1"));
     EXPECT_EQ(WaitUpload(), 101);
   }
   {
     SCOPED_TRACE("reset mid-body");
     RawServer server([](RawConnection& conn) {
-      if (conn.ReadHead() && conn.ReadUntil(conn.headEnd() + 10000)) conn.Reset();
+      if (conn.ReadHead() && conn.ReadUntil(conn.HeadEnd() + 10000)) conn.Reset();
     });
-    ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
-    ASSERT_TRUE(StartUpload(jobs, file, "s1"));
+    ScopedEnv host("ZIMBREL_SERVICE_HOST", server.Authority());
+    ASSERT_TRUE(StartUpload(m_jobs, file, "s1"));
     EXPECT_EQ(WaitUpload(), 101);
   }
   {
     SCOPED_TRACE("closed without an answer");
     RawServer server([](RawConnection& conn) { conn.ReadRequest(); });
-    ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
-    ASSERT_TRUE(StartUpload(jobs, file, "s1"));
+    ScopedEnv host("ZIMBREL_SERVICE_HOST", server.Authority());
+    ASSERT_TRUE(StartUpload(m_jobs, file, "s1"));
     EXPECT_EQ(WaitUpload(), 101);
   }
   {
     SCOPED_TRACE("answered 400 before the body was complete");
     // The body is never read, so it cannot all be written before the answer.
-    std::string big = dir / "big.mp3";
+    std::string big = m_dir / "big.mp3";
     WriteFile(big, Pattern(16 * 1024 * 1024));
     RawServer server(
         [&](RawConnection& conn) {
@@ -294,8 +294,8 @@ TEST_F(UploadTest, TransportFailuresGive101) {
           WaitUpload();
         },
         8192);
-    ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
-    ASSERT_TRUE(StartUpload(jobs, big, "s1"));
+    ScopedEnv host("ZIMBREL_SERVICE_HOST", server.Authority());
+    ASSERT_TRUE(StartUpload(m_jobs, big, "s1"));
     EXPECT_EQ(WaitUpload(), 101);
   }
   // A service that answers at once but goes on reading the body: the answer
@@ -307,15 +307,15 @@ TEST_F(UploadTest, TransportFailuresGive101) {
         std::pair<const char*, int32_t>{"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nOK", 101}}) {
     SCOPED_TRACE(std::string("answered at once, then the body was read: ") + answer);
     const size_t size = 4 * 1024 * 1024;
-    std::string drained = dir / "drained.mp3";
+    std::string drained = m_dir / "drained.mp3";
     WriteFile(drained, Pattern(size));
-    RawServer server([&](RawConnection& conn) {
+    RawServer server([&, answer = answer](RawConnection& conn) {
       if (!conn.ReadHead()) return;
       conn.Send(answer);
       conn.ReadUntilClose();
     });
-    ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
-    ASSERT_TRUE(StartUpload(jobs, drained, "s1"));
+    ScopedEnv host("ZIMBREL_SERVICE_HOST", server.Authority());
+    ASSERT_TRUE(StartUpload(m_jobs, drained, "s1"));
     EXPECT_EQ(WaitUpload(), expected);
     ASSERT_TRUE(server.WaitDone(1));
     std::string got = server.Received()[0];
@@ -323,41 +323,41 @@ TEST_F(UploadTest, TransportFailuresGive101) {
   }
   {
     SCOPED_TRACE("file shrank while it was sent");
-    std::string big = dir / "shrinks.mp3";
+    std::string big = m_dir / "shrinks.mp3";
     WriteFile(big, Pattern(32 * 1024 * 1024));
     RawServer server(
         [&](RawConnection& conn) {
-          if (!conn.ReadHead() || !conn.ReadUntil(conn.headEnd() + 65536)) return;
+          if (!conn.ReadHead() || !conn.ReadUntil(conn.HeadEnd() + 65536)) return;
           std::filesystem::resize_file(big, 1000);
           conn.ReadUntilClose();
         },
         8192);
-    ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
-    ASSERT_TRUE(StartUpload(jobs, big, "s1"));
+    ScopedEnv host("ZIMBREL_SERVICE_HOST", server.Authority());
+    ASSERT_TRUE(StartUpload(m_jobs, big, "s1"));
     EXPECT_EQ(WaitUpload(), 101);
   }
 }
 
 TEST_F(UploadTest, AnAnswerThatNeverComesEndsIn101AndACancelEndsTheWaitAtOnce) {
-  std::string file = dir / "tone.mp3";
+  std::string file = m_dir / "tone.mp3";
   WriteFile(file, Pattern(5000));
   std::atomic<bool> received{false};
   RawServer server([&](RawConnection& conn) {
     if (conn.ReadRequest()) received = true;
     conn.ReadUntilClose(20000);  // holds the connection, never answers
   });
-  ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
+  ScopedEnv host("ZIMBREL_SERVICE_HOST", server.Authority());
   {
     SCOPED_TRACE("answer time-out");
     SetTimeoutsForTesting(
         Timeouts{std::chrono::milliseconds(30000), std::chrono::milliseconds(300)});
-    std::string empty = dir / "empty.mp3";
+    std::string empty = m_dir / "empty.mp3";
     WriteFile(empty, "");
     size_t done = 0;
     for (const std::string& f : {file, empty}) {  // an empty body moves no byte at all
       SCOPED_TRACE(f);
       auto start = std::chrono::steady_clock::now();
-      ASSERT_TRUE(StartUpload(jobs, f, "s1"));
+      ASSERT_TRUE(StartUpload(m_jobs, f, "s1"));
       EXPECT_EQ(WaitUpload(), 101);
       EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
       ASSERT_TRUE(server.WaitDone(++done));
@@ -367,13 +367,13 @@ TEST_F(UploadTest, AnAnswerThatNeverComesEndsIn101AndACancelEndsTheWaitAtOnce) {
     SCOPED_TRACE("cancel while waiting");
     SetTimeoutsForTesting(Timeouts{});
     received = false;
-    ASSERT_TRUE(StartUpload(jobs, file, "s1"));
+    ASSERT_TRUE(StartUpload(m_jobs, file, "s1"));
     ASSERT_TRUE(
         zb::testing::PollUntil<bool>([&] { return received.load(); }, [](bool v) { return v; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(Status(jobs::JobKind::kUpload), 81);  // 4096 of 5000 bytes; the last chunk waits
     auto start = std::chrono::steady_clock::now();
-    jobs->RequestBreak();
+    m_jobs->Cancel();
     EXPECT_EQ(WaitUpload(), 101);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
   }
@@ -385,7 +385,7 @@ TEST_F(UploadTest, AnAnswerThatNeverComesEndsIn101AndACancelEndsTheWaitAtOnce) {
 // does not change that. Until the head is complete (an interim 1xx answer
 // is no answer) the upload waits.
 TEST_F(UploadTest, TheHeadOfTheAnswerEndsTheUpload) {
-  std::string file = dir / "tone.mp3";
+  std::string file = m_dir / "tone.mp3";
   WriteFile(file, Pattern(10000));
   using Clock = std::chrono::steady_clock;
   struct Case {
@@ -424,8 +424,8 @@ TEST_F(UploadTest, TheHeadOfTheAnswerEndsTheUpload) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
     });
-    ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
-    ASSERT_TRUE(StartUpload(jobs, file, "s1"));
+    ScopedEnv host("ZIMBREL_SERVICE_HOST", server.Authority());
+    ASSERT_TRUE(StartUpload(m_jobs, file, "s1"));
     EXPECT_EQ(WaitUpload(), 100);
     Clock::time_point ended = Clock::now();
     ASSERT_TRUE(server.WaitDone(1));  // headDone is written by now
@@ -435,14 +435,14 @@ TEST_F(UploadTest, TheHeadOfTheAnswerEndsTheUpload) {
 }
 
 TEST_F(UploadTest, AnErrorAnswerIsNotJudged) {
-  std::string file = dir / "tone.mp3";
+  std::string file = m_dir / "tone.mp3";
   WriteFile(file, Pattern(10000));
   RawServer server([](RawConnection& conn) {
     if (conn.ReadRequest())
       conn.Send("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 5\r\n\r\noops!");
   });
-  ScopedEnv host("ZIMBREL_SERVICE_HOST", server.authority());
-  ASSERT_TRUE(StartUpload(jobs, file, "s1"));
+  ScopedEnv host("ZIMBREL_SERVICE_HOST", server.Authority());
+  ASSERT_TRUE(StartUpload(m_jobs, file, "s1"));
   EXPECT_EQ(WaitUpload(), 100);
 }
 

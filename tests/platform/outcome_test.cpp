@@ -20,46 +20,46 @@ Outcome<Why, std::string> Named(bool fail) {
 
 TEST(Outcome, HoldsAValueOrAReasonWithItsDetail) {
   Outcome<Why, std::string> made = Named(false);
-  EXPECT_TRUE(made.ok());
+  EXPECT_TRUE(made.Ok());
   EXPECT_TRUE(static_cast<bool>(made));
-  EXPECT_EQ(made.value(), "made");
+  EXPECT_EQ(made.Value(), "made");
 
   Outcome<Why, std::string> failed = Named(true);
-  EXPECT_FALSE(failed.ok());
+  EXPECT_FALSE(failed.Ok());
   EXPECT_FALSE(static_cast<bool>(failed));
-  EXPECT_EQ(failed.reason(), Why::kSecond);
-  EXPECT_EQ(failed.detail(), 42);
+  EXPECT_EQ(failed.Reason(), Why::kSecond);
+  EXPECT_EQ(failed.Detail(), 42);
 
   // The first reason of a domain is a failure like any other, and a failure
   // made without a detail has 0.
   Outcome<Why> first = Fail(Why::kFirst);
-  EXPECT_FALSE(first.ok());
-  EXPECT_EQ(first.reason(), Why::kFirst);
-  EXPECT_EQ(first.detail(), 0);
+  EXPECT_FALSE(first.Ok());
+  EXPECT_EQ(first.Reason(), Why::kFirst);
+  EXPECT_EQ(first.Detail(), 0);
 
   // Asking a value of a failure, or a reason of a value, is refused.
-  EXPECT_THROW((void)failed.value(), std::logic_error);
-  EXPECT_THROW((void)made.reason(), std::logic_error);
-  EXPECT_THROW((void)made.detail(), std::logic_error);
+  EXPECT_THROW((void)failed.Value(), std::logic_error);
+  EXPECT_THROW((void)made.Reason(), std::logic_error);
+  EXPECT_THROW((void)made.Detail(), std::logic_error);
 }
 
 TEST(Outcome, DefaultsToTheValueOfItsTypeAndChangesByAssignment) {
   Outcome<Why> done;
-  EXPECT_TRUE(done.ok());
+  EXPECT_TRUE(done.Ok());
   Outcome<Why, int> number;
-  EXPECT_EQ(number.value(), 0);
+  EXPECT_EQ(number.Value(), 0);
 
   Outcome<Why, std::string> text;
-  EXPECT_EQ(text.value(), "");
+  EXPECT_EQ(text.Value(), "");
   text = Fail(Why::kFirst, -1);
-  EXPECT_EQ(text.detail(), -1);
+  EXPECT_EQ(text.Detail(), -1);
   text = std::string("again");
-  EXPECT_EQ(text.value(), "again");
+  EXPECT_EQ(text.Value(), "again");
 }
 
 TEST(Outcome, MovesItsValueOut) {
   Outcome<Why, std::unique_ptr<int>> held = std::make_unique<int>(7);
-  std::unique_ptr<int> taken = std::move(held).value();
+  std::unique_ptr<int> taken = std::move(held).Value();
   ASSERT_NE(taken, nullptr);
   EXPECT_EQ(*taken, 7);
 }

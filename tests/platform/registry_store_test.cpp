@@ -24,8 +24,8 @@ std::string FileBytes(const std::string& p) {
 
 class RegistryStoreTest : public ::testing::Test {
  protected:
-  TempDir dir;
-  ScopedEnv env{"ZIMBREL_REGISTRY_DIR", dir.path()};
+  TempDir m_dir;
+  ScopedEnv m_env{"ZIMBREL_REGISTRY_DIR", m_dir.Path()};
   HKEY Create(const char* path, HKEY root = HKEY_CURRENT_USER) {
     HKEY k = nullptr;
     EXPECT_EQ(RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
@@ -46,14 +46,14 @@ TEST_F(RegistryStoreTest, KeysAreFoldersAndValuesAreTypedFiles) {
 
   const BYTE abc[] = {'a', 'b', 'c'};
   ASSERT_EQ(RegSetValueExA(k, "ZBName", 0, REG_BINARY, abc, 3), ERROR_SUCCESS);
-  std::string file = dir / "HKEY_CURRENT_USER/Software/Zimbrel/ZBName";
+  std::string file = m_dir / "HKEY_CURRENT_USER/Software/Zimbrel/ZBName";
   EXPECT_EQ(FileBytes(file), std::string("\x03\0\0\0abc", 7));
 
   // REG_SZ is stored as UTF-16LE with its terminator; the narrow read converts back.
   const char* text = "h\xC3\xA9";
   ASSERT_EQ(RegSetValueExA(k, "", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), 4),
             ERROR_SUCCESS);
-  EXPECT_EQ(FileBytes(dir / "HKEY_CURRENT_USER/Software/Zimbrel/@"),
+  EXPECT_EQ(FileBytes(m_dir / "HKEY_CURRENT_USER/Software/Zimbrel/@"),
             std::string("\x01\0\0\0h\0\xE9\0\0\0", 10));
   char buf[16];
   DWORD size = sizeof buf, type = 0;
@@ -90,10 +90,10 @@ TEST_F(RegistryStoreTest, NamesAreEscapedCaseSensitiveAndExclusive) {
   const BYTE one[] = {1};
   for (const char* name : {"a/b", "50%", ".hidden", "@at", "Name", "name"})
     ASSERT_EQ(RegSetValueExA(k, name, 0, REG_BINARY, one, 1), ERROR_SUCCESS) << name;
-  EXPECT_TRUE(fs::exists(dir / "HKEY_CURRENT_USER/A/a%2Fb"));
-  EXPECT_TRUE(fs::exists(dir / "HKEY_CURRENT_USER/A/50%25"));
-  EXPECT_TRUE(fs::exists(dir / "HKEY_CURRENT_USER/A/%2Ehidden"));
-  EXPECT_TRUE(fs::exists(dir / "HKEY_CURRENT_USER/A/%40at"));
+  EXPECT_TRUE(fs::exists(m_dir / "HKEY_CURRENT_USER/A/a%2Fb"));
+  EXPECT_TRUE(fs::exists(m_dir / "HKEY_CURRENT_USER/A/50%25"));
+  EXPECT_TRUE(fs::exists(m_dir / "HKEY_CURRENT_USER/A/%2Ehidden"));
+  EXPECT_TRUE(fs::exists(m_dir / "HKEY_CURRENT_USER/A/%40at"));
   auto values = ListValues(k);
   EXPECT_EQ(values, (std::vector<std::string>{".hidden", "50%", "@at", "Name", "a/b", "name"}));
 
@@ -153,8 +153,8 @@ TEST_F(RegistryStoreTest, CorruptValueFilesReadAsMissing) {
 TEST_F(RegistryStoreTest, MachineRootOutsideTheTestDirIsRootOnly) {
   // The user root goes to XDG_CONFIG_HOME when no registry dir is set.
   ScopedEnv unset("ZIMBREL_REGISTRY_DIR", "");
-  ScopedEnv xdg("XDG_CONFIG_HOME", dir.path());
-  EXPECT_EQ(RootDirectory(HKEY_CURRENT_USER), dir / "zimbrel/registry/HKEY_CURRENT_USER");
+  ScopedEnv xdg("XDG_CONFIG_HOME", m_dir.Path());
+  EXPECT_EQ(RootDirectory(HKEY_CURRENT_USER), m_dir / "zimbrel/registry/HKEY_CURRENT_USER");
   EXPECT_EQ(RootDirectory(HKEY_CLASSES_ROOT), "/var/lib/zimbrel/registry/HKEY_CLASSES_ROOT");
 }
 
@@ -268,8 +268,8 @@ TEST_F(RegistryStoreTest, WithoutHomeTheUsersRootComesFromThePasswordDatabase) {
     ScopedEnv home("HOME", bad);
     EXPECT_EQ(RootDirectory(HKEY_CURRENT_USER), expected) << bad;
   }
-  ScopedEnv home("HOME", dir.path());
-  EXPECT_EQ(RootDirectory(HKEY_CURRENT_USER), dir / ".config/zimbrel/registry/HKEY_CURRENT_USER");
+  ScopedEnv home("HOME", m_dir.Path());
+  EXPECT_EQ(RootDirectory(HKEY_CURRENT_USER), m_dir / ".config/zimbrel/registry/HKEY_CURRENT_USER");
 }
 
 }  // namespace

@@ -14,13 +14,13 @@ namespace {
 TEST(ServiceHostSocket, ParsesSocketFormsAndFindsTheUsersOwnSocket) {
   ServiceHost h;
   ASSERT_TRUE(ParseServiceHost("unix:/run/x/service.sock", &h));
-  EXPECT_TRUE(h.onSocket());
+  EXPECT_TRUE(h.OnSocket());
   EXPECT_EQ(h.socketPath, "/run/x/service.sock");
-  EXPECT_EQ(h.baseUrl(), "http://localhost");
-  EXPECT_EQ(h.browserPrefix(), "");
+  EXPECT_EQ(h.BaseUrl(), "http://localhost");
+  EXPECT_EQ(h.BrowserPrefix(), "");
   ASSERT_TRUE(ParseServiceHost("127.0.0.1:8765", &h));
-  EXPECT_FALSE(h.onSocket());
-  EXPECT_EQ(h.browserPrefix(), "http://127.0.0.1:8765/");
+  EXPECT_FALSE(h.OnSocket());
+  EXPECT_EQ(h.BrowserPrefix(), "http://127.0.0.1:8765/");
   // Relative paths, empty paths and paths longer than a socket address holds.
   for (std::string bad :
        {std::string("unix:"), std::string("unix:relative.sock"), "unix:/" + std::string(107, 'a')})

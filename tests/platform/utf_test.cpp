@@ -25,16 +25,16 @@ TEST(ServiceHost, ParsesHostAndPortAndHonoursTheEnvironment) {
   ServiceHost h;
   ASSERT_TRUE(ParseServiceHost("example.test", &h));
   EXPECT_EQ(h.port, 80);
-  EXPECT_EQ(h.baseUrl(), "http://example.test");
+  EXPECT_EQ(h.BaseUrl(), "http://example.test");
   ASSERT_TRUE(ParseServiceHost("127.0.0.1:8765", &h));
-  EXPECT_EQ(h.authority(), "127.0.0.1:8765");
+  EXPECT_EQ(h.Authority(), "127.0.0.1:8765");
   ASSERT_TRUE(ParseServiceHost("[::1]:99", &h));
   EXPECT_EQ(h.host, "[::1]");
   for (const char* bad : {"", ":80", "h:", "h:0", "h:70000", "h:8x", "a b", "h/x"})
     EXPECT_FALSE(ParseServiceHost(bad, &h)) << bad;
   {
     testing::ScopedEnv env("ZIMBREL_SERVICE_HOST", "svc.test:1234");
-    EXPECT_EQ(GetServiceHost().authority(), "svc.test:1234");
+    EXPECT_EQ(GetServiceHost().Authority(), "svc.test:1234");
   }
   testing::ScopedEnv bad("ZIMBREL_SERVICE_HOST", "not a host");
   EXPECT_FALSE(GetServiceHost().host.empty());

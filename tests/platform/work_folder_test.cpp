@@ -41,73 +41,73 @@ TEST(WorkFolderMap, OnlyThePagesWorkFilesMove) {
 
   // A module directory of one's own keeps its res/tmp.
   WorkFolder own("/home/ann/zimbrel");
-  EXPECT_EQ(own.path(), "/home/ann/zimbrel/res/tmp");
+  EXPECT_EQ(own.Path(), "/home/ann/zimbrel/res/tmp");
   EXPECT_EQ(own.Map("/home/ann/zimbrel/res/tmp/r.mp3"), "/home/ann/zimbrel/res/tmp/r.mp3");
 }
 
 class UserWorkFolder : public ::testing::Test {
  protected:
-  TempDir dir;
-  ScopedEnv home{"HOME", dir / "home"};
-  ScopedEnv cache{"XDG_CACHE_HOME", dir / "cache"};
-  ScopedEnv tmp{"TMPDIR", dir / "tmp"};
-  std::string cacheFolder = dir / "cache/zimbrel/tmp";
-  std::string tmpFolder = dir / ("tmp/zimbrel-" + std::to_string(::geteuid()));
-  void SetUp() override { fs::create_directories(dir / "tmp"); }
+  TempDir m_dir;
+  ScopedEnv m_home{"HOME", m_dir / "home"};
+  ScopedEnv m_cache{"XDG_CACHE_HOME", m_dir / "cache"};
+  ScopedEnv m_tmp{"TMPDIR", m_dir / "tmp"};
+  std::string m_cacheFolder = m_dir / "cache/zimbrel/tmp";
+  std::string m_tmpFolder = m_dir / ("tmp/zimbrel-" + std::to_string(::geteuid()));
+  void SetUp() override { fs::create_directories(m_dir / "tmp"); }
 };
 
 TEST_F(UserWorkFolder, IsMadePrivateInTheUsersCache) {
   auto c = ChooseUserWorkFolder();
   EXPECT_TRUE(c.usable);
-  EXPECT_EQ(c.path, cacheFolder);
-  EXPECT_EQ(ModeOf(cacheFolder), 0700u);
-  EXPECT_EQ(ModeOf(dir / "cache/zimbrel"), 0700u);
+  EXPECT_EQ(c.path, m_cacheFolder);
+  EXPECT_EQ(ModeOf(m_cacheFolder), 0700u);
+  EXPECT_EQ(ModeOf(m_dir / "cache/zimbrel"), 0700u);
 
   // A folder left open to others is closed again; files in it stay.
-  std::ofstream(cacheFolder + "/kept.mp3") << "x";
-  ::chmod(cacheFolder.c_str(), 0777);
+  std::ofstream(m_cacheFolder + "/kept.mp3") << "x";
+  ::chmod(m_cacheFolder.c_str(), 0777);
   EXPECT_TRUE(ChooseUserWorkFolder().usable);
-  EXPECT_EQ(ModeOf(cacheFolder), 0700u);
-  EXPECT_TRUE(fs::exists(cacheFolder + "/kept.mp3"));
+  EXPECT_EQ(ModeOf(m_cacheFolder), 0700u);
+  EXPECT_TRUE(fs::exists(m_cacheFolder + "/kept.mp3"));
 
   // Cleared while the program runs: made again.
-  fs::remove_all(dir / "cache");
-  EXPECT_TRUE(PrepareWorkFolder(cacheFolder));
-  EXPECT_EQ(ModeOf(cacheFolder), 0700u);
+  fs::remove_all(m_dir / "cache");
+  EXPECT_TRUE(PrepareWorkFolder(m_cacheFolder));
+  EXPECT_EQ(ModeOf(m_cacheFolder), 0700u);
 }
 
 TEST_F(UserWorkFolder, WithoutAHomeOrCacheTheSystemTemporaryFolderServes) {
   // The cache cannot be made (a file stands where a folder should be).
-  std::ofstream(dir / "cache") << "not a folder";
+  std::ofstream(m_dir / "cache") << "not a folder";
   auto c = ChooseUserWorkFolder();
   EXPECT_TRUE(c.usable);
-  EXPECT_EQ(c.path, tmpFolder);
-  EXPECT_EQ(ModeOf(tmpFolder), 0700u);
+  EXPECT_EQ(c.path, m_tmpFolder);
+  EXPECT_EQ(ModeOf(m_tmpFolder), 0700u);
 }
 
 TEST_F(UserWorkFolder, ARelativeCacheVariableIsIgnored) {
   ScopedEnv relative("XDG_CACHE_HOME", "relative/cache");
   auto c = ChooseUserWorkFolder();
   EXPECT_TRUE(c.usable);
-  EXPECT_EQ(c.path, dir / "home/.cache/zimbrel/tmp");
+  EXPECT_EQ(c.path, m_dir / "home/.cache/zimbrel/tmp");
 }
 
 TEST_F(UserWorkFolder, ALinkOrSomeoneElsesFolderIsNeverUsed) {
-  std::ofstream(dir / "cache") << "not a folder";
-  fs::create_directories(dir / "elsewhere");
-  fs::create_symlink(dir / "elsewhere", tmpFolder);
+  std::ofstream(m_dir / "cache") << "not a folder";
+  fs::create_directories(m_dir / "elsewhere");
+  fs::create_symlink(m_dir / "elsewhere", m_tmpFolder);
   auto c = ChooseUserWorkFolder();
   EXPECT_FALSE(c.usable);
-  EXPECT_EQ(c.path, cacheFolder);  // where it would be, so the jobs report it
-  EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+  EXPECT_EQ(c.path, m_cacheFolder);  // where it would be, so the jobs report it
+  EXPECT_TRUE(fs::is_empty(m_dir / "elsewhere"));
 
   if (::geteuid() != 0) GTEST_SKIP() << "making another user's folder needs root";
-  fs::remove(tmpFolder);
-  fs::create_directory(tmpFolder);
-  ASSERT_EQ(::chown(tmpFolder.c_str(), 4242, 4242), 0);
-  ::chmod(tmpFolder.c_str(), 0777);
+  fs::remove(m_tmpFolder);
+  fs::create_directory(m_tmpFolder);
+  ASSERT_EQ(::chown(m_tmpFolder.c_str(), 4242, 4242), 0);
+  ::chmod(m_tmpFolder.c_str(), 0777);
   EXPECT_FALSE(ChooseUserWorkFolder().usable);
-  EXPECT_EQ(ModeOf(tmpFolder), 0777u);  // not touched
+  EXPECT_EQ(ModeOf(m_tmpFolder), 0777u);  // not touched
 }
 
 }  // namespace
@@ -124,12 +124,12 @@ namespace fs = std::filesystem;
 // link and leaves what is not a run folder.
 TEST(RunWorkFolder, IsThisProgramsAloneAndGoesWithIt) {
   testing::TempDir dir;
-  const std::string user = dir.path();
+  const std::string user = dir.Path();
   std::string kept;
   {
     RunWorkFolder mine;
     ASSERT_TRUE(mine.Make(user));
-    kept = mine.path();
+    kept = mine.Path();
     EXPECT_EQ(fs::path(kept).parent_path(), fs::path(user));
     EXPECT_EQ(fs::path(kept).filename().string().rfind("run-", 0), 0u);
     EXPECT_EQ(fs::status(kept).permissions() & fs::perms::all, fs::perms::owner_all);
@@ -137,7 +137,7 @@ TEST(RunWorkFolder, IsThisProgramsAloneAndGoesWithIt) {
     // Another start sweeps: a folder whose program is running stays.
     RunWorkFolder other;
     ASSERT_TRUE(other.Make(user));
-    EXPECT_NE(other.path(), kept);
+    EXPECT_NE(other.Path(), kept);
     EXPECT_TRUE(fs::exists(kept + "/ring.mp3"));
   }
   EXPECT_FALSE(fs::exists(kept));
@@ -146,21 +146,21 @@ TEST(RunWorkFolder, IsThisProgramsAloneAndGoesWithIt) {
 
 TEST(RunWorkFolder, ASweepTakesOnlyFoldersOfKilledPrograms) {
   testing::TempDir dir, outside;
-  const std::string user = dir.path();
-  std::ofstream(outside.path() + "/precious") << "keep";
+  const std::string user = dir.Path();
+  std::ofstream(outside.Path() + "/precious") << "keep";
   // Left by a killed program: lock free, files and a link inside.
   fs::create_directory(user + "/run-killed");
   std::ofstream(user + "/run-killed/.lock");
   std::ofstream(user + "/run-killed/ring.mp3") << "old";
-  fs::create_symlink(outside.path() + "/precious", user + "/run-killed/link.mp3");
+  fs::create_symlink(outside.Path() + "/precious", user + "/run-killed/link.mp3");
   // Not ours to take: no lock file, another name, a link named like a run.
   fs::create_directory(user + "/run-nolock");
   fs::create_directory(user + "/ringtones");
   std::ofstream(user + "/ring.mp3") << "the user's";
-  fs::create_directory_symlink(outside.path(), user + "/run-link");
+  fs::create_directory_symlink(outside.Path(), user + "/run-link");
   SweepLeftRunFolders(user);
   EXPECT_FALSE(fs::exists(user + "/run-killed"));
-  EXPECT_TRUE(fs::exists(outside.path() + "/precious"));
+  EXPECT_TRUE(fs::exists(outside.Path() + "/precious"));
   EXPECT_TRUE(fs::exists(user + "/run-nolock"));
   EXPECT_TRUE(fs::exists(user + "/ringtones"));
   EXPECT_TRUE(fs::exists(user + "/ring.mp3"));
@@ -168,7 +168,7 @@ TEST(RunWorkFolder, ASweepTakesOnlyFoldersOfKilledPrograms) {
   // A folder that cannot be written to makes no run folder.
   RunWorkFolder none;
   EXPECT_FALSE(none.Make(user + "/missing"));
-  EXPECT_EQ(none.path(), "");
+  EXPECT_EQ(none.Path(), "");
 }
 
 }  // namespace

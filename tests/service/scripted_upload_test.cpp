@@ -23,7 +23,6 @@ using zb::testing::StrArg;
 using zb::testing::TakeString;
 using zb::testing::TempDir;
 
-
 class ScriptedUploadTest : public ::testing::Test {
  protected:
   ~ScriptedUploadTest() override { EXPECT_TRUE(jobs::WaitForJobThreadsForTesting(20000)); }
@@ -31,7 +30,7 @@ class ScriptedUploadTest : public ::testing::Test {
   VARIANT Call(const std::u16string& name, WORD flags, const std::vector<std::string>& args = {}) {
     std::vector<VARIANT> strings;
     for (const std::string& a : args) strings.push_back(StrArg(a));
-    return CallMember(disp, name, flags, std::move(strings));
+    return CallMember(m_disp, name, flags, std::move(strings));
   }
   bool Method(const std::u16string& name, const std::vector<std::string>& args) {
     VARIANT r = Call(name, DISPATCH_METHOD, args);
@@ -60,20 +59,20 @@ class ScriptedUploadTest : public ::testing::Test {
     return Text(u"ZBL_xhResponse");
   }
 
-  TempDir dir;
-  TempDir data;
-  ServiceProcess service{data.path()};
-  ScopedEnv registry{"ZIMBREL_REGISTRY_DIR", dir.path()};
-  ScopedEnv host{"ZIMBREL_SERVICE_HOST", service.authority()};
-  CoreHost window{dir.path(), zb::testing::Quiet()};
-  CExternalDispatch disp{[this]() -> CoreHost* { return &window; }};
+  TempDir m_dir;
+  TempDir m_data;
+  ServiceProcess m_service{m_data.Path()};
+  ScopedEnv m_registry{"ZIMBREL_REGISTRY_DIR", m_dir.Path()};
+  ScopedEnv m_host{"ZIMBREL_SERVICE_HOST", m_service.Authority()};
+  CoreHost m_window{m_dir.Path(), zb::testing::Quiet()};
+  CExternalDispatch m_disp{[this]() -> CoreHost* { return &m_window; }};
 };
 
 TEST_F(ScriptedUploadTest, PageUploadsARingtoneThatTheServiceDelivers) {
-  ASSERT_GT(service.port(), 0) << service.firstLine();
+  ASSERT_GT(m_service.Port(), 0) << m_service.FirstLine();
   std::string tone(123457, '\0');
   for (size_t i = 0; i < tone.size(); ++i) tone[i] = static_cast<char>(i * 31 + (i >> 9));
-  std::string file = dir / "my tone.mp3";
+  std::string file = m_dir / "my tone.mp3";
   std::ofstream(file, std::ios::binary) << tone;
 
   std::string session = Fetch("/cgi-bin/zbl_session.cgi?name=Zo\xC3\xAB&phone=555 0142&network=V");
@@ -81,7 +80,7 @@ TEST_F(ScriptedUploadTest, PageUploadsARingtoneThatTheServiceDelivers) {
   ASSERT_TRUE(Method(u"ZBL_UploadFile", {file, session.substr(3)}));
   EXPECT_EQ(Poll(u"ZBL_upStatus", 100), 100);
 
-  std::filesystem::path phone = std::filesystem::path(data.path()) / "phones" / "5550142";
+  std::filesystem::path phone = std::filesystem::path(m_data.Path()) / "phones" / "5550142";
   std::vector<std::filesystem::path> files;
   for (const auto& e : std::filesystem::directory_iterator(phone)) files.push_back(e.path());
   ASSERT_EQ(files.size(), 1u);

@@ -35,7 +35,7 @@ std::string ReadFile(const std::string& path) {
 
 TEST(ServiceLan, APhoneOnTheHomeNetworkGetsTheShareAndNothingElse) {
   NetnsPair net;
-  if (!net.ok()) GTEST_SKIP() << net.why();
+  if (!net.Ok()) GTEST_SKIP() << net.Why();
   TempDir dir;
   const std::string mp3 = dir / "tone.mp3";
   ASSERT_EQ(net.Run("", {"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=d=44", "-c:a",
@@ -44,20 +44,20 @@ TEST(ServiceLan, APhoneOnTheHomeNetworkGetsTheShareAndNothingElse) {
   const std::string tone = ReadFile(mp3);
   // No address given: the service finds lan0's.
   SocketService service(dir / "s.sock", dir / "data", {}, net.InDesktop({}));
-  ASSERT_TRUE(service.ok()) << service.Log();
+  ASSERT_TRUE(service.Ok()) << service.Log();
   const std::string sid = service.OpenSession();
   ASSERT_EQ(service.Post("/cgi-bin/zbl_upload2.cgi?sid=" + sid, tone).status, 200);
   HttpAnswer a = service.Get("/cgi-bin/zbl_share.cgi?sid=" + sid);
   ASSERT_EQ(a.status, 200) << a.body << service.Log();
   const std::string url = JsonField(a.body, "url");
-  ASSERT_EQ(url.rfind("http://" + net.desktopAddress() + ":", 0), 0u) << url;
+  ASSERT_EQ(url.rfind("http://" + net.DesktopAddress() + ":", 0), 0u) << url;
 
   auto fetch = [&](const std::string& u, const std::string& to, const std::string& post = "") {
     std::vector<std::string> argv = {"curl", "-s", "--max-time",   "20", "-o",
                                      to,     "-w", "%{http_code}", u};
     if (!post.empty()) argv.insert(argv.end(), {"--data-binary", "@" + post});
     std::string code;
-    net.Run(net.phone(), argv, &code);
+    net.Run(net.Phone(), argv, &code);
     return code;
   };
   EXPECT_EQ(fetch(url, dir / "page.html"), "200");
@@ -90,7 +90,7 @@ TEST(ServiceLan, APhoneOnTheHomeNetworkGetsTheShareAndNothingElse) {
                           std::filesystem::directory_iterator()),
             1);
   // The browser's port is on the desktop's loopback only.
-  EXPECT_EQ(fetch("http://" + net.desktopAddress() + ":" + std::to_string(service.browserPort()) +
+  EXPECT_EQ(fetch("http://" + net.DesktopAddress() + ":" + std::to_string(service.BrowserPort()) +
                       "/phone/07700900123",
                   "/dev/null"),
             "000");
@@ -100,7 +100,7 @@ TEST(ServiceLan, APhoneOnTheHomeNetworkGetsTheShareAndNothingElse) {
   const int port = std::atoi(url.c_str() + url.rfind(':') + 1);
   std::vector<int> idle;
   std::thread phone([&] {
-    int ns = ::open(("/var/run/netns/" + net.phone()).c_str(), O_RDONLY | O_CLOEXEC);
+    int ns = ::open(("/var/run/netns/" + net.Phone()).c_str(), O_RDONLY | O_CLOEXEC);
     if (ns < 0 || ::setns(ns, CLONE_NEWNET) != 0) return;  // this thread only
     ::close(ns);
     for (int i = 0; i < 64; ++i) {
@@ -108,7 +108,7 @@ TEST(ServiceLan, APhoneOnTheHomeNetworkGetsTheShareAndNothingElse) {
       sockaddr_in to{};
       to.sin_family = AF_INET;
       to.sin_port = htons(static_cast<uint16_t>(port));
-      ::inet_pton(AF_INET, net.desktopAddress().c_str(), &to.sin_addr);
+      ::inet_pton(AF_INET, net.DesktopAddress().c_str(), &to.sin_addr);
       if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0)
         idle.push_back(fd);
       else

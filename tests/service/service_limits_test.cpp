@@ -77,11 +77,11 @@ int Upload(httplib::Client& client, const std::string& sid, size_t bytes) {
 // client is dropped once the head's deadline has passed.
 TEST(ServiceLimits, SlowClientsDoNotStopTheServiceServing) {
   TempDir data;
-  ServiceProcess service(data.path(), {"--header-timeout", "3000", "--read-timeout", "3000"});
-  ASSERT_GT(service.port(), 0) << service.firstLine();
+  ServiceProcess service(data.Path(), {"--header-timeout", "3000", "--read-timeout", "3000"});
+  ASSERT_GT(service.Port(), 0) << service.FirstLine();
   const std::string head = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: yes\r\n\r\n";
   std::vector<int> slow;
-  for (int i = 0; i < 12; ++i) slow.push_back(ConnectTo(service.port()));
+  for (int i = 0; i < 12; ++i) slow.push_back(ConnectTo(service.Port()));
   std::atomic<int> dropped{0};
   std::atomic<bool> stop{false};
   std::vector<double> droppedAfter(12, -1);
@@ -101,7 +101,7 @@ TEST(ServiceLimits, SlowClientsDoNotStopTheServiceServing) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
   });
-  httplib::Client client("127.0.0.1", service.port());
+  httplib::Client client("127.0.0.1", service.Port());
   client.set_read_timeout(5, 0);
   client.set_connection_timeout(5, 0);
   int answered = 0;
@@ -127,14 +127,14 @@ TEST(ServiceLimits, SlowClientsDoNotStopTheServiceServing) {
 // service is busy at once, and served again once a place is free.
 TEST(ServiceLimits, ConnectionsAboveTheCapAreToldTheServiceIsBusy) {
   TempDir data;
-  ServiceProcess service(data.path(), {"--max-connections", "4", "--header-timeout", "2000",
+  ServiceProcess service(data.Path(), {"--max-connections", "4", "--header-timeout", "2000",
                                        "--read-timeout", "2000"});
-  ASSERT_GT(service.port(), 0) << service.firstLine();
+  ASSERT_GT(service.Port(), 0) << service.FirstLine();
   std::vector<int> silent;
-  for (int i = 0; i < 4; ++i) silent.push_back(ConnectTo(service.port()));
+  for (int i = 0; i < 4; ++i) silent.push_back(ConnectTo(service.Port()));
   // The server takes the four in order; give it a moment to have them all.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  int extra = ConnectTo(service.port());
+  int extra = ConnectTo(service.Port());
   ASSERT_GE(extra, 0);
   const std::string get = "GET / HTTP/1.0\r\n\r\n";
   ASSERT_EQ(::send(extra, get.data(), get.size(), MSG_NOSIGNAL), static_cast<ssize_t>(get.size()));
@@ -148,7 +148,7 @@ TEST(ServiceLimits, ConnectionsAboveTheCapAreToldTheServiceIsBusy) {
     EXPECT_TRUE(ClosedByServer(fd, std::chrono::seconds(10)));
     ::close(fd);
   }
-  httplib::Client client("127.0.0.1", service.port());
+  httplib::Client client("127.0.0.1", service.Port());
   auto r = client.Get("/");
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 200);
@@ -165,16 +165,16 @@ TEST(ServiceLimits, ParallelDownloadsOfALargeRingtoneTakeLittleMemory) {
     std::ofstream(data / ("phones/5550100/" + name)) << "ID3";
     fs::resize_file(data / ("phones/5550100/" + name), size);  // sparse: no disk is used
   }
-  ServiceProcess service(data.path());
-  ASSERT_GT(service.port(), 0) << service.firstLine();
-  httplib::Client warm("127.0.0.1", service.port());
+  ServiceProcess service(data.Path());
+  ASSERT_GT(service.Port(), 0) << service.FirstLine();
+  httplib::Client warm("127.0.0.1", service.Port());
   ASSERT_TRUE(warm.Get("/phone/5550100"));
-  const long before = StatusKb(service.pid(), "VmRSS");
+  const long before = StatusKb(service.Pid(), "VmRSS");
   std::vector<uint64_t> got(6, 0);
   std::vector<std::thread> downloads;
   for (int i = 0; i < 6; ++i)
     downloads.emplace_back([&, i] {
-      httplib::Client client("127.0.0.1", service.port());
+      httplib::Client client("127.0.0.1", service.Port());
       client.set_read_timeout(60, 0);
       client.Get("/phone/5550100/" + name, [&](const char*, size_t n) {
         got[i] += n;
@@ -185,7 +185,7 @@ TEST(ServiceLimits, ParallelDownloadsOfALargeRingtoneTakeLittleMemory) {
   std::atomic<bool> done{false};
   std::thread sampler([&] {
     while (!done) {
-      peak = std::max(peak, StatusKb(service.pid(), "VmRSS"));
+      peak = std::max(peak, StatusKb(service.Pid(), "VmRSS"));
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   });
@@ -193,7 +193,7 @@ TEST(ServiceLimits, ParallelDownloadsOfALargeRingtoneTakeLittleMemory) {
   done = true;
   sampler.join();
   for (uint64_t n : got) EXPECT_EQ(n, size);
-  const long hwm = StatusKb(service.pid(), "VmHWM");
+  const long hwm = StatusKb(service.Pid(), "VmHWM");
   std::printf("service memory: VmRSS %ld kB before, %ld kB at most while sampled, VmHWM %ld kB\n",
               before, peak, hwm);
   ::testing::Test::RecordProperty("vmrss_before_kb", std::to_string(before));
@@ -207,9 +207,9 @@ TEST(ServiceLimits, QuotasSessionsThatExpireAndPrivateFiles) {
   TempDir data;
   std::string a, b;
   {
-    ServiceProcess service(data.path(), {"--session-quota", "250000", "--total-quota", "400000"});
-    ASSERT_GT(service.port(), 0) << service.firstLine();
-    httplib::Client client("127.0.0.1", service.port());
+    ServiceProcess service(data.Path(), {"--session-quota", "250000", "--total-quota", "400000"});
+    ASSERT_GT(service.Port(), 0) << service.FirstLine();
+    httplib::Client client("127.0.0.1", service.Port());
     a = OpenSession(client, "555-0100");
     b = OpenSession(client, "555-0101");
     std::string c = OpenSession(client, "555-0102");
@@ -226,16 +226,16 @@ TEST(ServiceLimits, QuotasSessionsThatExpireAndPrivateFiles) {
       struct stat st;
       return ::stat(p.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0u;
     };
-    EXPECT_EQ(mode(data.path()), 0700u);
-    for (const auto& e : fs::recursive_directory_iterator(data.path()))
+    EXPECT_EQ(mode(data.Path()), 0700u);
+    for (const auto& e : fs::recursive_directory_iterator(data.Path()))
       EXPECT_EQ(mode(e.path()), e.is_directory() ? 0700u : 0600u) << e.path();
   }
   // A restart keeps what each session stored; a session older than the
   // lifetime is gone, together with its file.
   std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-  ServiceProcess later(data.path(), {"--session-quota", "250000", "--session-lifetime", "1"});
-  ASSERT_GT(later.port(), 0) << later.firstLine();
-  httplib::Client client("127.0.0.1", later.port());
+  ServiceProcess later(data.Path(), {"--session-quota", "250000", "--session-lifetime", "1"});
+  ASSERT_GT(later.Port(), 0) << later.FirstLine();
+  httplib::Client client("127.0.0.1", later.Port());
   EXPECT_EQ(Upload(client, a, 1000), 403);
   EXPECT_FALSE(fs::exists(data / ("sessions/" + a)));
   EXPECT_FALSE(fs::exists(data / ("sessions/" + b)));
@@ -249,9 +249,9 @@ TEST(ServiceLimits, SessionsBeyondTheLimitAreRefusedAndSessionsKeepTheirTotalAcr
   TempDir data;
   std::string a;
   {
-    ServiceProcess service(data.path(), {"--max-sessions", "2", "--session-quota", "100000"});
-    ASSERT_GT(service.port(), 0) << service.firstLine();
-    httplib::Client client("127.0.0.1", service.port());
+    ServiceProcess service(data.Path(), {"--max-sessions", "2", "--session-quota", "100000"});
+    ASSERT_GT(service.Port(), 0) << service.FirstLine();
+    httplib::Client client("127.0.0.1", service.Port());
     a = OpenSession(client, "555-0100");
     EXPECT_FALSE(OpenSession(client, "555-0101").empty());
     auto r = client.Get("/cgi-bin/zbl_session.cgi?name=Ann&network=V&phone=5550102");
@@ -259,9 +259,9 @@ TEST(ServiceLimits, SessionsBeyondTheLimitAreRefusedAndSessionsKeepTheirTotalAcr
     EXPECT_EQ(r->body, "ERROR The service is busy just now. Please try again later.");
     EXPECT_EQ(Upload(client, a, 80000), 200);
   }
-  ServiceProcess again(data.path(), {"--max-sessions", "2", "--session-quota", "100000"});
-  ASSERT_GT(again.port(), 0) << again.firstLine();
-  httplib::Client client("127.0.0.1", again.port());
+  ServiceProcess again(data.Path(), {"--max-sessions", "2", "--session-quota", "100000"});
+  ASSERT_GT(again.Port(), 0) << again.FirstLine();
+  httplib::Client client("127.0.0.1", again.Port());
   EXPECT_EQ(Upload(client, a, 30000), 413);
   EXPECT_EQ(Upload(client, a, 20000), 200);
 }

@@ -47,13 +47,13 @@ TEST(ServicePhones, NoDaemonRunningNoPhonesAndNoneStarted) {
   if (RunTool({"dbus-daemon", "--version"}) != 0) GTEST_SKIP() << "dbus-daemon is missing";
   TempDir dir;
   SessionBus bus;
-  ASSERT_TRUE(bus.ok());
+  ASSERT_TRUE(bus.Ok());
   // Were either daemon started by D-Bus activation, it would leave a mark.
   bus.AddActivation("org.kde.kdeconnect", "/usr/bin/touch " + dir / "kdeconnect-started");
   bus.AddActivation("org.gnome.Shell.Extensions.GSConnect",
                     "/usr/bin/touch " + dir / "gsconnect-started");
   SocketService service(dir / "s.sock", dir / "data", {}, bus.With({}));
-  ASSERT_TRUE(service.ok()) << service.Log();
+  ASSERT_TRUE(service.Ok()) << service.Log();
   HttpAnswer devices = service.Get("/cgi-bin/zbl_devices.cgi");
   EXPECT_EQ(devices.status, 200);
   EXPECT_NE(devices.head.find("application/json"), std::string::npos);
@@ -79,44 +79,44 @@ TEST(ServicePhones, NoDaemonRunningNoPhonesAndNoneStarted) {
 class KdeConnect {
  public:
   KdeConnect(NetnsPair& net, const std::string& ns, const std::string& id, bool phone)
-      : ns_(ns), id_(id), bus_(ns) {
-    const std::string config = home_ / ".config/kdeconnect";
+      : m_ns(ns), m_id(id), m_bus(ns) {
+    const std::string config = m_home / ".config/kdeconnect";
     fs::create_directories(config);
-    fs::create_directories(home_ / "run");
-    fs::permissions(home_ / "run", fs::perms::owner_all);
+    fs::create_directories(m_home / "run");
+    fs::permissions(m_home / "run", fs::perms::owner_all);
     RunTool({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3650", "-subj",
              "/O=KDE/OU=Kde connect/CN=" + id, "-keyout", config + "/privateKey.pem", "-out",
              config + "/certificate.pem"});
     std::ofstream(config + "/config")
         << "[General]\nname=" << (phone ? "Test Phone" : "Desktop") << "\n";
     std::vector<std::string> argv = net.In(
-        ns,
-        bus_.With({"env", "HOME=" + home_.path(), "XDG_CONFIG_HOME=" + home_ / ".config",
-                   "XDG_DATA_HOME=" + home_ / ".local/share", "XDG_RUNTIME_DIR=" + home_ / "run",
-                   "QT_QPA_PLATFORM=offscreen",
-                   std::string("PLASMA_PLATFORM=") + (phone ? "phone" : "desktop"), kKdeConnectd}));
-    pid_ = testing::SpawnLogged(argv, home_ / "daemon.log");
+        ns, m_bus.With({"env", "HOME=" + m_home.Path(), "XDG_CONFIG_HOME=" + m_home / ".config",
+                        "XDG_DATA_HOME=" + m_home / ".local/share",
+                        "XDG_RUNTIME_DIR=" + m_home / "run", "QT_QPA_PLATFORM=offscreen",
+                        std::string("PLASMA_PLATFORM=") + (phone ? "phone" : "desktop"),
+                        kKdeConnectd}));
+    m_pid = testing::SpawnLogged(argv, m_home / "daemon.log");
   }
-  ~KdeConnect() { testing::EndChild(pid_, std::chrono::seconds(5)); }
+  ~KdeConnect() { testing::EndChild(m_pid, std::chrono::seconds(5)); }
 
-  bool ok() const { return bus_.ok() && pid_ > 0; }
-  const SessionBus& bus() const { return bus_; }
-  std::string home() const { return home_.path(); }
+  bool Ok() const { return m_bus.Ok() && m_pid > 0; }
+  const SessionBus& Bus() const { return m_bus; }
+  std::string Home() const { return m_home.Path(); }
   std::string Call(const std::string& path, const std::string& method,
                    const std::vector<std::string>& args = {}) const {
-    return bus_.Call(ns_, "org.kde.kdeconnect", path, method, args);
+    return m_bus.Call(m_ns, "org.kde.kdeconnect", path, method, args);
   }
   std::string Devices(bool pairedAndReachable) const {
     const char* flag = pairedAndReachable ? "true" : "false";
     return Call("/modules/kdeconnect", "org.kde.kdeconnect.daemon.devices", {flag, flag});
   }
-  std::string Log() const { return ReadFile(home_ / "daemon.log"); }
+  std::string Log() const { return ReadFile(m_home / "daemon.log"); }
 
  private:
-  std::string ns_, id_;
-  TempDir home_;
-  SessionBus bus_;
-  pid_t pid_ = -1;
+  std::string m_ns, m_id;
+  TempDir m_home;
+  SessionBus m_bus;
+  pid_t m_pid = -1;
 };
 
 TEST(ServicePhones, KdeConnectHandsTheRingtoneToThePairedPhone) {
@@ -124,14 +124,14 @@ TEST(ServicePhones, KdeConnectHandsTheRingtoneToThePairedPhone) {
   if (RunTool({"openssl", "version"}) != 0) GTEST_SKIP() << "openssl is missing";
   // Small files arrive whole only on a slower link (KDE Connect 22.12).
   NetnsPair net("1mbit");
-  if (!net.ok()) GTEST_SKIP() << net.why();
+  if (!net.Ok()) GTEST_SKIP() << net.Why();
   const std::string phoneId = "zbtestphone" + std::to_string(::getpid());
   const std::string deskId = "zbtestdesk" + std::to_string(::getpid());
-  KdeConnect phone(net, net.phone(), phoneId, true);  // the phone first
-  ASSERT_TRUE(phone.ok());
+  KdeConnect phone(net, net.Phone(), phoneId, true);  // the phone first
+  ASSERT_TRUE(phone.Ok());
   ASSERT_TRUE(Eventually([&] { return !phone.Devices(false).empty(); }, 30)) << phone.Log();
-  KdeConnect desktop(net, net.desktop(), deskId, false);
-  ASSERT_TRUE(desktop.ok());
+  KdeConnect desktop(net, net.Desktop(), deskId, false);
+  ASSERT_TRUE(desktop.Ok());
   ASSERT_TRUE(
       Eventually([&] { return desktop.Devices(false).find(phoneId) != std::string::npos; }, 60))
       << desktop.Log() << phone.Log();
@@ -151,8 +151,8 @@ TEST(ServicePhones, KdeConnectHandsTheRingtoneToThePairedPhone) {
       Eventually([&] { return desktop.Devices(true).find(phoneId) != std::string::npos; }, 30));
 
   TempDir dir;
-  SocketService service(dir / "s.sock", dir / "data", {}, net.InDesktop(desktop.bus().With({})));
-  ASSERT_TRUE(service.ok()) << service.Log();
+  SocketService service(dir / "s.sock", dir / "data", {}, net.InDesktop(desktop.Bus().With({})));
+  ASSERT_TRUE(service.Ok()) << service.Log();
   HttpAnswer devices = service.Get("/cgi-bin/zbl_devices.cgi");
   EXPECT_EQ(devices.body,
             "[{\"id\": \"" + phoneId + "\", \"name\": \"Test Phone\", \"via\": \"kdeconnect\"}]");
@@ -168,7 +168,7 @@ TEST(ServicePhones, KdeConnectHandsTheRingtoneToThePairedPhone) {
   EXPECT_EQ(push.body, "{\"ok\": true}");
 
   // It lands in the phone's download folder, byte for byte.
-  const fs::path downloads = fs::path(phone.home()) / "Downloads";
+  const fs::path downloads = fs::path(phone.Home()) / "Downloads";
   std::string got;
   EXPECT_TRUE(Eventually(
       [&] {
@@ -197,63 +197,64 @@ class GsConnect {
                  "gsconnect@andyholmes.github.io";
   }
 
-  GsConnect(NetnsPair& net, const std::string& ns, const std::string& id) : ns_(ns), bus_(ns) {
+  GsConnect(NetnsPair& net, const std::string& ns, const std::string& id) : m_ns(ns), m_bus(ns) {
     const fs::path ext = Extension();
-    const fs::path schemas = home_ / "schemas";
+    const fs::path schemas = m_home / "schemas";
     fs::create_directories(schemas);
     fs::copy_file(
         ext / "../../../glib-2.0/schemas/org.gnome.Shell.Extensions.GSConnect.gschema.xml",
-        schemas / "org.gnome.Shell.Extensions.GSConnect.gschema.xml", ec_);
+        schemas / "org.gnome.Shell.Extensions.GSConnect.gschema.xml", m_ec);
     RunTool({"glib-compile-schemas", schemas.string()});
-    fs::create_directories(home_ / ".config/glib-2.0/settings");
+    fs::create_directories(m_home / ".config/glib-2.0/settings");
     // Its id goes into the certificate: letters and digits only, which
     // KDE Connect on the other end accepts.
-    std::ofstream(home_ / ".config/glib-2.0/settings/keyfile")
+    std::ofstream(m_home / ".config/glib-2.0/settings/keyfile")
         << "[org/gnome/shell/extensions/gsconnect]\nid='" << id << "'\nname='Desktop'\n";
-    fs::create_directories(home_ / "run");
-    fs::permissions(home_ / "run", fs::perms::owner_all);
+    fs::create_directories(m_home / "run");
+    fs::permissions(m_home / "run", fs::perms::owner_all);
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return;
-    xvfb_ = testing::SpawnLogged(net.In(ns, {"Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-noreset"}),
-                                 home_ / "xvfb.log", fds[1]);
+    m_xvfb = testing::SpawnLogged(
+        net.In(ns, {"Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-noreset"}),
+        m_home / "xvfb.log", fds[1]);
     ::close(fds[1]);
     const std::string display = testing::ReadFirstLine(fds[0], std::chrono::seconds(20));
     ::close(fds[0]);
     if (display.empty()) return;
-    daemon_ = testing::SpawnLogged(
+    m_daemon = testing::SpawnLogged(
         net.In(ns,
-               bus_.With({"env", "HOME=" + home_.path(), "XDG_CONFIG_HOME=" + home_ / ".config",
-                          "XDG_DATA_HOME=" + home_ / ".local/share",
-                          "XDG_RUNTIME_DIR=" + home_ / "run", "DISPLAY=:" + display,
-                          "GSETTINGS_BACKEND=keyfile", "GSETTINGS_SCHEMA_DIR=" + schemas.string(),
-                          "gjs", (ext / "service/daemon.js").string()})),
-        home_ / "daemon.log");
+               m_bus.With({"env", "HOME=" + m_home.Path(), "XDG_CONFIG_HOME=" + m_home / ".config",
+                           "XDG_DATA_HOME=" + m_home / ".local/share",
+                           "XDG_RUNTIME_DIR=" + m_home / "run", "DISPLAY=:" + display,
+                           "GSETTINGS_BACKEND=keyfile", "GSETTINGS_SCHEMA_DIR=" + schemas.string(),
+                           "gjs", (ext / "service/daemon.js").string()})),
+        m_home / "daemon.log");
   }
   ~GsConnect() {
-    testing::EndChild(daemon_, std::chrono::seconds(5));
-    testing::EndChild(xvfb_, std::chrono::seconds(5));
+    testing::EndChild(m_daemon, std::chrono::seconds(5));
+    testing::EndChild(m_xvfb, std::chrono::seconds(5));
   }
 
-  bool ok() const { return bus_.ok() && daemon_ > 0; }
-  const SessionBus& bus() const { return bus_; }
+  bool Ok() const { return m_bus.Ok() && m_daemon > 0; }
+  const SessionBus& Bus() const { return m_bus; }
   std::string Objects() const {
-    return bus_.Call(ns_, "org.gnome.Shell.Extensions.GSConnect",
-                     "/org/gnome/Shell/Extensions/GSConnect",
-                     "org.freedesktop.DBus.ObjectManager.GetManagedObjects");
+    return m_bus.Call(m_ns, "org.gnome.Shell.Extensions.GSConnect",
+                      "/org/gnome/Shell/Extensions/GSConnect",
+                      "org.freedesktop.DBus.ObjectManager.GetManagedObjects");
   }
   std::string Activate(const std::string& device, const std::string& action) const {
-    return bus_.Call(ns_, "org.gnome.Shell.Extensions.GSConnect",
-                     "/org/gnome/Shell/Extensions/GSConnect/Device/" + device,
-                     "org.gtk.Actions.Activate", {action, "[]", "{}"});
+    return m_bus.Call(m_ns, "org.gnome.Shell.Extensions.GSConnect",
+                      "/org/gnome/Shell/Extensions/GSConnect/Device/" + device,
+                      "org.gtk.Actions.Activate", {action, "[]", "{}"});
   }
-  std::string Log() const { return ReadFile(home_ / "daemon.log"); }
+  std::string Log() const { return ReadFile(m_home / "daemon.log"); }
 
  private:
-  std::string ns_;
-  std::error_code ec_;  // a missing schema shows as the daemon not starting
-  TempDir home_;
-  SessionBus bus_;
-  pid_t xvfb_ = -1, daemon_ = -1;
+  std::string m_ns;
+  std::error_code m_ec;  // a missing schema shows as the daemon not starting
+  TempDir m_home;
+  SessionBus m_bus;
+  pid_t m_xvfb = -1, m_daemon = -1;
 };
 
 TEST(ServicePhones, GsConnectHandsTheRingtoneToThePairedPhone) {
@@ -262,14 +263,14 @@ TEST(ServicePhones, GsConnectHandsTheRingtoneToThePairedPhone) {
       RunTool({"gjs", "--version"}) != 0 || RunTool({"Xvfb", "-help"}) < 0)
     GTEST_SKIP() << "GSConnect's service (unpacked), gjs or Xvfb is missing";
   NetnsPair net("1mbit");
-  if (!net.ok()) GTEST_SKIP() << net.why();
+  if (!net.Ok()) GTEST_SKIP() << net.Why();
   const std::string phoneId = "zbtestphone" + std::to_string(::getpid());
   const std::string deskId = "zbtestgsdesk" + std::to_string(::getpid());
-  KdeConnect phone(net, net.phone(), phoneId, true);
-  ASSERT_TRUE(phone.ok());
+  KdeConnect phone(net, net.Phone(), phoneId, true);
+  ASSERT_TRUE(phone.Ok());
   ASSERT_TRUE(Eventually([&] { return !phone.Devices(false).empty(); }, 30)) << phone.Log();
-  GsConnect desktop(net, net.desktop(), deskId);
-  ASSERT_TRUE(desktop.ok());
+  GsConnect desktop(net, net.Desktop(), deskId);
+  ASSERT_TRUE(desktop.Ok());
   // The phone announces itself again until GSConnect has seen it.
   ASSERT_TRUE(Eventually(
       [&] {
@@ -293,8 +294,8 @@ TEST(ServicePhones, GsConnectHandsTheRingtoneToThePairedPhone) {
       [&] { return desktop.Objects().find("'Paired': <true>") != std::string::npos; }, 30));
 
   TempDir dir;
-  SocketService service(dir / "s.sock", dir / "data", {}, net.InDesktop(desktop.bus().With({})));
-  ASSERT_TRUE(service.ok()) << service.Log();
+  SocketService service(dir / "s.sock", dir / "data", {}, net.InDesktop(desktop.Bus().With({})));
+  ASSERT_TRUE(service.Ok()) << service.Log();
   EXPECT_EQ(service.Get("/cgi-bin/zbl_devices.cgi").body,
             "[{\"id\": \"" + phoneId + "\", \"name\": \"Test Phone\", \"via\": \"gsconnect\"}]");
   ASSERT_EQ(RunTool({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=d=12", "-c:a",
@@ -305,7 +306,7 @@ TEST(ServicePhones, GsConnectHandsTheRingtoneToThePairedPhone) {
   ASSERT_EQ(service.Post("/cgi-bin/zbl_upload2.cgi?sid=" + sid, tone).status, 200);
   HttpAnswer push = service.Get("/cgi-bin/zbl_push.cgi?sid=" + sid + "&device=" + phoneId);
   EXPECT_EQ(push.body, "{\"ok\": true}");
-  const fs::path downloads = fs::path(phone.home()) / "Downloads";
+  const fs::path downloads = fs::path(phone.Home()) / "Downloads";
   EXPECT_TRUE(Eventually(
       [&] {
         std::error_code ec;

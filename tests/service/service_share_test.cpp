@@ -79,31 +79,31 @@ class ShareTest : public ::testing::Test {
   // delivered `tone`.
   void Start(const std::string& tone, std::vector<std::string> options = {}) {
     options.insert(options.end(), {"--lan-address", "127.0.0.2", "--lan-port", "0"});
-    service = std::make_unique<SocketService>(dir / "s.sock", dir / "data", options);
-    ASSERT_TRUE(service->ok()) << service->Log();
-    sid = service->OpenSession();
-    ASSERT_EQ(service->Post("/cgi-bin/zbl_upload2.cgi?sid=" + sid, tone).status, 200);
+    m_service = std::make_unique<SocketService>(m_dir / "s.sock", m_dir / "data", options);
+    ASSERT_TRUE(m_service->Ok()) << m_service->Log();
+    m_sid = m_service->OpenSession();
+    ASSERT_EQ(m_service->Post("/cgi-bin/zbl_upload2.cgi?sid=" + m_sid, tone).status, 200);
   }
-  TempDir dir;
-  std::unique_ptr<SocketService> service;
-  std::string sid;
+  TempDir m_dir;
+  std::unique_ptr<SocketService> m_service;
+  std::string m_sid;
 };
 
 TEST_F(ShareTest, TheLinkGivesThePageAndBothRingtonesAndNothingElse) {
-  const std::string tone = MakeTone(dir, 45);
+  const std::string tone = MakeTone(m_dir, 45);
   ASSERT_FALSE(tone.empty());
-  service = std::make_unique<SocketService>(
-      dir / "s.sock", dir / "data",
+  m_service = std::make_unique<SocketService>(
+      m_dir / "s.sock", m_dir / "data",
       std::vector<std::string>{"--lan-address", "127.0.0.2", "--lan-port", "0"});
-  ASSERT_TRUE(service->ok()) << service->Log();
-  sid = service->OpenSession();
+  ASSERT_TRUE(m_service->Ok()) << m_service->Log();
+  m_sid = m_service->OpenSession();
   // Nothing delivered yet: 404 with a sentence.
-  HttpAnswer none = service->Get("/cgi-bin/zbl_share.cgi?sid=" + sid);
+  HttpAnswer none = m_service->Get("/cgi-bin/zbl_share.cgi?sid=" + m_sid);
   EXPECT_EQ(none.status, 404);
   EXPECT_FALSE(JsonField(none.body, "error").empty()) << none.body;
-  ASSERT_EQ(service->Post("/cgi-bin/zbl_upload2.cgi?sid=" + sid, tone).status, 200);
+  ASSERT_EQ(m_service->Post("/cgi-bin/zbl_upload2.cgi?sid=" + m_sid, tone).status, 200);
 
-  HttpAnswer a = service->Get("/cgi-bin/zbl_share.cgi?sid=" + sid);
+  HttpAnswer a = m_service->Get("/cgi-bin/zbl_share.cgi?sid=" + m_sid);
   ASSERT_EQ(a.status, 200) << a.body;
   EXPECT_NE(a.head.find("application/json"), std::string::npos);
   const std::string url = JsonField(a.body, "url");
@@ -114,15 +114,15 @@ TEST_F(ShareTest, TheLinkGivesThePageAndBothRingtonesAndNothingElse) {
   const std::string token = url.substr(url.rfind('/') + 1);
   EXPECT_GE(token.size(), 32u);  // 128 bits at least
   // Asked again: the same link.
-  EXPECT_EQ(JsonField(service->Get("/cgi-bin/zbl_share.cgi?sid=" + sid).body, "url"), url);
+  EXPECT_EQ(JsonField(m_service->Get("/cgi-bin/zbl_share.cgi?sid=" + m_sid).body, "url"), url);
 
   // The QR code holds exactly the link.
   const std::string svg = JsonField(a.body, "qrSvg");
   EXPECT_EQ(svg.rfind("<svg xmlns=\"http://www.w3.org/2000/svg\"", 0), 0u);
   if (OnPath("rsvg-convert") && OnPath("zbarimg")) {
-    std::ofstream(dir / "qr.svg") << svg;
-    EXPECT_EQ(Capture("rsvg-convert " + dir / "qr.svg" + " -o " + dir / "qr.png" +
-                      " && zbarimg -q --raw " + dir / "qr.png" + " 2>/dev/null"),
+    std::ofstream(m_dir / "qr.svg") << svg;
+    EXPECT_EQ(Capture("rsvg-convert " + m_dir / "qr.svg" + " -o " + m_dir / "qr.png" +
+                      " && zbarimg -q --raw " + m_dir / "qr.png" + " 2>/dev/null"),
               url + "\n");
   }
 
@@ -143,11 +143,11 @@ TEST_F(ShareTest, TheLinkGivesThePageAndBothRingtonesAndNothingElse) {
   auto m4r = phone.Get(u.path + "/ringtone.m4r");
   ASSERT_TRUE(m4r);
   ASSERT_EQ(m4r->status, 200);
-  std::ofstream(dir / "got.m4r", std::ios::binary) << m4r->body;
+  std::ofstream(m_dir / "got.m4r", std::ios::binary) << m4r->body;
   const std::string probe = Capture(
       "ffprobe -v error -show_entries format=format_name,duration:stream=codec_name -of "
       "default=noprint_wrappers=1 " +
-      dir / "got.m4r");
+      m_dir / "got.m4r");
   EXPECT_NE(probe.find("codec_name=aac"), std::string::npos) << probe;
   EXPECT_NE(probe.find("format_name=mov,mp4,m4a,3gp,3g2,mj2"), std::string::npos) << probe;
   const double seconds = std::atof(probe.c_str() + probe.find("duration=") + 9);
@@ -165,31 +165,31 @@ TEST_F(ShareTest, TheLinkGivesThePageAndBothRingtonesAndNothingElse) {
   // the network's side.
   for (const std::string& p : std::vector<std::string>{
            "/cgi-bin/zbl_session.cgi?name=A&phone=07700900123&network=V", "/phone/07700900123", "/",
-           "/redir.php?where=homepage", "/cgi-bin/zbl_share.cgi?sid=" + sid,
+           "/redir.php?where=homepage", "/cgi-bin/zbl_share.cgi?sid=" + m_sid,
            "/cgi-bin/zbl_devices.cgi", "/cgi-bin/zbl_browser.cgi"}) {
     auto r = phone.Get(p);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 404) << p;
   }
-  auto up = phone.Post("/cgi-bin/zbl_upload2.cgi?sid=" + sid, tone, "audio/mpeg");
+  auto up = phone.Post("/cgi-bin/zbl_upload2.cgi?sid=" + m_sid, tone, "audio/mpeg");
   EXPECT_TRUE(!up || up->status == 404 || up->status == 413);
 }
 
 TEST_F(ShareTest, AShortRingtoneKeepsItsLengthAndTheLinkEndsWithItsLifetime) {
-  const std::string tone = MakeTone(dir, 5);
+  const std::string tone = MakeTone(m_dir, 5);
   ASSERT_FALSE(tone.empty());
   Start(tone, {"--share-lifetime", "2"});
-  HttpAnswer a = service->Get("/cgi-bin/zbl_share.cgi?sid=" + sid);
+  HttpAnswer a = m_service->Get("/cgi-bin/zbl_share.cgi?sid=" + m_sid);
   ASSERT_EQ(a.status, 200) << a.body;
   const Url u = Split(JsonField(a.body, "url"));
   httplib::Client phone(u.host, u.port);
   auto m4r = phone.Get(u.path + "/ringtone.m4r");
   ASSERT_TRUE(m4r);
-  std::ofstream(dir / "short.m4r", std::ios::binary) << m4r->body;
+  std::ofstream(m_dir / "short.m4r", std::ios::binary) << m4r->body;
   const std::string probe = Capture(
       "ffprobe -v error -show_entries format=duration -of "
       "default=noprint_wrappers=1:nokey=1 " +
-      dir / "short.m4r");
+      m_dir / "short.m4r");
   EXPECT_NEAR(std::atof(probe.c_str()), 5.0, 0.2) << probe;
 
   // Once its time is up the link answers 404, then nothing listens there.
@@ -207,22 +207,22 @@ TEST_F(ShareTest, AShortRingtoneKeepsItsLengthAndTheLinkEndsWithItsLifetime) {
   }
   EXPECT_TRUE(closed) << "the network listener still runs with no live share";
   // A new share gets a new link.
-  HttpAnswer again = service->Get("/cgi-bin/zbl_share.cgi?sid=" + sid);
+  HttpAnswer again = m_service->Get("/cgi-bin/zbl_share.cgi?sid=" + m_sid);
   ASSERT_EQ(again.status, 200);
   EXPECT_NE(JsonField(again.body, "url"), JsonField(a.body, "url"));
 }
 
 TEST_F(ShareTest, NoUsableAddressIs503) {
-  const std::string tone = MakeTone(dir, 1);
+  const std::string tone = MakeTone(m_dir, 1);
   // An address of a documentation network, not on this machine: nothing
   // can listen there.
-  service = std::make_unique<SocketService>(
-      dir / "s.sock", dir / "data",
+  m_service = std::make_unique<SocketService>(
+      m_dir / "s.sock", m_dir / "data",
       std::vector<std::string>{"--lan-address", "192.0.2.77", "--lan-port", "0"});
-  ASSERT_TRUE(service->ok()) << service->Log();
-  sid = service->OpenSession();
-  ASSERT_EQ(service->Post("/cgi-bin/zbl_upload2.cgi?sid=" + sid, tone).status, 200);
-  HttpAnswer a = service->Get("/cgi-bin/zbl_share.cgi?sid=" + sid);
+  ASSERT_TRUE(m_service->Ok()) << m_service->Log();
+  m_sid = m_service->OpenSession();
+  ASSERT_EQ(m_service->Post("/cgi-bin/zbl_upload2.cgi?sid=" + m_sid, tone).status, 200);
+  HttpAnswer a = m_service->Get("/cgi-bin/zbl_share.cgi?sid=" + m_sid);
   EXPECT_EQ(a.status, 503);
   EXPECT_FALSE(JsonField(a.body, "error").empty()) << a.body;
 }
@@ -230,9 +230,9 @@ TEST_F(ShareTest, NoUsableAddressIs503) {
 // 64 idle connections opened from one client of the network: it holds only
 // a few, and the program's requests on its socket go on meanwhile.
 TEST_F(ShareTest, AFloodFromTheNetworkDoesNotStallTheProgram) {
-  const std::string tone = MakeTone(dir, 2);
+  const std::string tone = MakeTone(m_dir, 2);
   Start(tone);
-  const Url u = Split(JsonField(service->Get("/cgi-bin/zbl_share.cgi?sid=" + sid).body, "url"));
+  const Url u = Split(JsonField(m_service->Get("/cgi-bin/zbl_share.cgi?sid=" + m_sid).body, "url"));
   // Opened 20 ms apart while the program works.
   std::vector<int> idle;
   std::thread flood([&] {
@@ -251,11 +251,12 @@ TEST_F(ShareTest, AFloodFromTheNetworkDoesNotStallTheProgram) {
   });
   // The program delivers and shares meanwhile.
   for (int i = 0; i < 5; ++i) {
-    std::string s = service->OpenSession();
+    std::string s = m_service->OpenSession();
     ASSERT_EQ(s.size(), 32u);
-    EXPECT_EQ(service->Post("/cgi-bin/zbl_upload2.cgi?sid=" + s, std::string(1 << 20, 'r')).status,
-              200);
-    EXPECT_EQ(service->Get("/cgi-bin/zbl_share.cgi?sid=" + s).status, 200);
+    EXPECT_EQ(
+        m_service->Post("/cgi-bin/zbl_upload2.cgi?sid=" + s, std::string(1 << 20, 'r')).status,
+        200);
+    EXPECT_EQ(m_service->Get("/cgi-bin/zbl_share.cgi?sid=" + s).status, 200);
   }
   flood.join();
   ASSERT_EQ(idle.size(), 64u);

@@ -37,7 +37,7 @@ size_t FilesUnder(const fs::path& dir) {
 TEST(ServiceSocket, ProgramOnTheSocketPagesOnTheBrowserPort) {
   TempDir dir;
   SocketService service(dir / "run/zimbrel/service.sock", dir / "data");
-  ASSERT_TRUE(service.ok()) << service.Log();
+  ASSERT_TRUE(service.Ok()) << service.Log();
 
   // Only its user may even reach the socket.
   struct stat st;
@@ -54,12 +54,12 @@ TEST(ServiceSocket, ProgramOnTheSocketPagesOnTheBrowserPort) {
   HttpAnswer where = service.Get("/cgi-bin/zbl_browser.cgi");
   EXPECT_EQ(where.status, 200);
   EXPECT_NE(where.head.find("application/json"), std::string::npos);
-  EXPECT_EQ(where.body, "{\"url\": \"" + service.browserUrl() + "\"}");
-  EXPECT_EQ(service.browserUrl().rfind("http://127.0.0.1:", 0), 0u);
+  EXPECT_EQ(where.body, "{\"url\": \"" + service.BrowserUrl() + "\"}");
+  EXPECT_EQ(service.BrowserUrl().rfind("http://127.0.0.1:", 0), 0u);
 
   // The browser's pages, for this user; not for a page that reaches the
   // port under another name.
-  httplib::Client browser("127.0.0.1", service.browserPort());
+  httplib::Client browser("127.0.0.1", service.BrowserPort());
   auto page = browser.Get("/phone/07700900123");
   ASSERT_TRUE(page);
   EXPECT_EQ(page->status, 200);
@@ -76,14 +76,14 @@ TEST(ServiceSocket, ProgramOnTheSocketPagesOnTheBrowserPort) {
 TEST(ServiceSocket, UploadOverQuotaIsRefusedBeforeItsBody) {
   TempDir dir;
   SocketService service(dir / "s.sock", dir / "data", {"--session-quota", "1048576"});
-  ASSERT_TRUE(service.ok()) << service.Log();
+  ASSERT_TRUE(service.Ok()) << service.Log();
   std::string sid = service.OpenSession();
   const std::string head = "POST /cgi-bin/zbl_upload2.cgi?sid=" + sid +
                            " HTTP/1.1\r\nHost: localhost\r\nContent-Type: audio/mpeg\r\n"
                            "Content-Length: 629145600\r\n";
 
   // Asked first: refused instead of "100 Continue".
-  int fd = testing::ConnectUnix(service.socket());
+  int fd = testing::ConnectUnix(service.Socket());
   ASSERT_GE(fd, 0);
   ASSERT_TRUE(testing::SendAll(fd, head + "Expect: 100-continue\r\n\r\n"));
   std::string raw = testing::ReadToEnd(fd);
@@ -93,7 +93,7 @@ TEST(ServiceSocket, UploadOverQuotaIsRefusedBeforeItsBody) {
 
   // Not asked: answered after the head, with 64 KiB of the 600 MiB sent and
   // the rest never sent; the answer still arrives whole.
-  fd = testing::ConnectUnix(service.socket());
+  fd = testing::ConnectUnix(service.Socket());
   ASSERT_GE(fd, 0);
   ASSERT_TRUE(testing::SendAll(fd, head + "\r\n" + std::string(65536, 'x')));
   raw = testing::ReadToEnd(fd);
@@ -103,7 +103,7 @@ TEST(ServiceSocket, UploadOverQuotaIsRefusedBeforeItsBody) {
   EXPECT_NE(a.body.find("ERROR"), std::string::npos);
 
   // An unknown session is refused the same way; nothing was stored.
-  fd = testing::ConnectUnix(service.socket());
+  fd = testing::ConnectUnix(service.Socket());
   ASSERT_TRUE(testing::SendAll(fd,
                                "POST /cgi-bin/zbl_upload2.cgi?sid=0123 HTTP/1.1\r\nHost: x\r\n"
                                "Content-Length: 1000\r\nExpect: 100-continue\r\n\r\n"));
@@ -116,8 +116,8 @@ TEST(ServiceSocket, UploadOverQuotaIsRefusedBeforeItsBody) {
   {
     TempDir other;
     SocketService full(other / "s.sock", other / "data", {"--total-quota", "1000"});
-    ASSERT_TRUE(full.ok()) << full.Log();
-    fd = testing::ConnectUnix(full.socket());
+    ASSERT_TRUE(full.Ok()) << full.Log();
+    fd = testing::ConnectUnix(full.Socket());
     ASSERT_TRUE(testing::SendAll(fd, "POST /cgi-bin/zbl_upload2.cgi?sid=" + full.OpenSession() +
                                          " HTTP/1.1\r\nHost: x\r\nContent-Length: 5000\r\n"
                                          "Expect: 100-continue\r\n\r\n"));
@@ -136,19 +136,19 @@ TEST(ServiceSocket, OneServicePerSocket) {
   const std::string sock = dir / "s.sock";
   {
     SocketService first(sock, dir / "data1");
-    ASSERT_TRUE(first.ok()) << first.Log();
+    ASSERT_TRUE(first.Ok()) << first.Log();
     // A second one does not take the socket of a live one.
     SocketService second(sock, dir / "data2");
-    EXPECT_FALSE(second.ok());
+    EXPECT_FALSE(second.Ok());
     EXPECT_TRUE(second.Ended(std::chrono::seconds(10)));
     EXPECT_NE(second.Log().find("another service answers"), std::string::npos) << second.Log();
     // One that was killed leaves its socket behind...
-    ::kill(first.pid(), SIGKILL);
+    ::kill(first.Pid(), SIGKILL);
     EXPECT_TRUE(first.Ended(std::chrono::seconds(10)));
   }
   // ...which the next one replaces.
   SocketService next(sock, dir / "data1");
-  ASSERT_TRUE(next.ok()) << next.Log();
+  ASSERT_TRUE(next.Ok()) << next.Log();
   EXPECT_EQ(next.OpenSession().size(), 32u);
 }
 
@@ -179,7 +179,7 @@ TEST(ServiceSocket, UnitsPassSystemdVerify) {
   if (!OnPath("systemd-analyze")) GTEST_SKIP() << "systemd-analyze is missing";
   TempDir run;
   const std::string units = ZIMBREL_SERVICE_UNITS;
-  const std::string cmd = "XDG_RUNTIME_DIR=" + run.path() +
+  const std::string cmd = "XDG_RUNTIME_DIR=" + run.Path() +
                           " systemd-analyze verify --man=no --user " + units +
                           "/zimbrel-service.socket " + units + "/zimbrel-service.service 2>&1";
   FILE* p = ::popen(cmd.c_str(), "r");
@@ -196,7 +196,7 @@ TEST(ServiceSocket, IdleServiceEndsButNotWhileAShareIsLive) {
   // The idle service ends by itself.
   {
     SocketService idle(dir / "a.sock", dir / "a", {"--idle-exit", "1"});
-    ASSERT_TRUE(idle.ok()) << idle.Log();
+    ASSERT_TRUE(idle.Ok()) << idle.Log();
     EXPECT_TRUE(idle.Ended(std::chrono::seconds(30)));
   }
   // With a live share it keeps running until the share has ended.
@@ -209,7 +209,7 @@ TEST(ServiceSocket, IdleServiceEndsButNotWhileAShareIsLive) {
   SocketService svc(dir / "b.sock", dir / "b",
                     {"--idle-exit", "2", "--share-lifetime", "4", "--lan-address", "127.0.0.1",
                      "--lan-port", "0"});
-  ASSERT_TRUE(svc.ok()) << svc.Log();
+  ASSERT_TRUE(svc.Ok()) << svc.Log();
   const std::string sid = svc.OpenSession();
   ASSERT_EQ(svc.Post("/cgi-bin/zbl_upload2.cgi?sid=" + sid, tone).status, 200);
   HttpAnswer share = svc.Get("/cgi-bin/zbl_share.cgi?sid=" + sid);

@@ -51,20 +51,20 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000) {
 
 class ServiceTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_GT(service.port(), 0) << service.firstLine(); }
+  void SetUp() override { ASSERT_GT(m_service.Port(), 0) << m_service.FirstLine(); }
   ~ServiceTest() override { EXPECT_TRUE(jobs::WaitForJobThreadsForTesting(20000)); }
 
   std::string OpenSession(const std::string& query) {
-    auto r = client.Get("/cgi-bin/zbl_session.cgi?" + query);
+    auto r = m_client.Get("/cgi-bin/zbl_session.cgi?" + query);
     return r ? r->body : "<no answer>";
   }
   // Uploads a file with the program's upload job and returns its final status.
   int32_t UploadWithTheJob(const std::string& file, const std::string& sid) {
-    ScopedEnv host("ZIMBREL_SERVICE_HOST", service.authority());
-    EXPECT_TRUE(net::StartUpload(jobs, file, sid));
+    ScopedEnv host("ZIMBREL_SERVICE_HOST", m_service.Authority());
+    EXPECT_TRUE(net::StartUpload(m_jobs, file, sid));
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     int32_t s = 0;
-    while ((s = jobs->Status(jobs::JobKind::kUpload)) < 100 &&
+    while ((s = m_jobs->Status(jobs::JobKind::kUpload)) < 100 &&
            std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     return s;
@@ -72,15 +72,15 @@ class ServiceTest : public ::testing::Test {
   std::vector<fs::path> Delivered(const std::string& digits) {
     std::vector<fs::path> out;
     std::error_code ec;
-    for (const auto& e : fs::directory_iterator(fs::path(data.path()) / "phones" / digits, ec))
+    for (const auto& e : fs::directory_iterator(fs::path(m_data.Path()) / "phones" / digits, ec))
       out.push_back(e.path());
     return out;
   }
 
-  TempDir data;
-  ServiceProcess service{data.path()};
-  httplib::Client client{"127.0.0.1", service.port()};
-  std::shared_ptr<jobs::JobState> jobs = std::make_shared<jobs::JobState>();
+  TempDir m_data;
+  ServiceProcess m_service{m_data.Path()};
+  httplib::Client m_client{"127.0.0.1", m_service.Port()};
+  std::shared_ptr<jobs::JobState> m_jobs = std::make_shared<jobs::JobState>();
 };
 
 TEST_F(ServiceTest, SessionsNeedEveryField) {
@@ -100,38 +100,39 @@ TEST_F(ServiceTest, SessionsNeedEveryField) {
 TEST_F(ServiceTest, UploadsAreDeliveredToThePhonesPage) {
   std::string sid = OpenSession("name=Ann&phone=555-0100&network=V").substr(3);
   std::string tone = Bytes(300000);
-  std::string file = data / "tone.mp3";
+  std::string file = m_data / "tone.mp3";
   std::ofstream(file, std::ios::binary) << tone;
   EXPECT_EQ(UploadWithTheJob(file, sid), 100);
   auto files = Delivered("5550100");
   ASSERT_EQ(files.size(), 1u);
   EXPECT_TRUE(ReadAll(files[0]) == tone);
 
-  auto page = client.Get("/phone/5550100");
+  auto page = m_client.Get("/phone/5550100");
   ASSERT_TRUE(page);
   EXPECT_EQ(page->status, 200);
   std::string src = "/phone/5550100/" + files[0].filename().string();
   EXPECT_NE(page->body.find("<audio controls preload=\"none\" src=\"" + src + "\">"),
             std::string::npos);
-  auto audio = client.Get(src);
+  auto audio = m_client.Get(src);
   ASSERT_TRUE(audio);
   EXPECT_EQ(audio->get_header_value("Content-Type"), "audio/mpeg");
   EXPECT_TRUE(audio->body == tone);
-  EXPECT_EQ(client.Get("/phone/5550100/../../sessions/" + sid)->status, 404);
-  EXPECT_EQ(client.Get("/phone/5550199")->body.find("<audio"), std::string::npos);
+  EXPECT_EQ(m_client.Get("/phone/5550100/../../sessions/" + sid)->status, 404);
+  EXPECT_EQ(m_client.Get("/phone/5550199")->body.find("<audio"), std::string::npos);
 }
 
 // The service refuses them, but the program does not judge the answer.
 TEST_F(ServiceTest, UploadsWithAnUnknownSessionAreRefused) {
-  std::string file = data / "tone.mp3";
+  std::string file = m_data / "tone.mp3";
   std::ofstream(file, std::ios::binary) << Bytes(5000);
   EXPECT_EQ(UploadWithTheJob(file, "0123456789abcdef0123456789abcdef"), 100);
   EXPECT_EQ(UploadWithTheJob(file, "../sessions"), 100);
-  auto r = client.Post("/cgi-bin/zbl_upload2.cgi?sid=nope&ver=260&aff=2", Bytes(10), "audio/mpeg");
+  auto r =
+      m_client.Post("/cgi-bin/zbl_upload2.cgi?sid=nope&ver=260&aff=2", Bytes(10), "audio/mpeg");
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 403);
-  EXPECT_TRUE(fs::is_empty(fs::path(data.path()) / "phones"));
-  EXPECT_TRUE(fs::is_empty(fs::path(data.path()) / "incoming"));
+  EXPECT_TRUE(fs::is_empty(fs::path(m_data.Path()) / "phones"));
+  EXPECT_TRUE(fs::is_empty(fs::path(m_data.Path()) / "incoming"));
 }
 
 // A body cut short, by an orderly end of the connection or by a reset, is
@@ -148,7 +149,7 @@ TEST_F(ServiceTest, AnIncompleteBodyIsNotStored) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(service.port()));
+    a.sin_port = htons(static_cast<uint16_t>(m_service.Port()));
     ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     std::string request = head + Bytes(60000);
     ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL),
@@ -167,40 +168,40 @@ TEST_F(ServiceTest, AnIncompleteBodyIsNotStored) {
     }
     ::close(fd);
     ++dropped;
-    ASSERT_TRUE(WaitFor([&] { return Count(service.Log(), "upload cut short") == dropped; }))
-        << service.Log();
+    ASSERT_TRUE(WaitFor([&] { return Count(m_service.Log(), "upload cut short") == dropped; }))
+        << m_service.Log();
     EXPECT_TRUE(Delivered("5550100").empty());
-    EXPECT_TRUE(fs::is_empty(fs::path(data.path()) / "incoming"));
+    EXPECT_TRUE(fs::is_empty(fs::path(m_data.Path()) / "incoming"));
   }
-  EXPECT_NE(service.Log().find("upload cut short after 60000 of 100000 bytes"), std::string::npos)
-      << service.Log();
+  EXPECT_NE(m_service.Log().find("upload cut short after 60000 of 100000 bytes"), std::string::npos)
+      << m_service.Log();
 }
 
 TEST_F(ServiceTest, RedirectPages) {
-  auto phone = client.Get("/redir.php?ver=260&aff=2&where=phone%3A555%200100");
+  auto phone = m_client.Get("/redir.php?ver=260&aff=2&where=phone%3A555%200100");
   ASSERT_TRUE(phone);
   EXPECT_EQ(phone->status, 302);
   EXPECT_EQ(phone->get_header_value("Location"), "/phone/5550100");
-  auto home = client.Get("/redir.php?ver=260&aff=2&where=homepage");
+  auto home = m_client.Get("/redir.php?ver=260&aff=2&where=homepage");
   ASSERT_TRUE(home);
   EXPECT_EQ(home->status, 200);
   EXPECT_NE(home->body.find("<form"), std::string::npos);
-  auto other = client.Get("/redir.php?ver=260&aff=2&where=%3Cscript%3Ex%3C%2Fscript%3E");
+  auto other = m_client.Get("/redir.php?ver=260&aff=2&where=%3Cscript%3Ex%3C%2Fscript%3E");
   ASSERT_TRUE(other);
   EXPECT_EQ(other->body.find("<script>"), std::string::npos);
   EXPECT_NE(other->body.find("&lt;script&gt;"), std::string::npos);
-  EXPECT_EQ(client.Get("/redir.php?where=phone:x")->status, 404);
-  EXPECT_EQ(client.Get("/no/such/page")->status, 404);
+  EXPECT_EQ(m_client.Get("/redir.php?where=phone:x")->status, 404);
+  EXPECT_EQ(m_client.Get("/no/such/page")->status, 404);
 }
 
 TEST_F(ServiceTest, CommandLineAndStop) {
-  EXPECT_EQ(service.firstLine().rfind("listening on http://127.0.0.1:", 0), 0u);
-  int status = service.Stop();
+  EXPECT_EQ(m_service.FirstLine().rfind("listening on http://127.0.0.1:", 0), 0u);
+  int status = m_service.Stop();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 
   for (std::vector<std::string> args : {std::vector<std::string>{},
-                                        {"--port", "70000", data.path()},
-                                        {"--bogus", data.path()},
+                                        {"--port", "70000", m_data.Path()},
+                                        {"--bogus", m_data.Path()},
                                         {"/proc/no/such/folder"}}) {
     std::string cmd = std::string(ZIMBREL_SERVICE_BIN);
     for (auto& a : args) cmd += " '" + a + "'";

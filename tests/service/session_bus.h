@@ -20,37 +20,37 @@ class SessionBus {
  public:
   // `ns`: the network namespace to run it in ("" : this one).
   explicit SessionBus(const std::string& ns = "") {
-    std::ofstream(dir_ / "bus.conf")
+    std::ofstream(m_dir / "bus.conf")
         << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
            "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
            "<busconfig><type>session</type><listen>unix:path="
-        << dir_ / "bus"
-        << "</listen><auth>EXTERNAL</auth><servicedir>" << dir_.path()
+        << m_dir / "bus"
+        << "</listen><auth>EXTERNAL</auth><servicedir>" << m_dir.Path()
         << "</servicedir><policy context=\"default\"><allow send_destination=\"*\" "
            "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>"
            "</busconfig>\n";
     std::string out;
-    if (RunTool(NetnsPair::In(ns, {"dbus-daemon", "--config-file=" + dir_ / "bus.conf", "--fork",
+    if (RunTool(NetnsPair::In(ns, {"dbus-daemon", "--config-file=" + m_dir / "bus.conf", "--fork",
                                    "--print-pid=1"}),
                 &out) == 0)
-      pid_ = std::atoi(out.c_str());
+      m_pid = std::atoi(out.c_str());
   }
   ~SessionBus() {
-    if (pid_ > 0) ::kill(pid_, SIGTERM);
+    if (m_pid > 0) ::kill(m_pid, SIGTERM);
   }
   SessionBus(const SessionBus&) = delete;
   SessionBus& operator=(const SessionBus&) = delete;
 
-  bool ok() const { return pid_ > 0; }
-  std::string address() const { return "unix:path=" + dir_ / "bus"; }
+  bool Ok() const { return m_pid > 0; }
+  std::string Address() const { return "unix:path=" + m_dir / "bus"; }
   // Puts an activation file for `name` that would run `exec` on this bus.
   void AddActivation(const std::string& name, const std::string& exec) {
-    std::ofstream(dir_ / (name + ".service"))
+    std::ofstream(m_dir / (name + ".service"))
         << "[D-BUS Service]\nName=" << name << "\nExec=" << exec << "\n";
   }
   // argv run with this bus as the session bus.
   std::vector<std::string> With(const std::vector<std::string>& argv) const {
-    std::vector<std::string> all = {"env", "DBUS_SESSION_BUS_ADDRESS=" + address()};
+    std::vector<std::string> all = {"env", "DBUS_SESSION_BUS_ADDRESS=" + Address()};
     all.insert(all.end(), argv.begin(), argv.end());
     return all;
   }
@@ -65,8 +65,8 @@ class SessionBus {
   }
 
  private:
-  TempDir dir_;
-  pid_t pid_ = -1;
+  TempDir m_dir;
+  pid_t m_pid = -1;
 };
 
 }  // namespace zb::testing

@@ -95,12 +95,12 @@ inline HttpAnswer UnixRequest(const std::string& path, const std::string& target
 class SocketService {
  public:
   // Starts `prefix` + the service with --socket `socket`, `options` and
-  // --data `data`; ok() once it said where it listens.
+  // --data `data`; Ok() once it said where it listens.
   SocketService(const std::string& socket, const std::string& data,
                 const std::vector<std::string>& options = {},
                 const std::vector<std::string>& prefix = {},
                 const std::vector<std::string>* env = nullptr)
-      : socket_(socket) {
+      : m_socket(socket) {
     std::vector<std::string> argv = prefix;
     argv.insert(argv.end(), {ZIMBREL_SERVICE_BIN, "--socket", socket});
     argv.insert(argv.end(), options.begin(), options.end());
@@ -109,32 +109,32 @@ class SocketService {
   }
   // Starts argv as it is (for example under systemd-socket-activate).
   explicit SocketService(const std::vector<std::string>& argv, const std::string& socket)
-      : socket_(socket) {
+      : m_socket(socket) {
     Start(argv, nullptr);
   }
   ~SocketService() { Stop(); }
   SocketService(const SocketService&) = delete;
   SocketService& operator=(const SocketService&) = delete;
 
-  bool ok() const { return !browser_.empty(); }
-  const std::string& socket() const { return socket_; }
+  bool Ok() const { return !m_browser.empty(); }
+  const std::string& Socket() const { return m_socket; }
   // "http://127.0.0.1:PORT/" as the service printed it.
-  const std::string& browserUrl() const { return browser_; }
-  int browserPort() const {
-    return browser_.empty() ? 0 : std::atoi(browser_.c_str() + browser_.rfind(':') + 1);
+  const std::string& BrowserUrl() const { return m_browser; }
+  int BrowserPort() const {
+    return m_browser.empty() ? 0 : std::atoi(m_browser.c_str() + m_browser.rfind(':') + 1);
   }
-  pid_t pid() const { return pid_; }
+  pid_t Pid() const { return m_pid; }
   std::string Log() const {
-    std::ifstream in(log_, std::ios::binary);
+    std::ifstream in(m_log, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
   // Whether it has ended by itself; waits up to `wait`.
   bool Ended(std::chrono::milliseconds wait) {
     const auto end = std::chrono::steady_clock::now() + wait;
-    while (pid_ > 0) {
+    while (m_pid > 0) {
       int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
+      if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        m_pid = -1;
         return true;
       }
       if (std::chrono::steady_clock::now() > end) return false;
@@ -142,33 +142,33 @@ class SocketService {
     }
     return true;
   }
-  int Stop() { return EndChild(pid_, std::chrono::seconds(5)); }
+  int Stop() { return EndChild(m_pid, std::chrono::seconds(5)); }
 
   // A service on a fixed TCP port (the old mode), for example one run by
-  // another user to take a port first; ok() once it listens.
+  // another user to take a port first; Ok() once it listens.
   class TcpSquatter {
    public:
     explicit TcpSquatter(const std::vector<std::string>& argv) {
-      pid_ = SpawnLogged(argv, log_);
-      for (int i = 0; i < 1000 && pid_ > 0 && Log().find("listening on") == std::string::npos; ++i)
+      m_pid = SpawnLogged(argv, m_log);
+      for (int i = 0; i < 1000 && m_pid > 0 && Log().find("listening on") == std::string::npos; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    ~TcpSquatter() { EndChild(pid_, std::chrono::seconds(5)); }
-    bool ok() const { return Log().find("listening on") != std::string::npos; }
+    ~TcpSquatter() { EndChild(m_pid, std::chrono::seconds(5)); }
+    bool Ok() const { return Log().find("listening on") != std::string::npos; }
     std::string Log() const {
-      std::ifstream in(log_, std::ios::binary);
+      std::ifstream in(m_log, std::ios::binary);
       return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
    private:
-    TempDir dir_;
-    std::string log_ = dir_ / "squat.log";
-    pid_t pid_ = -1;
+    TempDir m_dir;
+    std::string m_log = m_dir / "squat.log";
+    pid_t m_pid = -1;
   };
 
-  HttpAnswer Get(const std::string& target) { return UnixRequest(socket_, target); }
+  HttpAnswer Get(const std::string& target) { return UnixRequest(m_socket, target); }
   HttpAnswer Post(const std::string& target, const std::string& body) {
-    return UnixRequest(socket_, target, &body);
+    return UnixRequest(m_socket, target, &body);
   }
   // A new session's id ("" when refused).
   std::string OpenSession(const std::string& phone = "07700900123") {
@@ -178,31 +178,31 @@ class SocketService {
 
  private:
   void Start(const std::vector<std::string>& argv, const std::vector<std::string>* env) {
-    pid_ = SpawnLogged(argv, log_, -1, env);
+    m_pid = SpawnLogged(argv, m_log, -1, env);
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     const std::string key = "(browser: ";
-    while (pid_ > 0 && std::chrono::steady_clock::now() < end) {
+    while (m_pid > 0 && std::chrono::steady_clock::now() < end) {
       std::string log = Log();
       size_t at = log.find(key);
       size_t close = at == std::string::npos ? at : log.find(')', at);
       if (close != std::string::npos) {
-        browser_ = log.substr(at + key.size(), close - at - key.size());
+        m_browser = log.substr(at + key.size(), close - at - key.size());
         return;
       }
       int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
+      if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        m_pid = -1;
         return;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   }
 
-  TempDir logDir_;
-  std::string log_ = logDir_ / "service.log";
-  std::string socket_;
-  std::string browser_;
-  pid_t pid_ = -1;
+  TempDir m_logDir;
+  std::string m_log = m_logDir / "service.log";
+  std::string m_socket;
+  std::string m_browser;
+  pid_t m_pid = -1;
 };
 
 }  // namespace zb::testing

@@ -35,7 +35,7 @@ std::string Payload(char c) {
 
 TEST(SettingsKill, KilledWritersLeaveOldOrNewBytesAndSweepableTemporaries) {
   TempDir dir;
-  ScopedEnv env("ZIMBREL_REGISTRY_DIR", dir.path());
+  ScopedEnv env("ZIMBREL_REGISTRY_DIR", dir.Path());
   const char* loopsEnv = std::getenv("ZIMBREL_KILL_LOOPS");
   const int loops = loopsEnv ? std::atoi(loopsEnv) : 150;
   const std::string keyDir = dir / "HKEY_CURRENT_USER/Software/Zimbrel";
@@ -43,7 +43,7 @@ TEST(SettingsKill, KilledWritersLeaveOldOrNewBytesAndSweepableTemporaries) {
   const std::string newBytes = std::string("\x03\0\0\0", 4) + Payload('n');
   {
     std::fflush(stdout);
-    registry r("Software\\Zimbrel", 2);
+    registry r("Software\\Zimbrel", reg::Root::kCurrentUser);
     registry::value a(r, "ZBName"), b(r, "ZBPhone");
     a.set(Payload('o'));
     b.set(Payload('o'));
@@ -56,7 +56,7 @@ TEST(SettingsKill, KilledWritersLeaveOldOrNewBytesAndSweepableTemporaries) {
     if (pid == 0) {
       // The writer: its trace goes nowhere; it stores values until killed.
       if (!std::freopen("/dev/null", "w", stdout)) ::_exit(2);
-      registry r("Software\\Zimbrel", 2);
+      registry r("Software\\Zimbrel", reg::Root::kCurrentUser);
       registry::value a(r, "ZBName"), b(r, "ZBPhone");
       for (int n = 0;; ++n) {
         a.set(Payload(n % 2 ? 'n' : 'o'));
@@ -88,7 +88,7 @@ TEST(SettingsKill, KilledWritersLeaveOldOrNewBytesAndSweepableTemporaries) {
   }
   // The next start sweeps what the kills left.
   ::testing::internal::CaptureStdout();
-  { registry r("Software\\Zimbrel", 2); }
+  { registry r("Software\\Zimbrel", reg::Root::kCurrentUser); }
   ::testing::internal::GetCapturedStdout();
   for (auto& e : std::filesystem::directory_iterator(keyDir))
     EXPECT_NE(e.path().filename().string()[0], '.') << e.path();

@@ -38,33 +38,33 @@ class Xvfb {
     posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
     const char* argv[] = {"Xvfb",    "-displayfd", "3",           "-nolisten", "tcp",
                           "-screen", "0",          "1024x768x24", "-noreset",  nullptr};
-    if (posix_spawnp(&pid_, "Xvfb", &fa, nullptr, const_cast<char**>(argv), environ) != 0)
-      pid_ = -1;
+    if (posix_spawnp(&m_pid, "Xvfb", &fa, nullptr, const_cast<char**>(argv), environ) != 0)
+      m_pid = -1;
     posix_spawn_file_actions_destroy(&fa);
     close(fds[1]);
     std::string number;
     pollfd p = {fds[0], POLLIN, 0};
-    while (pid_ > 0 && poll(&p, 1, 20000) == 1) {
+    while (m_pid > 0 && poll(&p, 1, 20000) == 1) {
       char c;
       if (read(fds[0], &c, 1) != 1 || c == '\n') break;
       number.push_back(c);
     }
     close(fds[0]);
-    if (!number.empty()) display_ = ":" + number;
+    if (!number.empty()) m_display = ":" + number;
   }
   ~Xvfb() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
+    if (m_pid > 0) {
+      kill(m_pid, SIGTERM);
+      waitpid(m_pid, nullptr, 0);
     }
   }
   Xvfb(const Xvfb&) = delete;
   Xvfb& operator=(const Xvfb&) = delete;
-  const std::string& display() const { return display_; }
+  const std::string& Display() const { return m_display; }
 
  private:
-  pid_t pid_ = -1;
-  std::string display_;
+  pid_t m_pid = -1;
+  std::string m_display;
 };
 
 // Runs the current test in a fresh copy of the program with `env` (shell

@@ -146,7 +146,7 @@ TEST(DolphinE2E, EntryOnlyForOneAudioFileStartsTheProgramOrShowsTheErrorBox) {
       "env -u SUDO_USER -u KDESU_USER -u QT_QPA_PLATFORM HOME=" + Quote(home) +
       " XDG_CONFIG_HOME=" + Quote(home + "/.config") +
       " XDG_CACHE_HOME=" + Quote(home + "/.cache") +
-      " XDG_DATA_HOME=" + Quote(home + "/.local/share") + " XDG_RUNTIME_DIR=" + Quote(dir.path()) +
+      " XDG_DATA_HOME=" + Quote(home + "/.local/share") + " XDG_RUNTIME_DIR=" + Quote(dir.Path()) +
       " ZIMBREL_REGISTRY_DIR=" + Quote(reg) + " REG_NOWHERE=" + Quote(regNowhere) +
       " RECORD=" + Quote(record) + " QT_PLUGIN_PATH=" + Quote(DOLPHIN_PLUGIN_ROOT) +
       " PROBE=" + Quote(DOLPHIN_UI_PROBE) + " OUT=" + Quote(out) + " ENTRY=" + Quote(kEntry) +
@@ -158,11 +158,11 @@ TEST(DolphinE2E, EntryOnlyForOneAudioFileStartsTheProgramOrShowsTheErrorBox) {
   std::string log = zb::testing::FileBytes(out + "/dolphin.log");
 
   // The menus: read for every selection, the entry only in the first.
-  auto song_menu = Texts(out + "/song.menu");
-  ASSERT_FALSE(song_menu.empty()) << log;
-  EXPECT_EQ(Count(song_menu, std::string("\t") + kEntry), 1)
+  auto songMenu = Texts(out + "/song.menu");
+  ASSERT_FALSE(songMenu.empty()) << log;
+  EXPECT_EQ(Count(songMenu, std::string("\t") + kEntry), 1)
       << zb::testing::FileBytes(out + "/song.menu");
-  EXPECT_GE(Count(song_menu, "\tProperties"), 1) << "a whole menu was read";
+  EXPECT_GE(Count(songMenu, "\tProperties"), 1) << "a whole menu was read";
   for (const char* name : {"notes", "two", "folder"}) {
     auto menu = Texts(out + "/" + name + ".menu");
     EXPECT_GE(Count(menu, "\tProperties"), 1) << name << ": no menu read\n" << log;

@@ -103,16 +103,16 @@ BoxSeen AnswerBox(const std::function<void()>& run, QMessageBox::StandardButton 
 class DolphinPluginTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    fs::create_directories(dir / "Music/folder.mp3");
-    for (const auto& f : {song, other, notes, loud, quoted}) std::ofstream(f) << "audio?";
+    fs::create_directories(m_dir / "Music/folder.mp3");
+    for (const auto& f : {m_song, m_other, m_notes, m_loud, m_quoted}) std::ofstream(f) << "audio?";
     zb::testing::ProvisionApprovalKey();
-    zb::testing::MakeFakeProgram(app, record);
-    zb::testing::WriteInstDir(app);
-    metaData_ = FindPlugin();
-    ASSERT_TRUE(metaData_.isValid()) << "no zimbrel_dolphin in kf5/kfileitemaction";
-    auto result = KPluginFactory::instantiatePlugin<KAbstractFileItemActionPlugin>(metaData_);
+    zb::testing::MakeFakeProgram(m_app, m_record);
+    zb::testing::WriteInstDir(m_app);
+    m_metaData = FindPlugin();
+    ASSERT_TRUE(m_metaData.isValid()) << "no zimbrel_dolphin in kf5/kfileitemaction";
+    auto result = KPluginFactory::instantiatePlugin<KAbstractFileItemActionPlugin>(m_metaData);
     ASSERT_TRUE(result.plugin) << result.errorString.toStdString();
-    plugin_.reset(result.plugin);
+    m_plugin.reset(result.plugin);
   }
 
   void Register() {
@@ -121,41 +121,41 @@ class DolphinPluginTest : public ::testing::Test {
   }
 
   QList<QAction*> ActionsFor(const std::vector<std::string>& paths) {
-    return plugin_->actions(Props(paths), nullptr);
+    return m_plugin->actions(Props(paths), nullptr);
   }
 
-  TempDir dir;
-  ScopedEnv env{"ZIMBREL_REGISTRY_DIR", dir / "reg"};
-  std::string app = dir / "app";
-  std::string record = dir / "argv";
-  std::string song = dir / "Music/my song.mp3";
-  std::string other = dir / "Music/other.mp3";
-  std::string notes = dir / "Music/notes.txt";
-  std::string loud = dir / "Music/LOUD.M4A";
-  std::string quoted = dir / "Music/it's \"the\"   one.ogg";
-  std::string folder = dir / "Music/folder.mp3";
-  KPluginMetaData metaData_;
-  std::unique_ptr<KAbstractFileItemActionPlugin> plugin_;
+  TempDir m_dir;
+  ScopedEnv m_env{"ZIMBREL_REGISTRY_DIR", m_dir / "reg"};
+  std::string m_app = m_dir / "app";
+  std::string m_record = m_dir / "argv";
+  std::string m_song = m_dir / "Music/my song.mp3";
+  std::string m_other = m_dir / "Music/other.mp3";
+  std::string m_notes = m_dir / "Music/notes.txt";
+  std::string m_loud = m_dir / "Music/LOUD.M4A";
+  std::string m_quoted = m_dir / "Music/it's \"the\"   one.ogg";
+  std::string m_folder = m_dir / "Music/folder.mp3";
+  KPluginMetaData m_metaData;
+  std::unique_ptr<KAbstractFileItemActionPlugin> m_plugin;
 };
 
 TEST_F(DolphinPluginTest, MetadataAsksForEveryFileAndTheTopLevelOfTheMenu) {
-  EXPECT_EQ(metaData_.mimeTypes(), QStringList{QStringLiteral("application/octet-stream")});
-  EXPECT_NE(metaData_.value(QStringLiteral("X-KDE-Show-In-Submenu")), QStringLiteral("true"));
-  EXPECT_EQ(fs::path(metaData_.fileName().toStdString()).filename(), "zimbrel_dolphin.so");
+  EXPECT_EQ(m_metaData.mimeTypes(), QStringList{QStringLiteral("application/octet-stream")});
+  EXPECT_NE(m_metaData.value(QStringLiteral("X-KDE-Show-In-Submenu")), QStringLiteral("true"));
+  EXPECT_EQ(fs::path(m_metaData.fileName().toStdString()).filename(), "zimbrel_dolphin.so");
 }
 
 TEST_F(DolphinPluginTest, UnregisteredOffersNothing) {
-  EXPECT_TRUE(ActionsFor({song}).isEmpty());
+  EXPECT_TRUE(ActionsFor({m_song}).isEmpty());
   EXPECT_FALSE(LibraryMapped(DOVETRIL_SO));
 }
 
 TEST_F(DolphinPluginTest, OneAudioFileGetsTheEntryAndChoosingItStartsTheProgram) {
   Register();
-  QList<QAction*> actions = ActionsFor({song});
+  QList<QAction*> actions = ActionsFor({m_song});
   ASSERT_EQ(Texts(actions), QStringList{kEntry});
   QAction* entry = actions.first();
   EXPECT_EQ(entry->toolTip(), kHelp);
-  EXPECT_EQ(entry->parent(), plugin_.get());
+  EXPECT_EQ(entry->parent(), m_plugin.get());
 
   // The icon is the handler's bitmap, pixel for pixel (Qt's reader widens
   // the file's 5-bit channels by a shift: within one 5-bit step).
@@ -174,33 +174,34 @@ TEST_F(DolphinPluginTest, OneAudioFileGetsTheEntryAndChoosingItStartsTheProgram)
 
   EXPECT_TRUE(LibraryMapped(DOVETRIL_SO));  // the handler lives while its action does
   entry->trigger();
-  EXPECT_EQ(zb::testing::WaitForRecord(record), (std::vector<std::string>{app + "/zimbrel", song}));
-  plugin_.reset();
+  EXPECT_EQ(zb::testing::WaitForRecord(m_record),
+            (std::vector<std::string>{m_app + "/zimbrel", m_song}));
+  m_plugin.reset();
   EXPECT_FALSE(LibraryMapped(DOVETRIL_SO)) << "the library says it may be unloaded";
 }
 
 TEST_F(DolphinPluginTest, TheWholePathReachesTheProgramAndCaseIsIgnored) {
   Register();
-  QList<QAction*> actions = ActionsFor({quoted});
+  QList<QAction*> actions = ActionsFor({m_quoted});
   ASSERT_EQ(Texts(actions), QStringList{kEntry});
   actions.first()->trigger();
-  EXPECT_EQ(zb::testing::WaitForRecord(record),
-            (std::vector<std::string>{app + "/zimbrel", quoted}));
-  EXPECT_EQ(Texts(ActionsFor({loud})), QStringList{kEntry});
+  EXPECT_EQ(zb::testing::WaitForRecord(m_record),
+            (std::vector<std::string>{m_app + "/zimbrel", m_quoted}));
+  EXPECT_EQ(Texts(ActionsFor({m_loud})), QStringList{kEntry});
 }
 
 TEST_F(DolphinPluginTest, NoEntryForOtherSelections) {
   Register();
-  EXPECT_TRUE(ActionsFor({notes}).isEmpty());
-  EXPECT_TRUE(ActionsFor({song, other}).isEmpty());
-  EXPECT_TRUE(ActionsFor({folder}).isEmpty()) << "a folder named like a song";
+  EXPECT_TRUE(ActionsFor({m_notes}).isEmpty());
+  EXPECT_TRUE(ActionsFor({m_song, m_other}).isEmpty());
+  EXPECT_TRUE(ActionsFor({m_folder}).isEmpty()) << "a folder named like a song";
   EXPECT_TRUE(ActionsFor({}).isEmpty());
   // Not a local file: KIO knows no local path for it.
   KFileItemList remote{KFileItem(QUrl(QStringLiteral("sftp://host/music/song.mp3")),
                                  QStringLiteral("audio/mpeg"), S_IFREG)};
-  EXPECT_TRUE(plugin_->actions(KFileItemListProperties(remote), nullptr).isEmpty());
+  EXPECT_TRUE(m_plugin->actions(KFileItemListProperties(remote), nullptr).isEmpty());
   // A name that is not valid UTF-8 reaches the plugin with U+FFFD in it.
-  std::string bad = dir / "Music/bad\xff.mp3";
+  std::string bad = m_dir / "Music/bad\xff.mp3";
   std::ofstream(bad) << "x";
   EXPECT_TRUE(ActionsFor({bad}).isEmpty());
   EXPECT_FALSE(LibraryMapped(DOVETRIL_SO));
@@ -223,38 +224,38 @@ TEST_F(DolphinPluginTest, KioPutsTheEntryAtTheTopOfTheMenuForOneAudioFileOnly) {
     return top;
   };
   QStringList sub;
-  EXPECT_EQ(topLevel({song}, &sub).count(kEntry), 1);
-  EXPECT_EQ(topLevel({notes}, &sub).count(kEntry), 0);
-  EXPECT_EQ(topLevel({song, other}, &sub).count(kEntry), 0);
-  EXPECT_EQ(topLevel({folder}, &sub).count(kEntry), 0);
+  EXPECT_EQ(topLevel({m_song}, &sub).count(kEntry), 1);
+  EXPECT_EQ(topLevel({m_notes}, &sub).count(kEntry), 0);
+  EXPECT_EQ(topLevel({m_song, m_other}, &sub).count(kEntry), 0);
+  EXPECT_EQ(topLevel({m_folder}, &sub).count(kEntry), 0);
   EXPECT_EQ(sub.count(kEntry), 0);
 }
 
 TEST_F(DolphinPluginTest, ActionsOfEarlierMenusDoNotPileUp) {
   Register();
   QMenu live;
-  live.addActions(ActionsFor({song}));
+  live.addActions(ActionsFor({m_song}));
   QPointer<QAction> kept = live.actions().first();
-  for (int i = 0; i < 20; ++i) ActionsFor({song});  // never put in a menu
+  for (int i = 0; i < 20; ++i) ActionsFor({m_song});  // never put in a menu
   EXPECT_TRUE(kept) << "an action a menu still holds stays";
-  EXPECT_EQ(plugin_->findChildren<QAction*>().size(), 2);
+  EXPECT_EQ(m_plugin->findChildren<QAction*>().size(), 2);
   live.clear();
-  ActionsFor({notes});
+  ActionsFor({m_notes});
   EXPECT_FALSE(kept);
-  EXPECT_TRUE(plugin_->findChildren<QAction*>().isEmpty());
+  EXPECT_TRUE(m_plugin->findChildren<QAction*>().isEmpty());
 }
 
 TEST_F(DolphinPluginTest, LaunchErrorShowsQtsBoxWhenTheProgramIsNotThere) {
   Register();
-  zb::testing::WriteInstDir(dir / "nowhere");
-  QList<QAction*> actions = ActionsFor({song});
+  zb::testing::WriteInstDir(m_dir / "nowhere");
+  QList<QAction*> actions = ActionsFor({m_song});
   ASSERT_EQ(actions.size(), 1);
   BoxSeen seen = AnswerBox([&] { actions.first()->trigger(); }, QMessageBox::Ok);
   EXPECT_EQ(seen.title, "Fatal Error");
   EXPECT_EQ(seen.text, kLaunchError);
   EXPECT_EQ(seen.buttons, QStringList{QStringLiteral("OK")});
   EXPECT_FALSE(seen.hasIcon);
-  EXPECT_FALSE(fs::exists(record));
+  EXPECT_FALSE(fs::exists(m_record));
 }
 
 // Dolphin in a German session: the entry, its tooltip and the launch error
@@ -268,12 +269,12 @@ TEST_F(DolphinPluginTest, UnderAGermanLocaleTheEntryAndItsErrorAreGerman) {
       << "de_DE.UTF-8 is not generated (scripts/install-deps.sh --test)";
   {
     ScopedEnv language("LANGUAGE", std::nullopt);
-    QList<QAction*> actions = ActionsFor({song});
+    QList<QAction*> actions = ActionsFor({m_song});
     ASSERT_EQ(Texts(actions), QStringList{QStringLiteral("Als Klingelton ans Telefon senden")});
     EXPECT_EQ(actions.first()->toolTip(),
               QStringLiteral("Dieses Lied mit Zimbrel anpassen und als Klingelton an Ihr "
                              "Handy senden"));
-    zb::testing::WriteInstDir(dir / "nowhere");
+    zb::testing::WriteInstDir(m_dir / "nowhere");
     BoxSeen seen = AnswerBox([&] { actions.first()->trigger(); }, QMessageBox::Ok);
     EXPECT_EQ(seen.title, QStringLiteral("Schwerwiegender Fehler"));
     EXPECT_TRUE(seen.text.startsWith(QStringLiteral("Beim Starten von Zimbrel ist ein Fehler")))
@@ -282,13 +283,13 @@ TEST_F(DolphinPluginTest, UnderAGermanLocaleTheEntryAndItsErrorAreGerman) {
   EXPECT_EQ(textdomain(nullptr), domain);
   setlocale(LC_MESSAGES, messages.c_str());
   // Dolphin's settings list the plugin by its metadata's name, translated there.
-  const QJsonObject about = metaData_.rawData().value(QStringLiteral("KPlugin")).toObject();
+  const QJsonObject about = m_metaData.rawData().value(QStringLiteral("KPlugin")).toObject();
   EXPECT_EQ(about.value(QStringLiteral("Name[de]")).toString(),
             QStringLiteral("Als Klingelton ans Telefon senden"));
 }
 
 TEST_F(DolphinPluginTest, MessageBoxServiceAnswersWithTheButtonsId) {
-  QLibrary library(metaData_.fileName());
+  QLibrary library(m_metaData.fileName());
   auto box = reinterpret_cast<int (*)(const char*, const char*, unsigned)>(
       library.resolve("zimbrel_host_message_box"));
   ASSERT_NE(box, nullptr);

@@ -43,28 +43,29 @@ class DovetrilShlTest : public ::testing::Test {
  protected:
   void SetUp() override {
     gBoxCalls.clear();
-    oldBox_ = SetMessageBoxFunction(&RecordBox);
+    m_oldBox = SetMessageBoxFunction(&RecordBox);
     IClassFactory* factory = nullptr;
     ASSERT_EQ(
         DllGetClassObject(CLSID_DovetrilShl, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
         S_OK);
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init_)),
-              S_OK);
+    ASSERT_EQ(
+        factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&m_init)),
+        S_OK);
     factory->Release();
-    menu_ = Query<IContextMenu>(init_, IID_IContextMenu);
-    ASSERT_NE(menu_, nullptr);
+    m_menu = Query<IContextMenu>(m_init, IID_IContextMenu);
+    ASSERT_NE(m_menu, nullptr);
   }
   void TearDown() override {
-    if (menu_) menu_->Release();
-    if (init_) init_->Release();
-    SetMessageBoxFunction(oldBox_);
+    if (m_menu) m_menu->Release();
+    if (m_init) m_init->Release();
+    SetMessageBoxFunction(m_oldBox);
     EXPECT_EQ(DllCanUnloadNow(), S_OK);
   }
 
   HRESULT Select(const std::vector<std::string>& paths) {
     IDataObject* data = CreateFileDropDataObject(paths);
     long blocks = GlobalLiveBlocks();
-    HRESULT hr = init_->Initialize(nullptr, data, nullptr);
+    HRESULT hr = m_init->Initialize(nullptr, data, nullptr);
     EXPECT_EQ(GlobalLiveBlocks(), blocks) << "the medium was not released";
     data->Release();
     return hr;
@@ -74,26 +75,26 @@ class DovetrilShlTest : public ::testing::Test {
     CMINVOKECOMMANDINFO info = {};
     info.cbSize = sizeof info;
     info.lpVerb = verb;
-    return menu_->InvokeCommand(&info);
+    return m_menu->InvokeCommand(&info);
   }
 
-  TempDir dir;
-  ScopedEnv env{"ZIMBREL_REGISTRY_DIR", dir.path()};
-  IShellExtInit* init_ = nullptr;
-  IContextMenu* menu_ = nullptr;
-  MessageBoxFn oldBox_ = nullptr;
+  TempDir m_dir;
+  ScopedEnv m_env{"ZIMBREL_REGISTRY_DIR", m_dir.Path()};
+  IShellExtInit* m_init = nullptr;
+  IContextMenu* m_menu = nullptr;
+  MessageBoxFn m_oldBox = nullptr;
 };
 
 TEST_F(DovetrilShlTest, InterfaceTableAndEmptyDispatch) {
-  auto* disp = Query<IDispatch>(init_, IID_IDispatch);
-  auto* own = Query<IDovetrilShl>(init_, IID_IDovetrilShl);
-  auto* unk = Query<IUnknown>(menu_, IID_IUnknown);
+  auto* disp = Query<IDispatch>(m_init, IID_IDispatch);
+  auto* own = Query<IDovetrilShl>(m_init, IID_IDovetrilShl);
+  auto* unk = Query<IUnknown>(m_menu, IID_IUnknown);
   ASSERT_TRUE(disp && own && unk);
   // IUnknown is the first entry: the IDovetrilShl pointer, from any interface.
   EXPECT_EQ(static_cast<void*>(unk), static_cast<void*>(own));
   EXPECT_EQ(static_cast<void*>(disp), static_cast<void*>(own));
   void* p = reinterpret_cast<void*>(1);
-  EXPECT_EQ(init_->QueryInterface(IID_IClassFactory, &p), E_NOINTERFACE);
+  EXPECT_EQ(m_init->QueryInterface(IID_IClassFactory, &p), E_NOINTERFACE);
   EXPECT_EQ(p, nullptr);
 
   UINT count = 7;
@@ -120,11 +121,11 @@ TEST_F(DovetrilShlTest, AcceptsOneFileWithAnAudioExtensionIgnoringCase) {
   for (const char* no : {"/m/tune.wav", "/m/clip.mpeg", "/m/mp3", "mp3", "", "/m/a.mp3 ",
                          "/m/a.mp3/x", "/m/song.mp"}) {
     EXPECT_EQ(Select({no}), E_INVALIDARG) << no;
-    EXPECT_TRUE(static_cast<DovetrilShl*>(init_)->selectedFile().empty());
+    EXPECT_TRUE(static_cast<DovetrilShl*>(m_init)->SelectedFile().empty());
   }
   EXPECT_EQ(Select({"/m/a.mp3", "/m/b.mp3"}), E_INVALIDARG);
   EXPECT_EQ(Select({}), E_INVALIDARG);
-  EXPECT_EQ(init_->Initialize(nullptr, nullptr, nullptr), E_INVALIDARG);
+  EXPECT_EQ(m_init->Initialize(nullptr, nullptr, nullptr), E_INVALIDARG);
 }
 
 // A data object that has no file list to give.
@@ -145,14 +146,14 @@ class EmptyDataObject final : public IDataObject {
 
 TEST_F(DovetrilShlTest, DeclinesADataObjectWithoutFiles) {
   EmptyDataObject data;
-  EXPECT_EQ(init_->Initialize(nullptr, &data, nullptr), E_INVALIDARG);
+  EXPECT_EQ(m_init->Initialize(nullptr, &data, nullptr), E_INVALIDARG);
 }
 
 TEST_F(DovetrilShlTest, KeepsALongPathWhole) {
   // Cut at 259 units this would name another file.
   std::string longPath = "/m/" + std::string(400, 'x') + "/song.mp3";
   ASSERT_EQ(Select({longPath}), S_OK);
-  EXPECT_EQ(static_cast<DovetrilShl*>(init_)->selectedFile().size(), longPath.size());
+  EXPECT_EQ(static_cast<DovetrilShl*>(m_init)->SelectedFile().size(), longPath.size());
 }
 
 TEST_F(DovetrilShlTest, QueryContextMenuInsertsOneEntryWithItsBitmap) {
@@ -161,12 +162,12 @@ TEST_F(DovetrilShlTest, QueryContextMenuInsertsOneEntryWithItsBitmap) {
   InsertMenuW(menu, 0, MF_BYPOSITION, 1, u"Open");
   InsertMenuW(menu, 1, MF_BYPOSITION, 2, u"Properties");
 
-  HRESULT hr = menu_->QueryContextMenu(menu, 1, 100, 200, CMF_DEFAULTONLY);
+  HRESULT hr = m_menu->QueryContextMenu(menu, 1, 100, 200, CMF_DEFAULTONLY);
   EXPECT_TRUE(SUCCEEDED(hr));
   EXPECT_EQ(HRESULT_CODE(hr), 0u);
   EXPECT_EQ(GetMenuItemCount(menu), 2);
 
-  hr = menu_->QueryContextMenu(menu, 1, 100, 200, CMF_NORMAL);
+  hr = m_menu->QueryContextMenu(menu, 1, 100, 200, CMF_NORMAL);
   EXPECT_TRUE(SUCCEEDED(hr));
   EXPECT_EQ(HRESULT_CODE(hr), 1u);
   ASSERT_EQ(GetMenuItemCount(menu), 3);
@@ -181,40 +182,40 @@ TEST_F(DovetrilShlTest, QueryContextMenuInsertsOneEntryWithItsBitmap) {
   DestroyMenu(menu);
 
   // A failed insertion still reports one command id used.
-  hr = menu_->QueryContextMenu(nullptr, 0, 1, 2, CMF_NORMAL);
+  hr = m_menu->QueryContextMenu(nullptr, 0, 1, 2, CMF_NORMAL);
   EXPECT_EQ(HRESULT_CODE(hr), 1u);
 }
 
 TEST_F(DovetrilShlTest, HelpTextInBothWidthsWithinTheBuffer) {
   char16_t wide[128];
-  EXPECT_EQ(menu_->GetCommandString(0, GCS_HELPTEXTW, nullptr, reinterpret_cast<char*>(wide), 128),
+  EXPECT_EQ(m_menu->GetCommandString(0, GCS_HELPTEXTW, nullptr, reinterpret_cast<char*>(wide), 128),
             S_OK);
   EXPECT_EQ(std::u16string(wide),
             u"Use Zimbrel to personalize and send this song to your mobile phone as ringtone");
 
   char16_t small[16];
   std::fill(std::begin(small), std::end(small), u'#');
-  EXPECT_EQ(menu_->GetCommandString(0, GCS_HELPTEXTW, nullptr, reinterpret_cast<char*>(small), 10),
+  EXPECT_EQ(m_menu->GetCommandString(0, GCS_HELPTEXTW, nullptr, reinterpret_cast<char*>(small), 10),
             S_OK);
   EXPECT_EQ(std::u16string(small), u"Use Zimbr");
   EXPECT_EQ(small[10], u'#');  // nothing written past the buffer
 
   char narrow[10];
-  EXPECT_EQ(menu_->GetCommandString(0, GCS_HELPTEXTA, nullptr, narrow, sizeof narrow), S_OK);
+  EXPECT_EQ(m_menu->GetCommandString(0, GCS_HELPTEXTA, nullptr, narrow, sizeof narrow), S_OK);
   EXPECT_STREQ(narrow, "Use Zimbr");
 
-  EXPECT_EQ(menu_->GetCommandString(1, GCS_HELPTEXTW, nullptr, reinterpret_cast<char*>(wide), 128),
+  EXPECT_EQ(m_menu->GetCommandString(1, GCS_HELPTEXTW, nullptr, reinterpret_cast<char*>(wide), 128),
             E_INVALIDARG);
   for (UINT type : {GCS_VERBA, GCS_VERBW, GCS_VALIDATEA, GCS_VALIDATEW})
-    EXPECT_EQ(menu_->GetCommandString(0, type, nullptr, narrow, sizeof narrow), E_INVALIDARG);
+    EXPECT_EQ(m_menu->GetCommandString(0, type, nullptr, narrow, sizeof narrow), E_INVALIDARG);
 }
 
 TEST_F(DovetrilShlTest, StartsTheProgramWithTheFileAndDoesNotWait) {
   // A folder and a file with blanks: two argv entries, nothing quoted.
-  std::string app = dir / "Apps Dir/Zimbrel";
-  std::string record = dir / "argv";
+  std::string app = m_dir / "Apps Dir/Zimbrel";
+  std::string record = m_dir / "argv";
   zb::testing::MakeFakeProgram(app, record);
-  std::string song = dir / "My Songs/a b.m4a";
+  std::string song = m_dir / "My Songs/a b.m4a";
   ASSERT_EQ(Select({song}), S_OK);
   // ZBInstDir is read when the command runs, not when the object is made.
   zb::testing::WriteInstDir(app);
@@ -224,8 +225,8 @@ TEST_F(DovetrilShlTest, StartsTheProgramWithTheFileAndDoesNotWait) {
 }
 
 TEST_F(DovetrilShlTest, InstDirWithTrailingSlashOrNonAsciiNameStillStarts) {
-  std::string app = dir / "アプリ";
-  std::string record = dir / "argv";
+  std::string app = m_dir / "アプリ";
+  std::string record = m_dir / "argv";
   zb::testing::MakeFakeProgram(app, record);
   zb::testing::WriteInstDir(app + "/");
   ASSERT_EQ(Select({"/m/曲.mp3"}), S_OK);
@@ -235,14 +236,14 @@ TEST_F(DovetrilShlTest, InstDirWithTrailingSlashOrNonAsciiNameStillStarts) {
 }
 
 TEST_F(DovetrilShlTest, RefusesOtherCommandsAndStartsNothing) {
-  std::string app = dir / "app";
-  std::string record = dir / "argv";
+  std::string app = m_dir / "app";
+  std::string record = m_dir / "argv";
   zb::testing::MakeFakeProgram(app, record);
   zb::testing::WriteInstDir(app);
   ASSERT_EQ(Select({"/m/a.mp3"}), S_OK);
   EXPECT_EQ(Invoke("open"), E_INVALIDARG);
   EXPECT_EQ(Invoke(MAKEINTRESOURCEA(1)), E_INVALIDARG);
-  EXPECT_EQ(menu_->InvokeCommand(nullptr), E_INVALIDARG);
+  EXPECT_EQ(m_menu->InvokeCommand(nullptr), E_INVALIDARG);
   // A declined selection leaves nothing to start.
   EXPECT_EQ(Select({"/m/a.wav"}), E_INVALIDARG);
   EXPECT_EQ(Invoke(MAKEINTRESOURCEA(0)), E_INVALIDARG);
@@ -253,7 +254,7 @@ TEST_F(DovetrilShlTest, RefusesOtherCommandsAndStartsNothing) {
 TEST_F(DovetrilShlTest, MissingInstDirOrProgramShowsTheLaunchErrorAndReturnsSFalse) {
   ASSERT_EQ(Select({"/m/a.mp3"}), S_OK);
   EXPECT_EQ(Invoke(MAKEINTRESOURCEA(0)), S_FALSE);  // "/zimbrel": not there
-  zb::testing::WriteInstDir(dir / "nowhere");
+  zb::testing::WriteInstDir(m_dir / "nowhere");
   EXPECT_EQ(Invoke(MAKEINTRESOURCEA(0)), S_FALSE);
   ASSERT_EQ(gBoxCalls.size(), 2u);
   for (const auto& call : gBoxCalls) {
@@ -268,7 +269,7 @@ TEST_F(DovetrilShlTest, MissingInstDirOrProgramShowsTheLaunchErrorAndReturnsSFal
 
 TEST(DovetrilModuleTest, LockCountFollowsObjectsFactoryAndLockServer) {
   TempDir dir;
-  ScopedEnv env("ZIMBREL_REGISTRY_DIR", dir.path());
+  ScopedEnv env("ZIMBREL_REGISTRY_DIR", dir.Path());
   ASSERT_EQ(DllCanUnloadNow(), S_OK);
   IClassFactory* factory = nullptr;
   ASSERT_EQ(
@@ -315,7 +316,7 @@ struct CountingOuter final : IUnknown {
 
 TEST(DovetrilModuleTest, AggregationNeedsIUnknownAndDelegatesToTheOuterObject) {
   TempDir dir;
-  ScopedEnv env("ZIMBREL_REGISTRY_DIR", dir.path());
+  ScopedEnv env("ZIMBREL_REGISTRY_DIR", dir.Path());
   IClassFactory* factory = nullptr;
   ASSERT_EQ(
       DllGetClassObject(CLSID_DovetrilShl, IID_IClassFactory, reinterpret_cast<void**>(&factory)),

@@ -101,11 +101,11 @@ const char kExpectedText[] =
 TEST(ZB_BOX_SUITE, HandlerShowsTheBoxAndReturnsSFalseAfterOk) {
   if (!InChild()) {
     Xvfb x;
-    if (x.display().empty()) GTEST_SKIP() << "Xvfb could not be started";
+    if (x.Display().empty()) GTEST_SKIP() << "Xvfb could not be started";
     zb::testing::TempDir dir;
-    EXPECT_EQ(RunChild("DISPLAY=" + x.display() +
+    EXPECT_EQ(RunChild("DISPLAY=" + x.Display() +
                        " GSK_RENDERER=cairo ASAN_OPTIONS=detect_leaks=0 ZIMBREL_REGISTRY_DIR=" +
-                       dir.path()),
+                       dir.Path()),
               0);
     return;
   }
@@ -145,9 +145,9 @@ TEST(ZB_BOX_SUITE, HandlerShowsTheBoxAndReturnsSFalseAfterOk) {
 TEST(ZB_BOX_SUITE, ClosingTheBoxAnswersOkAndCancelOnlyWithACancelButton) {
   if (!InChild()) {
     Xvfb x;
-    if (x.display().empty()) GTEST_SKIP() << "Xvfb could not be started";
+    if (x.Display().empty()) GTEST_SKIP() << "Xvfb could not be started";
     EXPECT_EQ(
-        RunChild("DISPLAY=" + x.display() + " GSK_RENDERER=cairo ASAN_OPTIONS=detect_leaks=0"), 0);
+        RunChild("DISPLAY=" + x.Display() + " GSK_RENDERER=cairo ASAN_OPTIONS=detect_leaks=0"), 0);
     return;
   }
   ASSERT_TRUE(InitGtk());

@@ -68,7 +68,7 @@ inline void FakeFileFinalize(GObject* obj) {
 template <typename Traits>
 GType FakeFileType() {
   static GType type = [] {
-    static const GTypeInfo info = {
+    static const GTypeInfo kInfo = {
         sizeof(GObjectClass),
         nullptr,
         nullptr,
@@ -81,9 +81,9 @@ GType FakeFileType() {
         nullptr};
     std::string name = std::string("ZbFakeFile") + Traits::kName;
     GType t =
-        g_type_register_static(G_TYPE_OBJECT, name.c_str(), &info, static_cast<GTypeFlags>(0));
-    static const GInterfaceInfo iface = {Traits::FileInfoInit, nullptr, nullptr};
-    g_type_add_interface_static(t, Traits::FileInfoInterface(), &iface);
+        g_type_register_static(G_TYPE_OBJECT, name.c_str(), &kInfo, static_cast<GTypeFlags>(0));
+    static const GInterfaceInfo kIface = {Traits::FileInfoInit, nullptr, nullptr};
+    g_type_add_interface_static(t, Traits::FileInfoInterface(), &kIface);
     return t;
   }();
   return type;
@@ -119,20 +119,20 @@ inline gboolean LoaderLoad(GTypeModule* m) {
 // The module's one provider type (G_TYPE_INVALID when it cannot be loaded).
 inline GType LoadTypeModule(const char* path, const char* prefix) {
   static GType loaderType = [] {
-    static const GTypeInfo info = {sizeof(GTypeModuleClass),
-                                   nullptr,
-                                   nullptr,
-                                   [](gpointer klass, gpointer) {
-                                     G_TYPE_MODULE_CLASS(klass)->load = LoaderLoad;
-                                     G_TYPE_MODULE_CLASS(klass)->unload = [](GTypeModule*) {};
-                                   },
-                                   nullptr,
-                                   nullptr,
-                                   sizeof(LoaderModule),
-                                   0,
-                                   nullptr,
-                                   nullptr};
-    return g_type_register_static(G_TYPE_TYPE_MODULE, "ZbLoaderModule", &info,
+    static const GTypeInfo kInfo = {sizeof(GTypeModuleClass),
+                                    nullptr,
+                                    nullptr,
+                                    [](gpointer klass, gpointer) {
+                                      G_TYPE_MODULE_CLASS(klass)->load = LoaderLoad;
+                                      G_TYPE_MODULE_CLASS(klass)->unload = [](GTypeModule*) {};
+                                    },
+                                    nullptr,
+                                    nullptr,
+                                    sizeof(LoaderModule),
+                                    0,
+                                    nullptr,
+                                    nullptr};
+    return g_type_register_static(G_TYPE_TYPE_MODULE, "ZbLoaderModule", &kInfo,
                                   static_cast<GTypeFlags>(0));
   }();
   auto* module = static_cast<GTypeModule*>(g_object_new(loaderType, nullptr));
@@ -154,13 +154,13 @@ inline GType LoadTypeModule(const char* path, const char* prefix) {
 class CacheFolder : public ::testing::Environment {
  public:
   void SetUp() override {
-    dir_ = std::make_unique<TempDir>();
-    setenv("XDG_CACHE_HOME", dir_->path().c_str(), 1);
+    m_dir = std::make_unique<TempDir>();
+    setenv("XDG_CACHE_HOME", m_dir->Path().c_str(), 1);
   }
-  void TearDown() override { dir_.reset(); }
+  void TearDown() override { m_dir.reset(); }
 
  private:
-  std::unique_ptr<TempDir> dir_;
+  std::unique_ptr<TempDir> m_dir;
 };
 inline ::testing::Environment* const kCacheFolder =
     ::testing::AddGlobalTestEnvironment(new CacheFolder);
@@ -171,13 +171,13 @@ class MenuProviderTest : public ::testing::Test {
   void SetUp() override {
     if (const char* why = Traits::Unavailable()) GTEST_SKIP() << why;
     ASSERT_NE(Traits::ProviderType(), G_TYPE_INVALID);
-    provider_ = G_OBJECT(g_object_new(Traits::ProviderType(), nullptr));
+    m_provider = G_OBJECT(g_object_new(Traits::ProviderType(), nullptr));
     ProvisionApprovalKey();
-    MakeFakeProgram(app, record);
-    WriteInstDir(app);
+    MakeFakeProgram(m_app, m_record);
+    WriteInstDir(m_app);
   }
   void TearDown() override {
-    if (provider_) g_object_unref(provider_);
+    if (m_provider) g_object_unref(m_provider);
   }
 
   void Register() {
@@ -197,7 +197,7 @@ class MenuProviderTest : public ::testing::Test {
       info->isDirectory = p.isDirectory;
       selection = g_list_append(selection, info);
     }
-    GList* items = Traits::FileItems(provider_, selection);
+    GList* items = Traits::FileItems(m_provider, selection);
     g_list_free_full(selection, g_object_unref);
     return items;
   }
@@ -213,36 +213,36 @@ class MenuProviderTest : public ::testing::Test {
 
   // Activates the one item for `path` and returns what the program received.
   std::vector<std::string> Launch(const std::string& path) {
-    std::filesystem::remove(record);
+    std::filesystem::remove(m_record);
     GList* items = ItemsFor(path);
     if (g_list_length(items) != 1) {
       g_list_free_full(items, g_object_unref);
       return {"no single entry for", path};
     }
     g_signal_emit_by_name(items->data, "activate");
-    auto argv = WaitForRecord(record);
+    auto argv = WaitForRecord(m_record);
     g_list_free_full(items, g_object_unref);
     return argv;
   }
 
-  TempDir dir;
-  ScopedEnv env{"ZIMBREL_REGISTRY_DIR", dir / "reg"};
-  std::string app = dir / "app";
-  std::string record = dir / "argv";
-  std::string song = dir / "Music/my song.mp3";
-  GObject* provider_ = nullptr;
+  TempDir m_dir;
+  ScopedEnv m_env{"ZIMBREL_REGISTRY_DIR", m_dir / "reg"};
+  std::string m_app = m_dir / "app";
+  std::string m_record = m_dir / "argv";
+  std::string m_song = m_dir / "Music/my song.mp3";
+  GObject* m_provider = nullptr;
 };
 
 TYPED_TEST_SUITE_P(MenuProviderTest);
 
 TYPED_TEST_P(MenuProviderTest, UnregisteredShowsNothing) {
-  EXPECT_EQ(this->ItemsFor(this->song), nullptr);
+  EXPECT_EQ(this->ItemsFor(this->m_song), nullptr);
   EXPECT_FALSE(LibraryMapped(DOVETRIL_SO));
 }
 
 TYPED_TEST_P(MenuProviderTest, RegisteredShowsTheEntryForOneAudioFileAndActivateStartsTheProgram) {
   this->Register();
-  GList* items = this->ItemsFor(this->song);
+  GList* items = this->ItemsFor(this->m_song);
   ASSERT_NE(items, nullptr);
   ASSERT_EQ(g_list_length(items), 1u);
   EXPECT_EQ(this->Prop(items, "label"), "Send to Phone as Ringtone");
@@ -266,8 +266,8 @@ TYPED_TEST_P(MenuProviderTest, RegisteredShowsTheEntryForOneAudioFileAndActivate
 
   EXPECT_TRUE(LibraryMapped(DOVETRIL_SO));  // the handler lives while its item does
   g_signal_emit_by_name(items->data, "activate");
-  EXPECT_EQ(WaitForRecord(this->record),
-            (std::vector<std::string>{this->app + "/zimbrel", this->song}));
+  EXPECT_EQ(WaitForRecord(this->m_record),
+            (std::vector<std::string>{this->m_app + "/zimbrel", this->m_song}));
   g_list_free_full(items, g_object_unref);
   EXPECT_FALSE(LibraryMapped(DOVETRIL_SO)) << "the library says it may be unloaded";
 }
@@ -283,7 +283,7 @@ TYPED_TEST_P(MenuProviderTest, UnderAGermanLocaleTheEntryIsGerman) {
       << "de_DE.UTF-8 is not generated (scripts/install-deps.sh --test)";
   {
     ScopedEnv language("LANGUAGE", std::nullopt);
-    GList* items = this->ItemsFor(this->song);
+    GList* items = this->ItemsFor(this->m_song);
     ASSERT_EQ(g_list_length(items), 1u);
     EXPECT_EQ(this->Prop(items, "label"), "Als Klingelton ans Telefon senden");
     EXPECT_EQ(this->Prop(items, TypeParam::kTipProperty),
@@ -299,17 +299,18 @@ TYPED_TEST_P(MenuProviderTest, AnyFileNameReachesTheProgramWhole) {
   for (std::string name :
        {"it's \"quoted\" song.mp3", "two  spaces.mp3", "\"leading quote.mp3", "-dash first.MP3",
         "tab\there.ogg", "trailing space .m4a", "Señor – ♫.mp3"}) {
-    std::string path = this->dir / ("Music/" + name);
-    EXPECT_EQ(this->Launch(path), (std::vector<std::string>{this->app + "/zimbrel", path}));
+    std::string path = this->m_dir / ("Music/" + name);
+    EXPECT_EQ(this->Launch(path), (std::vector<std::string>{this->m_app + "/zimbrel", path}));
   }
 }
 
 TYPED_TEST_P(MenuProviderTest, NoEntryForOtherSelections) {
   this->Register();
-  EXPECT_EQ(this->ItemsFor(this->dir / "tune.wav"), nullptr);
-  EXPECT_EQ(this->ItemsFor(std::vector<Pick>{{this->song}, {this->dir / "other.mp3"}}), nullptr);
+  EXPECT_EQ(this->ItemsFor(this->m_dir / "tune.wav"), nullptr);
+  EXPECT_EQ(this->ItemsFor(std::vector<Pick>{{this->m_song}, {this->m_dir / "other.mp3"}}),
+            nullptr);
   // A folder is no song, whatever its name says.
-  EXPECT_EQ(this->ItemsFor(std::vector<Pick>{{this->dir / "Album.mp3", true}}), nullptr);
+  EXPECT_EQ(this->ItemsFor(std::vector<Pick>{{this->m_dir / "Album.mp3", true}}), nullptr);
   // A file that is not local.
   EXPECT_EQ(this->ItemsFor(std::vector<Pick>{{"zbtest-nowhere://host/song.mp3", false, true}}),
             nullptr);

@@ -43,19 +43,19 @@ using HostCoreTest = MenuProviderTest<NautilusTraits>;
 
 TEST_F(HostCoreTest, HandlerThatIsNotApprovedIsSkipped) {
   Register();
-  fs::remove(dir /
+  fs::remove(m_dir /
              "reg/HKEY_LOCAL_MACHINE/Software/Microsoft/Windows/CurrentVersion/"
              "Shell Extensions/Approved/{5905D5DE-79B4-4149-AE02-9847C2A328ED}");
-  EXPECT_EQ(ItemsFor(song), nullptr);
+  EXPECT_EQ(ItemsFor(m_song), nullptr);
   EXPECT_FALSE(LibraryMapped(DOVETRIL_SO));
 }
 
 TEST_F(HostCoreTest, MissingLibraryIsSkipped) {
   Register();
   std::string server =
-      dir / "reg/HKEY_CLASSES_ROOT/CLSID/{5905D5DE-79B4-4149-AE02-9847C2A328ED}/InprocServer32/@";
-  std::ofstream(server, std::ios::binary) << RegSzFile(dir / "gone.so");
-  EXPECT_EQ(ItemsFor(song), nullptr);
+      m_dir / "reg/HKEY_CLASSES_ROOT/CLSID/{5905D5DE-79B4-4149-AE02-9847C2A328ED}/InprocServer32/@";
+  std::ofstream(server, std::ios::binary) << RegSzFile(m_dir / "gone.so");
+  EXPECT_EQ(ItemsFor(m_song), nullptr);
 }
 
 }  // namespace

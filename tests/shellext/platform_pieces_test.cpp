@@ -12,10 +12,10 @@
 
 #include "shellext/bitmap.h"
 #include "shellext/detached_process.h"
-#include "shellext/file_drop.h"
-#include "shellext/menu.h"
 #include "shellext/dovetril_ids.h"
 #include "shellext/dovetril_module.h"
+#include "shellext/file_drop.h"
+#include "shellext/menu.h"
 #include "shellext_test_support.h"
 
 namespace zb {
@@ -96,7 +96,7 @@ TEST(MenuTest, InsertsByPositionOrCommandAndSetsBitmapsByPosition) {
 }
 
 TEST(BitmapTest, MenuBitmapIsAThirteenPixelPhoneOnWhite) {
-  HBITMAP bmp = LoadBitmapW(dovetril::ModuleInstance(), dovetril::IDB_MENU_BITMAP);
+  HBITMAP bmp = LoadBitmapW(dovetril::ModuleInstance(), dovetril::kMenuBitmapId);
   ASSERT_NE(bmp, nullptr);
   EXPECT_EQ(bmp->width, 13);
   EXPECT_EQ(bmp->height, 13);
@@ -188,7 +188,7 @@ TEST(DetachedProcessTest, ReportsWhyAProgramDidNotStart) {
   std::string plain = dir / "plain";
   std::ofstream(plain) << "data";
   EXPECT_EQ(StartDetachedProcess({plain}), EACCES);  // not executable
-  EXPECT_EQ(StartDetachedProcess({dir.path()}), EACCES);
+  EXPECT_EQ(StartDetachedProcess({dir.Path()}), EACCES);
   EXPECT_EQ(StartDetachedProcess({}), EINVAL);
   EXPECT_EQ(StartDetachedProcess({"/bin/true", std::string("a\0b", 3)}), EINVAL);
   EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);

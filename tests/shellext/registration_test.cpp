@@ -43,37 +43,37 @@ std::string RealPath(const std::string& p) {
 class Library {
  public:
   explicit Library(const std::string& path)
-      : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
+      : m_handle(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
   ~Library() {
-    if (handle_) dlclose(handle_);
+    if (m_handle) dlclose(m_handle);
   }
-  bool ok() const { return handle_ != nullptr; }
+  bool Ok() const { return m_handle != nullptr; }
   HRESULT Call(const char* entry) {
-    auto fn = reinterpret_cast<HRESULT (*)()>(dlsym(handle_, entry));
+    auto fn = reinterpret_cast<HRESULT (*)()>(dlsym(m_handle, entry));
     return fn ? fn() : E_FAIL;
   }
 
  private:
-  void* handle_;
+  void* m_handle;
 };
 
 class RegistrationTest : public ::testing::Test {
  protected:
-  std::string Root(const std::string& rel = "") { return dir.path() + "/reg" + rel; }
+  std::string Root(const std::string& rel = "") { return m_dir.Path() + "/reg" + rel; }
   std::string Classes(const std::string& rel) { return Root("/HKEY_CLASSES_ROOT/" + rel); }
 
-  TempDir dir;
-  ScopedEnv env{"ZIMBREL_REGISTRY_DIR", dir / "reg"};
-  std::string libPath = RealPath(DOVETRIL_SO);
+  TempDir m_dir;
+  ScopedEnv m_env{"ZIMBREL_REGISTRY_DIR", m_dir / "reg"};
+  std::string m_libPath = RealPath(DOVETRIL_SO);
 };
 
 TEST_F(RegistrationTest, WritesTheTableWithTheResolvedLibraryPath) {
   zb::testing::ProvisionApprovalKey();
   // Loaded through a link: the registry names the file itself.
-  std::string link = dir / "link.so";
-  fs::create_symlink(libPath, link);
+  std::string link = m_dir / "link.so";
+  fs::create_symlink(m_libPath, link);
   Library lib(link);
-  ASSERT_TRUE(lib.ok()) << dlerror();
+  ASSERT_TRUE(lib.Ok()) << dlerror();
   ASSERT_EQ(lib.Call("DllRegisterServer"), S_OK);
 
   auto sz = [&](const std::string& rel) { return FileBytes(Classes(rel)); };
@@ -88,15 +88,15 @@ TEST_F(RegistrationTest, WritesTheTableWithTheResolvedLibraryPath) {
   EXPECT_EQ(sz(cls + "/VersionIndependentProgID/@"), RegSzFile("Dovetril.DovetrilShl"));
   EXPECT_TRUE(fs::is_directory(Classes(cls + "/Programmable")));
   EXPECT_TRUE(fs::is_empty(Classes(cls + "/Programmable")));
-  EXPECT_EQ(sz(cls + "/InprocServer32/@"), RegSzFile(libPath));
+  EXPECT_EQ(sz(cls + "/InprocServer32/@"), RegSzFile(m_libPath));
   EXPECT_EQ(sz(cls + "/InprocServer32/ThreadingModel"), RegSzFile("Apartment"));
   EXPECT_EQ(sz(cls + "/TypeLib/@"), RegSzFile(kLibid));
   EXPECT_EQ(sz("*/ShellEx/ContextMenuHandlers/DovetrilShl/@"), RegSzFile(kClsid));
   std::string tl = "TypeLib/" + kLibid + "/1.0";
   EXPECT_EQ(sz(tl + "/@"), RegSzFile("Dovetril 1.0 Type Library"));
-  EXPECT_EQ(sz(tl + "/0/win32/@"), RegSzFile(libPath));
+  EXPECT_EQ(sz(tl + "/0/win32/@"), RegSzFile(m_libPath));
   EXPECT_EQ(sz(tl + "/FLAGS/@"), RegSzFile("0"));
-  EXPECT_EQ(sz(tl + "/HELPDIR/@"), RegSzFile(fs::path(libPath).parent_path().string()));
+  EXPECT_EQ(sz(tl + "/HELPDIR/@"), RegSzFile(fs::path(m_libPath).parent_path().string()));
   EXPECT_EQ(sz("Interface/" + kIid + "/@"), RegSzFile("IDovetrilShl"));
   EXPECT_EQ(sz("Interface/" + kIid + "/TypeLib/@"), RegSzFile(kLibid));
   EXPECT_EQ(sz("Interface/" + kIid + "/TypeLib/Version"), RegSzFile("1.0"));
@@ -105,7 +105,7 @@ TEST_F(RegistrationTest, WritesTheTableWithTheResolvedLibraryPath) {
 
 TEST_F(RegistrationTest, RegisteringTwiceEqualsOnceAndDropsStaleSubkeys) {
   zb::testing::ProvisionApprovalKey();
-  Library lib(libPath);
+  Library lib(m_libPath);
   ASSERT_EQ(lib.Call("DllRegisterServer"), S_OK);
   auto once = Snapshot(Root());
   fs::create_directories(Classes("CLSID/" + kClsid + "/Stale/Deeper"));
@@ -117,7 +117,7 @@ TEST_F(RegistrationTest, RegisteringTwiceEqualsOnceAndDropsStaleSubkeys) {
 
 TEST_F(RegistrationTest, RemovalKeepsSharedKeysAndForeignSubkeysOnly) {
   zb::testing::ProvisionApprovalKey();
-  Library lib(libPath);
+  Library lib(m_libPath);
   ASSERT_EQ(lib.Call("DllRegisterServer"), S_OK);
   // Another program's subkey under a program id, and another handler.
   fs::create_directories(Classes("Dovetril.DovetrilShl/Shell/Open"));
@@ -140,7 +140,7 @@ TEST_F(RegistrationTest, RemovalKeepsSharedKeysAndForeignSubkeysOnly) {
 }
 
 TEST_F(RegistrationTest, MissingApprovalKeyDeniesAndWritesNothing) {
-  Library lib(libPath);
+  Library lib(m_libPath);
   EXPECT_EQ(lib.Call("DllRegisterServer"), E_ACCESSDENIED);
   EXPECT_TRUE(Snapshot(Root("/HKEY_CLASSES_ROOT")).empty());
 }
@@ -148,24 +148,24 @@ TEST_F(RegistrationTest, MissingApprovalKeyDeniesAndWritesNothing) {
 TEST_F(RegistrationTest, ConsumerLineLeavesTheApprovalKeyAlone) {
   const uint32_t consumer = 0xC0000A04;
   ASSERT_TRUE(IsConsumerLine(consumer));
-  EXPECT_EQ(RegisterServer(libPath, consumer), S_OK);  // no approval key needed
+  EXPECT_EQ(RegisterServer(m_libPath, consumer), S_OK);  // no approval key needed
   EXPECT_TRUE(fs::exists(Classes("CLSID/" + kClsid + "/InprocServer32/@")));
   EXPECT_FALSE(fs::exists(Root("/HKEY_LOCAL_MACHINE")));
 
   zb::testing::ProvisionApprovalKey();
-  ASSERT_EQ(RegisterServer(libPath, DefaultPlatformVersion()), S_OK);
-  EXPECT_EQ(UnregisterServer(libPath, consumer), S_OK);
+  ASSERT_EQ(RegisterServer(m_libPath, DefaultPlatformVersion()), S_OK);
+  EXPECT_EQ(UnregisterServer(m_libPath, consumer), S_OK);
   EXPECT_TRUE(fs::exists(Root(kApproved + "/" + kClsid)));
   EXPECT_FALSE(fs::exists(Classes("CLSID/" + kClsid)));
 }
 
 TEST_F(RegistrationTest, PathWithAQuoteIsWrittenAsItIs) {
   zb::testing::ProvisionApprovalKey();
-  std::string copy = dir / "it's here/dovetril.so";
+  std::string copy = m_dir / "it's here/dovetril.so";
   fs::create_directories(fs::path(copy).parent_path());
-  fs::copy_file(libPath, copy);
+  fs::copy_file(m_libPath, copy);
   Library lib(copy);
-  ASSERT_TRUE(lib.ok());
+  ASSERT_TRUE(lib.Ok());
   ASSERT_EQ(lib.Call("DllRegisterServer"), S_OK);
   EXPECT_EQ(FileBytes(Classes("CLSID/" + kClsid + "/InprocServer32/@")), RegSzFile(copy));
 }
@@ -185,14 +185,14 @@ TEST_F(RegistrationTest, ToolReportsResultCodes) {
   std::string out;
   std::string tool = REGSVR_TOOL;
   std::string envs = "ZIMBREL_REGISTRY_DIR='" + Root() + "' ";
-  EXPECT_EQ(RunCommand(envs + tool + " " + libPath, &out), 5);
+  EXPECT_EQ(RunCommand(envs + tool + " " + m_libPath, &out), 5);
   EXPECT_NE(out.find("Return code was: 0x80070005"), std::string::npos) << out;
   out.clear();
   EXPECT_EQ(RunCommand(envs + tool + " --provision", &out), 0) << out;
-  EXPECT_EQ(RunCommand(envs + tool + " " + libPath, &out), 0) << out;
-  EXPECT_EQ(RunCommand(envs + tool + " -u " + libPath, &out), 0) << out;
+  EXPECT_EQ(RunCommand(envs + tool + " " + m_libPath, &out), 0) << out;
+  EXPECT_EQ(RunCommand(envs + tool + " -u " + m_libPath, &out), 0) << out;
   out.clear();
-  EXPECT_EQ(RunCommand(envs + tool + " " + dir.path() + "/missing.so", &out), 3) << out;
+  EXPECT_EQ(RunCommand(envs + tool + " " + m_dir.Path() + "/missing.so", &out), 3) << out;
   EXPECT_EQ(RunCommand(tool + " 2>&1", &out), 1);
 }
 
@@ -203,12 +203,12 @@ TEST_F(RegistrationTest, UnprivilegedUserIsDeniedOnARootOwnedMachineKey) {
   // The classes root is the caller's own: only the approval step can stop it.
   fs::create_directories(Root("/HKEY_CLASSES_ROOT"));
   ASSERT_EQ(::chown(Root("/HKEY_CLASSES_ROOT").c_str(), 65534, 65534), 0);
-  ::chmod(dir.path().c_str(), 0755);
+  ::chmod(m_dir.Path().c_str(), 0755);
   // The tool and library must be reachable by that user.
-  std::string bin = dir / "bin";
+  std::string bin = m_dir / "bin";
   fs::create_directories(bin);
   fs::copy_file(REGSVR_TOOL, bin + "/dovetril-regsvr");
-  fs::copy_file(libPath, bin + "/dovetril.so");
+  fs::copy_file(m_libPath, bin + "/dovetril.so");
   ::chmod(bin.c_str(), 0755);
   ::chmod((bin + "/dovetril.so").c_str(), 0755);
   ::chmod((bin + "/dovetril-regsvr").c_str(), 0755);

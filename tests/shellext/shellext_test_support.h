@@ -36,7 +36,7 @@ inline void ProvisionApprovalKey() {
 
 // What the main program writes at every start.
 inline void WriteInstDir(const std::string& dir) {
-  registry settings("Software\\Zimbrel", 2);
+  registry settings("Software\\Zimbrel", reg::Root::kCurrentUser);
   registry::value instDir(settings, "ZBInstDir");
   instDir.set(dir);
 }

@@ -151,36 +151,36 @@ class Session {
  public:
   Session(const FileManager& fm, const std::string& dir, const std::string& folder,
           const std::string& tag)
-      : fm_(fm), probe_(dir + "/probe-" + tag), log_(dir + "/" + tag + ".log") {
-    fs::create_directories(probe_);
+      : m_fm(fm), m_probe(dir + "/probe-" + tag), m_log(dir + "/" + tag + ".log") {
+    fs::create_directories(m_probe);
     std::vector<std::string> argv{fm.command};
     argv.insert(argv.end(), fm.args.begin(), fm.args.end());
     argv.push_back(folder);
-    pid_ = Spawn(argv, Env(), log_);
+    m_pid = Spawn(argv, Env(), m_log);
   }
   ~Session() {
     // Ask the file manager to quit as its own command line does; kill it if
     // it does not.
-    if (pid_ > 0) {
-      pid_t q = Spawn({fm_.command, "-q"}, Env(), log_);
+    if (m_pid > 0) {
+      pid_t q = Spawn({m_fm.command, "-q"}, Env(), m_log);
       Reap(q, std::chrono::seconds(10));
       int status = 0;
-      if (!WaitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; },
+      if (!WaitUntil([&] { return waitpid(m_pid, &status, WNOHANG) == m_pid; },
                      std::chrono::seconds(15))) {
-        kill(pid_, SIGTERM);
-        Reap(pid_, std::chrono::seconds(5));
+        kill(m_pid, SIGTERM);
+        Reap(m_pid, std::chrono::seconds(5));
       }
     }
   }
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  bool Alive() const { return pid_ > 0 && kill(pid_, 0) == 0; }
+  bool Alive() const { return m_pid > 0 && kill(m_pid, 0) == 0; }
   // The file manager's output and every report the probe wrote, for failure
   // messages.
   std::string Diagnostics() const {
-    std::string out = FileBytes(log_);
-    for (const auto& e : fs::directory_iterator(probe_))
+    std::string out = FileBytes(m_log);
+    for (const auto& e : fs::directory_iterator(m_probe))
       out += "--- " + e.path().filename().string() + "\n" + FileBytes(e.path().string());
     return out;
   }
@@ -188,15 +188,15 @@ class Session {
   // Waits for the window, then selects everything in the folder and opens
   // the selection's context menu; none when either never came.
   std::optional<Menu> OpenFileMenu() {
-    if (window_.empty()) window_ = WaitForWindow();
-    if (window_.empty()) return std::nullopt;
-    return SelectAllAndOpenMenu(window_);
+    if (m_window.empty()) m_window = WaitForWindow();
+    if (m_window.empty()) return std::nullopt;
+    return SelectAllAndOpenMenu(m_window);
   }
 
-  void Keys(const std::string& keys) { Xdo({"key", "--delay", "80", keys}, log_); }
+  void Keys(const std::string& keys) { Xdo({"key", "--delay", "80", keys}, m_log); }
   void Click(int x, int y) {
-    Xdo({"mousemove", "--sync", std::to_string(x), std::to_string(y)}, log_);
-    Xdo({"click", "1"}, log_);
+    Xdo({"mousemove", "--sync", std::to_string(x), std::to_string(y)}, m_log);
+    Xdo({"click", "1"}, m_log);
   }
 
   std::optional<Dialog> NextDialog() {
@@ -271,7 +271,7 @@ class Session {
   }
 
   std::vector<std::string> Env() const {
-    return {"GTK_MODULES=" + std::string(MENU_PROBE_MODULE), "ZB_PROBE_DIR=" + probe_};
+    return {"GTK_MODULES=" + std::string(MENU_PROBE_MODULE), "ZB_PROBE_DIR=" + m_probe};
   }
 
   // The next report of `kind` the probe writes (reports are numbered in the
@@ -281,25 +281,25 @@ class Session {
     WaitUntil(
         [&] {
           int best = 0;
-          for (const auto& e : fs::directory_iterator(probe_)) {
+          for (const auto& e : fs::directory_iterator(m_probe)) {
             std::string n = e.path().filename().string();
             if (n.rfind(kind + "-", 0) != 0) continue;
             int number = std::atoi(n.c_str() + kind.size() + 1);
-            if (number > seen_ && (best == 0 || number < best)) best = number;
+            if (number > m_seen && (best == 0 || number < best)) best = number;
           }
           if (best == 0) return false;
-          seen_ = best;
-          found = FileBytes(probe_ + "/" + kind + "-" + std::to_string(best));
+          m_seen = best;
+          found = FileBytes(m_probe + "/" + kind + "-" + std::to_string(best));
           return true;
         },
         limit);
     return found;
   }
 
-  FileManager fm_;
-  std::string probe_, log_, window_;
-  pid_t pid_ = -1;
-  int seen_ = 0;
+  FileManager m_fm;
+  std::string m_probe, m_log, m_window;
+  pid_t m_pid = -1;
+  int m_seen = 0;
 };
 
 // The folders the driver shows, one file manager run each.
@@ -336,7 +336,7 @@ class FileManagerE2E : public ::testing::TestWithParam<FileManager> {
     if (std::system("unshare -m true 2>/dev/null") != 0)
       GTEST_SKIP() << "unshare -m is not permitted here (no private mount namespace)";
 
-    const std::string d = dir.path();
+    const std::string d = m_dir.Path();
     Layout(d).Create();
     fs::create_directories(d + "/ext");
     fs::create_directories(d + "/home");
@@ -368,7 +368,8 @@ class FileManagerE2E : public ::testing::TestWithParam<FileManager> {
         " ZIMBREL_REGISTRY_DIR=\"$D/reg\" " +
         kDriverVar +
         "=\"$D\" LANG=C.UTF-8 LANGUAGE= NO_AT_BRIDGE=1 GTK_A11Y=none"
-        " timeout -k 5 170 xvfb-run -a -s '-screen 0 1280x800x24 -noreset' dbus-run-session -- /proc/" +
+        " timeout -k 5 170 xvfb-run -a -s '-screen 0 1280x800x24 -noreset' dbus-run-session -- "
+        "/proc/" +
         std::to_string(getpid()) + "/exe " +
         Quote(std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name());
     std::string cmd =
@@ -377,13 +378,13 @@ class FileManagerE2E : public ::testing::TestWithParam<FileManager> {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << FileBytes(d + "/driver.log");
   }
 
-  TempDir dir;
+  TempDir m_dir;
 };
 
 TEST_P(FileManagerE2E, TheEntryShowsForOneSongAndStartsTheProgramWithItsPath) {
   const char* driverDir = std::getenv(kDriverVar);
   if (!driverDir) {
-    RunDriver(dir / "app");
+    RunDriver(m_dir / "app");
     return;
   }
   // The driver.
@@ -415,7 +416,7 @@ TEST_P(FileManagerE2E, TheEntryShowsForOneSongAndStartsTheProgramWithItsPath) {
 TEST_P(FileManagerE2E, WithoutTheProgramTheLaunchErrorBoxShowsAndTheFileManagerGoesOn) {
   const char* driverDir = std::getenv(kDriverVar);
   if (!driverDir) {
-    RunDriver(dir / "nowhere");
+    RunDriver(m_dir / "nowhere");
     return;
   }
   const std::string d = driverDir;
