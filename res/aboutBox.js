@@ -10,8 +10,12 @@
     ZB.call(ZB.member.GetVersion, [], ZB.status.versionCode)
   );
   var ok = document.getElementById("ok");
+  // The press is answered before the window closes (ZB.later): a screen
+  // reader's action that closed its own window would otherwise never be.
   ok.addEventListener("click", function () {
-    ZB.call(ZB.member.CloseWindow, []);
+    ZB.later(function () {
+      ZB.call(ZB.member.CloseWindow, []);
+    });
   });
   document.addEventListener("keydown", function (e) {
     if (e.key === "Enter" && document.activeElement !== ok) {

@@ -34,8 +34,11 @@
 
   ZB.wireMemberButtons(document);
 
+  // Answered before the window closes, as every button that ends a window.
   $("close").addEventListener("click", function () {
-    ZB.call(ZB.member.CloseWindow, []);
+    ZB.later(function () {
+      ZB.call(ZB.member.CloseWindow, []);
+    });
   });
 
   // The service's page for the phone in the profile, when there is one.

@@ -306,14 +306,19 @@ TEST_F(UploadTest, TransportFailuresGive101) {
        {std::pair<const char*, int32_t>{"HTTP/1.0 413 Too Large\r\nContent-Length: 0\r\n\r\n", 102},
         std::pair<const char*, int32_t>{"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nOK", 101}}) {
     SCOPED_TRACE(std::string("answered at once, then the body was read: ") + answer);
-    const size_t size = 4 * 1024 * 1024;
+    // Larger than what the socket buffers hold with the service's receive
+    // buffer kept small: the body cannot all be written before the service
+    // reads on, which it does only after it has answered.
+    const size_t size = 32 * 1024 * 1024;
     std::string drained = m_dir / "drained.mp3";
     WriteFile(drained, Pattern(size));
-    RawServer server([&, answer = answer](RawConnection& conn) {
-      if (!conn.ReadHead()) return;
-      conn.Send(answer);
-      conn.ReadUntilClose();
-    });
+    RawServer server(
+        [&, answer = answer](RawConnection& conn) {
+          if (!conn.ReadHead()) return;
+          conn.Send(answer);
+          conn.ReadUntilClose();
+        },
+        8192);
     ScopedEnv host("ZIMBREL_SERVICE_HOST", server.Authority());
     ASSERT_TRUE(StartUpload(m_jobs, drained, "s1"));
     EXPECT_EQ(WaitUpload(), expected);
