@@ -1,6 +1,6 @@
-// The real display-free core for the fuzzers, with a front end whose window
-// operations do nothing, no CD drive and a settings store in a folder of its
-// own.
+// The real display-free core for the fuzzers, with the tests' quiet front end
+// (window operations do nothing, a box answers OK), no CD drive and a
+// settings store in a folder of its own.
 // The fuzzers exercise the conversions and the dispatch; they never start a
 // job (that would start tools and connections with random arguments).
 #pragma once
@@ -10,8 +10,8 @@
 
 #include "bridge/method_table.h"
 #include "core/core_host.h"
-#include "core/front_end.h"
 #include "media/cd_access.h"
+#include "quiet_front_end.h"
 
 namespace zb {
 
@@ -41,24 +41,9 @@ inline std::string FuzzRegistryDir() {
   return dir;
 }
 
-class FuzzFrontEnd final : public FrontEnd {
- public:
-  void CloseActiveWindow() override {}
-  void ShowPageDialog(const std::string&, const std::string&, const std::string&, int32_t, int32_t,
-                      int32_t, int32_t) override {}
-  void ShowAboutBox() override {}
-  void ShowContact() override {}
-  void ShowCompatibility() override {}
-  void ShowUsage() override {}
-  void OpenRedirect(const std::string&) override {}
-  int32_t MessageBox(const std::string&, int32_t t) override { return t; }
-  std::string SelectMediaFile() override { return ""; }
-};
-
 // The core and its front end.
 struct FuzzHost {
-  FuzzFrontEnd frontEnd;
-  CoreHost core{FuzzRegistryDir(), frontEnd, std::make_shared<NoCdDrives>()};
+  CoreHost core{FuzzRegistryDir(), testing::Quiet(), std::make_shared<NoCdDrives>()};
 };
 
 // The DISPID the fuzzers invoke for `id`: a job starter becomes ZBL_IsZBL.

@@ -29,13 +29,20 @@ cmake --build "$BUILD" -j"$JOBS" || exit 1
 
 failed=""
 summary=""
+# step NAME COMMAND...: runs the command and notes NAME as passed or failed.
+step() {
+  name=$1
+  shift
+  if "$@"; then
+    result="$name: passed"
+  else
+    result="$name: FAILED"
+    failed="$failed $name"
+  fi
+  summary="${summary:+$summary; }$result"
+}
 
-if ./scripts/check-layers.sh "$BUILD"; then
-  summary="layers: passed"
-else
-  summary="layers: FAILED"
-  failed="$failed layers"
-fi
+step layers ./scripts/check-layers.sh "$BUILD"
 
 # Unset so that a test needing a display fails here instead of using
 # whatever display the caller has (such a test belongs under "display").
@@ -51,24 +58,15 @@ rm -f "$log" "$log.rc"
 summary="$summary; ctest: ${line:-no result}"
 [ $rc -eq 0 ] || failed="$failed ctest"
 
+export ZIMBREL_MODULE_DIR="$BUILD"
 if command -v node >/dev/null 2>&1; then
-  if ZIMBREL_MODULE_DIR="$BUILD" ./scripts/test-pages.sh; then
-    summary="$summary; pages: passed"
-  else
-    summary="$summary; pages: FAILED"
-    failed="$failed pages"
-  fi
+  step pages ./scripts/test-pages.sh
 else
   summary="$summary; pages: skipped (no node)"
 fi
 
 if [ -x node_modules/.bin/eslint ] && ! [ package-lock.json -nt node_modules/.package-lock.json ]; then
-  if ZIMBREL_MODULE_DIR="$BUILD" ./scripts/lint-pages.sh; then
-    summary="$summary; lint: passed"
-  else
-    summary="$summary; lint: FAILED"
-    failed="$failed lint"
-  fi
+  step lint ./scripts/lint-pages.sh
 else
   summary="$summary; lint: skipped (ESLint not installed: npm ci)"
 fi
