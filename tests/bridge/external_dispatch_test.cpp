@@ -7,6 +7,7 @@
 
 #include "bridge/method_table.h"
 #include "core/core_host.h"
+#include "jobs/job_state.h"
 #include "page_host.h"
 #include "platform/utf.h"
 #include "temp_dir.h"
@@ -69,8 +70,12 @@ class DispatchTest : public ::testing::Test {
     m_results.push_back(r);  // freed when the test ends
     return r;
   }
+  // Members that start a job (the analysis among them) leave a thread behind;
+  // it is ended and waited for, so that none outlives the test's core.
   void TearDown() override {
     for (auto& r : m_results) VariantClear(&r);
+    m_host.CancelRunningJob();
+    EXPECT_TRUE(jobs::WaitForJobThreadsForTesting(20000));
   }
   std::vector<VARIANT> m_results;
   static VARIANT Str(const std::string& s) { return testing::StrArg(s); }
