@@ -16,7 +16,9 @@ const browser = {
   setTimeout: "readonly",
   clearTimeout: "readonly",
   XMLHttpRequest: "readonly",
-  DOMParser: "readonly"
+  DOMParser: "readonly",
+  Blob: "readonly",
+  FileReader: "readonly"
 };
 
 const node = {

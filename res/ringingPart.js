@@ -128,6 +128,94 @@ ZB.part = (function () {
     return Math.max(0, Math.min(1, g));
   }
 
+  // ---------- The preview's samples ----------
+
+  function tagAt(bytes, at) {
+    return String.fromCharCode(bytes[at], bytes[at + 1], bytes[at + 2], bytes[at + 3]);
+  }
+
+  // Where a PCM WAV file's samples are and how they are laid out, read from
+  // its first bytes (a Uint8Array): {dataStart, dataSize, channels, rate,
+  // bits, blockAlign}, or null for anything else, a header cut short included.
+  function wavLayout(bytes) {
+    if (!bytes || bytes.length < 12 || tagAt(bytes, 0) !== "RIFF" || tagAt(bytes, 8) !== "WAVE") {
+      return null;
+    }
+    var view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
+    var fmt = null;
+    var at = 12;
+    while (at + 8 <= bytes.length) {
+      var id = tagAt(bytes, at);
+      var size = view.getUint32(at + 4, true);
+      if (id === "fmt ") {
+        if (size < 16 || at + 24 > bytes.length) {
+          return null;
+        }
+        fmt = {
+          format: view.getUint16(at + 8, true),
+          channels: view.getUint16(at + 10, true),
+          rate: view.getUint32(at + 12, true),
+          blockAlign: view.getUint16(at + 20, true),
+          bits: view.getUint16(at + 22, true)
+        };
+      } else if (id === "data") {
+        // 1 is plain PCM; 0xFFFE (extensible) is PCM too, as ffmpeg writes it.
+        if (!fmt || (fmt.format !== 1 && fmt.format !== 0xfffe) || !fmt.channels || !fmt.rate ||
+            !fmt.blockAlign) {
+          return null;
+        }
+        return {
+          dataStart: at + 8,
+          dataSize: size,
+          channels: fmt.channels,
+          rate: fmt.rate,
+          bits: fmt.bits,
+          blockAlign: fmt.blockAlign
+        };
+      }
+      at += 8 + size + (size & 1);
+    }
+    return null;
+  }
+
+  // The bytes of the file holding the samples from `startMs` for `lengthMs`:
+  // {first, end} (end excluded), whole frames inside the samples.
+  function wavRange(layout, startMs, lengthMs) {
+    var frames = Math.floor(layout.dataSize / layout.blockAlign);
+    var frameAt = function (ms) {
+      return Math.max(0, Math.min(frames, Math.floor((ms * layout.rate) / 1000)));
+    };
+    var a = frameAt(startMs);
+    var b = Math.max(a, frameAt(startMs + lengthMs));
+    return {first: layout.dataStart + a * layout.blockAlign, end: layout.dataStart + b * layout.blockAlign};
+  }
+
+  // The 44-byte head of a WAV file of `size` bytes of samples laid out as
+  // `layout`'s.
+  function wavHead(layout, size) {
+    var head = new Uint8Array(44);
+    var view = new DataView(head.buffer);
+    var put = function (at, tag) {
+      for (var i = 0; i < 4; i++) {
+        head[at + i] = tag.charCodeAt(i);
+      }
+    };
+    put(0, "RIFF");
+    view.setUint32(4, 36 + size, true);
+    put(8, "WAVE");
+    put(12, "fmt ");
+    view.setUint32(16, 16, true);
+    view.setUint16(20, 1, true);
+    view.setUint16(22, layout.channels, true);
+    view.setUint32(24, layout.rate, true);
+    view.setUint32(28, layout.rate * layout.blockAlign, true);
+    view.setUint16(32, layout.blockAlign, true);
+    view.setUint16(34, layout.bits, true);
+    put(36, "data");
+    view.setUint32(40, size, true);
+    return head;
+  }
+
   return {
     PRESETS: PRESETS,
     DEFAULT_PRESET: DEFAULT_PRESET,
@@ -139,6 +227,9 @@ ZB.part = (function () {
     startAt: startAt,
     columns: columns,
     fades: fades,
-    gain: gain
+    gain: gain,
+    wavLayout: wavLayout,
+    wavRange: wavRange,
+    wavHead: wavHead
   };
 })();

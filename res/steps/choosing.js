@@ -32,8 +32,15 @@ ZB.steps.choosing = (function (flow, S) {
 
   // The steps this one hands over to ({making, song}), given to init().
   var next = null;
-  var playTimer = null;
+  // The part being cut from the preview or played: {timer}; null when quiet.
+  var playback = null;
   var pressedAt = null; // when "Play the part" was pressed, until it sounds
+  // The part's sound last cut from the preview, as a data: address: WebKit's
+  // player reads those from memory. (A blob: address of the whole preview
+  // could, after the player's seeks, hand it bytes of an earlier range, and
+  // the preview then would not play.) The preview's layout is read once.
+  var clip = {preview: "", layout: null, key: "", url: ""};
+  var cutTimer = null; // the next part to cut ahead of a press
 
   // ---------- Actions ----------
 
@@ -46,6 +53,7 @@ ZB.steps.choosing = (function (flow, S) {
     part.percent = 0;
     part.analysis = null;
     part.preview = "tmp/" + encodeURIComponent(ZB.baseName(preview));
+    clip = {preview: part.preview, layout: null, key: "", url: ""};
     flow.show("viewPart", "partCancel");
     var started = flow.job(
       ZB.member.AnalyzeMedia, [song.path, preview], ZB.member.anStatus, S.analysis.FAILED,
@@ -71,9 +79,7 @@ ZB.steps.choosing = (function (flow, S) {
           part.analysis = analysis;
           part.end = "ready";
           choosePreset(part.preset);
-          var player = $("partPlayer");
-          player.src = part.preview;
-          player.load();
+          cutAhead(0);
           flow.render("partWave");
           // Told once the waveform has been painted (or a quarter of a second
           // on, when the window paints nothing).
@@ -118,6 +124,7 @@ ZB.steps.choosing = (function (flow, S) {
     stopPreview();
     part.start = to;
     part.picked = false;
+    cutAhead(300);
     flow.report("part " + describe());
     flow.render();
   }
@@ -128,41 +135,147 @@ ZB.steps.choosing = (function (flow, S) {
     return {start: part.start, length: part.length, fadeIn: f.fadeIn, fadeOut: f.fadeOut};
   }
 
-  // Plays the part from the preview, with its fades as a volume ramp.
+  // Bytes [first, end) of the preview, read through the page's scheme (which
+  // answers a range in pieces of at most 8 MiB); a promise of a list of
+  // Uint8Arrays.
+  function readPreview(first, end) {
+    var pieces = [];
+    function from(at) {
+      if (at >= end) {
+        return Promise.resolve(pieces);
+      }
+      return window
+        .fetch(clip.preview, {cache: "no-store", headers: {Range: "bytes=" + at + "-" + (end - 1)}})
+        .then(function (r) {
+          if (r.status !== 206) {
+            throw new Error("the preview answered " + r.status);
+          }
+          return r.arrayBuffer();
+        })
+        .then(function (bytes) {
+          if (bytes.byteLength === 0) {
+            throw new Error("the preview ends early");
+          }
+          pieces.push(new Uint8Array(bytes));
+          return from(at + bytes.byteLength);
+        });
+    }
+    return from(first);
+  }
+
+  // A promise of the part's sound as a data: address.
+  function cutClip(c) {
+    var key = c.start + "+" + c.length;
+    if (clip.url && clip.key === key) {
+      return Promise.resolve(clip.url);
+    }
+    var mine = clip;
+    var layout = mine.layout
+      ? Promise.resolve(mine.layout)
+      : readPreview(0, 65536).then(function (pieces) {
+          var l = P.wavLayout(pieces[0]);
+          if (!l) {
+            throw new Error("the preview is no WAV file");
+          }
+          return (mine.layout = l);
+        });
+    return layout.then(function (l) {
+      var range = P.wavRange(l, c.start, c.length);
+      if (range.end <= range.first) {
+        throw new Error("the preview holds nothing of the part");
+      }
+      return readPreview(range.first, range.end).then(function (pieces) {
+        var sound = new Blob([P.wavHead(l, range.end - range.first)].concat(pieces), {type: "audio/wav"});
+        return new Promise(function (resolve, reject) {
+          var reader = new FileReader();
+          reader.onload = function () {
+            mine.key = key;
+            mine.url = reader.result;
+            resolve(reader.result);
+          };
+          reader.onerror = function () {
+            reject(reader.error);
+          };
+          reader.readAsDataURL(sound);
+        });
+      });
+    });
+  }
+
+  // Cuts the part `delay` ms from now, once it has stopped moving, and hands
+  // it to the player, so that a press plays it at once.
+  function cutAhead(delay) {
+    clearTimeout(cutTimer);
+    cutTimer = setTimeout(function () {
+      if (!part.analysis) {
+        return; // another song is being read
+      }
+      var c = chosen();
+      cutClip(c).then(
+        function (url) {
+          var player = $("partPlayer");
+          var now = chosen();
+          if (!playback && now.start === c.start && now.length === c.length && player.src !== url) {
+            player.src = url;
+            player.load();
+          }
+        },
+        function (e) {
+          flow.report("part not cut ahead: " + e);
+        }
+      );
+    }, delay);
+  }
+
+  // Plays the part, with its fades as a volume ramp; pressed again, stops.
   function playPreview() {
-    var player = $("partPlayer");
-    if (playTimer) {
+    if (playback) {
       stopPreview();
       flow.render();
       return;
     }
     var c = chosen();
-    pressedAt = window.performance ? window.performance.now() : 0;
-    player.currentTime = c.start / 1000;
-    player.volume = P.gain(0, c.length, c);
-    var played = player.play();
-    if (played && played.catch) {
-      played.catch(function (e) {
-        flow.report("part player: " + e);
-      });
-    }
-    playTimer = setInterval(function () {
-      var t = player.currentTime * 1000 - c.start;
-      if (t >= c.length || player.ended) {
+    var mine = (playback = {timer: null});
+    var failed = function (e) {
+      flow.report("part player: " + e);
+      if (playback === mine) {
         stopPreview();
         flow.render();
-        return;
       }
-      player.volume = P.gain(Math.max(0, t), c.length, c);
-    }, 40);
+    };
+    pressedAt = window.performance ? window.performance.now() : 0;
+    cutClip(c).then(function (url) {
+      if (playback !== mine) {
+        return; // stopped, or the part moved, while it was cut
+      }
+      var player = $("partPlayer");
+      if (player.src !== url) {
+        player.src = url;
+      }
+      player.currentTime = 0;
+      player.volume = P.gain(0, c.length, c);
+      var played = player.play();
+      if (played && played.catch) {
+        played.catch(failed);
+      }
+      mine.timer = setInterval(function () {
+        var t = player.currentTime * 1000;
+        if (t >= c.length || player.ended) {
+          stopPreview();
+          flow.render();
+          return;
+        }
+        player.volume = P.gain(Math.max(0, t), c.length, c);
+      }, 40);
+    }, failed);
     flow.report("part playing " + describe());
     flow.render();
   }
 
   function stopPreview() {
-    if (playTimer) {
-      clearInterval(playTimer);
-      playTimer = null;
+    if (playback) {
+      clearInterval(playback.timer);
+      playback = null;
     }
     var player = $("partPlayer");
     if (player && !player.paused) {
@@ -268,7 +381,7 @@ ZB.steps.choosing = (function (flow, S) {
     }
     $("partFadeIn").checked = part.fadeIn;
     $("partFadeOut").checked = part.fadeOut;
-    flow.text("partPlay", playTimer ? ZB.t("Stop") : ZB.t("Play the part"));
+    flow.text("partPlay", playback ? ZB.t("Stop") : ZB.t("Play the part"));
     drawWave();
   }
 
@@ -320,6 +433,7 @@ ZB.steps.choosing = (function (flow, S) {
     $("partLength").addEventListener("change", function () {
       stopPreview();
       choosePreset(Number($("partLength").value) || 0);
+      cutAhead(300);
       flow.report("part " + describe());
       flow.render();
     });
