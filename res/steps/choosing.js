@@ -135,17 +135,17 @@ ZB.steps.choosing = (function (flow, S) {
     return {start: part.start, length: part.length, fadeIn: f.fadeIn, fadeOut: f.fadeOut};
   }
 
-  // Bytes [first, end) of the preview, read through the page's scheme (which
-  // answers a range in pieces of at most 8 MiB); a promise of a list of
-  // Uint8Arrays.
-  function readPreview(first, end) {
+  // Bytes [first, end) of the preview at `address`, read through the page's
+  // scheme (which answers a range in pieces of at most 8 MiB); a promise of a
+  // list of Uint8Arrays. `upTo`: what the file holds of them is enough.
+  function readPreview(address, first, end, upTo) {
     var pieces = [];
     function from(at) {
-      if (at >= end) {
+      if (at >= end || (upTo && pieces.length)) {
         return Promise.resolve(pieces);
       }
       return window
-        .fetch(clip.preview, {cache: "no-store", headers: {Range: "bytes=" + at + "-" + (end - 1)}})
+        .fetch(address, {cache: "no-store", headers: {Range: "bytes=" + at + "-" + (end - 1)}})
         .then(function (r) {
           if (r.status !== 206) {
             throw new Error("the preview answered " + r.status);
@@ -172,7 +172,7 @@ ZB.steps.choosing = (function (flow, S) {
     var mine = clip;
     var layout = mine.layout
       ? Promise.resolve(mine.layout)
-      : readPreview(0, 65536).then(function (pieces) {
+      : readPreview(mine.preview, 0, 65536, true).then(function (pieces) {
           var l = P.wavLayout(pieces[0]);
           if (!l) {
             throw new Error("the preview is no WAV file");
@@ -184,7 +184,7 @@ ZB.steps.choosing = (function (flow, S) {
       if (range.end <= range.first) {
         throw new Error("the preview holds nothing of the part");
       }
-      return readPreview(range.first, range.end).then(function (pieces) {
+      return readPreview(mine.preview, range.first, range.end).then(function (pieces) {
         var sound = new Blob([P.wavHead(l, range.end - range.first)].concat(pieces), {type: "audio/wav"});
         return new Promise(function (resolve, reject) {
           var reader = new FileReader();

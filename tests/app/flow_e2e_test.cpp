@@ -466,6 +466,26 @@ TEST(Flow, KeysMoveThePartAndTheRingtoneSentLastsWhatTheSummarySays) {
   ExpectRingtone(delivered[0], 30.0);
 }
 
+// A song shorter than the first read of the preview: the part is the whole
+// song, cut from a preview smaller than what its header read asks for, and
+// it plays.
+TEST(Flow, TheWholeOfASongOfASecondPlays) {
+  TempDir music;
+  const std::string song = music / "one second.wav";
+  ASSERT_EQ(std::system(("sox -n -r 44100 -c 2 '" + song + "' synth 1 sine 440 vol 0.5").c_str()),
+            0);
+  Flow flow({});
+  ASSERT_TRUE(flow.Start({song})) << flow.Log();
+  flow.Keys({"Return"});
+  ASSERT_TRUE(flow.PartReady()) << flow.Log();
+  EXPECT_EQ(flow.RestOfLine().substr(0, 12), "1000 0+1000 ") << flow.RestOfLine();
+  flow.Keys({"Tab", "Tab", "Tab", "Tab", "Return"});
+  ASSERT_TRUE(flow.Wait("part playing 0+1000 ")) << flow.Log();
+  ASSERT_TRUE(flow.Wait("part sounding after ")) << flow.Log();
+  EXPECT_EQ(flow.Log().find("part player:"), std::string::npos) << flow.Log();
+  EXPECT_EQ(flow.Log().find("part not cut ahead"), std::string::npos) << flow.Log();
+}
+
 TEST(Flow, AudioTrackOfACdImageReachesThePhone) {
   Service service;
   ASSERT_GT(service.Port(), 0);
