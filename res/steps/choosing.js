@@ -35,11 +35,11 @@ ZB.steps.choosing = (function (flow, S) {
   // The part being cut from the preview or played: {timer}; null when quiet.
   var playback = null;
   var pressedAt = null; // when "Play the part" was pressed, until it sounds
-  // The part's sound last cut from the preview, as a data: address: WebKit's
-  // player reads those from memory. (A blob: address of the whole preview
+  // The preview's layout and the part's sound last cut from it (promises; the
+  // sound is a data: address, which WebKit's player reads from memory). (A blob: address of the whole preview
   // could, after the player's seeks, hand it bytes of an earlier range, and
-  // the preview then would not play.) The preview's layout is read once.
-  var clip = {preview: "", layout: null, key: "", url: ""};
+  // the preview then would not play.)
+  var clip = {preview: "", layout: null, key: "", sound: null};
   var cutTimer = null; // the next part to cut ahead of a press
 
   // ---------- Actions ----------
@@ -53,7 +53,7 @@ ZB.steps.choosing = (function (flow, S) {
     part.percent = 0;
     part.analysis = null;
     part.preview = "tmp/" + encodeURIComponent(ZB.baseName(preview));
-    clip = {preview: part.preview, layout: null, key: "", url: ""};
+    clip = {preview: part.preview, layout: null, key: "", sound: null};
     flow.show("viewPart", "partCancel");
     var started = flow.job(
       ZB.member.AnalyzeMedia, [song.path, preview], ZB.member.anStatus, S.analysis.FAILED,
@@ -163,43 +163,54 @@ ZB.steps.choosing = (function (flow, S) {
     return from(first);
   }
 
-  // A promise of the part's sound as a data: address.
+  // A promise of the part's sound as a data: address. The preview's layout
+  // and the last part's sound are kept as promises, so a press while the same
+  // part is still being cut ahead waits for that cut instead of cutting again.
   function cutClip(c) {
     var key = c.start + "+" + c.length;
-    if (clip.url && clip.key === key) {
-      return Promise.resolve(clip.url);
-    }
     var mine = clip;
-    var layout = mine.layout
-      ? Promise.resolve(mine.layout)
-      : readPreview(mine.preview, 0, 65536, true).then(function (pieces) {
-          var l = P.wavLayout(pieces[0]);
-          if (!l) {
-            throw new Error("the preview is no WAV file");
-          }
-          return (mine.layout = l);
-        });
-    return layout.then(function (l) {
+    if (mine.key === key) {
+      return mine.sound;
+    }
+    if (!mine.layout) {
+      mine.layout = readPreview(mine.preview, 0, 65536, true).then(function (pieces) {
+        var l = P.wavLayout(pieces[0]);
+        if (!l) {
+          throw new Error("the preview is no WAV file");
+        }
+        return l;
+      });
+    }
+    var sound = mine.layout.then(function (l) {
       var range = P.wavRange(l, c.start, c.length);
       if (range.end <= range.first) {
         throw new Error("the preview holds nothing of the part");
       }
       return readPreview(mine.preview, range.first, range.end).then(function (pieces) {
-        var sound = new Blob([P.wavHead(l, range.end - range.first)].concat(pieces), {type: "audio/wav"});
+        var wav = new Blob([P.wavHead(l, range.end - range.first)].concat(pieces), {type: "audio/wav"});
         return new Promise(function (resolve, reject) {
           var reader = new FileReader();
           reader.onload = function () {
-            mine.key = key;
-            mine.url = reader.result;
             resolve(reader.result);
           };
           reader.onerror = function () {
             reject(reader.error);
           };
-          reader.readAsDataURL(sound);
+          reader.readAsDataURL(wav);
         });
       });
     });
+    mine.key = key;
+    mine.sound = sound;
+    // A failed cut is not kept: the next press tries again (the layout too).
+    sound.catch(function () {
+      if (mine.sound === sound) {
+        mine.key = "";
+        mine.sound = null;
+        mine.layout = null;
+      }
+    });
+    return sound;
   }
 
   // Cuts the part `delay` ms from now, once it has stopped moving, and hands
